@@ -1,0 +1,59 @@
+#ifndef QZ_ARRAY_IMPL_H
+#define QZ_ARRAY_IMPL_H
+
+/*
+ * Arrays: ordered, singly linked lists of buckets with a numeric index and an
+ * interned string key (compared by pointer). Looking up a missing item appends
+ * one whose value is the array's marker text, which is how request arrays
+ * stay tainted. Arrays and buckets come from two slab pools and die together
+ * at the end of the scan.
+ */
+
+#include <qzengine/export.h>
+
+#include "qz_mempool.h"
+#include "qz_token_helpper.h"
+
+struct _qz_bucket {
+  unsigned long index;
+  char* key; /* null for an item reached by number */
+  _qz_value value;
+  _qz_bucket* next;
+};
+
+struct qz_array_index; /* lookup index, built once an array grows */
+
+struct _qz_array {
+  long refcount;
+  unsigned long next_index; /* index of the next push; also the size */
+  char* item_marker;        /* value text of items created by lookup; null: invalid-string text */
+  _qz_bucket* tail;
+  _qz_bucket* head;
+  qz_array_index* index; /* owned; released by qz_array_free_all */
+};
+
+QZ_EXPORT extern qz_mempool<_qz_array> qz_engine_array_pool;
+QZ_EXPORT extern qz_mempool<_qz_bucket> qz_engine_bucket_pool;
+
+QZ_EXPORT _qz_array* qz_array_alloc();
+QZ_EXPORT _qz_bucket* qz_bucket_alloc();
+/* Appends a bucket holding a copy of *v with the next index; null when no bucket can be had. */
+QZ_EXPORT _qz_bucket* qz_array_push(_qz_array* arr, _qz_value* v);
+/* Appends the existing bucket b (its next must be null), giving it the next index. */
+QZ_EXPORT _qz_bucket* qz_array_push(_qz_array* arr, _qz_bucket* b);
+/* First bucket whose key is the pointer key; a missing one is appended with
+ * the marker value. Null key: reported, null. */
+QZ_EXPORT _qz_bucket* qz_array_item(_qz_array* arr, char* key);
+/* First bucket whose index is n; a missing one is appended with the marker value. */
+QZ_EXPORT _qz_bucket* qz_array_item(_qz_array* arr, unsigned long n);
+QZ_EXPORT bool qz_array_in(_qz_array* arr, char* key);
+QZ_EXPORT unsigned long qz_array_size(_qz_array* arr);
+QZ_EXPORT _qz_array* qz_reference_array(_qz_array* arr);
+QZ_EXPORT void qz_dereference_array(_qz_array* arr);
+QZ_EXPORT void qz_array_free(_qz_array* arr);
+/* A new untyped token (line 0) with a copy of b's value and ref pointing at it. */
+QZ_EXPORT _qz_token* qz_bucket_to_token(_qz_bucket* b);
+QZ_EXPORT unsigned long qz_array_count();
+QZ_EXPORT void qz_array_free_all();
+
+#endif

@@ -1,0 +1,40 @@
+#ifndef QZ_STRING_IMPL_H
+#define QZ_STRING_IMPL_H
+
+/*
+ * Runtime strings: counted, length-prefixed, always NUL-terminated heap blocks.
+ * Every string is listed in qz_engine_all_strings and freed only in bulk at the
+ * end of a scan; the reference count is bookkeeping and frees nothing.
+ */
+
+#include <qzengine/export.h>
+
+#include <list>
+
+struct _qz_string {
+  unsigned long length;   /* bytes of text, terminator not counted */
+  unsigned long refcount; /* 1 at creation, never lowered */
+  char text[1];           /* length bytes, then at least eight zero bytes */
+};
+
+QZ_EXPORT extern std::list<_qz_string*> qz_engine_all_strings;
+
+/* A new string holding a copy of s; null s means the invalid-string text. A
+ * text longer than QZ_MAX_STRING_LENGTH yields the invalid-string text. Null
+ * when the heap refuses. */
+QZ_EXPORT _qz_string* qz_string_alloc(const char* s);
+/* A new string of a's text followed by b's (lengths decide, inner NULs kept);
+ * null if either is null or the heap refuses; the invalid-string text when the
+ * result would exceed QZ_MAX_STRING_LENGTH. */
+QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, _qz_string* b);
+QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, const char* b);
+/* A new string of exactly n bytes copied from s (may hold NULs); the
+ * invalid-string text when n exceeds QZ_MAX_STRING_LENGTH. */
+QZ_EXPORT _qz_string* qz_string_alloc_n(const char* s, unsigned long n);
+QZ_EXPORT _qz_string* qz_reference_string(_qz_string* s);
+QZ_EXPORT void qz_dereference_string(_qz_string* s);
+QZ_EXPORT void qz_string_free(_qz_string* s);
+QZ_EXPORT unsigned long qz_string_count();
+QZ_EXPORT void qz_string_free_all();
+
+#endif

@@ -1,0 +1,76 @@
+#ifndef QZ_TOKEN_HELPPER_H
+#define QZ_TOKEN_HELPPER_H
+
+/*
+ * Tokens: the unit the whole interpreter works on. A token carries what was
+ * read (line, interned name, lexical type) and what it currently holds (a
+ * value). Tokens come only from the token pool and are reclaimed in bulk after
+ * every scan; a token list is a doubly linked chain through prev/next, named
+ * by its first token.
+ */
+
+#include <qzengine/export.h>
+
+#include "qz_mempool.h"
+
+/* The type of a token and the type of a value share one enumeration. */
+enum _token_type : int {
+  TOKEN_NONE = 0,
+  TOKEN_INTEGER = 5,
+  TOKEN_STRING = 7,
+  TOKEN_LITERAL = 8,
+  TOKEN_ARRAY = 9,
+  TOKEN_ARRAY_REF = 10,
+  TOKEN_WORD = 11,
+  TOKEN_SEPARATOR = 12,
+  TOKEN_OPERATOR = 13,
+  TOKEN_CALL = 14,
+  TOKEN_IGNORED = 16,
+  TOKEN_ARG_SPLITTER = 17,
+  TOKEN_PAIR = 18,
+};
+
+/* A value; always copied whole. ptr is a _qz_string* (STRING), constant text
+ * living to the end of the scan (LITERAL), a _qz_array* (ARRAY, ARRAY_REF) or
+ * the pair's _qz_bucket* (PAIR). */
+struct _qz_value {
+  _token_type type;
+  long lval;
+  unsigned long spare1;
+  unsigned long spare2;
+  unsigned long assign_time;
+  void* ptr;
+};
+
+struct _qz_token {
+  unsigned long lineno;
+  char* name; /* interned: compared by pointer */
+  _token_type type;
+  _qz_value value;
+  _qz_value* ref; /* set when the token stands for a value stored elsewhere */
+  _qz_token* prev;
+  _qz_token* next;
+};
+
+QZ_EXPORT extern qz_mempool<_qz_token> qz_engine_memory_pool_for_token;
+
+/* Typed allocation: a zeroed token with lineno, type and value.type set;
+ * null (reported through the exception handler) when no slot can be had. */
+QZ_EXPORT _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned long lineno);
+/* Untyped allocation: a zeroed token with lineno set; null, silently, on failure. */
+QZ_EXPORT _qz_token* qz_token_alloc(unsigned long lineno);
+QZ_EXPORT void qz_token_init(_qz_token* tk);
+/* A new token with every field of src but prev/next (null); null for null src (reported). */
+QZ_EXPORT _qz_token* qz_token_clone(_qz_token* src);
+/* Links tk, with everything after it, behind the last token of list. */
+QZ_EXPORT void qz_token_append(_qz_token* list, _qz_token* tk);
+/* Links tk alone behind the last token of list, cutting its former successors off. */
+QZ_EXPORT void qz_token_append_one(_qz_token* list, _qz_token* tk);
+/* Number of tokens from tk to the end of its list; 0 for null (reported). */
+QZ_EXPORT unsigned long qz_token_length(_qz_token* tk);
+/* Releases tk and every token after it. Tokens outside the pool (a caller's
+ * local list head) are skipped; a cyclic list is released once. */
+QZ_EXPORT void qz_token_free(_qz_token* tk);
+QZ_EXPORT void qz_token_inc_assign_time(_qz_token* tk);
+
+#endif

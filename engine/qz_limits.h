@@ -1,0 +1,80 @@
+#ifndef QZ_LIMITS_H
+#define QZ_LIMITS_H
+
+/*
+ * Every fixed bound of the engine, in one place. Each is either part of the
+ * engine's observable behaviour (pool geometry, text caps that decide what a
+ * token or a rule field holds) or a safety bound that keeps a hostile script
+ * from exhausting time or memory. Reaching a safety bound never fails the
+ * scan: the affected operation yields its fallback and the walk goes on.
+ */
+
+/* Items per slab of every slab pool: heap requests stay rare. */
+#define QZ_POOL_SLAB_ITEMS 3200
+/* 32-bit occupancy words per slab: one bit per item. */
+#define QZ_POOL_BITMAP_WORDS (QZ_POOL_SLAB_ITEMS / 32)
+
+/* Bytes of one symbol-table arena; a text with its terminator that does not
+ * fit gets an arena of its own, sized to fit. */
+#define QZ_SYMTAB_ARENA_SIZE 5010
+
+/* Longest runtime string (concatenation, decoding, replacement); a longer
+ * result is not built and the invalid-string text stands in for it. */
+#define QZ_MAX_STRING_LENGTH (16ul * 1024 * 1024)
+
+/* Characters the lexer keeps of one token; the rest is read and dropped. */
+#define QZ_LEX_TOKEN_MAX 5000
+/* Characters of a heredoc label that are kept; the rest is discarded. */
+#define QZ_LEX_LABEL_MAX 64
+/* Characters of a script tag read with get_str (into a 100-byte buffer). */
+#define QZ_LEX_TAG_MAX 99
+
+/* Characters of a variable-variable's text kept after the "$" ($$name). */
+#define QZ_VARVAR_NAME_MAX 126
+/* Characters of a ${expr} text kept after the "$". */
+#define QZ_VAR_VAR_CALL_NAME_MAX 64
+
+/* Open calls, array accesses and groups within one statement; a statement
+ * nested deeper is dropped, so hostile nesting costs no unbounded stack. */
+#define QZ_MAX_CALL_DEPTH 4096
+/* Nested runs of the driver (while conditions, evaluated code) at once. */
+#define QZ_MAX_NESTED_RUNS 32
+/* Nested runs of the driver per scan; past it evaluated code is not walked
+ * (the call is still reported), which ends eval bombs. */
+#define QZ_MAX_NESTED_RUNS_PER_SCAN 1000
+/* Bytes of evaluated code walked per scan, for the same reason. */
+#define QZ_MAX_EVAL_BYTES_PER_SCAN (64ul * 1024 * 1024)
+
+/* Maximum iterations of the bounded for-loop emulation. */
+#define QZ_FOR_LOOP_MAX 50
+/* Arguments a fixed-arity built-in can receive. */
+#define QZ_BUILTIN_MAX_ARGS 10
+/* Items the range() emulation builds at most, plus one. */
+#define QZ_RANGE_MAX_SPAN 299
+/* Bytes of the str_rot13 work buffer (input cut at one less). */
+#define QZ_ROT13_BUFFER 1000
+
+/* Rule file: bytes read per line, including the line end and the NUL. */
+#define QZ_RULE_LINE_BUFFER 500
+/* Width of a rule's text fields; texts are cut to one less. */
+#define QZ_RULE_FIELD_SIZE 100
+/* Width of a call-list or repeated-call function name. */
+#define QZ_RULE_NAME_SIZE 32
+/* Conditions of a behaviour rule, and names of a call list, that are read. */
+#define QZ_RULE_MAX_ITEMS 13
+/* Condition and name slots of a rule record. */
+#define QZ_RULE_ITEM_SLOTS 16
+/* Characters of one argument text copied into a match detail. */
+#define QZ_RULE_DETAIL_ARG_MAX 200
+/* Bytes of the rule file's path. */
+#define QZ_RULE_PATH_SIZE 300
+
+/* Bytes of the adapter's description buffer for one file. */
+#define QZ_FILE_DESC_SIZE 250
+/* Length of file_desc up to which another description may be appended. */
+#define QZ_FILE_DESC_APPEND_LIMIT 169
+/* Bytes of the buffers the adapter hands to a rule check. */
+#define QZ_RULE_DESC_BUFFER 100
+#define QZ_RULE_DETAIL_BUFFER 2000
+
+#endif

@@ -1,0 +1,20 @@
+#ifndef PHP_CALL_H
+#define PHP_CALL_H
+
+/*
+ * Call reporting: settles a called function's name, takes its arguments off
+ * the argument stack, runs the emulated built-in and reports the call with
+ * its argument texts to the host's call filter.
+ */
+
+#include <qzengine/export.h>
+#include <qzengine/qz_io_handle.h>
+
+#include "qz_token_helpper.h"
+
+/* Performs, reports and evaluates one call whose arguments are on arg_stk;
+ * returns the built-in's result or a new integer 0 token (null only when that
+ * cannot be allocated). io is not used. */
+QZ_EXPORT _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io);
+
+#endif

@@ -1,0 +1,46 @@
+#ifndef PHP_LEX_H
+#define PHP_LEX_H
+
+/*
+ * The loose PHP lexer: pulls characters from an input source and hands back
+ * one token per call. Text outside PHP tags is skipped; keywords are not told
+ * from identifiers; classification of the collected text is php_accept's job.
+ * All lexer state is process-global and shared with nested (raw) reads.
+ */
+
+#include <qzengine/export.h>
+#include <qzengine/qz_io_handle.h>
+
+#include "qz_limits.h"
+#include "qz_token_helpper.h"
+
+struct php_lex_state_t {
+  unsigned char in_php;     /* inside PHP code */
+  unsigned char in_string;  /* inside a quoted string */
+  unsigned char quote;      /* the quote that opened the string */
+  unsigned char word_start; /* informational */
+  unsigned char script_tag; /* informational: entered through a script tag */
+};
+
+QZ_EXPORT extern php_lex_state_t php_lex_state;
+QZ_EXPORT extern char php_lex_temp_buffer[QZ_LEX_TOKEN_MAX + 1];
+QZ_EXPORT extern unsigned long php_lex_temp_buff_idx;
+QZ_EXPORT extern unsigned long php_lex_cur_lineno;
+QZ_EXPORT extern char php_ignore_syms[4];
+
+/* The next token of source, or null when the input is exhausted and nothing is
+ * buffered. raw nonzero: the text is PHP code from its first character. */
+QZ_EXPORT _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw);
+QZ_EXPORT unsigned char php_is_char_seperator(char c);
+QZ_EXPORT unsigned char php_ignore_chr(char c);
+QZ_EXPORT void php_append_char(char c);
+QZ_EXPORT void php_unappend_char();
+/* One balanced group from the first `open` token to its matching `close`;
+ * null (nothing kept) at end of input. */
+QZ_EXPORT _qz_token* php_lex_get_token_pair(char* open, char* close, qz_io_handle* source);
+QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
+
+/* Resets the lexer for a new scan: flags cleared, line 1, buffer empty. */
+void php_lex_reset();
+
+#endif

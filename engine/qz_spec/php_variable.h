@@ -1,0 +1,27 @@
+#ifndef PHP_VARIABLE_H
+#define PHP_VARIABLE_H
+
+/*
+ * The variable list, the request superglobals with their taint markers, the
+ * string form of a value and the radix-64 integer text.
+ */
+
+#include <qzengine/export.h>
+
+#include "qz_string_impl.h"
+#include "qz_token_helpper.h"
+
+/* The variable entry for tok's name, made on first reference; tok itself when
+ * it has no name; null when a new entry cannot be allocated. */
+QZ_EXPORT _qz_token* php_reference_globals(_qz_token* tok);
+/* The first entry whose name equals name ignoring case, or null. */
+QZ_EXPORT _qz_token* php_lookup_global_variable(char* name);
+QZ_EXPORT _qz_string* php_to_tring(_qz_token* tok);
+QZ_EXPORT void php_eval_string(const char* text);
+/* Creates the nine superglobal entries (start of every scan). */
+void php_create_superglobals();
+/* Writes the radix-64 text of the low 32 bits of v (as the POSIX l64a) into
+ * out (at least 7 bytes) and returns out; 0 gives the empty text. */
+char* php_l64a(long v, char* out);
+
+#endif

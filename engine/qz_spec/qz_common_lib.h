@@ -1,0 +1,43 @@
+#ifndef QZ_COMMON_LIB_H
+#define QZ_COMMON_LIB_H
+
+/*
+ * String transforms: the engine's emulations of the PHP string and decoding
+ * functions that obfuscated scripts rely on, plus small utilities on
+ * NUL-terminated text. Each transform returns a new WORD token whose string
+ * never shares text with its argument.
+ */
+
+#include <qzengine/export.h>
+
+#include "qz_token_helpper.h"
+
+QZ_EXPORT _qz_token* qz_engine_str_to_lower(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_str_to_upper(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_str_rot13(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_strrev(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_urldecode(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_b64decode(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_b64encode(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_str_len(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_str_replace(_qz_token* subject, _qz_token* search, _qz_token* replace);
+QZ_EXPORT _qz_token* qz_engine_gzinflate(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_gzuncompress(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_gzdeflate(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_gzdecode(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_gzencode(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_gzcompress(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_is_array(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_trim(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_ltrim(_qz_token* t);
+QZ_EXPORT _qz_token* qz_engine_rtrim(_qz_token* t);
+
+QZ_EXPORT char* strlwr(char* s);
+QZ_EXPORT char* strupr(char* s);
+QZ_EXPORT char* __strrev(char* s);
+QZ_EXPORT char* qz_safe_str_copy(char* dst, unsigned long n, char* src);
+QZ_EXPORT unsigned long _count_string(char* text, char* search);
+QZ_EXPORT char* malloc_replace(char* subject, char* search, char* replace);
+QZ_EXPORT bool IsBadReadPtr(char* p, int n);
+
+#endif

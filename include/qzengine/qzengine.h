@@ -1,0 +1,99 @@
+#ifndef QZENGINE_QZENGINE_H
+#define QZENGINE_QZENGINE_H
+
+/*
+ * qz-engine: the exported face of the scanning engine.
+ *
+ * The engine is process-global and single-threaded: start it once with
+ * qz_engine_startup(), run one scan at a time on the calling thread, stop it
+ * with qz_engine_shutdown(). Callbacks may be installed at any time outside a
+ * scan; passing null empties a slot.
+ */
+
+#include <qzengine/export.h>
+#include <qzengine/qz_io_handle.h>
+
+#include <cstddef>
+
+/* One argument of a reported call. 24 bytes, laid out contiguously in an
+ * array: an integer argument's text is written into buf and value points at
+ * it; otherwise value points at engine-owned text that is valid only while
+ * the call filter runs. */
+struct _fcall_argument {
+  char buf[16];
+  const char* value;
+};
+static_assert(sizeof(_fcall_argument) == 24, "_fcall_argument crosses the interface");
+static_assert(offsetof(_fcall_argument, value) == 16, "_fcall_argument crosses the interface");
+
+typedef void (*qz_exception_handler_t)(char* file, int line, char* message);
+typedef unsigned char (*qz_fcall_filter_t)(unsigned long line_no, unsigned long reserved,
+                                           char* func_name, unsigned long assign_times,
+                                           _fcall_argument* args, unsigned long arg_count);
+typedef void (*qz_performace_filter_t)(unsigned long line_no, unsigned long used_tokens,
+                                       unsigned long token_capacity, unsigned long used_symbols,
+                                       unsigned long symbol_blocks, unsigned long array_count,
+                                       unsigned long string_count);
+typedef void (*qz_output_handler_t)(char* text);
+typedef void (*qz_vardump_handler_t)(char* name, char* value);
+
+/* Lifecycle. */
+QZ_EXPORT void qz_engine_startup();
+QZ_EXPORT void qz_engine_shutdown();
+
+/* Scanning. A scan before startup, after shutdown, or from inside a callback
+ * of a running scan is refused: nothing is read and nothing is reported. */
+QZ_EXPORT void qz_engine_scan_file(char* path);
+QZ_EXPORT void qz_engine_scan_buff(const char* text); /* null: an empty scan */
+QZ_EXPORT void qz_engine_scan_file_w(wchar_t* path);  /* accepted and ignored */
+QZ_EXPORT void qz_engine_real_scan(qz_io_handle* source);
+QZ_EXPORT void qz_engine_release_all_resource();
+
+/* Interrupt: raised from a callback, the running scan ends at its next token. */
+QZ_EXPORT void qz_engine_interupt();
+QZ_EXPORT unsigned char qz_engine_is_interupt();
+
+/* Callback slots with their invokers; an empty slot makes its invoker a no-op
+ * that returns 0. */
+QZ_EXPORT void qz_engine_set_exception_handler(qz_exception_handler_t fn);
+QZ_EXPORT void qz_engine_throw_exception(char* file, int line, char* message);
+QZ_EXPORT void qz_engine_set_fcall_filter(qz_fcall_filter_t fn);
+QZ_EXPORT unsigned char qz_engine_call_fcall_filter(unsigned long line_no, unsigned long reserved,
+                                                    char* func_name, unsigned long assign_times,
+                                                    _fcall_argument* args, unsigned long arg_count);
+QZ_EXPORT void qz_engine_set_performace_filter(qz_performace_filter_t fn);
+QZ_EXPORT void qz_engine_call_performace_filter(unsigned long line_no, unsigned long used_tokens,
+                                                unsigned long token_capacity,
+                                                unsigned long used_symbols,
+                                                unsigned long symbol_blocks,
+                                                unsigned long array_count,
+                                                unsigned long string_count);
+QZ_EXPORT void qz_engine_set_output_handler(qz_output_handler_t fn);
+QZ_EXPORT void qz_call_output(char* text);
+QZ_EXPORT void qz_engine_set_var_dump_handler(qz_vardump_handler_t fn);
+QZ_EXPORT void qz_call_vardump(char* name, char* value);
+
+/* Counters: tokens in use and token capacity of the token pool, texts and
+ * blocks of the script symbol table. Always returns 1. */
+QZ_EXPORT int qz_engine_get_performace(unsigned long& used_tokens, unsigned long& token_capacity,
+                                       unsigned long& used_symbols, unsigned long& symbol_blocks);
+/* Gathers the counters and hands them to the performance callback. */
+QZ_EXPORT void qz_report_performance(unsigned long line_no);
+
+/* Extended behaviour beyond the baseline engine, off by default so that a host
+ * that sets nothing gets exactly the baseline behaviour. */
+enum qz_engine_option_flags : unsigned long {
+  /* The lexer also opens PHP code at "<?php" in any letter case, at "<?="
+   * (an expression statement, as echo would) and at "<?" followed by white
+   * space; "<?xml" stays text. */
+  QZ_OPT_EXTENDED_TAGS = 1ul << 0,
+  /* The gz family of decoders really inflates (raw deflate, zlib and gzip
+   * framing) and str_rot13 works on the whole text. */
+  QZ_OPT_FULL_DECODE = 1ul << 1,
+};
+/* Replaces the option flags (a mask of qz_engine_option_flags); returns the
+ * previous flags. Takes effect at the next scan. */
+QZ_EXPORT unsigned long qz_engine_set_options(unsigned long flags);
+QZ_EXPORT unsigned long qz_engine_get_options();
+
+#endif
