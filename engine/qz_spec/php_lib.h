@@ -48,6 +48,8 @@ QZ_EXPORT _qz_token* php_lib_build_empty_array(_qz_token* t);
 QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
 
 /* Other built-ins (php_lib_builtin.cpp). */
+/* Resets the per-scan budgets of evaluated code; php_lib_startup calls it. */
+void php_lib_builtin_scan_begin();
 QZ_EXPORT _qz_token* php_lib_getenv(_qz_token* name);
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_assoc(_qz_token* res);
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_row(_qz_token* res);
@@ -76,7 +78,7 @@ QZ_EXPORT _qz_token* php_lib_passit(_qz_token* s);
 QZ_EXPORT _qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
 QZ_EXPORT _qz_token* php_lib_echo(_qz_token* v);
 
-/* Support used by the evaluator and the registry. */
+/* Support used by the evaluator and the registry (php_lib_struct.cpp). */
 QZ_EXPORT _qz_string* php_strcat(_qz_string* a, _qz_string* b);
 QZ_EXPORT _qz_string* php_strcat(_qz_string* a, const char* b);
 QZ_EXPORT _qz_string* php_strcat(const char* a, _qz_string* b);
