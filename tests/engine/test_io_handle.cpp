@@ -1,0 +1,138 @@
+// Input sources: what the lexer sees from a buffer and from a file.
+
+#include <qzengine/qz_io_handle.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<int> read_all(qz_io_handle& h, size_t max = 64) {
+  std::vector<int> out;
+  for (size_t i = 0; i < max; i++) {
+    int c = h._getc();
+    out.push_back(c);
+    if (c == -1) break;
+  }
+  return out;
+}
+
+FILE* temp_file_with(const std::string& bytes) {
+  FILE* f = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  return f;
+}
+
+TEST(IoHandle, BytesComeBackSignExtendedAndEndIsSticky) {
+  struct Row {
+    std::string bytes;
+    std::vector<int> expected;  // ends with the first -1
+  };
+  const Row rows[] = {
+      {"ab", {97, 98, -1}},
+      {"A\xE4" "B", {65, -28, 66, -1}},
+      {"a\xFF" "b", {97, -1}},  // 0xFF reads as end of input
+      {"", {-1}},
+  };
+  for (const Row& r : rows) {
+    buf_file_handle b(r.bytes.c_str());
+    EXPECT_EQ(read_all(b), r.expected) << "buffer " << r.bytes;
+    FILE* f = temp_file_with(r.bytes);
+    linux_file_handle l(f);
+    EXPECT_EQ(read_all(l), r.expected) << "file " << r.bytes;
+    l.close();
+    EXPECT_EQ(l.stream, nullptr);
+  }
+  buf_file_handle b("ab");
+  read_all(b);
+  EXPECT_EQ(b._getc(), -1);
+  EXPECT_EQ(b.position, 2u);
+}
+
+TEST(IoHandle, GetStrReadsUpToTheDelimiter) {
+  struct Row {
+    std::string text;
+    unsigned long size;
+    bool ok;
+    std::string stored;
+    int next;  // the following _getc
+  };
+  const std::string seventeen(17, 'x');
+  const std::string long_run(150, 'y');
+  const Row rows[] = {
+      {seventeen + ">rest", 99, true, seventeen + ">", 'r'},
+      {long_run, 99, false, std::string(99, 'y'), 'y'},  // 100th consumed, 101st next
+      {"abc", 99, false, "abc", -1},                      // end of input
+      {"ab\xFF>", 99, false, "ab", '>'},  // the 0xFF byte itself is consumed
+  };
+  for (const Row& r : rows) {
+    for (int kind = 0; kind < 2; kind++) {
+      FILE* f = kind ? temp_file_with(r.text) : nullptr;
+      buf_file_handle b(r.text.c_str());
+      linux_file_handle l(f);
+      qz_io_handle& h = kind ? static_cast<qz_io_handle&>(l) : b;
+      char out[100];
+      std::memset(out, 'Z', sizeof out);
+      unsigned long size = r.size;
+      EXPECT_EQ(h.get_str('>', out, &size), r.ok) << r.text.substr(0, 20) << " kind " << kind;
+      out[99] = 0;
+      EXPECT_EQ(std::string(out), r.stored);
+      EXPECT_EQ(size, r.size);
+      EXPECT_EQ(h._getc(), r.next);
+      l.close();
+    }
+  }
+}
+
+TEST(IoHandle, SteppingBackRereads) {
+  buf_file_handle b("abc");
+  b._ungetc();  // at the start: stays at 0
+  EXPECT_EQ(b.position, 0u);
+  char s[] = "abcdef";
+  b.unget_str(s);
+  EXPECT_EQ(b.position, 0u);
+  EXPECT_EQ(b._getc(), 'a');
+  EXPECT_EQ(b._getc(), 'b');
+  b._ungetc();
+  EXPECT_EQ(b._getc(), 'b');
+  EXPECT_EQ(b._getc(), 'c');
+  char abc[] = "abc";
+  b.unget_str(abc);
+  EXPECT_EQ(read_all(b), (std::vector<int>{'a', 'b', 'c', -1}));
+  b.reset();
+  EXPECT_EQ(b._getc(), 'a');
+
+  linux_file_handle l(temp_file_with("xyz"));
+  l._ungetc();  // at the start of the file: stays
+  EXPECT_EQ(l._getc(), 'x');
+  l._ungetc();
+  EXPECT_EQ(l._getc(), 'x');
+  EXPECT_EQ(l.last_char, 'x');
+  l.unget_str(abc);
+  EXPECT_EQ(read_all(l), (std::vector<int>{'a', 'b', 'c', 'y', 'z', -1}));
+  l.reset();
+  EXPECT_EQ(l._getc(), 'x');
+  l.close();
+  l.close();  // closing twice is harmless
+}
+
+TEST(IoHandle, EmptySourcesReadAsEndOfInput) {
+  qz_io_handle base;
+  EXPECT_EQ(base._getc(), -1);
+  unsigned long size = 10;
+  char out[11] = {};
+  EXPECT_FALSE(base.get_str('>', out, &size));
+  linux_file_handle none(nullptr);
+  EXPECT_EQ(none._getc(), -1);
+  none._ungetc();
+  none.reset();
+  buf_file_handle null_text(nullptr);
+  EXPECT_EQ(null_text._getc(), -1);
+}
+
+}  // namespace
