@@ -40,4 +40,23 @@ QZ_EXPORT unsigned long _count_string(char* text, char* search);
 QZ_EXPORT char* malloc_replace(char* subject, char* search, char* replace);
 QZ_EXPORT bool IsBadReadPtr(char* p, int n);
 
+/* Internal helpers shared with the built-ins (not exported). */
+
+/* True when the host turned on full decoding (QZ_OPT_FULL_DECODE). */
+bool qz_full_decode_enabled();
+/* The text of a value: only a STRING with a string or a LITERAL with a
+ * pointer has one; every other value (integers, arrays, pairs) has none and
+ * its ptr is never read. On success *text points at engine-owned text and
+ * *len is its byte count: the string's recorded length when full decoding is
+ * on (binary data keeps its NULs), else the length up to the first NUL. */
+bool qz_value_text(const _qz_value* v, const char** text, unsigned long* len);
+/* Builds the subject with every non-overlapping occurrence of search replaced
+ * by replace, scanning left to right; an empty search replaces nothing.
+ * Returns a malloc'd buffer of *out_len bytes plus a NUL, released by the
+ * caller with free; null when the result would exceed QZ_MAX_STRING_LENGTH or
+ * the heap refuses. Linear in the subject's length. */
+char* qz_replace_n(const char* subject, unsigned long subject_len, const char* search,
+                   unsigned long search_len, const char* replace, unsigned long replace_len,
+                   unsigned long* out_len);
+
 #endif

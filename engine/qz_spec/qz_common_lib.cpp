@@ -1,0 +1,604 @@
+/*
+ * String transforms and text utilities.
+ *
+ * Every token transform follows one frame: a fresh WORD token carrying the
+ * argument's line, holding a new string. An argument without text (no value,
+ * an integer, an array, a pair, a null pointer) yields the invalid-string
+ * text; the value's ptr is read as text only for STRING and LITERAL values.
+ * Every result is bounded by QZ_MAX_STRING_LENGTH and built in time linear in
+ * the input.
+ *
+ * With full decoding off, strings are handled up to their first NUL and
+ * str_rot13 stops at its work-buffer size, as the engine always did. With it
+ * on, texts are handled by their recorded length so binary data (decoded
+ * base64 feeding an inflater) keeps its NUL bytes, the gz family inflates for
+ * real with zlib, and str_rot13 covers the whole text.
+ */
+
+#include "qz_common_lib.h"
+
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_string_impl.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+
+/* ---- module state -------------------------------------------------------- */
+
+/* Standard base64 alphabet, in index order. */
+static const char qz_b64_alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+/* Letters in the order str_rot13 rotates them, each case its own circle. */
+static const char qz_rot13_table[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+/* What __strrev returns for a null pointer. */
+static char qz_empty_text[1] = {0};
+
+/* A malloc'd work buffer released when it leaves scope. */
+namespace {
+struct qz_heap_buf {
+  char* p = nullptr;
+  qz_heap_buf() = default;
+  explicit qz_heap_buf(unsigned long n) : p(static_cast<char*>(std::malloc(n ? n : 1))) {}
+  qz_heap_buf(const qz_heap_buf&) = delete;
+  qz_heap_buf& operator=(const qz_heap_buf&) = delete;
+  ~qz_heap_buf() { std::free(p); }
+};
+}  // namespace
+
+/* ---- shared helpers ------------------------------------------------------ */
+
+bool qz_full_decode_enabled() { return (qz_engine_options & QZ_OPT_FULL_DECODE) != 0; }
+
+bool qz_value_text(const _qz_value* v, const char** text, unsigned long* len) {
+  if (!v || !v->ptr) return false;
+  if (v->type == TOKEN_STRING) {
+    const _qz_string* s = static_cast<const _qz_string*>(v->ptr);
+    *text = s->text;
+    *len = qz_full_decode_enabled() ? s->length : std::strlen(s->text);
+    return true;
+  }
+  if (v->type == TOKEN_LITERAL) {
+    *text = static_cast<const char*>(v->ptr);
+    *len = std::strlen(*text);
+    return true;
+  }
+  return false;
+}
+
+/* A fresh result token (WORD, STRING) on arg's line, without its string yet;
+ * null when the token pool refuses. */
+static _qz_token* qz_result_token(_qz_token* arg) {
+  return qz_token_alloc(TOKEN_WORD, TOKEN_STRING, arg ? arg->lineno : 0);
+}
+
+/* Gives res a new string of the len bytes at data; the invalid-string text
+ * when that string cannot be made (or data is null). */
+static _qz_token* qz_set_result(_qz_token* res, const char* data, unsigned long len) {
+  if (!res) return nullptr;
+  _qz_string* s = data ? qz_string_alloc_n(data, len) : nullptr;
+  if (!s) s = qz_string_alloc(nullptr);
+  res->value.ptr = s;
+  return res;
+}
+
+static _qz_token* qz_set_result_text(_qz_token* res, const char* text) {
+  return qz_set_result(res, text, std::strlen(text));
+}
+
+static _qz_token* qz_invalid_result(_qz_token* arg) {
+  return qz_set_result_text(qz_result_token(arg), QZ_INVALID_STRING_TEXT);
+}
+
+static _qz_token* qz_decoded_result(_qz_token* arg) {
+  return qz_set_result_text(qz_result_token(arg), QZ_DECODED_TEXT);
+}
+
+/* Runs fn over a copy of arg's text; fn(out, in, len) writes exactly len
+ * bytes. Covers the length-preserving transforms. */
+template <class Fn>
+static _qz_token* qz_map_text(_qz_token* arg, Fn fn) {
+  _qz_token* res = qz_result_token(arg);
+  if (!res) return nullptr;
+  const char* text;
+  unsigned long len;
+  if (!arg || !qz_value_text(&arg->value, &text, &len)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  qz_heap_buf out(len + 1);
+  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  fn(out.p, text, len);
+  out.p[len] = 0;
+  return qz_set_result(res, out.p, len);
+}
+
+static bool qz_is_blank(char c) { return c == ' ' || c == '\t'; }
+
+/* Result holding text[from, to) of arg's text, used by the trims. */
+template <class Cut>
+static _qz_token* qz_cut_text(_qz_token* arg, Cut cut) {
+  _qz_token* res = qz_result_token(arg);
+  if (!res) return nullptr;
+  const char* text;
+  unsigned long len;
+  if (!arg || !qz_value_text(&arg->value, &text, &len)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  unsigned long from = 0, to = len;
+  cut(text, &from, &to);
+  return qz_set_result(res, text + from, to - from);
+}
+
+/* ---- case, rot13, reversal, trims --------------------------------------- */
+
+_qz_token* qz_engine_str_to_lower(_qz_token* t) {
+  return qz_map_text(t, [](char* out, const char* in, unsigned long n) {
+    for (unsigned long i = 0; i < n; i++) {
+      char c = in[i];
+      out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    }
+  });
+}
+
+_qz_token* qz_engine_str_to_upper(_qz_token* t) {
+  return qz_map_text(t, [](char* out, const char* in, unsigned long n) {
+    for (unsigned long i = 0; i < n; i++) {
+      char c = in[i];
+      out[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    }
+  });
+}
+
+static char qz_rot13_char(char c) {
+  const char* at = (c != 0) ? std::strchr(qz_rot13_table, c) : nullptr;
+  if (!at) return c;
+  long idx = at - qz_rot13_table;
+  long base = idx < 26 ? 0 : 26;
+  return qz_rot13_table[base + (idx - base + 13) % 26];
+}
+
+/* Without full decoding only the first QZ_ROT13_BUFFER - 1 characters are
+ * rotated and kept, as the engine's fixed work buffer always allowed. */
+_qz_token* qz_engine_str_rot13(_qz_token* t) {
+  _qz_token* res = qz_result_token(t);
+  if (!res) return nullptr;
+  const char* text;
+  unsigned long len;
+  if (!t || !qz_value_text(&t->value, &text, &len)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  if (!qz_full_decode_enabled() && len > QZ_ROT13_BUFFER - 1) len = QZ_ROT13_BUFFER - 1;
+  qz_heap_buf out(len + 1);
+  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  for (unsigned long i = 0; i < len; i++) out.p[i] = qz_rot13_char(text[i]);
+  out.p[len] = 0;
+  return qz_set_result(res, out.p, len);
+}
+
+/* strrev gives the reversed text, as PHP does; scripts build names and
+ * payloads backwards and rely on it. */
+_qz_token* qz_engine_strrev(_qz_token* t) {
+  return qz_map_text(t, [](char* out, const char* in, unsigned long n) {
+    for (unsigned long i = 0; i < n; i++) out[i] = in[n - 1 - i];
+  });
+}
+
+/* trim drops leading and trailing spaces and tabs; ltrim and rtrim drop them
+ * on one side only. */
+_qz_token* qz_engine_trim(_qz_token* t) {
+  return qz_cut_text(t, [](const char* s, unsigned long* from, unsigned long* to) {
+    while (*from < *to && qz_is_blank(s[*from])) ++*from;
+    while (*to > *from && qz_is_blank(s[*to - 1])) --*to;
+  });
+}
+
+_qz_token* qz_engine_ltrim(_qz_token* t) {
+  return qz_cut_text(t, [](const char* s, unsigned long* from, unsigned long* to) {
+    while (*from < *to && qz_is_blank(s[*from])) ++*from;
+  });
+}
+
+_qz_token* qz_engine_rtrim(_qz_token* t) {
+  return qz_cut_text(t, [](const char* s, unsigned long* from, unsigned long* to) {
+    while (*to > *from && qz_is_blank(s[*to - 1])) --*to;
+  });
+}
+
+/* ---- URL decoding -------------------------------------------------------- */
+
+static int qz_hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+/* "%hl" becomes the byte (16*h + l) mod 256, a non-digit counting as -1, so
+ * malformed escapes still give a byte; "+" stays "+". A "%" with fewer than
+ * two characters after it ends the text. A decoded NUL ends the result. */
+_qz_token* qz_engine_urldecode(_qz_token* t) {
+  _qz_token* res = qz_result_token(t);
+  if (!res) return nullptr;
+  const char* text;
+  unsigned long len;
+  if (!t || !qz_value_text(&t->value, &text, &len)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  qz_heap_buf out(len + 1);
+  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  unsigned long n = 0;
+  for (unsigned long i = 0; i < len; i++) {
+    if (text[i] != '%') {
+      out.p[n++] = text[i];
+      continue;
+    }
+    if (len - i < 3) break;
+    int hi = qz_hex_digit(text[i + 1]);
+    int lo = qz_hex_digit(text[i + 2]);
+    out.p[n++] = static_cast<char>(static_cast<unsigned>(16 * hi + lo) & 0xFF);
+    i += 2;
+  }
+  out.p[n] = 0;
+  return qz_set_result(res, out.p, std::strlen(out.p));
+}
+
+/* ---- base64 -------------------------------------------------------------- */
+
+_qz_token* qz_engine_b64encode(_qz_token* t) {
+  _qz_token* res = qz_result_token(t);
+  if (!res) return nullptr;
+  const char* text;
+  unsigned long len;
+  if (!t || !qz_value_text(&t->value, &text, &len)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  unsigned long groups = len / 3 + (len % 3 ? 1 : 0);
+  if (groups > QZ_MAX_STRING_LENGTH / 4) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  unsigned long out_len = groups * 4;
+  qz_heap_buf out(out_len + 1);
+  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+  unsigned long o = 0, i = 0;
+  for (; i + 3 <= len; i += 3) {
+    unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+    out.p[o++] = qz_b64_alphabet[(v >> 18) & 63];
+    out.p[o++] = qz_b64_alphabet[(v >> 12) & 63];
+    out.p[o++] = qz_b64_alphabet[(v >> 6) & 63];
+    out.p[o++] = qz_b64_alphabet[v & 63];
+  }
+  if (len - i == 1) {
+    unsigned v = in[i] << 16;
+    out.p[o++] = qz_b64_alphabet[(v >> 18) & 63];
+    out.p[o++] = qz_b64_alphabet[(v >> 12) & 63];
+    out.p[o++] = '=';
+    out.p[o++] = '=';
+  } else if (len - i == 2) {
+    unsigned v = (in[i] << 16) | (in[i + 1] << 8);
+    out.p[o++] = qz_b64_alphabet[(v >> 18) & 63];
+    out.p[o++] = qz_b64_alphabet[(v >> 12) & 63];
+    out.p[o++] = qz_b64_alphabet[(v >> 6) & 63];
+    out.p[o++] = '=';
+  }
+  out.p[o] = 0;
+  return qz_set_result(res, out.p, o);
+}
+
+static int qz_b64_value(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+/* Decodes up to the first character outside the alphabet ("=", a space, a
+ * line break or anything else ends the input). The argument's text is its
+ * STRING or LITERAL text; a value without a pointer falls back to the token's
+ * name; any other value (an array, a pair, an integer holding a pointer) is
+ * not text and yields the invalid-string text. Nothing decoded, or exactly the
+ * invalid-string text, gives the decoded marker. Without full decoding the
+ * result ends at its first NUL; with it, every decoded byte is kept. */
+_qz_token* qz_engine_b64decode(_qz_token* t) {
+  if (!t) return nullptr;
+  const char* text = nullptr;
+  unsigned long len = 0;
+  if (t->value.type == TOKEN_STRING || t->value.type == TOKEN_LITERAL) {
+    if (!qz_value_text(&t->value, &text, &len)) text = nullptr;
+  } else if (t->value.ptr) {
+    return qz_invalid_result(t);
+  }
+  if (!text && t->name) {
+    text = t->name;
+    len = std::strlen(text);
+  }
+  if (!text) return qz_decoded_result(t);
+
+  unsigned long run = 0;
+  while (run < len && qz_b64_value(static_cast<unsigned char>(text[run])) >= 0) run++;
+  unsigned long out_cap = run / 4 * 3 + 3;
+  qz_heap_buf out(out_cap + 1);
+  if (!out.p) return qz_invalid_result(t);
+  unsigned long o = 0;
+  unsigned acc = 0;
+  int have = 0;
+  for (unsigned long i = 0; i < run; i++) {
+    acc = (acc << 6) | static_cast<unsigned>(qz_b64_value(static_cast<unsigned char>(text[i])));
+    if (++have == 4) {
+      out.p[o++] = static_cast<char>((acc >> 16) & 0xFF);
+      out.p[o++] = static_cast<char>((acc >> 8) & 0xFF);
+      out.p[o++] = static_cast<char>(acc & 0xFF);
+      acc = 0;
+      have = 0;
+    }
+  }
+  if (have == 2) {
+    out.p[o++] = static_cast<char>((acc >> 4) & 0xFF);
+  } else if (have == 3) {
+    out.p[o++] = static_cast<char>((acc >> 10) & 0xFF);
+    out.p[o++] = static_cast<char>((acc >> 2) & 0xFF);
+  }
+  out.p[o] = 0;
+  if (o == 0 || (o == sizeof(QZ_INVALID_STRING_TEXT) - 1 &&
+                 std::memcmp(out.p, QZ_INVALID_STRING_TEXT, o) == 0)) {
+    return qz_decoded_result(t);
+  }
+  if (!qz_full_decode_enabled()) o = std::strlen(out.p);
+  return qz_set_result(qz_result_token(t), out.p, o);
+}
+
+/* ---- length and array test ----------------------------------------------- */
+
+_qz_token* qz_engine_str_len(_qz_token* t) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_INTEGER, t ? t->lineno : 0);
+  if (!res || !t || !t->value.ptr) return res;
+  if (t->value.type == TOKEN_STRING) {
+    res->value.lval = static_cast<long>(static_cast<_qz_string*>(t->value.ptr)->length);
+  } else if (t->value.type == TOKEN_LITERAL) {
+    res->value.lval = static_cast<long>(std::strlen(static_cast<const char*>(t->value.ptr)));
+  }
+  return res;
+}
+
+_qz_token* qz_engine_is_array(_qz_token* t) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_INTEGER, t ? t->lineno : 0);
+  if (!res || !t) return res;
+  const _qz_value* v = t->ref ? t->ref : &t->value;
+  res->value.lval = v->type == TOKEN_ARRAY ? 1 : 0;
+  return res;
+}
+
+/* ---- replacement --------------------------------------------------------- */
+
+char* qz_replace_n(const char* subject, unsigned long subject_len, const char* search,
+                   unsigned long search_len, const char* replace, unsigned long replace_len,
+                   unsigned long* out_len) {
+  *out_len = 0;
+  /* First pass counts the matches so the result is sized exactly. */
+  unsigned long count = 0;
+  if (search_len > 0 && search_len <= subject_len) {
+    const char* p = subject;
+    const char* end = subject + subject_len;
+    while (static_cast<unsigned long>(end - p) >= search_len) {
+      const void* hit = memmem(p, static_cast<size_t>(end - p), search, search_len);
+      if (!hit) break;
+      count++;
+      p = static_cast<const char*>(hit) + search_len;
+    }
+  }
+  /* total = subject_len - count*search_len + count*replace_len, with every
+   * step checked against the string cap. */
+  unsigned long removed = count * search_len; /* <= subject_len: matches do not overlap */
+  unsigned long total = subject_len - removed;
+  if (count > 0 && replace_len > 0) {
+    if (count > (QZ_MAX_STRING_LENGTH - total) / replace_len) return nullptr;
+    total += count * replace_len;
+  }
+  if (total > QZ_MAX_STRING_LENGTH) return nullptr;
+  char* out = static_cast<char*>(std::calloc(total + 1, 1));
+  if (!out) return nullptr;
+  if (count == 0) {
+    std::memcpy(out, subject, subject_len);
+  } else {
+    const char* p = subject;
+    const char* end = subject + subject_len;
+    char* o = out;
+    for (unsigned long k = 0; k < count; k++) {
+      const char* hit =
+          static_cast<const char*>(memmem(p, static_cast<size_t>(end - p), search, search_len));
+      std::memcpy(o, p, static_cast<size_t>(hit - p));
+      o += hit - p;
+      std::memcpy(o, replace, replace_len);
+      o += replace_len;
+      p = hit + search_len;
+    }
+    std::memcpy(o, p, static_cast<size_t>(end - p));
+  }
+  *out_len = total;
+  return out;
+}
+
+/* The search and replacement texts: a STRING or LITERAL gives its text, a
+ * value without a pointer the token's name; an array or other pointer-holding
+ * value is not text. */
+static bool qz_replace_operand(_qz_token* t, const char** text, unsigned long* len) {
+  if (t->value.type == TOKEN_STRING || t->value.type == TOKEN_LITERAL) {
+    return qz_value_text(&t->value, text, len);
+  }
+  if (t->value.ptr || !t->name) return false;
+  *text = t->name;
+  *len = std::strlen(t->name);
+  return true;
+}
+
+static bool qz_unusable_operand(_qz_token* t) {
+  if (t->value.type == TOKEN_NONE) return true;
+  return (t->value.type == TOKEN_STRING || t->value.type == TOKEN_LITERAL) && !t->value.ptr;
+}
+
+_qz_token* qz_engine_str_replace(_qz_token* subject, _qz_token* search, _qz_token* replace) {
+  _qz_token* res = qz_result_token(subject);
+  if (!res) return nullptr;
+  if (!subject || !search || !replace || qz_unusable_operand(subject) ||
+      qz_unusable_operand(search) || qz_unusable_operand(replace)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  const char *subj_text, *search_text, *repl_text;
+  unsigned long subj_len, search_len, repl_len;
+  if (!qz_value_text(&subject->value, &subj_text, &subj_len) ||
+      !qz_replace_operand(search, &search_text, &search_len) ||
+      !qz_replace_operand(replace, &repl_text, &repl_len)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  unsigned long out_len;
+  char* out = qz_replace_n(subj_text, subj_len, search_text, search_len, repl_text, repl_len,
+                           &out_len);
+  if (!out) {
+    qz_report_fault("engine/qz_spec/qz_common_lib", 235, "malloc_replace 返回NULL");
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  qz_set_result(res, out, out_len);
+  std::free(out);
+  return res;
+}
+
+/* ---- compression family -------------------------------------------------- */
+
+/* Inflates len bytes at data with the given zlib window setting (negative:
+ * raw deflate; 15: zlib framing; 31: gzip framing). Returns a malloc'd buffer
+ * of *out_len bytes plus a NUL, or null when the data is not a valid stream,
+ * yields nothing, or would inflate past QZ_MAX_STRING_LENGTH (which stops a
+ * decompression bomb after at most that many bytes of work). A stream cut
+ * short keeps what it produced. */
+static char* qz_inflate(const char* data, unsigned long len, int window_bits,
+                        unsigned long* out_len) {
+  *out_len = 0;
+  z_stream zs;
+  std::memset(&zs, 0, sizeof zs);
+  if (inflateInit2(&zs, window_bits) != Z_OK) return nullptr;
+  unsigned long cap = len * 4 + 1024;
+  if (cap > QZ_MAX_STRING_LENGTH + 1) cap = QZ_MAX_STRING_LENGTH + 1;
+  char* out = static_cast<char*>(std::malloc(cap + 1));
+  unsigned long used = 0;
+  int rc = Z_OK;
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+  while (out) {
+    /* zlib counts input in 32-bit units: feed long inputs in pieces. */
+    if (zs.avail_in == 0 && len > 0) {
+      unsigned long piece = len > 0x40000000ul ? 0x40000000ul : len;
+      zs.avail_in = static_cast<uInt>(piece);
+      len -= piece;
+    }
+    zs.next_out = reinterpret_cast<Bytef*>(out + used);
+    zs.avail_out = static_cast<uInt>(cap - used);
+    rc = inflate(&zs, Z_NO_FLUSH);
+    used = cap - zs.avail_out;
+    if (rc == Z_STREAM_END) break;
+    if (rc != Z_OK) break; /* Z_BUF_ERROR: no progress possible (input ended) */
+    if (used > QZ_MAX_STRING_LENGTH) break;
+    if (used == cap) {
+      unsigned long grown = cap * 2;
+      if (grown > QZ_MAX_STRING_LENGTH + 1) grown = QZ_MAX_STRING_LENGTH + 1;
+      if (grown == cap) break;
+      char* bigger = static_cast<char*>(std::realloc(out, grown + 1));
+      if (!bigger) {
+        std::free(out);
+        out = nullptr;
+        break;
+      }
+      out = bigger;
+      cap = grown;
+    }
+  }
+  inflateEnd(&zs);
+  bool ok = out && used > 0 && used <= QZ_MAX_STRING_LENGTH &&
+            (rc == Z_STREAM_END || rc == Z_BUF_ERROR || rc == Z_OK);
+  if (!ok) {
+    std::free(out);
+    return nullptr;
+  }
+  out[used] = 0;
+  *out_len = used;
+  return out;
+}
+
+/* Without full decoding the whole family answers with the decoded marker.
+ * With it, the argument's bytes are inflated; data that does not inflate
+ * still gives the marker. */
+static _qz_token* qz_gz_decode(_qz_token* t, int window_bits) {
+  const char* text;
+  unsigned long len;
+  if (!qz_full_decode_enabled() || !t || !qz_value_text(&t->value, &text, &len) || len == 0) {
+    return qz_decoded_result(t);
+  }
+  unsigned long out_len;
+  char* out = qz_inflate(text, len, window_bits, &out_len);
+  if (!out) return qz_decoded_result(t);
+  _qz_token* res = qz_set_result(qz_result_token(t), out, out_len);
+  std::free(out);
+  return res;
+}
+
+_qz_token* qz_engine_gzinflate(_qz_token* t) { return qz_gz_decode(t, -MAX_WBITS); }
+_qz_token* qz_engine_gzuncompress(_qz_token* t) { return qz_gz_decode(t, MAX_WBITS); }
+_qz_token* qz_engine_gzdecode(_qz_token* t) { return qz_gz_decode(t, MAX_WBITS + 16); }
+_qz_token* qz_engine_gzdeflate(_qz_token* t) { return qz_decoded_result(t); }
+_qz_token* qz_engine_gzencode(_qz_token* t) { return qz_decoded_result(t); }
+_qz_token* qz_engine_gzcompress(_qz_token*) { return nullptr; }
+
+/* ---- utilities on NUL-terminated text ------------------------------------ */
+
+char* strlwr(char* s) {
+  if (!s) return s;
+  for (char* p = s; *p; p++) {
+    if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p + 32);
+  }
+  return s;
+}
+
+char* strupr(char* s) {
+  if (!s) return s;
+  for (char* p = s; *p; p++) {
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 32);
+  }
+  return s;
+}
+
+char* __strrev(char* s) {
+  if (!s) return qz_empty_text;
+  unsigned long n = std::strlen(s);
+  for (unsigned long i = 0, j = n; i + 1 < j; i++, j--) {
+    char c = s[i];
+    s[i] = s[j - 1];
+    s[j - 1] = c;
+  }
+  return s;
+}
+
+char* qz_safe_str_copy(char* dst, unsigned long n, char* src) {
+  if (!dst || !src) return dst;
+  unsigned long len = strnlen(src, n);
+  std::memcpy(dst, src, len);
+  return dst;
+}
+
+unsigned long _count_string(char* text, char* search) {
+  if (!text || !search || !*search) return 0;
+  unsigned long count = 0;
+  unsigned long slen = std::strlen(search);
+  for (const char* p = std::strstr(text, search); p; p = std::strstr(p + slen, search)) count++;
+  return count;
+}
+
+/* The caller releases the result with free. Null when the heap refuses or the
+ * result would exceed the string cap; the subject is never written. */
+char* malloc_replace(char* subject, char* search, char* replace) {
+  if (!subject || !search || !replace) return nullptr;
+  unsigned long out_len;
+  return qz_replace_n(subject, std::strlen(subject), search, std::strlen(search), replace,
+                      std::strlen(replace), &out_len);
+}
+
+bool IsBadReadPtr(char*, int) { return false; }
