@@ -77,4 +77,16 @@
 #define QZ_RULE_DESC_BUFFER 100
 #define QZ_RULE_DETAIL_BUFFER 2000
 
+/* ---- Behaviour rules: cipher ---- */
+/* Bytes of the built-in rule-file pass phrase (the RC4 key). */
+#define QZ_CIPHER_PHRASE_LENGTH 17
+/* Largest text the cipher and hex routines take: its hexadecimal form and
+ * terminator must still fit an int length; a longer text is refused. */
+#define QZ_CIPHER_MAX_BYTES (1 << 28)
+
+/* ---- built-in functions ---- */
+/* Pieces one explode() call appends at most; the rest of the text is not
+ * split, so a huge text of delimiters cannot flood the array pools. */
+#define QZ_EXPLODE_MAX_PIECES 65536
+
 #endif

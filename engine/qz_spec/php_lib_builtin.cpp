@@ -1,0 +1,303 @@
+/*
+ * Emulated PHP built-ins: taint sources, code sinks, structure helpers and
+ * pass-through functions.
+ *
+ * Taint sources answer with a fixed marker text standing for data from
+ * outside the script. Code sinks (eval and its relatives) walk their text
+ * again as a nested script through a buffer source, bounded in depth, in
+ * number of runs per scan and in bytes per scan, so evaluated code that
+ * evaluates code cannot run away. Every built-in takes its arguments in PHP
+ * order, never releases them, and returns a fresh token or null (the call
+ * wrapper then yields an integer 0).
+ */
+
+#include "php_lib.h"
+
+#include "php_driver.h"
+#include "php_lex.h"
+#include "php_variable.h"
+#include "qz_array_impl.h"
+#include "qz_common_lib.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_string_impl.h"
+
+#include <cstdlib>
+#include <cstring>
+
+/* ---- module state -------------------------------------------------------- */
+
+/* Nested runs started by the code sinks in the current scan. */
+static unsigned long php_lib_eval_runs;
+/* Bytes of text handed to nested runs in the current scan. */
+static unsigned long php_lib_eval_bytes;
+
+void php_lib_builtin_scan_begin() {
+  php_lib_eval_runs = 0;
+  php_lib_eval_bytes = 0;
+}
+
+/* ---- helpers ------------------------------------------------------------- */
+
+static unsigned long php_lib_line(_qz_token* t) { return t ? t->lineno : 0; }
+
+/* A WORD token on line holding a new string of text; null when no token can
+ * be had (a failed string leaves the invalid-string text or a null string). */
+static _qz_token* php_lib_string_token(unsigned long line, const char* text, unsigned long len) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
+  if (!res) return nullptr;
+  _qz_string* s = qz_string_alloc_n(text, len);
+  if (!s) s = qz_string_alloc(nullptr);
+  res->value.ptr = s;
+  return res;
+}
+
+static _qz_token* php_lib_marker(_qz_token* arg, const char* marker) {
+  return php_lib_string_token(php_lib_line(arg), marker, std::strlen(marker));
+}
+
+static _qz_token* php_lib_integer(unsigned long line, long v) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_INTEGER, line);
+  if (res) res->value.lval = v;
+  return res;
+}
+
+/* A WORD token on line holding a new empty array; the token without an
+ * array when the pool refuses one, null when no token can be had. */
+static _qz_token* php_lib_array_token(unsigned long line) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, line);
+  if (res) res->value.ptr = qz_array_alloc();
+  return res;
+}
+
+/* ---- taint sources ------------------------------------------------------- */
+
+_qz_token* php_lib_getenv(_qz_token* name) { return php_lib_marker(name, "$_ENV_DATA"); }
+
+_qz_token* php_lib_mysql_fetch_assoc(_qz_token* res) { return php_lib_marker(res, "$_DB_DATA"); }
+
+_qz_token* php_lib_mysql_fetch_row(_qz_token* res) { return php_lib_mysql_fetch_assoc(res); }
+
+_qz_token* php_lib_fsockopen(_qz_token* host, _qz_token*) {
+  return php_lib_marker(host, "$_SOCKET_HANDLE");
+}
+
+_qz_token* php_lib_fopen(_qz_token* name, _qz_token*) {
+  return php_lib_marker(name, "$_FILE_HANDLE");
+}
+
+_qz_token* php_lib_fread(_qz_token* handle, _qz_token*) {
+  return php_lib_marker(handle, "$_FILE_CONTENTS");
+}
+
+_qz_token* php_lib_fgets(_qz_token* handle) { return php_lib_fread(handle, nullptr); }
+
+/* A name holding "//" anywhere counts as a remote address. */
+_qz_token* php_lib_file_get_contents(_qz_token* name) {
+  const char* text;
+  unsigned long len;
+  bool remote = name && qz_value_text(&name->value, &text, &len) &&
+                memmem(text, len, "//", 2) != nullptr;
+  return php_lib_marker(name, remote ? "$_REMOTE_FILE_CONTENTS" : "$_FILE_CONTENTS");
+}
+
+/* ---- code sinks ---------------------------------------------------------- */
+
+/* Walks code's text as a nested script in raw mode, sharing the variable
+ * list, the registry and the call filter with the outer script. Returns null.
+ * Nothing is walked when the value has no text, when the driver is already
+ * QZ_MAX_NESTED_RUNS deep, or when the scan has used up its budget of nested
+ * runs or of evaluated bytes; the caller still reports the call. The outer
+ * reader's lexer flags and line counter are put back afterwards, so a closing
+ * tag or newlines in the evaluated text do not change how the rest of the
+ * outer script is read. */
+_qz_token* php_lib_eval(_qz_token* code) {
+  const char* text;
+  unsigned long len;
+  if (!code || !qz_value_text(&code->value, &text, &len)) return nullptr;
+  len = std::strlen(text); /* the buffer source stops at the first NUL */
+  if (php_run_depth() >= QZ_MAX_NESTED_RUNS) return nullptr;
+  if (php_lib_eval_runs >= QZ_MAX_NESTED_RUNS_PER_SCAN) return nullptr;
+  if (len > QZ_MAX_EVAL_BYTES_PER_SCAN - php_lib_eval_bytes) return nullptr;
+  php_lib_eval_runs++;
+  php_lib_eval_bytes += len;
+
+  buf_file_handle source(text);
+  php_lex_state_t saved_state = php_lex_state;
+  unsigned long saved_line = php_lex_cur_lineno;
+  php_lex_state.in_string = 0;
+  php_debug(nullptr, &source, 1);
+  php_lex_state = saved_state;
+  php_lex_cur_lineno = saved_line;
+  return nullptr;
+}
+
+_qz_token* php_lib_assert(_qz_token* code) { return php_lib_eval(code); }
+
+_qz_token* php_lib_create_function(_qz_token*, _qz_token* code) { return php_lib_eval(code); }
+
+_qz_token* php_lib_file_put_contents(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
+
+_qz_token* php_lib_fwrite(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
+
+_qz_token* php_lib_fputs(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
+
+/* The replacement is evaluated when the pattern holds an "e" anywhere: the
+ * modifier is not told apart from the pattern's body. */
+_qz_token* php_lib_preg_replace(_qz_token* pattern, _qz_token* replacement, _qz_token*) {
+  const char *ptext, *rtext;
+  unsigned long plen, rlen;
+  if (!pattern || !replacement || !qz_value_text(&pattern->value, &ptext, &plen) ||
+      !qz_value_text(&replacement->value, &rtext, &rlen)) {
+    return nullptr;
+  }
+  if (!std::memchr(ptext, 'e', plen)) return nullptr;
+  return php_lib_eval(replacement);
+}
+
+/* ---- structure ----------------------------------------------------------- */
+
+/* Splits text at every character of delimiter (a set, not a substring);
+ * empty pieces are dropped. Each piece is a LITERAL item whose text is a
+ * scan-lifetime string of its own, so pieces never enter the symbol table.
+ * At most QZ_EXPLODE_MAX_PIECES pieces are appended. */
+_qz_token* php_lib_explode(_qz_token* delimiter, _qz_token* text) {
+  if (!text) return php_lib_array_token(0);
+  _qz_token* res = php_lib_array_token(text->lineno);
+  if (!res || !res->value.ptr || !delimiter) return res;
+  _qz_array* arr = static_cast<_qz_array*>(res->value.ptr);
+
+  const _qz_value* subject = text->ref ? text->ref : &text->value;
+  const char *s, *d;
+  unsigned long slen, dlen;
+  if (!qz_value_text(subject, &s, &slen) || !qz_value_text(&delimiter->value, &d, &dlen)) {
+    return res;
+  }
+  bool is_delim[256] = {};
+  for (unsigned long i = 0; i < dlen; i++) is_delim[static_cast<unsigned char>(d[i])] = true;
+
+  unsigned long pieces = 0;
+  unsigned long i = 0;
+  while (i < slen && pieces < QZ_EXPLODE_MAX_PIECES) {
+    while (i < slen && is_delim[static_cast<unsigned char>(s[i])]) i++;
+    unsigned long start = i;
+    while (i < slen && !is_delim[static_cast<unsigned char>(s[i])]) i++;
+    if (i == start) break;
+    _qz_string* piece = qz_string_alloc_n(s + start, i - start);
+    if (!piece) break;
+    _qz_value v = {};
+    v.type = TOKEN_LITERAL;
+    v.ptr = piece->text;
+    if (!qz_array_push(arr, &v)) break;
+    pieces++;
+  }
+  return res;
+}
+
+/* Integers low..high as an array, when both are integer tokens and
+ * 0 < high - low <= QZ_RANGE_MAX_SPAN (compared unsigned). */
+_qz_token* php_lib_range(_qz_token* low, _qz_token* high) {
+  _qz_token* res = php_lib_array_token(php_lib_line(low));
+  if (!res || !res->value.ptr || !low || !high) return res;
+  if (low->type != TOKEN_INTEGER || high->type != TOKEN_INTEGER) return res;
+  unsigned long l = static_cast<unsigned long>(low->value.lval);
+  unsigned long h = static_cast<unsigned long>(high->value.lval);
+  if (h <= l || h - l > QZ_RANGE_MAX_SPAN) return res;
+  _qz_array* arr = static_cast<_qz_array*>(res->value.ptr);
+  for (unsigned long n = l;; n++) {
+    _qz_value v = {};
+    v.type = TOKEN_INTEGER;
+    v.lval = static_cast<long>(n);
+    if (!qz_array_push(arr, &v) || n == h) break;
+  }
+  return res;
+}
+
+_qz_token* php_lib_array_count(_qz_token* a) {
+  long n = 0;
+  if (a && a->value.type == TOKEN_ARRAY && a->value.ptr) {
+    n = static_cast<long>(qz_array_size(static_cast<_qz_array*>(a->value.ptr)));
+  }
+  return php_lib_integer(php_lib_line(a), n);
+}
+
+/* Decides by the token type; the value must still hold an array for its
+ * pointer to be read as one. */
+_qz_token* php_lib_count(_qz_token* a) {
+  long n = 0;
+  if (a && a->type == TOKEN_ARRAY && a->value.type == TOKEN_ARRAY && a->value.ptr) {
+    n = static_cast<long>(qz_array_size(static_cast<_qz_array*>(a->value.ptr)));
+  }
+  return php_lib_integer(php_lib_line(a), n);
+}
+
+/* The first byte as a signed 8-bit number; 0 for an empty text or no text. */
+_qz_token* php_lib_ord(_qz_token* s) {
+  const char* text;
+  unsigned long len;
+  long code = 0;
+  if (s && qz_value_text(&s->value, &text, &len) && len > 0) {
+    code = static_cast<signed char>(text[0]);
+  }
+  return php_lib_integer(php_lib_line(s), code);
+}
+
+/* One character of the low 8 bits of an integer, or of the decimal number at
+ * the start of a STRING; code 0 gives the empty string. */
+_qz_token* php_lib_chr(_qz_token* n) {
+  long code = 0;
+  if (n && n->value.type == TOKEN_INTEGER) {
+    code = n->value.lval;
+  } else if (n && n->value.type == TOKEN_STRING && n->value.ptr) {
+    code = std::strtol(static_cast<_qz_string*>(n->value.ptr)->text, nullptr, 10);
+  }
+  char c = static_cast<char>(code & 0xFF);
+  return php_lib_string_token(php_lib_line(n), &c, c ? 1 : 0);
+}
+
+/* name takes value's whole value; a variable of that name is created when
+ * none exists. Returns name itself. */
+_qz_token* php_lib_define(_qz_token* name, _qz_token* value) {
+  if (!name) return nullptr;
+  if (value) name->value = value->value;
+  php_reference_globals(name);
+  return name;
+}
+
+_qz_token* php_lib_getconstant(_qz_token* name) {
+  if (!name || !name->name) return nullptr;
+  return php_lookup_global_variable(name->name);
+}
+
+/* ---- pass-through -------------------------------------------------------- */
+
+/* A copy of the text: no characters are removed. */
+_qz_token* php_lib_stripslashes(_qz_token* s) {
+  const char* text;
+  unsigned long len;
+  if (!s || !qz_value_text(&s->value, &text, &len)) {
+    return php_lib_marker(s, QZ_INVALID_STRING_TEXT);
+  }
+  return php_lib_string_token(s->lineno, text, len);
+}
+
+_qz_token* php_lib_passit(_qz_token* s) { return qz_token_clone(s); }
+
+_qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject) {
+  return qz_engine_str_replace(subject, search, replace);
+}
+
+/* Writes the value's text (an integer in radix-64 form) to the host's output
+ * handler. Returns null. */
+_qz_token* php_lib_echo(_qz_token* v) {
+  if (!v) return nullptr;
+  if (v->value.type == TOKEN_INTEGER) {
+    char digits[8];
+    qz_call_output(php_l64a(v->value.lval, digits));
+    return nullptr;
+  }
+  const char* text;
+  unsigned long len;
+  if (qz_value_text(&v->value, &text, &len)) qz_call_output(const_cast<char*>(text));
+  return nullptr;
+}
