@@ -89,4 +89,20 @@
  * split, so a huge text of delimiters cannot flood the array pools. */
 #define QZ_EXPLODE_MAX_PIECES 65536
 
+
+/* ---- Evaluator, variables and call reporting ---- */
+
+/* Bytes of an integer's radix-64 text: six digits cover 32 bits, plus NUL. */
+#define QZ_L64A_TEXT_SIZE 7
+/* Bytes of the text a variable variable ($$name) is composed into: "$", at
+ * most QZ_VARVAR_NAME_MAX characters of the named text, and the NUL. */
+#define QZ_VARVAR_BUFFER (QZ_VARVAR_NAME_MAX + 2)
+
+
+/* ---- Runtime values and memory ---- */
+
+/* Buckets an array must exceed before its first lookup builds the key and
+ * number maps; shorter arrays are cheaper to walk than to hash. */
+#define QZ_ARRAY_INDEX_MIN_BUCKETS 8
+
 #endif

@@ -1,0 +1,116 @@
+#ifndef QZ_BEHAVIOR_RULES_H
+#define QZ_BEHAVIOR_RULES_H
+
+/*
+ * Rule file loader and rule model.
+ *
+ * The rule file holds one enciphered rule text per line (uppercase
+ * hexadecimal of RC4 under the built-in pass phrase). Four kinds of rule are
+ * read into four tables, in file order:
+ *   define_var(NAME,VALUE)
+ *   define_behavior(FUNCTIONS,CONDITIONS,SCORE,DESCRIPTION[,EXACT])
+ *   define_call_list(NAMES,SCORE,DESCRIPTION)
+ *   define_repeat_call(FUNCTION,MIN_COUNT,SCORE,DESCRIPTION)
+ * Text fields are cut to fit their fixed-width arrays; numbers are read as
+ * strtol reads them and kept as signed 32-bit values. Lines that cannot be
+ * deciphered or parsed are skipped silently.
+ *
+ * All state is process-global and unguarded: one thread, one scan at a time.
+ */
+
+#include <qzengine/export.h>
+
+#include "qz_limits.h"
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+/* One define_var line. */
+struct _behavior_define_var {
+  char var_name[QZ_RULE_FIELD_SIZE];
+  char var_value[QZ_RULE_FIELD_SIZE]; /* alternatives separated by "+" */
+};
+
+/* One argument condition of a behaviour rule. */
+struct _behavior_condition {
+  int64_t arg_index;                 /* argument position from 0 */
+  char pattern[QZ_RULE_FIELD_SIZE];  /* alternatives separated by "+", or a variable name */
+};
+
+/* One define_behavior line. */
+struct _behavior_descriptor {
+  int64_t exact_match;                  /* non-zero: patterns must equal the argument */
+  char functions[QZ_RULE_FIELD_SIZE];   /* alternatives separated by "+", or a variable name */
+  char description[QZ_RULE_FIELD_SIZE];
+  int64_t score;
+  uint64_t cond_count;                  /* 0 to QZ_RULE_MAX_ITEMS */
+  _behavior_condition conds[QZ_RULE_ITEM_SLOTS];
+};
+
+/* One define_call_list line. */
+struct _behavior_call_list {
+  uint64_t call_count; /* 0 to QZ_RULE_MAX_ITEMS */
+  int64_t score;
+  char description[QZ_RULE_FIELD_SIZE];
+  char calls[QZ_RULE_ITEM_SLOTS][QZ_RULE_NAME_SIZE];
+};
+
+/* One define_repeat_call line. */
+struct _behavior_repeat_call {
+  char function[QZ_RULE_NAME_SIZE];
+  int64_t min_count;
+  int64_t score;
+  char description[QZ_RULE_FIELD_SIZE];
+};
+
+/* Path of the rule file, set by qz_behavior_startup; engine lifetime. */
+QZ_EXPORT extern char g_szRulePath[QZ_RULE_PATH_SIZE];
+/* 1 once the rule file has been read; 0 before and after shutdown. */
+QZ_EXPORT extern int g_RuleLoaded;
+/* The rule tables, in file order. They own their records (malloc'ed, zero
+ * filled), which live until qz_behavior_shutdown. */
+QZ_EXPORT extern std::vector<_behavior_define_var*> qz_behavior_vars;
+QZ_EXPORT extern std::vector<_behavior_descriptor*> qz_behaviors;
+QZ_EXPORT extern std::vector<_behavior_call_list*> qz_behavior_call_lists;
+QZ_EXPORT extern std::vector<_behavior_repeat_call*> qz_behavior_repeat_calls;
+/* Function names that the call check neither counts nor matches. */
+QZ_EXPORT extern std::list<std::string> ignore_calls;
+
+/* Remembers the rule file's path (cut to QZ_RULE_PATH_SIZE - 1 characters)
+ * and checks that it opens for reading. Reads no rule. Returns 1 when the
+ * file opened, 0 when it did not or path is null. */
+QZ_EXPORT int qz_behavior_startup(const char* path);
+
+/* Reads the rule file named at startup into the tables (appending to them).
+ * Fills ignore_calls first. Returns 1 and sets g_RuleLoaded when the file was
+ * read to its end, 0 when it cannot be opened (g_RuleLoaded stays 0). Bad
+ * lines are skipped; a line over the 500-byte read buffer is handled as
+ * several pieces, none of which forms a rule. */
+QZ_EXPORT int qz_behavior_startup_i();
+
+/* Frees every record, empties the four tables and clears g_RuleLoaded;
+ * ignore_calls stays. Returns 1. */
+QZ_EXPORT int qz_behavior_shutdown();
+
+/* Parse one deciphered rule text in place (zero bytes are written at the
+ * field separators) and append one record to the kind's table. A malformed
+ * text (no "(", no ")" after it, a missing comma before the last ")", a
+ * condition item without "=") appends nothing. text must be a writable,
+ * zero-terminated string; null is ignored. */
+QZ_EXPORT void define_var(char* text);
+QZ_EXPORT void define_behavior(char* text);
+QZ_EXPORT void define_call_list(char* text);
+QZ_EXPORT void define_repeat_call(char* text);
+
+/* Hands one deciphered rule text to the parser its keyword selects; a text
+ * that begins with no keyword is ignored. Returns 1 when a record was
+ * appended, else 0. text is parsed in place as above. */
+QZ_EXPORT int qz_behavior_define(char* text);
+
+/* A number that changes whenever a table gains or loses records, so that
+ * structures derived from the tables know when to rebuild. */
+unsigned long qz_behavior_rules_version();
+
+#endif
