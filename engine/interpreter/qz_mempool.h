@@ -52,6 +52,12 @@ struct qz_mempool {
   mempool_item* add_slab() {
     auto* slab = static_cast<mempool_item*>(std::calloc(1, sizeof(mempool_item)));
     if (!slab) return nullptr;
+    try {
+      by_address.insert(std::upper_bound(by_address.begin(), by_address.end(), slab), slab);
+    } catch (...) {
+      std::free(slab);
+      return nullptr;
+    }
     if (!first) {
       first = slab;
     } else {
@@ -60,7 +66,6 @@ struct qz_mempool {
     }
     last = slab;
     if (!hint) hint = slab;
-    by_address.insert(std::upper_bound(by_address.begin(), by_address.end(), slab), slab);
     return slab;
   }
 
@@ -104,14 +109,19 @@ struct qz_mempool {
   }
 
   /* Releases one slot: clears its bit and zeroes the record. Returns false,
-   * touching nothing, for a record that lies in no slab of this pool. */
+   * touching nothing, for a record that lies in no slab of this pool (or not
+   * at the start of a slot). Releasing a slot that is already free zeroes it
+   * again but leaves `count` alone, so `count` always equals the number of
+   * set bits. */
   bool release(T* item) {
     mempool_item* slab = slab_of(item);
     if (!slab) return false;
     unsigned long s = static_cast<unsigned long>(item - slab->items);
-    slab->bitmap[s / 32] &= ~static_cast<uint32_t>(mempool_masks[s % 32]);
+    uint32_t mask = static_cast<uint32_t>(mempool_masks[s % 32]);
+    bool was_used = (slab->bitmap[s / 32] & mask) != 0;
+    slab->bitmap[s / 32] &= ~mask;
     std::memset(static_cast<void*>(item), 0, sizeof(T));
-    count--;
+    if (was_used) count--;
     if (slab->ordinal < hint->ordinal) hint = slab;
     return true;
   }

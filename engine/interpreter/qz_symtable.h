@@ -23,6 +23,10 @@ struct _qz_sym_table_ex {
   _qz_sym_table_ex* next;
   qz_mempool<char*> slots;  /* one slot per stored text */
   qz_symtable_index* index; /* kept on the first block of a table only */
+  /* Running totals of the whole table, kept on its first block: texts
+   * stored (set slot bits over every block) and blocks in the chain. */
+  unsigned long total_texts;
+  unsigned long total_blocks;
 };
 
 QZ_EXPORT extern _qz_sym_table_ex* qz_engine_isym_table;

@@ -1,0 +1,116 @@
+/*
+ * Runtime strings.
+ *
+ * A string is one zero-filled heap block: the two header words, the text and
+ * a run of zero bytes behind it, so `text` can always be read as a C string
+ * while `length` stays authoritative (texts may hold NUL bytes). Every string
+ * made here is appended to qz_engine_all_strings and lives until
+ * qz_string_free_all; the reference count only records sharing.
+ *
+ * Sizes are checked before any block is requested: a text longer than
+ * QZ_MAX_STRING_LENGTH is never built. Such a request yields a new string
+ * holding the invalid-string text instead, so the scan goes on with a value
+ * that the rules read as "not available".
+ */
+
+#include "qz_string_impl.h"
+
+#include "qz_engine.h"
+#include "qz_limits.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+/* Every live string in creation order; emptied by qz_string_free_all. */
+std::list<_qz_string*> qz_engine_all_strings;
+
+/* Zero bytes kept behind the text of a string made from a C string and of a
+ * concatenation. */
+static const size_t qz_string_pad_alloc = 9;
+static const size_t qz_string_pad_concat = 8;
+
+static const char qz_string_invalid_text[] = QZ_INVALID_STRING_TEXT;
+
+/* Makes the block for a text of n bytes (n within QZ_MAX_STRING_LENGTH, so
+ * the sum cannot wrap), zeroed, with length n and refcount 1, and lists it.
+ * The caller copies the text in. Null when the heap refuses. */
+static _qz_string* qz_string_new_block(size_t n, size_t pad) {
+  size_t bytes = offsetof(_qz_string, text) + n + pad;
+  auto* s = static_cast<_qz_string*>(std::calloc(1, bytes));
+  if (!s) return nullptr;
+  s->length = n;
+  s->refcount = 1;
+  try {
+    qz_engine_all_strings.push_back(s);
+  } catch (const std::bad_alloc&) {
+    std::free(s);
+    return nullptr;
+  }
+  return s;
+}
+
+/* A new string of exactly n bytes of src (n within the cap). */
+static _qz_string* qz_string_make(const char* src, size_t n, size_t pad) {
+  _qz_string* s = qz_string_new_block(n, pad);
+  if (s && n) std::memcpy(s->text, src, n);
+  return s;
+}
+
+static _qz_string* qz_string_make_invalid() {
+  return qz_string_make(qz_string_invalid_text, sizeof(qz_string_invalid_text) - 1,
+                        qz_string_pad_alloc);
+}
+
+_qz_string* qz_string_alloc(const char* s) {
+  if (!s) return qz_string_make_invalid();
+  /* strnlen stops one byte past the cap, so a huge text is never walked whole. */
+  size_t n = strnlen(s, QZ_MAX_STRING_LENGTH + 1);
+  if (n > QZ_MAX_STRING_LENGTH) return qz_string_make_invalid();
+  return qz_string_make(s, n, qz_string_pad_alloc);
+}
+
+_qz_string* qz_string_alloc_n(const char* s, unsigned long n) {
+  if (!s || n > QZ_MAX_STRING_LENGTH) return qz_string_make_invalid();
+  return qz_string_make(s, n, qz_string_pad_alloc);
+}
+
+_qz_string* qz_string_concat(_qz_string* a, _qz_string* b) {
+  if (!a || !b) return nullptr;
+  /* Written so that neither the test nor the sum can wrap. */
+  if (a->length > QZ_MAX_STRING_LENGTH || b->length > QZ_MAX_STRING_LENGTH - a->length)
+    return qz_string_make_invalid();
+  size_t n = a->length + b->length;
+  _qz_string* s = qz_string_new_block(n, qz_string_pad_concat);
+  if (!s) return nullptr;
+  if (a->length) std::memcpy(s->text, a->text, a->length);
+  if (b->length) std::memcpy(s->text + a->length, b->text, b->length);
+  return s;
+}
+
+_qz_string* qz_string_concat(_qz_string* a, const char* b) {
+  /* The string made from b is listed even when a is null. */
+  _qz_string* sb = qz_string_alloc(b);
+  return qz_string_concat(a, sb);
+}
+
+_qz_string* qz_reference_string(_qz_string* s) {
+  if (!s) {
+    qz_report_fault("engine/interpreter/qz_string_impl", 86, "qz_reference_string str为NULL");
+    return nullptr;
+  }
+  s->refcount++;
+  return s;
+}
+
+void qz_dereference_string(_qz_string*) {}
+
+void qz_string_free(_qz_string*) {}
+
+unsigned long qz_string_count() { return qz_engine_all_strings.size(); }
+
+void qz_string_free_all() {
+  for (_qz_string* s : qz_engine_all_strings) std::free(s);
+  qz_engine_all_strings.clear();
+}
