@@ -1,0 +1,272 @@
+/*
+ * The script driver.
+ *
+ * One run walks a token stream (from the lexer, or a given token list) and
+ * cuts it into statements at the separator ";". It marks the word before a
+ * "(" as a call, gives variables the word type, treats `while` by evaluating
+ * its condition once as a statement of its own, and hands each statement of
+ * more than three tokens to the evaluator. There is no parser and no control
+ * flow: every statement of every branch is evaluated once, in source order.
+ *
+ * Runs nest: a while condition and evaluated code start a run inside a run.
+ * A nested run moves the outer statement's runtime stacks aside and puts them
+ * back afterwards, so the outer statement goes on as if nothing had happened;
+ * it only ever releases the tokens of its own statements.
+ */
+
+#include "php_driver.h"
+
+#include "php_eval.h"
+#include "php_lex.h"
+#include "php_lib.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+
+/* ---- Driver state (process-global) ------------------------------------- */
+
+/* Set by the call wrapper once the script calls extract; cleared at the start
+ * of every run. */
+unsigned char php_extract_called;
+/* Runs of php_debug active right now; 0 outside a scan. */
+static unsigned long php_driver_run_depth;
+
+unsigned long php_run_depth() { return php_driver_run_depth; }
+
+/* ---- The statement being collected ------------------------------------- */
+
+/* The statement's tokens hang from a local head that the evaluator skips.
+ * The tail and the running count make appending and the length test constant
+ * time, however long the statement grows. */
+struct php_statement {
+  _qz_token head;
+  _qz_token* tail;
+  unsigned long count; /* tokens after the head, the closing ";" included */
+};
+
+static void stmt_init(php_statement* st) {
+  qz_token_init(&st->head);
+  st->head.type = TOKEN_IGNORED;
+  st->tail = &st->head;
+  st->count = 0;
+}
+
+static void stmt_append(php_statement* st, _qz_token* tk) {
+  st->tail->next = tk;
+  tk->prev = st->tail;
+  tk->next = nullptr;
+  st->tail = tk;
+  st->count++;
+}
+
+/* Releases the statement's tokens; the head is the caller's and stays. */
+static void stmt_release(php_statement* st) {
+  _qz_token* first = st->head.next;
+  st->head.next = nullptr;
+  if (first) first->prev = nullptr;
+  qz_token_free(first);
+  st->tail = &st->head;
+  st->count = 0;
+}
+
+/* Evaluates a statement of more than three tokens, then releases it. */
+static void stmt_finish(php_statement* st) {
+  if (st->count > 3) qz_token_free(php_eval_expr(&st->head, nullptr));
+  stmt_release(st);
+}
+
+static bool driver_is_statement_end(const _qz_token* tk) {
+  return tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_quote_handle;
+}
+
+/* ---- Runs -------------------------------------------------------------- */
+
+/* The statement loop of one run; see php_debug. */
+static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
+  php_statement st;
+  stmt_init(&st);
+  php_extract_called = 0;
+  _qz_token* cursor = tokens;
+  for (;;) {
+    if (qz_engine_is_interupt()) {
+      stmt_release(&st);
+      return;
+    }
+    _qz_token* tk = nullptr;
+    if (!tokens) {
+      tk = php_lex_get_token(source, raw);
+    } else if (cursor) {
+      _qz_token* src = cursor;
+      cursor = cursor->next;
+      tk = qz_token_clone(src);
+      if (!tk) continue;
+    }
+    if (!tk) {
+      stmt_finish(&st);
+      php_var_dump(nullptr);
+      return;
+    }
+
+    if (st.count > 0 && tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_sleft_handle &&
+        st.tail->name != qz_engine_mright_handle)
+      st.tail->type = TOKEN_CALL;
+    if (tk->type != TOKEN_CALL && tk->type != TOKEN_LITERAL && tk->name && tk->name[0] == '$')
+      tk->type = TOKEN_WORD;
+    if (tk->type != TOKEN_LITERAL) {
+      if (tk->name == qz_engine_while_handle) {
+        if (source) php_parse_while(tk, source);
+        qz_token_free(tk);
+        continue;
+      }
+      if (tk->name == qz_engine_function_handle) php_parse_functiondef(tk, source);
+    }
+
+    stmt_append(&st, tk);
+    if (driver_is_statement_end(tk)) stmt_finish(&st);
+  }
+}
+
+int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
+  if (php_driver_run_depth >= QZ_MAX_NESTED_RUNS) return 0;
+  bool nested = php_driver_run_depth > 0;
+  php_rt_saved saved;
+  qz_io_handle* ended = php_lex_ended_source;
+  if (nested) {
+    php_rt_save(&saved);
+    php_lex_ended_source = nullptr;
+  }
+  php_driver_run_depth++;
+  driver_loop(tokens, source, raw);
+  php_driver_run_depth--;
+  if (nested) {
+    php_rt_restore(&saved);
+    php_lex_ended_source = ended;
+  }
+  return 0;
+}
+
+/* ---- Scan set-up and tear-down ----------------------------------------- */
+
+void php_startup() {
+  php_lex_reset();
+  php_rt_state.call_depth = 0;
+  php_driver_run_depth = 0;
+  php_lib_startup();
+}
+
+void php_shutdown() {
+  php_clear_rt_stk();
+  php_rt_state.var_list = nullptr;
+  php_rt_state.var_tail = nullptr;
+  php_rt_state.call_depth = 0;
+  php_lib_shutdown();
+}
+
+/* ---- Control statements ------------------------------------------------ */
+
+static _qz_token* driver_last(_qz_token* list) {
+  while (list && list->next) list = list->next;
+  return list;
+}
+
+/* The condition group "( ... )" is read whole and evaluated once, as one
+ * statement whose "(" is skipped and whose ")" becomes its end; the body
+ * that follows is read on by the caller as ordinary statements. */
+int php_parse_while(_qz_token* tok, qz_io_handle* source) {
+  if (tok) tok->type = TOKEN_IGNORED;
+  if (!source) return 0;
+  _qz_token* group = php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  if (!group) return 0;
+  group->type = TOKEN_IGNORED;
+  _qz_token* last = driver_last(group);
+  last->type = TOKEN_SEPARATOR;
+  last->name = qz_engine_quote_handle;
+  php_debug(group, source, 1);
+  qz_token_free(group);
+  return 0;
+}
+
+int php_parse_functiondef(_qz_token*, qz_io_handle*) { return 0; }
+
+int php_parse_if(_qz_token* tok, qz_io_handle*) {
+  if (tok) tok->type = TOKEN_IGNORED;
+  return 0;
+}
+
+/* Copies the tokens from *pos up to (not including) the first separator named
+ * stop into a new list of clones and leaves *pos on that separator. False when
+ * the list ends first. */
+static bool for_copy_part(_qz_token** pos, char* stop, _qz_token** out) {
+  _qz_token* head = nullptr;
+  _qz_token* tail = nullptr;
+  _qz_token* t = *pos;
+  for (; t; t = t->next) {
+    if (t->type == TOKEN_SEPARATOR && t->name == stop) break;
+    _qz_token* c = qz_token_clone(t);
+    if (!c) continue;
+    if (!head) {
+      head = tail = c;
+    } else {
+      tail->next = c;
+      c->prev = tail;
+      tail = c;
+    }
+  }
+  *out = head;
+  *pos = t;
+  return t != nullptr;
+}
+
+/* The call marking of the driver, applied inside one part of a for header. */
+static void for_mark_calls(_qz_token* from, char* stop) {
+  _qz_token* prev = nullptr;
+  for (_qz_token* t = from; t; t = t->next) {
+    if (t->type == TOKEN_SEPARATOR && t->name == stop) break;
+    if (prev && t->type == TOKEN_SEPARATOR && t->name == qz_engine_sleft_handle &&
+        prev->name != qz_engine_mright_handle)
+      prev->type = TOKEN_CALL;
+    prev = t;
+  }
+}
+
+/* A bounded emulation of a for loop: init once, then condition, body and
+ * step at most QZ_FOR_LOOP_MAX times. The driver itself never calls it. */
+int php_parse_for(_qz_token*, qz_io_handle* source) {
+  static char for_text[] = "for";
+  qz_call_output(for_text);
+  _qz_token* header = php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  _qz_token* body = header ? php_lex_get_token_pair(qz_engine_lleft_handle, qz_engine_lright_handle, source)
+                           : nullptr;
+  _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
+  bool ok = header && body;
+  if (ok) {
+    _qz_token* pos = header->next;
+    ok = for_copy_part(&pos, qz_engine_quote_handle, &init);
+    if (ok) {
+      pos = pos->next;
+      for_mark_calls(pos, qz_engine_quote_handle);
+      ok = for_copy_part(&pos, qz_engine_quote_handle, &cond);
+    }
+    if (ok) {
+      pos = pos->next;
+      ok = pos != nullptr && for_copy_part(&pos, qz_engine_sright_handle, &step);
+    }
+  }
+  if (ok) {
+    qz_token_free(php_eval_expr(init, nullptr));
+    for (unsigned long n = 0;; n++) {
+      _qz_token* r = php_eval_expr(cond, nullptr);
+      if (!r) break;
+      bool go = r->value.type == TOKEN_INTEGER && r->value.lval != 0;
+      qz_token_free(r);
+      if (!go || n >= QZ_FOR_LOOP_MAX) break;
+      php_debug(body, source, 0);
+      qz_token_free(php_eval_expr(step, nullptr));
+    }
+  }
+  qz_token_free(header);
+  qz_token_free(body);
+  qz_token_free(init);
+  qz_token_free(cond);
+  qz_token_free(step);
+  return 0;
+}

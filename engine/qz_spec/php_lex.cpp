@@ -1,0 +1,542 @@
+/*
+ * The loose PHP lexer.
+ *
+ * Characters come one at a time from an input source; the lexer collects the
+ * text of one token in a fixed global buffer and hands it to php_accept, which
+ * classifies it. Outside PHP tags every character is skipped. Inside code the
+ * lexer knows only separators, operators that grow one character at a time,
+ * quoted strings, heredocs and three kinds of comments. Newlines, carriage
+ * returns, '!' and '@' never reach a token (except where a string escape or a
+ * heredoc body takes them literally).
+ *
+ * Every character is handled as an unsigned byte before any class test, so
+ * bytes above 0x7F are ordinary word characters and never index anything
+ * negatively. A read whose low byte is 0xFF is the end of the input.
+ */
+
+#include "php_lex.h"
+
+#include "php_operator.h"
+#include "qz_engine.h"
+
+#include <cstring>
+
+/* ---- Lexer state (process-global; shared by nested raw reads) ---------- */
+
+/* Flags of the running read; reset by php_lex_reset at the start of a scan. */
+php_lex_state_t php_lex_state;
+/* Text of the token being collected, always NUL-terminated; empty between tokens. */
+char php_lex_temp_buffer[QZ_LEX_TOKEN_MAX + 1];
+/* Characters in php_lex_temp_buffer, 0 to QZ_LEX_TOKEN_MAX. */
+unsigned long php_lex_temp_buff_idx;
+/* Current script line, 1 at the start of a scan; stamped on every token. */
+unsigned long php_lex_cur_lineno = 1;
+/* Characters dropped everywhere: carriage return, '!' and '@'. */
+char php_ignore_syms[4] = {'\r', '!', '@', '\0'};
+
+/* The source whose end the lexer met while it still had text to hand out.
+ * A 0xFF byte reads as end of input but is not sticky (the source moves on
+ * past it), so the call after the one that emitted the pending text must
+ * report the end without reading again. */
+qz_io_handle* php_lex_ended_source;
+
+/* ---- Character classes ------------------------------------------------- */
+
+static bool lex_is_eof(int ch) { return (ch & 0xFF) == 0xFF; }
+
+/* The 23 separators: + - * / % = . > ! < ( ) , [ ] { } ? : ; & | and space. */
+unsigned char php_is_char_seperator(char c) {
+  switch (static_cast<unsigned char>(c)) {
+    case '+': case '-': case '*': case '/': case '%': case '=': case '.': case '>':
+    case '!': case '<': case '(': case ')': case ',': case '[': case ']': case '{':
+    case '}': case '?': case ':': case ';': case '&': case '|': case ' ':
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+unsigned char php_ignore_chr(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  if (u == 0) return 0;
+  for (const char* p = php_ignore_syms; *p; p++)
+    if (static_cast<unsigned char>(*p) == u) return 1;
+  return 0;
+}
+
+static bool lex_is_blank(char c) { return c == ' ' || c == '\t'; }
+
+/* ---- Token buffer ------------------------------------------------------ */
+
+void php_append_char(char c) {
+  if (php_lex_temp_buff_idx >= QZ_LEX_TOKEN_MAX) return;
+  if (!php_lex_state.in_string && lex_is_blank(c)) return;
+  if (php_lex_temp_buff_idx == 0) php_lex_state.word_start = php_is_char_seperator(c) ? 0 : 1;
+  php_lex_temp_buffer[php_lex_temp_buff_idx++] = c;
+  php_lex_temp_buffer[php_lex_temp_buff_idx] = '\0';
+}
+
+void php_unappend_char() {
+  if (php_lex_temp_buff_idx == 0) return;
+  php_lex_temp_buffer[--php_lex_temp_buff_idx] = '\0';
+}
+
+static void lex_clear_buffer() {
+  php_lex_temp_buff_idx = 0;
+  php_lex_temp_buffer[0] = '\0';
+}
+
+void php_lex_reset() {
+  std::memset(&php_lex_state, 0, sizeof(php_lex_state));
+  php_lex_ended_source = nullptr;
+  php_lex_cur_lineno = 1;
+  php_lex_temp_buff_idx = 0;
+  std::memset(php_lex_temp_buffer, 0, sizeof(php_lex_temp_buffer));
+}
+
+static bool lex_extended_tags() { return (qz_engine_options & QZ_OPT_EXTENDED_TAGS) != 0; }
+
+static void lex_step_back(qz_io_handle* source, unsigned long n) {
+  while (n-- > 0) source->_ungetc();
+}
+
+/* Fills the buffer with text and makes a word token of it. */
+static _qz_token* lex_emit_text(const char* text) {
+  lex_clear_buffer();
+  for (const char* p = text; *p; p++) php_append_char(*p);
+  return php_accept(TOKEN_WORD);
+}
+
+static int lex_hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+/* ---- Text outside PHP code --------------------------------------------- */
+
+enum lex_outside_result { LEX_OUT_CONTINUE, LEX_OUT_END, LEX_OUT_EMIT_ECHO };
+
+static bool lex_is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+/* Reads the rest of a "<s..." tag with the source's get_str. A tag that
+ * names PHP opens code. When get_str fails (no '>' within the tag buffer, end
+ * of input, or a source that cannot read runs) the "<s" is ordinary text: the
+ * characters get_str consumed are stepped back over so that reading resumes
+ * right after the "s" and an opening tag among them is still seen. */
+static void lex_script_tag(qz_io_handle* source) {
+  char tag[QZ_LEX_TAG_MAX + 1];
+  std::memset(tag, 0, sizeof(tag));
+  unsigned long size = QZ_LEX_TAG_MAX;
+  if (!source->get_str('>', tag, &size)) {
+    unsigned long stored = std::strlen(tag);
+    /* A full buffer means one more character was consumed without being
+     * stored. At worst this steps back once too often, onto the "s", which is
+     * then skipped as text: the "<" is never read again, so no loop. */
+    unsigned long consumed = stored >= QZ_LEX_TAG_MAX ? stored + 1 : stored;
+    lex_step_back(source, consumed + 3);
+    return;
+  }
+  for (char* p = tag; *p; p++)
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  if (std::strstr(tag, "PHP")) {
+    php_lex_state.in_php = 1;
+    php_lex_state.script_tag = 1;
+  }
+}
+
+/* Handles a '<' met outside PHP code: looks for an opening tag. */
+static lex_outside_result lex_outside_tag(qz_io_handle* source) {
+  char la[5] = {'<', 0, 0, 0, 0};
+  for (int i = 1; i <= 4; i++) {
+    int ch = source->_getc();
+    if (lex_is_eof(ch)) return LEX_OUT_END;
+    la[i] = static_cast<char>(ch);
+  }
+  if (la[1] == '?') {
+    if (std::memcmp(la, "<?php", 5) == 0 || std::memcmp(la, "<?PHP", 5) == 0) {
+      php_lex_state.in_php = 1;
+      return LEX_OUT_CONTINUE;
+    }
+    if (lex_extended_tags()) {
+      if (strncasecmp(la, "<?php", 5) == 0) {
+        php_lex_state.in_php = 1;
+        return LEX_OUT_CONTINUE;
+      }
+      if (la[2] == '=') {
+        php_lex_state.in_php = 1;
+        lex_step_back(source, 2);
+        return LEX_OUT_EMIT_ECHO;
+      }
+      if (lex_is_space_char(la[2])) {
+        php_lex_state.in_php = 1;
+        lex_step_back(source, 3);
+        return LEX_OUT_CONTINUE;
+      }
+    }
+    lex_step_back(source, 3);
+    return LEX_OUT_CONTINUE;
+  }
+  if (la[1] == 's') {
+    lex_script_tag(source);
+    return LEX_OUT_CONTINUE;
+  }
+  lex_step_back(source, 4);
+  return LEX_OUT_CONTINUE;
+}
+
+/* Letters, digits, '_' and bytes above 0x7F: what a heredoc label is made of. */
+static bool lex_is_word_byte(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+/* ---- Heredoc ------------------------------------------------------------ */
+
+/* Reads a heredoc or nowdoc after "<<<". The label runs to the end of the
+ * line; blanks, a trailing carriage return and enclosing quotes are not part
+ * of it (the body is collected without blanks, so a label is compared the
+ * same way). The body ends where its last label-length characters equal the
+ * label, also after the token text reached its cap: a separate window keeps
+ * the last characters read, while the buffer keeps the first ones. A body
+ * that is empty (the label stands alone on the next line) gives an empty
+ * literal. Returns the body as a literal, or null when nothing was collected;
+ * an empty label reads no body at all, so nothing after it is swallowed.
+ * *at_end tells whether the input ended on the way. */
+static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
+  char label[QZ_LEX_LABEL_MAX + 1];
+  unsigned long len = 0;
+  *at_end = false;
+  for (;;) {
+    int ch = source->_getc();
+    if (lex_is_eof(ch)) {
+      *at_end = true;
+      break;
+    }
+    char c = static_cast<char>(ch);
+    if (c == '\n') {
+      php_lex_cur_lineno++;
+      break;
+    }
+    if (len < QZ_LEX_LABEL_MAX) label[len++] = c;
+  }
+  while (len > 0 && (label[len - 1] == '\r' || lex_is_blank(label[len - 1]))) len--;
+  unsigned long start = 0;
+  while (start < len && lex_is_blank(label[start])) start++;
+  if (len - start >= 2 && (label[start] == '"' || label[start] == '\'') && label[len - 1] == label[start]) {
+    start++;
+    len--;
+  }
+  len -= start;
+  std::memmove(label, label + start, len);
+  label[len] = '\0';
+  if (len == 0 || *at_end) return nullptr;
+
+  char window[QZ_LEX_LABEL_MAX];
+  unsigned long total = 0; /* characters that entered the body, capped or not */
+  for (;;) {
+    int ch = source->_getc();
+    if (lex_is_eof(ch)) {
+      *at_end = true;
+      break;
+    }
+    char c = static_cast<char>(ch);
+    if (c == '\n') php_lex_cur_lineno++;
+    if (lex_is_blank(c)) continue;
+    php_append_char(c);
+    window[total % len] = c;
+    total++;
+    if (total < len) continue;
+    bool match = true;
+    for (unsigned long i = 0; i < len && match; i++)
+      match = window[(total - len + i) % len] == label[i];
+    if (match && total == len) {
+      /* The label right at the start: an empty body, but only when the label
+       * stands alone (a word that merely begins with it is body text). */
+      int next = source->_getc();
+      if (!lex_is_eof(next)) source->_ungetc();
+      if (lex_is_eof(next) || !lex_is_word_byte(static_cast<char>(next))) {
+        *at_end = lex_is_eof(next);
+        lex_clear_buffer();
+        return php_accept(TOKEN_LITERAL);
+      }
+      continue;
+    }
+    if (match) {
+      unsigned long keep = total - len;
+      if (keep < php_lex_temp_buff_idx) {
+        php_lex_temp_buff_idx = keep;
+        php_lex_temp_buffer[keep] = '\0';
+      }
+      break;
+    }
+  }
+  if (php_lex_temp_buff_idx == 0) return nullptr;
+  return php_accept(TOKEN_LITERAL);
+}
+
+/* ---- The token reader --------------------------------------------------- */
+
+/* End of input: emits the pending text, if any, and remembers that source has
+ * ended; null when nothing is pending. */
+static _qz_token* lex_end_of_input(qz_io_handle* source) {
+  if (php_lex_temp_buff_idx == 0) return nullptr;
+  _qz_token* tk = php_accept(TOKEN_WORD);
+  if (tk) php_lex_ended_source = source;
+  return tk;
+}
+
+_qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
+  if (!source) return lex_end_of_input(nullptr);
+  if (source == php_lex_ended_source) {
+    php_lex_ended_source = nullptr;
+    return lex_end_of_input(nullptr);
+  }
+  for (;;) {
+    int ch = source->_getc();
+    if (lex_is_eof(ch)) return lex_end_of_input(source);
+    char c = static_cast<char>(ch);
+
+    if (c == '\n') {
+      php_lex_cur_lineno++;
+      continue;
+    }
+    if (php_ignore_chr(c)) continue;
+
+    if (!raw && !php_lex_state.in_php) {
+      if (c != '<') continue;
+      lex_outside_result r = lex_outside_tag(source);
+      if (r == LEX_OUT_END) return lex_end_of_input(source);
+      if (r == LEX_OUT_EMIT_ECHO && php_lex_temp_buff_idx == 0) return lex_emit_text("echo");
+      continue;
+    }
+
+    if (c == '?' && !php_lex_state.in_string) {
+      int ch2 = source->_getc();
+      if (lex_is_eof(ch2)) return lex_end_of_input(source);
+      if (static_cast<char>(ch2) == '>') {
+        if (php_lex_temp_buff_idx > 0) {
+          lex_step_back(source, 2);
+          return php_accept(TOKEN_WORD);
+        }
+        php_lex_state.in_php = 0;
+        /* In the extended mode a closing tag ends the statement, as in PHP,
+         * so that "<?= expr ?>" is a statement of its own. */
+        if (!raw && lex_extended_tags()) return lex_emit_text(";");
+        continue;
+      }
+      source->_ungetc();
+    }
+
+    if (php_lex_state.in_string) {
+      if (c == '\\') {
+        int ch2 = source->_getc();
+        if (lex_is_eof(ch2)) return lex_end_of_input(source);
+        char c2 = static_cast<char>(ch2);
+        if (c2 == 'x' || c2 == 'X') {
+          int h = source->_getc();
+          if (lex_is_eof(h)) return lex_end_of_input(source);
+          int l = source->_getc();
+          if (lex_is_eof(l)) return lex_end_of_input(source);
+          int hi = lex_hex_value(static_cast<char>(h));
+          int lo = lex_hex_value(static_cast<char>(l));
+          if (hi < 0) hi = 15;
+          php_append_char(static_cast<char>((16 * hi + lo) & 0xFF));
+        } else {
+          php_append_char(c2);
+        }
+        continue;
+      }
+      if (static_cast<unsigned char>(c) == php_lex_state.quote) {
+        php_lex_state.in_string = 0;
+        return php_accept(TOKEN_LITERAL);
+      }
+      php_append_char(c);
+      continue;
+    }
+
+    if (c == '"' || c == '\'') {
+      if (php_lex_temp_buff_idx > 0) {
+        source->_ungetc();
+        return php_accept(TOKEN_WORD);
+      }
+      php_lex_state.quote = static_cast<unsigned char>(c);
+      php_lex_state.in_string = 1;
+      continue;
+    }
+
+    if (c == '/' || c == '#') {
+      int ch2 = source->_getc();
+      if (lex_is_eof(ch2)) return lex_end_of_input(source);
+      char c2 = static_cast<char>(ch2);
+      if (c == '#' || c2 == '/') {
+        if (c2 == '\n') {
+          php_lex_cur_lineno++;
+          continue;
+        }
+        for (;;) {
+          int d = source->_getc();
+          if (lex_is_eof(d)) return lex_end_of_input(source);
+          if (static_cast<char>(d) == '\n') {
+            php_lex_cur_lineno++;
+            break;
+          }
+        }
+        continue;
+      }
+      if (c2 == '*') {
+        if (php_lex_temp_buff_idx > 0) {
+          lex_step_back(source, 2);
+          return php_accept(TOKEN_WORD);
+        }
+        bool star = false;
+        for (;;) {
+          int d = source->_getc();
+          if (lex_is_eof(d)) return lex_end_of_input(source);
+          char dc = static_cast<char>(d);
+          if (dc == '\n') php_lex_cur_lineno++;
+          if (dc == '/' && star) break;
+          star = dc == '*';
+        }
+        continue;
+      }
+      source->_ungetc();
+      /* a lone '/' goes on as a separator */
+    }
+
+    if (!php_is_char_seperator(c)) {
+      if (php_lex_temp_buff_idx > 0 && php_is_char_seperator(php_lex_temp_buffer[0])) {
+        source->_ungetc();
+        return php_accept(TOKEN_WORD);
+      }
+      php_append_char(c);
+      continue;
+    }
+
+    /* A separator. Operators grow one character at a time. */
+    if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= 3 && php_lookup_operator(php_lex_temp_buffer)) {
+      php_append_char(c);
+      if (php_lookup_operator(php_lex_temp_buffer)) continue;
+      php_unappend_char();
+    }
+    if (php_lex_temp_buff_idx > 0) {
+      source->_ungetc();
+      return php_accept(TOKEN_WORD);
+    }
+    switch (c) {
+      case '<': {
+        int a = source->_getc();
+        if (lex_is_eof(a)) return lex_end_of_input(source);
+        int b = source->_getc();
+        if (lex_is_eof(b)) return lex_end_of_input(source);
+        if (static_cast<char>(a) == '<' && static_cast<char>(b) == '<') {
+          bool at_end = false;
+          _qz_token* tk = lex_heredoc(source, &at_end);
+          if (tk && at_end) php_lex_ended_source = source;
+          if (tk) return tk;
+          if (at_end) return lex_end_of_input(source);
+          continue;
+        }
+        lex_step_back(source, 2);
+        php_append_char('<');
+        continue;
+      }
+      case '=':
+      case '&':
+      case '|': {
+        int ch2 = source->_getc();
+        if (lex_is_eof(ch2)) return lex_end_of_input(source);
+        if (static_cast<char>(ch2) == c) {
+          php_append_char(c);
+          php_append_char(c);
+        } else {
+          source->_ungetc();
+          php_append_char(c);
+        }
+        continue;
+      }
+      case '-': {
+        int ch2 = source->_getc();
+        if (lex_is_eof(ch2)) {
+          php_append_char('-');
+          return lex_end_of_input(source);
+        }
+        if (static_cast<char>(ch2) == '>') {
+          php_append_char('>');
+        } else {
+          source->_ungetc();
+          php_append_char('-');
+        }
+        continue;
+      }
+      case ' ':
+        continue;
+      default:
+        php_append_char(c);
+        continue;
+    }
+  }
+}
+
+/* ---- Token groups ------------------------------------------------------- */
+
+/* Appends tk behind tail; returns the new tail. */
+static _qz_token* lex_link(_qz_token* tail, _qz_token* tk) {
+  tail->next = tk;
+  tk->prev = tail;
+  tk->next = nullptr;
+  return tk;
+}
+
+/* Reads token by token with a tail pointer, so a group of any size and depth
+ * costs time and memory linear in its length and no recursion. A quoted
+ * string whose text is a bracket is text, not a bracket: it neither opens nor
+ * closes the group. */
+_qz_token* php_lex_get_token_pair(char* open, char* close, qz_io_handle* source) {
+  _qz_token* head = nullptr;
+  _qz_token* tail = nullptr;
+  unsigned long opened = 0, closed = 0;
+  for (;;) {
+    _qz_token* tk = php_lex_get_token(source, 0);
+    if (!tk) {
+      qz_token_free(head);
+      return nullptr;
+    }
+    bool bracket = tk->type != TOKEN_LITERAL;
+    if (bracket && tk->name == open) {
+      opened++;
+      if (opened == 1) {
+        qz_token_free(head);
+        head = tail = tk;
+        continue;
+      }
+    } else if (bracket && tk->name == close) {
+      closed++;
+      if (opened != 0 && opened == closed) {
+        tail = lex_link(tail, tk);
+        return head;
+      }
+    }
+    if (!head)
+      head = tail = tk;
+    else
+      tail = lex_link(tail, tk);
+  }
+}
+
+_qz_token* php_lex_get_token_until(char* name, qz_io_handle* source) {
+  _qz_token* head = php_lex_get_token(source, 0);
+  if (!head) return nullptr;
+  _qz_token* tail = head;
+  for (;;) {
+    _qz_token* tk = php_lex_get_token(source, 0);
+    if (!tk) break;
+    if (tk->name == name) {
+      qz_token_free(tk);
+      break;
+    }
+    tail = lex_link(tail, tk);
+  }
+  return head;
+}
