@@ -1,0 +1,160 @@
+/*
+ * Call reporting. Every call the evaluator closes comes here: the called name
+ * is settled (through variables, so a call through a variable holding a
+ * function's name is reported under that name), the arguments are taken off
+ * the argument stack, the emulated built-in runs if one is registered, and the
+ * call is reported to the host's call filter with one text per argument.
+ *
+ * After a call of "extract" the request may have defined any variable, so two
+ * taint rules apply until the end of the current run: an argument with no
+ * value reads as request data, and a call through a variable with no value
+ * counts as a call of eval.
+ */
+
+#include "php_call.h"
+
+#include "php_driver.h"
+#include "php_eval.h"
+#include "php_lib.h"
+#include "php_variable.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_symtable.h"
+
+#include <cstring>
+#include <vector>
+
+static const char call_fault_file[] = "engine/qz_spec/qz_php";
+static const int call_fault_line = 1160;
+static const char call_fault_message[] = "function_name为NULL";
+
+static _qz_token* call_zero(_qz_token* call) {
+  return qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, call ? call->lineno : 0);
+}
+
+static const char* call_invalid_text() {
+  return qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
+}
+
+/* "$$f" and "$$$f" are calls of "$f": leading characters are dropped while the
+ * second one is a dollar. A variable entry keeps its own name (the variable
+ * list is keyed by it); only statement tokens and markers are renamed. */
+static void call_normalise_name(_qz_token* call) {
+  const char* n = call->name;
+  if (!n) return;
+  while (n[0] && n[1] == '$') n++;
+  if (n == call->name) return;
+  char* interned = qz_engine_insert_sym(const_cast<char*>(n));
+  if (interned && !php_variable_is_entry(call)) call->name = interned;
+}
+
+/* The name the call is reported under, or null when it cannot be settled. */
+static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) {
+  *fault = false;
+  if (g->value.type == TOKEN_STRING) {
+    if (!g->value.ptr) {
+      *fault = true;
+      return nullptr;
+    }
+    return static_cast<_qz_string*>(g->value.ptr)->text;
+  }
+  if (g->value.type == TOKEN_LITERAL) return static_cast<const char*>(g->value.ptr);
+  if (php_extract_called && g->value.type == TOKEN_NONE && g->name && g->name[0] == '$' &&
+      !php_lib_lookup_internal_function_by_name(call->name))
+    return qz_engine_dangerous_call;
+  return call->name;
+}
+
+/* Fills one reported argument from the value the argument stands for. */
+static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
+  _qz_token* v = php_reference_globals(arg);
+  if (!v) v = arg;
+  const char* fallback = v->name ? v->name : call_invalid_text();
+  switch (v->value.type) {
+    case TOKEN_INTEGER:
+      php_l64a(v->value.lval, rec->buf);
+      rec->value = rec->buf;
+      break;
+    case TOKEN_STRING:
+      rec->value = v->value.ptr ? static_cast<_qz_string*>(v->value.ptr)->text : fallback;
+      break;
+    case TOKEN_LITERAL:
+      rec->value = v->value.ptr ? static_cast<const char*>(v->value.ptr) : fallback;
+      break;
+    default:
+      rec->value = fallback;
+      break;
+  }
+}
+
+_qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
+  (void)io;
+  if (!call) {
+    qz_report_fault(call_fault_file, call_fault_line, call_fault_message);
+    return call_zero(nullptr);
+  }
+  call_normalise_name(call);
+  _qz_token* g = php_reference_globals(call);
+  if (!g) g = call;
+
+  bool fault;
+  const char* settled = call_settle_name(call, g, &fault);
+  /* A name that cannot be settled, or an empty one, is reported as a fault
+   * and the call is not made; its arguments stay where they are. */
+  if (fault || !settled || !settled[0]) {
+    qz_report_fault(call_fault_file, call_fault_line, call_fault_message);
+    return call_zero(call);
+  }
+  char* name = qz_engine_insert_sym(const_cast<char*>(settled));
+  if (!name) {
+    qz_report_fault(call_fault_file, call_fault_line, call_fault_message);
+    return call_zero(call);
+  }
+  if (std::strcmp(name, "extract") == 0) php_extract_called = 1;
+
+  /* Arguments come off last first; `args` keeps them in that order and the
+   * same tokens are linked into the list the built-in receives. */
+  std::vector<_qz_token*> args;
+  _qz_token* head = nullptr;
+  _qz_token* tail = nullptr;
+  for (;;) {
+    _qz_token* t = qz_pop_rt_arg();
+    if (!t) {
+      if (args.empty()) break;
+      return call_zero(call);
+    }
+    if (t->type == TOKEN_ARG_SPLITTER) {
+      qz_token_free(t);
+      break;
+    }
+    if (php_extract_called && t->value.type == TOKEN_NONE) {
+      t->value.type = TOKEN_LITERAL;
+      t->value.ptr = qz_engine_dangerous_data;
+    }
+    t->next = nullptr;
+    t->prev = tail;
+    if (tail)
+      tail->next = t;
+    else
+      head = t;
+    tail = t;
+    args.push_back(t);
+  }
+  const unsigned long n = args.size();
+
+  _qz_token* result = nullptr;
+  _php_function_map* f = php_lib_lookup_internal_function_by_name(name);
+  if (f && (f->varargs || n >= f->argc)) result = php_lib_call_wrapper(f, head);
+
+  if (n == 0) {
+    qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
+  } else {
+    std::vector<_fcall_argument> records(n);
+    for (unsigned long i = 0; i < n; i++) {
+      std::memset(&records[i], 0, sizeof(_fcall_argument));
+      call_fill_record(&records[i], args[n - 1 - i]);
+    }
+    qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records.data(), n);
+  }
+  return result ? result : call_zero(call);
+}

@@ -1,0 +1,638 @@
+/*
+ * The expression evaluator: one statement chain at a time is reduced, left to
+ * right, with an operator stack and two value stacks (statement level and the
+ * open argument lists). Values are tracked loosely; what matters is that every
+ * call, array access (qz_array_item) and dynamic variable access (qz_var_var)
+ * reaches php_call_wrapper with its arguments on the argument stack.
+ *
+ * Everything here is iterative: nesting costs stack-vector entries, never
+ * native stack, and the number of open argument lists of one statement is
+ * bounded by QZ_MAX_CALL_DEPTH (a statement nested deeper is dropped).
+ *
+ * Ownership. The value stacks hold only tokens made here (clones, splitters,
+ * the zero index of "$a[]"). The operator stack holds tokens of the statement
+ * chain (owned by the driver) beside tokens made here: array-access markers
+ * with their "(" and call results that are called again. The latter are
+ * tagged by pointing their `prev` at eval_made_mark, which no list token can
+ * point at, so php_clear_rt_stk releases exactly them and leaves chain tokens
+ * and variable entries alone. Tokens that operators and calls consume are not
+ * released one by one; the token pool is reset after each scan.
+ */
+
+#include "php_eval.h"
+
+#include "php_call.h"
+#include "php_lex.h"
+#include "php_lib.h"
+#include "php_operator.h"
+#include "php_variable.h"
+#include "qz_array_impl.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+
+#include <cstring>
+#include <strings.h>
+
+php_rt_state_t php_rt_state;
+
+/* Tag target for operator-stack tokens made by the evaluator (see above). */
+static _qz_token eval_made_mark;
+
+static void eval_mark_made(_qz_token* tk) { tk->prev = &eval_made_mark; }
+static bool eval_is_made(const _qz_token* tk) { return tk->prev == &eval_made_mark; }
+
+static void eval_set_depth(unsigned long depth) {
+  php_rt_state.call_depth = depth;
+  php_rt_state.cur_stk = depth ? &php_rt_state.arg_stk : &php_rt_state.data_stk;
+}
+
+static php_rt_stack& eval_values() {
+  return php_rt_state.call_depth ? php_rt_state.arg_stk : php_rt_state.data_stk;
+}
+
+static _qz_token* eval_pop(php_rt_stack& s) {
+  if (s.empty()) return nullptr;
+  _qz_token* t = s.back();
+  s.pop_back();
+  return t;
+}
+
+/* Pushes a clone of tk on the current value stack; a null tk pushes an empty
+ * entry (the clone operation reports the null source). */
+static void eval_push_value(_qz_token* tk) { eval_values().push_back(qz_token_clone(tk)); }
+
+/* A WORD operand stands for its variable entry; anything else for itself. */
+static _qz_token* eval_resolve(_qz_token* tk) {
+  if (tk && tk->type == TOKEN_WORD) return php_reference_globals(tk);
+  return tk;
+}
+
+static bool eval_is_sep(const _qz_token* tk, const char* handle) {
+  return tk && tk->type == TOKEN_SEPARATOR && tk->name == handle;
+}
+
+/* Priority of an operator text; false when the text is not an operator. */
+static bool eval_priority(const char* name, int* prio) {
+  if (!name) return false;
+  const php_operator* op = php_lookup_operator(const_cast<char*>(name));
+  if (!op) return false;
+  *prio = op->precedence;
+  return true;
+}
+
+void qz_push_arg_splitter() {
+  _qz_token* s = qz_token_alloc(TOKEN_ARG_SPLITTER, TOKEN_ARG_SPLITTER, 0);
+  eval_values().push_back(s);
+}
+
+_qz_token* qz_pop_rt_arg() { return eval_pop(php_rt_state.arg_stk); }
+_qz_token* qz_pop_rt_data() { return eval_pop(eval_values()); }
+_qz_token* qz_pop_rt_data_ever() { return eval_pop(php_rt_state.data_stk); }
+_qz_token* qz_pop_rt_op() { return eval_pop(php_rt_state.op_stk); }
+
+/* Releases one token made by the evaluator, never a list behind it. */
+static void eval_release(_qz_token* tk) {
+  if (!tk) return;
+  tk->next = nullptr;
+  tk->prev = nullptr;
+  qz_token_free(tk);
+}
+
+void php_clear_rt_stk() {
+  php_rt_state_t& st = php_rt_state;
+  while (!st.data_stk.empty()) eval_release(eval_pop(st.data_stk));
+  while (!st.op_stk.empty()) {
+    _qz_token* t = eval_pop(st.op_stk);
+    if (t && eval_is_made(t)) eval_release(t);
+  }
+  while (!st.arg_stk.empty()) eval_release(eval_pop(st.arg_stk));
+}
+
+void php_rt_save(php_rt_saved* saved) {
+  php_rt_state_t& st = php_rt_state;
+  saved->arg_stk.clear();
+  saved->data_stk.clear();
+  saved->op_stk.clear();
+  saved->arg_stk.swap(st.arg_stk);
+  saved->data_stk.swap(st.data_stk);
+  saved->op_stk.swap(st.op_stk);
+  saved->cur_is_arg = st.cur_stk == &st.arg_stk;
+  saved->call_depth = st.call_depth;
+  eval_set_depth(0);
+}
+
+void php_rt_restore(php_rt_saved* saved) {
+  php_rt_state_t& st = php_rt_state;
+  php_clear_rt_stk();
+  st.arg_stk.swap(saved->arg_stk);
+  st.data_stk.swap(saved->data_stk);
+  st.op_stk.swap(saved->op_stk);
+  st.call_depth = saved->call_depth;
+  st.cur_stk = saved->cur_is_arg ? &st.arg_stk : &st.data_stk;
+}
+
+/* ---- integer arithmetic: 64-bit two's complement, never trapping ---- */
+
+long php_add_long(long a, long b) {
+  return static_cast<long>(static_cast<unsigned long>(a) + static_cast<unsigned long>(b));
+}
+
+long php_sub_long(long a, long b) {
+  return static_cast<long>(static_cast<unsigned long>(a) - static_cast<unsigned long>(b));
+}
+
+long php_mul_long(long a, long b) {
+  return static_cast<long>(static_cast<unsigned long>(a) * static_cast<unsigned long>(b));
+}
+
+/* Truncates toward zero; a zero divisor gives 0, and the one quotient that
+ * does not fit (the most negative value by -1) wraps to the most negative
+ * value, as negating it does. */
+long php_div_long(long a, long b) {
+  if (b == 0) return 0;
+  if (b == -1) return php_sub_long(0, a);
+  return a / b;
+}
+
+long php_max_long(long a, long b) { return a > b ? a : b; }
+long php_min_long(long a, long b) { return a < b ? a : b; }
+
+/* ---- operators ---- */
+
+/* Text of a LITERAL or STRING value, or null. */
+static const char* eval_value_text(const _qz_value& v) {
+  if (v.type == TOKEN_LITERAL) return static_cast<const char*>(v.ptr);
+  if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->text;
+  return nullptr;
+}
+
+_qz_token* php_eval_math_operator(_qz_token* op, unsigned char* err) {
+  if (eval_values().size() < 2) {
+    *err = 1;
+    return nullptr;
+  }
+  _qz_token* r = qz_pop_rt_data();
+  _qz_token* l = qz_pop_rt_data();
+  if (!r || !l) {
+    *err = 1;
+    return nullptr;
+  }
+  r = eval_resolve(r);
+  l = eval_resolve(l);
+  if (!r || !l) {
+    *err = 1;
+    return nullptr;
+  }
+  _qz_token* res = qz_token_alloc(op->lineno);
+  if (!res) return nullptr;
+  res->type = TOKEN_INTEGER;
+  res->value.type = TOKEN_INTEGER;
+  const long lv = l->value.lval, rv = r->value.lval;
+  const unsigned long lu = static_cast<unsigned long>(lv), ru = static_cast<unsigned long>(rv);
+  const char* n = op->name;
+  long out = 0;
+  if (n == qz_engine_add_handle) {
+    out = php_add_long(lv, rv);
+  } else if (n == qz_engine_sub_handle) {
+    out = php_sub_long(lv, rv);
+  } else if (n == qz_engine_mul_handle) {
+    out = php_mul_long(lv, rv);
+  } else if (n == qz_engine_div_handle) {
+    out = php_div_long(lv, rv);
+  } else if (n == qz_engine_bigger_handle) {
+    out = lu > ru;
+  } else if (n == qz_engine_smaller_handle) {
+    out = lu < ru;
+  } else if (n == qz_engine_ebigger_handle) {
+    out = lu >= ru;
+  } else if (n == qz_engine_esmaller_handle) {
+    out = lu <= ru;
+  } else if (n == qz_engine_equal_handle) {
+    if (r->value.type == TOKEN_LITERAL) {
+      const char* rt = static_cast<const char*>(r->value.ptr);
+      const char* lt = nullptr;
+      if (l->value.type == TOKEN_LITERAL || (l->value.type == TOKEN_STRING && l->value.ptr))
+        lt = eval_value_text(l->value);
+      out = (lt && rt && strcasecmp(lt, rt) == 0) ? 1 : 0;
+    } else {
+      out = lv == rv;
+    }
+  } else if (n == qz_engine_nequal_handle) {
+    out = lv != rv;
+  }
+  res->value.lval = out;
+  return res;
+}
+
+/* "=": the value V (top) goes into the target A (below it). */
+static _qz_token* eval_assign(unsigned char* err) {
+  if (eval_values().size() < 2) return nullptr;
+  _qz_token* v = qz_pop_rt_data();
+  _qz_token* a = qz_pop_rt_data();
+  if (!v || !a) {
+    *err = 1;
+    return nullptr;
+  }
+  v = eval_resolve(v);
+  a = eval_resolve(a);
+  if (!v || !a) {
+    *err = 1;
+    return nullptr;
+  }
+  _qz_value* d = a->ref ? a->ref : &a->value;
+  a->type = TOKEN_WORD;
+  if (v->type == TOKEN_LITERAL) {
+    d->type = TOKEN_STRING;
+    d->ptr = qz_string_alloc(static_cast<const char*>(v->value.ptr));
+  } else if (v->value.type == TOKEN_STRING) {
+    d->type = TOKEN_STRING;
+    d->ptr = v->value.ptr ? qz_reference_string(static_cast<_qz_string*>(v->value.ptr)) : nullptr;
+  } else if (v->value.type == TOKEN_ARRAY) {
+    d->type = TOKEN_ARRAY;
+    d->ptr = v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
+  } else if (v->value.type == TOKEN_ARRAY_REF) {
+    a->value.type = TOKEN_ARRAY_REF;
+    a->value.ptr = v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
+  } else if (v->value.type == TOKEN_NONE && v->name) {
+    d->type = TOKEN_STRING;
+    d->ptr = qz_string_alloc(v->name);
+  } else {
+    *d = v->value;
+  }
+  qz_token_inc_assign_time(a);
+  return a;
+}
+
+/* ".=" and ".": both operands as text, concatenated. Null with err set when an
+ * operand is missing. */
+static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined) {
+  _qz_token* r = qz_pop_rt_data();
+  _qz_token* l = qz_pop_rt_data();
+  if (!r || !l) {
+    *err = 1;
+    return false;
+  }
+  r = eval_resolve(r);
+  l = eval_resolve(l);
+  if (!r || !l) {
+    *err = 1;
+    return false;
+  }
+  _qz_string* ls = php_to_tring(l);
+  _qz_string* rs = php_to_tring(r);
+  *joined = php_strcat(ls, rs);
+  *left = l;
+  return true;
+}
+
+_qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
+  if (!op) return nullptr;
+  const char* n = op->name;
+  if (n == qz_engine_add_handle || n == qz_engine_sub_handle || n == qz_engine_mul_handle ||
+      n == qz_engine_div_handle || n == qz_engine_bigger_handle || n == qz_engine_smaller_handle ||
+      n == qz_engine_ebigger_handle || n == qz_engine_esmaller_handle ||
+      n == qz_engine_equal_handle || n == qz_engine_nequal_handle)
+    return php_eval_math_operator(op, err);
+
+  if (n == qz_engine_self_inc_handle || n == qz_engine_self_dec_handle) {
+    if (eval_values().empty()) return nullptr;
+    _qz_token* t = eval_resolve(qz_pop_rt_data());
+    if (t)
+      t->value.lval = n == qz_engine_self_inc_handle ? php_add_long(t->value.lval, 1)
+                                                     : php_sub_long(t->value.lval, 1);
+    return nullptr;
+  }
+
+  if (n == qz_engine_catassign_handle) {
+    if (eval_values().size() < 2) return nullptr;
+    _qz_token* left;
+    _qz_string* joined;
+    if (!eval_concat_operands(err, &left, &joined)) return nullptr;
+    left->value.type = TOKEN_STRING;
+    left->value.ptr = joined;
+    qz_token_inc_assign_time(left);
+    return left;
+  }
+
+  if (n == qz_engine_cat_handle) {
+    if (eval_values().size() < 2) return nullptr;
+    _qz_token* left;
+    _qz_string* joined;
+    if (!eval_concat_operands(err, &left, &joined)) return nullptr;
+    _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, op->lineno);
+    if (res) res->value.ptr = joined;
+    if (!joined) *err = 1;
+    return res;
+  }
+
+  if (n == qz_engine_arrpair_handle) {
+    if (php_rt_state.arg_stk.size() < 2) return nullptr;
+    _qz_token* value = qz_pop_rt_arg();
+    _qz_token* key = qz_pop_rt_arg();
+    if (!value || !key) {
+      *err = 1;
+      return nullptr;
+    }
+    _qz_token* pair = php_lib_build_bucket(key, value);
+    if (!pair) *err = 1;
+    return pair;
+  }
+
+  if (n == qz_engine_assign_handle) return eval_assign(err);
+  return nullptr;
+}
+
+/* ---- statement walk ---- */
+
+namespace {
+
+/* Finds, for successive positions of one walk, the first later token named
+ * "}" (any type, or separators only). The walk only moves forward and finds
+ * are only ever renamed away from "}", so one forward scan serves the whole
+ * statement: hostile chains of "${" or "$v{" cost linear time. */
+struct brace_finder {
+  bool separators_only;
+  _qz_token* end;
+  _qz_token* scan = nullptr; /* next token not yet examined */
+  unsigned long scan_pos = 0;
+  _qz_token* found = nullptr;
+  unsigned long found_pos = 0;
+
+  brace_finder(bool seps, _qz_token* e) : separators_only(seps), end(e) {}
+
+  bool matches(const _qz_token* t) const {
+    return t->name == qz_engine_lright_handle && (!separators_only || t->type == TOKEN_SEPARATOR);
+  }
+
+  /* The first matching token after `from` (at position pos), or null. */
+  _qz_token* after(_qz_token* from, unsigned long pos) {
+    if (found && found_pos > pos && matches(found)) return found;
+    if (scan_pos <= pos) {
+      scan = from->next;
+      scan_pos = pos + 1;
+    }
+    while (scan && scan != end) {
+      _qz_token* t = scan;
+      unsigned long p = scan_pos;
+      scan = t->next;
+      scan_pos++;
+      if (matches(t)) {
+        found = t;
+        found_pos = p;
+        return t;
+      }
+    }
+    return nullptr;
+  }
+};
+
+enum eval_step { STEP_NEXT, STEP_DRAIN, STEP_ABORT };
+
+struct eval_walk {
+  _qz_token* end;
+  brace_finder any_brace;
+  brace_finder sep_brace;
+
+  explicit eval_walk(_qz_token* e) : end(e), any_brace(false, e), sep_brace(true, e) {}
+
+  _qz_token* successor(_qz_token* t) const { return t->next == end ? nullptr : t->next; }
+
+  /* Applies operators from the top of op_stk while they are operators. */
+  eval_step reduce() {
+    php_rt_stack& ops = php_rt_state.op_stk;
+    while (!ops.empty() && ops.back() && ops.back()->type == TOKEN_OPERATOR) {
+      _qz_token* t = eval_pop(ops);
+      unsigned char err = 0;
+      _qz_token* r = php_eval_operator(t, &err);
+      if (r) eval_push_value(r);
+      if (err) return STEP_ABORT;
+    }
+    return STEP_NEXT;
+  }
+
+  eval_step operator_token(_qz_token* cur) {
+    php_rt_stack& ops = php_rt_state.op_stk;
+    if (ops.empty() || ops.back()->name == qz_engine_sleft_handle) {
+      ops.push_back(cur);
+      return STEP_NEXT;
+    }
+    int p;
+    if (!eval_priority(cur->name, &p)) return STEP_ABORT;
+    int top;
+    if (ops.back()->type == TOKEN_CALL)
+      top = 100;
+    else if (!eval_priority(ops.back()->name, &top))
+      return STEP_ABORT;
+    if (top >= p) {
+      for (;;) {
+        _qz_token* t = eval_pop(ops);
+        unsigned char err = 0;
+        _qz_token* r = php_eval_operator(t, &err);
+        if (r) eval_push_value(r);
+        if (err) return STEP_ABORT;
+        int next;
+        if (ops.empty() || !eval_priority(ops.back()->name, &next) || p > next) break;
+      }
+    }
+    ops.push_back(cur);
+    return STEP_NEXT;
+  }
+
+  /* Opens the argument list of call token `call` (already typed as a call). */
+  eval_step open_call(_qz_token* call) {
+    if (php_rt_state.call_depth >= QZ_MAX_CALL_DEPTH) return STEP_ABORT;
+    eval_set_depth(php_rt_state.call_depth + 1);
+    qz_push_arg_splitter();
+    php_rt_state.op_stk.push_back(call);
+    return STEP_NEXT;
+  }
+
+  eval_step open_array_access(_qz_token* cur) {
+    if (php_rt_state.call_depth >= QZ_MAX_CALL_DEPTH) return STEP_ABORT;
+    _qz_token* marker = qz_token_alloc(cur->lineno);
+    if (!marker) return STEP_ABORT;
+    marker->type = TOKEN_CALL;
+    marker->name = qz_engine_array_item_handle;
+    eval_mark_made(marker);
+    eval_set_depth(php_rt_state.call_depth + 1);
+    if (php_rt_state.call_depth == 1) {
+      qz_push_arg_splitter();
+      _qz_token* subject = qz_pop_rt_data_ever();
+      if (!subject) return STEP_ABORT;
+      eval_push_value(subject);
+    } else {
+      _qz_token* subject = qz_pop_rt_arg();
+      if (!subject) return STEP_ABORT;
+      qz_push_arg_splitter();
+      eval_push_value(subject);
+    }
+    php_rt_state.op_stk.push_back(marker);
+    _qz_token* open = qz_token_alloc(TOKEN_CALL, TOKEN_NONE, cur->lineno);
+    if (!open) return STEP_ABORT;
+    open->name = qz_engine_sleft_handle;
+    eval_mark_made(open);
+    php_rt_state.op_stk.push_back(open);
+    if (eval_is_sep(successor(cur), qz_engine_mright_handle)) {
+      _qz_token* zero = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, cur->lineno);
+      if (zero) eval_push_value(zero);
+    }
+    return STEP_NEXT;
+  }
+
+  eval_step close(_qz_token* cur) {
+    if (php_rt_state.call_depth == 0) return STEP_NEXT;
+    eval_pop(php_rt_state.op_stk); /* the group's "(" */
+    _qz_token* call = eval_pop(php_rt_state.op_stk);
+    if (!call) return STEP_ABORT;
+    eval_set_depth(php_rt_state.call_depth - 1);
+    _qz_token* r = php_call_wrapper(call, nullptr);
+    if (!r) return STEP_NEXT;
+    if (eval_is_sep(successor(cur), qz_engine_sleft_handle)) {
+      /* The result is called in its turn. A result that belongs to nobody
+       * else is tagged so that an aborted statement releases it. */
+      if (!r->prev && !r->next && !php_variable_is_entry(r)) eval_mark_made(r);
+      r->type = TOKEN_CALL;
+      return open_call(r);
+    }
+    eval_push_value(r);
+    return STEP_NEXT;
+  }
+
+  eval_step separator(_qz_token* cur) {
+    const char* n = cur->name;
+    if (n == qz_engine_sleft_handle) {
+      php_rt_state.op_stk.push_back(cur);
+    } else if (n == qz_engine_sright_handle || n == qz_engine_mright_handle) {
+      return close(cur);
+    } else if (n == qz_engine_mleft_handle) {
+      return open_array_access(cur);
+    }
+    return STEP_NEXT;
+  }
+
+  eval_step dollar(_qz_token* cur, unsigned long pos) {
+    _qz_token* nx = successor(cur);
+    if (!nx || nx->name != qz_engine_lleft_handle) return STEP_NEXT;
+    cur->type = TOKEN_CALL;
+    cur->name = qz_engine_var_var_handle;
+    nx->name = qz_engine_sleft_handle;
+    if (_qz_token* rb = any_brace.after(cur, pos)) rb->name = qz_engine_sright_handle;
+    return open_call(cur);
+  }
+
+  eval_step variable(_qz_token* cur, unsigned long pos) {
+    const char* n = cur->name;
+    if (eval_is_sep(successor(cur), qz_engine_lleft_handle)) {
+      if (_qz_token* rb = sep_brace.after(cur, pos)) {
+        cur->next->name = qz_engine_mleft_handle;
+        rb->name = qz_engine_mright_handle;
+      }
+      eval_push_value(cur);
+      return STEP_NEXT;
+    }
+    if (n[1] == '$' && n[2] != '\0') {
+      _qz_token* holder = php_lookup_global_variable(const_cast<char*>(n + 1));
+      const char* text = holder && holder->type == TOKEN_WORD ? eval_value_text(holder->value) : nullptr;
+      if (text) {
+        char composed[QZ_VARVAR_BUFFER];
+        size_t len = strnlen(text, QZ_VARVAR_NAME_MAX);
+        composed[0] = '$';
+        memcpy(composed + 1, text, len);
+        composed[len + 1] = '\0';
+        eval_push_value(php_lookup_global_variable(composed));
+        return STEP_NEXT;
+      }
+    }
+    eval_push_value(cur);
+    return STEP_NEXT;
+  }
+
+  eval_step dispatch(_qz_token* cur, unsigned long pos) {
+    switch (cur->type) {
+      case TOKEN_OPERATOR:
+        return operator_token(cur);
+      case TOKEN_SEPARATOR:
+        return separator(cur);
+      case TOKEN_CALL:
+        return open_call(cur);
+      default:
+        break;
+    }
+    const char* n = cur->name;
+    if (n && n[0] == '$') return n[1] == '\0' ? dollar(cur, pos) : variable(cur, pos);
+    eval_push_value(cur);
+    return STEP_NEXT;
+  }
+
+  /* Pending operators are applied and pending calls made; returns the value
+   * of the statement (not yet cloned). */
+  _qz_token* drain() {
+    _qz_token* last = nullptr;
+    php_rt_stack& ops = php_rt_state.op_stk;
+    while (!ops.empty()) {
+      _qz_token* t = eval_pop(ops);
+      if (!t) continue;
+      if (t->type == TOKEN_CALL) {
+        _qz_token* r = php_call_wrapper(t, nullptr);
+        if (r) eval_push_value(r);
+      } else {
+        unsigned char err = 0;
+        last = php_eval_operator(t, &err);
+        if (last) eval_push_value(last);
+        if (err) break;
+      }
+    }
+    return php_rt_state.data_stk.empty() ? last : php_rt_state.data_stk.back();
+  }
+};
+
+}  // namespace
+
+static bool eval_name_is(const _qz_token* t, const char* text) {
+  return t->name && strcasecmp(t->name, text) == 0;
+}
+
+_qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
+  qz_report_performance(php_lex_cur_lineno);
+  eval_set_depth(0);
+  eval_walk walk(end);
+  _qz_token* prev = nullptr;
+  _qz_token* value = nullptr;
+  bool aborted = false;
+  unsigned long pos = 0;
+
+  for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
+    if (eval_is_sep(cur, qz_engine_quote_handle)) break;
+    if (cur->type == TOKEN_IGNORED) continue;
+    /* ">" is also the object arrow: it drops the object before it and is
+     * never applied as a comparison. */
+    if (cur->type != TOKEN_LITERAL && cur->name == qz_engine_bigger_handle) {
+      qz_pop_rt_data();
+      continue;
+    }
+    if (cur->type != TOKEN_WORD && eval_name_is(cur, "else")) continue;
+    if (prev && eval_is_sep(cur, qz_engine_sleft_handle) && prev->name != qz_engine_mright_handle)
+      prev->type = TOKEN_CALL;
+    if (eval_is_sep(cur, qz_engine_comma_handle) || eval_is_sep(cur, qz_engine_sright_handle) ||
+        eval_is_sep(cur, qz_engine_mright_handle)) {
+      if (walk.reduce() == STEP_ABORT) {
+        aborted = true;
+        break;
+      }
+    }
+    prev = cur;
+    if (walk.dispatch(cur, pos) == STEP_ABORT) {
+      aborted = true;
+      break;
+    }
+  }
+
+  if (aborted)
+    value = php_rt_state.data_stk.empty() ? nullptr : php_rt_state.data_stk.back();
+  else
+    value = walk.drain();
+  _qz_token* result = value ? qz_token_clone(value) : nullptr;
+  php_clear_rt_stk();
+  eval_set_depth(0);
+  return result;
+}

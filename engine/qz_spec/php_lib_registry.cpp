@@ -1,0 +1,214 @@
+/*
+ * The built-in registry: PHP function names mapped to the engine's emulations,
+ * rebuilt at the start of every scan and dropped at its end.
+ *
+ * Entries live in a slab pool in registration order. A name may be registered
+ * more than once; the lookup returns the earliest registration, comparing
+ * names without regard to ASCII letter case. The lookup runs for every call
+ * of a script, so it goes through an index (lower-cased name -> earliest
+ * entry) that registration keeps and shutdown clears, instead of a walk over
+ * every slot.
+ */
+
+#include "php_lib.h"
+
+#include "php_variable.h"
+#include "qz_common_lib.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_symtable.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+qz_mempool<_php_function_map> qz_php_internal_function_map;
+
+/* Lower-cased name -> first registration; valid while the pool holds entries. */
+static std::unordered_map<std::string, _php_function_map*> registry_index;
+
+static std::string registry_key(const char* s) {
+  std::string k(s);
+  for (char& c : k)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return k;
+}
+
+void php_lib_append_internal_function(const char* name, void* func, unsigned long argc,
+                                      unsigned char varargs) {
+  if (!name) return;
+  _php_function_map* e = qz_php_internal_function_map.alloc(nullptr);
+  if (!e) return;
+  e->name = qz_engine_insert_isym(const_cast<char*>(name));
+  e->func = func;
+  e->argc = argc;
+  e->varargs = varargs;
+  if (e->name) registry_index.emplace(registry_key(e->name), e);
+}
+
+_php_function_map* php_lib_lookup_internal_function_by_name(char* name) {
+  if (!name || registry_index.empty()) return nullptr;
+  auto it = registry_index.find(registry_key(name));
+  return it == registry_index.end() ? nullptr : it->second;
+}
+
+/* Handler shapes: a fixed-arity built-in takes k token pointers, a variadic
+ * one the argument list. */
+typedef _qz_token* (*builtin0)();
+typedef _qz_token* (*builtin1)(_qz_token*);
+typedef _qz_token* (*builtin2)(_qz_token*, _qz_token*);
+typedef _qz_token* (*builtin3)(_qz_token*, _qz_token*, _qz_token*);
+typedef _qz_token* (*builtin4)(_qz_token*, _qz_token*, _qz_token*, _qz_token*);
+typedef _qz_token* (*builtin5)(_qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*);
+typedef _qz_token* (*builtin6)(_qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*,
+                               _qz_token*);
+typedef _qz_token* (*builtin7)(_qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*,
+                               _qz_token*, _qz_token*);
+typedef _qz_token* (*builtin8)(_qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*,
+                               _qz_token*, _qz_token*, _qz_token*);
+typedef _qz_token* (*builtin9)(_qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*,
+                               _qz_token*, _qz_token*, _qz_token*, _qz_token*);
+typedef _qz_token* (*builtin10)(_qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*,
+                                _qz_token*, _qz_token*, _qz_token*, _qz_token*, _qz_token*);
+
+/* Reverses a list in place (next and prev); returns the new head. */
+static _qz_token* registry_reverse(_qz_token* list) {
+  _qz_token* out = nullptr;
+  while (list) {
+    _qz_token* nx = list->next;
+    list->next = out;
+    list->prev = nx;
+    out = list;
+    list = nx;
+  }
+  return out;
+}
+
+_qz_token* php_lib_call_wrapper(_php_function_map* f, _qz_token* args) {
+  if (!f || !f->func) return nullptr;
+  if (f->varargs) {
+    _qz_token* first = registry_reverse(args);
+    if (first) first->prev = nullptr;
+    return reinterpret_cast<builtin1>(f->func)(first);
+  }
+  /* The list runs last argument first; the handler takes the first k in
+   * source order, each as its variable entry. */
+  std::vector<_qz_token*> in_order;
+  for (_qz_token* t = args; t; t = t->next) {
+    in_order.push_back(t);
+    if (t->next == args) break;
+  }
+  std::reverse(in_order.begin(), in_order.end());
+  size_t k = in_order.size() < f->argc ? in_order.size() : f->argc;
+  if (k > QZ_BUILTIN_MAX_ARGS) return nullptr;
+  _qz_token* a[QZ_BUILTIN_MAX_ARGS] = {};
+  for (size_t i = 0; i < k; i++) {
+    _qz_token* v = php_reference_globals(in_order[i]);
+    a[i] = v ? v : in_order[i];
+  }
+  void* fn = f->func;
+  switch (k) {
+    case 0: return reinterpret_cast<builtin0>(fn)();
+    case 1: return reinterpret_cast<builtin1>(fn)(a[0]);
+    case 2: return reinterpret_cast<builtin2>(fn)(a[0], a[1]);
+    case 3: return reinterpret_cast<builtin3>(fn)(a[0], a[1], a[2]);
+    case 4: return reinterpret_cast<builtin4>(fn)(a[0], a[1], a[2], a[3]);
+    case 5: return reinterpret_cast<builtin5>(fn)(a[0], a[1], a[2], a[3], a[4]);
+    case 6: return reinterpret_cast<builtin6>(fn)(a[0], a[1], a[2], a[3], a[4], a[5]);
+    case 7: return reinterpret_cast<builtin7>(fn)(a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
+    case 8: return reinterpret_cast<builtin8>(fn)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+    case 9:
+      return reinterpret_cast<builtin9>(fn)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]);
+    default:
+      return reinterpret_cast<builtin10>(fn)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8],
+                                             a[9]);
+  }
+}
+
+/* Handler addresses as the registry stores them. */
+template <class F>
+static void* registry_fn(F* f) {
+  return reinterpret_cast<void*>(f);
+}
+
+struct registry_row {
+  const char* name;
+  void* func;
+  unsigned long argc;
+  unsigned char varargs;
+};
+
+void php_lib_startup() {
+  php_create_superglobals();
+
+  /* Order matters: a name registered twice resolves to its first row. The
+   * three repeated names ("qz_array_item", "stripslashes", "count") keep
+   * their later handlers registered but unreachable by name. */
+  const registry_row rows[] = {
+      {"qz_array_item", registry_fn(php_lib_reference_array_item), 2, 0},
+      {"qz_array_item", registry_fn(php_lib_build_empty_array), 0, 0},
+      {"array", registry_fn(php_lib_build_array), 0, 1},
+      {"chr", registry_fn(php_lib_chr), 1, 0},
+      {"ord", registry_fn(php_lib_ord), 1, 0},
+      {"str_rot13", registry_fn(qz_engine_str_rot13), 1, 0},
+      {"strlen", registry_fn(qz_engine_str_len), 1, 0},
+      {"define", registry_fn(php_lib_define), 2, 0},
+      {"explode", registry_fn(php_lib_explode), 2, 0},
+      {"count", registry_fn(php_lib_array_count), 1, 0},
+      {"strtolower", registry_fn(qz_engine_str_to_lower), 1, 0},
+      {"strtoupper", registry_fn(qz_engine_str_to_upper), 1, 0},
+      {"str_replace", registry_fn(php_lib_str_replace), 3, 0},
+      {"urldecode", registry_fn(qz_engine_urldecode), 1, 0},
+      {"base64_encode", registry_fn(qz_engine_b64encode), 1, 0},
+      {"base64_decode", registry_fn(qz_engine_b64decode), 1, 0},
+      {"gzinflate", registry_fn(qz_engine_gzinflate), 1, 0},
+      {"gzuncompress", registry_fn(qz_engine_gzuncompress), 1, 0},
+      {"file_get_contents", registry_fn(php_lib_file_get_contents), 1, 0},
+      {"fopen", registry_fn(php_lib_fopen), 2, 0},
+      {"fread", registry_fn(php_lib_fread), 2, 0},
+      {"fgets", registry_fn(php_lib_fgets), 1, 0},
+      {"fsockopen", registry_fn(php_lib_fsockopen), 2, 0},
+      {"stripslashes", registry_fn(php_lib_stripslashes), 1, 0},
+      {"create_function", registry_fn(php_lib_create_function), 2, 0},
+      {"eval", registry_fn(php_lib_eval), 1, 0},
+      {"assert", registry_fn(php_lib_assert), 1, 0},
+      {"preg_replace", registry_fn(php_lib_preg_replace), 3, 0},
+      {"file_put_contents", registry_fn(php_lib_file_put_contents), 2, 0},
+      {"fwrite", registry_fn(php_lib_fwrite), 2, 0},
+      {"fputs", registry_fn(php_lib_fputs), 2, 0},
+      {"mysql_fetch_row", registry_fn(php_lib_mysql_fetch_row), 1, 0},
+      {"mysql_fetch_assoc", registry_fn(php_lib_mysql_fetch_assoc), 1, 0},
+      {"qz_var_var", registry_fn(php_lib_var_var), 1, 0},
+      {"getenv", registry_fn(php_lib_getenv), 1, 0},
+      {"strrev", registry_fn(qz_engine_strrev), 1, 0},
+      {"addslashes", registry_fn(php_lib_passit), 1, 0},
+      {"strip_tags", registry_fn(php_lib_passit), 1, 0},
+      {"stripslashes", registry_fn(php_lib_passit), 1, 0},
+      {"htmlspecialchars", registry_fn(php_lib_passit), 1, 0},
+      {"mb_convert_encoding", registry_fn(php_lib_passit), 1, 0},
+      {"range", registry_fn(php_lib_range), 2, 0},
+      {"getconstant", registry_fn(php_lib_getconstant), 1, 0},
+      {"_qz_dump_", registry_fn(php_lib_dump_variales), 0, 0},
+      {"count", registry_fn(php_lib_count), 0, 0},
+  };
+  static_assert(sizeof(rows) / sizeof(rows[0]) == 45, "every registration is listed");
+  for (const registry_row& r : rows) php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+
+  php_lib_builtin_scan_begin();
+}
+
+void php_lib_shutdown() {
+  qz_php_internal_function_map.free_all();
+  registry_index.clear();
+}
+
+/* Exported placeholders kept for hosts that link against them: they call
+ * nothing and return null. */
+_qz_token* php_lib_call0(void*) { return nullptr; }
+_qz_token* php_lib_call1(void*, _qz_token*) { return nullptr; }
+_qz_token* php_lib_call2(void*, _qz_token*, _qz_token*) { return nullptr; }
+_qz_token* php_lib_call3(void*, _qz_token*, _qz_token*, _qz_token*) { return nullptr; }
+_qz_token* php_lib_call4(void*, _qz_token*, _qz_token*, _qz_token*, _qz_token*) { return nullptr; }
+_qz_token* php_lib_callv(void*, _qz_token*) { return nullptr; }
+_qz_token* php_lib_print_r(_qz_token*) { return nullptr; }

@@ -1,0 +1,237 @@
+/*
+ * Structure built-ins: array and string indexing (the evaluator's
+ * qz_array_item), array construction and its key => value pairs, the
+ * evaluator's ${expr} (qz_var_var), and the small text helpers the evaluator
+ * and the registry share.
+ *
+ * Indexing is where request taint travels: an item of a request array that
+ * was never written reads as the array's marker text, and indexing a marker
+ * text by number keeps the marker instead of yielding one character.
+ */
+
+#include "php_lib.h"
+
+#include "php_variable.h"
+#include "qz_array_impl.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_symtable.h"
+
+#include <cstring>
+#include <strings.h>
+
+static const char struct_fault_file[] = "engine/qz_spec/qz_php_lib";
+static const int struct_fault_line = 139;
+static const char struct_fault_message[] = "php_lib_reference_array_item->php_reference_globals失败.";
+
+/* Markers that survive indexing by number, in the order they are tested. */
+static const char* const struct_sticky_markers[] = {
+    "$_DB_DATA",      "$_POST_DATA",   "$_GET_DATA",    "$_REQUEST_DATA",
+    "$_SESSION_DATA", "$_COOKIE_DATA", "$_SERVER_DATA",
+};
+
+/* Text of a LITERAL or STRING value, or null. */
+static const char* struct_value_text(const _qz_value& v) {
+  if (v.type == TOKEN_LITERAL) return static_cast<const char*>(v.ptr);
+  if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->text;
+  return nullptr;
+}
+
+/* Length of a LITERAL or STRING value's text (0 when there is none). */
+static unsigned long struct_value_length(const _qz_value& v) {
+  if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->length;
+  if (v.type == TOKEN_LITERAL && v.ptr) return std::strlen(static_cast<const char*>(v.ptr));
+  return 0;
+}
+
+static bool struct_is_text(const _qz_value& v) {
+  return v.type == TOKEN_STRING || v.type == TOKEN_LITERAL;
+}
+
+/* String indexing by number: one character, a blank past the end, or the
+ * marker itself when the text is a request or database marker. */
+static _qz_token* struct_index_string(_qz_token* container, _qz_token* v, long index) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, container->lineno);
+  if (!res) return nullptr;
+  const char* text = struct_value_text(v->value);
+  unsigned long len = struct_value_length(v->value);
+  char pick[2] = {' ', '\0'};
+  if (text && static_cast<unsigned long>(index) < len) pick[0] = text[index];
+  if (text) {
+    for (const char* marker : struct_sticky_markers) {
+      if (strcasecmp(text, marker) == 0) {
+        res->value.ptr = qz_string_alloc(marker);
+        return res;
+      }
+    }
+  }
+  res->value.ptr = qz_string_alloc_n(pick, 1);
+  return res;
+}
+
+_qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
+  if (!container || !key) return nullptr;
+  _qz_token* v = php_reference_globals(container);
+  if (key->type == TOKEN_WORD) {
+    _qz_token* kv = php_reference_globals(key);
+    if (kv) key = kv;
+  }
+  if (!v) {
+    qz_report_fault(struct_fault_file, struct_fault_line, struct_fault_message);
+    return nullptr;
+  }
+
+  if (key->value.type == TOKEN_INTEGER && struct_is_text(v->value))
+    return struct_index_string(container, v, key->value.lval);
+
+  /* A text indexed by a key may name a variable (a marker that is itself a
+   * variable, such as the first-level marker of the file array). */
+  if (key->value.type != TOKEN_INTEGER) {
+    const char* text = struct_value_text(v->value);
+    if (text) {
+      _qz_token* named = php_lookup_global_variable(const_cast<char*>(text));
+      if (named) v = named;
+    }
+  }
+
+  if (v->value.type != TOKEN_ARRAY || !v->value.ptr) {
+    _qz_array* arr = qz_array_alloc();
+    if (!arr) return nullptr;
+    v->value.type = TOKEN_ARRAY;
+    v->value.ptr = arr;
+  }
+  _qz_array* arr = static_cast<_qz_array*>(v->value.ptr);
+
+  _qz_bucket* item = nullptr;
+  switch (key->value.type) {
+    case TOKEN_INTEGER:
+      item = qz_array_item(arr, static_cast<unsigned long>(key->value.lval));
+      break;
+    case TOKEN_LITERAL:
+      item = qz_array_item(arr, static_cast<char*>(key->value.ptr));
+      break;
+    case TOKEN_STRING:
+      item = qz_array_item(arr, key->value.ptr ? static_cast<_qz_string*>(key->value.ptr)->text : nullptr);
+      break;
+    default:
+      if (key->name) item = qz_array_item(arr, key->name);
+      break;
+  }
+  if (!item) {
+    _qz_value zero;
+    std::memset(&zero, 0, sizeof(zero));
+    zero.type = TOKEN_INTEGER;
+    item = qz_array_push(arr, &zero);
+    if (!item) return nullptr;
+  }
+  _qz_token* res = qz_bucket_to_token(item);
+  if (res) res->type = TOKEN_WORD;
+  return res;
+}
+
+_qz_token* php_lib_build_bucket(_qz_token* key, _qz_token* value) {
+  if (!key || !value) return nullptr;
+  _qz_token* pair = qz_token_alloc(TOKEN_PAIR, TOKEN_PAIR, key->lineno);
+  if (!pair) return nullptr;
+  _qz_bucket* b = qz_bucket_alloc();
+  if (!b) return pair;
+  b->key = key->name;
+  b->value = value->value;
+  pair->value.ptr = b;
+  return pair;
+}
+
+_qz_token* php_lib_build_array(_qz_token* first) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, first ? first->lineno : 0);
+  if (!res) return nullptr;
+  _qz_array* arr = qz_array_alloc();
+  if (!arr) return res;
+  res->value.ptr = arr;
+  for (_qz_token* t = first; t; t = t->next) {
+    _qz_bucket* b = t->type == TOKEN_PAIR ? static_cast<_qz_bucket*>(t->value.ptr) : nullptr;
+    /* A pair's bucket joins the array itself, unless it is already linked
+     * into a list (pushing it again would tie the lists into a loop): then
+     * its value is copied under its key. */
+    if (b && !b->next && b != arr->tail) {
+      qz_array_push(arr, b);
+    } else if (b) {
+      _qz_bucket* copy = qz_array_push(arr, &b->value);
+      if (copy) copy->key = b->key;
+    } else {
+      qz_array_push(arr, &t->value);
+    }
+    if (t->next == first) break;
+  }
+  return res;
+}
+
+_qz_token* php_lib_build_empty_array(_qz_token* t) {
+  if (!t) return nullptr;
+  _qz_token* holder = qz_token_alloc(TOKEN_ARRAY, TOKEN_ARRAY, t->lineno);
+  if (!holder) return nullptr;
+  holder->name = t->name;
+  _qz_array* arr = qz_array_alloc();
+  if (!arr) return nullptr;
+  holder->value.ptr = arr;
+  _qz_value zero;
+  std::memset(&zero, 0, sizeof(zero));
+  _qz_bucket* item = qz_array_push(arr, &zero);
+  if (!item) return nullptr;
+  _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, t->lineno);
+  if (res) {
+    res->value = item->value;
+    res->value.type = TOKEN_INTEGER;
+  }
+  return res;
+}
+
+_qz_token* php_lib_var_var(_qz_token* name) {
+  if (!name) return nullptr;
+  const char* text = struct_value_text(name->value);
+  if (!text) text = name->name;
+  if (!text) text = qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
+  char composed[QZ_VAR_VAR_CALL_NAME_MAX + 2];
+  size_t len = strnlen(text, QZ_VAR_VAR_CALL_NAME_MAX);
+  composed[0] = '$';
+  std::memcpy(composed + 1, text, len);
+  composed[len + 1] = '\0';
+  _qz_token* var = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, name->lineno);
+  if (!var) return nullptr;
+  var->name = qz_engine_insert_sym(composed);
+  return php_reference_globals(var);
+}
+
+/* ---- text helpers ---- */
+
+_qz_string* php_strcat(_qz_string* a, _qz_string* b) { return qz_string_concat(a, b); }
+
+_qz_string* php_strcat(_qz_string* a, const char* b) { return qz_string_concat(a, b); }
+
+_qz_string* php_strcat(const char* a, _qz_string* b) { return qz_string_concat(qz_string_alloc(a), b); }
+
+_qz_string* php_strcat(const char* a, const char* b) {
+  return qz_string_concat(qz_string_alloc(a), qz_string_alloc(b));
+}
+
+_qz_string* php_strcpy(_qz_value* src, _qz_value* dst) {
+  if (!src || !dst) return nullptr;
+  _qz_string* s = static_cast<_qz_string*>(src->ptr);
+  qz_reference_string(s);
+  if (dst->ptr) qz_dereference_string(static_cast<_qz_string*>(dst->ptr));
+  dst->ptr = s;
+  return s;
+}
+
+bool php_compare_cstr(void* a, void* b, unsigned long) {
+  if (!a || !b) return false;
+  const char* x = *static_cast<char**>(a);
+  const char* y = *static_cast<char**>(b);
+  if (!x || !y) return x == y;
+  return strcasecmp(x, y) == 0;
+}
+
+bool php_compare_size_t(void* a, void* b, unsigned long n) {
+  if (n == 0) return true;
+  if (!a || !b) return false;
+  return std::memcmp(a, b, n) == 0;
+}

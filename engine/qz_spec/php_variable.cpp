@@ -1,0 +1,181 @@
+/*
+ * The variable list, the request superglobals and the string form of values.
+ *
+ * The variable list is a token chain hanging from php_rt_state.var_list, one
+ * entry per variable name in order of first reference. Two lookups run over
+ * it for every variable the evaluator meets, so both are indexed:
+ *   - by the exact (interned) name pointer, for php_reference_globals;
+ *   - by the ASCII lower-cased name text, for php_lookup_global_variable,
+ *     keeping the FIRST entry of each text, which is what a walk from the head
+ *     comparing with strcasecmp would return.
+ * The index describes the list whose head and tail it last saw. The driver
+ * empties the list at the end of a scan by nulling var_list and var_tail; the
+ * index notices that at its next use (or when php_variable_reset_index is
+ * called) and starts afresh, so token addresses reused by the next scan never
+ * meet stale index entries. A list changed behind the index's back (different
+ * head or tail) is re-indexed by one walk.
+ */
+
+#include "php_variable.h"
+
+#include "php_eval.h"
+#include "qz_array_impl.h"
+#include "qz_engine.h"
+#include "qz_symtable.h"
+
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+/* Index state: lives from the first variable of a scan to the list's reset. */
+static std::unordered_map<const char*, _qz_token*> var_by_name;  /* exact name pointer -> entry */
+static std::unordered_map<std::string, _qz_token*> var_by_lower; /* lower-cased text -> first entry */
+static _qz_token* var_index_head = nullptr; /* the list head the index describes */
+static _qz_token* var_index_tail = nullptr; /* the list tail the index describes */
+
+static std::string var_lower(const char* s) {
+  std::string k(s);
+  for (char& c : k)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return k;
+}
+
+static void var_index_add(_qz_token* e) {
+  if (!e->name) return;
+  var_by_name.emplace(e->name, e);
+  var_by_lower.emplace(var_lower(e->name), e);
+}
+
+void php_variable_reset_index() {
+  var_by_name.clear();
+  var_by_lower.clear();
+  var_index_head = nullptr;
+  var_index_tail = nullptr;
+}
+
+/* Makes the index describe php_rt_state.var_list. Cheap when nothing changed
+ * behind its back; otherwise one walk, which also repairs a missing tail. */
+static void var_index_sync() {
+  php_rt_state_t& st = php_rt_state;
+  if (!st.var_list) {
+    st.var_tail = nullptr;
+    if (var_index_head) php_variable_reset_index();
+    return;
+  }
+  if (st.var_list == var_index_head && st.var_tail == var_index_tail && st.var_tail) return;
+  php_variable_reset_index();
+  _qz_token* last = st.var_list;
+  for (_qz_token* e = st.var_list; e; e = e->next) {
+    var_index_add(e);
+    last = e;
+    if (e->next == st.var_list) break; /* a list must not be cyclic; stop if it is */
+  }
+  st.var_tail = last;
+  var_index_head = st.var_list;
+  var_index_tail = last;
+}
+
+bool php_variable_is_entry(_qz_token* tok) {
+  if (!tok || !tok->name) return false;
+  var_index_sync();
+  auto it = var_by_name.find(tok->name);
+  return it != var_by_name.end() && it->second == tok;
+}
+
+_qz_token* php_reference_globals(_qz_token* tok) {
+  if (!tok) return nullptr;
+  if (!tok->name) return tok;
+  var_index_sync();
+  auto it = var_by_name.find(tok->name);
+  if (it != var_by_name.end()) return it->second;
+
+  _qz_token* e = qz_token_alloc(tok->lineno);
+  if (!e) return nullptr;
+  e->lineno = tok->lineno;
+  e->name = tok->name;
+  e->type = tok->type;
+  e->value = tok->value;
+  e->ref = tok->ref;
+  e->next = nullptr;
+
+  php_rt_state_t& st = php_rt_state;
+  if (!st.var_list) {
+    e->prev = nullptr;
+    st.var_list = e;
+  } else {
+    e->prev = st.var_tail;
+    st.var_tail->next = e;
+  }
+  st.var_tail = e;
+  var_index_head = st.var_list;
+  var_index_tail = e;
+  var_index_add(e);
+  return e;
+}
+
+_qz_token* php_lookup_global_variable(char* name) {
+  if (!name) return nullptr;
+  var_index_sync();
+  if (!php_rt_state.var_list) return nullptr;
+  auto it = var_by_lower.find(var_lower(name));
+  return it == var_by_lower.end() ? nullptr : it->second;
+}
+
+/* The nine request arrays, in the order they enter the list, with the text
+ * that every item never written reads as. "$_FILES_DATA" is itself a variable
+ * so that a second index into a file item reads its own marker. */
+static const char* const superglobal_rows[][2] = {
+    {"$_GET", "$_GET_DATA"},
+    {"$_POST", "$_POST_DATA"},
+    {"$_REQUEST", "$_REQUEST_DATA"},
+    {"$_SESSION", "$_SESSION_DATA"},
+    {"$_SERVER", "$_SERVER_DATA"},
+    {"$_COOKIE", "$_COOKIE_DATA"},
+    {"$_GLOBALS", "$_GLOBALS_DATA"},
+    {"$_FILES", "$_FILES_DATA"},
+    {"$_FILES_DATA", "$_FILES_DATA_DATA"},
+};
+
+void php_create_superglobals() {
+  for (const auto& row : superglobal_rows) {
+    _qz_token* tk = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, 0);
+    if (!tk) continue;
+    tk->name = qz_engine_insert_isym(const_cast<char*>(row[0]));
+    _qz_array* arr = qz_array_alloc();
+    if (arr) arr->item_marker = qz_engine_insert_isym(const_cast<char*>(row[1]));
+    tk->value.ptr = arr;
+    php_reference_globals(tk);
+  }
+}
+
+char* php_l64a(long v, char* out) {
+  static const char digits[] =
+      "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  /* Only the low 32 bits count, read as unsigned: a negative number gives
+   * the text of its two's-complement low word. */
+  unsigned long m = static_cast<unsigned long>(v) & 0xFFFFFFFFul;
+  int n = 0;
+  while (m) {
+    out[n++] = digits[m & 63];
+    m >>= 6;
+  }
+  out[n] = '\0';
+  return out;
+}
+
+_qz_string* php_to_tring(_qz_token* tok) {
+  if (!tok) return qz_string_alloc(QZ_INVALID_STRING_TEXT);
+  char digits[QZ_L64A_TEXT_SIZE];
+  php_l64a(tok->value.lval, digits);
+  if (tok->value.type == TOKEN_LITERAL) return qz_string_alloc(static_cast<const char*>(tok->value.ptr));
+  if (tok->type == TOKEN_WORD) {
+    /* The variable's own string, shared, not copied; null when it holds none. */
+    if (tok->value.type == TOKEN_STRING) return static_cast<_qz_string*>(tok->value.ptr);
+    if (tok->value.type == TOKEN_INTEGER) return qz_string_alloc(digits);
+    return qz_string_alloc(tok->name ? tok->name : QZ_INVALID_STRING_TEXT);
+  }
+  if (tok->type == TOKEN_INTEGER) return qz_string_alloc(digits);
+  return qz_string_alloc(QZ_INVALID_STRING_TEXT);
+}
+
+void php_eval_string(const char* text) { qz_engine_scan_buff(text); }
