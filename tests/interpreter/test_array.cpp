@@ -1,0 +1,222 @@
+// Arrays: push order, marker items created by lookups, pointer-identity
+// keys, and the lookup maps agreeing with a walk of the list.
+
+#include "qz_array_impl.h"
+#include "qz_limits.h"
+#include "qz_string_impl.h"
+#include "rt_fault_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+class Arrays : public ::testing::Test {
+ protected:
+  void SetUp() override { qz_array_free_all(); }
+  void TearDown() override {
+    qz_array_free_all();
+    qz_string_free_all();
+    qz_engine_memory_pool_for_token.free_all();
+  }
+};
+
+_qz_value int_value(long v) {
+  _qz_value x{};
+  x.type = TOKEN_INTEGER;
+  x.lval = v;
+  return x;
+}
+
+std::string marker_text(const _qz_bucket* b) {
+  EXPECT_EQ(b->value.type, TOKEN_LITERAL);
+  return static_cast<const char*>(b->value.ptr);
+}
+
+// The first bucket a walk of the list finds, as the lookups must answer.
+_qz_bucket* walk_key(_qz_array* a, char* key) {
+  for (_qz_bucket* b = a->head; b; b = b->next)
+    if (b->key == key) return b;
+  return nullptr;
+}
+_qz_bucket* walk_number(_qz_array* a, unsigned long n) {
+  for (_qz_bucket* b = a->head; b; b = b->next)
+    if (b->index == n) return b;
+  return nullptr;
+}
+
+TEST_F(Arrays, PushesTakeIndicesInOrder) {
+  _qz_array* a = qz_array_alloc();
+  EXPECT_EQ(qz_array_size(a), 0u);
+  _qz_value v[3] = {int_value(10), int_value(11), int_value(12)};
+  for (auto& x : v) qz_array_push(a, &x);
+  unsigned long i = 0;
+  for (_qz_bucket* b = a->head; b; b = b->next, i++) {
+    EXPECT_EQ(b->index, i);
+    EXPECT_EQ(b->value.lval, 10 + static_cast<long>(i));
+    EXPECT_EQ(b->key, nullptr);
+  }
+  EXPECT_EQ(i, 3u);
+  EXPECT_EQ(qz_array_size(a), 3u);
+  EXPECT_EQ(a->tail->index, 2u);
+}
+
+TEST_F(Arrays, MissingItemsTakeTheMarker) {
+  char post[] = "$_POST_DATA";
+  char key[] = "cmd";
+  struct row {
+    char* marker;
+    std::string want;
+  };
+  const row rows[] = {{post, "$_POST_DATA"}, {nullptr, "qz_invalid_string"}};
+  for (const row& r : rows) {
+    _qz_array* a = qz_array_alloc();
+    a->item_marker = r.marker;
+    _qz_bucket* b = qz_array_item(a, key);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->key, key);
+    EXPECT_EQ(marker_text(b), r.want);
+    EXPECT_EQ(qz_array_item(a, key), b);
+    EXPECT_EQ(qz_array_size(a), 1u);
+
+    _qz_bucket* five = qz_array_item(a, 5ul);
+    EXPECT_EQ(five->index, 5u);
+    EXPECT_EQ(five->key, nullptr);
+    EXPECT_EQ(marker_text(five), r.want);
+    EXPECT_EQ(qz_array_item(a, 5ul), five);
+    EXPECT_EQ(qz_array_size(a), 2u);
+  }
+}
+
+TEST_F(Arrays, KeysCompareByPointer) {
+  _qz_array* a = qz_array_alloc();
+  _qz_string* s1 = qz_string_alloc("k");
+  _qz_string* s2 = qz_string_alloc("k");
+  EXPECT_NE(qz_array_item(a, s1->text), qz_array_item(a, s2->text));
+  EXPECT_EQ(qz_array_size(a), 2u);
+  char other[] = "new";
+  EXPECT_TRUE(qz_array_in(a, other));
+  EXPECT_EQ(qz_array_size(a), 3u);
+}
+
+TEST_F(Arrays, NullKeyIsReported) {
+  rt_fault_scope faults;
+  _qz_array* a = qz_array_alloc();
+  EXPECT_EQ(qz_array_item(a, static_cast<char*>(nullptr)), nullptr);
+  EXPECT_FALSE(qz_array_in(a, nullptr));
+  EXPECT_EQ(qz_array_size(a), 0u);
+  ASSERT_EQ(rt_faults().size(), 2u);
+  EXPECT_EQ(rt_faults()[0],
+            (rt_fault{"engine/interpreter/qz_array_impl", 105, "qz_array_item第二个参数key为NULL."}));
+}
+
+TEST_F(Arrays, BucketPushAndBucketToToken) {
+  _qz_array* a = qz_array_alloc();
+  _qz_value v = int_value(1);
+  qz_array_push(a, &v);
+  _qz_bucket* b = qz_bucket_alloc();
+  char key[] = "k";
+  b->key = key;
+  EXPECT_EQ(qz_array_push(a, b), b);
+  EXPECT_EQ(b->index, 1u);
+  EXPECT_EQ(qz_array_item(a, key), b);
+  // Pushing the tail again, or a bucket with successors, would make a loop.
+  EXPECT_EQ(qz_array_push(a, b), nullptr);
+  EXPECT_EQ(qz_array_push(a, a->head), nullptr);
+  EXPECT_EQ(qz_array_size(a), 2u);
+
+  b->value = int_value(77);
+  _qz_token* tk = qz_bucket_to_token(b);
+  ASSERT_NE(tk, nullptr);
+  EXPECT_EQ(tk->lineno, 0u);
+  EXPECT_EQ(tk->value.lval, 77);
+  EXPECT_EQ(tk->ref, &b->value);
+}
+
+TEST_F(Arrays, CountsAndBulkRelease) {
+  _qz_array* a = qz_array_alloc();
+  EXPECT_EQ(qz_reference_array(a), a);
+  qz_reference_array(a);
+  qz_dereference_array(a);
+  EXPECT_EQ(a->refcount, 1);
+  for (int i = 0; i < 4; i++) qz_array_alloc();
+  EXPECT_EQ(qz_array_count(), 5u);
+  for (unsigned long n = 0; n < 100; n++) qz_array_item(a, n * 7);  // builds the maps
+  ASSERT_NE(a->index, nullptr);
+  qz_array_free_all();
+  EXPECT_EQ(qz_array_count(), 0u);
+  EXPECT_EQ(qz_engine_array_pool.first, nullptr);
+  EXPECT_EQ(qz_engine_bucket_pool.first, nullptr);
+}
+
+// Random mixes of pushes (plain, and buckets with preset keys) and lookups
+// by key and number, on arrays long enough to use their maps: every lookup
+// answers what a walk of the list answers, first bucket first.
+TEST_F(Arrays, LookupsMatchAWalk) {
+  static char keys[24][4];
+  for (int i = 0; i < 24; i++) snprintf(keys[i], sizeof keys[i], "k%d", i);
+  std::mt19937 rng(99);
+  for (int round = 0; round < 20; round++) {
+    _qz_array* a = qz_array_alloc();
+    for (int step = 0; step < 600; step++) {
+      unsigned op = rng() % 4;
+      unsigned long size = qz_array_size(a);
+      if (op == 0) {
+        _qz_value v = int_value(step);
+        qz_array_push(a, &v);
+      } else if (op == 1) {
+        _qz_bucket* b = qz_bucket_alloc();
+        b->key = keys[rng() % 24];
+        qz_array_push(a, b);
+      } else if (op == 2) {
+        char* k = keys[rng() % 24];
+        _qz_bucket* want = walk_key(a, k);
+        _qz_bucket* got = qz_array_item(a, k);
+        if (want) {
+          ASSERT_EQ(got, want) << "round " << round << " step " << step;
+        } else {
+          ASSERT_EQ(got, a->tail);
+          ASSERT_EQ(qz_array_size(a), size + 1);
+          ASSERT_EQ(got->key, k);
+        }
+      } else {
+        unsigned long n = rng() % 800;
+        _qz_bucket* want = walk_number(a, n);
+        _qz_bucket* got = qz_array_item(a, n);
+        if (want) {
+          ASSERT_EQ(got, want) << "round " << round << " step " << step;
+        } else {
+          ASSERT_EQ(got, a->tail);
+          ASSERT_EQ(got->index, n);
+        }
+      }
+    }
+    EXPECT_NE(a->index, nullptr);
+  }
+}
+
+// A bucket whose key is changed behind the maps' back is noticed on the
+// next lookup of that key.
+TEST_F(Arrays, ChangedBucketIsNoticed) {
+  static char k1[] = "a", k2[] = "b";
+  _qz_array* a = qz_array_alloc();
+  for (int i = 0; i < QZ_ARRAY_INDEX_MIN_BUCKETS + 4; i++) {
+    _qz_bucket* b = qz_bucket_alloc();
+    b->key = (i % 2) ? k1 : k2;
+    qz_array_push(a, b);
+  }
+  _qz_bucket* first_a = qz_array_item(a, k1);
+  ASSERT_NE(a->index, nullptr);
+  first_a->key = nullptr;
+  EXPECT_EQ(qz_array_item(a, k1), first_a->next->next);
+  first_a->index = 1000;
+  _qz_bucket* one = qz_array_item(a, 1ul);
+  EXPECT_NE(one, first_a);
+  EXPECT_EQ(one, a->tail) << "no bucket has index 1 any more: a new one is appended";
+  EXPECT_EQ(one->index, 1ul);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// Slab pools: first-fit slot order, slab growth, release and bulk resets,
+// checked against a plain model of the first-fit rule.
+
+#include "qz_mempool.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+namespace {
+
+struct rec {
+  long a, b, c;
+};
+
+// Slot number of p counted over the whole chain (slab ordinal * slab size + slot).
+template <class T>
+long global_slot(const qz_mempool<T>& pool, const T* p) {
+  long base = 0;
+  for (auto* s = pool.first; s; s = s->next, base += QZ_POOL_SLAB_ITEMS)
+    if (p >= s->items && p < s->items + QZ_POOL_SLAB_ITEMS) return base + (p - s->items);
+  return -1;
+}
+
+TEST(MemPool, MasksAreSingleBits) {
+  for (unsigned b = 0; b < 32; b++) EXPECT_EQ(mempool_masks[b], 1ul << b) << b;
+}
+
+TEST(MemPool, FirstAllocationMakesOneSlabAndItemZero) {
+  qz_mempool<rec> pool;
+  rec* r = pool.alloc(nullptr);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r, &pool.first->items[0]);
+  EXPECT_EQ(pool.count, 1u);
+  EXPECT_EQ(pool.slab_count(), 1u);
+}
+
+TEST(MemPool, SecondSlabAtItem3201) {
+  qz_mempool<rec> pool;
+  for (int i = 0; i < QZ_POOL_SLAB_ITEMS; i++) ASSERT_NE(pool.alloc(nullptr), nullptr);
+  EXPECT_EQ(pool.slab_count(), 1u);
+  rec* r = pool.alloc(nullptr);
+  ASSERT_NE(pool.first->next, nullptr);
+  EXPECT_EQ(r, &pool.first->next->items[0]);
+  EXPECT_EQ(pool.count, QZ_POOL_SLAB_ITEMS + 1ul);
+  EXPECT_EQ(pool.used_slots(), pool.count);
+}
+
+TEST(MemPool, ReleasedSlotIsTakenFirst) {
+  struct row {
+    std::vector<int> released;  // slots of the first 41 released, in order
+    std::vector<int> expected;  // slots handed out next
+  };
+  const row rows[] = {
+      {{7}, {7, 41}},
+      {{30, 7}, {7, 30, 41}},
+      {{0, 40}, {0, 40, 41}},
+      {{31, 32}, {31, 32, 41}},
+  };
+  for (const row& r : rows) {
+    qz_mempool<rec> pool;
+    std::vector<rec*> got;
+    for (int i = 0; i <= 40; i++) got.push_back(pool.alloc(nullptr));
+    for (int s : r.released) {
+      got[s]->a = 99;
+      EXPECT_TRUE(pool.release(got[s]));
+      EXPECT_EQ(got[s]->a, 0) << "released record is zeroed";
+    }
+    EXPECT_EQ(pool.count, 41u - r.released.size());
+    for (int want : r.expected) EXPECT_EQ(global_slot(pool, pool.alloc(nullptr)), want);
+  }
+}
+
+TEST(MemPool, ReleaseOfForeignOrRepeatedRecord) {
+  qz_mempool<rec> pool;
+  rec* a = pool.alloc(nullptr);
+  pool.alloc(nullptr);
+  rec outside{1, 2, 3};
+  EXPECT_FALSE(pool.release(&outside));
+  EXPECT_EQ(outside.a, 1);
+  // A pointer into the middle of a record is not a record of the pool.
+  EXPECT_FALSE(pool.release(reinterpret_cast<rec*>(reinterpret_cast<char*>(a) + 8)));
+  EXPECT_EQ(pool.count, 2u);
+  EXPECT_TRUE(pool.release(a));
+  EXPECT_TRUE(pool.release(a));
+  EXPECT_EQ(pool.count, 1u) << "a slot released twice counts once";
+  EXPECT_EQ(pool.used_slots(), 1u);
+}
+
+TEST(MemPool, ResetInPlaceAndFreeAll) {
+  qz_mempool<rec> pool;
+  for (int i = 0; i < QZ_POOL_SLAB_ITEMS + 5; i++) pool.alloc(nullptr)->a = i + 1;
+  auto* first = pool.first;
+  pool.reset_in_place();
+  EXPECT_EQ(pool.count, 0u);
+  EXPECT_EQ(pool.slab_count(), 2u);
+  rec* r = pool.alloc(nullptr);
+  EXPECT_EQ(r, &first->items[0]);
+  EXPECT_EQ(r->a, 0) << "reset zeroes the items";
+  EXPECT_EQ(pool.first->next->items[4].a, 0);
+
+  pool.free_all();
+  EXPECT_EQ(pool.first, nullptr);
+  EXPECT_EQ(pool.count, 0u);
+  EXPECT_EQ(pool.slab_count(), 0u);
+  EXPECT_NE(pool.alloc(nullptr), nullptr);
+  EXPECT_EQ(pool.slab_count(), 1u);
+}
+
+TEST(MemPool, StartSlabBeyondFreeSlotsIsHonoured) {
+  qz_mempool<rec> pool;
+  for (int i = 0; i < 2 * QZ_POOL_SLAB_ITEMS + 1; i++) pool.alloc(nullptr);
+  pool.release(&pool.first->items[3]);
+  pool.release(&pool.first->next->items[9]);
+  // Searching from the second slab skips the free slot of the first.
+  EXPECT_EQ(global_slot(pool, pool.alloc(pool.first->next)), QZ_POOL_SLAB_ITEMS + 9);
+  EXPECT_EQ(global_slot(pool, pool.alloc(nullptr)), 3);
+}
+
+// Random allocations and releases give exactly the slots that a plain
+// lowest-free-slot model gives, and count always equals the set bits.
+TEST(MemPool, MatchesFirstFitModel) {
+  qz_mempool<rec> pool;
+  std::set<long> free_model;  // free slots below `high`
+  long high = 0;              // slots ever handed out
+  std::vector<rec*> live;
+  std::mt19937 rng(12345);
+  for (int step = 0; step < 40000; step++) {
+    if (live.empty() || rng() % 3 != 0) {
+      long want = free_model.empty() ? high : *free_model.begin();
+      if (free_model.empty())
+        high++;
+      else
+        free_model.erase(free_model.begin());
+      rec* r = pool.alloc(nullptr);
+      ASSERT_EQ(global_slot(pool, r), want) << "step " << step;
+      live.push_back(r);
+    } else {
+      size_t i = rng() % live.size();
+      free_model.insert(global_slot(pool, live[i]));
+      ASSERT_TRUE(pool.release(live[i]));
+      live[i] = live.back();
+      live.pop_back();
+    }
+  }
+  EXPECT_EQ(pool.count, live.size());
+  EXPECT_EQ(pool.used_slots(), live.size());
+}
+
+}  // namespace

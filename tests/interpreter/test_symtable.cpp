@@ -1,0 +1,223 @@
+// Symbol tables: interning, block placement, oversized texts, resets, and
+// the hash index and running totals agreeing with a walk of the slots.
+
+#include "qz_limits.h"
+#include "qz_symtable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+char* w(std::string& s) { return &s[0]; }
+
+// What a walk of every used slot of every block finds.
+char* walk_lookup(_qz_sym_table_ex* t, const std::string& s) {
+  for (auto* b = t; b; b = b->next)
+    for (auto* slab = b->slots.first; slab; slab = slab->next)
+      for (unsigned i = 0; i < QZ_POOL_SLAB_ITEMS; i++)
+        if (slab->bitmap[i / 32] == 0)
+          i += 31;
+        else if ((slab->bitmap[i / 32] >> (i % 32)) & 1u)
+          if (qz_compare_string(&slab->items[i], const_cast<char*>(s.c_str()), s.size()))
+            return slab->items[i];
+  return nullptr;
+}
+
+// Usage as the set bits and the blocks of the chain.
+void walk_usage(_qz_sym_table_ex* t, unsigned long& used, unsigned long& blocks) {
+  used = blocks = 0;
+  for (auto* b = t; b; b = b->next, blocks++) used += b->slots.used_slots();
+}
+
+// Position in the chain of the block whose arena holds p; -1 for none.
+int block_of(_qz_sym_table_ex* t, const char* p) {
+  int i = 0;
+  for (auto* b = t; b; b = b->next, i++)
+    if (p >= b->text && p < b->text + b->capacity) return i;
+  return -1;
+}
+
+class SymTable : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(qz_engine_symtable_startup(), nullptr); }
+  void TearDown() override { qz_engine_symtable_shutdown(); }
+  static unsigned long used() {
+    unsigned long u, b;
+    qz_engine_symtable_useage(u, b);
+    return u;
+  }
+  static unsigned long blocks() {
+    unsigned long u, b;
+    qz_engine_symtable_useage(u, b);
+    return b;
+  }
+};
+
+TEST_F(SymTable, InterningRules) {
+  std::string kw = "while", a = "Name", b = "name", e = "";
+  char* internal = qz_engine_insert_isym(w(kw));
+  struct row {
+    std::string text;
+    bool internal;  // expected to resolve to the internal copy
+  };
+  const row rows[] = {{"while", true}, {"Name", false}, {"name", false}, {"", false}, {"WHILE", false}};
+  std::vector<char*> got;
+  for (const row& r : rows) {
+    std::string t = r.text;
+    char* p = qz_engine_insert_sym(w(t));
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p, r.text.c_str());
+    EXPECT_NE(p, t.c_str()) << "a copy is stored";
+    EXPECT_EQ(qz_engine_insert_sym(w(t)), p) << "same text, same pointer";
+    EXPECT_EQ(p == internal, r.internal) << r.text;
+    got.push_back(p);
+  }
+  EXPECT_NE(got[1], got[2]) << "letter case matters";
+  EXPECT_EQ(used(), 4u) << "the internal name takes no script slot";
+  EXPECT_EQ(qz_symtable_insert(qz_engine_sym_table, nullptr), nullptr);
+  EXPECT_EQ(qz_lookup_sym(nullptr, w(a)), nullptr);
+  EXPECT_EQ(qz_lookup_sym(qz_engine_sym_table, w(e)), got[3]);
+}
+
+TEST_F(SymTable, FullArenaOpensSecondBlockFirstFitAfter) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 50; i++) texts.push_back(std::string(99, 'a') + char('A' + i % 26) + char('a' + i / 26));
+  // Each takes 102 bytes: 49 fit in one arena, the 50th does not.
+  std::vector<char*> p;
+  for (auto& t : texts) p.push_back(qz_engine_insert_sym(w(t)));
+  EXPECT_EQ(block_of(qz_engine_sym_table, p[48]), 0);
+  EXPECT_EQ(block_of(qz_engine_sym_table, p[49]), 1);
+  EXPECT_EQ(blocks(), 2u);
+  for (size_t i = 0; i < texts.size(); i++) EXPECT_EQ(qz_lookup_sym(qz_engine_sym_table, w(texts[i])), p[i]);
+  std::string small = "x";  // still fits in the first block's remainder
+  EXPECT_EQ(block_of(qz_engine_sym_table, qz_engine_insert_sym(w(small))), 0);
+}
+
+TEST_F(SymTable, LongTextsGetABlockOfTheirOwn) {
+  struct row {
+    size_t length;
+  };
+  const row rows[] = {{QZ_SYMTAB_ARENA_SIZE - 1}, {QZ_SYMTAB_ARENA_SIZE}, {6000}, {100000}};
+  std::string head = "head";
+  qz_engine_insert_sym(w(head));
+  unsigned long expect_blocks = 1;
+  for (const row& r : rows) {
+    std::string t(r.length, 'q');
+    t[r.length / 2] = char('0' + expect_blocks);
+    char* p = qz_engine_insert_sym(w(t));
+    ASSERT_NE(p, nullptr) << r.length;
+    EXPECT_EQ(std::string(p), t);
+    expect_blocks++;
+    EXPECT_EQ(blocks(), expect_blocks);
+    EXPECT_EQ(block_of(qz_engine_sym_table, p), static_cast<int>(expect_blocks - 1));
+    EXPECT_EQ(qz_lookup_sym(qz_engine_sym_table, w(t)), p);
+  }
+  std::string small = "after";
+  EXPECT_EQ(block_of(qz_engine_sym_table, qz_engine_insert_sym(w(small))), 0);
+  EXPECT_EQ(used(), 6u);
+}
+
+TEST_F(SymTable, ResetLeavesOneEmptyBlock) {
+  std::string keep = "superglobal";
+  char* internal = qz_engine_insert_isym(w(keep));
+  for (int i = 0; i < 3000; i++) {
+    std::string t = "v" + std::to_string(i) + std::string(20, 'x');
+    qz_engine_insert_sym(w(t));
+  }
+  std::string big(7000, 'b');
+  qz_engine_insert_sym(w(big));
+  EXPECT_GT(blocks(), 2u);
+  qz_engine_symtable_reset();
+  EXPECT_EQ(used(), 0u);
+  EXPECT_EQ(blocks(), 1u);
+  EXPECT_EQ(qz_engine_sym_table->next, nullptr);
+  EXPECT_EQ(qz_engine_sym_table->used, 0u);
+  std::string again = "v1" + std::string(20, 'x');
+  EXPECT_EQ(qz_lookup_sym(qz_engine_sym_table, w(again)), nullptr);
+  EXPECT_EQ(qz_engine_insert_sym(w(keep)), internal);
+  EXPECT_EQ(qz_engine_insert_sym(w(again)), qz_engine_sym_table->text) << "stored from byte 0 again";
+}
+
+TEST_F(SymTable, ShutdownClearsTheTables) {
+  qz_engine_symtable_shutdown();
+  std::string t = "late";
+  EXPECT_EQ(qz_engine_insert_sym(w(t)), nullptr);
+  EXPECT_EQ(used(), 0u);
+  EXPECT_EQ(blocks(), 0u);
+  qz_symtable_cleanup(nullptr);
+  ASSERT_NE(qz_engine_symtable_startup(), nullptr);
+}
+
+TEST(SymCompare, LengthThenBytes) {
+  struct row {
+    const char* stored;
+    const char* probe;
+    unsigned long n;
+    bool want;
+  };
+  const row rows[] = {
+      {"abc", "abc", 3, true},   {"abc", "abd", 3, false}, {"abc", "abcd", 4, false},
+      {"abc", "ab", 2, false},   {"", "", 0, true},        {"", "x", 1, false},
+      {"abcd", "abcz", 3, false},
+  };
+  for (const row& r : rows) {
+    char* slot = const_cast<char*>(r.stored);
+    EXPECT_EQ(qz_compare_string(&slot, const_cast<char*>(r.probe), r.n), r.want)
+        << r.stored << " / " << r.probe;
+  }
+}
+
+// Random texts (short, repeated, empty, oversized) on a separate table and
+// on the script table: lookups agree with the walk, each new text lands in
+// the first block that had room, and the usage totals equal the bit count.
+TEST_F(SymTable, IndexAgreesWithWalk) {
+  std::mt19937 rng(2024);
+  auto random_text = [&] {
+    unsigned kind = rng() % 20;
+    size_t len = kind == 0 ? 0 : kind == 1 ? 5000 + rng() % 3000 : rng() % 40;
+    std::string s(len, 'a');
+    for (auto& c : s) c = "ab$_X\xe4"[rng() % 6];
+    return s;
+  };
+  for (_qz_sym_table_ex* t : {qz_symtable_alloc(), qz_engine_sym_table}) {
+    std::vector<std::pair<unsigned long, unsigned long>> model;  // capacity, used
+    for (auto* b = t; b; b = b->next) model.push_back({b->capacity, b->used});
+    for (int step = 0; step < 4000; step++) {
+      std::string s = random_text();
+      char* before = walk_lookup(t, s);
+      ASSERT_EQ(qz_lookup_sym(t, w(s)), before) << step;
+      char* p = qz_symtable_insert(t, w(s));
+      ASSERT_NE(p, nullptr);
+      if (before) {
+        ASSERT_EQ(p, before);
+        continue;
+      }
+      size_t m = s.size() + 1, want = 0;
+      while (want < model.size() && model[want].first - model[want].second < m) want++;
+      if (want == model.size()) model.push_back({std::max<size_t>(m, QZ_SYMTAB_ARENA_SIZE), 0});
+      ASSERT_EQ(block_of(t, p), static_cast<int>(want)) << step;
+      _qz_sym_table_ex* blk = t;
+      for (size_t i = 0; i < want; i++) blk = blk->next;
+      ASSERT_EQ(p, blk->text + model[want].second) << "packed behind the previous text";
+      model[want].second += m;
+      ASSERT_EQ(std::string(p), s);
+    }
+    if (t == qz_engine_sym_table) {
+      unsigned long u, b, wu, wb;
+      qz_engine_symtable_useage(u, b);
+      walk_usage(t, wu, wb);
+      EXPECT_EQ(u, wu);
+      EXPECT_EQ(b, wb);
+      EXPECT_EQ(b, model.size());
+    } else {
+      qz_symtable_cleanup(t);
+    }
+  }
+}
+
+}  // namespace
