@@ -1,0 +1,305 @@
+// The lexer: script text in, the exact token stream out.
+
+#include "php_lex.h"
+#include "php_operator.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Lexer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qz_engine_startup();
+    qz_engine_set_options(0);
+    php_lex_reset();
+  }
+  void TearDown() override {
+    qz_engine_set_options(0);
+    qz_engine_release_all_resource();
+    qz_engine_shutdown();
+  }
+};
+
+// One token as "<kind> <text>": W word, I integer, L literal, S separator,
+// O operator; a true/false word (no name) reads "B1" or "B0".
+std::string render(const _qz_token* t) {
+  if (!t->name) return "B" + std::to_string(t->value.lval);
+  const char* kind = "?";
+  switch (t->type) {
+    case TOKEN_WORD: kind = "W"; break;
+    case TOKEN_INTEGER: kind = "I"; break;
+    case TOKEN_LITERAL: kind = "L"; break;
+    case TOKEN_SEPARATOR: kind = "S"; break;
+    case TOKEN_OPERATOR: kind = "O"; break;
+    default: break;
+  }
+  return std::string(kind) + " " + t->name;
+}
+
+struct Lexed {
+  std::vector<std::string> tokens;
+  std::vector<unsigned long> lines;
+};
+
+// Reads source to its end with a fresh lexer state, releasing each token.
+Lexed lex_source(qz_io_handle* src, unsigned char raw = 0) {
+  php_lex_reset();
+  Lexed out;
+  for (int guard = 0; guard < 1000000; guard++) {
+    _qz_token* t = php_lex_get_token(src, raw);
+    if (!t) break;
+    out.tokens.push_back(render(t));
+    out.lines.push_back(t->lineno);
+    qz_token_free(t);
+  }
+  return out;
+}
+
+Lexed lex(const std::string& text, unsigned char raw = 0) {
+  buf_file_handle src(text.c_str());
+  return lex_source(&src, raw);
+}
+
+typedef std::vector<std::string> Toks;
+
+struct TokenCase {
+  const char* what;
+  std::string text;
+  Toks expected;
+};
+
+const Toks kF1 = {"W f", "S (", "I 1", "S )", "S ;"};
+
+Toks cat(Toks a, const Toks& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(Lexer, TokenStreams) {
+  const TokenCase cases[] = {
+      {"tags, text skipped", "abc <?php $a = 1; ?> def <?PHP echo 2;",
+       {"W $a", "O =", "I 1", "S ;", "W echo", "I 2", "S ;"}},
+      {"mixed-case tag opens nothing", "<?Php $a = 1;", {}},
+      {"short tags open nothing", "<? f(1); <?= f(1);", {}},
+      {"! is dropped", "<?php $a != $b;", {"W $a", "O =", "W $b", "S ;"}},
+      {"!== reads ==", "<?php $a !== $b;", {"W $a", "O ==", "W $b", "S ;"}},
+      {"@ is dropped", "<?php @eval($x);", {"W eval", "S (", "W $x", "S )", "S ;"}},
+      {"tab joins words", "<?php echo\t$x;", {"W echo$x", "S ;"}},
+      {"newline joins words", "<?php echo\n$x;", {"W echo$x", "S ;"}},
+      {"space splits words", "<?php echo $x;", {"W echo", "W $x", "S ;"}},
+      {"escapes", "<?php 'a\\x41\\n';", {"L aAn", "S ;"}},
+      {"bad hex digit", "<?php '\\x4G';", {"L ?", "S ;"}},
+      {"escaped quote and backslash", "<?php \"a\\\"b\\\\\";", {"L a\"b\\", "S ;"}},
+      {"empty string", "<?php \"\";", {"L ", "S ;"}},
+      {"space kept in string", "<?php $s = 'a b';", {"W $s", "O =", "L a b", "S ;"}},
+      {"ignored chars vanish inside strings", "<?php 'a!b@c\r';", {"L abc", "S ;"}},
+      {"string ends a pending word", "<?php f'x';", {"W f", "L x", "S ;"}},
+      {"heredoc", "<?php <<<EOT\na b\nEOT;\n", {"L ab\n", "S ;"}},
+      {"block comment", "<?php x /* a */ y;", {"W x", "W y", "S ;"}},
+      {"/*/ does not close", "<?php x /*/ y */ z;", {"W x", "W z", "S ;"}},
+      {"block comment ends a pending word", "<?php x/* a */y;", {"W x", "W y", "S ;"}},
+      {"line comment keeps the word going", "<?php x//c\ny;", {"W xy", "S ;"}},
+      {"hash then newline comments nothing", "<?php #\ny;", {"W y", "S ;"}},
+      {"hash comment", "<?php # f(1);\ng(2);", {"W g", "S (", "I 2", "S )", "S ;"}},
+      {"division", "<?php a/b;", {"W a", "O /", "W b", "S ;"}},
+      {"arrow reads >", "<?php $o->m();", {"W $o", "O >", "W m", "S (", "S )", "S ;"}},
+      {"minus at the end", "<?php a-", {"W a", "O -"}},
+      {"increment", "<?php $i++;", {"W $i", "O ++", "S ;"}},
+      {"concat-assign", "<?php $a.=$b;", {"W $a", "O .=", "W $b", "S ;"}},
+      {"logical and", "<?php a&&b;", {"W a", "O &&", "W b", "S ;"}},
+      {"lone & is a separator", "<?php a&b;", {"W a", "S &", "W b", "S ;"}},
+      {"&= reads & then =", "<?php a&=b;", {"W a", "S &", "O =", "W b", "S ;"}},
+      {"logical or", "<?php a||b;", {"W a", "O ||", "W b", "S ;"}},
+      {"or-assign", "<?php a|=b;", {"W a", "O |=", "W b", "S ;"}},
+      {"decimal point splits", "<?php 1.5;", {"I 1", "O .", "I 5", "S ;"}},
+      {"operators grow", "<?php $x === 1;", {"W $x", "O ===", "I 1", "S ;"}},
+      {"spaces inside an operator", "<?php $a + + $b;", {"W $a", "O ++", "W $b", "S ;"}},
+      {"<< is two <", "<?php $a<<$b;", {"W $a", "O <", "O <", "W $b", "S ;"}},
+      {"<= grows", "<?php $a<=$b;", {"W $a", "O <=", "W $b", "S ;"}},
+      {"booleans", "<?php TRUE; False;", {"B1", "S ;", "B0", "S ;"}},
+      {"integer with junk", "<?php 42abc;", {"I 42abc", "S ;"}},
+      {"pair arrow", "<?php array('k'=>1);", {"W array", "S (", "L k", "O =>", "I 1", "S )", "S ;"}},
+      {"bytes above 0x7F are word text", "<?php $\xE4x = 1;", {"W $\xE4x", "O =", "I 1", "S ;"}},
+      {"closing tag ends a pending token", "<?php f(1)?>x<?php g(2);",
+       {"W f", "S (", "I 1", "S )", "W g", "S (", "I 2", "S )", "S ;"}},
+      {"unterminated string is a word", "<?php f(\"abc", {"W f", "S (", "W abc"}},
+      {"a lone < at the end is dropped", "<?php a<b", {"W a"}},
+      {"script tag", "<script language=php>f(1);</script>",
+       cat(kF1, {"O <", "O /", "W script", "O >"})},
+      {"script tag without php", "<script>f(1);", {}},
+      {"upper-case script tag", "<SCRIPT language=php>f(1);", {}},
+      {"html tags before php", "<p><span>hi</span></p><?php f(1);", kF1},
+      {"html between php blocks", "<?php f(1); ?><b>x</b><?php f(1);", cat(kF1, kF1)},
+      // A tag starting "<s" with no '>' in reach is text, not the end of the scan.
+      {"unreadable script tag is text", "<s" + std::string(150, 'a') + "<?php f(1);", kF1},
+      {"script tag cut by the end", "<sabc", {}},
+      {"0xFF ends the input", "<?php f(1);\xFFg(2);", kF1},
+      {"0xFF ends the input after a pending token", "<?php f(1)\xFFg(2);", {"W f", "S (", "I 1", "S )"}},
+      {"0xFF inside a string ends the input", "<?php f('a\xFF');g(2);", {"W f", "S (", "W a"}},
+  };
+  for (const TokenCase& c : cases) EXPECT_EQ(lex(c.text).tokens, c.expected) << c.what;
+}
+
+TEST_F(Lexer, RawModeNeedsNoTag) {
+  EXPECT_EQ(lex("f(1); ?> f(1);", 1).tokens, cat(kF1, kF1));
+  EXPECT_EQ(lex("f(1);", 0).tokens, Toks{});
+}
+
+TEST_F(Lexer, HeredocBodies) {
+  const std::string x5000(QZ_LEX_TOKEN_MAX, 'x');
+  const std::string label70(70, 'A');
+  const TokenCase cases[] = {
+      {"crlf label", "<?php $a = <<<EOT\r\nx y\r\nEOT;\r\nf(1);",
+       cat({"W $a", "O =", "L xy\r\n", "S ;"}, kF1)},
+      {"double-quoted label", "<?php <<<\"EOT\"\nab\nEOT;\nf(1);", cat({"L ab\n", "S ;"}, kF1)},
+      {"nowdoc label", "<?php <<<'EOT'\nab\nEOT;\nf(1);", cat({"L ab\n", "S ;"}, kF1)},
+      {"blank before the label", "<?php <<< EOT\nab\nEOT;\nf(1);", cat({"L ab\n", "S ;"}, kF1)},
+      {"empty body", "<?php $a = <<<EOT\nEOT;\nf(1);", cat({"W $a", "O =", "L ", "S ;"}, kF1)},
+      {"label as the start of a body word", "<?php <<<EO\nEOT\nEO;", {"L EOT\n", "S ;"}},
+      {"terminator found anywhere", "<?php <<<EOT\nabEOT;", {"L ab", "S ;"}},
+      {"empty label reads no body", "<?php $a = <<<\nf(1);", cat({"W $a", "O ="}, kF1)},
+      {"empty quoted label", "<?php <<<''\nf(1);", kF1},
+      {"label longer than kept", "<?php <<<" + label70 + "\nbody\n" + label70 + ";\nf(1);",
+       cat({"L body\n", "W AAAAAA", "S ;"}, kF1)},
+      {"terminator after the text cap", "<?php <<<EOT\n" + std::string(6000, 'x') + "\nEOT;\nf(1);",
+       cat({"L " + x5000, "S ;"}, kF1)},
+      {"terminator across the text cap",
+       "<?php <<<EOT\n" + std::string(QZ_LEX_TOKEN_MAX - 2, 'x') + "EOT;\nf(1);",
+       cat({"L " + std::string(QZ_LEX_TOKEN_MAX - 2, 'x'), "S ;"}, kF1)},
+      {"unterminated body", "<?php <<<EOT\nabc", {"L abc"}},
+      {"label cut by the end", "<?php <<<EOT", {}},
+  };
+  for (const TokenCase& c : cases) EXPECT_EQ(lex(c.text).tokens, c.expected) << c.what;
+}
+
+TEST_F(Lexer, LongTextIsCut) {
+  Lexed l = lex("<?php " + std::string(6000, 'w') + ";");
+  ASSERT_EQ(l.tokens.size(), 2u);
+  EXPECT_EQ(l.tokens[0], "W " + std::string(QZ_LEX_TOKEN_MAX, 'w'));
+  l = lex("<?php '" + std::string(6000, 's') + "';f(1);");
+  EXPECT_EQ(l.tokens, cat({"L " + std::string(QZ_LEX_TOKEN_MAX, 's'), "S ;"}, kF1));
+}
+
+struct LineCase {
+  const char* what;
+  std::string text;
+  std::vector<unsigned long> expected;
+};
+
+TEST_F(Lexer, LineNumbers) {
+  // Every token carries the line on which it was completed.
+  const LineCase cases[] = {
+      {"blank lines", "<?php\n\nf(1);", {3, 3, 3, 3, 3}},
+      {"html lines", "a\nb\n<?php f(1);", {3, 3, 3, 3, 3}},
+      {"newline inside a call and a string", "<?php\nf(\n\"a\nb\",\n2);", {2, 3, 4, 5, 5, 5, 5}},
+      {"block comment lines", "<?php /*\n\n*/ f(1);", {3, 3, 3, 3, 3}},
+      {"heredoc lines", "<?php <<<EOT\na\nb\nEOT;\nf(1);", {4, 5, 5, 5, 5, 5, 5}},
+      {"crlf counts once", "<?php\r\nf(1);\r\ng(1);", {2, 2, 2, 2, 3, 3, 3, 3, 3, 3}},
+      {"escaped newline is not counted", "<?php f('a\\\nb');\ng(1);", {1, 1, 1, 1, 2, 2, 2, 2, 2, 2}},
+      {"newlines inside a script tag are not counted", "<script\nlanguage=php>\nf(1);", {2, 2, 2, 2, 2}},
+      {"newlines of an unreadable tag are", "<s\n\n" + std::string(120, 'a') + "<?php f(1);", {3, 3, 3, 3, 3}},
+  };
+  for (const LineCase& c : cases) EXPECT_EQ(lex(c.text).lines, c.expected) << c.what;
+}
+
+TEST_F(Lexer, ExtendedTags) {
+  qz_engine_set_options(QZ_OPT_EXTENDED_TAGS);
+  const TokenCase cases[] = {
+      {"any letter case", "<?Php f(1);", kF1},
+      {"upper case still", "<?PHP f(1);", kF1},
+      {"short echo tag", "<?= $x ?>", {"W echo", "W $x", "S ;"}},
+      {"short echo tag without blanks", "<?=f(1)?>", {"W echo", "W f", "S (", "I 1", "S )", "S ;"}},
+      {"short tag", "<? f(1);", kF1},
+      {"short tag then newline", "<?\nf(1);", kF1},
+      {"xml declaration stays text", "<?xml version=\"1.0\"?><?php f(1);", kF1},
+      {"closing tag ends the statement", "<?php f(1) ?>x", kF1},
+  };
+  for (const TokenCase& c : cases) EXPECT_EQ(lex(c.text).tokens, c.expected) << c.what;
+  EXPECT_EQ(lex("<?\nf(1);").lines, (std::vector<unsigned long>{2, 2, 2, 2, 2}));
+}
+
+TEST_F(Lexer, FileSourceMatchesBuffer) {
+  const std::string text = "<p><s" + std::string(130, 'b') + "<?php f(1); ?>\xFFg(2);";
+  FILE* f = tmpfile();
+  ASSERT_NE(f, nullptr);
+  fwrite(text.data(), 1, text.size(), f);
+  rewind(f);
+  linux_file_handle src(f);
+  Lexed fromfile = lex_source(&src);
+  fclose(f);
+  EXPECT_EQ(fromfile.tokens, kF1);
+  EXPECT_EQ(lex(text).tokens, kF1);
+}
+
+// Reads one group with php_lex_get_token_pair and renders it, then the next
+// token read after it ("" when none).
+std::pair<Toks, std::string> read_pair(const std::string& text) {
+  php_lex_reset();
+  buf_file_handle src(text.c_str());
+  std::pair<Toks, std::string> out;
+  _qz_token* g = php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, &src);
+  for (_qz_token* t = g; t; t = t->next) out.first.push_back(render(t));
+  qz_token_free(g);
+  _qz_token* next = php_lex_get_token(&src, 0);
+  if (next) out.second = render(next);
+  qz_token_free(next);
+  return out;
+}
+
+TEST_F(Lexer, BalancedGroups) {
+  struct {
+    const char* text;
+    Toks group;
+    std::string after;
+  } cases[] = {
+      {"<?php x ( a ( b ) c ) d", {"S (", "W a", "S (", "W b", "S )", "W c", "S )"}, "W d"},
+      {"<?php (f(\"(\")) d", {"S (", "W f", "S (", "L (", "S )", "S )"}, "W d"},
+      {"<?php ) ( a ) d", {}, ""},  // the early ")" counts: never balanced
+      {"<?php ( a", {}, ""},
+  };
+  for (const auto& c : cases) {
+    auto got = read_pair(c.text);
+    EXPECT_EQ(got.first, c.group) << c.text;
+    EXPECT_EQ(got.second, c.after) << c.text;
+  }
+}
+
+TEST_F(Lexer, DeepGroupsAreIterative) {
+  const int depth = 100000;
+  std::string text = "<?php " + std::string(depth, '(') + "1" + std::string(depth, ')') + " d";
+  auto got = read_pair(text);
+  EXPECT_EQ(got.first.size(), static_cast<size_t>(2 * depth + 1));
+  EXPECT_EQ(got.second, "W d");
+}
+
+TEST_F(Lexer, TokensUntilAName) {
+  buf_file_handle src("<?php a b ; c");
+  _qz_token* l = php_lex_get_token_until(qz_engine_quote_handle, &src);
+  Toks got;
+  for (_qz_token* t = l; t; t = t->next) got.push_back(render(t));
+  qz_token_free(l);
+  EXPECT_EQ(got, (Toks{"W a", "W b"}));
+  _qz_token* c = php_lex_get_token(&src, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(render(c), "W c");
+  qz_token_free(c);
+}
+
+TEST_F(Lexer, CharacterClasses) {
+  const std::string separators = "+-*/%=.>!<(),[]{}?:;&| ";
+  for (int b = 0; b < 256; b++) {
+    char c = static_cast<char>(b);
+    bool sep = b != 0 && separators.find(c) != std::string::npos;
+    EXPECT_EQ(php_is_char_seperator(c), sep ? 1 : 0) << b;
+    bool ign = c == '\r' || c == '!' || c == '@';
+    EXPECT_EQ(php_ignore_chr(c), ign ? 1 : 0) << b;
+  }
+}
+
+}  // namespace
