@@ -31,8 +31,6 @@
 /* Standard base64 alphabet, in index order. */
 static const char qz_b64_alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-/* Letters in the order str_rot13 rotates them, each case its own circle. */
-static const char qz_rot13_table[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
 /* What __strrev returns for a null pointer. */
 static char qz_empty_text[1] = {0};
 
@@ -151,12 +149,11 @@ _qz_token* qz_engine_str_to_upper(_qz_token* t) {
   });
 }
 
+/* Each case's alphabet is its own circle; other bytes stay. */
 static char qz_rot13_char(char c) {
-  const char* at = (c != 0) ? std::strchr(qz_rot13_table, c) : nullptr;
-  if (!at) return c;
-  long idx = at - qz_rot13_table;
-  long base = idx < 26 ? 0 : 26;
-  return qz_rot13_table[base + (idx - base + 13) % 26];
+  if (c >= 'a' && c <= 'z') return static_cast<char>('a' + (c - 'a' + 13) % 26);
+  if (c >= 'A' && c <= 'Z') return static_cast<char>('A' + (c - 'A' + 13) % 26);
+  return c;
 }
 
 /* Without full decoding only the first QZ_ROT13_BUFFER - 1 characters are

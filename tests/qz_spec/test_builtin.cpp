@@ -108,6 +108,7 @@ TEST_F(BuiltinScript, CodeSinks) {
       {"fwrite", "fwrite($h, 'k(1);');", {"k(/)"}, {}},
       {"fputs", "fputs($h, 'k(1);');", {"k(/)"}, {}},
       {"closing tag in evaluated text", "eval('?>'); system('id');", {"system(id)"}, {}},
+      {"outer arguments survive", "f(1, eval('g(2);'), 3);", {"g(0)", "f(/||1)"}, {}},
       {"string state restored", "eval('f(\"x'); g(1);", {"g(/)"}, {}},
   });
 }
