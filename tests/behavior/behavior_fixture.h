@@ -1,0 +1,128 @@
+#ifndef TESTS_BEHAVIOR_FIXTURE_H
+#define TESTS_BEHAVIOR_FIXTURE_H
+
+/* Helpers shared by the behaviour tests: an RC4 written here independently
+ * of the engine's, rule files in a temporary directory, and a compact text
+ * form of the rule tables that test tables can compare against. */
+
+#include "qz_behavior_match.h"
+#include "qz_behavior_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace behavior_test {
+
+inline const char* kPhrase = "lindtre3095motive";
+
+/* Textbook RC4 (key schedule, then keystream XOR), as uppercase hex. */
+inline std::string independent_encipher(const std::string& plain,
+                                        const std::string& key = kPhrase) {
+  unsigned char s[256];
+  for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+  for (int i = 0, j = 0; i < 256; ++i) {
+    j = (j + s[i] + static_cast<unsigned char>(key[i % key.size()])) % 256;
+    std::swap(s[i], s[j]);
+  }
+  std::string hex;
+  const char* digits = "0123456789ABCDEF";
+  int i = 0, j = 0;
+  for (char c : plain) {
+    i = (i + 1) % 256;
+    j = (j + s[i]) % 256;
+    std::swap(s[i], s[j]);
+    unsigned char b = static_cast<unsigned char>(c) ^ s[(s[i] + s[j]) % 256];
+    hex.push_back(digits[b >> 4]);
+    hex.push_back(digits[b & 15]);
+  }
+  return hex;
+}
+
+/* A file in a private temporary directory, removed with the object. */
+class TempFile {
+ public:
+  explicit TempFile(const std::string& contents) {
+    char tmpl[] = "/tmp/qz_bh_XXXXXX";
+    int fd = mkstemp(tmpl);
+    path_ = tmpl;
+    if (fd >= 0) {
+      size_t off = 0;
+      while (off < contents.size()) {
+        ssize_t n = write(fd, contents.data() + off, contents.size() - off);
+        if (n <= 0) break;
+        off += static_cast<size_t>(n);
+      }
+      close(fd);
+    }
+  }
+  ~TempFile() { unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+/* Enciphers each plain text into one line with the given line end. */
+inline std::string rule_file(const std::vector<std::string>& plains, const char* eol = "\n") {
+  std::string out;
+  for (const std::string& p : plains) out += independent_encipher(p) + eol;
+  return out;
+}
+
+/* One line per record, in table order:
+ *   V name|value
+ *   B functions|description|score|exact|idx=pattern;...
+ *   L description|score|name&name...
+ *   R function|min_count|score|description */
+inline std::string dump_tables() {
+  std::string out;
+  for (auto* v : qz_behavior_vars) out += std::string("V ") + v->var_name + "|" + v->var_value + "\n";
+  for (auto* b : qz_behaviors) {
+    out += std::string("B ") + b->functions + "|" + b->description + "|" +
+           std::to_string(b->score) + "|" + std::to_string(b->exact_match) + "|";
+    for (uint64_t k = 0; k < b->cond_count; ++k)
+      out += (k ? ";" : "") + std::to_string(b->conds[k].arg_index) + "=" + b->conds[k].pattern;
+    out += "\n";
+  }
+  for (auto* l : qz_behavior_call_lists) {
+    out += std::string("L ") + l->description + "|" + std::to_string(l->score) + "|";
+    for (uint64_t k = 0; k < l->call_count; ++k) out += (k ? "&" : "") + std::string(l->calls[k]);
+    out += "\n";
+  }
+  for (auto* r : qz_behavior_repeat_calls)
+    out += std::string("R ") + r->function + "|" + std::to_string(r->min_count) + "|" +
+           std::to_string(r->score) + "|" + r->description + "\n";
+  return out;
+}
+
+/* Defines every plain text as the loader would, after emptying the tables. */
+inline void define_all(const std::vector<std::string>& plains) {
+  qz_behavior_shutdown();
+  for (const std::string& p : plains) {
+    std::vector<char> buf(p.begin(), p.end());
+    buf.push_back('\0');
+    qz_behavior_define(buf.data());
+  }
+}
+
+/* Every test starts and ends with empty tables and history. */
+class BehaviorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qz_behavior_shutdown();
+    call_history.clear();
+  }
+  void TearDown() override {
+    qz_behavior_shutdown();
+    call_history.clear();
+  }
+};
+
+}  // namespace behavior_test
+
+#endif

@@ -1,0 +1,239 @@
+#include "behavior_fixture.h"
+
+#include <cstring>
+
+using namespace behavior_test;
+
+namespace {
+
+std::string conds(int n, bool last_without_eq = false) {
+  std::string s;
+  for (int i = 0; i < n; ++i) {
+    if (i) s += "&";
+    s += (last_without_eq && i == n - 1) ? "p" + std::to_string(i) : std::to_string(i) + "=p" + std::to_string(i);
+  }
+  return s;
+}
+
+std::string cond_dump(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += (i ? ";" : "") + std::to_string(i) + "=p" + std::to_string(i);
+  return s;
+}
+
+std::string names(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += (i ? "&" : "") + std::string("f") + std::to_string(i);
+  return s;
+}
+
+using RulesTest = BehaviorTest;
+
+TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
+  const std::string f150(150, 'f');
+  const std::string n40(40, 'n');
+  struct Row {
+    std::string text;
+    std::string tables;
+  };
+  const std::vector<Row> rows = {
+      /* define_var: the value runs to the last ")" */
+      {"define_var(SHELLS,system+exec,passthru)", "V SHELLS|system+exec,passthru\n"},
+      {"define_variable(X,y)", "V X|y\n"},
+      {"define_var( A , b )", "V  A | b \n"},
+      {"define_var(a,(b))", "V a|(b)\n"},
+      {"define_var(a,b)tail,more", "V a|b\n"},
+      {"define_var(a)x,y", ""},
+      {"define_var)a,b(", ""},
+      {"define_var a,b", ""},
+      {"define_var(" + f150 + "," + f150 + ")", "V " + f150.substr(0, 99) + "|" + f150.substr(0, 99) + "\n"},
+      /* define_behavior fields and conditions */
+      {"define_behavior(eval,0=$_POST_DATA&1=x,10,code execution)",
+       "B eval|code execution|10|0|0=$_POST_DATA;1=x\n"},
+      {"define_behavior(eval,,10,desc,1)", "B eval|desc|10|1|\n"},
+      {"define_behavior(eval,ab,10,desc)", "B eval|desc|10|0|\n"},
+      {"define_behavior(eval,0,10,desc)", "B eval|desc|10|0|\n"},
+      {"define_behavior(eval,0=a&&&1=b&,5,d)", "B eval|d|5|0|0=a;1=b\n"},
+      {"define_behavior(eval,=x&2=a=b&1=,1,d)", "B eval|d|1|0|0=x;2=a=b;1=\n"},
+      {"define_behavior(eval," + conds(14) + ",1,d)", "B eval|d|1|0|" + cond_dump(13) + "\n"},
+      {"define_behavior(eval," + conds(14, true) + ",1,d)", "B eval|d|1|0|" + cond_dump(13) + "\n"},
+      {"define_behavior(eval,0=x&abc,1,d)", ""},
+      {"define_behavior(eval,abc,1,d)", ""},
+      {"define_behavior(eval,0=x,10)", ""},
+      {"define_behavior(eval,0=x,10,desc,1,extra)", "B eval|desc|10|1|0=x\n"},
+      {"define_behavior(eval,0=x,10,desc,0)", "B eval|desc|10|0|0=x\n"},
+      {"define_behavior(" + f150 + ",,1,d)", "B " + f150.substr(0, 99) + "|d|1|0|\n"},
+      /* numbers as strtol reads them, low 32 bits signed */
+      {"define_behavior(eval,, 7z,d)", "B eval|d|7|0|\n"},
+      {"define_behavior(eval,,z,d)", "B eval|d|0|0|\n"},
+      {"define_behavior(eval,,-3,d)", "B eval|d|-3|0|\n"},
+      {"define_behavior(eval,,+4,d)", "B eval|d|4|0|\n"},
+      {"define_behavior(eval,,4294967297,d)", "B eval|d|1|0|\n"},
+      {"define_behavior(eval,,2147483648,d)", "B eval|d|-2147483648|0|\n"},
+      {"define_behavior(eval,,99999999999999999999,d)", "B eval|d|-1|0|\n"},
+      {"define_behavior(eval, 3 =x,1,d)", "B eval|d|1|0|3=x\n"},
+      {"define_behavior(eval,-1=x,1,d)", "B eval|d|1|0|-1=x\n"},
+      /* call lists */
+      {"define_call_list(fopen&fwrite&&chmod,8,writes a file)", "L writes a file|8|fopen&fwrite&chmod\n"},
+      {"define_call_list(a,1,x,y)", "L x,y|1|a\n"},
+      {"define_call_list(,1,any)", "L any|1|\n"},
+      {"define_call_list(" + names(15) + ",2,d)", "L d|2|" + names(13) + "\n"},
+      {"define_call_list(" + n40 + ",2,d)", "L d|2|" + n40.substr(0, 31) + "\n"},
+      {"define_call_list(a&b,2)", ""},
+      /* repeated calls */
+      {"define_repeat_call(eval,3,6,many evals)", "R eval|3|6|many evals\n"},
+      {"define_repeat_call(eval,3,6,a,b)", "R eval|3|6|a,b\n"},
+      {"define_repeat_call(" + n40 + ",1,1,d)", "R " + n40.substr(0, 31) + "|1|1|d\n"},
+      {"define_repeat_call(eval,3,6)", ""},
+      /* no keyword at the start */
+      {"# define_var(a,b)", ""},
+      {" define_var(a,b)", ""},
+      {"definebehavior(eval,,1,d)", ""},
+      {"", ""},
+  };
+  for (const Row& r : rows) {
+    define_all({r.text});
+    EXPECT_EQ(dump_tables(), r.tables) << r.text;
+  }
+}
+
+TEST_F(RulesTest, DefineFunctionsIgnoreNull) {
+  define_var(nullptr);
+  define_behavior(nullptr);
+  define_call_list(nullptr);
+  define_repeat_call(nullptr);
+  EXPECT_EQ(qz_behavior_define(nullptr), 0);
+  EXPECT_EQ(dump_tables(), "");
+}
+
+const std::vector<std::string> kSample = {
+    "define_var(SHELLS,system+exec+passthru)",
+    "define_behavior(SHELLS,0=$_POST_DATA+$_GET_DATA,10,command from request)",
+    "define_behavior(eval,,3,eval seen,1)",
+    "define_call_list(fsockopen&proc_open,9,reverse shell)",
+    "define_repeat_call(chr,50,2,many chr)",
+};
+const char* kSampleTables =
+    "V SHELLS|system+exec+passthru\n"
+    "B SHELLS|command from request|10|0|0=$_POST_DATA+$_GET_DATA\n"
+    "B eval|eval seen|3|1|\n"
+    "L reverse shell|9|fsockopen&proc_open\n"
+    "R chr|50|2|many chr\n";
+
+std::string load_file(const std::string& contents, int* result = nullptr) {
+  qz_behavior_shutdown();
+  TempFile f(contents);
+  EXPECT_EQ(qz_behavior_startup(f.path().c_str()), 1);
+  int r = qz_behavior_startup_i();
+  if (result) *result = r;
+  return dump_tables();
+}
+
+TEST_F(RulesTest, IndependentlyEncipheredFileLoadsWithEitherLineEnd) {
+  int r = 0;
+  EXPECT_EQ(load_file(rule_file(kSample, "\n"), &r), kSampleTables);
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(g_RuleLoaded, 1);
+  EXPECT_EQ(load_file(rule_file(kSample, "\r\n")), kSampleTables);
+  std::string no_last_end = rule_file(kSample, "\n");
+  no_last_end.pop_back();
+  EXPECT_EQ(load_file(no_last_end), kSampleTables);
+}
+
+TEST_F(RulesTest, BadLinesAreSkippedAndTheRestLoads) {
+  const std::string good = independent_encipher("define_var(A,b)");
+  std::string lower = independent_encipher("define_var(L,l)");
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  struct Row {
+    std::string line; /* placed between two good lines */
+    std::string extra;
+  };
+  const std::vector<Row> rows = {
+      {"", ""},
+      {"A", ""},
+      {"\r", ""},
+      {lower, ""},
+      {"not hex at all", ""},
+      {good.substr(1), ""},
+      {std::string(100000, 'A'), ""},
+      {std::string("\x01\x02\xff\xfe\0\x7f", 6), ""},
+      {independent_encipher("define_var(B,c)") + "\r", "V B|c\n"},
+  };
+  for (const Row& r : rows) {
+    std::string file = good + "\n" + r.line + "\n" + good + "\n";
+    EXPECT_EQ(load_file(file), "V A|b\n" + r.extra + "V A|b\n") << r.line.substr(0, 40);
+  }
+}
+
+TEST_F(RulesTest, LineLengthLimitOfTheReadBuffer) {
+  /* 249 plain characters give 498 hex digits plus LF: one read. */
+  const std::string body249 = "define_var(N," + std::string(249 - 14, 'v') + ")";
+  const std::string body250 = "define_var(N," + std::string(250 - 14, 'v') + ")";
+  ASSERT_EQ(body249.size(), 249u);
+  EXPECT_EQ(load_file(rule_file({body249})), "V N|" + std::string(99, 'v') + "\n");
+  EXPECT_EQ(load_file(rule_file({body250})), "");
+  /* With CR LF ends the limit is one character lower. */
+  const std::string body248 = body249.substr(0, 247) + ")";
+  EXPECT_EQ(load_file(rule_file({body248}, "\r\n")), "V N|" + std::string(99, 'v') + "\n");
+  EXPECT_EQ(load_file(rule_file({body249}, "\r\n")), "");
+}
+
+TEST_F(RulesTest, HostileFilesLoadWithoutHarm) {
+  std::string binary;
+  for (int i = 0; i < 5000; ++i) binary.push_back(static_cast<char>((i * 131) & 0xff));
+  const std::vector<std::string> files = {
+      "",
+      std::string(100000, 'F'),
+      std::string(100001, '0'),
+      binary,
+      std::string(3000, '\n'),
+      std::string(3000, '\r'),
+  };
+  for (const std::string& f : files) {
+    int r = 0;
+    load_file(f, &r);
+    EXPECT_EQ(r, 1);
+  }
+}
+
+TEST_F(RulesTest, StartupChecksThePathAndLoadIsRetriedUntilTheFileExists) {
+  EXPECT_EQ(qz_behavior_startup(nullptr), 0);
+  const std::string path = "/tmp/qz_bh_missing_" + std::to_string(getpid());
+  unlink(path.c_str());
+  EXPECT_EQ(qz_behavior_startup(path.c_str()), 0);
+  EXPECT_STREQ(g_szRulePath, path.c_str());
+
+  qz_behavior_file_begin();
+  EXPECT_EQ(g_RuleLoaded, 0);
+  size_t ignored = ignore_calls.size();
+  qz_behavior_file_begin();
+  EXPECT_EQ(ignore_calls.size(), ignored) << "failed loads must not grow the ignore list";
+  EXPECT_GE(ignored, 4u);
+
+  FILE* f = fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs(rule_file(kSample).c_str(), f);
+  fclose(f);
+  qz_behavior_file_begin();
+  EXPECT_EQ(g_RuleLoaded, 1);
+  EXPECT_EQ(dump_tables(), kSampleTables);
+
+  /* Loaded: a later begin does not read again. */
+  qz_behavior_file_begin();
+  EXPECT_EQ(dump_tables(), kSampleTables);
+
+  EXPECT_EQ(qz_behavior_shutdown(), 1);
+  EXPECT_EQ(g_RuleLoaded, 0);
+  EXPECT_EQ(dump_tables(), "");
+  qz_behavior_file_begin();
+  EXPECT_EQ(dump_tables(), kSampleTables);
+  unlink(path.c_str());
+}
+
+TEST_F(RulesTest, LongPathIsCut) {
+  std::string path(400, 'p');
+  qz_behavior_startup(path.c_str());
+  EXPECT_EQ(strlen(g_szRulePath), 299u);
+}
+
+}  // namespace
