@@ -1,0 +1,192 @@
+// The adapter's verdicts, row by row, through its exported entry points with
+// a rule file written by the test.
+
+#include <qzengine/qzwrapper.h>
+
+#include "qz_cipher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kRules[] = {
+    "define_behavior(susp_a,,4,suspicious A)",
+    "define_behavior(definite_b,,5,definite B)",
+    "define_behavior(low_c,,3,low C)",
+    "define_behavior(long_1,,1,first long description padded out to ninety characters ...................................)",
+    "define_behavior(long_2,,1,second long description padded out to ninety characters ..................................)",
+    "define_behavior(long_3,,1,third long description padded out to ninety characters ...................................)",
+    "define_behavior(full_1,,1,AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA)",
+    "define_behavior(full_2,,1,BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB)",
+    "define_behavior(full_3,,1,CCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCC)",
+    "define_call_list(list_x&list_y,7,definite list)",
+    "define_call_list(slist_p&slist_q,2,suspicious list)",
+};
+
+std::string write_rule_file() {
+  std::string path = testing::TempDir() + "qz_wrapper_rules.txt";
+  FILE* f = std::fopen(path.c_str(), "w");
+  for (const char* r : kRules) {
+    char* line = qz_cipher_rule_encrypt(r);
+    std::fprintf(f, "%s\n", line);
+    delete[] line;
+  }
+  std::fclose(f);
+  return path;
+}
+
+class Recorder : public threat::threat_handler {
+ public:
+  int on_threat(threat::threat_info* info, int kind) override {
+    calls++;
+    last_kind = kind;
+    seen = info;
+    return 0;
+  }
+  int calls = 0;
+  int last_kind = 0;
+  threat::threat_info* seen = nullptr;
+};
+
+// A record filled with a sentinel so that untouched fields can be told apart.
+threat::threat_info sentinel_record() {
+  threat::threat_info info;
+  std::memset(&info, 0xAB, sizeof info);
+  return info;
+}
+const uint64_t kUntouched64 = 0xABABABABABABABABull;
+
+class Wrapper : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { rules = new std::string(write_rule_file()); }
+  static void TearDownTestSuite() {
+    std::remove(rules->c_str());
+    delete rules;
+  }
+  void SetUp() override { ASSERT_TRUE(qz_engine_wrapper_init(rules->c_str())); }
+  void TearDown() override { qz_engine_wrapper_uninit(); }
+
+  int scan_text(const std::string& text, threat::threat_info* info, Recorder* h, bool as_file) {
+    if (!as_file) {
+      std::string copy = text;
+      return qz_engine_wrapper_scan_buff(&copy[0], copy.size(), info, h);
+    }
+    std::string path = testing::TempDir() + "qz_wrapper_scan.php";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    int r = qz_engine_wrapper_scan_file(info, &path[0], h);
+    std::remove(path.c_str());
+    return r;
+  }
+  static std::string* rules;
+};
+std::string* Wrapper::rules = nullptr;
+
+TEST_F(Wrapper, VerdictTable) {
+  struct Row {
+    const char* name;
+    const char* script;
+    int result;
+    bool handler_called;
+    uint64_t score;       // when the handler is called
+    bool flag;            // suspicion byte written
+    uint64_t file_line;   // line written by a file scan (0: untouched)
+    const char* desc;     // expected file_desc
+  };
+  const Row rows[] = {
+      {"nothing", "<?php harmless(1);", 0, false, 0, false, 0, ""},
+      {"only suspicious", "<?php susp_a(1); susp_a(2); susp_a(3);", 0, true, 0, true, 0,
+       "suspicious A  "},
+      {"definite during the walk", "<?php susp_a(1);\ndefinite_b(1);\nlow_c(1);", 1, true, 5, false, 2,
+       "suspicious A  definite B  "},
+      {"suspicious and definite file-level", "<?php low_c(1); list_x(1); list_y(1);", 1, true, 7, true,
+       0, "low C  definite list  "},
+      {"definite file-level alone", "<?php list_x(1); list_y(1);", 1, false, 0, false, 0, "definite list  "},
+      {"suspicious file-level", "<?php slist_p(1); slist_q(1);", 0, true, 0, true, 0,
+       "suspicious list  "},
+  };
+  for (const Row& r : rows) {
+    for (bool as_file : {false, true}) {
+      SCOPED_TRACE(std::string(r.name) + (as_file ? " (file)" : " (buffer)"));
+      threat::threat_info info = sentinel_record();
+      Recorder h;
+      EXPECT_EQ(scan_text(r.script, &info, &h, as_file), r.result);
+      EXPECT_EQ(h.calls, r.handler_called ? 1 : 0);
+      EXPECT_STREQ(file_desc, r.desc);
+      if (!r.handler_called) {
+        EXPECT_EQ(info.score, kUntouched64);
+        EXPECT_EQ(info.line, kUntouched64);
+        continue;
+      }
+      EXPECT_EQ(h.last_kind, 1);
+      EXPECT_EQ(h.seen, &info);
+      EXPECT_EQ(info.score, r.score);
+      EXPECT_STREQ(info.engine_name, "qz_engine");
+      EXPECT_EQ(info.description, file_desc);
+      EXPECT_EQ(info.suspicious, r.flag ? 1 : 0xAB);
+      uint64_t line = as_file && r.file_line ? r.file_line : kUntouched64;
+      EXPECT_EQ(info.line, line);
+    }
+  }
+}
+
+TEST_F(Wrapper, DefiniteHitStopsTheWalk) {
+  threat::threat_info info = sentinel_record();
+  Recorder h;
+  // The definite call ends the walk: the suspicious call after it never scores.
+  EXPECT_EQ(scan_text("<?php definite_b(1); susp_a(2);", &info, &h, false), 1);
+  EXPECT_EQ(g_current_file_suspicious_score, 0u);
+  EXPECT_STREQ(file_desc, "definite B  ");
+}
+
+TEST_F(Wrapper, DescriptionBufferIsBoundedAndDeduplicated) {
+  threat::threat_info info = sentinel_record();
+  Recorder h;
+  scan_text("<?php long_1(1); long_1(2); long_2(1); long_3(1);", &info, &h, false);
+  std::string d = file_desc;
+  // The second long description takes the text past 169 characters: the
+  // third is not added, while its score still counts.
+  EXPECT_NE(d.find("first long"), std::string::npos);
+  EXPECT_NE(d.find("second long"), std::string::npos);
+  EXPECT_EQ(d.find("third long"), std::string::npos);
+  EXPECT_EQ(d.find("first long"), d.rfind("first long"));
+  EXPECT_EQ(g_current_file_suspicious_score, 4u);
+
+  // 99 + 2 + 66 + 2 = 169 characters still allow one more append, which is
+  // cut at the buffer's end instead of running past it.
+  scan_text("<?php full_1(1); full_2(1); full_3(1);", &info, &h, false);
+  std::string expected = std::string(99, 'A') + "  " + std::string(66, 'B') + "  " + std::string(80, 'C');
+  EXPECT_EQ(std::string(file_desc), expected);
+  EXPECT_EQ(file_desc[sizeof(file_desc) - 1], '\0');
+}
+
+TEST_F(Wrapper, NullInputsAreACleanZero) {
+  Recorder h;
+  threat::threat_info info = sentinel_record();
+  EXPECT_EQ(qz_engine_wrapper_scan_file(&info, nullptr, &h), 0);
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(nullptr, 0, &info, &h), 0);
+  EXPECT_EQ(h.calls, 0);
+  EXPECT_EQ(info.score, kUntouched64);
+}
+
+TEST(WrapperLifecycle, MissingRulesAndClosedAdapterRefuseToScan) {
+  EXPECT_FALSE(qz_engine_wrapper_init(nullptr));
+  Recorder h;
+  threat::threat_info info = sentinel_record();
+  char script[] = "<?php definite_b(1);";
+  EXPECT_FALSE(qz_engine_wrapper_init("/nonexistent/qz/rules"));
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
+  EXPECT_EQ(h.calls, 0);
+  qz_engine_wrapper_uninit();
+  // After uninit nothing is scanned, whatever the last init said.
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
+  EXPECT_EQ(h.calls, 0);
+}
+
+}  // namespace

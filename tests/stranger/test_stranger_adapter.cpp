@@ -1,0 +1,135 @@
+// A host with threat types of its own making: only the documented offsets
+// (engine name 16, description 24, flag 56, line 64, score 72) and the first
+// virtual function are shared with the library. It includes no project
+// header and checks exactly which bytes of its record the adapter wrote.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace threat {
+struct threat_info {
+  unsigned char bytes[120];  // the host's record is larger than what the adapter writes
+};
+class threat_handler {
+ public:
+  virtual void notify(threat_info* info, int kind) {
+    notified++;
+    last = info;
+    last_kind = kind;
+  }
+  virtual void unrelated() { unrelated_calls++; }
+  virtual ~threat_handler() = default;
+  int notified = 0, last_kind = 0, unrelated_calls = 0;
+  threat_info* last = nullptr;
+};
+}  // namespace threat
+
+bool qz_engine_wrapper_init(const char* rule_path);
+void qz_engine_wrapper_uninit();
+int qz_engine_wrapper_scan_file(threat::threat_info* info, char* path, threat::threat_handler* handler);
+int qz_engine_wrapper_scan_buff(char* text, unsigned long length, threat::threat_info* info,
+                                threat::threat_handler* handler);
+char* Encrypt(const char* plain, const char* pass_phrase);
+
+namespace {
+
+const unsigned char kFill = 0x5A;
+
+std::set<size_t> written_bytes(const threat::threat_info& info) {
+  std::set<size_t> s;
+  for (size_t i = 0; i < sizeof info.bytes; i++)
+    if (info.bytes[i] != kFill) s.insert(i);
+  return s;
+}
+
+std::set<size_t> range(size_t from, size_t to) {
+  std::set<size_t> s;
+  for (size_t i = from; i < to; i++) s.insert(i);
+  return s;
+}
+
+template <class T>
+T field(const threat::threat_info& info, size_t offset) {
+  T v;
+  std::memcpy(&v, info.bytes + offset, sizeof v);
+  return v;
+}
+
+class StrangerAdapter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rules = testing::TempDir() + "qz_stranger_rules.txt";
+    FILE* f = std::fopen(rules.c_str(), "w");
+    for (const char* r : {"define_behavior(boom,0=$_POST_DATA,9,runs request input)",
+                          "define_behavior(hmm,,2,looks odd)"}) {
+      char* line = Encrypt(r, "lindtre3095motive");
+      std::fprintf(f, "%s\r\n", line);
+      delete[] line;
+    }
+    std::fclose(f);
+    ASSERT_TRUE(qz_engine_wrapper_init(rules.c_str()));
+  }
+  void TearDown() override {
+    qz_engine_wrapper_uninit();
+    std::remove(rules.c_str());
+  }
+  std::string rules;
+};
+
+TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
+  std::string path = testing::TempDir() + "qz_stranger_shell.php";
+  FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs("<?php\n\n$x = 1;\nboom($_POST['x']);\n", f);
+  std::fclose(f);
+  threat::threat_info info;
+  std::memset(&info, kFill, sizeof info);
+  threat::threat_handler h;
+  EXPECT_EQ(qz_engine_wrapper_scan_file(&info, &path[0], &h), 1);
+  std::remove(path.c_str());
+
+  std::set<size_t> expected = range(16, 32);
+  for (size_t i : range(64, 80)) expected.insert(i);
+  // Pointers and numbers may by chance keep a 0x5A byte: allow only those.
+  for (size_t i : written_bytes(info)) EXPECT_TRUE(expected.count(i)) << "byte " << i;
+  EXPECT_EQ(info.bytes[56], kFill);
+  EXPECT_STREQ(field<const char*>(info, 16), "qz_engine");
+  EXPECT_STREQ(field<const char*>(info, 24), "runs request input  ");
+  EXPECT_EQ(field<unsigned long>(info, 64), 4u);
+  EXPECT_EQ(field<unsigned long>(info, 72), 9u);
+  EXPECT_EQ(h.notified, 1);
+  EXPECT_EQ(h.last, &info);
+  EXPECT_EQ(h.last_kind, 1);
+  EXPECT_EQ(h.unrelated_calls, 0);
+}
+
+TEST_F(StrangerAdapter, SuspiciousBufferReportWritesTheFlagAndNoLine) {
+  threat::threat_info info;
+  std::memset(&info, kFill, sizeof info);
+  threat::threat_handler h;
+  char script[] = "<?php hmm(1);";
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, sizeof script, &info, &h), 0);
+  std::set<size_t> expected = range(16, 32);
+  expected.insert(56);
+  for (size_t i : range(72, 80)) expected.insert(i);
+  for (size_t i : written_bytes(info)) EXPECT_TRUE(expected.count(i)) << "byte " << i;
+  EXPECT_EQ(info.bytes[56], 1);
+  EXPECT_EQ(field<unsigned long>(info, 72), 0u);
+  EXPECT_STREQ(field<const char*>(info, 24), "looks odd  ");
+  EXPECT_EQ(h.notified, 1);
+}
+
+TEST_F(StrangerAdapter, CleanScriptLeavesTheRecordAlone) {
+  threat::threat_info info;
+  std::memset(&info, kFill, sizeof info);
+  threat::threat_handler h;
+  char script[] = "<?php echo 'hello';";
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
+  EXPECT_TRUE(written_bytes(info).empty());
+  EXPECT_EQ(h.notified, 0);
+}
+
+}  // namespace
