@@ -1,0 +1,194 @@
+// The interpreter end to end: a script in, the exact sequence of reported
+// calls (line, name, assignment count, argument texts) and fault reports out.
+
+#include "eval_recorder.h"
+
+#include "qz_limits.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using eval_recorder::repeat;
+using eval_recorder::scan;
+using eval_recorder::Seen;
+
+class Trace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qz_engine_startup();
+    qz_engine_set_options(0);
+  }
+  void TearDown() override { qz_engine_shutdown(); }
+};
+
+struct Row {
+  const char* what;
+  std::string script;
+  std::vector<std::string> events;
+  std::vector<std::string> dumped = {}; // rows the variable dump must hold
+};
+
+// The first events, each cut short, for a readable failure message.
+std::string shorten(const std::vector<std::string>& events) {
+  std::string out;
+  for (size_t i = 0; i < events.size() && i < 12; i++) out += "  " + events[i].substr(0, 160) + "\n";
+  if (events.size() > 12) out += "  ... " + std::to_string(events.size()) + " in all\n";
+  return out;
+}
+
+void check(const std::vector<Row>& rows) {
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.what) + "\n" + row.script.substr(0, 200));
+    Seen seen = scan(row.script);
+    EXPECT_TRUE(seen.events == row.events) << "reported:\n" << shorten(seen.events);
+    for (const auto& d : row.dumped) EXPECT_TRUE(seen.dumped(d)) << d;
+  }
+}
+
+const char kNullName[] = "!engine/qz_spec/qz_php:1160:function_name为NULL";
+
+TEST_F(Trace, OperatorsAndValues) {
+  check({
+      {"precedence and left associativity",
+       "<?php f(1 + 2 * 3, 2 * 3 + 1, 7 - 2 - 1);", {"1:f:0(5|5|2)"}},
+      {"division by zero and unsigned comparison",
+       "<?php f(5 / 0, 0 - 1 < 3, 8 / 3, 3 >= 3);", {"1:f:0(||0|/)"}},
+      {"assignment binds looser than arithmetic", "<?php $a = 1 + 2; f($a);", {"1:f:0(1)"}},
+      {"concatenation", "<?php f(\"ab\" . \"cd\" . 1);", {"1:f:0(abcd/)"}},
+      {"object arrow drops the object", "<?php $o->run(1); f($x > 3);", {"1:run:0(/)", "1:f:0(1)"}},
+      {"string equality ignores case", "<?php $a = \"Ab\"; f($a == \"aB\", $a == \"x\");", {"1:f:0(/|)"}},
+      {"missing operand ends the statement quietly", "<?php 1 + ; f(2);", {"1:f:0(0)"}},
+      {"unfinished call is still made", "<?php f(1;", {"1:f:0(/)"}},
+      {"integer text is radix 64 of the low 32 bits",
+       "<?php f(5, 100, 0, 64, 1 - 2, 4294967297);", {"1:f:0(3|Y/||./|zzzzz1|/)"}},
+  });
+}
+
+TEST_F(Trace, VariablesAndAssignmentCounts) {
+  check({
+      {"call through a variable", "<?php $f = \"system\"; $f(\"ls\");", {"1:system:1(ls)"}},
+      {"each string assignment counts", "<?php $f = \"a\"; $f = \"system\"; $f(1);",
+       {"1:system:2(/)"}},
+      {"append assigns", "<?php $a = \"x\"; $a .= \"y\"; $a(\"z\"); _qz_dump_();",
+       {"1:xy:2(z)", "1:_qz_dump_:0()"},
+       {"$a=xy"}},
+      {"undefined variable assigns its own name", "<?php $b = $undefined; f($b);",
+       {"1:f:0($undefined)"}},
+      {"variable variables", "<?php $y = \"w\"; $n = \"y\"; $z = $$n; f($z);", {"1:f:0(w)"}},
+      {"variable variable naming nothing leaves the target alone",
+       "<?php $n = \"q\"; $z = $$n; f($z);",
+       {"!engine/interpreter/qz_token_helpper:82:qz_token_clone src为NULL.", "1:f:0($z)"}},
+      {"$$f() is a call of $f", "<?php $$f(); $f = \"x\"; $$f(1);", {"1:$f:0()", "1:x:1(/)"}},
+      {"array argument reported by its name", "<?php $arr = array(1, 2); f($arr);",
+       {"1:array:0(/|0)", "1:f:0($arr)"}},
+      {"array item written and read", "<?php $a[\"k\"] = \"v\"; f($a['k']);",
+       {"1:qz_array_item:0($a|k)", "1:qz_array_item:0($a|k)", "1:f:0(v)"}},
+      {"dynamic variable", "<?php f(${\"v\"});", {"1:qz_var_var:0(v)", "1:f:0($v)"}},
+      {"brace index reads as bracket index", "<?php $s = \"abc\"; f($s{1});",
+       {"1:qz_array_item:0(abc|/)", "1:f:0(b)"}},
+      {"constant through define", "<?php define(\"X\", 5); f(X);", {"1:define:0(3|3)", "1:f:0(3)"}},
+  });
+}
+
+TEST_F(Trace, RequestTaint) {
+  check({
+      {"request item", "<?php eval($_POST['c']);", {"1:qz_array_item:0($_POST|c)", "1:eval:0($_POST_DATA)"}},
+      {"nested file item", "<?php f($_FILES['f']['tmp_name']);",
+       {"1:qz_array_item:0($_FILES|f)", "1:qz_array_item:0($_FILES_DATA|tmp_name)",
+        "1:f:0($_FILES_DATA_DATA)"}},
+      {"a marker indexed by number stays a marker", "<?php f($_GET['x'][3]);",
+       {"1:qz_array_item:0($_GET|x)", "1:qz_array_item:0($_GET_DATA|1)", "1:f:0($_GET_DATA)"}},
+      {"superglobal names are case-sensitive", "<?php f($_get['x']);",
+       {"1:qz_array_item:0($_get|x)", "1:f:0(qz_invalid_string)"}},
+      {"after extract unknown names read as request data",
+       "<?php extract($_GET); g($y); f($y); $cmd(1);",
+       {"1:extract:0($_GET)", "1:g:0($_POST_DATA)", "1:f:0($_POST_DATA)", "1:eval:0(/)"}},
+      {"a nested run clears the extract mark", "<?php extract($_GET); $cmd(\"x\"); g($y);",
+       {"1:extract:0($_GET)", "1:eval:0(x)", "1:g:0($y)"}},
+      {"the extract test is case-sensitive", "<?php EXTRACT($a); $cmd(\"x\");",
+       {"1:EXTRACT:0($a)", "1:$cmd:0(x)"}},
+  });
+}
+
+TEST_F(Trace, StatementsAndCallMarking) {
+  check({
+      {"three tokens or fewer are not evaluated", "<?php foo(); $a++; echo $x; bar(1)",
+       {"1:foo:0()", "1:bar:0(/)"}},
+      {"a pending three-token statement is dropped at the end", "<?php f()", {}},
+      {"if ( is a call and a block joins the statement", "<?php if ($a) { eval($b); }",
+       {"1:if:0($a)", "1:eval:0($b)"}},
+      {") ( marks the closing parenthesis", "<?php f(1)(2);", {"1:):0(0)", "1:f:0(/|)"}},
+      {"an operator before ( is marked", "<?php 1 + (2);", {"1:+:0(0)"}},
+      {"an item result is called in its turn (item tokens carry line 0)", "<?php $a['k'] = \"system\"; $a['k'](\"id\");",
+       {"1:qz_array_item:0($a|k)", "1:qz_array_item:0($a|k)", "0:system:0(id)"}},
+      {"while condition once, body as statements", "<?php while (g(1)) { h(2); }",
+       {"1:g:0(/)", "1:h:0(0)"}},
+      {"function header is a call", "<?php function foo($x) { bar($x); }",
+       {"1:foo:0($x)", "1:bar:0($x)"}},
+      {"registry lookup ignores case, the name is reported as written",
+       "<?php STRLEN(\"ab\"); count(); str_replace(\"a\", \"b\", \"c\", \"d\");",
+       {"1:STRLEN:0(ab)", "1:count:0()", "1:str_replace:0(a|b|c|d)"}},
+  });
+}
+
+TEST_F(Trace, LinesTagsAndComments) {
+  check({
+      {"newlines inside strings and calls", "<?php f(\n\"a\nb\",\n  2);\ng(3);",
+       {"1:f:0(ab|0)", "5:g:0(1)"}},
+      {"html before and between php blocks",
+       "<html>\n<?php a(1); ?>\n<p>text</p>\n<?php b(2);", {"2:a:0(/)", "4:b:0(0)"}},
+      {"three kinds of comments",
+       "<?php // x(1);\na(2); # y(3);\n/* z(4);\n */ d(5);", {"2:a:0(0)", "4:d:0(3)"}},
+  });
+}
+
+// Behaviour where a literal reading of the interpreter's rules would lose,
+// corrupt or crash: each row pins the sound outcome.
+TEST_F(Trace, SoundBehaviour) {
+  check({
+      {"an evaluated argument does not destroy the outer call",
+       "<?php system($_GET['c'] . eval(\"$a = 1 + 1;\"));",
+       {"1:qz_array_item:0($_GET|c)", "1:eval:0($a = 1 + 1;)", "1:system:0($_GET_DATA)"}},
+      {"the outer assignment completes after evaluated code",
+       "<?php $x = eval(\"f(1);\"); g($x);", {"1:f:0(/)", "1:eval:0(f(1);)", "1:g:0()"}},
+      {"a call through an empty text is a fault, not a call", "<?php $f = \"\"; $f(1); g(2);",
+       {kNullName, "1:g:0(0)"}},
+      {"most negative by minus one wraps",
+       "<?php $m = 0 - 9223372036854775807 - 1; $n = 0 - 1; f($m / $n + 1, $m - 1 + 2);",
+       {"1:f:0(/|/)"}},
+      {"products and sums wrap", "<?php f(4294967296 * 4294967296 + 5, 9223372036854775807 + 2);",
+       {"1:f:0(3|/)"}},
+  });
+}
+
+// Hostile nesting: no recursion, no overflow; the statement nested beyond the
+// bound is dropped and the script goes on.
+TEST_F(Trace, DeepNestingIsDropped) {
+  const size_t n = 100000;
+  const std::string after = " g(1);";
+  check({
+      {"parentheses", "<?php f" + repeat("(", n) + "1" + repeat(")", n) + ";" + after, {"1:g:0(/)"}},
+      {"brackets", "<?php $a" + repeat("[", n) + "1;" + after, {"1:g:0(/)"}},
+      {"dynamic variables", "<?php f(" + repeat("${", n) + "1;" + after, {"1:g:0(/)"}},
+      {"brace indexes", "<?php f(" + repeat("$a{", n) + "1" + repeat("}", n) + ");" + after, {"1:g:0(/)"}},
+      {"while condition", "<?php while (" + repeat("(", n) + "1" + repeat(")", n) + ") {" + after + " }",
+       {"1:g:0(/)"}},
+  });
+}
+
+TEST_F(Trace, NestingJustInsideTheBoundIsEvaluated) {
+  // A call nested to the bound's depth is made; one level deeper is not.
+  const size_t d = QZ_MAX_CALL_DEPTH;
+  Seen inside = scan("<?php " + repeat("f(", d - 1) + "g(1" + repeat(")", d) + ";");
+  ASSERT_FALSE(inside.events.empty());
+  EXPECT_EQ(inside.events.front(), "1:g:0(/)");
+  EXPECT_EQ(inside.events.size(), d);
+  Seen beyond = scan("<?php " + repeat("f(", d) + "g(1" + repeat(")", d + 1) + ";");
+  EXPECT_TRUE(beyond.events.empty());
+}
+
+}  // namespace
