@@ -8,6 +8,10 @@
 #include <random>
 #include <set>
 
+// The heap-refusal test asks for an impossible slab; the sanitizer's
+// allocator must then return null as the C library does.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
 namespace {
 
 struct rec {
@@ -106,6 +110,18 @@ TEST(MemPool, ResetInPlaceAndFreeAll) {
   EXPECT_EQ(pool.slab_count(), 0u);
   EXPECT_NE(pool.alloc(nullptr), nullptr);
   EXPECT_EQ(pool.slab_count(), 1u);
+}
+
+TEST(MemPool, RefusedSlabYieldsNull) {
+  struct huge {
+    char bytes[1ul << 36];  // a slab of these is far beyond any heap
+  };
+  qz_mempool<huge> pool;
+  EXPECT_EQ(pool.alloc(nullptr), nullptr);
+  EXPECT_EQ(pool.alloc(nullptr), nullptr);
+  EXPECT_EQ(pool.first, nullptr);
+  EXPECT_EQ(pool.count, 0u);
+  EXPECT_EQ(pool.slab_count(), 0u);
 }
 
 TEST(MemPool, StartSlabBeyondFreeSlotsIsHonoured) {
