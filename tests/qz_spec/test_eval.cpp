@@ -1,0 +1,277 @@
+// The evaluator on hand-built statement chains: values, stacks, arithmetic
+// that never traps, nesting bounds and the save/restore around nested runs.
+
+#include "php_driver.h"
+#include "php_eval.h"
+#include "php_variable.h"
+#include "qz_array_impl.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_symtable.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Eval : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qz_engine_startup();
+    php_startup();
+  }
+  void TearDown() override {
+    php_shutdown();
+    qz_engine_release_all_resource();
+    qz_engine_shutdown();
+  }
+
+  // One chain token from a short form: "#12" integer, "'txt" literal,
+  // "@name" call, "(" ")" "[" "]" "{" "}" "," ";" separators, an operator
+  // text, anything else a word.
+  static _qz_token* tok(const std::string& s) {
+    _qz_token* t = qz_token_alloc(1);
+    static const std::vector<std::string> seps = {"(", ")", "[", "]", "{", "}", ",", ";"};
+    static const std::vector<std::string> ops = {"+", "-", "*", "/", ".", "=", ".=", "==", "!=",
+                                                 "<", ">", ">=", "<=", "++", "--", "+=", "**", "=>"};
+    std::string text = s;
+    if (s[0] == '#') {
+      text = s.substr(1);
+      t->type = TOKEN_INTEGER;
+      t->value.type = TOKEN_INTEGER;
+      t->value.lval = std::stol(text);
+    } else if (s[0] == '\'') {
+      text = s.substr(1);
+      t->type = TOKEN_LITERAL;
+      t->value.type = TOKEN_LITERAL;
+    } else if (s[0] == '@') {
+      text = s.substr(1);
+      t->type = TOKEN_CALL;
+    } else if (std::find(seps.begin(), seps.end(), s) != seps.end()) {
+      t->type = TOKEN_SEPARATOR;
+    } else if (std::find(ops.begin(), ops.end(), s) != ops.end()) {
+      t->type = TOKEN_OPERATOR;
+    } else {
+      t->type = TOKEN_WORD;
+    }
+    t->name = qz_engine_insert_sym(&text[0]);
+    if (t->type == TOKEN_LITERAL) t->value.ptr = t->name;
+    return t;
+  }
+
+  static _qz_token* chain(const std::vector<std::string>& parts) {
+    _qz_token* head = nullptr;
+    _qz_token* tail = nullptr;
+    for (const auto& p : parts) {
+      _qz_token* t = tok(p);
+      if (!head) {
+        head = t;
+      } else {
+        tail->next = t;
+        t->prev = tail;
+      }
+      tail = t;
+    }
+    return head;
+  }
+
+  static bool stacks_empty() {
+    return php_rt_state.arg_stk.empty() && php_rt_state.data_stk.empty() &&
+           php_rt_state.op_stk.empty();
+  }
+
+  // Evaluates parts and renders the statement's value: "I<n>", "S<text>",
+  // "L<text>", "-" for none.
+  static std::string value_of(const std::vector<std::string>& parts) {
+    _qz_token* r = php_eval_expr(chain(parts), nullptr);
+    std::string out = "-";
+    if (r) {
+      if (r->value.type == TOKEN_INTEGER) out = "I" + std::to_string(r->value.lval);
+      if (r->value.type == TOKEN_STRING)
+        out = "S" + std::string(static_cast<_qz_string*>(r->value.ptr)->text);
+      if (r->value.type == TOKEN_LITERAL) out = "L" + std::string(static_cast<char*>(r->value.ptr));
+      qz_token_free(r);
+    }
+    return out;
+  }
+};
+
+TEST_F(Eval, StatementValues) {
+  struct Row {
+    std::vector<std::string> chain;
+    std::string value;
+  } rows[] = {
+      {{"#1", "+", "#2", "*", "#3", ";"}, "I7"},
+      {{"#2", "*", "#3", "+", "#1", ";"}, "I7"},
+      {{"#7", "-", "#2", "-", "#1", ";"}, "I4"},
+      {{"#5", "/", "#0", ";"}, "I0"},
+      {{"#0", "-", "#1", "<", "#3", ";"}, "I0"},
+      {{"#3", ">=", "#3", ";"}, "I1"},
+      {{"#2", "!=", "#2", ";"}, "I0"},
+      {{"$x", ">", "#3", ";"}, "I3"},
+      {{"'ab", ".", "'cd", ";"}, "Sabcd"},
+      {{"(", "#1", "+", "#2", ")", "*", "#3", ";"}, "I9"},
+      {{"#1", "+", ";"}, "I1"},
+      {{"$a", "+=", "#1", ";"}, "I1"},
+      {{"'Ab", "==", "'aB", ";"}, "I1"},
+      {{"@else", "#4", ";"}, "I4"},
+      {{"$v", "=", "#5", ";", "#9"}, "I5"},
+      {{}, "-"},
+  };
+  for (const auto& row : rows) {
+    std::string text;
+    for (const auto& p : row.chain) text += p + " ";
+    SCOPED_TRACE(text);
+    EXPECT_EQ(value_of(row.chain), row.value);
+    EXPECT_TRUE(stacks_empty());
+    EXPECT_EQ(php_rt_state.call_depth, 0u);
+  }
+}
+
+TEST_F(Eval, AssignmentAndAppendCountAssignments) {
+  EXPECT_EQ(value_of({"$a", "=", "'x", ";"}), "Sx");
+  EXPECT_EQ(value_of({"$a", ".=", "'y", ";"}), "Sxy");
+  _qz_token* a = php_lookup_global_variable(const_cast<char*>("$a"));
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->value.assign_time, 2u);
+  EXPECT_EQ(value_of({"$b", "=", "$undefined", ";"}), "S$undefined");
+  // "+=" does nothing: the target keeps its text.
+  value_of({"$a", "+=", "#1", ";"});
+  EXPECT_STREQ(static_cast<_qz_string*>(a->value.ptr)->text, "xy");
+}
+
+TEST_F(Eval, IntegerArithmeticWrapsAndNeverTraps) {
+  struct Row {
+    long (*op)(long, long);
+    long a, b, want;
+  } rows[] = {
+      {php_add_long, LONG_MAX, 1, LONG_MIN},
+      {php_sub_long, LONG_MIN, 1, LONG_MAX},
+      {php_mul_long, LONG_MAX, 2, -2},
+      {php_mul_long, 1L << 32, 1L << 32, 0},
+      {php_div_long, LONG_MIN, -1, LONG_MIN},
+      {php_div_long, 7, -2, -3},
+      {php_div_long, -7, 2, -3},
+      {php_div_long, 9, 0, 0},
+      {php_max_long, -1, 1, 1},
+      {php_min_long, -1, 1, -1},
+  };
+  for (const auto& r : rows) EXPECT_EQ(r.op(r.a, r.b), r.want) << r.a << " " << r.b;
+}
+
+TEST_F(Eval, IncrementWrapsAtTheTop) {
+  value_of({"$i", "=", "#" + std::to_string(LONG_MAX), ";"});
+  value_of({"$i", "++", "+", "#0", ";"});
+  _qz_token* i = php_lookup_global_variable(const_cast<char*>("$i"));
+  ASSERT_NE(i, nullptr);
+  EXPECT_EQ(i->value.lval, LONG_MIN);
+}
+
+TEST_F(Eval, StacksPopEmptyAndSplitterGoesToTheCurrentStack) {
+  EXPECT_EQ(qz_pop_rt_arg(), nullptr);
+  EXPECT_EQ(qz_pop_rt_data(), nullptr);
+  EXPECT_EQ(qz_pop_rt_data_ever(), nullptr);
+  EXPECT_EQ(qz_pop_rt_op(), nullptr);
+  qz_push_arg_splitter();
+  ASSERT_EQ(php_rt_state.data_stk.size(), 1u);
+  EXPECT_EQ(php_rt_state.data_stk.back()->type, TOKEN_ARG_SPLITTER);
+  EXPECT_EQ(php_rt_state.data_stk.back()->value.type, TOKEN_ARG_SPLITTER);
+  php_rt_state.call_depth = 1;
+  qz_push_arg_splitter();
+  EXPECT_EQ(php_rt_state.arg_stk.size(), 1u);
+  EXPECT_NE(qz_pop_rt_data(), nullptr); // the argument stack while a list is open
+  php_rt_state.call_depth = 0;
+  php_clear_rt_stk();
+  EXPECT_TRUE(stacks_empty());
+}
+
+TEST_F(Eval, AbortLeavesChainTokensToTheirOwner) {
+  // "**" is no operator of the table: the statement is abandoned with "+"
+  // and an array access still pending on the operator stack.
+  _qz_token* c = chain({"$a", "[", "#1", "+", "#2", "**", "#3", ";"});
+  _qz_token* plus = c->next->next->next;
+  unsigned long before = qz_engine_memory_pool_for_token.count;
+  qz_token_free(php_eval_expr(c, nullptr));
+  EXPECT_TRUE(stacks_empty());
+  EXPECT_EQ(plus->name, qz_engine_add_handle);
+  EXPECT_EQ(plus->type, TOKEN_OPERATOR);
+  // Seven tokens were made (two clones of $a, the splitter, the marker and
+  // its "(", the two values); all but the consumed first clone of $a went
+  // back to the pool with the stacks.
+  EXPECT_EQ(qz_engine_memory_pool_for_token.count, before + 1);
+}
+
+TEST_F(Eval, BraceFormsAreRewrittenInTheChain) {
+  _qz_token* c = chain({"$s", "{", "#1", "}", ";"});
+  qz_token_free(php_eval_expr(c, nullptr));
+  EXPECT_EQ(c->next->name, qz_engine_mleft_handle);
+  EXPECT_EQ(c->next->next->next->name, qz_engine_mright_handle);
+
+  _qz_token* d = chain({"@f", "(", "$", "{", "'v", "}", ")", ";"});
+  qz_token_free(php_eval_expr(d, nullptr));
+  _qz_token* dollar = d->next->next;
+  EXPECT_EQ(dollar->name, qz_engine_var_var_handle);
+  EXPECT_EQ(dollar->type, TOKEN_CALL);
+  EXPECT_EQ(dollar->next->name, qz_engine_sleft_handle);
+  EXPECT_EQ(dollar->next->next->next->name, qz_engine_sright_handle);
+  EXPECT_NE(php_lookup_global_variable(const_cast<char*>("$v")), nullptr);
+}
+
+TEST_F(Eval, VariableVariableNameIsCut) {
+  std::string long_text(200, 'q');
+  std::string stmt_text = long_text;
+  value_of({"$n", "=", "'" + stmt_text, ";"});
+  std::string target = "$" + std::string(QZ_VARVAR_NAME_MAX, 'q');
+  _qz_token* named = qz_token_alloc(TOKEN_WORD, TOKEN_INTEGER, 1);
+  named->name = qz_engine_insert_sym(&target[0]);
+  named->value.lval = 42;
+  php_reference_globals(named);
+  EXPECT_EQ(value_of({"$z", "=", "$$n", ";"}), "I42");
+}
+
+TEST_F(Eval, NestingBeyondTheBoundIsDropped) {
+  const size_t deep = 100000;
+  std::vector<std::string> parts;
+  for (size_t i = 0; i < deep; i++) {
+    parts.push_back("@f");
+    parts.push_back("(");
+  }
+  parts.push_back("#1");
+  parts.push_back(";");
+  EXPECT_EQ(value_of(parts), "-");
+  EXPECT_TRUE(stacks_empty());
+
+  EXPECT_EQ(value_of({"#1", "+", "#1", ";"}), "I2");
+}
+
+TEST_F(Eval, SaveAndRestoreKeepTheOuterStatement) {
+  php_rt_state.data_stk.push_back(qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1));
+  php_rt_state.call_depth = 2;
+  php_rt_state.cur_stk = &php_rt_state.arg_stk;
+  qz_push_arg_splitter();
+  _qz_token* outer_arg = php_rt_state.arg_stk.back();
+
+  php_rt_saved saved;
+  php_rt_save(&saved);
+  EXPECT_TRUE(stacks_empty());
+  EXPECT_EQ(php_rt_state.call_depth, 0u);
+  EXPECT_EQ(php_rt_state.cur_stk, &php_rt_state.data_stk);
+  EXPECT_EQ(value_of({"#2", "*", "#4", ";"}), "I8");
+  php_rt_state.op_stk.push_back(tok("+")); // left behind by the inner run
+  php_rt_restore(&saved);
+
+  EXPECT_EQ(php_rt_state.call_depth, 2u);
+  EXPECT_EQ(php_rt_state.cur_stk, &php_rt_state.arg_stk);
+  ASSERT_EQ(php_rt_state.arg_stk.size(), 1u);
+  EXPECT_EQ(php_rt_state.arg_stk.back(), outer_arg);
+  EXPECT_EQ(outer_arg->type, TOKEN_ARG_SPLITTER);
+  EXPECT_EQ(php_rt_state.data_stk.size(), 1u);
+  EXPECT_TRUE(php_rt_state.op_stk.empty());
+  php_rt_state.call_depth = 0;
+  php_clear_rt_stk();
+}
+
+}  // namespace
