@@ -34,8 +34,17 @@ static const php_operator php_operator_table[] = {
 
 const php_operator* php_lookup_operator(char* text) {
   if (!text) return nullptr;
+  /* Every operator is one to three characters long and starts with one of
+   * these; most words are rejected here without a table walk. */
+  switch (text[0]) {
+    case '+': case '-': case '*': case '/': case '.': case '%': case '=':
+    case '&': case '|': case '!': case '<': case '>':
+      break;
+    default:
+      return nullptr;
+  }
   unsigned long n = std::strlen(text);
-  if (n == 0) return nullptr;
+  if (n > 3) return nullptr;
   for (const php_operator& op : php_operator_table)
     if (op.length == n && std::memcmp(op.text, text, n) == 0) return &op;
   return nullptr;
