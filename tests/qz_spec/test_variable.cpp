@@ -1,0 +1,181 @@
+// The variable list, the request superglobals, the string form of values and
+// the radix-64 integer text.
+
+#include "php_driver.h"
+#include "php_eval.h"
+#include "php_variable.h"
+#include "qz_array_impl.h"
+#include "qz_engine.h"
+#include "qz_limits.h"
+#include "qz_symtable.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Variables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qz_engine_startup();
+    php_startup();
+  }
+  void TearDown() override {
+    php_shutdown();
+    qz_engine_release_all_resource();
+    qz_engine_shutdown();
+  }
+
+  static _qz_token* word(const std::string& name, _token_type vtype = TOKEN_NONE) {
+    _qz_token* t = qz_token_alloc(TOKEN_WORD, vtype, 3);
+    std::string copy = name;
+    t->name = qz_engine_insert_sym(&copy[0]);
+    return t;
+  }
+};
+
+TEST_F(Variables, ScanStartsWithTheNineRequestArrays) {
+  const char* rows[][2] = {
+      {"$_GET", "$_GET_DATA"},         {"$_POST", "$_POST_DATA"},
+      {"$_REQUEST", "$_REQUEST_DATA"}, {"$_SESSION", "$_SESSION_DATA"},
+      {"$_SERVER", "$_SERVER_DATA"},   {"$_COOKIE", "$_COOKIE_DATA"},
+      {"$_GLOBALS", "$_GLOBALS_DATA"}, {"$_FILES", "$_FILES_DATA"},
+      {"$_FILES_DATA", "$_FILES_DATA_DATA"},
+  };
+  _qz_token* e = php_rt_state.var_list;
+  for (const auto& row : rows) {
+    ASSERT_NE(e, nullptr) << row[0];
+    EXPECT_STREQ(e->name, row[0]);
+    EXPECT_EQ(e->type, TOKEN_WORD);
+    ASSERT_EQ(e->value.type, TOKEN_ARRAY);
+    auto* arr = static_cast<_qz_array*>(e->value.ptr);
+    ASSERT_NE(arr, nullptr);
+    EXPECT_STREQ(arr->item_marker, row[1]);
+    EXPECT_EQ(qz_array_size(arr), 0u);
+    e = e->next;
+  }
+  EXPECT_EQ(e, nullptr);
+  EXPECT_EQ(php_rt_state.var_tail->name, std::string("$_FILES_DATA"));
+}
+
+TEST_F(Variables, ExactAndCaseBlindLookups) {
+  _qz_token* post = php_lookup_global_variable(const_cast<char*>("$_post"));
+  ASSERT_NE(post, nullptr);
+  EXPECT_STREQ(post->name, "$_POST");
+  // The exact lookup is case-sensitive: a new, separate entry.
+  _qz_token* lower = php_reference_globals(word("$_post"));
+  ASSERT_NE(lower, nullptr);
+  EXPECT_NE(lower, post);
+  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$_POST")), post);
+
+  // Of several spellings the first entry wins.
+  _qz_token* first = php_reference_globals(word("$Ab"));
+  php_reference_globals(word("$AB"));
+  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$ab")), first);
+  EXPECT_EQ(php_lookup_global_variable(nullptr), nullptr);
+  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$none")), nullptr);
+}
+
+TEST_F(Variables, FirstReferenceCopiesLaterOnesFind) {
+  _qz_token* t = word("$x", TOKEN_INTEGER);
+  t->value.lval = 7;
+  _qz_token* e = php_reference_globals(t);
+  ASSERT_NE(e, nullptr);
+  EXPECT_NE(e, t);
+  EXPECT_EQ(e->value.lval, 7);
+  EXPECT_EQ(e->lineno, 3u);
+  EXPECT_EQ(php_rt_state.var_tail, e);
+  _qz_token* again = word("$x", TOKEN_INTEGER);
+  again->value.lval = 99;
+  EXPECT_EQ(php_reference_globals(again), e);
+  EXPECT_EQ(e->value.lval, 7);
+  _qz_token* nameless = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
+  EXPECT_EQ(php_reference_globals(nameless), nameless);
+  EXPECT_TRUE(php_variable_is_entry(e));
+  EXPECT_FALSE(php_variable_is_entry(t));
+}
+
+TEST_F(Variables, EmptiedListStartsAFreshIndex) {
+  _qz_token* e = php_reference_globals(word("$kept"));
+  ASSERT_NE(e, nullptr);
+  // The end of a scan empties the list; the next scan reuses token slots.
+  php_shutdown();
+  qz_engine_release_all_resource();
+  php_startup();
+  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$kept")), nullptr);
+  _qz_token* fresh = php_reference_globals(word("$kept"));
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$KEPT")), fresh);
+
+  // A list replaced behind the index's back is indexed anew.
+  php_rt_state.var_list = nullptr;
+  php_rt_state.var_tail = nullptr;
+  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$kept")), nullptr);
+  _qz_token* only = php_reference_globals(word("$kept"));
+  EXPECT_EQ(php_rt_state.var_list, only);
+}
+
+TEST_F(Variables, ManyDistinctNamesAreAllFound) {
+  const int n = 100000;
+  std::vector<_qz_token*> entries;
+  for (int i = 0; i < n; i++) entries.push_back(php_reference_globals(word("$v" + std::to_string(i))));
+  for (int i = 0; i < n; i += 997) {
+    std::string upper = "$V" + std::to_string(i);
+    EXPECT_EQ(php_lookup_global_variable(&upper[0]), entries[i]);
+  }
+  EXPECT_EQ(php_rt_state.var_tail, entries.back());
+}
+
+TEST_F(Variables, RadixSixtyFourTextMatchesTheSystemRoutine) {
+  char mine[QZ_L64A_TEXT_SIZE];
+  std::mt19937_64 rng(7);
+  std::vector<long> values = {0, 1, 5, 63, 64, 100, 4095, 4096, 0x7FFFFFFF, 0xFFFFFFFFL, -1, -64,
+                              LONG_MIN, LONG_MAX, 0x100000001L};
+  for (long v = 0; v < 70000; v += 7) values.push_back(v);
+  for (int i = 0; i < 2000; i++) values.push_back(static_cast<long>(rng()));
+  for (long v : values) {
+    long low = static_cast<long>(static_cast<unsigned long>(v) & 0xFFFFFFFFul);
+    EXPECT_STREQ(php_l64a(v, mine), l64a(low)) << v;
+  }
+  EXPECT_STREQ(php_l64a(5, mine), "3");
+  EXPECT_STREQ(php_l64a(64, mine), "./");
+  EXPECT_STREQ(php_l64a(-1, mine), "zzzzz1");
+}
+
+TEST_F(Variables, StringFormOfValues) {
+  _qz_token* s = word("$s", TOKEN_STRING);
+  s->value.ptr = qz_string_alloc("held");
+  _qz_token* lit = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, 1);
+  lit->value.ptr = const_cast<char*>("abc");
+  _qz_token* i64 = word("$i", TOKEN_INTEGER);
+  i64->value.lval = 64;
+  _qz_token* num = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
+  num->value.lval = 5;
+  _qz_token* zero = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
+  _qz_token* arr = word("$arr", TOKEN_ARRAY);
+  _qz_token* nameless = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
+  _qz_token* sep = qz_token_alloc(TOKEN_SEPARATOR, TOKEN_NONE, 1);
+
+  EXPECT_EQ(php_to_tring(s), s->value.ptr); // shared, not copied
+  struct Row {
+    _qz_token* tok;
+    const char* text;
+  } rows[] = {
+      {lit, "abc"},         {i64, "./"},           {num, "3"},
+      {zero, ""},           {word("$undefined"), "$undefined"},
+      {arr, "$arr"},        {nameless, "qz_invalid_string"},
+      {sep, "qz_invalid_string"},
+  };
+  for (const auto& r : rows) {
+    _qz_string* out = php_to_tring(r.tok);
+    ASSERT_NE(out, nullptr) << r.text;
+    EXPECT_STREQ(out->text, r.text);
+  }
+}
+
+}  // namespace
