@@ -172,7 +172,9 @@ static void qz_sym_index_build(_qz_sym_table_ex* t) {
   try {
     if (!t->index) t->index = new qz_symtable_index();
     qz_symtable_index* ix = t->index;
-    ix->texts.clear();
+    /* Swapped out rather than cleared: a cleared map keeps the bucket array
+     * of the largest scan so far, and every later reset would walk it. */
+    decltype(ix->texts)().swap(ix->texts);
     ix->blocks.clear();
     for (_qz_sym_table_ex* b = t; b; b = b->next) {
       ix->blocks.push_back(b);

@@ -175,14 +175,6 @@ TEST_F(Tokens, FaultReports) {
   for (size_t i = 0; i < 2; i++) EXPECT_EQ(rt_faults()[i], want[i]) << i;
 }
 
-TEST_F(Tokens, AssignTime) {
-  _qz_token* tk = qz_token_alloc(1ul);
-  qz_token_inc_assign_time(tk);
-  qz_token_inc_assign_time(tk);
-  qz_token_inc_assign_time(nullptr);
-  EXPECT_EQ(tk->value.assign_time, 2u);
-}
-
 // count is what the counters report as tokens in use: it must equal the set
 // bits whatever mix of allocations and list releases happened.
 TEST_F(Tokens, CountEqualsUsedSlots) {
