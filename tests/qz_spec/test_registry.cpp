@@ -1,0 +1,201 @@
+// The built-in registry: registration order, case-blind lookup where the
+// first registration wins, the per-scan rebuild, and the dispatch that hands
+// built-ins their arguments.
+
+#include "php_driver.h"
+#include "php_eval.h"
+#include "php_lib.h"
+#include "php_variable.h"
+#include "qz_common_lib.h"
+#include "qz_engine.h"
+#include "qz_symtable.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<_qz_token*>& received() {
+  static std::vector<_qz_token*> r;
+  return r;
+}
+int calls_made;
+
+_qz_token* take2(_qz_token* a, _qz_token* b) {
+  calls_made++;
+  received() = {a, b};
+  return a;
+}
+_qz_token* take0() {
+  calls_made++;
+  received().clear();
+  return nullptr;
+}
+_qz_token* take_list(_qz_token* first) {
+  calls_made++;
+  received().clear();
+  for (_qz_token* t = first; t; t = t->next) received().push_back(t);
+  return first;
+}
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qz_engine_startup();
+    php_startup();
+    calls_made = 0;
+    received().clear();
+  }
+  void TearDown() override {
+    php_shutdown();
+    qz_engine_release_all_resource();
+    qz_engine_shutdown();
+  }
+
+  static std::vector<_php_function_map*> entries() {
+    std::vector<_php_function_map*> out;
+    for (auto* s = qz_php_internal_function_map.first; s; s = s->next)
+      for (unsigned i = 0; i < QZ_POOL_SLAB_ITEMS; i++)
+        if (s->bitmap[i / 32] & (1u << (i % 32))) out.push_back(&s->items[i]);
+    return out;
+  }
+  static _php_function_map* find(const char* name) {
+    return php_lib_lookup_internal_function_by_name(const_cast<char*>(name));
+  }
+  // Arguments as the call wrapper builds them: last argument first.
+  static _qz_token* last_first(const std::vector<_qz_token*>& in_source_order) {
+    _qz_token* head = nullptr;
+    _qz_token* tail = nullptr;
+    for (auto it = in_source_order.rbegin(); it != in_source_order.rend(); ++it) {
+      (*it)->prev = tail;
+      (*it)->next = nullptr;
+      if (tail)
+        tail->next = *it;
+      else
+        head = *it;
+      tail = *it;
+    }
+    return head;
+  }
+  static std::vector<_qz_token*> ints(int n) {
+    std::vector<_qz_token*> v;
+    for (int i = 0; i < n; i++) {
+      _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
+      t->value.lval = i;
+      v.push_back(t);
+    }
+    return v;
+  }
+};
+
+TEST_F(Registry, AllRegistrationsInOrder) {
+  const std::vector<std::string> names = {
+      "qz_array_item", "qz_array_item", "array", "chr", "ord", "str_rot13", "strlen", "define",
+      "explode", "count", "strtolower", "strtoupper", "str_replace", "urldecode", "base64_encode",
+      "base64_decode", "gzinflate", "gzuncompress", "file_get_contents", "fopen", "fread", "fgets",
+      "fsockopen", "stripslashes", "create_function", "eval", "assert", "preg_replace",
+      "file_put_contents", "fwrite", "fputs", "mysql_fetch_row", "mysql_fetch_assoc", "qz_var_var",
+      "getenv", "strrev", "addslashes", "strip_tags", "stripslashes", "htmlspecialchars",
+      "mb_convert_encoding", "range", "getconstant", "_qz_dump_", "count"};
+  std::vector<_php_function_map*> all = entries();
+  ASSERT_EQ(all.size(), names.size());
+  for (size_t i = 0; i < names.size(); i++) {
+    EXPECT_EQ(all[i]->name, names[i]) << i;
+    // Names live in the engine's own table, so script tokens share them.
+    EXPECT_EQ(all[i]->name, qz_engine_insert_sym(&std::string(names[i])[0])) << i;
+  }
+  EXPECT_EQ(all[0]->name, qz_engine_array_item_handle);
+  EXPECT_EQ(all[2]->func, reinterpret_cast<void*>(php_lib_build_array));
+  EXPECT_NE(all[2]->varargs, 0);
+}
+
+TEST_F(Registry, LookupIgnoresCaseAndTheFirstRegistrationWins) {
+  struct Row {
+    const char* name;
+    void* func;
+    unsigned long argc;
+  } rows[] = {
+      {"STRLEN", reinterpret_cast<void*>(qz_engine_str_len), 1},
+      {"count", reinterpret_cast<void*>(php_lib_array_count), 1},
+      {"Qz_Array_Item", reinterpret_cast<void*>(php_lib_reference_array_item), 2},
+      {"stripslashes", reinterpret_cast<void*>(php_lib_stripslashes), 1},
+      {"_QZ_DUMP_", reinterpret_cast<void*>(php_lib_dump_variales), 0},
+  };
+  for (const auto& r : rows) {
+    _php_function_map* f = find(r.name);
+    ASSERT_NE(f, nullptr) << r.name;
+    EXPECT_EQ(f->func, r.func) << r.name;
+    EXPECT_EQ(f->argc, r.argc) << r.name;
+  }
+  EXPECT_EQ(find("system"), nullptr);
+  EXPECT_EQ(find(nullptr), nullptr);
+
+  php_lib_append_internal_function("strlen", reinterpret_cast<void*>(take0), 0, 0);
+  EXPECT_EQ(find("strlen")->func, reinterpret_cast<void*>(qz_engine_str_len));
+  php_lib_append_internal_function("brand_new", reinterpret_cast<void*>(take0), 0, 0);
+  ASSERT_NE(find("BRAND_NEW"), nullptr);
+}
+
+TEST_F(Registry, RebuiltForEveryScan) {
+  php_lib_shutdown();
+  EXPECT_EQ(find("strlen"), nullptr);
+  EXPECT_EQ(qz_php_internal_function_map.count, 0u);
+  EXPECT_EQ(qz_php_internal_function_map.first, nullptr);
+  php_shutdown();
+  qz_engine_release_all_resource();
+  php_startup();
+  EXPECT_EQ(entries().size(), 45u);
+  EXPECT_EQ(find("brand_new"), nullptr);
+  ASSERT_NE(find("eval"), nullptr);
+}
+
+TEST_F(Registry, FixedArityTakesTheFirstArgumentsAsVariables) {
+  php_lib_append_internal_function("t2", reinterpret_cast<void*>(take2), 2, 0);
+  std::vector<_qz_token*> a = ints(3);
+  _qz_token* var = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
+  var->name = qz_engine_insert_sym(const_cast<char*>("$named"));
+  a[0] = var;
+  php_lib_call_wrapper(find("t2"), last_first(a));
+  ASSERT_EQ(calls_made, 1);
+  ASSERT_EQ(received().size(), 2u);
+  EXPECT_EQ(received()[0], php_lookup_global_variable(const_cast<char*>("$named")));
+  EXPECT_NE(received()[0], var);
+  EXPECT_EQ(received()[1], a[1]); // no name: itself
+
+  php_lib_append_internal_function("t0", reinterpret_cast<void*>(take0), 0, 0);
+  php_lib_call_wrapper(find("t0"), last_first(ints(2)));
+  EXPECT_EQ(calls_made, 2);
+
+  // More arguments than a fixed-arity built-in can take: not run at all.
+  php_lib_append_internal_function("t11", reinterpret_cast<void*>(take2), 11, 0);
+  EXPECT_EQ(php_lib_call_wrapper(find("t11"), last_first(ints(11))), nullptr);
+  EXPECT_EQ(calls_made, 2);
+}
+
+TEST_F(Registry, VariadicGetsTheListInSourceOrder) {
+  php_lib_append_internal_function("tv", reinterpret_cast<void*>(take_list), 0, 1);
+  std::vector<_qz_token*> a = ints(4);
+  php_lib_call_wrapper(find("tv"), last_first(a));
+  EXPECT_EQ(received(), a);
+  EXPECT_EQ(a[0]->prev, nullptr);
+  php_lib_call_wrapper(find("tv"), nullptr);
+  EXPECT_EQ(calls_made, 2);
+  EXPECT_TRUE(received().empty());
+}
+
+TEST_F(Registry, PlaceholdersCallNothing) {
+  _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
+  void* fn = reinterpret_cast<void*>(take_list);
+  EXPECT_EQ(php_lib_call0(fn), nullptr);
+  EXPECT_EQ(php_lib_call1(fn, t), nullptr);
+  EXPECT_EQ(php_lib_call2(fn, t, t), nullptr);
+  EXPECT_EQ(php_lib_call3(fn, t, t, t), nullptr);
+  EXPECT_EQ(php_lib_call4(fn, t, t, t, t), nullptr);
+  EXPECT_EQ(php_lib_callv(fn, t), nullptr);
+  EXPECT_EQ(php_lib_print_r(t), nullptr);
+  EXPECT_EQ(calls_made, 0);
+}
+
+}  // namespace
