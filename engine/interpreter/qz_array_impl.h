@@ -39,7 +39,9 @@ QZ_EXPORT _qz_array* qz_array_alloc();
 QZ_EXPORT _qz_bucket* qz_bucket_alloc();
 /* Appends a bucket holding a copy of *v with the next index; null when no bucket can be had. */
 QZ_EXPORT _qz_bucket* qz_array_push(_qz_array* arr, _qz_value* v);
-/* Appends the existing bucket b (its next must be null), giving it the next index. */
+/* Appends the existing bucket b, giving it the next index; returns b. A
+ * bucket with a successor, or the array's own tail, is refused (null): it
+ * would make the list run into itself. */
 QZ_EXPORT _qz_bucket* qz_array_push(_qz_array* arr, _qz_bucket* b);
 /* First bucket whose key is the pointer key; a missing one is appended with
  * the marker value. Null key: reported, null. */

@@ -36,7 +36,9 @@ QZ_EXPORT _qz_sym_table_ex* qz_symtable_alloc();
 /* The stored copy of s in t, or null (null t, null s, or not stored). */
 QZ_EXPORT char* qz_lookup_sym(_qz_sym_table_ex* t, char* s);
 /* The stored copy of s, storing it first if needed; null only for null s or
- * when memory cannot be had. */
+ * when memory cannot be had (the text is then not stored). t must be a
+ * table's first block. A text too long for a normal arena gets a block of
+ * its own, sized to fit. */
 QZ_EXPORT char* qz_symtable_insert(_qz_sym_table_ex* t, char* s);
 QZ_EXPORT bool qz_compare_string(void* slot, void* s, unsigned long n);
 QZ_EXPORT void qz_symtable_reset(_qz_sym_table_ex* t);

@@ -62,11 +62,17 @@ QZ_EXPORT _qz_token* qz_token_alloc(unsigned long lineno);
 QZ_EXPORT void qz_token_init(_qz_token* tk);
 /* A new token with every field of src but prev/next (null); null for null src (reported). */
 QZ_EXPORT _qz_token* qz_token_clone(_qz_token* src);
-/* Links tk, with everything after it, behind the last token of list. */
+/* Links tk, with everything after it, behind the last token of list. Walks
+ * list to its end, so a caller building a long list passes its known last
+ * token for constant time. No change when either is null, when list never
+ * ends (a loop) or when tk is already on list (that would make one). */
 QZ_EXPORT void qz_token_append(_qz_token* list, _qz_token* tk);
-/* Links tk alone behind the last token of list, cutting its former successors off. */
+/* Links tk alone behind the last token of list, cutting its former
+ * successors off (their first token's prev becomes null). No change when
+ * either is null or list never ends. */
 QZ_EXPORT void qz_token_append_one(_qz_token* list, _qz_token* tk);
-/* Number of tokens from tk to the end of its list; 0 for null (reported). */
+/* Number of tokens from tk to the end of its list (distinct tokens when the
+ * chain runs into a loop); 0 for null (reported). */
 QZ_EXPORT unsigned long qz_token_length(_qz_token* tk);
 /* Releases tk and every token after it. Tokens outside the pool (a caller's
  * local list head) are skipped; a cyclic list is released once. */
