@@ -155,8 +155,12 @@ _qz_token* php_lib_build_array(_qz_token* first) {
     if (b && !b->next && b != arr->tail) {
       qz_array_push(arr, b);
     } else if (b) {
-      _qz_bucket* copy = qz_array_push(arr, &b->value);
-      if (copy) copy->key = b->key;
+      _qz_bucket* copy = qz_bucket_alloc();
+      if (copy) {
+        copy->key = b->key;
+        copy->value = b->value;
+        qz_array_push(arr, copy);
+      }
     } else {
       qz_array_push(arr, &t->value);
     }

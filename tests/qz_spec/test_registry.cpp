@@ -6,6 +6,7 @@
 #include "php_eval.h"
 #include "php_lib.h"
 #include "php_variable.h"
+#include "qz_array_impl.h"
 #include "qz_common_lib.h"
 #include "qz_engine.h"
 #include "qz_symtable.h"
@@ -196,6 +197,141 @@ TEST_F(Registry, PlaceholdersCallNothing) {
   EXPECT_EQ(php_lib_callv(fn, t), nullptr);
   EXPECT_EQ(php_lib_print_r(t), nullptr);
   EXPECT_EQ(calls_made, 0);
+}
+
+
+// ---- structure built-ins ----
+
+class Structure : public Registry {
+ protected:
+  static _qz_token* lit(const char* text) {
+    _qz_token* t = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, 2);
+    t->name = qz_engine_insert_sym(const_cast<char*>(text));
+    t->value.ptr = t->name;
+    return t;
+  }
+  static _qz_token* num(long v) {
+    _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 2);
+    t->value.lval = v;
+    return t;
+  }
+  static _qz_token* str(const char* text) {
+    _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, 2);
+    t->value.ptr = qz_string_alloc(text);
+    return t;
+  }
+  static _qz_token* var(const char* name) {
+    _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 2);
+    t->name = qz_engine_insert_sym(const_cast<char*>(name));
+    return t;
+  }
+  static std::string text_of(const _qz_token* t) {
+    if (!t) return "<null>";
+    if (t->value.type == TOKEN_STRING) return static_cast<_qz_string*>(t->value.ptr)->text;
+    if (t->value.type == TOKEN_LITERAL) return static_cast<const char*>(t->value.ptr);
+    if (t->value.type == TOKEN_INTEGER) return "#" + std::to_string(t->value.lval);
+    return "<type " + std::to_string(t->value.type) + ">";
+  }
+};
+
+TEST_F(Structure, IndexingCarriesTaint) {
+  struct Row {
+    const char* what;
+    _qz_token* container;
+    _qz_token* key;
+    std::string want;
+  } rows[] = {
+      {"request item", var("$_POST"), lit("cmd"), "$_POST_DATA"},
+      {"request item by number", var("$_GET"), num(0), "$_GET_DATA"},
+      {"marker by number stays", str("$_post_data"), num(4), "$_POST_DATA"},
+      {"database marker by number stays", str("$_DB_DATA"), num(0), "$_DB_DATA"},
+      {"file contents are plain text", str("$_FILE_CONTENTS"), num(1), "_"},
+      {"second letter", lit("abc"), num(1), "b"},
+      {"past the end", lit("abc"), num(7), " "},
+      {"negative is past the end", lit("abc"), num(-1), " "},
+      {"file item, then its marker variable", str("$_FILES_DATA"), lit("name"), "$_FILES_DATA_DATA"},
+      {"text naming no variable becomes an array", str("plain"), lit("k"), "qz_invalid_string"},
+  };
+  for (const auto& r : rows) {
+    _qz_token* item = php_lib_reference_array_item(r.container, r.key);
+    EXPECT_EQ(text_of(item), r.want) << r.what;
+  }
+}
+
+TEST_F(Structure, WritingAnItemGrowsAnArray) {
+  _qz_token* item = php_lib_reference_array_item(var("$fresh"), num(5));
+  ASSERT_NE(item, nullptr);
+  ASSERT_NE(item->ref, nullptr);
+  item->ref->type = TOKEN_INTEGER;
+  item->ref->lval = 11;
+  _qz_token* entry = php_lookup_global_variable(const_cast<char*>("$fresh"));
+  ASSERT_NE(entry, nullptr);
+  ASSERT_EQ(entry->value.type, TOKEN_ARRAY);
+  auto* arr = static_cast<_qz_array*>(entry->value.ptr);
+  EXPECT_EQ(qz_array_size(arr), 1u);
+  EXPECT_EQ(arr->head->index, 5u);
+  EXPECT_EQ(text_of(php_lib_reference_array_item(var("$fresh"), num(5))), "#11");
+}
+
+TEST_F(Structure, ArraysFromValuesAndPairs) {
+  _qz_token* pair = php_lib_build_bucket(lit("k"), num(3));
+  ASSERT_NE(pair, nullptr);
+  ASSERT_EQ(pair->type, TOKEN_PAIR);
+  auto* bucket = static_cast<_qz_bucket*>(pair->value.ptr);
+  EXPECT_STREQ(bucket->key, "k");
+  // The same pair twice in one list: the second joins as a copy, so the
+  // buckets never form a loop.
+  _qz_token* again = qz_token_clone(pair);
+  std::vector<_qz_token*> items = {num(1), pair, again, lit("z")};
+  for (size_t i = 0; i + 1 < items.size(); i++) {
+    items[i]->next = items[i + 1];
+    items[i + 1]->prev = items[i];
+  }
+  _qz_token* r = php_lib_build_array(items[0]);
+  ASSERT_NE(r, nullptr);
+  auto* arr = static_cast<_qz_array*>(r->value.ptr);
+  ASSERT_EQ(qz_array_size(arr), 4u);
+  std::vector<unsigned long> indexes;
+  for (_qz_bucket* b = arr->head; b; b = b->next) indexes.push_back(b->index);
+  EXPECT_EQ(indexes, (std::vector<unsigned long>{0, 1, 2, 3}));
+  EXPECT_EQ(arr->head->next, bucket);
+  EXPECT_NE(arr->head->next->next, bucket);
+  EXPECT_STREQ(arr->head->next->next->key, "k");
+
+  _qz_token* empty = php_lib_build_array(nullptr);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->lineno, 0u);
+  EXPECT_EQ(qz_array_size(static_cast<_qz_array*>(empty->value.ptr)), 0u);
+}
+
+TEST_F(Structure, DynamicVariableNamesAreCut) {
+  std::string long_name(100, 'n');
+  _qz_token* v = php_lib_var_var(lit(long_name.c_str()));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(std::string(v->name), "$" + std::string(64, 'n'));
+  EXPECT_EQ(php_lib_var_var(var("word"))->name, std::string("$word"));
+  EXPECT_EQ(php_lib_var_var(qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1))->name,
+            std::string("$qz_invalid_string"));
+}
+
+TEST_F(Structure, TextHelpers) {
+  char a[] = "Strlen", b[] = "STRLEN", c[] = "strle";
+  char *pa = a, *pb = b, *pc = c;
+  EXPECT_TRUE(php_compare_cstr(&pa, &pb, 0));
+  EXPECT_FALSE(php_compare_cstr(&pa, &pc, 0));
+  EXPECT_TRUE(php_compare_size_t(a, b, 0));
+  EXPECT_TRUE(php_compare_size_t(a, c + 0, 0));
+  EXPECT_FALSE(php_compare_size_t(a, b, 2));
+  EXPECT_STREQ(php_strcat("ab", "cd")->text, "abcd");
+  EXPECT_STREQ(php_strcat(qz_string_alloc("x"), "y")->text, "xy");
+  EXPECT_STREQ(php_strcat("x", qz_string_alloc("y"))->text, "xy");
+  _qz_value src{}, dst{};
+  src.ptr = qz_string_alloc("shared");
+  dst.type = TOKEN_INTEGER;
+  EXPECT_EQ(php_strcpy(&src, &dst), src.ptr);
+  EXPECT_EQ(dst.ptr, src.ptr);
+  EXPECT_EQ(dst.type, TOKEN_INTEGER);
+  EXPECT_EQ(static_cast<_qz_string*>(src.ptr)->refcount, 2u);
 }
 
 }  // namespace
