@@ -1,0 +1,251 @@
+#include "behavior/behavior_fixture.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace behavior_test;
+
+namespace {
+
+const std::string kTool = QZ_BINARY_DIR "/tools/qzrules/qzrules";
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+/* Runs qzrules with the arguments, capturing standard output. */
+ToolRun qzrules(const std::string& args) {
+  std::string cmd = kTool + " " + args + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return {-1, ""};
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int st = pclose(p);
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+}
+
+std::string read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string l;
+  while (std::getline(in, l)) out.push_back(l);
+  return out;
+}
+
+const std::vector<std::string> kRules = {
+    "define_var(SHELLS,system+exec)",
+    "define_behavior(SHELLS,0=$_POST_DATA,10,command from request)",
+    "define_call_list(fsockopen&proc_open,9,reverse shell)",
+    "define_repeat_call(chr,40,3,many chr)",
+};
+
+using QzrulesTest = BehaviorTest;
+
+TEST_F(QzrulesTest, EncryptOutputLoadsInTheEngineAndDecryptsBack) {
+  std::string plain = "# starter\n\n   \n";
+  for (const std::string& r : kRules) plain += r + "\r\n";
+  plain += "  # indented comment";
+  TempFile in(plain);
+  TempFile out("");
+  ToolRun enc = qzrules("encrypt " + in.path() + " -o " + out.path());
+  ASSERT_EQ(enc.status, 0);
+
+  std::vector<std::string> hex = lines_of(read_all(out.path()));
+  ASSERT_EQ(hex.size(), kRules.size());
+  for (size_t i = 0; i < hex.size(); ++i) EXPECT_EQ(hex[i], independent_encipher(kRules[i]));
+
+  define_all(kRules);
+  const std::string expected = dump_tables();
+  qz_behavior_shutdown();
+  ASSERT_EQ(qz_behavior_startup(out.path().c_str()), 1);
+  ASSERT_EQ(qz_behavior_startup_i(), 1);
+  EXPECT_EQ(dump_tables(), expected);
+
+  ToolRun dec = qzrules("decrypt " + out.path());
+  EXPECT_EQ(dec.status, 0);
+  EXPECT_EQ(lines_of(dec.out), kRules);
+}
+
+TEST_F(QzrulesTest, ConversionProblemsAndUsageErrors) {
+  TempFile too_long("define_var(A," + std::string(300, 'x') + ")\ndefine_var(B,c)\n");
+  ToolRun enc = qzrules("encrypt " + too_long.path());
+  EXPECT_EQ(enc.status, 1);
+  EXPECT_EQ(lines_of(enc.out), std::vector<std::string>{independent_encipher("define_var(B,c)")});
+
+  TempFile bad_hex("zz\n" + independent_encipher("define_var(B,c)") + "\n");
+  ToolRun dec = qzrules("decrypt " + bad_hex.path());
+  EXPECT_EQ(dec.status, 1);
+  EXPECT_EQ(dec.out, "define_var(B,c)\n");
+
+  struct Row {
+    std::string args;
+    int status;
+  };
+  const std::vector<Row> rows = {
+      {"", 2},
+      {"frobnicate x", 2},
+      {"encrypt", 2},
+      {"encrypt /nonexistent/qz/plain.txt", 2},
+      {"decrypt /nonexistent/qz/rules", 2},
+      {"lint /nonexistent/qz/rules", 2},
+      {"dump /nonexistent/qz/rules", 2},
+      {"encrypt " + too_long.path() + " -o /nonexistent/qz/out", 2},
+      {"lint --plain --enciphered " + too_long.path(), 2},
+      {"--help", 0},
+  };
+  for (const Row& r : rows) EXPECT_EQ(qzrules(r.args).status, r.status) << r.args;
+}
+
+TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
+  struct Row {
+    std::string text;
+    std::string finding; /* empty: the line must be clean */
+  };
+  const std::vector<Row> rows = {
+      {"# comment", ""},
+      {"define_var(REQ,$_POST_DATA+$_GET_DATA)", ""},
+      {"define_var(req,again)", "already defined on line 2"},
+      {"define_thing(a,b)", "unknown keyword"},
+      {"define_behavior eval,,1,x", "missing \"(\""},
+      {"define_behavior(eval,,1,x", "missing \")\""},
+      {"define_behavior(eval,0=x,5)", "missing comma"},
+      {"define_behavior(eval,0=x&nope,5,d)", "has no \"=\""},
+      {"define_behavior(eval,,5," + std::string(120, 'd') + ")", "cut at 99"},
+      {"define_repeat_call(" + std::string(40, 'a') + ",3,5,d)", "cut at 31"},
+      {"define_behavior(f,0=a&1=a&2=a&3=a&4=a&5=a&6=a&7=a&8=a&9=a&10=a&11=a&12=a&13=a,5,d)",
+       "more than 13 conditions"},
+      {"define_call_list(a&b&c&d&e&f&g&h&i&j&k&l&m&n,5,d)", "more than 13 names"},
+      {"define_var(LONG," + std::string(250, 'x') + ")", "over 249"},
+      {"define_behavior(system,,0,exception)", "score 0"},
+      {"define_repeat_call(ord,5,-2,negative)", "score -2"},
+      {"define_behavior(passthru,0=SHELLS,5,undefined)", "no define_var defines it"},
+      {"define_behavior(assert+eval,0=REQ,9,broad)", ""},
+      {"define_behavior(ASSERT,0=req&1=x,6,narrower)", "always matches these calls first"},
+      {"define_behavior(assert,0=req&1=x,6,narrower but exact,1)", ""},
+      {"define_call_list(fopen&fwrite,5,writer)", ""},
+      {"define_call_list(fwrite&chmod&fopen,5,writer and chmod)", "call list on line 20"},
+      {"define_repeat_call(chr,10,3,many chr)", ""},
+      {"define_repeat_call(CHR,20,3,more chr)", "fires at the same count or earlier"},
+      {"define_repeat_call(chr2,-1,5,neg)", "never fires"},
+      {"define_behavior(x,, 7z,d)", "reads as 7"},
+      {"define_behavior(y,,5,d)tail", "after the last \")\" is ignored"},
+  };
+  std::string file;
+  for (const Row& r : rows) file += r.text + "\n";
+  TempFile in(file);
+  ToolRun lint = qzrules("lint " + in.path());
+  EXPECT_EQ(lint.status, 1);
+  std::vector<std::string> out = lines_of(lint.out);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string prefix = in.path() + ":" + std::to_string(i + 1) + ": ";
+    std::string joined;
+    for (const std::string& l : out)
+      if (l.compare(0, prefix.size(), prefix) == 0) joined += l.substr(prefix.size()) + "\n";
+    if (rows[i].finding.empty())
+      EXPECT_EQ(joined, "") << "line " << i + 1 << ": " << rows[i].text;
+    else
+      EXPECT_NE(joined.find(rows[i].finding), std::string::npos)
+          << "line " << i + 1 << ": " << rows[i].text << "\ngot: " << joined;
+  }
+}
+
+TEST_F(QzrulesTest, LintOfAnEncipheredFile) {
+  std::string lower = independent_encipher("define_var(A,b)");
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {independent_encipher("define_var(A,b)"), ""},
+      {lower, "undecipherable"},
+      {independent_encipher("define_var(L," + std::string(240, 'v') + ")"), "split into pieces"},
+      {independent_encipher("define_behavior(eval,0=x&y,5,d)"), "has no \"=\""},
+      {"", ""},
+      {independent_encipher("define_behavior(eval,,3,fine)"), ""},
+  };
+  std::string file;
+  for (const auto& r : rows) file += r.first + "\r\n";
+  TempFile in(file);
+  ToolRun lint = qzrules("lint " + in.path());
+  EXPECT_EQ(lint.status, 1);
+  std::vector<std::string> out = lines_of(lint.out);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string prefix = in.path() + ":" + std::to_string(i + 1) + ": ";
+    std::string joined;
+    for (const std::string& l : out)
+      if (l.compare(0, prefix.size(), prefix) == 0) joined += l + "\n";
+    if (rows[i].second.empty())
+      EXPECT_EQ(joined, "") << "line " << i + 1;
+    else
+      EXPECT_NE(joined.find(rows[i].second), std::string::npos) << "line " << i + 1 << joined;
+  }
+
+  TempFile clean(rule_file(kRules));
+  ToolRun ok = qzrules("lint " + clean.path());
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  EXPECT_EQ(ok.out, "");
+}
+
+TEST_F(QzrulesTest, DumpShowsTheLoadedTables) {
+  TempFile rules(rule_file(kRules));
+  ToolRun dump = qzrules("dump " + rules.path());
+  ASSERT_EQ(dump.status, 0);
+  nlohmann::json j = nlohmann::json::parse(dump.out);
+  EXPECT_EQ(j["vars"], nlohmann::json::parse(R"([{"name":"SHELLS","value":"system+exec"}])"));
+  EXPECT_EQ(j["behaviors"], nlohmann::json::parse(R"([{"functions":"SHELLS",
+      "conditions":[{"arg_index":0,"pattern":"$_POST_DATA"}],"score":10,
+      "description":"command from request","exact_match":0}])"));
+  EXPECT_EQ(j["call_lists"], nlohmann::json::parse(R"([{"calls":["fsockopen","proc_open"],
+      "score":9,"description":"reverse shell"}])"));
+  EXPECT_EQ(j["repeat_calls"], nlohmann::json::parse(R"([{"function":"chr","min_count":40,
+      "score":3,"description":"many chr"}])"));
+}
+
+TEST_F(QzrulesTest, DefaultRulesAreCleanAndLoad) {
+  const std::string path = QZ_BINARY_DIR "/rules/default.rules";
+  ToolRun lint = qzrules("lint " + path);
+  EXPECT_EQ(lint.status, 0) << lint.out;
+  ASSERT_EQ(qz_behavior_startup(path.c_str()), 1);
+  ASSERT_EQ(qz_behavior_startup_i(), 1);
+  EXPECT_GE(qz_behaviors.size(), 8u);
+  EXPECT_GE(qz_behavior_call_lists.size(), 1u);
+  EXPECT_GE(qz_behavior_repeat_calls.size(), 1u);
+
+  struct Row {
+    const char* name;
+    std::vector<const char*> args;
+    bool definite;
+    bool scored;
+  };
+  const std::vector<Row> rows = {
+      {"system", {"ls $_POST_DATA"}, true, true},
+      {"eval", {"$_GET_DATA"}, true, true},
+      {"eval", {"qz_decoded"}, true, true},
+      {"fwrite", {"$_FILE_HANDLE", "$_POST_DATA"}, true, true},
+      {"system", {"ls"}, false, true},
+      {"strlen", {"$_POST_DATA"}, false, false},
+  };
+  for (const Row& r : rows) {
+    std::vector<_fcall_argument> recs(r.args.size());
+    for (size_t i = 0; i < recs.size(); ++i) recs[i].value = r.args[i];
+    char desc[QZ_RULE_DESC_BUFFER] = {0};
+    char detail[QZ_RULE_DETAIL_BUFFER] = {0};
+    std::string name = r.name;
+    unsigned long score = qz_behavior_check(1, 0, name.data(), 0, recs.data(), recs.size(), desc,
+                                            detail);
+    EXPECT_EQ(score >= 5, r.definite) << r.name << " " << score;
+    EXPECT_EQ(score > 0, r.scored) << r.name;
+  }
+}
+
+}  // namespace
