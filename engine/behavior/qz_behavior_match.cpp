@@ -19,9 +19,14 @@ struct qz_match_cond {
   std::vector<std::string> alternatives;
 };
 
-/* A behaviour rule ready for matching; rec points into qz_behaviors. */
+/* A behaviour rule ready for matching; rec points into qz_behaviors. The
+ * fields a try reads are copied here so that a miss never touches the
+ * (large) record. */
 struct qz_match_rule {
   const _behavior_descriptor* rec;
+  uint64_t cond_count;
+  bool exact;
+  int64_t score;
   std::vector<qz_match_cond> conds;
 };
 
@@ -95,6 +100,9 @@ static void qz_match_rebuild() {
   for (_behavior_descriptor* rec : qz_behaviors) {
     qz_match_rule rule;
     rule.rec = rec;
+    rule.cond_count = rec->cond_count;
+    rule.exact = rec->exact_match != 0;
+    rule.score = rec->score;
     uint64_t n = rec->cond_count <= QZ_RULE_ITEM_SLOTS ? rec->cond_count : QZ_RULE_ITEM_SLOTS;
     for (uint64_t c = 0; c < n; ++c)
       rule.conds.push_back({rec->conds[c].arg_index, qz_match_split(resolve(rec->conds[c].pattern))});
@@ -205,11 +213,11 @@ unsigned long qz_behavior_check(unsigned long line_no, unsigned long reserved, c
   for (size_t pos : hit->second) {
     const qz_match_rule& rule = ix.rules[pos];
     out.start(func_name);
-    if (rule.rec->cond_count > arg_count) {
+    if (rule.cond_count > arg_count) {
       out.close();
       continue;
     }
-    bool exact = rule.rec->exact_match != 0;
+    bool exact = rule.exact;
     bool ok = true;
     bool first = true;
     for (const qz_match_cond& cond : rule.conds) {
@@ -229,7 +237,7 @@ unsigned long qz_behavior_check(unsigned long line_no, unsigned long reserved, c
     out.close();
     if (!ok) continue;
     qz_match_copy_desc(desc, rule.rec->description);
-    return qz_match_score(rule.rec->score);
+    return qz_match_score(rule.score);
   }
   return 0;
 }
