@@ -1,0 +1,33 @@
+#ifndef QZSCAN_SCAN_FILES_H
+#define QZSCAN_SCAN_FILES_H
+
+// File selection: walks the given paths and decides which files to scan.
+
+#include "scan_types.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SelectOptions {
+  std::vector<std::string> extensions;  // lower case, without the dot
+  bool all_files = false;
+  std::vector<std::string> excludes;  // globs, matched against the path and the base name
+  uint64_t max_filesize = 16ull << 20;
+  bool follow_symlinks = false;
+};
+
+// The extensions scanned by default.
+std::vector<std::string> default_extensions();
+
+// Walks every path (file or directory, recursively, sorted by name) and
+// returns the files in a stable order. A file larger than max_filesize is
+// listed with `skipped` set; an unreadable file or directory, a missing path
+// and a symbolic-link loop are listed with `error` set. Nothing is fatal.
+std::vector<FileResult> select_files(const std::vector<std::string>& paths,
+                                     const SelectOptions& opt);
+
+// Parses "16M", "512k", "1G" or a plain byte count; false when malformed.
+bool parse_size(const std::string& text, uint64_t* out);
+
+#endif
