@@ -191,13 +191,8 @@ static void qz_match_copy_desc(char* desc, const char* text) {
   desc[n] = '\0';
 }
 
-unsigned long qz_behavior_check(unsigned long line_no, unsigned long reserved, char* func_name,
-                                unsigned long assign_times, _fcall_argument* args,
-                                unsigned long arg_count, char* desc, char* detail) {
-  (void)line_no;
-  (void)reserved;
-  (void)assign_times;
-  if (func_name == nullptr || func_name[0] == '\0') return 0;
+static unsigned long qz_match_check_call(char* func_name, _fcall_argument* args,
+                                         unsigned long arg_count, char* desc, char* detail) {
   for (const std::string& ignored : ignore_calls)
     if (ignored == func_name) return 0;
   ++call_history[func_name];
@@ -242,8 +237,24 @@ unsigned long qz_behavior_check(unsigned long line_no, unsigned long reserved, c
   return 0;
 }
 
-unsigned long qz_behavior_check_file(char* desc) {
-  if (call_history.empty()) return 0;
+unsigned long qz_behavior_check(unsigned long line_no, unsigned long reserved, char* func_name,
+                                unsigned long assign_times, _fcall_argument* args,
+                                unsigned long arg_count, char* desc, char* detail) {
+  (void)line_no;
+  (void)reserved;
+  (void)assign_times;
+  if (func_name == nullptr || func_name[0] == '\0') return 0;
+  /* The caller is the interpreter's walk: running out of memory here scores
+   * the call 0 instead of unwinding through the scan. */
+  try {
+    return qz_match_check_call(func_name, args, arg_count, desc, detail);
+  } catch (...) {
+    g_match_index.built = false;
+    return 0;
+  }
+}
+
+static unsigned long qz_match_check_history(char* desc) {
   /* Names compare ignoring case; entries that differ only in case stay
    * separate, so a repeated-call rule sees the largest of their counts. */
   std::unordered_map<std::string, unsigned long> seen;
@@ -277,6 +288,15 @@ unsigned long qz_behavior_check_file(char* desc) {
     }
   }
   return 0;
+}
+
+unsigned long qz_behavior_check_file(char* desc) {
+  if (call_history.empty()) return 0;
+  try {
+    return qz_match_check_history(desc);
+  } catch (...) {
+    return 0;
+  }
 }
 
 void qz_behavior_file_begin() {

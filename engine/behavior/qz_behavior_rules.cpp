@@ -74,6 +74,19 @@ static char* qz_rules_next_item(char** cursor, char sep) {
   return item;
 }
 
+/* Appends a record to its table and bumps the version; on allocation
+ * failure the record is freed and the table is left as it was. */
+template <typename T>
+static void qz_rules_append(std::vector<T*>& table, T* rec) {
+  try {
+    table.push_back(rec);
+  } catch (...) {
+    free(rec);
+    return;
+  }
+  ++qz_rules_version;
+}
+
 template <typename T>
 static T* qz_rules_new_record() {
   T* rec = static_cast<T*>(malloc(sizeof(T)));
@@ -91,8 +104,7 @@ void define_var(char* text) {
   if (rec == nullptr) return;
   qz_rules_copy(rec->var_name, sizeof rec->var_name, name);
   qz_rules_copy(rec->var_value, sizeof rec->var_value, value);
-  qz_behavior_vars.push_back(rec);
-  ++qz_rules_version;
+  qz_rules_append(qz_behavior_vars, rec);
 }
 
 void define_behavior(char* text) {
@@ -132,8 +144,7 @@ void define_behavior(char* text) {
       qz_rules_copy(cond.pattern, sizeof cond.pattern, eq + 1);
     }
   }
-  qz_behaviors.push_back(rec);
-  ++qz_rules_version;
+  qz_rules_append(qz_behaviors, rec);
 }
 
 void define_call_list(char* text) {
@@ -153,8 +164,7 @@ void define_call_list(char* text) {
   while (rec->call_count < QZ_RULE_MAX_ITEMS && (item = qz_rules_next_item(&cursor, '&')))
     qz_rules_copy(rec->calls[rec->call_count++], QZ_RULE_NAME_SIZE, item);
   qz_rules_copy(rec->description, sizeof rec->description, description);
-  qz_behavior_call_lists.push_back(rec);
-  ++qz_rules_version;
+  qz_rules_append(qz_behavior_call_lists, rec);
 }
 
 void define_repeat_call(char* text) {
@@ -174,8 +184,7 @@ void define_repeat_call(char* text) {
   rec->min_count = qz_rules_number(min_count);
   qz_rules_copy(rec->function, sizeof rec->function, function);
   qz_rules_copy(rec->description, sizeof rec->description, description);
-  qz_behavior_repeat_calls.push_back(rec);
-  ++qz_rules_version;
+  qz_rules_append(qz_behavior_repeat_calls, rec);
 }
 
 int qz_behavior_define(char* text) {
@@ -206,11 +215,15 @@ int qz_behavior_startup(const char* path) {
 int qz_behavior_startup_i() {
   /* Appending a name twice would change nothing but the list's length, which
    * would then grow by four at every file while the rule file is missing. */
-  for (const char* name : qz_rules_ignored_names) {
-    bool present = false;
-    for (const std::string& have : ignore_calls)
-      if (have == name) present = true;
-    if (!present) ignore_calls.emplace_back(name);
+  try {
+    for (const char* name : qz_rules_ignored_names) {
+      bool present = false;
+      for (const std::string& have : ignore_calls)
+        if (have == name) present = true;
+      if (!present) ignore_calls.emplace_back(name);
+    }
+  } catch (...) {
+    /* Out of memory: the rules still load; only the skip list is short. */
   }
 
   FILE* f = fopen(g_szRulePath, "r");
