@@ -190,6 +190,14 @@ TEST_F(QzrulesTest, LintOfAnEncipheredFile) {
       EXPECT_NE(joined.find(rows[i].second), std::string::npos) << "line " << i + 1 << joined;
   }
 
+  /* A CR that ends the file without an LF stays on the line, which then
+   * does not decipher: lint and loader agree. */
+  TempFile cr_end(independent_encipher("define_var(A,b)") + "\r");
+  EXPECT_EQ(qzrules("lint " + cr_end.path()).status, 1);
+  ASSERT_EQ(qz_behavior_startup(cr_end.path().c_str()), 1);
+  qz_behavior_startup_i();
+  EXPECT_EQ(dump_tables(), "");
+
   TempFile clean(rule_file(kRules));
   ToolRun ok = qzrules("lint " + clean.path());
   EXPECT_EQ(ok.status, 0) << ok.out;

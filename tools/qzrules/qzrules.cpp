@@ -136,7 +136,7 @@ int cmd_lint(const std::string& in_path, qzrules_input_form form) {
     problem(in_path, "cannot read");
     return kExitError;
   }
-  std::vector<qzrules_finding> found = qzrules_lint(qzrules_split_lines(contents), form);
+  std::vector<qzrules_finding> found = qzrules_lint(contents, form);
   for (const qzrules_finding& f : found)
     std::cout << in_path << ":" << f.line << ": " << f.reason << "\n";
   return found.empty() ? kExitClean : kExitProblems;

@@ -250,8 +250,9 @@ std::vector<std::string> qzrules_split_lines(const std::string& contents) {
   return lines;
 }
 
-std::vector<qzrules_finding> qzrules_lint(const std::vector<std::string>& lines,
-                                          qzrules_input_form form) {
+std::vector<qzrules_finding> qzrules_lint(const std::string& contents, qzrules_input_form form) {
+  const std::vector<std::string> lines = qzrules_split_lines(contents);
+  const bool last_has_end = !contents.empty() && contents.back() == '\n';
   if (form == qzrules_input_form::automatic) form = qzrules_guess_form(lines);
   std::vector<qzrules_finding> found;
   auto add = [&](size_t line, const std::string& reason) { found.push_back({line, reason}); };
@@ -280,7 +281,14 @@ std::vector<qzrules_finding> qzrules_lint(const std::vector<std::string>& lines,
                         " a read takes: it is split into pieces that form no rule");
         continue;
       }
-      if (!text.empty() && text.back() == '\r') text.pop_back();
+      if (!text.empty() && text.back() == '\r') {
+        /* The loader drops a CR only in front of an LF. */
+        if (i + 1 == lines.size() && !last_has_end && text.size() > 1) {
+          add(lineno, "undecipherable: the last line ends in a CR without an LF");
+          continue;
+        }
+        text.pop_back();
+      }
       if (text.empty()) continue;
       if (text.size() == 1) {
         add(lineno, "a line of one character is skipped");

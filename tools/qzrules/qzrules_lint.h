@@ -36,9 +36,8 @@ qzrules_input_form qzrules_guess_form(const std::vector<std::string>& lines);
  * end is kept. */
 std::vector<std::string> qzrules_split_lines(const std::string& contents);
 
-/* Checks every line and returns the findings in line order. Uses and then
- * empties the engine's rule tables. */
-std::vector<qzrules_finding> qzrules_lint(const std::vector<std::string>& lines,
-                                          qzrules_input_form form);
+/* Checks every line of a file's contents and returns the findings in line
+ * order. Uses and then empties the engine's rule tables. */
+std::vector<qzrules_finding> qzrules_lint(const std::string& contents, qzrules_input_form form);
 
 #endif
