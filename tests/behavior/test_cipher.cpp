@@ -1,4 +1,5 @@
 #include "qz_cipher.h"
+#include "qz_limits.h"
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,8 @@ TEST(Cipher, HexConversions) {
   EXPECT_STREQ(none.get(), "");
   EXPECT_FALSE(Text(ByteToHex(nullptr, 3)));
   EXPECT_FALSE(Text(ByteToHex(three, -1)));
+  /* Refused before a byte is read: the hex text's length would not fit. */
+  EXPECT_FALSE(Text(ByteToHex(three, QZ_CIPHER_MAX_BYTES + 1)));
 
   struct Row {
     const char* text;
