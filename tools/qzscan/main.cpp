@@ -88,14 +88,15 @@ int main(int argc, char** argv) {
   app.add_option("--rules", rules, "Rule file (default: the rules installed with qzscan)");
   app.add_option("--ext", ext_list, "Comma-separated extensions to scan (default: php,php3,php4,php5,php7,php8,phtml,pht,phps,inc)");
   app.add_flag("--all-files", all_files, "Scan every file whatever its extension");
-  app.add_option("--exclude", excludes, "Skip paths matching this glob (repeatable)");
+  app.add_option("--exclude", excludes, "Skip paths matching this glob (repeatable)")
+      ->allow_extra_args(false);
   app.add_option("--max-filesize", max_size, "Skip files larger than SIZE, e.g. 512K, 16M (default 16M)");
   app.add_flag("--follow-symlinks", follow, "Follow symbolic links (loops are detected)");
   app.add_option("-j,--jobs", jobs, "Worker processes (default: number of cores)")->check(CLI::Range(1u, 256u));
   app.add_option("--timeout", timeout, "Seconds allowed per file before its worker is replaced (default 30)")->check(CLI::Range(1u, 86400u));
   app.add_option("--format", format, "Output format: text, json or sarif")->check(CLI::IsMember({"text", "json", "sarif"}));
   app.add_option("-o,--output", output, "Write the report to FILE instead of standard output");
-  app.add_flag("-q,--quiet", quiet, "Print findings only: no skipped files, errors, progress or summary");
+  app.add_flag("-q,--quiet", quiet, "Print findings only: no skipped files, progress or summary (errors still go to standard error)");
   app.add_flag("--explain", explain, "Show, for each finding, the scored calls that led to it");
   app.add_option("--fail-on", fail_on, "Exit 1 on: threat (default) or suspicious")->check(CLI::IsMember({"threat", "suspicious"}));
   app.add_flag("--no-extensions", no_ext, "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
