@@ -153,6 +153,37 @@ TEST_F(Driver, DeepNestingIsBounded) {
   scan("<?php " + runs + "f(1)" + std::string(2 * QZ_MAX_NESTED_RUNS, ')') + "; g(1);");
 }
 
+// Scripts stitched from hostile fragments: every scan ends with the runtime
+// emptied, and scanning the same text again reports exactly the same calls
+// (no state of one scan leaks into the next).
+TEST_F(Driver, HostileFragmentsScanTheSameEveryTime) {
+  const char* fragments[] = {
+      "<?php ", "?>", "<?= ", "<? ", "<?Php ", "<<<EOT\n", "<<<'X'\r\n", "EOT;", "X\n", "<<<\n", "'", "\"",
+      "\\", "\\x", "\\x4", "(", ")", "[", "]", "{", "}", "${", "$", "$$a", ";", "/*", "*/", "//", "#", "\n",
+      "\r", " ", "while", "while (", "eval(", "eval('f(1);')", "\xFF", "\x80\xE4", "<s", "<script language=php>",
+      "=", ".=", "->", "++", "--", "function", "f(", "'abc'", "1", "99999999999999999999", "-", "&", "|",
+      "=>", "array(", "extract(", "$_GET['a']", "$_FILES['f']['n']", "$f", "system", ",", "\0"};
+  const size_t n = sizeof(fragments) / sizeof(fragments[0]);
+  unsigned long seed = 12345;
+  size_t reported = 0;
+  for (int script = 0; script < 200; script++) {
+    std::string text;
+    for (int i = 0; i < 120; i++) {
+      seed = seed * 6364136223846793005ul + 1442695040888963407ul;
+      const char* f = fragments[(seed >> 33) % n];
+      text += *f ? std::string(f) : std::string(1, '\0');
+    }
+    text = text.c_str();  // a buffer scan ends at the first NUL anyway
+    unsigned long options = script % 2 ? static_cast<unsigned long>(QZ_OPT_EXTENDED_TAGS) : 0ul;
+    Recorder first = scan(text, options);
+    Recorder again = scan(text, options);
+    EXPECT_EQ(first.calls, again.calls) << text;
+    EXPECT_EQ(first.statements, again.statements) << text;
+    reported += first.calls.size();
+  }
+  EXPECT_GT(reported, 100u);  // the mix does reach the evaluator
+}
+
 TEST_F(Driver, FileScanEndsAtByteFF) {
   const std::string text = "<?php f(1);\n\xFFg(2);";
   char path[] = "/tmp/qz_driver_XXXXXX";
