@@ -3,6 +3,7 @@
 
 #include "php_driver.h"
 #include "php_eval.h"
+#include "php_lex.h"
 #include "qz_engine.h"
 #include "qz_limits.h"
 
@@ -182,6 +183,38 @@ TEST_F(Driver, HostileFragmentsScanTheSameEveryTime) {
     reported += first.calls.size();
   }
   EXPECT_GT(reported, 100u);  // the mix does reach the evaluator
+}
+
+std::string output;
+void on_output(char* text) { output += text; }
+
+// The for-loop emulation is not reached by scans; it is driven here directly
+// over a source positioned after the keyword.
+TEST_F(Driver, ForLoopEmulationIsBounded) {
+  const struct {
+    const char* text;
+    Calls calls;
+  } cases[] = {
+      {"($i = 0; $i < 3; $i++) { f($i); }", {"1:f()", "1:f(/)", "1:f(0)"}},
+      {"(;1;) { f(1); }", Calls(QZ_FOR_LOOP_MAX, "1:f(/)")},
+      {"(1) { f(1); }", {}},
+      {"($i = 0; $i < 3; $i++) f(1);", {}},  // no braced body
+  };
+  qz_engine_set_output_handler(on_output);
+  for (const auto& c : cases) {
+    Recorder r;
+    rec = &r;
+    output.clear();
+    php_startup();
+    php_lex_state.in_php = 1;
+    buf_file_handle src(c.text);
+    EXPECT_EQ(php_parse_for(nullptr, &src), 0);
+    php_shutdown();
+    qz_engine_release_all_resource();
+    EXPECT_EQ(r.calls, c.calls) << c.text;
+    EXPECT_EQ(output, "for");
+  }
+  qz_engine_set_output_handler(nullptr);
 }
 
 TEST_F(Driver, FileScanEndsAtByteFF) {
