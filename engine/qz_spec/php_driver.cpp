@@ -130,15 +130,14 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   bool nested = php_driver_run_depth > 0;
   php_rt_saved saved;
   qz_io_handle* ended = php_lex_ended_source;
-  if (nested) {
-    php_rt_save(&saved);
-    php_lex_ended_source = nullptr;
-  }
+  if (nested) php_rt_save(&saved);
   php_driver_run_depth++;
   driver_loop(tokens, source, raw);
   php_driver_run_depth--;
   if (nested) {
     php_rt_restore(&saved);
+    /* A nested run's own source dies with it: its end must not be taken for
+     * the end of a later source at the same address. */
     php_lex_ended_source = ended;
   }
   return 0;

@@ -34,10 +34,11 @@ unsigned long php_lex_cur_lineno = 1;
 /* Characters dropped everywhere: carriage return, '!' and '@'. */
 char php_ignore_syms[4] = {'\r', '!', '@', '\0'};
 
-/* The source whose end the lexer met while it still had text to hand out.
- * A 0xFF byte reads as end of input but is not sticky (the source moves on
- * past it), so the call after the one that emitted the pending text must
- * report the end without reading again. */
+/* The source whose end the lexer has met. A 0xFF byte reads as end of input
+ * but is not sticky in the source (the source moves on past it), so every
+ * later read of that source reports the end without reading again. Cleared
+ * for a new scan; the driver puts the previous value back after a nested
+ * run, whose own source lives only as long as that run. */
 qz_io_handle* php_lex_ended_source;
 
 /* ---- Character classes ------------------------------------------------- */
@@ -278,21 +279,17 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
 
 /* ---- The token reader --------------------------------------------------- */
 
-/* End of input: emits the pending text, if any, and remembers that source has
- * ended; null when nothing is pending. */
+/* End of input: remembers that source has ended and emits the pending text,
+ * if any; null when nothing is pending. */
 static _qz_token* lex_end_of_input(qz_io_handle* source) {
+  if (source) php_lex_ended_source = source;
   if (php_lex_temp_buff_idx == 0) return nullptr;
-  _qz_token* tk = php_accept(TOKEN_WORD);
-  if (tk) php_lex_ended_source = source;
-  return tk;
+  return php_accept(TOKEN_WORD);
 }
 
 _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
   if (!source) return lex_end_of_input(nullptr);
-  if (source == php_lex_ended_source) {
-    php_lex_ended_source = nullptr;
-    return lex_end_of_input(nullptr);
-  }
+  if (source == php_lex_ended_source) return lex_end_of_input(nullptr);
   for (;;) {
     int ch = source->_getc();
     if (lex_is_eof(ch)) return lex_end_of_input(source);
@@ -433,7 +430,7 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
         if (static_cast<char>(a) == '<' && static_cast<char>(b) == '<') {
           bool at_end = false;
           _qz_token* tk = lex_heredoc(source, &at_end);
-          if (tk && at_end) php_lex_ended_source = source;
+          if (at_end) php_lex_ended_source = source;
           if (tk) return tk;
           if (at_end) return lex_end_of_input(source);
           continue;

@@ -43,9 +43,9 @@ QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
 /* Resets the lexer for a new scan: flags cleared, line 1, buffer empty. */
 QZ_EXPORT void php_lex_reset();
 
-/* The source whose end the lexer met while it still had text to emit: its
- * next read reports the end at once (a 0xFF byte is not sticky in the
- * source). The driver sets it aside around a nested run. */
+/* The source whose end the lexer has met: every later read of it reports the
+ * end at once (a 0xFF byte is not sticky in the source). The driver puts the
+ * previous value back after a nested run. */
 extern qz_io_handle* php_lex_ended_source;
 
 #endif

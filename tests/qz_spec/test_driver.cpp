@@ -231,6 +231,10 @@ TEST_F(Driver, FileScanEndsAtByteFF) {
   remove(path);
   EXPECT_EQ(r.calls, (Calls{"1:f(/)"}));
   EXPECT_EQ(scan(text).calls, (Calls{"1:f(/)"}));
+  // Also where a group reader meets it: nothing after the 0xFF is read.
+  EXPECT_EQ(scan("<?php while (f(1)\xFF g(2);").calls, Calls{});
+  EXPECT_EQ(scan("<?php f(1)\xFF; g(2);").calls, (Calls{"1:f(/)"}));
+  EXPECT_EQ(scan("<?php <<<EOT\nab\xFF\nEOT; g(2);").calls, Calls{});
 }
 
 }  // namespace
