@@ -369,20 +369,62 @@ _qz_token* qz_engine_is_array(_qz_token* t) {
 
 /* ---- replacement --------------------------------------------------------- */
 
+/* Finds non-overlapping occurrences of a pattern left to right in linear
+ * time (Knuth-Morris-Pratt, skipping to candidate first bytes with memchr),
+ * whatever the pattern and subject look like. */
+namespace {
+struct qz_matcher {
+  const char* pat = nullptr;
+  unsigned long m = 0;
+  unsigned long* fail = nullptr; /* fail[q]: longest proper border of pat[0..q] */
+  bool ok = false;
+
+  qz_matcher(const char* p, unsigned long n) : pat(p), m(n) {
+    if (m == 0) return;
+    fail = static_cast<unsigned long*>(std::malloc(m * sizeof *fail));
+    if (!fail) return;
+    fail[0] = 0;
+    for (unsigned long q = 1, k = 0; q < m; q++) {
+      while (k > 0 && pat[q] != pat[k]) k = fail[k - 1];
+      if (pat[q] == pat[k]) k++;
+      fail[q] = k;
+    }
+    ok = true;
+  }
+  qz_matcher(const qz_matcher&) = delete;
+  qz_matcher& operator=(const qz_matcher&) = delete;
+  ~qz_matcher() { std::free(fail); }
+
+  /* Offset of the first occurrence starting at or after from; len if none. */
+  unsigned long find(const char* s, unsigned long len, unsigned long from) const {
+    unsigned long q = 0;
+    for (unsigned long i = from; i < len; i++) {
+      if (q == 0) {
+        const void* hit = std::memchr(s + i, pat[0], len - i);
+        if (!hit) return len;
+        i = static_cast<unsigned long>(static_cast<const char*>(hit) - s);
+      }
+      while (q > 0 && s[i] != pat[q]) q = fail[q - 1];
+      if (s[i] == pat[q]) q++;
+      if (q == m) return i + 1 - m;
+    }
+    return len;
+  }
+};
+}  // namespace
+
 char* qz_replace_n(const char* subject, unsigned long subject_len, const char* search,
                    unsigned long search_len, const char* replace, unsigned long replace_len,
                    unsigned long* out_len) {
   *out_len = 0;
+  qz_matcher matcher(search, search_len);
+  if (search_len > 0 && !matcher.ok) return nullptr;
   /* First pass counts the matches so the result is sized exactly. */
   unsigned long count = 0;
   if (search_len > 0 && search_len <= subject_len) {
-    const char* p = subject;
-    const char* end = subject + subject_len;
-    while (static_cast<unsigned long>(end - p) >= search_len) {
-      const void* hit = memmem(p, static_cast<size_t>(end - p), search, search_len);
-      if (!hit) break;
+    for (unsigned long at = matcher.find(subject, subject_len, 0); at < subject_len;
+         at = matcher.find(subject, subject_len, at + search_len)) {
       count++;
-      p = static_cast<const char*>(hit) + search_len;
     }
   }
   /* total = subject_len - count*search_len + count*replace_len, with every
@@ -394,25 +436,20 @@ char* qz_replace_n(const char* subject, unsigned long subject_len, const char* s
     total += count * replace_len;
   }
   if (total > QZ_MAX_STRING_LENGTH) return nullptr;
-  char* out = static_cast<char*>(std::calloc(total + 1, 1));
+  char* out = static_cast<char*>(std::malloc(total + 1));
   if (!out) return nullptr;
-  if (count == 0) {
-    std::memcpy(out, subject, subject_len);
-  } else {
-    const char* p = subject;
-    const char* end = subject + subject_len;
-    char* o = out;
-    for (unsigned long k = 0; k < count; k++) {
-      const char* hit =
-          static_cast<const char*>(memmem(p, static_cast<size_t>(end - p), search, search_len));
-      std::memcpy(o, p, static_cast<size_t>(hit - p));
-      o += hit - p;
-      std::memcpy(o, replace, replace_len);
-      o += replace_len;
-      p = hit + search_len;
-    }
-    std::memcpy(o, p, static_cast<size_t>(end - p));
+  char* o = out;
+  unsigned long from = 0;
+  for (unsigned long k = 0; k < count; k++) {
+    unsigned long at = matcher.find(subject, subject_len, from);
+    std::memcpy(o, subject + from, at - from);
+    o += at - from;
+    std::memcpy(o, replace, replace_len);
+    o += replace_len;
+    from = at + search_len;
   }
+  std::memcpy(o, subject + from, subject_len - from);
+  out[total] = 0;
   *out_len = total;
   return out;
 }
@@ -583,9 +620,14 @@ char* qz_safe_str_copy(char* dst, unsigned long n, char* src) {
 
 unsigned long _count_string(char* text, char* search) {
   if (!text || !search || !*search) return 0;
+  unsigned long len = std::strlen(text), slen = std::strlen(search);
+  qz_matcher matcher(search, slen);
+  if (!matcher.ok) return 0;
   unsigned long count = 0;
-  unsigned long slen = std::strlen(search);
-  for (const char* p = std::strstr(text, search); p; p = std::strstr(p + slen, search)) count++;
+  for (unsigned long at = matcher.find(text, len, 0); at < len;
+       at = matcher.find(text, len, at + slen)) {
+    count++;
+  }
   return count;
 }
 

@@ -95,6 +95,16 @@ TEST_F(BuiltinScript, Structure) {
   });
 }
 
+TEST_F(BuiltinScript, ExplodeStopsAtThePieceLimit) {
+  // 2^17 pieces of "a": only the first QZ_EXPLODE_MAX_PIECES become items.
+  std::string script = "<?php $s = 'a,';";
+  for (int i = 0; i < 17; i++) script += " $s = $s . $s;";
+  script += " $p = explode(',', $s); f(count($p));";
+  static_assert(QZ_EXPLODE_MAX_PIECES == 65536, "the expected count below is 65536");
+  Trace t = run(script);
+  EXPECT_TRUE(t.has("f(..E)")) << t.joined();  // 65536 in radix-64 text
+}
+
 TEST_F(BuiltinScript, CodeSinks) {
   check_rows({
       {"eval assigns", "eval('$a = 1;'); f($a);", {"f(/)"}, {}},

@@ -209,6 +209,10 @@ TEST_F(Transforms, ReplaceTable) {
       {"xyzyx", "y", "", "xzx"},
       {"s#y#s#t#e#m", "#", "", "system"},
       {"aaaa", "a", "aa", "aaaaaaaa"},
+      {"aabaabaaab", "aaab", "X", "aabaabX"},  // partial matches fall back correctly
+      {"abcabcabd", "abcabd", "-", "abc-"},
+      {"aaaa", "aaa", "b", "ba"},
+      {"xabababx", "abab", "_", "x_abx"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.subject + " / " + r.search + " / " + r.replace);
@@ -325,6 +329,10 @@ TEST_F(Transforms, FullDecodingKeepsBinaryBase64AndStopsBombs) {
   EXPECT_EQ(text_of(qz_engine_b64decode(str_tok("YQBi"))), "a");
   qz_engine_set_options(QZ_OPT_FULL_DECODE);
   EXPECT_EQ(text_of(qz_engine_b64decode(str_tok("YQBi"))), std::string("a\0b", 3));
+  // Binary text is replaced by its recorded length.
+  EXPECT_EQ(text_of(qz_engine_str_replace(str_tok(std::string("a\0b\0b", 5)),
+                                          str_tok(std::string("\0b", 2)), str_tok("c"))),
+            "acc");
 
   // 32 MiB of zeros inflate past the cap: stopped, the marker stands in.
   std::string zeros(2 * QZ_MAX_STRING_LENGTH, '\0');
@@ -357,7 +365,8 @@ TEST_F(Transforms, TextUtilities) {
   struct {
     const char *text, *search;
     unsigned long count;
-  } counts[] = {{"aaa", "aa", 1}, {"abab", "ab", 2}, {"x", "", 0}, {"", "a", 0}, {"aaaa", "aa", 2}};
+  } counts[] = {{"aaa", "aa", 1}, {"abab", "ab", 2}, {"x", "", 0}, {"", "a", 0}, {"aaaa", "aa", 2},
+                {"abababab", "abab", 2}, {"aabaaab", "aab", 2}, {"xaaay", "aay", 1}};
   for (const auto& c : counts) {
     EXPECT_EQ(_count_string(const_cast<char*>(c.text), const_cast<char*>(c.search)), c.count)
         << c.text << " / " << c.search;
