@@ -7,10 +7,12 @@
  *
  * A pool is a chain of slabs in creation order; each slab holds
  * QZ_POOL_SLAB_ITEMS records and one occupancy bit per record. Allocation is
- * first-fit: lowest slab, lowest bitmap word, lowest clear bit. Two indexes
- * keep that order cheap without changing it: `hint` is a slab such that every
- * slab before it is full, and `by_address` lists the slabs sorted by address
- * so that the slab holding a record is found by binary search.
+ * first-fit: lowest slab, lowest bitmap word, lowest clear bit. Indexes keep
+ * that order cheap without changing it: one bit per slab marks the slabs with
+ * a free slot and one bit per bitmap word the words with a clear bit, so the
+ * first free slot is found with a few bit scans; `by_address` lists the slabs
+ * sorted by address so that the slab holding a record is found by binary
+ * search.
  *
  * Pools are process-global and unguarded; one scan runs at a time.
  */
@@ -34,14 +36,17 @@ struct qz_mempool {
     T items[QZ_POOL_SLAB_ITEMS];
     uint32_t bitmap[QZ_POOL_BITMAP_WORDS];
     mempool_item* next;
-    unsigned long ordinal; /* position in the chain, from 0 */
+    unsigned long ordinal;  /* position in the chain, from 0 */
+    unsigned long used;     /* slots in use */
+    uint64_t open_words[2]; /* bit w set while bitmap word w has a clear bit */
   };
 
   unsigned long count = 0;       /* allocations since the last reset, less releases */
   mempool_item* first = nullptr; /* first slab, null while there is none */
   mempool_item* last = nullptr;  /* last slab, where new slabs are linked */
-  mempool_item* hint = nullptr;  /* every slab before this one is full */
-  std::vector<mempool_item*> by_address;
+  std::vector<mempool_item*> by_address; /* slabs sorted by address */
+  std::vector<mempool_item*> by_ordinal; /* slabs in chain order */
+  std::vector<uint64_t> open_slabs;      /* bit o set while slab o has a free slot */
 
   qz_mempool() = default;
   qz_mempool(const qz_mempool&) = delete;
@@ -52,45 +57,46 @@ struct qz_mempool {
   mempool_item* add_slab() {
     auto* slab = static_cast<mempool_item*>(std::calloc(1, sizeof(mempool_item)));
     if (!slab) return nullptr;
+    unsigned long ordinal = last ? last->ordinal + 1 : 0;
     try {
       by_address.insert(std::upper_bound(by_address.begin(), by_address.end(), slab), slab);
+      by_ordinal.push_back(slab);
+      if (open_slabs.size() * 64 <= ordinal) open_slabs.push_back(0);
     } catch (...) {
+      auto it = std::find(by_address.begin(), by_address.end(), slab);
+      if (it != by_address.end()) by_address.erase(it);
+      if (by_ordinal.size() > ordinal) by_ordinal.pop_back();
       std::free(slab);
       return nullptr;
     }
-    if (!first) {
+    slab->ordinal = ordinal;
+    mark_all_open(slab);
+    if (!first)
       first = slab;
-    } else {
-      slab->ordinal = last->ordinal + 1;
+    else
       last->next = slab;
-    }
     last = slab;
-    if (!hint) hint = slab;
     return slab;
   }
 
   /* Returns a free slot, searching from slab `start` onward (from the first
    * slab when null), appending a slab when every one is full; null when no
    * memory can be had. The slot keeps whatever the slab holds: zero for a slot
-   * never used or released. */
+   * never used or released. First-fit: the lowest slab with a free slot, in
+   * it the lowest word, in the word the lowest bit. */
   T* alloc(mempool_item* start) {
     if (!first && !add_slab()) return nullptr;
-    mempool_item* cur = start ? start : first;
-    bool from_front = !start || cur->ordinal <= hint->ordinal;
-    if (from_front) cur = hint; /* the slabs before the hint are full */
-    for (;;) {
-      for (unsigned w = 0; w < QZ_POOL_BITMAP_WORDS; w++) {
-        uint32_t word = cur->bitmap[w];
-        if (word == 0xFFFFFFFFu) continue;
-        unsigned b = static_cast<unsigned>(__builtin_ctz(~word));
-        cur->bitmap[w] = word | static_cast<uint32_t>(mempool_masks[b]);
-        count++;
-        if (from_front) hint = cur;
-        return &cur->items[w * 32 + b];
-      }
-      if (!cur->next && !add_slab()) return nullptr;
-      cur = cur->next;
-    }
+    mempool_item* cur = next_open_slab(start ? start->ordinal : 0);
+    if (!cur && !(cur = add_slab())) return nullptr;
+    unsigned w = cur->open_words[0] ? static_cast<unsigned>(__builtin_ctzll(cur->open_words[0]))
+                                    : 64 + static_cast<unsigned>(__builtin_ctzll(cur->open_words[1]));
+    uint32_t word = cur->bitmap[w];
+    unsigned b = static_cast<unsigned>(__builtin_ctz(~word));
+    cur->bitmap[w] = word | static_cast<uint32_t>(mempool_masks[b]);
+    if (cur->bitmap[w] == 0xFFFFFFFFu) cur->open_words[w / 64] &= ~(1ull << (w % 64));
+    if (++cur->used == QZ_POOL_SLAB_ITEMS) open_slabs[cur->ordinal / 64] &= ~(1ull << (cur->ordinal % 64));
+    count++;
+    return &cur->items[w * 32 + b];
   }
 
   /* The slab whose item area holds `item`, or null. */
@@ -117,12 +123,17 @@ struct qz_mempool {
     mempool_item* slab = slab_of(item);
     if (!slab) return false;
     unsigned long s = static_cast<unsigned long>(item - slab->items);
+    unsigned w = static_cast<unsigned>(s / 32);
     uint32_t mask = static_cast<uint32_t>(mempool_masks[s % 32]);
-    bool was_used = (slab->bitmap[s / 32] & mask) != 0;
-    slab->bitmap[s / 32] &= ~mask;
+    bool was_used = (slab->bitmap[w] & mask) != 0;
+    slab->bitmap[w] &= ~mask;
     std::memset(static_cast<void*>(item), 0, sizeof(T));
-    if (was_used) count--;
-    if (slab->ordinal < hint->ordinal) hint = slab;
+    if (was_used) {
+      count--;
+      slab->used--;
+      slab->open_words[w / 64] |= 1ull << (w % 64);
+      open_slabs[slab->ordinal / 64] |= 1ull << (slab->ordinal % 64);
+    }
     return true;
   }
 
@@ -131,9 +142,9 @@ struct qz_mempool {
     for (mempool_item* s = first; s; s = s->next) {
       std::memset(s->bitmap, 0, sizeof(s->bitmap));
       std::memset(static_cast<void*>(s->items), 0, sizeof(s->items));
+      mark_all_open(s);
     }
     count = 0;
-    hint = first;
   }
 
   /* Frees every slab; the pool is empty afterwards. */
@@ -144,8 +155,10 @@ struct qz_mempool {
       first = next;
     }
     count = 0;
-    last = hint = nullptr;
+    last = nullptr;
     by_address.clear();
+    by_ordinal.clear();
+    open_slabs.clear();
   }
 
   /* Number of slabs in the chain. */
@@ -158,6 +171,27 @@ struct qz_mempool {
       for (unsigned w = 0; w < QZ_POOL_BITMAP_WORDS; w++) n += __builtin_popcount(s->bitmap[w]);
     return n;
   }
+
+ private:
+  void mark_all_open(mempool_item* slab) {
+    slab->used = 0;
+    slab->open_words[0] = ~0ull;
+    slab->open_words[1] = (1ull << (QZ_POOL_BITMAP_WORDS - 64)) - 1;
+    open_slabs[slab->ordinal / 64] |= 1ull << (slab->ordinal % 64);
+  }
+
+  /* The first slab at or after ordinal `from` with a free slot, or null. */
+  mempool_item* next_open_slab(unsigned long from) const {
+    for (unsigned long i = from / 64; i < open_slabs.size(); i++) {
+      uint64_t bits = open_slabs[i];
+      if (i == from / 64) bits &= ~0ull << (from % 64);
+      if (bits) return by_ordinal[i * 64 + static_cast<unsigned long>(__builtin_ctzll(bits))];
+    }
+    return nullptr;
+  }
 };
+
+static_assert(QZ_POOL_BITMAP_WORDS > 64 && QZ_POOL_BITMAP_WORDS <= 128,
+              "open_words holds one bit per bitmap word");
 
 #endif
