@@ -33,39 +33,20 @@ void check_rows(const std::vector<Row>& rows, unsigned long options = 0) {
 
 using BuiltinScript = ScriptTest;
 
-TEST_F(BuiltinScript, TaintSources) {
+TEST_F(BuiltinScript, SourcesAndTransforms) {
   check_rows({
       {"getenv", "$e = getenv('PATH'); f($e);", {"getenv(PATH)", "f($_ENV_DATA)"}, {}},
       {"db row", "f(mysql_fetch_row($r));", {"f($_DB_DATA)"}, {}},
-      {"db assoc", "f(mysql_fetch_assoc($r));", {"f($_DB_DATA)"}, {}},
       {"socket", "f(fsockopen('h', 80));", {"f($_SOCKET_HANDLE)"}, {}},
-      {"file handle", "f(fopen('a', 'r'));", {"f($_FILE_HANDLE)"}, {}},
-      {"fread", "f(fread($h, 10));", {"f($_FILE_CONTENTS)"}, {}},
       {"fgets", "f(fgets($h));", {"f($_FILE_CONTENTS)"}, {}},
       {"remote file", "f(file_get_contents('http://x/y'));", {"f($_REMOTE_FILE_CONTENTS)"}, {}},
-      {"local file", "f(file_get_contents('/etc/passwd'));", {"f($_FILE_CONTENTS)"}, {}},
       {"integer file name", "f(file_get_contents(5));", {"f($_FILE_CONTENTS)"}, {}},
-  });
-}
-
-TEST_F(BuiltinScript, TransformsThroughScripts) {
-  check_rows({
-      {"upper", "f(strtoupper('abc'));", {"f(ABC)"}, {}},
       {"lower of integer", "f(strtolower(5));", {"f(qz_invalid_string)"}, {}},
       {"strrev builds a name", "$f = strrev('metsys'); $f('id');", {"system(id)"}, {}},
-      {"strlen", "f(strlen('abc'));", {"f(1)"}, {}},  // 3 in radix-64 text
-      {"STRLEN ignores case", "f(STRLEN('ab'));", {"f(0)"}, {}},
-      {"urldecode", "f(urldecode('a%41'));", {"f(aA)"}, {}},
-      {"rot13", "f(str_rot13('flfgrz'));", {"f(system)"}, {}},
-      {"base64 both ways", "f(base64_decode(base64_encode('xyz')));", {"f(xyz)"}, {}},
+      {"STRLEN ignores case", "f(STRLEN('ab'));", {"f(0)"}, {}},  // 2 in radix-64 text
       {"base64 of an array", "$a = array(1); f(base64_decode($a));", {"f(qz_invalid_string)"}, {}},
-      {"replace", "f(str_replace('#', '', 's#y#s'));", {"f(sys)"}, {}},
-      {"replace with array search", "$a = array(1); f(str_replace($a, 'x', 'abc'));",
-       {"f(qz_invalid_string)"}, {}},
-      {"gzinflate off", "f(gzinflate('x'));", {"f(qz_decoded)"}, {}},
-      {"stripslashes copies", "f(stripslashes('abc'));", {"f(abc)"}, {}},
+      {"replace argument order", "f(str_replace('#', '', 's#y#s'));", {"f(sys)"}, {}},
       {"addslashes keeps taint", "f(addslashes($_POST['x']));", {"f($_POST_DATA)"}, {}},
-      {"htmlspecialchars keeps taint", "f(htmlspecialchars($_GET['x']));", {"f($_GET_DATA)"}, {}},
   });
 }
 
