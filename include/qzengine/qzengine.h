@@ -87,8 +87,13 @@ enum qz_engine_option_flags : unsigned long {
    * (an expression statement, as echo would) and at "<?" followed by white
    * space; "<?xml" stays text. */
   QZ_OPT_EXTENDED_TAGS = 1ul << 0,
-  /* The gz family of decoders really inflates (raw deflate, zlib and gzip
-   * framing) and str_rot13 works on the whole text. */
+  /* gzinflate (raw deflate) and gzuncompress (zlib framing) really inflate,
+   * as does the engine's gzip decoder; data that does not inflate,
+   * or would inflate past the per-string cap (a decompression bomb), still
+   * gives the "qz_decoded" marker. str_rot13 works on the whole text instead
+   * of its first 999 characters. Strings are handled by their recorded length,
+   * so binary data keeps its NUL bytes from base64_decode through
+   * str_replace, strrev and the other transforms into the inflater. */
   QZ_OPT_FULL_DECODE = 1ul << 1,
 };
 /* Replaces the option flags (a mask of qz_engine_option_flags); returns the
