@@ -146,8 +146,8 @@ TEST_F(Trace, LinesTagsAndComments) {
   });
 }
 
-// Behaviour where a literal reading of the interpreter's rules would lose,
-// corrupt or crash: each row pins the sound outcome.
+// Scripts that could lose the outer statement, read past a text or trap on
+// integer overflow: each row pins the safe outcome.
 TEST_F(Trace, SoundBehaviour) {
   check({
       {"an evaluated argument does not destroy the outer call",
