@@ -126,45 +126,6 @@ TEST_F(Call, RecordsInSourceOrder) {
   EXPECT_TRUE(php_rt_state.arg_stk.empty());
 }
 
-TEST_F(Call, NoArgumentsMeansNullRecords) {
-  args({splitter()});
-  php_call_wrapper(named("f"), nullptr);
-  ASSERT_EQ(filtered().size(), 1u);
-  EXPECT_TRUE(filtered()[0].args_null);
-  EXPECT_EQ(filtered()[0].count, 0u);
-  EXPECT_TRUE(php_rt_state.arg_stk.empty());
-}
-
-TEST_F(Call, NamesSettledThroughVariables) {
-  holding("$f", "system");
-  struct Row {
-    const char* call;
-    const char* reported;
-    unsigned long assign;
-  } rows[] = {
-      {"$f", "system", 3},
-      {"$$f", "system", 3},
-      {"$$$f", "system", 3},
-      {"plain", "plain", 0},
-  };
-  for (const auto& row : rows) {
-    filtered().clear();
-    args({splitter(), integer(1)});
-    php_call_wrapper(named(row.call), nullptr);
-    ASSERT_EQ(filtered().size(), 1u) << row.call;
-    EXPECT_EQ(filtered()[0].name, row.reported) << row.call;
-    EXPECT_EQ(filtered()[0].assign, row.assign) << row.call;
-  }
-  // A name far longer than any buffer is reported whole.
-  std::string huge(100000, 'x');
-  holding("$h", huge.c_str());
-  filtered().clear();
-  args({splitter()});
-  php_call_wrapper(named("$h"), nullptr);
-  ASSERT_EQ(filtered().size(), 1u);
-  EXPECT_EQ(filtered()[0].name, huge);
-}
-
 TEST_F(Call, UnsettledNamesAreFaultsAndKeepTheirArguments) {
   _qz_token* nameless = qz_token_alloc(TOKEN_CALL, TOKEN_NONE, 6);
   holding("$null", nullptr);
@@ -209,34 +170,6 @@ TEST_F(Call, ArgumentListsThatRunOut) {
   args({splitter(), nullptr, literal("x")});
   php_call_wrapper(named("h"), nullptr);
   EXPECT_TRUE(filtered().empty());
-}
-
-TEST_F(Call, BuiltinRunsBeforeTheReport) {
-  args({splitter(), literal("abc")});
-  _qz_token* r = php_call_wrapper(named("STRLEN"), nullptr);
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r->value.type, TOKEN_INTEGER);
-  EXPECT_EQ(r->value.lval, 3);
-  ASSERT_EQ(filtered().size(), 1u);
-  EXPECT_EQ(filtered()[0].name, "STRLEN");
-  EXPECT_EQ(filtered()[0].args, std::vector<std::string>{"abc"});
-}
-
-TEST_F(Call, ExtractTaintsUnknownValues) {
-  args({splitter(), literal("x")});
-  php_call_wrapper(named("extract"), nullptr);
-  EXPECT_EQ(php_extract_called, 1);
-  _qz_token* y = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
-  y->name = sym("$y");
-  args({splitter(), y});
-  php_call_wrapper(named("$cmd"), nullptr);
-  ASSERT_EQ(filtered().size(), 2u);
-  EXPECT_EQ(filtered()[1].name, "eval");
-  EXPECT_EQ(filtered()[1].args, std::vector<std::string>{"$_POST_DATA"});
-  _qz_token* entry = php_lookup_global_variable(const_cast<char*>("$y"));
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->value.type, TOKEN_LITERAL);
-  php_extract_called = 0;
 }
 
 }  // namespace

@@ -131,18 +131,6 @@ TEST_F(Eval, StatementValues) {
   }
 }
 
-TEST_F(Eval, AssignmentAndAppendCountAssignments) {
-  EXPECT_EQ(value_of({"$a", "=", "'x", ";"}), "Sx");
-  EXPECT_EQ(value_of({"$a", ".=", "'y", ";"}), "Sxy");
-  _qz_token* a = php_lookup_global_variable(const_cast<char*>("$a"));
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->value.assign_time, 2u);
-  EXPECT_EQ(value_of({"$b", "=", "$undefined", ";"}), "S$undefined");
-  // "+=" does nothing: the target keeps its text.
-  value_of({"$a", "+=", "#1", ";"});
-  EXPECT_STREQ(static_cast<_qz_string*>(a->value.ptr)->text, "xy");
-}
-
 TEST_F(Eval, IntegerArithmeticWrapsAndNeverTraps) {
   struct Row {
     long (*op)(long, long);
@@ -170,24 +158,6 @@ TEST_F(Eval, IncrementWrapsAtTheTop) {
   EXPECT_EQ(i->value.lval, LONG_MIN);
 }
 
-TEST_F(Eval, StacksPopEmptyAndSplitterGoesToTheCurrentStack) {
-  EXPECT_EQ(qz_pop_rt_arg(), nullptr);
-  EXPECT_EQ(qz_pop_rt_data(), nullptr);
-  EXPECT_EQ(qz_pop_rt_data_ever(), nullptr);
-  EXPECT_EQ(qz_pop_rt_op(), nullptr);
-  qz_push_arg_splitter();
-  ASSERT_EQ(php_rt_state.data_stk.size(), 1u);
-  EXPECT_EQ(php_rt_state.data_stk.back()->type, TOKEN_ARG_SPLITTER);
-  EXPECT_EQ(php_rt_state.data_stk.back()->value.type, TOKEN_ARG_SPLITTER);
-  php_rt_state.call_depth = 1;
-  qz_push_arg_splitter();
-  EXPECT_EQ(php_rt_state.arg_stk.size(), 1u);
-  EXPECT_NE(qz_pop_rt_data(), nullptr); // the argument stack while a list is open
-  php_rt_state.call_depth = 0;
-  php_clear_rt_stk();
-  EXPECT_TRUE(stacks_empty());
-}
-
 TEST_F(Eval, AbortLeavesChainTokensToTheirOwner) {
   // "**" is no operator of the table: the statement is abandoned with "+"
   // and an array access still pending on the operator stack.
@@ -204,22 +174,6 @@ TEST_F(Eval, AbortLeavesChainTokensToTheirOwner) {
   EXPECT_EQ(qz_engine_memory_pool_for_token.count, before + 1);
 }
 
-TEST_F(Eval, BraceFormsAreRewrittenInTheChain) {
-  _qz_token* c = chain({"$s", "{", "#1", "}", ";"});
-  qz_token_free(php_eval_expr(c, nullptr));
-  EXPECT_EQ(c->next->name, qz_engine_mleft_handle);
-  EXPECT_EQ(c->next->next->next->name, qz_engine_mright_handle);
-
-  _qz_token* d = chain({"@f", "(", "$", "{", "'v", "}", ")", ";"});
-  qz_token_free(php_eval_expr(d, nullptr));
-  _qz_token* dollar = d->next->next;
-  EXPECT_EQ(dollar->name, qz_engine_var_var_handle);
-  EXPECT_EQ(dollar->type, TOKEN_CALL);
-  EXPECT_EQ(dollar->next->name, qz_engine_sleft_handle);
-  EXPECT_EQ(dollar->next->next->next->name, qz_engine_sright_handle);
-  EXPECT_NE(php_lookup_global_variable(const_cast<char*>("$v")), nullptr);
-}
-
 TEST_F(Eval, VariableVariableNameIsCut) {
   std::string long_text(200, 'q');
   std::string stmt_text = long_text;
@@ -230,21 +184,6 @@ TEST_F(Eval, VariableVariableNameIsCut) {
   named->value.lval = 42;
   php_reference_globals(named);
   EXPECT_EQ(value_of({"$z", "=", "$$n", ";"}), "I42");
-}
-
-TEST_F(Eval, NestingBeyondTheBoundIsDropped) {
-  const size_t deep = 100000;
-  std::vector<std::string> parts;
-  for (size_t i = 0; i < deep; i++) {
-    parts.push_back("@f");
-    parts.push_back("(");
-  }
-  parts.push_back("#1");
-  parts.push_back(";");
-  EXPECT_EQ(value_of(parts), "-");
-  EXPECT_TRUE(stacks_empty());
-
-  EXPECT_EQ(value_of({"#1", "+", "#1", ";"}), "I2");
 }
 
 TEST_F(Eval, SaveAndRestoreKeepTheOuterStatement) {

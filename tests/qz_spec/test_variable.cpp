@@ -120,17 +120,6 @@ TEST_F(Variables, EmptiedListStartsAFreshIndex) {
   EXPECT_EQ(php_rt_state.var_list, only);
 }
 
-TEST_F(Variables, ManyDistinctNamesAreAllFound) {
-  const int n = 100000;
-  std::vector<_qz_token*> entries;
-  for (int i = 0; i < n; i++) entries.push_back(php_reference_globals(word("$v" + std::to_string(i))));
-  for (int i = 0; i < n; i += 997) {
-    std::string upper = "$V" + std::to_string(i);
-    EXPECT_EQ(php_lookup_global_variable(&upper[0]), entries[i]);
-  }
-  EXPECT_EQ(php_rt_state.var_tail, entries.back());
-}
-
 TEST_F(Variables, RadixSixtyFourTextMatchesTheSystemRoutine) {
   char mine[QZ_L64A_TEXT_SIZE];
   std::mt19937_64 rng(7);
