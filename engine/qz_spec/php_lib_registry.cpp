@@ -100,7 +100,11 @@ _qz_token* php_lib_call_wrapper(_php_function_map* f, _qz_token* args) {
     if (t->next == args) break;
   }
   std::reverse(in_order.begin(), in_order.end());
-  size_t k = in_order.size() < f->argc ? in_order.size() : f->argc;
+  /* A handler is never run with fewer arguments than it takes: its missing
+   * parameters would be read from nowhere. The call wrapper never asks for
+   * that; a direct caller gets null. */
+  if (in_order.size() < f->argc) return nullptr;
+  size_t k = f->argc;
   if (k > QZ_BUILTIN_MAX_ARGS) return nullptr;
   _qz_token* a[QZ_BUILTIN_MAX_ARGS] = {};
   for (size_t i = 0; i < k; i++) {

@@ -169,6 +169,10 @@ TEST_F(Registry, FixedArityTakesTheFirstArgumentsAsVariables) {
   php_lib_call_wrapper(find("t0"), last_first(ints(2)));
   EXPECT_EQ(calls_made, 2);
 
+  // Fewer arguments than the handler takes: not run.
+  EXPECT_EQ(php_lib_call_wrapper(find("t2"), last_first(ints(1))), nullptr);
+  EXPECT_EQ(calls_made, 2);
+
   // More arguments than a fixed-arity built-in can take: not run at all.
   php_lib_append_internal_function("t11", reinterpret_cast<void*>(take2), 11, 0);
   EXPECT_EQ(php_lib_call_wrapper(find("t11"), last_first(ints(11))), nullptr);
