@@ -148,7 +148,11 @@ _qz_token* php_lib_build_array(_qz_token* first) {
   if (!arr) return res;
   res->value.ptr = arr;
   for (_qz_token* t = first; t; t = t->next) {
-    _qz_bucket* b = t->type == TOKEN_PAIR ? static_cast<_qz_bucket*>(t->value.ptr) : nullptr;
+    /* A pair token whose value was overwritten (".=" keeps the token type)
+     * holds no bucket any more: its value is taken like any other. */
+    _qz_bucket* b = t->type == TOKEN_PAIR && t->value.type == TOKEN_PAIR
+                        ? static_cast<_qz_bucket*>(t->value.ptr)
+                        : nullptr;
     /* A pair's bucket joins the array itself, unless it is already linked
      * into a list (pushing it again would tie the lists into a loop): then
      * its value is copied under its key. */

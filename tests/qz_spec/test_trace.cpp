@@ -160,6 +160,8 @@ TEST_F(Trace, SoundBehaviour) {
       {"a name longer than any buffer is reported whole",
        "<?php $f = \"" + std::string(4000, 'n') + "\"; $f .= $f; $f .= $f; $f .= $f; $f();",
        {"1:" + std::string(32000, 'n') + ":4()"}},
+      {"a pair whose value was overwritten holds no bucket",
+       "<?php array('a' => 1 .= 'x'); f(2);", {"1:array:0(qz_invalid_stringx)", "1:f:0(0)"}},
       {"most negative by minus one wraps",
        "<?php $m = 0 - 9223372036854775807 - 1; $n = 0 - 1; f($m / $n + 1, $m - 1 + 2);",
        {"1:f:0(/|/)"}},
