@@ -19,21 +19,35 @@
 #include "qz_symtable.h"
 
 #include <algorithm>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
 qz_mempool<_php_function_map> qz_php_internal_function_map;
 
-/* Lower-cased name -> first registration; valid while the pool holds entries. */
-static std::unordered_map<std::string, _php_function_map*> registry_index;
+static unsigned char registry_fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
-static std::string registry_key(const char* s) {
-  std::string k(s);
-  for (char& c : k)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return k;
-}
+/* Hash and equality with ASCII letter case folded, as strcasecmp compares. */
+struct registry_fold_hash {
+  size_t operator()(const char* s) const {
+    size_t h = 1469598103934665603ull;
+    for (; *s; s++) h = (h ^ registry_fold(static_cast<unsigned char>(*s))) * 1099511628211ull;
+    return h;
+  }
+};
+struct registry_fold_equal {
+  bool operator()(const char* a, const char* b) const {
+    for (; *a && registry_fold(static_cast<unsigned char>(*a)) == registry_fold(static_cast<unsigned char>(*b));
+         a++, b++) {
+    }
+    return registry_fold(static_cast<unsigned char>(*a)) == registry_fold(static_cast<unsigned char>(*b));
+  }
+};
+
+/* Name, case folded -> first registration. Keys are the entries' own names,
+ * interned in the engine's table, so they outlive the index (cleared with
+ * the pool at the end of every scan). */
+static std::unordered_map<const char*, _php_function_map*, registry_fold_hash, registry_fold_equal>
+    registry_index;
 
 void php_lib_append_internal_function(const char* name, void* func, unsigned long argc,
                                       unsigned char varargs) {
@@ -44,12 +58,12 @@ void php_lib_append_internal_function(const char* name, void* func, unsigned lon
   e->func = func;
   e->argc = argc;
   e->varargs = varargs;
-  if (e->name) registry_index.emplace(registry_key(e->name), e);
+  if (e->name) registry_index.emplace(e->name, e);
 }
 
 _php_function_map* php_lib_lookup_internal_function_by_name(char* name) {
   if (!name || registry_index.empty()) return nullptr;
-  auto it = registry_index.find(registry_key(name));
+  auto it = registry_index.find(name);
   return it == registry_index.end() ? nullptr : it->second;
 }
 

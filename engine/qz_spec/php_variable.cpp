@@ -5,7 +5,7 @@
  * entry per variable name in order of first reference. Two lookups run over
  * it for every variable the evaluator meets, so both are indexed:
  *   - by the exact (interned) name pointer, for php_reference_globals;
- *   - by the ASCII lower-cased name text, for php_lookup_global_variable,
+ *   - by the name text with ASCII letter case folded, for php_lookup_global_variable,
  *     keeping the FIRST entry of each text, which is what a walk from the head
  *     comparing with strcasecmp would return.
  * The index describes the list whose head and tail it last saw. The driver
@@ -24,31 +24,44 @@
 #include "qz_symtable.h"
 
 #include <cstring>
-#include <string>
 #include <unordered_map>
 
+static unsigned char var_fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+/* Hash and equality of texts with ASCII letter case folded, as strcasecmp
+ * compares them. Keys are the entries' own interned names, which live as
+ * long as the entries, so nothing is copied. */
+struct var_fold_hash {
+  size_t operator()(const char* s) const {
+    size_t h = 1469598103934665603ull;
+    for (; *s; s++) h = (h ^ var_fold(static_cast<unsigned char>(*s))) * 1099511628211ull;
+    return h;
+  }
+};
+struct var_fold_equal {
+  bool operator()(const char* a, const char* b) const {
+    for (; *a && var_fold(static_cast<unsigned char>(*a)) == var_fold(static_cast<unsigned char>(*b)); a++, b++) {
+    }
+    return var_fold(static_cast<unsigned char>(*a)) == var_fold(static_cast<unsigned char>(*b));
+  }
+};
+
 /* Index state: lives from the first variable of a scan to the list's reset. */
-static std::unordered_map<const char*, _qz_token*> var_by_name;  /* exact name pointer -> entry */
-static std::unordered_map<std::string, _qz_token*> var_by_lower; /* lower-cased text -> first entry */
+static std::unordered_map<const char*, _qz_token*> var_by_name; /* exact name pointer -> entry */
+static std::unordered_map<const char*, _qz_token*, var_fold_hash, var_fold_equal>
+    var_by_folded;                          /* text, case folded -> first entry */
 static _qz_token* var_index_head = nullptr; /* the list head the index describes */
 static _qz_token* var_index_tail = nullptr; /* the list tail the index describes */
-
-static std::string var_lower(const char* s) {
-  std::string k(s);
-  for (char& c : k)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return k;
-}
 
 static void var_index_add(_qz_token* e) {
   if (!e->name) return;
   var_by_name.emplace(e->name, e);
-  var_by_lower.emplace(var_lower(e->name), e);
+  var_by_folded.emplace(e->name, e);
 }
 
 void php_variable_reset_index() {
   var_by_name.clear();
-  var_by_lower.clear();
+  var_by_folded.clear();
   var_index_head = nullptr;
   var_index_tail = nullptr;
 }
@@ -117,8 +130,8 @@ _qz_token* php_lookup_global_variable(char* name) {
   if (!name) return nullptr;
   var_index_sync();
   if (!php_rt_state.var_list) return nullptr;
-  auto it = var_by_lower.find(var_lower(name));
-  return it == var_by_lower.end() ? nullptr : it->second;
+  auto it = var_by_folded.find(name);
+  return it == var_by_folded.end() ? nullptr : it->second;
 }
 
 /* The nine request arrays, in the order they enter the list, with the text
