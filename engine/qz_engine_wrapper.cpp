@@ -7,7 +7,7 @@
 
 #include <qzengine/qzwrapper.h>
 
-#include "php_driver.h"
+#include "php_lib.h"
 #include "qz_behavior_match.h"
 #include "qz_behavior_rules.h"
 #include "qz_engine.h"
@@ -156,12 +156,7 @@ int qz_engine_wrapper_scan_buff(char* text, unsigned long, threat::threat_info* 
   return qz_wrapper_scan(info, handler, false, [text] { qz_engine_scan_buff(text); });
 }
 
-/* The top-level run of the driver is depth 0; every nested run (evaluated
- * code, a while condition) adds one. */
-unsigned long qz_engine_eval_depth() {
-  unsigned long d = php_run_depth();
-  return d ? d - 1 : 0;
-}
+unsigned long qz_engine_eval_depth() { return php_lib_eval_depth(); }
 
 const char* qz_engine_wrapper_last_match(unsigned long* score) {
   if (score) *score = qz_wrapper_last_score;

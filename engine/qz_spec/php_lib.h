@@ -50,6 +50,9 @@ QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
 /* Other built-ins (php_lib_builtin.cpp). */
 /* Resets the per-scan budgets of evaluated code; php_lib_startup calls it. */
 void php_lib_builtin_scan_begin();
+/* How many code sinks (eval and its relatives) are running their text right
+ * now: 0 while the script itself is walked. */
+unsigned long php_lib_eval_depth();
 QZ_EXPORT _qz_token* php_lib_getenv(_qz_token* name);
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_assoc(_qz_token* res);
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_row(_qz_token* res);

@@ -32,10 +32,16 @@ static unsigned long php_lib_eval_runs;
 /* Bytes of text handed to nested runs in the current scan. */
 static unsigned long php_lib_eval_bytes;
 
+/* Code-sink runs active right now: the nesting of evaluated code. */
+static unsigned long php_lib_eval_nesting;
+
 void php_lib_builtin_scan_begin() {
   php_lib_eval_runs = 0;
   php_lib_eval_bytes = 0;
+  php_lib_eval_nesting = 0;
 }
+
+unsigned long php_lib_eval_depth() { return php_lib_eval_nesting; }
 
 /* ---- helpers ------------------------------------------------------------- */
 
@@ -126,7 +132,9 @@ _qz_token* php_lib_eval(_qz_token* code) {
   php_lex_state_t saved_state = php_lex_state;
   unsigned long saved_line = php_lex_cur_lineno;
   php_lex_state.in_string = 0;
+  php_lib_eval_nesting++;
   php_debug(nullptr, &source, 1);
+  php_lib_eval_nesting--;
   php_lex_state = saved_state;
   php_lex_cur_lineno = saved_line;
   return nullptr;

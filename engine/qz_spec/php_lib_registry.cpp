@@ -212,6 +212,10 @@ void php_lib_startup() {
   };
   static_assert(sizeof(rows) / sizeof(rows[0]) == 45, "every registration is listed");
   for (const registry_row& r : rows) php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+  /* With full decoding the gzip framing is decoded too; registered last so
+   * that it changes nothing else. */
+  if (qz_engine_options & QZ_OPT_FULL_DECODE)
+    php_lib_append_internal_function("gzdecode", registry_fn(qz_engine_gzdecode), 1, 0);
 
   php_lib_builtin_scan_begin();
 }

@@ -175,6 +175,25 @@ TEST_F(Wrapper, NullInputsAreACleanZero) {
   EXPECT_EQ(info.score, kUntouched64);
 }
 
+std::vector<std::pair<std::string, unsigned long>> depth_seen;
+
+unsigned char record_depth(unsigned long, unsigned long, char* name, unsigned long,
+                           _fcall_argument*, unsigned long) {
+  depth_seen.emplace_back(name, qz_engine_eval_depth());
+  return 0;
+}
+
+TEST_F(Wrapper, EvalDepthCountsEvaluatedCodeOnly) {
+  depth_seen.clear();
+  qz_engine_set_fcall_filter(record_depth);
+  char script[] = "<?php while (cond(1)) { body(1); } eval('inner(1); eval(\"deeper(1);\");'); after(1);";
+  qz_engine_wrapper_scan_buff(script, 0, nullptr, nullptr);
+  qz_engine_set_fcall_filter(qz_engine_wrapper_fcall_filter);
+  const std::vector<std::pair<std::string, unsigned long>> expected = {
+      {"cond", 0}, {"body", 0}, {"inner", 1}, {"deeper", 2}, {"eval", 1}, {"eval", 0}, {"after", 0}};
+  EXPECT_EQ(depth_seen, expected);
+}
+
 TEST(WrapperLifecycle, MissingRulesAndClosedAdapterRefuseToScan) {
   EXPECT_FALSE(qz_engine_wrapper_init(nullptr));
   Recorder h;

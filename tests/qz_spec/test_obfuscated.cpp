@@ -93,6 +93,8 @@ std::vector<Shell> shells() {
                         "')));", inner, true},
       {"gzuncompress", "<?php eval(gzuncompress(base64_decode('" +
                            b64(deflate_with(payload, 15)) + "')));", inner, true},
+      {"gzdecode", "<?php eval(gzdecode(base64_decode('" + b64(deflate_with(payload, 31)) + "')));",
+       inner, true},
       {"gzinflate of strrev of base64", "<?php eval(gzinflate(base64_decode(strrev('" +
                                             reversed(b64(deflate_with(payload, -15))) + "'))));",
        inner, true},
