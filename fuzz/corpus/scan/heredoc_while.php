@@ -1,0 +1,4 @@
+<?php $a = <<<EOT
+body
+EOT;
+while (f(1)) { ${"v"} = $s{0}; }
