@@ -295,7 +295,7 @@ void apply_result(FileResult& f, const json& r) {
   f.suspicious_score = r.value("suspicious_score", 0ull);
   f.line = r.value("line", 0ull);
   f.descriptions = r.value("descriptions", std::vector<std::string>{});
-  for (const json& c : r["calls"]) {
+  for (const json& c : r.value("calls", json::array())) {
     ScoredCall s;
     s.line = c.value("line", 0ull);
     s.name = c.value("name", "");
@@ -353,9 +353,14 @@ bool scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
   while (!queue.empty() || busy) {
     for (Worker& w : workers) {
       if (w.file >= 0 || queue.empty()) continue;
-      if (w.pid < 0 && !spawn(&w, opt)) continue;
-      w.file = static_cast<long>(queue.front());
+      size_t next = queue.front();
       queue.pop_front();
+      if (w.pid < 0 && !spawn(&w, opt)) {
+        files[next].error = std::string("cannot start a worker: ") + std::strerror(errno);
+        done[next] = true;
+        continue;
+      }
+      w.file = static_cast<long>(next);
       w.started = std::chrono::steady_clock::now();
       busy++;
       if (!write_frame(w.to_fd, files[static_cast<size_t>(w.file)].path)) {
