@@ -8,13 +8,16 @@
 #include "php_variable.h"
 #include "qz_engine.h"
 #include "qz_symtable.h"
-
-#include <gtest/gtest.h>
+#include "scan_record.h"
 
 #include <string>
 #include <vector>
 
 namespace {
+
+using scan_record::int_tok;
+using scan_record::lit_tok;
+using scan_record::sym;
 
 struct Filtered {
   unsigned long line, reserved, assign, count;
@@ -49,11 +52,10 @@ void on_fault(char* file, int line, char* message) {
   faults().push_back(std::string(file) + ":" + std::to_string(line) + ":" + message);
 }
 
-class Call : public ::testing::Test {
+class Call : public scan_record::RuntimeTest {
  protected:
   void SetUp() override {
-    qz_engine_startup();
-    php_startup();
+    RuntimeTest::SetUp();
     filtered().clear();
     faults().clear();
     qz_engine_set_fcall_filter(capture);
@@ -63,29 +65,12 @@ class Call : public ::testing::Test {
     qz_engine_set_fcall_filter(nullptr);
     qz_engine_set_exception_handler(nullptr);
     php_rt_state.call_depth = 0;
-    php_shutdown();
-    qz_engine_release_all_resource();
-    qz_engine_shutdown();
+    RuntimeTest::TearDown();
   }
 
-  static char* sym(const std::string& s) {
-    std::string copy = s;
-    return qz_engine_insert_sym(&copy[0]);
-  }
   static _qz_token* named(const std::string& name, unsigned long line = 4) {
     _qz_token* t = qz_token_alloc(TOKEN_CALL, TOKEN_NONE, line);
     t->name = sym(name);
-    return t;
-  }
-  static _qz_token* literal(const std::string& text) {
-    _qz_token* t = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, 1);
-    t->name = sym(text);
-    t->value.ptr = t->name;
-    return t;
-  }
-  static _qz_token* integer(long v) {
-    _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
-    t->value.lval = v;
     return t;
   }
   static _qz_token* splitter() { return qz_token_alloc(TOKEN_ARG_SPLITTER, TOKEN_ARG_SPLITTER, 0); }
@@ -108,7 +93,7 @@ TEST_F(Call, RecordsInSourceOrder) {
   _qz_token* arr = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, 1);
   arr->name = sym("$arr");
   _qz_token* pair = qz_token_alloc(TOKEN_PAIR, TOKEN_PAIR, 1);
-  args({splitter(), literal("abc"), integer(100), integer(0), arr, pair});
+  args({splitter(), lit_tok("abc"), int_tok(100), int_tok(0), arr, pair});
   _qz_token* r = php_call_wrapper(named("nobuiltin", 9), nullptr);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->type, TOKEN_INTEGER);
@@ -135,7 +120,7 @@ TEST_F(Call, UnsettledNamesAreFaultsAndKeepTheirArguments) {
     faults().clear();
     php_rt_state.arg_stk.clear();
     _qz_token* s = splitter();
-    _qz_token* a = literal("kept");
+    _qz_token* a = lit_tok("kept");
     args({s, a});
     _qz_token* r = php_call_wrapper(c, nullptr);
     ASSERT_NE(r, nullptr);
@@ -149,7 +134,7 @@ TEST_F(Call, UnsettledNamesAreFaultsAndKeepTheirArguments) {
 
 TEST_F(Call, ArgumentListsThatRunOut) {
   // No splitter under the arguments: nothing is run or reported.
-  args({literal("a"), literal("b")});
+  args({lit_tok("a"), lit_tok("b")});
   _qz_token* r = php_call_wrapper(named("strlen"), nullptr);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->value.lval, 0);
@@ -167,7 +152,7 @@ TEST_F(Call, ArgumentListsThatRunOut) {
   // An empty entry after an argument ends the collection.
   php_rt_state.arg_stk.clear();
   filtered().clear();
-  args({splitter(), nullptr, literal("x")});
+  args({splitter(), nullptr, lit_tok("x")});
   php_call_wrapper(named("h"), nullptr);
   EXPECT_TRUE(filtered().empty());
 }

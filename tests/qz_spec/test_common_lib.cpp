@@ -4,14 +4,15 @@
 #include "qz_engine.h"
 #include "qz_limits.h"
 #include "qz_string_impl.h"
-
-#include <gtest/gtest.h>
-#include <zlib.h>
+#include "scan_record.h"
 
 #include <string>
 #include <vector>
 
 namespace {
+
+using scan_record::deflate_with;
+using scan_record::str_tok;
 
 std::vector<std::string> faults;
 
@@ -39,10 +40,6 @@ _qz_token* tok(_token_type type, void* ptr, long lval = 0, unsigned long line = 
   t->value.ptr = ptr;
   t->value.lval = lval;
   return t;
-}
-// A runtime string of exactly the given bytes.
-_qz_token* str_tok(const std::string& s, unsigned long line = 3) {
-  return tok(TOKEN_STRING, qz_string_alloc_n(s.data(), s.size()), 0, line);
 }
 _qz_token* lit_tok(const char* s) { return tok(TOKEN_LITERAL, const_cast<char*>(s)); }
 // An array value: its ptr is no text (no terminator) and must never be read as text.
@@ -208,21 +205,6 @@ TEST_F(Transforms, ReplaceBeyondTheStringCapIsRefusedAndReported) {
   EXPECT_EQ(faults[0], "engine/qz_spec/qz_common_lib:235:malloc_replace 返回NULL");
 }
 
-// Compresses text with zlib in the given framing (window bits as inflate takes them).
-std::string compress_with(const std::string& text, int window_bits) {
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, text.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 TEST_F(Transforms, GzFamily) {
   const std::string payload = "<?php system($_GET['c']); ?>";
   const struct {
@@ -242,7 +224,7 @@ TEST_F(Transforms, GzFamily) {
     qz_engine_set_options(options);
     for (const auto& r : rows) {
       SCOPED_TRACE(std::string(r.what) + (options ? " full" : " default"));
-      std::string got = text_of(r.fn(str_tok(compress_with(payload, r.framing))));
+      std::string got = text_of(r.fn(str_tok(deflate_with(payload, r.framing))));
       EXPECT_EQ(got, options && r.inflates ? payload : std::string("qz_decoded"));
     }
     EXPECT_EQ(text_of(qz_engine_gzinflate(str_tok("not deflate"))), "qz_decoded");
@@ -253,7 +235,7 @@ TEST_F(Transforms, GzFamily) {
   // A stream cut short keeps what it produced.
   std::string big;
   for (int i = 0; big.size() < 4000; i++) big += std::to_string(i * 7919 % 1000);
-  std::string packed = compress_with(big, -15);
+  std::string packed = deflate_with(big, -15);
   std::string cut = text_of(qz_engine_gzinflate(str_tok(packed.substr(0, packed.size() / 2))));
   ASSERT_NE(cut, "qz_decoded");
   EXPECT_EQ(big.compare(0, cut.size(), cut), 0);
@@ -269,7 +251,7 @@ TEST_F(Transforms, FullDecodingKeepsBinaryTextAndStopsBombs) {
 
   // 32 MiB of zeros inflate past the cap: stopped, the marker stands in.
   std::string zeros(2 * QZ_MAX_STRING_LENGTH, '\0');
-  std::string bomb = compress_with(zeros, -15);
+  std::string bomb = deflate_with(zeros, -15);
   zeros.clear();
   zeros.shrink_to_fit();
   EXPECT_EQ(text_of(qz_engine_gzinflate(str_tok(bomb))), "qz_decoded");

