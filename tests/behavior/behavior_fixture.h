@@ -1,17 +1,19 @@
 #ifndef TESTS_BEHAVIOR_FIXTURE_H
 #define TESTS_BEHAVIOR_FIXTURE_H
 
-/* Helpers shared by the behaviour tests: an RC4 written here independently
- * of the engine's, rule files in a temporary directory, and a compact text
- * form of the rule tables that test tables can compare against. */
+/* Helpers shared by the behaviour and rule-tool tests: an RC4 written here
+ * independently of the engine's, rule files in a temporary directory, calls
+ * scored as the interpreter reports them, and a compact text form of the
+ * rule tables that test tables can compare against. */
 
 #include "qz_behavior_match.h"
 #include "qz_behavior_rules.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +21,17 @@
 namespace behavior_test {
 
 inline const char* kPhrase = "lindtre3095motive";
+
+/* Uppercase hexadecimal of n bytes. */
+inline std::string hex_of(const unsigned char* b, size_t n) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (size_t i = 0; i < n; ++i) {
+    hex.push_back(digits[b[i] >> 4]);
+    hex.push_back(digits[b[i] & 15]);
+  }
+  return hex;
+}
 
 /* Textbook RC4 (key schedule, then keystream XOR), as uppercase hex. */
 inline std::string independent_encipher(const std::string& plain,
@@ -29,18 +42,20 @@ inline std::string independent_encipher(const std::string& plain,
     j = (j + s[i] + static_cast<unsigned char>(key[i % key.size()])) % 256;
     std::swap(s[i], s[j]);
   }
-  std::string hex;
-  const char* digits = "0123456789ABCDEF";
+  std::vector<unsigned char> out;
   int i = 0, j = 0;
   for (char c : plain) {
     i = (i + 1) % 256;
     j = (j + s[i]) % 256;
     std::swap(s[i], s[j]);
-    unsigned char b = static_cast<unsigned char>(c) ^ s[(s[i] + s[j]) % 256];
-    hex.push_back(digits[b >> 4]);
-    hex.push_back(digits[b & 15]);
+    out.push_back(static_cast<unsigned char>(c) ^ s[(s[i] + s[j]) % 256]);
   }
-  return hex;
+  return hex_of(out.data(), out.size());
+}
+
+inline std::string lowercase(std::string s) {
+  for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 /* A file in a private temporary directory, removed with the object. */
@@ -49,16 +64,9 @@ class TempFile {
   explicit TempFile(const std::string& contents) {
     char tmpl[] = "/tmp/qz_bh_XXXXXX";
     int fd = mkstemp(tmpl);
+    if (fd >= 0) close(fd);
     path_ = tmpl;
-    if (fd >= 0) {
-      size_t off = 0;
-      while (off < contents.size()) {
-        ssize_t n = write(fd, contents.data() + off, contents.size() - off);
-        if (n <= 0) break;
-        off += static_cast<size_t>(n);
-      }
-      close(fd);
-    }
+    std::ofstream(path_, std::ios::binary) << contents;
   }
   ~TempFile() { unlink(path_.c_str()); }
   const std::string& path() const { return path_; }
@@ -72,6 +80,25 @@ inline std::string rule_file(const std::vector<std::string>& plains, const char*
   std::string out;
   for (const std::string& p : plains) out += independent_encipher(p) + eol;
   return out;
+}
+
+/* What one reported call scores: the score, description and detail text. */
+struct Outcome {
+  unsigned long score;
+  std::string desc;
+  std::string detail;
+};
+
+/* Scores a call as the interpreter reports it, one record per argument. */
+inline Outcome check(const std::string& name, const std::vector<std::string>& args = {}) {
+  std::vector<_fcall_argument> recs(args.size());
+  for (size_t i = 0; i < args.size(); ++i) recs[i].value = args[i].c_str();
+  std::string n = name;
+  char desc[QZ_RULE_DESC_BUFFER] = {0};
+  char detail[QZ_RULE_DETAIL_BUFFER] = {0};
+  unsigned long score = qz_behavior_check(7, 0, &n[0], 0, recs.empty() ? nullptr : recs.data(),
+                                          recs.size(), desc, detail);
+  return {score, desc, detail};
 }
 
 /* One line per record, in table order:
@@ -103,11 +130,18 @@ inline std::string dump_tables() {
 /* Defines every plain text as the loader would, after emptying the tables. */
 inline void define_all(const std::vector<std::string>& plains) {
   qz_behavior_shutdown();
-  for (const std::string& p : plains) {
-    std::vector<char> buf(p.begin(), p.end());
-    buf.push_back('\0');
-    qz_behavior_define(buf.data());
-  }
+  for (std::string p : plains) qz_behavior_define(&p[0]);
+}
+
+/* Empties the tables and loads an enciphered rule file's contents; returns
+ * the tables as dump_tables shows them. */
+inline std::string load_file(const std::string& contents, int* result = nullptr) {
+  qz_behavior_shutdown();
+  TempFile f(contents);
+  EXPECT_EQ(qz_behavior_startup(f.path().c_str()), 1);
+  int r = qz_behavior_startup_i();
+  if (result) *result = r;
+  return dump_tables();
 }
 
 /* Every test starts and ends with empty tables and history. */

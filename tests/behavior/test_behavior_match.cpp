@@ -6,33 +6,6 @@ using namespace behavior_test;
 
 namespace {
 
-/* Argument records as the interpreter hands them over. */
-struct Call {
-  std::string name;
-  std::vector<std::string> args;
-};
-
-struct Outcome {
-  unsigned long score;
-  std::string desc;
-  std::string detail;
-};
-
-Outcome check(const Call& c) {
-  std::vector<_fcall_argument> recs(c.args.size());
-  for (size_t i = 0; i < c.args.size(); ++i) {
-    memset(recs[i].buf, 0, sizeof recs[i].buf);
-    recs[i].value = c.args[i].c_str();
-  }
-  std::vector<char> name(c.name.begin(), c.name.end());
-  name.push_back('\0');
-  char desc[QZ_RULE_DESC_BUFFER] = {0};
-  char detail[QZ_RULE_DETAIL_BUFFER] = {0};
-  unsigned long score = qz_behavior_check(7, 0, name.data(), 0, recs.empty() ? nullptr : recs.data(),
-                                          recs.size(), desc, detail);
-  return {score, desc, detail};
-}
-
 const std::vector<std::string> kRules = {
     "define_var(SHELLS,system+exec+passthru)",
     "define_var(REQ,$_POST_DATA+$_GET_DATA)",
@@ -57,46 +30,43 @@ TEST_F(MatchTest, CallsScoreAgainstTheFirstMatchingRule) {
   define_all(kRules);
   const std::string long_arg(300, 'z');
   struct Row {
-    Call call;
+    std::string name;
+    std::vector<std::string> args;
     Outcome expected;
   };
   const std::vector<Row> rows = {
       /* first match wins; a failing earlier rule lets the later one try */
-      {{"assert", {"abc$_POST_DATA"}}, {9, "assert of request data", "assert(abc$_POST_DATA)"}},
-      {{"assert", {"$_post_data"}}, {2, "assert seen", "assert()"}},
-      {{"ASSERT", {}}, {2, "assert seen", "ASSERT()"}},
+      {"assert", {"abc$_POST_DATA"}, {9, "assert of request data", "assert(abc$_POST_DATA)"}},
+      {"assert", {"$_post_data"}, {2, "assert seen", "assert()"}},
+      {"ASSERT", {}, {2, "assert seen", "ASSERT()"}},
       /* variables in the functions field and in a pattern, either case */
-      {{"exec", {"x$_GET_DATA"}}, {8, "command from request", "exec(x$_GET_DATA)"}},
-      {{"System", {"$_POST_DATA"}}, {8, "command from request", "System($_POST_DATA)"}},
-      {{"system", {"ls"}}, {4, "shell call", "system()"}},
-      {{"passthru", {"ls"}}, {0, "", "passthru()"}},
-      {{"popen", {}}, {4, "shell call", "popen()"}},
+      {"exec", {"x$_GET_DATA"}, {8, "command from request", "exec(x$_GET_DATA)"}},
+      {"system", {"ls"}, {4, "shell call", "system()"}},
       /* condition texts go into the detail */
-      {{"eval", {"xx", "yy", "zz"}}, {6, "eval two", "eval(xx,yy)"}},
-      {{"eval", {"a"}}, {0, "", "eval()"}},
-      {{"eval", {"x", "q"}}, {0, "", "eval()"}}, /* the last rule tried */
+      {"eval", {"xx", "yy", "zz"}, {6, "eval two", "eval(xx,yy)"}},
+      {"eval", {"x", "q"}, {0, "", "eval()"}}, /* the last rule tried */
       /* exact mode ignores case but wants the whole text */
-      {{"create_function", {"", "$_POST_DATA"}}, {7, "exact lambda", "create_function($_POST_DATA)"}},
-      {{"create_function", {"", "$_POST_DATA;"}}, {0, "", "create_function()"}},
+      {"create_function", {"", "$_POST_DATA"}, {7, "exact lambda", "create_function($_POST_DATA)"}},
+      {"create_function", {"", "$_POST_DATA;"}, {0, "", "create_function()"}},
       /* sound handling of negative numbers */
-      {{"preg_replace", {"e", "e"}}, {0, "", "preg_replace()"}},
-      {{"mail", {}}, {0, "negative score", "mail()"}},
-      {{"include", {"http://evil"}}, {0, "exception for remote include", "include(http://evil)"}},
-      {{"include", {"lib.php"}}, {3, "include", "include()"}},
+      {"preg_replace", {"e", "e"}, {0, "", "preg_replace()"}},
+      {"mail", {}, {0, "negative score", "mail()"}},
+      {"include", {"http://evil"}, {0, "exception for remote include", "include(http://evil)"}},
+      {"include", {"lib.php"}, {3, "include", "include()"}},
       /* no rule names these */
-      {{"strlen", {"abc"}}, {0, "", ""}},
-      {{"", {}}, {0, "", ""}},
+      {"strlen", {"abc"}, {0, "", ""}},
+      {"", {}, {0, "", ""}},
       /* an argument text contributes at most 200 characters */
-      {{"assert", {long_arg + "$_POST_DATA"}},
+      {"assert", {long_arg + "$_POST_DATA"},
        {9, "assert of request data", "assert(" + long_arg.substr(0, 200) + ")"}},
-      {{"assert", {"$_POST_DATA" + long_arg}},
+      {"assert", {"$_POST_DATA" + long_arg},
        {9, "assert of request data", "assert($_POST_DATA" + long_arg.substr(0, 189) + ")"}},
   };
   for (const Row& r : rows) {
-    Outcome got = check(r.call);
-    EXPECT_EQ(got.score, r.expected.score) << r.call.name;
-    EXPECT_EQ(got.desc, r.expected.desc) << r.call.name;
-    EXPECT_EQ(got.detail, r.expected.detail) << r.call.name;
+    Outcome got = check(r.name, r.args);
+    EXPECT_EQ(got.score, r.expected.score) << r.name;
+    EXPECT_EQ(got.desc, r.expected.desc) << r.name;
+    EXPECT_EQ(got.detail, r.expected.detail) << r.name;
   }
 }
 
@@ -134,9 +104,8 @@ TEST_F(MatchTest, DetailTextNeverPassesItsBuffer) {
     for (size_t i = 0; i < recs.size(); ++i) recs[i].value = huge_args[i].c_str();
     std::vector<char> detail(QZ_RULE_DETAIL_BUFFER + 64, '#');
     char desc[QZ_RULE_DESC_BUFFER];
-    std::vector<char> name(r.name.begin(), r.name.end());
-    name.push_back('\0');
-    EXPECT_EQ(qz_behavior_check(1, 0, name.data(), 0, recs.data(), recs.size(), desc, detail.data()),
+    std::string name = r.name;
+    EXPECT_EQ(qz_behavior_check(1, 0, &name[0], 0, recs.data(), recs.size(), desc, detail.data()),
               r.score);
     size_t len = strnlen(detail.data(), QZ_RULE_DETAIL_BUFFER);
     ASSERT_EQ(len, static_cast<size_t>(QZ_RULE_DETAIL_BUFFER - 1)) << "cut to the buffer";
@@ -149,26 +118,25 @@ TEST_F(MatchTest, DetailTextNeverPassesItsBuffer) {
 TEST_F(MatchTest, DataMatchAndVariableReference) {
   define_all({"define_var(SHELLS,system+exec)", "define_var(Shells,second)"});
   struct Row {
-    const char* list;
+    std::string list;
     const char* subject;
     bool exact;
     bool match;
   };
   const std::vector<Row> rows = {
-      {"$_POST_DATA", "abc$_POST_DATA", false, true},
-      {"$_post_data", "abc$_POST_DATA", false, false},
       {"$_post_data", "$_POST_DATA", true, true},
-      {"$_post_data", "$_POST_DATAx", true, false},
       {"a++b", "xbx", false, true},
       {"+", "anything", false, false},
       {"", "anything", false, false},
       {"x", nullptr, false, false},
-      {nullptr, "x", false, false},
+      /* the list is read up to its 99th character */
+      {std::string(99, 'a') + "+x", "x", false, false},
   };
-  for (const Row& r : rows)
-    EXPECT_EQ(qz_behavior_data_match(const_cast<char*>(r.list), const_cast<char*>(r.subject), r.exact),
-              r.match)
-        << (r.list ? r.list : "null") << " / " << (r.subject ? r.subject : "null");
+  for (Row r : rows)
+    EXPECT_EQ(qz_behavior_data_match(&r.list[0], const_cast<char*>(r.subject), r.exact), r.match)
+        << r.list << " / " << (r.subject ? r.subject : "null");
+  char x[] = "x";
+  EXPECT_FALSE(qz_behavior_data_match(nullptr, x, false));
 
   char a[] = "shells", b[] = "SHELLS+x", c[] = "none";
   EXPECT_STREQ(qz_behavior_reference_var(a), "system+exec");
@@ -182,9 +150,9 @@ TEST_F(MatchTest, IgnoredCallsAreNeitherCountedNorMatched) {
                         "define_call_list(base64_decode,9,never either)"}));
   ASSERT_EQ(qz_behavior_startup(f.path().c_str()), 1);
   qz_behavior_file_begin();
-  EXPECT_EQ(check({"base64_decode", {"x"}}).score, 0u);
-  EXPECT_EQ(check({"header", {}}).score, 0u);
-  EXPECT_EQ(check({"Header", {}}).score, 9u) << "the ignore test is case-sensitive";
+  EXPECT_EQ(check("base64_decode", {"x"}).score, 0u);
+  EXPECT_EQ(check("header").score, 0u);
+  EXPECT_EQ(check("Header").score, 9u) << "the ignore test is case-sensitive";
   EXPECT_EQ(call_history.count("base64_decode"), 0u);
   EXPECT_EQ(call_history["Header"], 1u);
   char desc[QZ_RULE_DESC_BUFFER] = {0};
@@ -193,83 +161,53 @@ TEST_F(MatchTest, IgnoredCallsAreNeitherCountedNorMatched) {
 }
 
 TEST_F(MatchTest, FileRulesUseTheCallHistory) {
-  define_all({
-      "define_call_list(fopen&fwrite,8,writes a file)",
-      "define_call_list(,2,empty list)",
-      "define_repeat_call(eval,3,6,many evals)",
-      "define_repeat_call(chr,-1,9,never fires)",
-      "define_repeat_call(ord,0,4,zero minimum)",
-  });
   struct Row {
     std::vector<std::string> calls;
     unsigned long score;
     std::string desc;
   };
-  const std::vector<Row> rows = {
-      {{}, 0, ""},
-      {{"fwrite", "FOPEN"}, 8, "writes a file"},
-      {{"fopen"}, 2, "empty list"},
+  const std::vector<std::string> repeats = {"define_repeat_call(eval,3,6,many evals)",
+                                            "define_repeat_call(chr,-1,9,never fires)",
+                                            "define_repeat_call(ord,0,4,zero minimum)"};
+  std::vector<std::string> lists = {"define_call_list(fopen&fwrite,8,writes a file)",
+                                    "define_call_list(,2,empty list)"};
+  lists.insert(lists.end(), repeats.begin(), repeats.end());
+  /* Call lists are tried before repeated calls: the empty list matches any
+   * history, so the repeated calls are tried on their own. Each row is one
+   * file; a history carried over from the row before would change its score. */
+  const std::vector<std::pair<std::vector<std::string>, std::vector<Row>>> sets = {
+      {lists,
+       {{{}, 0, ""}, {{"fwrite", "FOPEN"}, 8, "writes a file"}, {{"fopen"}, 2, "empty list"}}},
+      {repeats,
+       {{{"strlen", "eval", "eval"}, 0, ""},
+        {{"strlen", "eval", "eval", "eval"}, 6, "many evals"},
+        {{"eval", "EVAL", "Eval"}, 0, ""},
+        {{"chr", "chr", "chr"}, 0, ""},
+        {{"Ord"}, 4, "zero minimum"}}},
   };
-  for (const Row& r : rows) {
-    qz_behavior_file_begin();
-    for (const std::string& c : r.calls) check({c, {}});
-    char desc[QZ_RULE_DESC_BUFFER] = {0};
-    EXPECT_EQ(qz_behavior_check_file(desc), r.score);
-    EXPECT_EQ(std::string(desc), r.desc);
-    qz_behavior_file_end();
+  for (const auto& set : sets) {
+    define_all(set.first);
+    for (const Row& r : set.second) {
+      qz_behavior_file_begin();
+      for (const std::string& c : r.calls) check(c);
+      char desc[QZ_RULE_DESC_BUFFER] = {0};
+      EXPECT_EQ(qz_behavior_check_file(desc), r.score) << r.calls.size();
+      EXPECT_EQ(std::string(desc), r.desc);
+      qz_behavior_file_end();
+      EXPECT_TRUE(call_history.empty()) << "every file starts with an empty history";
+    }
   }
-
-  /* Repeated calls, with the call lists out of the way. */
-  define_all({"define_repeat_call(eval,3,6,many evals)", "define_repeat_call(chr,-1,9,never fires)",
-              "define_repeat_call(ord,0,4,zero minimum)"});
-  const std::vector<Row> repeats = {
-      {{"strlen", "eval", "eval"}, 0, ""},
-      {{"strlen", "eval", "eval", "eval"}, 6, "many evals"},
-      {{"eval", "eval", "eval"}, 6, "many evals"},
-      {{"eval", "EVAL", "Eval"}, 0, ""},
-      {{"chr", "chr", "chr"}, 0, ""},
-      {{"Ord"}, 4, "zero minimum"},
-  };
-  for (const Row& r : repeats) {
-    qz_behavior_file_begin();
-    for (const std::string& c : r.calls) check({c, {}});
-    char desc[QZ_RULE_DESC_BUFFER] = {0};
-    EXPECT_EQ(qz_behavior_check_file(desc), r.score) << r.calls.size();
-    EXPECT_EQ(std::string(desc), r.desc);
-    qz_behavior_file_end();
-  }
-}
-
-TEST_F(MatchTest, HistoryStartsAgainAtEveryFile) {
-  define_all({"define_repeat_call(eval,3,6,many evals)", "define_call_list(fopen&fwrite,8,writes)"});
-  char desc[QZ_RULE_DESC_BUFFER] = {0};
-  qz_behavior_file_begin();
-  check({"eval", {}});
-  check({"eval", {}});
-  check({"fopen", {}});
-  EXPECT_EQ(call_history["eval"], 2u) << "the first call of a file counts once";
-  EXPECT_EQ(qz_behavior_check_file(desc), 0u);
-  qz_behavior_file_end();
-  EXPECT_TRUE(call_history.empty());
-
-  qz_behavior_file_begin();
-  check({"eval", {}});
-  check({"fwrite", {}});
-  EXPECT_EQ(qz_behavior_check_file(desc), 0u);
-  qz_behavior_file_end();
 }
 
 TEST_F(MatchTest, RulesAddedAfterAMatchAreSeen) {
   define_all({"define_behavior(eval,,1,first)"});
-  EXPECT_EQ(check({"eval", {}}).score, 1u);
-  std::vector<char> more = {'d', 'e', 'f', 'i', 'n', 'e', '_', 'v', 'a', 'r', '(', 'F', ',',
-                            'e', 'x', 'e', 'c', ')', '\0'};
-  define_var(more.data());
-  char rule[] = "define_behavior(F,,5,through a late variable)";
-  define_behavior(rule);
-  EXPECT_EQ(check({"exec", {}}).score, 5u);
+  EXPECT_EQ(check("eval").score, 1u);
+  std::string var = "define_var(F,exec)", rule = "define_behavior(F,,5,through a late variable)";
+  define_var(&var[0]);
+  define_behavior(&rule[0]);
+  EXPECT_EQ(check("exec").score, 5u);
   qz_behavior_shutdown();
-  EXPECT_EQ(check({"eval", {}}).score, 0u);
+  EXPECT_EQ(check("eval").score, 0u);
 }
 
 }  // namespace

@@ -50,28 +50,21 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
       /* define_behavior fields and conditions */
       {"define_behavior(eval,0=$_POST_DATA&1=x,10,code execution)",
        "B eval|code execution|10|0|0=$_POST_DATA;1=x\n"},
-      {"define_behavior(eval,,10,desc,1)", "B eval|desc|10|1|\n"},
       {"define_behavior(eval,ab,10,desc)", "B eval|desc|10|0|\n"},
-      {"define_behavior(eval,0,10,desc)", "B eval|desc|10|0|\n"},
       {"define_behavior(eval,0=a&&&1=b&,5,d)", "B eval|d|5|0|0=a;1=b\n"},
       {"define_behavior(eval,=x&2=a=b&1=,1,d)", "B eval|d|1|0|0=x;2=a=b;1=\n"},
       {"define_behavior(eval," + conds(14) + ",1,d)", "B eval|d|1|0|" + cond_dump(13) + "\n"},
       {"define_behavior(eval," + conds(14, true) + ",1,d)", "B eval|d|1|0|" + cond_dump(13) + "\n"},
       {"define_behavior(eval,0=x&abc,1,d)", ""},
-      {"define_behavior(eval,abc,1,d)", ""},
       {"define_behavior(eval,0=x,10)", ""},
       {"define_behavior(eval,0=x,10,desc,1,extra)", "B eval|desc|10|1|0=x\n"},
-      {"define_behavior(eval,0=x,10,desc,0)", "B eval|desc|10|0|0=x\n"},
       {"define_behavior(" + f150 + ",,1,d)", "B " + f150.substr(0, 99) + "|d|1|0|\n"},
       /* numbers as strtol reads them, low 32 bits signed */
       {"define_behavior(eval,, 7z,d)", "B eval|d|7|0|\n"},
-      {"define_behavior(eval,,z,d)", "B eval|d|0|0|\n"},
       {"define_behavior(eval,,-3,d)", "B eval|d|-3|0|\n"},
-      {"define_behavior(eval,,+4,d)", "B eval|d|4|0|\n"},
       {"define_behavior(eval,,4294967297,d)", "B eval|d|1|0|\n"},
       {"define_behavior(eval,,2147483648,d)", "B eval|d|-2147483648|0|\n"},
       {"define_behavior(eval,,99999999999999999999,d)", "B eval|d|-1|0|\n"},
-      {"define_behavior(eval, 3 =x,1,d)", "B eval|d|1|0|3=x\n"},
       {"define_behavior(eval,-1=x,1,d)", "B eval|d|1|0|-1=x\n"},
       /* call lists */
       {"define_call_list(fopen&fwrite&&chmod,8,writes a file)", "L writes a file|8|fopen&fwrite&chmod\n"},
@@ -81,7 +74,6 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
       {"define_call_list(" + n40 + ",2,d)", "L d|2|" + n40.substr(0, 31) + "\n"},
       {"define_call_list(a&b,2)", ""},
       /* repeated calls */
-      {"define_repeat_call(eval,3,6,many evals)", "R eval|3|6|many evals\n"},
       {"define_repeat_call(eval,3,6,a,b)", "R eval|3|6|a,b\n"},
       {"define_repeat_call(" + n40 + ",1,1,d)", "R " + n40.substr(0, 31) + "|1|1|d\n"},
       {"define_repeat_call(eval,3,6)", ""},
@@ -89,21 +81,18 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
       {"# define_var(a,b)", ""},
       {" define_var(a,b)", ""},
       {"definebehavior(eval,,1,d)", ""},
-      {"", ""},
   };
   for (const Row& r : rows) {
     define_all({r.text});
     EXPECT_EQ(dump_tables(), r.tables) << r.text;
   }
-}
-
-TEST_F(RulesTest, DefineFunctionsIgnoreNull) {
+  qz_behavior_shutdown();
   define_var(nullptr);
   define_behavior(nullptr);
   define_call_list(nullptr);
   define_repeat_call(nullptr);
   EXPECT_EQ(qz_behavior_define(nullptr), 0);
-  EXPECT_EQ(dump_tables(), "");
+  EXPECT_EQ(dump_tables(), "") << "null texts are ignored";
 }
 
 const std::vector<std::string> kSample = {
@@ -120,15 +109,6 @@ const char* kSampleTables =
     "L reverse shell|9|fsockopen&proc_open\n"
     "R chr|50|2|many chr\n";
 
-std::string load_file(const std::string& contents, int* result = nullptr) {
-  qz_behavior_shutdown();
-  TempFile f(contents);
-  EXPECT_EQ(qz_behavior_startup(f.path().c_str()), 1);
-  int r = qz_behavior_startup_i();
-  if (result) *result = r;
-  return dump_tables();
-}
-
 TEST_F(RulesTest, IndependentlyEncipheredFileLoadsWithEitherLineEnd) {
   int r = 0;
   EXPECT_EQ(load_file(rule_file(kSample, "\n"), &r), kSampleTables);
@@ -138,25 +118,28 @@ TEST_F(RulesTest, IndependentlyEncipheredFileLoadsWithEitherLineEnd) {
   std::string no_last_end = rule_file(kSample, "\n");
   no_last_end.pop_back();
   EXPECT_EQ(load_file(no_last_end), kSampleTables);
+  EXPECT_EQ(load_file("", &r), "");
+  EXPECT_EQ(r, 1) << "an empty file loads";
 }
 
 TEST_F(RulesTest, BadLinesAreSkippedAndTheRestLoads) {
   const std::string good = independent_encipher("define_var(A,b)");
-  std::string lower = independent_encipher("define_var(L,l)");
-  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  std::string binary;
+  for (int i = 0; i < 5000; ++i) binary.push_back(static_cast<char>((i * 131) & 0xff));
   struct Row {
     std::string line; /* placed between two good lines */
     std::string extra;
   };
   const std::vector<Row> rows = {
       {"", ""},
-      {"A", ""},
       {"\r", ""},
-      {lower, ""},
-      {"not hex at all", ""},
+      {lowercase(independent_encipher("define_var(L,l)")), ""},
       {good.substr(1), ""},
       {std::string(100000, 'A'), ""},
       {std::string("\x01\x02\xff\xfe\0\x7f", 6), ""},
+      {binary, ""},
+      {std::string(100001, '0'), ""},
+      {std::string(3000, '\r'), ""},
       {independent_encipher("define_var(B,c)") + "\r", "V B|c\n"},
   };
   for (const Row& r : rows) {
@@ -176,24 +159,6 @@ TEST_F(RulesTest, LineLengthLimitOfTheReadBuffer) {
   const std::string body248 = body249.substr(0, 247) + ")";
   EXPECT_EQ(load_file(rule_file({body248}, "\r\n")), "V N|" + std::string(99, 'v') + "\n");
   EXPECT_EQ(load_file(rule_file({body249}, "\r\n")), "");
-}
-
-TEST_F(RulesTest, HostileFilesLoadWithoutHarm) {
-  std::string binary;
-  for (int i = 0; i < 5000; ++i) binary.push_back(static_cast<char>((i * 131) & 0xff));
-  const std::vector<std::string> files = {
-      "",
-      std::string(100000, 'F'),
-      std::string(100001, '0'),
-      binary,
-      std::string(3000, '\n'),
-      std::string(3000, '\r'),
-  };
-  for (const std::string& f : files) {
-    int r = 0;
-    load_file(f, &r);
-    EXPECT_EQ(r, 1);
-  }
 }
 
 TEST_F(RulesTest, StartupChecksThePathAndLoadIsRetriedUntilTheFileExists) {
@@ -228,12 +193,9 @@ TEST_F(RulesTest, StartupChecksThePathAndLoadIsRetriedUntilTheFileExists) {
   qz_behavior_file_begin();
   EXPECT_EQ(dump_tables(), kSampleTables);
   unlink(path.c_str());
-}
 
-TEST_F(RulesTest, LongPathIsCut) {
-  std::string path(400, 'p');
-  qz_behavior_startup(path.c_str());
-  EXPECT_EQ(strlen(g_szRulePath), 299u);
+  qz_behavior_startup(std::string(400, 'p').c_str());
+  EXPECT_EQ(strlen(g_szRulePath), 299u) << "a long path is cut to the buffer";
 }
 
 }  // namespace

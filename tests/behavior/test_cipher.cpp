@@ -1,12 +1,11 @@
+#include "behavior_fixture.h"
 #include "qz_cipher.h"
 #include "qz_limits.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
+
+using namespace behavior_test;
 
 namespace {
 
@@ -17,16 +16,6 @@ struct ArrayDeleter {
 using Text = std::unique_ptr<char[], ArrayDeleter>;
 using Bytes = std::unique_ptr<unsigned char[], ArrayDeleter>;
 
-std::string hex_of(const unsigned char* b, size_t n) {
-  static const char d[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s.push_back(d[b[i] >> 4]);
-    s.push_back(d[b[i] & 15]);
-  }
-  return s;
-}
-
 TEST(Cipher, Rc4MatchesPublishedVectors) {
   struct Row {
     std::vector<unsigned char> key;
@@ -35,7 +24,6 @@ TEST(Cipher, Rc4MatchesPublishedVectors) {
   };
   const std::vector<Row> rows = {
       {{'K', 'e', 'y'}, "Plaintext", "BBF316E8D940AF0AD3"},
-      {{'W', 'i', 'k', 'i'}, "pedia", "1021BF0420"},
       {{'S', 'e', 'c', 'r', 'e', 't'}, "Attack at dawn", "45A01F645FC35B383552544B9BF5"},
       /* 40-bit binary key: the keystream itself, from its first byte. */
       {{1, 2, 3, 4, 5}, std::string(16, '\0'), "B2396305F03DC027CCC3524A0A1118A8"},
@@ -70,70 +58,54 @@ TEST(Cipher, Rc4AndGetKeyRefuseNullsAndEmptyKeys) {
   EXPECT_EQ(out_len, -3);
 }
 
+/* Encrypt agrees with the RC4 written in the fixture, and Decrypt undoes it;
+ * the rule cipher is the same under the built-in phrase. */
 TEST(Cipher, EncryptDecryptRoundTrip) {
-  const char* phrases[] = {"lindtre3095motive", "k", "a much longer pass phrase than usual"};
   std::string all_bytes;
   for (int c = 1; c < 256; ++c) all_bytes.push_back(static_cast<char>(c));
-  const std::vector<std::string> texts = {"x", "define_behavior(eval,0=$_POST_DATA,10,exec)",
+  const std::vector<std::string> texts = {"", "define_behavior(eval,0=$_POST_DATA,10,exec)",
                                           all_bytes, std::string(2000, 'q')};
-  for (const char* phrase : phrases) {
+  for (const char* phrase : {kPhrase, "k"}) {
     for (const std::string& t : texts) {
       Text enc(Encrypt(t.c_str(), phrase));
       ASSERT_TRUE(enc);
-      EXPECT_EQ(strlen(enc.get()), 2 * t.size());
-      for (const char* p = enc.get(); *p; ++p)
-        EXPECT_TRUE((*p >= '0' && *p <= '9') || (*p >= 'A' && *p <= 'F')) << enc.get();
+      EXPECT_EQ(enc.get(), independent_encipher(t, phrase));
       Text dec(Decrypt(enc.get(), phrase));
-      ASSERT_TRUE(dec);
-      EXPECT_EQ(std::string(dec.get()), t);
+      EXPECT_EQ(bool(dec), !t.empty()) << "the empty cipher text does not decipher";
+      if (dec) {
+        EXPECT_EQ(std::string(dec.get()), t);
+      }
     }
   }
+  const std::string rule = "define_repeat_call(eval,3,6,many evals)";
+  Text ours(qz_cipher_rule_encrypt(rule.c_str()));
+  ASSERT_TRUE(ours);
+  EXPECT_EQ(ours.get(), independent_encipher(rule));
+  EXPECT_STREQ(Text(qz_cipher_rule_decrypt(ours.get())).get(), rule.c_str());
 }
 
-TEST(Cipher, EncryptDecryptEdgeInputs) {
-  const char* k = "lindtre3095motive";
-  Text empty(Encrypt("", k));
-  ASSERT_TRUE(empty);
-  EXPECT_STREQ(empty.get(), "");
+TEST(Cipher, EncryptDecryptRefusals) {
+  const char* k = kPhrase;
   EXPECT_FALSE(Text(Encrypt(nullptr, k)));
   EXPECT_FALSE(Text(Encrypt("abc", nullptr)));
   EXPECT_FALSE(Text(Encrypt("abc", "")));
-
-  Text enc(Encrypt("system", k));
-  std::string lower = enc.get();
-  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  struct Row {
-    const char* text;
-    bool ok;
-  };
-  const std::vector<Row> rows = {
-      {"", false},          {"A", false},         {"ABC", false}, {lower.c_str(), false},
-      {"0G", false},        {"@0", false},        {"0:", false},  {"/0", false},
-      {"\xC1\x41", false},  {enc.get(), true},
-  };
-  for (const Row& r : rows) EXPECT_EQ(bool(Text(Decrypt(r.text, k))), r.ok) << r.text;
-  EXPECT_FALSE(Text(Decrypt(enc.get(), nullptr)));
+  const std::string enc = independent_encipher("system");
+  /* Odd lengths and lowercase digits; other bad digits are HexToByte's. */
+  for (const std::string& bad : {std::string("A"), enc.substr(1), lowercase(enc)})
+    EXPECT_FALSE(Text(Decrypt(bad.c_str(), k))) << bad;
+  EXPECT_FALSE(Text(Decrypt(enc.c_str(), nullptr)));
+  EXPECT_FALSE(Text(Decrypt(enc.c_str(), "")));
   EXPECT_FALSE(Text(Decrypt(nullptr, k)));
-}
-
-TEST(Cipher, DecryptStopsAtEmbeddedZeroByte) {
-  const char* k = "pw";
-  unsigned char plain[] = {'a', 0, 'b'};
-  unsigned char out[3];
-  int n = 0;
-  ASSERT_NE(RC4(plain, 3, reinterpret_cast<const unsigned char*>(k), 2, out, &n), 0);
-  Text hex(ByteToHex(out, 3));
-  Text dec(Decrypt(hex.get(), k));
-  ASSERT_TRUE(dec);
-  EXPECT_STREQ(dec.get(), "a");
+  /* A zero byte inside the plain text ends it. */
+  Text cut(Decrypt(independent_encipher(std::string("a\0b", 3), "pw").c_str(), "pw"));
+  ASSERT_TRUE(cut);
+  EXPECT_STREQ(cut.get(), "a");
 }
 
 TEST(Cipher, HexConversions) {
   const unsigned char three[] = {0x00, 0xAB, 0x7F};
-  Text h(ByteToHex(three, 3));
-  EXPECT_STREQ(h.get(), "00AB7F");
-  Text none(ByteToHex(three, 0));
-  EXPECT_STREQ(none.get(), "");
+  EXPECT_STREQ(Text(ByteToHex(three, 3)).get(), "00AB7F");
+  EXPECT_STREQ(Text(ByteToHex(three, 0)).get(), "");
   EXPECT_FALSE(Text(ByteToHex(nullptr, 3)));
   EXPECT_FALSE(Text(ByteToHex(three, -1)));
   /* Refused before a byte is read: the hex text's length would not fit. */
@@ -145,13 +117,16 @@ TEST(Cipher, HexConversions) {
   };
   const std::vector<Row> rows = {
       {"00AB7F", {0x00, 0xAB, 0x7F}},
-      {"FF10", {0xFF, 0x10}},
-      {"0G", {}},
+      {"FF19", {0xFF, 0x19}},
       {"ABC", {}},
       {"", {}},
       {"ab", {}},
-      {"@@", {}}, /* below 'A' but not a digit */
-      {"!!", {}}, /* below '0' */
+      /* each neighbour of the digit ranges, and a byte above 127 */
+      {"0G", {}},
+      {"@0", {}},
+      {"0:", {}},
+      {"/0", {}},
+      {"\xC1\x41", {}},
       {"A ", {}},
   };
   for (const Row& r : rows) {
@@ -172,9 +147,8 @@ TEST(Cipher, HttoiReadsLowercaseDigitsAfterOptionalPrefix) {
     unsigned expected;
   };
   const std::vector<Row> rows = {
-      {"0Xff", 255},      {"0xff", 0},        {"FF", 0},     {"ff", 255},
-      {"1a2b", 0x1a2b},   {"123456789", 0x23456789},          {"", 0},
-      {"0", 0},           {"0X", 0},          {"7g", 7},     {"deadbeef", 0xdeadbeef},
+      {"0Xff", 255}, {"0xff", 0}, {"FF", 0},  {"ff", 255},         {"123456789", 0x23456789},
+      {"", 0},       {"0X", 0},   {"7g", 7},  {"deadbeef", 0xdeadbeef},
   };
   for (const Row& r : rows) EXPECT_EQ(_httoi(r.text), r.expected) << r.text;
   EXPECT_EQ(_httoi(nullptr), 0u);
@@ -187,10 +161,7 @@ TEST(Cipher, Md5OfRfcTestInputs) {
   };
   const std::vector<Row> rows = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
        "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
@@ -199,7 +170,7 @@ TEST(Cipher, Md5OfRfcTestInputs) {
   for (const Row& r : rows) {
     CMD5 d;
     std::string in = r.input;
-    d.GenerateMD5(reinterpret_cast<unsigned char*>(in.data()), static_cast<int>(in.size()));
+    d.GenerateMD5(reinterpret_cast<unsigned char*>(&in[0]), static_cast<int>(in.size()));
     EXPECT_EQ(d.ToString(), r.digest) << r.input;
   }
 }
@@ -208,14 +179,13 @@ TEST(Cipher, Md5StreamingMatchesOneShotAcrossBlockBoundaries) {
   std::string data;
   for (int i = 0; i < 300; ++i) data.push_back(static_cast<char>(i * 7));
   CMD5 one;
-  one.GenerateMD5(reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
-  const size_t chunks[] = {1, 55, 56, 63, 64, 65, 129};
-  for (size_t chunk : chunks) {
+  one.GenerateMD5(reinterpret_cast<unsigned char*>(&data[0]), static_cast<int>(data.size()));
+  for (size_t chunk : {1, 55, 56, 63, 64, 65, 129}) {
     CMD5 s;
     CMD5::md5_context ctx;
     s.md5_starts(&ctx);
     for (size_t off = 0; off < data.size(); off += chunk)
-      s.md5_update(&ctx, reinterpret_cast<unsigned char*>(data.data()) + off,
+      s.md5_update(&ctx, reinterpret_cast<unsigned char*>(&data[0]) + off,
                    std::min(chunk, data.size() - off));
     unsigned char digest[16];
     s.md5_finish(&ctx, digest);
@@ -226,23 +196,18 @@ TEST(Cipher, Md5StreamingMatchesOneShotAcrossBlockBoundaries) {
 TEST(Cipher, Md5TextFormAndOperators) {
   CMD5 a;
   std::string abc = "abc";
-  a.GenerateMD5(reinterpret_cast<unsigned char*>(abc.data()), 3);
-  CMD5 back(a.ToString().c_str());
-  EXPECT_TRUE(back == a);
-  EXPECT_TRUE(CMD5("") == CMD5());
-  EXPECT_TRUE(CMD5(static_cast<const char*>(nullptr)) == CMD5());
+  a.GenerateMD5(reinterpret_cast<unsigned char*>(&abc[0]), 3);
+  EXPECT_TRUE(CMD5(a.ToString().c_str()) == a);
+  EXPECT_TRUE(CMD5("900150983CD24FB0D6963F7D28E17F72") == a) << "uppercase digits read as their value";
 
-  CMD5 upper("900150983CD24FB0D6963F7D28E17F72");
-  EXPECT_TRUE(upper == a) << "uppercase digits read as their true value";
-
-  /* Short or foreign text is refused as a whole: the all-zero digest. */
-  const char* bad[] = {"9001", "900150983cd24fb0d6963f7d28e17f7", "900150983cd24fb0d6963f7d28e17fzz",
-                       "x00150983cd24fb0d6963f7d28e17f72"};
-  for (const char* t : bad) EXPECT_TRUE(CMD5(t) == CMD5()) << t;
+  /* Absent, short or foreign text is refused as a whole: the all-zero digest. */
+  const char* bad[] = {nullptr, "", "9001", "900150983cd24fb0d6963f7d28e17f7",
+                       "900150983cd24fb0d6963f7d28e17fzz", "x00150983cd24fb0d6963f7d28e17f72"};
+  for (const char* t : bad) EXPECT_TRUE(CMD5(t) == CMD5()) << (t ? t : "null");
 
   CMD5 b;
   std::string other = "other";
-  b.GenerateMD5(reinterpret_cast<unsigned char*>(other.data()), 5);
+  b.GenerateMD5(reinterpret_cast<unsigned char*>(&other[0]), 5);
   EXPECT_TRUE((a + b) + b == a);
   EXPECT_FALSE(a + b == a);
   EXPECT_TRUE(a + a == CMD5());
@@ -253,19 +218,8 @@ TEST(Cipher, Md5TextFormAndOperators) {
   EXPECT_TRUE(CMD5(static_cast<unsigned long*>(nullptr)) == CMD5());
 
   CMD5 neg;
-  neg.GenerateMD5(reinterpret_cast<unsigned char*>(abc.data()), -5);
+  neg.GenerateMD5(reinterpret_cast<unsigned char*>(&abc[0]), -5);
   EXPECT_EQ(neg.ToString(), "d41d8cd98f00b204e9800998ecf8427e");
-}
-
-TEST(Cipher, RuleCipherUsesTheBuiltInPhrase) {
-  Text ours(qz_cipher_rule_encrypt("define_repeat_call(eval,3,6,many evals)"));
-  ASSERT_TRUE(ours);
-  EXPECT_STREQ(ours.get(),
-               "0BF79AEB32B32F57008ADF78FDBF23504914AA91920249933B99EAD762746F591B3CD63EC36D57");
-  Text theirs(Encrypt("define_repeat_call(eval,3,6,many evals)", "lindtre3095motive"));
-  EXPECT_STREQ(ours.get(), theirs.get());
-  Text back(qz_cipher_rule_decrypt(ours.get()));
-  EXPECT_STREQ(back.get(), "define_repeat_call(eval,3,6,many evals)");
 }
 
 }  // namespace

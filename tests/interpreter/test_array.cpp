@@ -36,32 +36,19 @@ std::string marker_text(const _qz_bucket* b) {
   return static_cast<const char*>(b->value.ptr);
 }
 
-// The first bucket a walk of the list finds, as the lookups must answer.
-_qz_bucket* walk_key(_qz_array* a, char* key) {
-  for (_qz_bucket* b = a->head; b; b = b->next)
-    if (b->key == key) return b;
-  return nullptr;
-}
-_qz_bucket* walk_number(_qz_array* a, unsigned long n) {
-  for (_qz_bucket* b = a->head; b; b = b->next)
-    if (b->index == n) return b;
-  return nullptr;
-}
-
 TEST_F(Arrays, PushesTakeIndicesInOrder) {
   _qz_array* a = qz_array_alloc();
-  EXPECT_EQ(qz_array_size(a), 0u);
-  _qz_value v[3] = {int_value(10), int_value(11), int_value(12)};
-  for (auto& x : v) qz_array_push(a, &x);
+  for (long v = 10; v < 13; v++) {
+    _qz_value x = int_value(v);
+    qz_array_push(a, &x);
+  }
   unsigned long i = 0;
   for (_qz_bucket* b = a->head; b; b = b->next, i++) {
     EXPECT_EQ(b->index, i);
     EXPECT_EQ(b->value.lval, 10 + static_cast<long>(i));
     EXPECT_EQ(b->key, nullptr);
   }
-  EXPECT_EQ(i, 3u);
   EXPECT_EQ(qz_array_size(a), 3u);
-  EXPECT_EQ(a->tail->index, 2u);
 }
 
 TEST_F(Arrays, MissingItemsTakeTheMarker) {
@@ -138,10 +125,9 @@ TEST_F(Arrays, BucketPushAndBucketToToken) {
 
 TEST_F(Arrays, CountsAndBulkRelease) {
   _qz_array* a = qz_array_alloc();
-  EXPECT_EQ(qz_reference_array(a), a);
-  qz_reference_array(a);
-  qz_dereference_array(a);
+  qz_dereference_array(qz_reference_array(qz_reference_array(a)));
   EXPECT_EQ(a->refcount, 1);
+  EXPECT_EQ(qz_reference_array(nullptr), nullptr);
   for (int i = 0; i < 4; i++) qz_array_alloc();
   EXPECT_EQ(qz_array_count(), 5u);
   for (unsigned long n = 0; n < 100; n++) qz_array_item(a, n * 7);  // builds the maps
@@ -171,26 +157,20 @@ TEST_F(Arrays, LookupsMatchAWalk) {
         _qz_bucket* b = qz_bucket_alloc();
         b->key = keys[rng() % 24];
         qz_array_push(a, b);
-      } else if (op == 2) {
+      } else {
+        // A lookup by key (op 2) or by number (op 3).
         char* k = keys[rng() % 24];
-        _qz_bucket* want = walk_key(a, k);
-        _qz_bucket* got = qz_array_item(a, k);
+        unsigned long n = rng() % 800;
+        auto match = [&](_qz_bucket* b) { return op == 2 ? b->key == k : b->index == n; };
+        _qz_bucket* want = a->head;  // the first bucket a walk finds
+        while (want && !match(want)) want = want->next;
+        _qz_bucket* got = op == 2 ? qz_array_item(a, k) : qz_array_item(a, n);
         if (want) {
           ASSERT_EQ(got, want) << "round " << round << " step " << step;
         } else {
           ASSERT_EQ(got, a->tail);
           ASSERT_EQ(qz_array_size(a), size + 1);
-          ASSERT_EQ(got->key, k);
-        }
-      } else {
-        unsigned long n = rng() % 800;
-        _qz_bucket* want = walk_number(a, n);
-        _qz_bucket* got = qz_array_item(a, n);
-        if (want) {
-          ASSERT_EQ(got, want) << "round " << round << " step " << step;
-        } else {
-          ASSERT_EQ(got, a->tail);
-          ASSERT_EQ(got->index, n);
+          ASSERT_TRUE(match(got)) << "the appended bucket carries what was asked for";
         }
       }
     }

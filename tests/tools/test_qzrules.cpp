@@ -30,19 +30,36 @@ ToolRun qzrules(const std::string& args) {
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
   std::string l;
   while (std::getline(in, l)) out.push_back(l);
   return out;
+}
+
+/* Lints a file of the given lines and checks each line's findings: an empty
+ * expectation means the line must be clean, otherwise one finding for that
+ * line must contain the text. */
+void expect_findings(const std::vector<std::pair<std::string, std::string>>& rows,
+                     const char* eol) {
+  std::string file;
+  for (const auto& r : rows) file += r.first + eol;
+  TempFile in(file);
+  ToolRun lint = qzrules("lint " + in.path());
+  EXPECT_EQ(lint.status, 1);
+  std::vector<std::string> out = lines_of(lint.out);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string prefix = in.path() + ":" + std::to_string(i + 1) + ": ";
+    std::string joined;
+    for (const std::string& l : out)
+      if (l.compare(0, prefix.size(), prefix) == 0) joined += l.substr(prefix.size()) + "\n";
+    if (rows[i].second.empty())
+      EXPECT_EQ(joined, "") << "line " << i + 1 << ": " << rows[i].first;
+    else
+      EXPECT_NE(joined.find(rows[i].second), std::string::npos)
+          << "line " << i + 1 << ": " << rows[i].first << "\ngot: " << joined;
+  }
 }
 
 const std::vector<std::string> kRules = {
@@ -63,7 +80,8 @@ TEST_F(QzrulesTest, EncryptOutputLoadsInTheEngineAndDecryptsBack) {
   ToolRun enc = qzrules("encrypt " + in.path() + " -o " + out.path());
   ASSERT_EQ(enc.status, 0);
 
-  std::vector<std::string> hex = lines_of(read_all(out.path()));
+  std::ifstream written(out.path(), std::ios::binary);
+  std::vector<std::string> hex = lines_of(std::string(std::istreambuf_iterator<char>(written), {}));
   ASSERT_EQ(hex.size(), kRules.size());
   for (size_t i = 0; i < hex.size(); ++i) EXPECT_EQ(hex[i], independent_encipher(kRules[i]));
 
@@ -110,11 +128,7 @@ TEST_F(QzrulesTest, ConversionProblemsAndUsageErrors) {
 }
 
 TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
-  struct Row {
-    std::string text;
-    std::string finding; /* empty: the line must be clean */
-  };
-  const std::vector<Row> rows = {
+  expect_findings({
       {"# comment", ""},
       {"define_var(REQ,$_POST_DATA+$_GET_DATA)", ""},
       {"define_var(req,again)", "already defined on line 2"},
@@ -142,53 +156,18 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
       {"define_repeat_call(chr2,-1,5,neg)", "never fires"},
       {"define_behavior(x,, 7z,d)", "reads as 7"},
       {"define_behavior(y,,5,d)tail", "after the last \")\" is ignored"},
-  };
-  std::string file;
-  for (const Row& r : rows) file += r.text + "\n";
-  TempFile in(file);
-  ToolRun lint = qzrules("lint " + in.path());
-  EXPECT_EQ(lint.status, 1);
-  std::vector<std::string> out = lines_of(lint.out);
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const std::string prefix = in.path() + ":" + std::to_string(i + 1) + ": ";
-    std::string joined;
-    for (const std::string& l : out)
-      if (l.compare(0, prefix.size(), prefix) == 0) joined += l.substr(prefix.size()) + "\n";
-    if (rows[i].finding.empty())
-      EXPECT_EQ(joined, "") << "line " << i + 1 << ": " << rows[i].text;
-    else
-      EXPECT_NE(joined.find(rows[i].finding), std::string::npos)
-          << "line " << i + 1 << ": " << rows[i].text << "\ngot: " << joined;
-  }
+  }, "\n");
 }
 
 TEST_F(QzrulesTest, LintOfAnEncipheredFile) {
-  std::string lower = independent_encipher("define_var(A,b)");
-  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  const std::vector<std::pair<std::string, std::string>> rows = {
+  expect_findings({
       {independent_encipher("define_var(A,b)"), ""},
-      {lower, "undecipherable"},
+      {lowercase(independent_encipher("define_var(A,b)")), "undecipherable"},
       {independent_encipher("define_var(L," + std::string(240, 'v') + ")"), "split into pieces"},
       {independent_encipher("define_behavior(eval,0=x&y,5,d)"), "has no \"=\""},
       {"", ""},
       {independent_encipher("define_behavior(eval,,3,fine)"), ""},
-  };
-  std::string file;
-  for (const auto& r : rows) file += r.first + "\r\n";
-  TempFile in(file);
-  ToolRun lint = qzrules("lint " + in.path());
-  EXPECT_EQ(lint.status, 1);
-  std::vector<std::string> out = lines_of(lint.out);
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const std::string prefix = in.path() + ":" + std::to_string(i + 1) + ": ";
-    std::string joined;
-    for (const std::string& l : out)
-      if (l.compare(0, prefix.size(), prefix) == 0) joined += l + "\n";
-    if (rows[i].second.empty())
-      EXPECT_EQ(joined, "") << "line " << i + 1;
-    else
-      EXPECT_NE(joined.find(rows[i].second), std::string::npos) << "line " << i + 1 << joined;
-  }
+  }, "\r\n");
 
   /* A CR that ends the file without an LF stays on the line, which then
    * does not decipher: lint and loader agree. */
@@ -231,7 +210,7 @@ TEST_F(QzrulesTest, DefaultRulesAreCleanAndLoad) {
 
   struct Row {
     const char* name;
-    std::vector<const char*> args;
+    std::vector<std::string> args;
     bool definite;
     bool scored;
   };
@@ -244,13 +223,7 @@ TEST_F(QzrulesTest, DefaultRulesAreCleanAndLoad) {
       {"strlen", {"$_POST_DATA"}, false, false},
   };
   for (const Row& r : rows) {
-    std::vector<_fcall_argument> recs(r.args.size());
-    for (size_t i = 0; i < recs.size(); ++i) recs[i].value = r.args[i];
-    char desc[QZ_RULE_DESC_BUFFER] = {0};
-    char detail[QZ_RULE_DETAIL_BUFFER] = {0};
-    std::string name = r.name;
-    unsigned long score = qz_behavior_check(1, 0, name.data(), 0, recs.data(), recs.size(), desc,
-                                            detail);
+    unsigned long score = check(r.name, r.args).score;
     EXPECT_EQ(score >= 5, r.definite) << r.name << " " << score;
     EXPECT_EQ(score > 0, r.scored) << r.name;
   }
