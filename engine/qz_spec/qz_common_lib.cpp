@@ -94,22 +94,41 @@ static _qz_token* qz_decoded_result(_qz_token* arg) {
   return qz_set_result_text(qz_result_token(arg), QZ_DECODED_TEXT);
 }
 
+/* The frame of the transforms that build a new text: a result token, arg's
+ * text (the invalid-string text when arg has none) and an output buffer.
+ * size(len, &cap) gives the output's capacity for an input of len bytes, or
+ * false when it would pass the string cap; fn(out, in, len) writes the output
+ * and returns its length. */
+template <class Size, class Fn>
+static _qz_token* qz_transform(_qz_token* arg, Size size, Fn fn) {
+  _qz_token* res = qz_result_token(arg);
+  if (!res) return nullptr;
+  const char* text;
+  unsigned long len, cap;
+  if (!arg || !qz_value_text(&arg->value, &text, &len) || !size(len, &cap)) {
+    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  }
+  qz_heap_buf out(cap + 1);
+  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
+  unsigned long n = fn(out.p, text, len);
+  out.p[n] = 0;
+  return qz_set_result(res, out.p, n);
+}
+
 /* Runs fn over a copy of arg's text; fn(out, in, len) writes exactly len
  * bytes. Covers the length-preserving transforms. */
 template <class Fn>
 static _qz_token* qz_map_text(_qz_token* arg, Fn fn) {
-  _qz_token* res = qz_result_token(arg);
-  if (!res) return nullptr;
-  const char* text;
-  unsigned long len;
-  if (!arg || !qz_value_text(&arg->value, &text, &len)) {
-    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  }
-  qz_heap_buf out(len + 1);
-  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  fn(out.p, text, len);
-  out.p[len] = 0;
-  return qz_set_result(res, out.p, len);
+  return qz_transform(
+      arg,
+      [](unsigned long len, unsigned long* cap) {
+        *cap = len;
+        return true;
+      },
+      [&fn](char* out, const char* in, unsigned long len) {
+        fn(out, in, len);
+        return len;
+      });
 }
 
 static bool qz_is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -159,19 +178,18 @@ static char qz_rot13_char(char c) {
 /* Without full decoding only the first QZ_ROT13_BUFFER - 1 characters are
  * rotated and kept, as the engine's fixed work buffer always allowed. */
 _qz_token* qz_engine_str_rot13(_qz_token* t) {
-  _qz_token* res = qz_result_token(t);
-  if (!res) return nullptr;
-  const char* text;
-  unsigned long len;
-  if (!t || !qz_value_text(&t->value, &text, &len)) {
-    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  }
-  if (!qz_full_decode_enabled() && len > QZ_ROT13_BUFFER - 1) len = QZ_ROT13_BUFFER - 1;
-  qz_heap_buf out(len + 1);
-  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  for (unsigned long i = 0; i < len; i++) out.p[i] = qz_rot13_char(text[i]);
-  out.p[len] = 0;
-  return qz_set_result(res, out.p, len);
+  unsigned long keep = qz_full_decode_enabled() ? ~0ul : QZ_ROT13_BUFFER - 1;
+  return qz_transform(
+      t,
+      [keep](unsigned long len, unsigned long* cap) {
+        *cap = len < keep ? len : keep;
+        return true;
+      },
+      [keep](char* out, const char* in, unsigned long len) {
+        if (len > keep) len = keep;
+        for (unsigned long i = 0; i < len; i++) out[i] = qz_rot13_char(in[i]);
+        return len;
+      });
 }
 
 /* strrev gives the reversed text, as PHP does; scripts build names and
@@ -216,70 +234,65 @@ static int qz_hex_digit(char c) {
  * malformed escapes still give a byte; "+" stays "+". A "%" with fewer than
  * two characters after it ends the text. A decoded NUL ends the result. */
 _qz_token* qz_engine_urldecode(_qz_token* t) {
-  _qz_token* res = qz_result_token(t);
-  if (!res) return nullptr;
-  const char* text;
-  unsigned long len;
-  if (!t || !qz_value_text(&t->value, &text, &len)) {
-    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  }
-  qz_heap_buf out(len + 1);
-  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  unsigned long n = 0;
-  for (unsigned long i = 0; i < len; i++) {
-    if (text[i] != '%') {
-      out.p[n++] = text[i];
-      continue;
-    }
-    if (len - i < 3) break;
-    int hi = qz_hex_digit(text[i + 1]);
-    int lo = qz_hex_digit(text[i + 2]);
-    out.p[n++] = static_cast<char>(static_cast<unsigned>(16 * hi + lo) & 0xFF);
-    i += 2;
-  }
-  out.p[n] = 0;
-  return qz_set_result(res, out.p, std::strlen(out.p));
+  return qz_transform(
+      t,
+      [](unsigned long len, unsigned long* cap) {
+        *cap = len;
+        return true;
+      },
+      [](char* out, const char* text, unsigned long len) {
+        unsigned long n = 0;
+        for (unsigned long i = 0; i < len; i++) {
+          if (text[i] != '%') {
+            out[n++] = text[i];
+            continue;
+          }
+          if (len - i < 3) break;
+          int hi = qz_hex_digit(text[i + 1]);
+          int lo = qz_hex_digit(text[i + 2]);
+          out[n++] = static_cast<char>(static_cast<unsigned>(16 * hi + lo) & 0xFF);
+          i += 2;
+        }
+        out[n] = 0;
+        return static_cast<unsigned long>(std::strlen(out));
+      });
 }
 
 /* ---- base64 -------------------------------------------------------------- */
 
 _qz_token* qz_engine_b64encode(_qz_token* t) {
-  _qz_token* res = qz_result_token(t);
-  if (!res) return nullptr;
-  const char* text;
-  unsigned long len;
-  if (!t || !qz_value_text(&t->value, &text, &len)) {
-    return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  }
-  unsigned long groups = len / 3 + (len % 3 ? 1 : 0);
-  if (groups > QZ_MAX_STRING_LENGTH / 4) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  unsigned long out_len = groups * 4;
-  qz_heap_buf out(out_len + 1);
-  if (!out.p) return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
-  const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
-  unsigned long o = 0, i = 0;
-  for (; i + 3 <= len; i += 3) {
-    unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-    out.p[o++] = qz_b64_alphabet[(v >> 18) & 63];
-    out.p[o++] = qz_b64_alphabet[(v >> 12) & 63];
-    out.p[o++] = qz_b64_alphabet[(v >> 6) & 63];
-    out.p[o++] = qz_b64_alphabet[v & 63];
-  }
-  if (len - i == 1) {
-    unsigned v = in[i] << 16;
-    out.p[o++] = qz_b64_alphabet[(v >> 18) & 63];
-    out.p[o++] = qz_b64_alphabet[(v >> 12) & 63];
-    out.p[o++] = '=';
-    out.p[o++] = '=';
-  } else if (len - i == 2) {
-    unsigned v = (in[i] << 16) | (in[i + 1] << 8);
-    out.p[o++] = qz_b64_alphabet[(v >> 18) & 63];
-    out.p[o++] = qz_b64_alphabet[(v >> 12) & 63];
-    out.p[o++] = qz_b64_alphabet[(v >> 6) & 63];
-    out.p[o++] = '=';
-  }
-  out.p[o] = 0;
-  return qz_set_result(res, out.p, o);
+  return qz_transform(
+      t,
+      [](unsigned long len, unsigned long* cap) {
+        unsigned long groups = len / 3 + (len % 3 ? 1 : 0);
+        *cap = groups * 4;
+        return groups <= QZ_MAX_STRING_LENGTH / 4;
+      },
+      [](char* out, const char* text, unsigned long len) {
+        const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+        unsigned long o = 0, i = 0;
+        for (; i + 3 <= len; i += 3) {
+          unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+          out[o++] = qz_b64_alphabet[(v >> 18) & 63];
+          out[o++] = qz_b64_alphabet[(v >> 12) & 63];
+          out[o++] = qz_b64_alphabet[(v >> 6) & 63];
+          out[o++] = qz_b64_alphabet[v & 63];
+        }
+        if (len - i == 1) {
+          unsigned v = in[i] << 16;
+          out[o++] = qz_b64_alphabet[(v >> 18) & 63];
+          out[o++] = qz_b64_alphabet[(v >> 12) & 63];
+          out[o++] = '=';
+          out[o++] = '=';
+        } else if (len - i == 2) {
+          unsigned v = (in[i] << 16) | (in[i + 1] << 8);
+          out[o++] = qz_b64_alphabet[(v >> 18) & 63];
+          out[o++] = qz_b64_alphabet[(v >> 12) & 63];
+          out[o++] = qz_b64_alphabet[(v >> 6) & 63];
+          out[o++] = '=';
+        }
+        return o;
+      });
 }
 
 static int qz_b64_value(unsigned char c) {
