@@ -36,6 +36,9 @@ static const char* call_invalid_text() {
   return qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
 }
 
+
+unsigned long php_call_line = 0;
+
 /* "$$f" and "$$$f" are calls of "$f": leading characters are dropped while the
  * second one is a dollar. A variable entry keeps its own name (the variable
  * list is keyed by it); only statement tokens and markers are renamed. */
@@ -144,7 +147,13 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
 
   _qz_token* result = nullptr;
   _php_function_map* f = php_lib_lookup_internal_function_by_name(name);
-  if (f && (f->varargs || n >= f->argc)) result = php_lib_call_wrapper(f, head);
+  if (f && (f->varargs || n >= f->argc)) {
+    /* Code that the built-in evaluates is read as standing on the call's line. */
+    unsigned long outer_line = php_call_line;
+    php_call_line = call->lineno;
+    result = php_lib_call_wrapper(f, head);
+    php_call_line = outer_line;
+  }
 
   if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);

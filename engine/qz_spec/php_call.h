@@ -17,4 +17,8 @@
  * cannot be allocated). io is not used. */
 QZ_EXPORT _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io);
 
+/* Line of the call whose built-in is running (0 outside one): code that a
+ * built-in evaluates starts counting lines there. */
+extern unsigned long php_call_line;
+
 #endif

@@ -11,6 +11,7 @@
  * wrapper then yields an integer 0).
  */
 
+#include "php_call.h"
 #include "php_lib.h"
 
 #include "php_driver.h"
@@ -132,6 +133,7 @@ _qz_token* php_lib_eval(_qz_token* code) {
   php_lex_state_t saved_state = php_lex_state;
   unsigned long saved_line = php_lex_cur_lineno;
   php_lex_state.in_string = 0;
+  if (php_call_line) php_lex_cur_lineno = php_call_line;
   php_lib_eval_nesting++;
   php_debug(nullptr, &source, 1);
   php_lib_eval_nesting--;
