@@ -166,23 +166,31 @@ static const char* eval_value_text(const _qz_value& v) {
   return nullptr;
 }
 
+/* Pops the right operand, then the left one, and resolves both to their
+ * variable entries. False, with err set, when either is missing. */
+static bool eval_pop_operands(unsigned char* err, _qz_token** left, _qz_token** right) {
+  _qz_token* r = qz_pop_rt_data();
+  _qz_token* l = qz_pop_rt_data();
+  if (r && l) {
+    r = eval_resolve(r);
+    l = eval_resolve(l);
+  }
+  if (!r || !l) {
+    *err = 1;
+    return false;
+  }
+  *left = l;
+  *right = r;
+  return true;
+}
+
 _qz_token* php_eval_math_operator(_qz_token* op, unsigned char* err) {
   if (eval_values().size() < 2) {
     *err = 1;
     return nullptr;
   }
-  _qz_token* r = qz_pop_rt_data();
-  _qz_token* l = qz_pop_rt_data();
-  if (!r || !l) {
-    *err = 1;
-    return nullptr;
-  }
-  r = eval_resolve(r);
-  l = eval_resolve(l);
-  if (!r || !l) {
-    *err = 1;
-    return nullptr;
-  }
+  _qz_token *l, *r;
+  if (!eval_pop_operands(err, &l, &r)) return nullptr;
   _qz_token* res = qz_token_alloc(op->lineno);
   if (!res) return nullptr;
   res->type = TOKEN_INTEGER;
@@ -227,18 +235,8 @@ _qz_token* php_eval_math_operator(_qz_token* op, unsigned char* err) {
 /* "=": the value V (top) goes into the target A (below it). */
 static _qz_token* eval_assign(unsigned char* err) {
   if (eval_values().size() < 2) return nullptr;
-  _qz_token* v = qz_pop_rt_data();
-  _qz_token* a = qz_pop_rt_data();
-  if (!v || !a) {
-    *err = 1;
-    return nullptr;
-  }
-  v = eval_resolve(v);
-  a = eval_resolve(a);
-  if (!v || !a) {
-    *err = 1;
-    return nullptr;
-  }
+  _qz_token *a, *v;
+  if (!eval_pop_operands(err, &a, &v)) return nullptr;
   _qz_value* d = a->ref ? a->ref : &a->value;
   a->type = TOKEN_WORD;
   if (v->type == TOKEN_LITERAL) {
@@ -266,18 +264,8 @@ static _qz_token* eval_assign(unsigned char* err) {
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined) {
-  _qz_token* r = qz_pop_rt_data();
-  _qz_token* l = qz_pop_rt_data();
-  if (!r || !l) {
-    *err = 1;
-    return false;
-  }
-  r = eval_resolve(r);
-  l = eval_resolve(l);
-  if (!r || !l) {
-    *err = 1;
-    return false;
-  }
+  _qz_token *l, *r;
+  if (!eval_pop_operands(err, &l, &r)) return false;
   _qz_string* ls = php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
   *joined = php_strcat(ls, rs);
