@@ -62,7 +62,15 @@ std::string strip_cr(std::string line) {
   return line;
 }
 
-int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
+/* What a line converter did with one line. */
+enum class LineResult { Kept, Skipped, LeftOut };
+
+/* Reads in_path, turns each line with convert(line, where, &text) and writes
+ * the kept lines' texts to out_path. A converter names the problem of a line
+ * it leaves out. Exit status: error when the files cannot be read or written,
+ * problems when a line was left out, clean otherwise. */
+template <class Convert>
+int convert_file(const std::string& in_path, const std::string& out_path, Convert convert) {
   std::string contents;
   if (!read_file(in_path, contents)) {
     problem(in_path, "cannot read");
@@ -72,28 +80,10 @@ int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
   int status = kExitClean;
   std::vector<std::string> lines = qzrules_split_lines(contents);
   for (size_t i = 0; i < lines.size(); ++i) {
-    std::string line = strip_cr(lines[i]);
-    if (qzrules_is_plain_filler(line)) continue;
-    std::string where = in_path + ":" + std::to_string(i + 1);
-    if (line.find('\0') != std::string::npos) {
-      problem(where, "a zero byte would end the rule text early; line left out");
-      status = kExitProblems;
-      continue;
-    }
-    if (line.size() > kMaxPlain) {
-      problem(where, "rule text of " + std::to_string(line.size()) + " characters is over " +
-                         std::to_string(kMaxPlain) + " and could not be loaded; line left out");
-      status = kExitProblems;
-      continue;
-    }
-    std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(line.c_str()));
-    if (!hex) {
-      problem(where, "cannot be enciphered");
-      status = kExitProblems;
-      continue;
-    }
-    out += hex.get();
-    out += "\n";
+    std::string text;
+    LineResult r = convert(strip_cr(lines[i]), in_path + ":" + std::to_string(i + 1), &text);
+    if (r == LineResult::LeftOut) status = kExitProblems;
+    if (r == LineResult::Kept) out += text + "\n";
   }
   if (!write_output(out_path, out)) {
     problem(out_path.empty() ? "stdout" : out_path, "cannot write");
@@ -102,32 +92,41 @@ int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
   return status;
 }
 
+int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
+  return convert_file(in_path, out_path, [](const std::string& line, const std::string& where,
+                                            std::string* text) {
+    if (qzrules_is_plain_filler(line)) return LineResult::Skipped;
+    if (line.find('\0') != std::string::npos) {
+      problem(where, "a zero byte would end the rule text early; line left out");
+      return LineResult::LeftOut;
+    }
+    if (line.size() > kMaxPlain) {
+      problem(where, "rule text of " + std::to_string(line.size()) + " characters is over " +
+                         std::to_string(kMaxPlain) + " and could not be loaded; line left out");
+      return LineResult::LeftOut;
+    }
+    std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(line.c_str()));
+    if (!hex) {
+      problem(where, "cannot be enciphered");
+      return LineResult::LeftOut;
+    }
+    *text = hex.get();
+    return LineResult::Kept;
+  });
+}
+
 int cmd_decrypt(const std::string& in_path, const std::string& out_path) {
-  std::string contents;
-  if (!read_file(in_path, contents)) {
-    problem(in_path, "cannot read");
-    return kExitError;
-  }
-  std::string out;
-  int status = kExitClean;
-  std::vector<std::string> lines = qzrules_split_lines(contents);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string line = strip_cr(lines[i]);
-    if (line.empty()) continue;
+  return convert_file(in_path, out_path, [](const std::string& line, const std::string& where,
+                                            std::string* text) {
+    if (line.empty()) return LineResult::Skipped;
     std::unique_ptr<char[]> plain(qz_cipher_rule_decrypt(line.c_str()));
     if (!plain) {
-      problem(in_path + ":" + std::to_string(i + 1), "undecipherable; line left out");
-      status = kExitProblems;
-      continue;
+      problem(where, "undecipherable; line left out");
+      return LineResult::LeftOut;
     }
-    out += plain.get();
-    out += "\n";
-  }
-  if (!write_output(out_path, out)) {
-    problem(out_path.empty() ? "stdout" : out_path, "cannot write");
-    return kExitError;
-  }
-  return status;
+    *text = plain.get();
+    return LineResult::Kept;
+  });
 }
 
 int cmd_lint(const std::string& in_path, qzrules_input_form form) {
