@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,7 +31,7 @@ const char* const kRules[] = {
 };
 
 std::string write_rule_file() {
-  std::string path = testing::TempDir() + "qz_wrapper_rules.txt";
+  std::string path = testing::TempDir() + "qz_wrapper_rules_" + std::to_string(getpid()) + ".txt";
   FILE* f = std::fopen(path.c_str(), "w");
   for (const char* r : kRules) {
     char* line = qz_cipher_rule_encrypt(r);
@@ -76,7 +78,7 @@ class Wrapper : public ::testing::Test {
       std::string copy = text;
       return qz_engine_wrapper_scan_buff(&copy[0], copy.size(), info, h);
     }
-    std::string path = testing::TempDir() + "qz_wrapper_scan.php";
+    std::string path = testing::TempDir() + "qz_wrapper_scan_" + std::to_string(getpid()) + ".php";
     FILE* f = std::fopen(path.c_str(), "wb");
     std::fputs(text.c_str(), f);
     std::fclose(f);

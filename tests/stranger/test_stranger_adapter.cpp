@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -62,7 +64,7 @@ T field(const threat::threat_info& info, size_t offset) {
 class StrangerAdapter : public ::testing::Test {
  protected:
   void SetUp() override {
-    rules = testing::TempDir() + "qz_stranger_rules.txt";
+    rules = testing::TempDir() + "qz_stranger_rules_" + std::to_string(getpid()) + ".txt";
     FILE* f = std::fopen(rules.c_str(), "w");
     for (const char* r : {"define_behavior(boom,0=$_POST_DATA,9,runs request input)",
                           "define_behavior(hmm,,2,looks odd)"}) {
@@ -81,7 +83,7 @@ class StrangerAdapter : public ::testing::Test {
 };
 
 TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
-  std::string path = testing::TempDir() + "qz_stranger_shell.php";
+  std::string path = testing::TempDir() + "qz_stranger_shell_" + std::to_string(getpid()) + ".php";
   FILE* f = std::fopen(path.c_str(), "w");
   std::fputs("<?php\n\n$x = 1;\nboom($_POST['x']);\n", f);
   std::fclose(f);

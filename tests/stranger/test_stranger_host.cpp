@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -187,7 +189,8 @@ TEST_F(StrangerHost, BufferScanReportsCallsAndCountersReturnToRest) {
 }
 
 TEST_F(StrangerHost, FileScanOfARealFile) {
-  char path[] = "/tmp/qz_stranger_host_scan.php";
+  std::string name = "/tmp/qz_stranger_host_scan_" + std::to_string(getpid()) + ".php";
+  char* path = &name[0];
   FILE* f = std::fopen(path, "wb");
   ASSERT_NE(f, nullptr);
   std::fputs("text before\n<?php\nassert($_POST['x']);\n", f);
