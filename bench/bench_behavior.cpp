@@ -2,9 +2,9 @@
  * against a large rule set, and the load of an enciphered rule file. The
  * cost of scoring should grow with calls plus rules, not calls times rules. */
 
-#include "qz_behavior_match.h"
-#include "qz_behavior_rules.h"
-#include "qz_cipher.h"
+#include "behavior/qz_behavior_match.h"
+#include "behavior/qz_behavior_rules.h"
+#include "behavior/qz_cipher.h"
 
 #include <benchmark/benchmark.h>
 

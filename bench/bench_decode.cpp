@@ -1,9 +1,9 @@
 // Decoder throughput (bytes of input per second) and the scan of a layered
 // obfuscated shell with full decoding on.
 
-#include "qz_common_lib.h"
-#include "qz_engine.h"
-#include "qz_string_impl.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "runtime/qz_string.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

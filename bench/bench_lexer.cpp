@@ -2,8 +2,8 @@
 // benchmark argument (in bytes) so that cost per byte can be compared across
 // sizes: linear cost shows as a steady bytes/second.
 
-#include "php_lex.h"
-#include "qz_engine.h"
+#include "php/php_lex.h"
+#include "common/qz_host.h"
 
 #include <qzengine/qzengine.h>
 

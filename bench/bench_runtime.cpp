@@ -1,9 +1,9 @@
 // Cost per operation of the runtime memory at growing sizes: each figure
 // ("per_op") should stay flat from 1k to 100k items.
 
-#include "qz_array_impl.h"
-#include "qz_symtable.h"
-#include "qz_token_helpper.h"
+#include "runtime/qz_array.h"
+#include "runtime/qz_symtable.h"
+#include "runtime/qz_token.h"
 
 #include <benchmark/benchmark.h>
 

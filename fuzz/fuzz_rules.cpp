@@ -1,8 +1,8 @@
 // Feeds arbitrary rule texts to the rule parsers and scores a few calls
 // against whatever they accepted.
 
-#include "qz_behavior_match.h"
-#include "qz_behavior_rules.h"
+#include "behavior/qz_behavior_match.h"
+#include "behavior/qz_behavior_rules.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 # skipping those already present. Needs root (or sudo).
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-          libssl-dev libcli11-dev nlohmann-json3-dev)
+          libssl-dev libcli11-dev nlohmann-json3-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,32 +1,21 @@
 /*
- * The engine's exported face: lifecycle, scan entry points, callback slots
- * and their invokers, the interrupt flag, the interned handles and the
- * memory counters.
+ * The engine's exported face: lifecycle, the scan entry points and the
+ * memory counters. A scan runs the pipeline from an input source through the
+ * driver and releases everything it made; the callback slots it reports
+ * through live in common/qz_host.
  */
 
-#include "qz_engine.h"
+#include "api/qz_engine.h"
 
-#include "php_driver.h"
-#include "qz_array_impl.h"
-#include "qz_string_impl.h"
-#include "qz_symtable.h"
-#include "qz_token_helpper.h"
+#include "builtins/php_lib_builtin.h"
+#include "common/qz_host.h"
+#include "php/php_driver.h"
+#include "runtime/qz_array.h"
+#include "runtime/qz_string.h"
+#include "runtime/qz_symtable.h"
+#include "runtime/qz_token.h"
 
 #include <cstdio>
-#include <string>
-
-qz_exception_handler_t qz_engine_exception_handler = nullptr;
-qz_fcall_filter_t qz_engine_fcall_filter = nullptr;
-qz_performace_filter_t qz_engine_performace_filter = nullptr;
-qz_output_handler_t qz_engine_script_output_handler = nullptr;
-qz_vardump_handler_t qz_engine_vardump_handler = nullptr;
-
-unsigned char qz_engine_interupt_debug = 0;
-unsigned long qz_engine_options = 0;
-
-#define QZ_DEFINE_HANDLE(name, text) char* name = nullptr;
-QZ_ENGINE_HANDLES(QZ_DEFINE_HANDLE)
-#undef QZ_DEFINE_HANDLE
 
 /* True from qz_engine_startup to qz_engine_shutdown. */
 static bool qz_engine_started = false;
@@ -77,8 +66,6 @@ void qz_engine_scan_buff(const char* text) {
   qz_engine_real_scan(&handle);
 }
 
-void qz_engine_scan_file_w(wchar_t*) {}
-
 void qz_engine_real_scan(qz_io_handle* source) {
   if (!qz_engine_can_scan()) return;
   qz_engine_interupt_debug = 0;
@@ -104,54 +91,6 @@ void qz_engine_release_all_resource() {
   qz_array_free_all();
 }
 
-void qz_engine_interupt() { qz_engine_interupt_debug = 1; }
-unsigned char qz_engine_is_interupt() { return qz_engine_interupt_debug; }
-
-void qz_engine_set_exception_handler(qz_exception_handler_t fn) { qz_engine_exception_handler = fn; }
-
-void qz_engine_throw_exception(char* file, int line, char* message) {
-  if (qz_engine_exception_handler) qz_engine_exception_handler(file, line, message);
-}
-
-void qz_report_fault(const char* file, int line, const char* message) {
-  if (!qz_engine_exception_handler) return;
-  /* The handler's parameters are writable; hand it copies of our constants. */
-  std::string f(file), m(message);
-  qz_engine_throw_exception(&f[0], line, &m[0]);
-}
-
-void qz_engine_set_fcall_filter(qz_fcall_filter_t fn) { qz_engine_fcall_filter = fn; }
-
-unsigned char qz_engine_call_fcall_filter(unsigned long line_no, unsigned long, char* func_name,
-                                          unsigned long assign_times, _fcall_argument* args,
-                                          unsigned long arg_count) {
-  if (!qz_engine_fcall_filter) return 0;
-  return qz_engine_fcall_filter(line_no, 0, func_name, assign_times, args, arg_count);
-}
-
-void qz_engine_set_performace_filter(qz_performace_filter_t fn) { qz_engine_performace_filter = fn; }
-
-void qz_engine_call_performace_filter(unsigned long line_no, unsigned long used_tokens,
-                                      unsigned long token_capacity, unsigned long used_symbols,
-                                      unsigned long symbol_blocks, unsigned long array_count,
-                                      unsigned long string_count) {
-  if (qz_engine_performace_filter)
-    qz_engine_performace_filter(line_no, used_tokens, token_capacity, used_symbols, symbol_blocks,
-                                array_count, string_count);
-}
-
-void qz_engine_set_output_handler(qz_output_handler_t fn) { qz_engine_script_output_handler = fn; }
-
-void qz_call_output(char* text) {
-  if (qz_engine_script_output_handler) qz_engine_script_output_handler(text);
-}
-
-void qz_engine_set_var_dump_handler(qz_vardump_handler_t fn) { qz_engine_vardump_handler = fn; }
-
-void qz_call_vardump(char* name, char* value) {
-  if (qz_engine_vardump_handler) qz_engine_vardump_handler(name, value);
-}
-
 /* The pool's count is raised by every allocation and lowered by every single
  * release, so it always equals the set bits of its bitmaps: the counters cost
  * no walk over the slabs. */
@@ -173,10 +112,8 @@ void qz_report_performance(unsigned long line_no) {
                                    symbol_blocks, arrays, strings);
 }
 
-unsigned long qz_engine_set_options(unsigned long flags) {
-  unsigned long old = qz_engine_options;
-  qz_engine_options = flags;
-  return old;
-}
+unsigned long qz_engine_eval_depth() { return php_lib_eval_depth(); }
 
-unsigned long qz_engine_get_options() { return qz_engine_options; }
+unsigned long qz_engine_version() { return QZ_ENGINE_VERSION; }
+
+const char* qz_engine_version_string() { return QZ_ENGINE_VERSION_STRING; }

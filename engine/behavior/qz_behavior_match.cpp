@@ -1,7 +1,7 @@
-#include "qz_behavior_match.h"
+#include "behavior/qz_behavior_match.h"
 
-#include "qz_behavior_rules.h"
-#include "qz_limits.h"
+#include "behavior/qz_behavior_rules.h"
+#include "common/qz_limits.h"
 
 #include <cstring>
 #include <strings.h>

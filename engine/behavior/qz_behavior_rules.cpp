@@ -1,6 +1,6 @@
-#include "qz_behavior_rules.h"
+#include "behavior/qz_behavior_rules.h"
 
-#include "qz_cipher.h"
+#include "behavior/qz_cipher.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -20,7 +20,7 @@
 
 #include <qzengine/export.h>
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <cstdint>
 #include <list>

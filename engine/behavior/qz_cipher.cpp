@@ -1,6 +1,6 @@
-#include "qz_cipher.h"
+#include "behavior/qz_cipher.h"
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <cstdio>
 #include <cstring>

@@ -11,17 +11,17 @@
  * wrapper then yields an integer 0).
  */
 
-#include "php_call.h"
-#include "php_lib.h"
+#include "php/php_call.h"
+#include "builtins/php_lib_builtin.h"
 
-#include "php_driver.h"
-#include "php_lex.h"
-#include "php_variable.h"
-#include "qz_array_impl.h"
-#include "qz_common_lib.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_string_impl.h"
+#include "php/php_driver.h"
+#include "php/php_lex.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_string.h"
 
 #include <cstdlib>
 #include <cstring>

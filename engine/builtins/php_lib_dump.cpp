@@ -4,11 +4,11 @@
  * order the variables were first met. A diagnostic aid; it changes nothing.
  */
 
-#include "php_lib.h"
+#include "builtins/php_lib_dump.h"
 
-#include "php_eval.h"
-#include "php_variable.h"
-#include "qz_engine.h"
+#include "common/qz_host.h"
+#include "php/php_eval.h"
+#include "php/php_variable.h"
 
 #include <string>
 
@@ -52,7 +52,3 @@ _qz_token* php_lib_dump_variales() {
   }
   return nullptr;
 }
-
-void php_var_dump(_qz_token*) {}
-
-void php_lib_print_value(_qz_value*) {}

@@ -10,13 +10,16 @@
  * every slot.
  */
 
-#include "php_lib.h"
+#include "builtins/php_lib_registry.h"
 
-#include "php_variable.h"
-#include "qz_common_lib.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_symtable.h"
+#include "builtins/php_lib_builtin.h"
+#include "builtins/php_lib_dump.h"
+#include "php/php_value.h"
+#include "php/php_variable.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_symtable.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -224,13 +227,3 @@ void php_lib_shutdown() {
   qz_php_internal_function_map.free_all();
   registry_index.clear();
 }
-
-/* Exported placeholders kept for hosts that link against them: they call
- * nothing and return null. */
-_qz_token* php_lib_call0(void*) { return nullptr; }
-_qz_token* php_lib_call1(void*, _qz_token*) { return nullptr; }
-_qz_token* php_lib_call2(void*, _qz_token*, _qz_token*) { return nullptr; }
-_qz_token* php_lib_call3(void*, _qz_token*, _qz_token*, _qz_token*) { return nullptr; }
-_qz_token* php_lib_call4(void*, _qz_token*, _qz_token*, _qz_token*, _qz_token*) { return nullptr; }
-_qz_token* php_lib_callv(void*, _qz_token*) { return nullptr; }
-_qz_token* php_lib_print_r(_qz_token*) { return nullptr; }

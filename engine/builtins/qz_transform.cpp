@@ -15,11 +15,11 @@
  * real with zlib, and str_rot13 covers the whole text.
  */
 
-#include "qz_common_lib.h"
+#include "builtins/qz_transform.h"
 
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_string_impl.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_string.h"
 
 #include <zlib.h>
 
@@ -503,7 +503,7 @@ _qz_token* qz_engine_str_replace(_qz_token* subject, _qz_token* search, _qz_toke
   char* out = qz_replace_n(subj_text, subj_len, search_text, search_len, repl_text, repl_len,
                            &out_len);
   if (!out) {
-    qz_report_fault("engine/qz_spec/qz_common_lib", 235, "malloc_replace 返回NULL");
+    qz_report_fault(QZ_FAULT_REPLACE_ALLOC);
     return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
   }
   qz_set_result(res, out, out_len);

@@ -10,7 +10,7 @@
 
 #include <qzengine/export.h>
 
-#include "qz_token_helpper.h"
+#include "runtime/qz_token.h"
 
 QZ_EXPORT _qz_token* qz_engine_str_to_lower(_qz_token* t);
 QZ_EXPORT _qz_token* qz_engine_str_to_upper(_qz_token* t);

@@ -1,10 +1,16 @@
-#ifndef QZ_ENGINE_H
-#define QZ_ENGINE_H
+#ifndef QZ_HOST_H
+#define QZ_HOST_H
 
 /*
- * Engine-wide state shared by the modules: callback slots, the interrupt flag,
- * the interned keyword/operator/marker handles and the option flags. All of it
- * is process-global; one scan runs at a time on the caller's thread.
+ * The bottom of the engine: what every stage shares with the host and with
+ * each other. The host's callback slots and their invokers, the interrupt
+ * flag, the option flags, the interned keyword/operator/marker handles and
+ * the reporting of internal faults. It includes nothing of the engine but
+ * the public headers and the limits, so any module may include it.
+ *
+ * All of it is process-global; one scan runs at a time on the caller's
+ * thread. The handles are filled by qz_engine_startup (api/) when it interns
+ * their texts and emptied by nothing: they stay valid until shutdown.
  */
 
 #include <qzengine/qzengine.h>
@@ -89,12 +95,23 @@ QZ_ENGINE_HANDLES(QZ_DECLARE_HANDLE)
 #define QZ_INVALID_STRING_TEXT "qz_invalid_string"
 #define QZ_DECODED_TEXT "qz_decoded"
 
-/* Reports an internal fault through the exception handler with the engine's
- * fixed texts (the handler's parameters are not const). */
-void qz_report_fault(const char* file, int line, const char* message);
+/* The internal faults the engine reports to the host's exception handler.
+ * Each has a fixed source text, line and message that hosts see (and may
+ * match on), kept byte for byte in one table in qz_host.cpp. */
+enum qz_fault_id {
+  QZ_FAULT_TOKEN_ALLOC,        /* the token pool could not supply a token */
+  QZ_FAULT_TOKEN_CLONE_NULL,   /* qz_token_clone of null */
+  QZ_FAULT_TOKEN_LENGTH_NULL,  /* qz_token_lenth of null */
+  QZ_FAULT_STRING_REF_NULL,    /* qz_reference_string of null */
+  QZ_FAULT_ARRAY_KEY_NULL,     /* qz_array_item with a null key */
+  QZ_FAULT_ARRAY_ITEM_VAR,     /* array indexing could not reach its variable */
+  QZ_FAULT_CALL_NAME_NULL,     /* a call whose name cannot be settled */
+  QZ_FAULT_REPLACE_ALLOC,      /* str_replace could not allocate its result */
+  QZ_FAULT_COUNT
+};
 
-/* True while the engine is started and no scan is running; scans refuse to
- * start otherwise. */
-bool qz_engine_can_scan();
+/* Hands fault id's fixed texts to the exception handler, if one is set. The
+ * handler gets writable copies that live until it returns. */
+void qz_report_fault(qz_fault_id id);
 
 #endif

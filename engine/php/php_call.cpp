@@ -11,22 +11,18 @@
  * counts as a call of eval.
  */
 
-#include "php_call.h"
+#include "php/php_call.h"
 
-#include "php_driver.h"
-#include "php_eval.h"
-#include "php_lib.h"
-#include "php_variable.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_symtable.h"
+#include "php/php_driver.h"
+#include "php/php_eval.h"
+#include "builtins/php_lib_registry.h"
+#include "php/php_variable.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_symtable.h"
 
 #include <cstring>
 #include <vector>
-
-static const char call_fault_file[] = "engine/qz_spec/qz_php";
-static const int call_fault_line = 1160;
-static const char call_fault_message[] = "function_name为NULL";
 
 static _qz_token* call_zero(_qz_token* call) {
   return qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, call ? call->lineno : 0);
@@ -93,7 +89,7 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   (void)io;
   if (!call) {
-    qz_report_fault(call_fault_file, call_fault_line, call_fault_message);
+    qz_report_fault(QZ_FAULT_CALL_NAME_NULL);
     return call_zero(nullptr);
   }
   call_normalise_name(call);
@@ -105,12 +101,12 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   /* A name that cannot be settled, or an empty one, is reported as a fault
    * and the call is not made; its arguments stay where they are. */
   if (fault || !settled || !settled[0]) {
-    qz_report_fault(call_fault_file, call_fault_line, call_fault_message);
+    qz_report_fault(QZ_FAULT_CALL_NAME_NULL);
     return call_zero(call);
   }
   char* name = qz_engine_insert_sym(const_cast<char*>(settled));
   if (!name) {
-    qz_report_fault(call_fault_file, call_fault_line, call_fault_message);
+    qz_report_fault(QZ_FAULT_CALL_NAME_NULL);
     return call_zero(call);
   }
   if (std::strcmp(name, "extract") == 0) php_extract_called = 1;

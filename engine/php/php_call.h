@@ -10,7 +10,7 @@
 #include <qzengine/export.h>
 #include <qzengine/qz_io_handle.h>
 
-#include "qz_token_helpper.h"
+#include "runtime/qz_token.h"
 
 /* Performs, reports and evaluates one call whose arguments are on arg_stk;
  * returns the built-in's result or a new integer 0 token (null only when that

@@ -14,13 +14,13 @@
  * it only ever releases the tokens of its own statements.
  */
 
-#include "php_driver.h"
+#include "php/php_driver.h"
 
-#include "php_eval.h"
-#include "php_lex.h"
-#include "php_lib.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
+#include "php/php_eval.h"
+#include "php/php_lex.h"
+#include "builtins/php_lib_registry.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 
 /* ---- Driver state (process-global) ------------------------------------- */
 
@@ -102,7 +102,6 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     }
     if (!tk) {
       stmt_finish(&st);
-      php_var_dump(nullptr);
       return;
     }
 

@@ -11,7 +11,7 @@
 #include <qzengine/export.h>
 #include <qzengine/qz_io_handle.h>
 
-#include "qz_token_helpper.h"
+#include "runtime/qz_token.h"
 
 QZ_EXPORT extern unsigned char php_extract_called;
 

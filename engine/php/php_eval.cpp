@@ -19,16 +19,16 @@
  * released one by one; the token pool is reset after each scan.
  */
 
-#include "php_eval.h"
+#include "php/php_eval.h"
 
-#include "php_call.h"
-#include "php_lex.h"
-#include "php_lib.h"
-#include "php_operator.h"
-#include "php_variable.h"
-#include "qz_array_impl.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
+#include "php/php_call.h"
+#include "php/php_lex.h"
+#include "php/php_operator.h"
+#include "php/php_value.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 
 #include <cstring>
 #include <strings.h>

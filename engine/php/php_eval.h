@@ -9,7 +9,7 @@
 
 #include <qzengine/export.h>
 
-#include "qz_token_helpper.h"
+#include "runtime/qz_token.h"
 
 #include <vector>
 

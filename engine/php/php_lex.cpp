@@ -14,10 +14,10 @@
  * negatively. A read whose low byte is 0xFF is the end of the input.
  */
 
-#include "php_lex.h"
+#include "php/php_lex.h"
 
-#include "php_operator.h"
-#include "qz_engine.h"
+#include "php/php_operator.h"
+#include "common/qz_host.h"
 
 #include <cstring>
 

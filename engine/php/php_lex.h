@@ -11,8 +11,8 @@
 #include <qzengine/export.h>
 #include <qzengine/qz_io_handle.h>
 
-#include "qz_limits.h"
-#include "qz_token_helpper.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_token.h"
 
 struct php_lex_state_t {
   unsigned char in_php;     /* inside PHP code */

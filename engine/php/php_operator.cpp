@@ -8,10 +8,10 @@
  * operator: it stays a one-character separator, so "&=" reads as "&" and "=".
  */
 
-#include "php_operator.h"
+#include "php/php_operator.h"
 
-#include "php_lex.h"
-#include "qz_symtable.h"
+#include "php/php_lex.h"
+#include "runtime/qz_symtable.h"
 
 #include <cerrno>
 #include <cstdlib>

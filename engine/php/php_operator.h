@@ -8,7 +8,7 @@
 
 #include <qzengine/export.h>
 
-#include "qz_token_helpper.h"
+#include "runtime/qz_token.h"
 
 struct php_operator {
   const char* text;

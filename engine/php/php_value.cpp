@@ -9,20 +9,16 @@
  * text by number keeps the marker instead of yielding one character.
  */
 
-#include "php_lib.h"
+#include "php/php_value.h"
 
-#include "php_variable.h"
-#include "qz_array_impl.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_symtable.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_symtable.h"
 
 #include <cstring>
 #include <strings.h>
-
-static const char struct_fault_file[] = "engine/qz_spec/qz_php_lib";
-static const int struct_fault_line = 139;
-static const char struct_fault_message[] = "php_lib_reference_array_item->php_reference_globals失败.";
 
 /* Markers that survive indexing by number, in the order they are tested. */
 static const char* const struct_sticky_markers[] = {
@@ -77,7 +73,7 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
     if (kv) key = kv;
   }
   if (!v) {
-    qz_report_fault(struct_fault_file, struct_fault_line, struct_fault_message);
+    qz_report_fault(QZ_FAULT_ARRAY_ITEM_VAR);
     return nullptr;
   }
 

@@ -16,12 +16,12 @@
  * head or tail) is re-indexed by one walk.
  */
 
-#include "php_variable.h"
+#include "php/php_variable.h"
 
-#include "php_eval.h"
-#include "qz_array_impl.h"
-#include "qz_engine.h"
-#include "qz_symtable.h"
+#include "php/php_eval.h"
+#include "runtime/qz_array.h"
+#include "common/qz_host.h"
+#include "runtime/qz_symtable.h"
 
 #include <cstring>
 #include <unordered_map>

@@ -8,9 +8,9 @@
 
 #include <qzengine/export.h>
 
-#include "qz_limits.h"
-#include "qz_string_impl.h"
-#include "qz_token_helpper.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_string.h"
+#include "runtime/qz_token.h"
 
 /* The variable entry for tok's name, made on first reference; tok itself when
  * it has no name; null when a new entry cannot be allocated. */

@@ -17,10 +17,10 @@
  * the pools by qz_array_free_all, like everything else of a scan.
  */
 
-#include "qz_array_impl.h"
+#include "runtime/qz_array.h"
 
-#include "qz_engine.h"
-#include "qz_limits.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 
 #include <cstdint>
 #include <cstring>
@@ -220,7 +220,7 @@ _qz_bucket* qz_array_push(_qz_array* arr, _qz_bucket* b) {
 
 _qz_bucket* qz_array_item(_qz_array* arr, char* key) {
   if (!key) {
-    qz_report_fault("engine/interpreter/qz_array_impl", 105, "qz_array_item第二个参数key为NULL.");
+    qz_report_fault(QZ_FAULT_ARRAY_KEY_NULL);
     return nullptr;
   }
   if (!arr) return nullptr;

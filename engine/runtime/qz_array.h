@@ -11,8 +11,8 @@
 
 #include <qzengine/export.h>
 
-#include "qz_mempool.h"
-#include "qz_token_helpper.h"
+#include "runtime/qz_mempool.h"
+#include "runtime/qz_token.h"
 
 struct _qz_bucket {
   unsigned long index;

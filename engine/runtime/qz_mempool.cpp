@@ -3,7 +3,7 @@
  * templates (qz_mempool.h); each owning module defines its global pool.
  */
 
-#include "qz_mempool.h"
+#include "runtime/qz_mempool.h"
 
 const unsigned long mempool_masks[32] = {
     1ul << 0,  1ul << 1,  1ul << 2,  1ul << 3,  1ul << 4,  1ul << 5,  1ul << 6,  1ul << 7,

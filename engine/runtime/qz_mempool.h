@@ -19,7 +19,7 @@
 
 #include <qzengine/export.h>
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <algorithm>
 #include <cstdint>

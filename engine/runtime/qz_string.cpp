@@ -13,10 +13,10 @@
  * that the rules read as "not available".
  */
 
-#include "qz_string_impl.h"
+#include "runtime/qz_string.h"
 
-#include "qz_engine.h"
-#include "qz_limits.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -97,7 +97,7 @@ _qz_string* qz_string_concat(_qz_string* a, const char* b) {
 
 _qz_string* qz_reference_string(_qz_string* s) {
   if (!s) {
-    qz_report_fault("engine/interpreter/qz_string_impl", 86, "qz_reference_string str为NULL");
+    qz_report_fault(QZ_FAULT_STRING_REF_NULL);
     return nullptr;
   }
   s->refcount++;

@@ -20,9 +20,9 @@
  * it and falls back to the walks; the totals are kept either way.
  */
 
-#include "qz_symtable.h"
+#include "runtime/qz_symtable.h"
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -11,8 +11,8 @@
 
 #include <qzengine/export.h>
 
-#include "qz_limits.h"
-#include "qz_mempool.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_mempool.h"
 
 struct qz_symtable_index; /* hash index over the texts of a whole table */
 

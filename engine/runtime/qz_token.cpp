@@ -11,18 +11,16 @@
  * the chain as the list. Nothing here recurses.
  */
 
-#include "qz_token_helpper.h"
+#include "runtime/qz_token.h"
 
-#include "qz_engine.h"
-#include "qz_string_impl.h"
+#include "common/qz_host.h"
+#include "runtime/qz_string.h"
 
 #include <cstring>
 
 /* The token pool: slabs grow during a scan and are zeroed, not freed, after
  * it; freed by engine shutdown and at unload. */
 qz_mempool<_qz_token> qz_engine_memory_pool_for_token;
-
-static const char qz_token_src[] = "engine/interpreter/qz_token_helpper";
 
 /* Number of distinct tokens reached from tk along next (tk included), which
  * is the list length for a proper list and the length of the prefix plus the
@@ -83,12 +81,12 @@ static _qz_token* qz_token_take_slot() {
 
 _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned long lineno) {
   if (!qz_engine_memory_pool_for_token.first && !qz_engine_memory_pool_for_token.add_slab()) {
-    qz_report_fault(qz_token_src, 67, "qz_token_alloc失败.");
+    qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
     return nullptr;
   }
   _qz_token* tk = qz_token_take_slot();
   if (!tk) {
-    qz_report_fault(qz_token_src, 67, "qz_token_alloc失败.");
+    qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
     return nullptr;
   }
   qz_token_init(tk);
@@ -100,7 +98,7 @@ _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned lon
 
 _qz_token* qz_token_alloc(unsigned long lineno) {
   if (!qz_engine_memory_pool_for_token.first && !qz_engine_memory_pool_for_token.add_slab()) {
-    qz_report_fault(qz_token_src, 67, "qz_token_alloc失败.");
+    qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
     return nullptr;
   }
   _qz_token* tk = qz_token_take_slot();
@@ -116,7 +114,7 @@ void qz_token_init(_qz_token* tk) {
 
 _qz_token* qz_token_clone(_qz_token* src) {
   if (!src) {
-    qz_report_fault(qz_token_src, 82, "qz_token_clone src为NULL.");
+    qz_report_fault(QZ_FAULT_TOKEN_CLONE_NULL);
     return nullptr;
   }
   _qz_token* tk = qz_token_alloc(src->lineno);
@@ -157,7 +155,7 @@ void qz_token_append_one(_qz_token* list, _qz_token* tk) {
 
 unsigned long qz_token_length(_qz_token* tk) {
   if (!tk) {
-    qz_report_fault(qz_token_src, 109, "qz_token_lenth tk为NULL.");
+    qz_report_fault(QZ_FAULT_TOKEN_LENGTH_NULL);
     return 0;
   }
   bool cyclic = false;

@@ -11,7 +11,7 @@
 
 #include <qzengine/export.h>
 
-#include "qz_mempool.h"
+#include "runtime/qz_mempool.h"
 
 /* The type of a token and the type of a value share one enumeration. */
 enum _token_type : int {

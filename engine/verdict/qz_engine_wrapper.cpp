@@ -7,11 +7,11 @@
 
 #include <qzengine/qzwrapper.h>
 
-#include "php_lib.h"
-#include "qz_behavior_match.h"
-#include "qz_behavior_rules.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
+#include "api/qz_engine.h"
+#include "behavior/qz_behavior_match.h"
+#include "behavior/qz_behavior_rules.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 
 #include <cstring>
 
@@ -156,7 +156,6 @@ int qz_engine_wrapper_scan_buff(char* text, unsigned long, threat::threat_info* 
   return qz_wrapper_scan(info, handler, false, [text] { qz_engine_scan_buff(text); });
 }
 
-unsigned long qz_engine_eval_depth() { return php_lib_eval_depth(); }
 
 const char* qz_engine_wrapper_last_match(unsigned long* score) {
   if (score) *score = qz_wrapper_last_score;

@@ -12,6 +12,7 @@
 
 #include <qzengine/export.h>
 #include <qzengine/qz_io_handle.h>
+#include <qzengine/version.h>
 
 #include <cstddef>
 

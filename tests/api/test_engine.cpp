@@ -1,7 +1,7 @@
 // The engine's lifecycle, handles, re-entry guards and counters.
 
-#include "qz_engine.h"
-#include "qz_symtable.h"
+#include "common/qz_host.h"
+#include "runtime/qz_symtable.h"
 
 #include <gtest/gtest.h>
 

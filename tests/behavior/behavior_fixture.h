@@ -6,8 +6,8 @@
  * scored as the interpreter reports them, and a compact text form of the
  * rule tables that test tables can compare against. */
 
-#include "qz_behavior_match.h"
-#include "qz_behavior_rules.h"
+#include "behavior/qz_behavior_match.h"
+#include "behavior/qz_behavior_rules.h"
 
 #include <gtest/gtest.h>
 

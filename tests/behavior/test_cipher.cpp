@@ -1,6 +1,6 @@
 #include "behavior_fixture.h"
-#include "qz_cipher.h"
-#include "qz_limits.h"
+#include "behavior/qz_cipher.h"
+#include "common/qz_limits.h"
 
 #include <cstring>
 #include <memory>

@@ -1,9 +1,9 @@
 // Emulated built-ins, the code sinks with their bounds, and the variable dump,
 // driven through whole scripts: script in, reported calls and dump out.
 
-#include "scan_record.h"
+#include "support/scan_record.h"
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <string>
 #include <vector>

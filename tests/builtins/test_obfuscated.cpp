@@ -1,9 +1,9 @@
 // Obfuscated shells written by the team from common hiding techniques. Each
 // must end in its inner dangerous call being reported with tainted input.
 
-#include "scan_record.h"
+#include "support/scan_record.h"
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <algorithm>
 #include <fstream>

@@ -2,15 +2,18 @@
 // first registration wins, the per-scan rebuild, and the dispatch that hands
 // built-ins their arguments.
 
-#include "php_driver.h"
-#include "php_eval.h"
-#include "php_lib.h"
-#include "php_variable.h"
-#include "qz_array_impl.h"
-#include "qz_common_lib.h"
-#include "qz_engine.h"
-#include "qz_symtable.h"
-#include "scan_record.h"
+#include "php/php_driver.h"
+#include "php/php_eval.h"
+#include "builtins/php_lib_builtin.h"
+#include "builtins/php_lib_dump.h"
+#include "builtins/php_lib_registry.h"
+#include "php/php_value.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "runtime/qz_symtable.h"
+#include "support/scan_record.h"
 
 #include <string>
 #include <vector>

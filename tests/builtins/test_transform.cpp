@@ -1,10 +1,10 @@
 // String transforms, applied directly to tokens.
 
-#include "qz_common_lib.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_string_impl.h"
-#include "scan_record.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_string.h"
+#include "support/scan_record.h"
 
 #include <string>
 #include <vector>

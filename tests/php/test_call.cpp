@@ -2,13 +2,13 @@
 // names settled through variables, the fault path for names that cannot be
 // settled, and argument lists that run out.
 
-#include "php_call.h"
-#include "php_driver.h"
-#include "php_eval.h"
-#include "php_variable.h"
-#include "qz_engine.h"
-#include "qz_symtable.h"
-#include "scan_record.h"
+#include "php/php_call.h"
+#include "php/php_driver.h"
+#include "php/php_eval.h"
+#include "php/php_variable.h"
+#include "common/qz_host.h"
+#include "runtime/qz_symtable.h"
+#include "support/scan_record.h"
 
 #include <string>
 #include <vector>

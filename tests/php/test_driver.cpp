@@ -1,11 +1,11 @@
 // The script driver, seen as a host sees it: scripts in through the exported
 // scan entry points, reported calls (and evaluated statements) out.
 
-#include "php_eval.h"
-#include "php_lex.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "scan_record.h"
+#include "php/php_eval.h"
+#include "php/php_lex.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "support/scan_record.h"
 
 #include <cstdio>
 #include <string>

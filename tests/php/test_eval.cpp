@@ -1,14 +1,14 @@
 // The evaluator on hand-built statement chains: values, stacks, arithmetic
 // that never traps, nesting bounds and the save/restore around nested runs.
 
-#include "php_driver.h"
-#include "php_eval.h"
-#include "php_variable.h"
-#include "qz_array_impl.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_symtable.h"
-#include "scan_record.h"
+#include "php/php_driver.h"
+#include "php/php_eval.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_symtable.h"
+#include "support/scan_record.h"
 
 #include <climits>
 #include <string>

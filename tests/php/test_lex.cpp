@@ -1,9 +1,9 @@
 // The lexer: script text in, the exact token stream out.
 
-#include "php_lex.h"
-#include "php_operator.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
+#include "php/php_lex.h"
+#include "php/php_operator.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 
 #include <gtest/gtest.h>
 

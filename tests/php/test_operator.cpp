@@ -1,8 +1,8 @@
 // The operator table, classification of collected text, pair search.
 
-#include "php_lex.h"
-#include "php_operator.h"
-#include "qz_engine.h"
+#include "php/php_lex.h"
+#include "php/php_operator.h"
+#include "common/qz_host.h"
 
 #include <gtest/gtest.h>
 

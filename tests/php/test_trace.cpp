@@ -1,9 +1,9 @@
 // The interpreter end to end: a script in, the exact sequence of reported
 // calls (line, name, assignment count, argument texts) and fault reports out.
 
-#include "scan_record.h"
+#include "support/scan_record.h"
 
-#include "qz_limits.h"
+#include "common/qz_limits.h"
 
 #include <string>
 #include <vector>

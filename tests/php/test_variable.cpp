@@ -1,14 +1,14 @@
 // The variable list, the request superglobals, the string form of values and
 // the radix-64 integer text.
 
-#include "php_driver.h"
-#include "php_eval.h"
-#include "php_variable.h"
-#include "qz_array_impl.h"
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_symtable.h"
-#include "scan_record.h"
+#include "php/php_driver.h"
+#include "php/php_eval.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_symtable.h"
+#include "support/scan_record.h"
 
 #include <climits>
 #include <cstdlib>

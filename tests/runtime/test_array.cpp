@@ -1,10 +1,10 @@
 // Arrays: push order, marker items created by lookups, pointer-identity
 // keys, and the lookup maps agreeing with a walk of the list.
 
-#include "qz_array_impl.h"
-#include "qz_limits.h"
-#include "qz_string_impl.h"
-#include "rt_fault_capture.h"
+#include "runtime/qz_array.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_string.h"
+#include "support/rt_fault_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Slab pools: first-fit slot order, slab growth, release and bulk resets,
 // checked against a plain model of the first-fit rule.
 
-#include "qz_mempool.h"
+#include "runtime/qz_mempool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Runtime strings: creation, concatenation by length, reference counts, the
 // bulk list, and the size cap that no computation may wrap around.
 
-#include "qz_engine.h"
-#include "qz_limits.h"
-#include "qz_string_impl.h"
-#include "rt_fault_capture.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_string.h"
+#include "support/rt_fault_capture.h"
 
 #include <gtest/gtest.h>
 

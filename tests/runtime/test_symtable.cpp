@@ -1,8 +1,8 @@
 // Symbol tables: interning, block placement, oversized texts, resets, and
 // the hash index and running totals agreeing with a walk of the slots.
 
-#include "qz_limits.h"
-#include "qz_symtable.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_symtable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Tokens and token lists: pool slots, field copying, the two append forms,
 // release of whole lists (also broken ones) and the fault reports.
 
-#include "qz_string_impl.h"
-#include "qz_token_helpper.h"
-#include "rt_fault_capture.h"
+#include "runtime/qz_string.h"
+#include "runtime/qz_token.h"
+#include "support/rt_fault_capture.h"
 
 #include <gtest/gtest.h>
 

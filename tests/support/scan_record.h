@@ -8,10 +8,10 @@
 
 #include <qzengine/qzengine.h>
 
-#include "php_driver.h"
-#include "qz_string_impl.h"
-#include "qz_symtable.h"
-#include "qz_token_helpper.h"
+#include "php/php_driver.h"
+#include "runtime/qz_string.h"
+#include "runtime/qz_symtable.h"
+#include "runtime/qz_token.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,7 +1,7 @@
 // qzscan end to end: a temporary tree of scripts, the real binary, and its
 // outputs read back.
 
-#include "qz_cipher.h"
+#include "behavior/qz_cipher.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -3,7 +3,7 @@
 
 #include <qzengine/qzwrapper.h>
 
-#include "qz_cipher.h"
+#include "behavior/qz_cipher.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
  * could not be converted), 2 usage or I/O error.
  */
 
-#include "qz_behavior_rules.h"
-#include "qz_cipher.h"
+#include "behavior/qz_behavior_rules.h"
+#include "behavior/qz_cipher.h"
 #include "qzrules_lint.h"
 
 #include <CLI/CLI.hpp>

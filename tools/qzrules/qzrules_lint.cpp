@@ -1,9 +1,9 @@
 #include "qzrules_lint.h"
 
-#include "qz_behavior_match.h"
-#include "qz_behavior_rules.h"
-#include "qz_cipher.h"
-#include "qz_limits.h"
+#include "behavior/qz_behavior_match.h"
+#include "behavior/qz_behavior_rules.h"
+#include "behavior/qz_cipher.h"
+#include "common/qz_limits.h"
 
 #include <algorithm>
 #include <cerrno>
