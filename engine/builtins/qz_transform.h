@@ -1,5 +1,5 @@
-#ifndef QZ_COMMON_LIB_H
-#define QZ_COMMON_LIB_H
+#ifndef QZ_TRANSFORM_H
+#define QZ_TRANSFORM_H
 
 /*
  * String transforms: the engine's emulations of the PHP string and decoding

@@ -1,5 +1,5 @@
-#ifndef QZ_ARRAY_IMPL_H
-#define QZ_ARRAY_IMPL_H
+#ifndef QZ_ARRAY_H
+#define QZ_ARRAY_H
 
 /*
  * Arrays: ordered, singly linked lists of buckets with a numeric index and an

@@ -1,5 +1,5 @@
-#ifndef QZ_STRING_IMPL_H
-#define QZ_STRING_IMPL_H
+#ifndef QZ_STRING_H
+#define QZ_STRING_H
 
 /*
  * Runtime strings: counted, length-prefixed, always NUL-terminated heap blocks.

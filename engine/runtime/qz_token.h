@@ -1,5 +1,5 @@
-#ifndef QZ_TOKEN_HELPPER_H
-#define QZ_TOKEN_HELPPER_H
+#ifndef QZ_TOKEN_H
+#define QZ_TOKEN_H
 
 /*
  * Tokens: the unit the whole interpreter works on. A token carries what was
