@@ -107,7 +107,7 @@ QZ_EXPORT void define_repeat_call(char* text);
 /* Hands one deciphered rule text to the parser its keyword selects; a text
  * that begins with no keyword is ignored. Returns 1 when a record was
  * appended, else 0. text is parsed in place as above. */
-QZ_EXPORT int qz_behavior_define(char* text);
+int qz_behavior_define(char* text);
 
 /* A number that changes whenever a table gains or loses records, so that
  * structures derived from the tables know when to rebuild. */

@@ -57,8 +57,8 @@ QZ_EXPORT unsigned int _httoi(const char* text);
 
 /* Enciphers and deciphers with the engine's own rule-file pass phrase; same
  * results and ownership as Encrypt and Decrypt. */
-QZ_EXPORT char* qz_cipher_rule_encrypt(const char* plain);
-QZ_EXPORT char* qz_cipher_rule_decrypt(const char* cipher_text);
+char* qz_cipher_rule_encrypt(const char* plain);
+char* qz_cipher_rule_decrypt(const char* cipher_text);
 
 /* One 128-bit MD5 digest value. The 16 digest bytes lie at the start of
  * m_data in digest order. */

@@ -27,6 +27,6 @@ QZ_EXPORT int php_parse_if(_qz_token* tok, qz_io_handle* source);
 QZ_EXPORT int php_parse_for(_qz_token* tok, qz_io_handle* source);
 
 /* Number of php_debug runs active right now (0 outside a scan). */
-QZ_EXPORT unsigned long php_run_depth();
+unsigned long php_run_depth();
 
 #endif

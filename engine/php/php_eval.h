@@ -34,9 +34,9 @@ struct php_rt_saved {
   unsigned long call_depth;
 };
 /* Moves the stacks and call depth out (the state is left empty, depth 0). */
-QZ_EXPORT void php_rt_save(php_rt_saved* saved);
+void php_rt_save(php_rt_saved* saved);
 /* Drops whatever a nested run left and puts the saved state back. */
-QZ_EXPORT void php_rt_restore(php_rt_saved* saved);
+void php_rt_restore(php_rt_saved* saved);
 
 /* Evaluates the chain from first up to end (exclusive; null: to its end);
  * returns a clone of the statement's value, released by the caller with

@@ -41,7 +41,7 @@ QZ_EXPORT _qz_token* php_lex_get_token_pair(char* open, char* close, qz_io_handl
 QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
 
 /* Resets the lexer for a new scan: flags cleared, line 1, buffer empty. */
-QZ_EXPORT void php_lex_reset();
+void php_lex_reset();
 
 /* The source whose end the lexer has met: every later read of it reports the
  * end at once (a 0xFF byte is not sticky in the source). The driver puts the

@@ -20,15 +20,15 @@ QZ_EXPORT _qz_token* php_lookup_global_variable(char* name);
 QZ_EXPORT _qz_string* php_to_tring(_qz_token* tok);
 QZ_EXPORT void php_eval_string(const char* text);
 /* Creates the nine superglobal entries (start of every scan). */
-QZ_EXPORT void php_create_superglobals();
+void php_create_superglobals();
 /* Forgets the variable-list index. The driver may call it when it empties
  * the list; the index also notices an emptied list (var_list null) by itself
  * at its next use, so calling it is never required for correctness. */
-QZ_EXPORT void php_variable_reset_index();
+void php_variable_reset_index();
 /* True when tok is itself an entry of the variable list. */
-QZ_EXPORT bool php_variable_is_entry(_qz_token* tok);
+bool php_variable_is_entry(_qz_token* tok);
 /* Writes the radix-64 text of the low 32 bits of v (as the POSIX l64a) into
  * out (at least QZ_L64A_TEXT_SIZE bytes) and returns out; 0 gives the empty text. */
-QZ_EXPORT char* php_l64a(long v, char* out);
+char* php_l64a(long v, char* out);
 
 #endif

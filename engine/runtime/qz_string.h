@@ -30,7 +30,7 @@ QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, _qz_string* b);
 QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, const char* b);
 /* A new string of exactly n bytes copied from s (may hold NULs); the
  * invalid-string text when n exceeds QZ_MAX_STRING_LENGTH. */
-QZ_EXPORT _qz_string* qz_string_alloc_n(const char* s, unsigned long n);
+_qz_string* qz_string_alloc_n(const char* s, unsigned long n);
 QZ_EXPORT _qz_string* qz_reference_string(_qz_string* s);
 QZ_EXPORT void qz_dereference_string(_qz_string* s);
 QZ_EXPORT void qz_string_free(_qz_string* s);
