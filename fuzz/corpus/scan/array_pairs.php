@@ -1,0 +1,1 @@
+<?php array('a' => 1 .= 'x'); $a = array(1, 'k' => 2, array(), $p = array('q' => 3)); $a['k']($a[9]); f($a);

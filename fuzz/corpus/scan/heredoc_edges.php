@@ -1,0 +1,11 @@
+<?php $a = <<<"EOT"
+x y
+EOT;
+<<<''
+f(1);
+<<<EO
+EOT
+EO;
+<<<EOT
+abEOT;
+$b = <<<EOT
