@@ -7,7 +7,6 @@
 #include "common/qz_limits.h"
 #include "support/scan_record.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,26 +26,6 @@ class Driver : public scan_record::EngineTest {
 };
 
 typedef std::vector<std::string> Calls;
-
-TEST_F(Driver, ShortEchoTagReachesTheCall) {
-  EXPECT_EQ(scan("<?= system($_GET['c']) ?>", QZ_OPT_EXTENDED_TAGS).located(),
-            (Calls{"1:qz_array_item($_GET|c)", "1:system($_GET_DATA)"}));
-}
-
-TEST_F(Driver, OnlyLongStatementsAreEvaluated) {
-  const struct {
-    const char* script;
-    unsigned long statements;
-  } cases[] = {
-      {"<?php $a++; $b = 1; echo $x; f();", 2},
-      {"<?php ; ; ;", 0},
-      {"<?php while ($x) {}", 0},      // "(", "$x", ";"
-      {"<?php while (f($x)) {}", 1},   // the "(" counts
-      {"<?php f(1); g(2)", 2},
-      {"<?php $a = ';'; $b = 1;", 2},  // the quoted ; does not cut the first
-  };
-  for (const auto& c : cases) EXPECT_EQ(scan(c.script).statements, c.statements) << c.script;
-}
 
 TEST_F(Driver, InterruptStopsBeforeTheNextToken) {
   EXPECT_EQ(scan("<?php while (g(1)) { h(2); }", 0, "g").located(), (Calls{"1:g(/)"}));
@@ -123,24 +102,6 @@ TEST_F(Driver, ForLoopEmulationIsBounded) {
     EXPECT_EQ(output, "for");
   }
   qz_engine_set_output_handler(nullptr);
-}
-
-TEST_F(Driver, FileScanEndsAtByteFF) {
-  const std::string text = "<?php f(1);\n\xFFg(2);";
-  char path[] = "/tmp/qz_driver_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  FILE* f = fdopen(fd, "wb");
-  fwrite(text.data(), 1, text.size(), f);
-  fclose(f);
-  Seen r = scan_record::record([&] { qz_engine_scan_file(path); });
-  remove(path);
-  EXPECT_EQ(r.located(), (Calls{"1:f(/)"}));
-  EXPECT_EQ(scan(text).located(), (Calls{"1:f(/)"}));
-  // Also where a group reader meets it: nothing after the 0xFF is read.
-  EXPECT_EQ(scan("<?php while (f(1)\xFF g(2);").located(), Calls{});
-  EXPECT_EQ(scan("<?php f(1)\xFF; g(2);").located(), (Calls{"1:f(/)"}));
-  EXPECT_EQ(scan("<?php <<<EOT\nab\xFF\nEOT; g(2);").located(), Calls{});
 }
 
 }  // namespace

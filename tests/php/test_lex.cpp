@@ -1,30 +1,19 @@
-// The lexer: script text in, the exact token stream out.
+// The lexer and the classification of what it collects: script text in, the
+// exact token stream out.
 
 #include "php/php_lex.h"
 #include "php/php_operator.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "support/scan_record.h"
 
-#include <gtest/gtest.h>
-
+#include <climits>
 #include <string>
 #include <vector>
 
 namespace {
 
-class Lexer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    qz_engine_startup();
-    qz_engine_set_options(0);
-    php_lex_reset();
-  }
-  void TearDown() override {
-    qz_engine_set_options(0);
-    qz_engine_release_all_resource();
-    qz_engine_shutdown();
-  }
-};
+using Lexer = scan_record::RuntimeTest;
 
 // One token as "<kind> <text>": W word, I integer, L literal, S separator,
 // O operator; a true/false word (no name) reads "B1" or "B0".
@@ -47,23 +36,19 @@ struct Lexed {
   std::vector<unsigned long> lines;
 };
 
-// Reads source to its end with a fresh lexer state, releasing each token.
-Lexed lex_source(qz_io_handle* src, unsigned char raw = 0) {
+// Reads text to its end with a fresh lexer state, releasing each token.
+Lexed lex(const std::string& text, unsigned char raw = 0) {
   php_lex_reset();
+  buf_file_handle src(text.c_str());
   Lexed out;
   for (int guard = 0; guard < 1000000; guard++) {
-    _qz_token* t = php_lex_get_token(src, raw);
+    _qz_token* t = php_lex_get_token(&src, raw);
     if (!t) break;
     out.tokens.push_back(render(t));
     out.lines.push_back(t->lineno);
     qz_token_free(t);
   }
   return out;
-}
-
-Lexed lex(const std::string& text, unsigned char raw = 0) {
-  buf_file_handle src(text.c_str());
-  return lex_source(&src, raw);
 }
 
 typedef std::vector<std::string> Toks;
@@ -90,7 +75,6 @@ TEST_F(Lexer, TokenStreams) {
       {"! is dropped", "<?php $a != $b;", {"W $a", "O =", "W $b", "S ;"}},
       {"!== reads ==", "<?php $a !== $b;", {"W $a", "O ==", "W $b", "S ;"}},
       {"@ is dropped", "<?php @eval($x);", {"W eval", "S (", "W $x", "S )", "S ;"}},
-      {"tab joins words", "<?php echo\t$x;", {"W echo$x", "S ;"}},
       {"newline joins words", "<?php echo\n$x;", {"W echo$x", "S ;"}},
       {"space splits words", "<?php echo $x;", {"W echo", "W $x", "S ;"}},
       {"escapes", "<?php 'a\\x41\\n';", {"L aAn", "S ;"}},
@@ -104,7 +88,6 @@ TEST_F(Lexer, TokenStreams) {
       {"/*/ does not close", "<?php x /*/ y */ z;", {"W x", "W z", "S ;"}},
       {"block comment ends a pending word", "<?php x/* a */y;", {"W x", "W y", "S ;"}},
       {"line comment keeps the word going", "<?php x//c\ny;", {"W xy", "S ;"}},
-      {"hash then newline comments nothing", "<?php #\ny;", {"W y", "S ;"}},
       {"hash comment", "<?php # f(1);\ng(2);", {"W g", "S (", "I 2", "S )", "S ;"}},
       {"division", "<?php a/b;", {"W a", "O /", "W b", "S ;"}},
       {"arrow reads >", "<?php $o->m();", {"W $o", "O >", "W m", "S (", "S )", "S ;"}},
@@ -189,7 +172,6 @@ struct LineCase {
 TEST_F(Lexer, LineNumbers) {
   // Every token carries the line on which it was completed.
   const LineCase cases[] = {
-      {"newline inside a call and a string", "<?php\nf(\n\"a\nb\",\n2);", {2, 3, 4, 5, 5, 5, 5}},
       {"heredoc lines", "<?php <<<EOT\na\nb\nEOT;\nf(1);", {4, 5, 5, 5, 5, 5, 5}},
       {"crlf counts once", "<?php\r\nf(1);\r\ng(1);", {2, 2, 2, 2, 3, 3, 3, 3, 3, 3}},
       {"escaped newline is not counted", "<?php f('a\\\nb');\ng(1);", {1, 1, 1, 1, 2, 2, 2, 2, 2, 2}},
@@ -212,19 +194,6 @@ TEST_F(Lexer, ExtendedTags) {
   };
   for (const TokenCase& c : cases) EXPECT_EQ(lex(c.text).tokens, c.expected) << c.what;
   EXPECT_EQ(lex("<?\nf(1);").lines, (std::vector<unsigned long>{2, 2, 2, 2, 2}));
-}
-
-TEST_F(Lexer, FileSourceMatchesBuffer) {
-  const std::string text = "<p><s" + std::string(130, 'b') + "<?php f(1); ?>\xFFg(2);";
-  FILE* f = tmpfile();
-  ASSERT_NE(f, nullptr);
-  fwrite(text.data(), 1, text.size(), f);
-  rewind(f);
-  linux_file_handle src(f);
-  Lexed fromfile = lex_source(&src);
-  fclose(f);
-  EXPECT_EQ(fromfile.tokens, kF1);
-  EXPECT_EQ(lex(text).tokens, kF1);
 }
 
 // Reads one group with php_lex_get_token_pair and renders it, then the next
@@ -268,27 +237,80 @@ TEST_F(Lexer, DeepGroupsAreIterative) {
   EXPECT_EQ(got.second, "W d");
 }
 
-TEST_F(Lexer, TokensUntilAName) {
-  buf_file_handle src("<?php a b ; c");
-  _qz_token* l = php_lex_get_token_until(qz_engine_quote_handle, &src);
-  Toks got;
-  for (_qz_token* t = l; t; t = t->next) got.push_back(render(t));
-  qz_token_free(l);
-  EXPECT_EQ(got, (Toks{"W a", "W b"}));
-  _qz_token* c = php_lex_get_token(&src, 0);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(render(c), "W c");
-  qz_token_free(c);
+// Puts text into the lexer's buffer as the lexer would (blanks kept as in a
+// string) and classifies it.
+_qz_token* accept(const std::string& text, _token_type kind) {
+  php_lex_state.in_string = 1;
+  for (char c : text) php_append_char(c);
+  php_lex_state.in_string = 0;
+  return php_accept(kind);
 }
 
-TEST_F(Lexer, CharacterClasses) {
-  const std::string separators = "+-*/%=.>!<(),[]{}?:;&| ";
-  for (int b = 0; b < 256; b++) {
-    char c = static_cast<char>(b);
-    bool sep = b != 0 && separators.find(c) != std::string::npos;
-    EXPECT_EQ(php_is_char_seperator(c), sep ? 1 : 0) << b;
-    bool ign = c == '\r' || c == '!' || c == '@';
-    EXPECT_EQ(php_ignore_chr(c), ign ? 1 : 0) << b;
+TEST_F(Lexer, CollectedTextIsClassified) {
+  const struct {
+    std::string text;
+    _token_type kind, type, value_type;
+    long lval;
+    bool named;
+  } cases[] = {
+      {"TRUE", TOKEN_WORD, TOKEN_WORD, TOKEN_INTEGER, 1, false},
+      {"False", TOKEN_WORD, TOKEN_WORD, TOKEN_INTEGER, 0, false},
+      {"truex", TOKEN_WORD, TOKEN_WORD, TOKEN_NONE, 0, true},
+      {"42abc", TOKEN_WORD, TOKEN_INTEGER, TOKEN_INTEGER, 42, true},
+      {"0x1F", TOKEN_WORD, TOKEN_INTEGER, TOKEN_INTEGER, 0, true},
+      {"99999999999999999999999", TOKEN_WORD, TOKEN_INTEGER, TOKEN_INTEGER, LONG_MAX, true},
+      {"\xE4\xF6", TOKEN_WORD, TOKEN_WORD, TOKEN_NONE, 0, true},
+      {"%", TOKEN_WORD, TOKEN_SEPARATOR, TOKEN_NONE, 0, true},
+      {"->", TOKEN_WORD, TOKEN_OPERATOR, TOKEN_NONE, 0, true},
+      {"1", TOKEN_LITERAL, TOKEN_LITERAL, TOKEN_LITERAL, 0, true},
+      {"", TOKEN_LITERAL, TOKEN_LITERAL, TOKEN_LITERAL, 0, true},
+  };
+  php_lex_cur_lineno = 7;
+  for (const auto& c : cases) {
+    _qz_token* t = accept(c.text, c.kind);
+    ASSERT_NE(t, nullptr) << c.text;
+    EXPECT_EQ(t->type, c.type) << c.text;
+    EXPECT_EQ(t->value.type, c.value_type) << c.text;
+    EXPECT_EQ(t->value.lval, c.lval) << c.text;
+    EXPECT_EQ(t->lineno, 7u) << c.text;
+    EXPECT_EQ(t->name ? std::string(t->name) : "<none>", c.named ? c.text : "<none>");
+    if (c.kind == TOKEN_LITERAL) {
+      EXPECT_EQ(t->value.ptr, t->name);
+    }
+    EXPECT_EQ(php_lex_temp_buff_idx, 0u) << "the buffer is emptied: " << c.text;
+    qz_token_free(t);
+  }
+  EXPECT_EQ(php_accept(TOKEN_WORD), nullptr) << "an empty word makes no token";
+}
+
+// The pair search over a ready list: first open, its matching close.
+TEST_F(Lexer, PairSearchInAList) {
+  const struct {
+    std::vector<std::string> texts;
+    int found, open_at, close_at;
+  } cases[] = {
+      {{"(", "a", "(", "b", ")", "c", ")"}, 1, 2, 6},
+      {{")", "(", "a", ")"}, 0, -1, -1},  // an early ")" counts
+      {{"(", "(", ")"}, 0, -1, -1},
+      {{}, 0, -1, -1},
+  };
+  for (const auto& c : cases) {
+    std::vector<_qz_token*> list;
+    for (const std::string& s : c.texts) {
+      list.push_back(accept(s, TOKEN_WORD));
+      if (list.size() > 1) qz_token_append(list[list.size() - 2], list.back());
+    }
+    _qz_token* head = list.empty() ? nullptr : list[0];
+    _qz_token* o = reinterpret_cast<_qz_token*>(1);
+    _qz_token* cl = reinterpret_cast<_qz_token*>(1);
+    EXPECT_EQ(php_lookup_tokenpair(head, qz_engine_sleft_handle, qz_engine_sright_handle, &o, &cl),
+              c.found);
+    auto index_of = [&](_qz_token* t) {
+      return t ? static_cast<int>(std::find(list.begin(), list.end(), t) - list.begin()) : -1;
+    };
+    EXPECT_EQ(index_of(o), c.open_at);
+    EXPECT_EQ(index_of(cl), c.close_at);
+    qz_token_free(head);
   }
 }
 

@@ -31,8 +31,6 @@ void check(const std::vector<Row>& rows) {
   }
 }
 
-const char kNullName[] = "!engine/qz_spec/qz_php:1160:function_name为NULL";
-
 TEST_F(Trace, OperatorsAndValues) {
   check({
       {"precedence and left associativity",
@@ -113,6 +111,7 @@ TEST_F(Trace, StatementsAndCallMarking) {
       {"an unbalanced while condition reads to the end", "<?php while (g(1) { h(2); }", {}},
       {"a quoted bracket inside a while condition", "<?php while (f(\")\")) { g(1); }",
        {"1:f:0())", "1:g:0(/)"}},
+      {"a quoted ; does not end the statement", "<?php $a = ';'; f($a);", {"1:f:0(;)"}},
       {"braces join the open statement", "<?php { f(1) } g(2);", {"1:f:0(/)", "1:g:0(0)"}},
       {"function header is a call", "<?php function foo($x) { bar($x); }",
        {"1:foo:0($x)", "1:bar:0($x)"}},
@@ -131,6 +130,9 @@ TEST_F(Trace, LinesTagsAndComments) {
       {"three kinds of comments",
        "<?php // x(1);\na(2); # y(3);\n/* z(4);\n */ d(5);", {"2:a:0(0)", "4:d:0(3)"}},
       {"everything after a heredoc", "<?php $a = <<<EOT\nls\nEOT;\nsystem($a);", {"4:system:0(ls\n)"}},
+      {"byte 0xFF ends the input", "<?php f(1)\xFF; g(2);", {"1:f:0(/)"}},
+      {"byte 0xFF inside a while condition", "<?php while (f(1)\xFF g(2);", {}},
+      {"byte 0xFF inside a heredoc", "<?php <<<EOT\nab\xFF\nEOT; g(2);", {}},
   });
 }
 
@@ -144,7 +146,7 @@ TEST_F(Trace, SoundBehaviour) {
       {"the outer assignment completes after evaluated code",
        "<?php $x = eval(\"f(1);\"); g($x);", {"1:f:0(/)", "1:eval:0(f(1);)", "1:g:0()"}},
       {"a call through an empty text is a fault, not a call", "<?php $f = \"\"; $f(1); g(2);",
-       {kNullName, "1:g:0(0)"}},
+       {scan_record::kNullNameFault, "1:g:0(0)"}},
       {"a name longer than any buffer is reported whole",
        "<?php $f = \"" + std::string(4000, 'n') + "\"; $f .= $f; $f .= $f; $f .= $f; $f();",
        {"1:" + std::string(32000, 'n') + ":4()"}},

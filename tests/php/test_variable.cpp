@@ -1,10 +1,8 @@
-// The variable list, the request superglobals, the string form of values and
-// the radix-64 integer text.
+// The variable list and its lookups, and the radix-64 integer text.
 
 #include "php/php_driver.h"
 #include "php/php_eval.h"
 #include "php/php_variable.h"
-#include "runtime/qz_array.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "runtime/qz_symtable.h"
@@ -20,30 +18,6 @@ namespace {
 
 using scan_record::var_tok;
 using Variables = scan_record::RuntimeTest;
-
-TEST_F(Variables, ScanStartsWithTheNineRequestArrays) {
-  const char* rows[][2] = {
-      {"$_GET", "$_GET_DATA"},         {"$_POST", "$_POST_DATA"},
-      {"$_REQUEST", "$_REQUEST_DATA"}, {"$_SESSION", "$_SESSION_DATA"},
-      {"$_SERVER", "$_SERVER_DATA"},   {"$_COOKIE", "$_COOKIE_DATA"},
-      {"$_GLOBALS", "$_GLOBALS_DATA"}, {"$_FILES", "$_FILES_DATA"},
-      {"$_FILES_DATA", "$_FILES_DATA_DATA"},
-  };
-  _qz_token* e = php_rt_state.var_list;
-  for (const auto& row : rows) {
-    ASSERT_NE(e, nullptr) << row[0];
-    EXPECT_STREQ(e->name, row[0]);
-    EXPECT_EQ(e->type, TOKEN_WORD);
-    ASSERT_EQ(e->value.type, TOKEN_ARRAY);
-    auto* arr = static_cast<_qz_array*>(e->value.ptr);
-    ASSERT_NE(arr, nullptr);
-    EXPECT_STREQ(arr->item_marker, row[1]);
-    EXPECT_EQ(qz_array_size(arr), 0u);
-    e = e->next;
-  }
-  EXPECT_EQ(e, nullptr);
-  EXPECT_EQ(php_rt_state.var_tail->name, std::string("$_FILES_DATA"));
-}
 
 TEST_F(Variables, ExactAndCaseBlindLookups) {
   _qz_token* post = php_lookup_global_variable(const_cast<char*>("$_post"));
@@ -61,25 +35,6 @@ TEST_F(Variables, ExactAndCaseBlindLookups) {
   EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$ab")), first);
   EXPECT_EQ(php_lookup_global_variable(nullptr), nullptr);
   EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$none")), nullptr);
-}
-
-TEST_F(Variables, FirstReferenceCopiesLaterOnesFind) {
-  _qz_token* t = var_tok("$x", TOKEN_INTEGER);
-  t->value.lval = 7;
-  _qz_token* e = php_reference_globals(t);
-  ASSERT_NE(e, nullptr);
-  EXPECT_NE(e, t);
-  EXPECT_EQ(e->value.lval, 7);
-  EXPECT_EQ(e->lineno, 3u);
-  EXPECT_EQ(php_rt_state.var_tail, e);
-  _qz_token* again = var_tok("$x", TOKEN_INTEGER);
-  again->value.lval = 99;
-  EXPECT_EQ(php_reference_globals(again), e);
-  EXPECT_EQ(e->value.lval, 7);
-  _qz_token* nameless = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
-  EXPECT_EQ(php_reference_globals(nameless), nameless);
-  EXPECT_TRUE(php_variable_is_entry(e));
-  EXPECT_FALSE(php_variable_is_entry(t));
 }
 
 TEST_F(Variables, EmptiedListStartsAFreshIndex) {
@@ -112,35 +67,6 @@ TEST_F(Variables, RadixSixtyFourTextMatchesTheSystemRoutine) {
   for (long v : values) {
     long low = static_cast<long>(static_cast<unsigned long>(v) & 0xFFFFFFFFul);
     EXPECT_STREQ(php_l64a(v, mine), l64a(low)) << v;
-  }
-}
-
-TEST_F(Variables, StringFormOfValues) {
-  _qz_token* s = var_tok("$s", TOKEN_STRING);
-  s->value.ptr = qz_string_alloc("held");
-  _qz_token* lit = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, 1);
-  lit->value.ptr = const_cast<char*>("abc");
-  _qz_token* i64 = var_tok("$i", TOKEN_INTEGER);
-  i64->value.lval = 64;
-  _qz_token* zero = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
-  _qz_token* arr = var_tok("$arr", TOKEN_ARRAY);
-  _qz_token* nameless = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
-  _qz_token* sep = qz_token_alloc(TOKEN_SEPARATOR, TOKEN_NONE, 1);
-
-  EXPECT_EQ(php_to_tring(s), s->value.ptr); // shared, not copied
-  struct Row {
-    _qz_token* tok;
-    const char* text;
-  } rows[] = {
-      {lit, "abc"},         {i64, "./"},
-      {zero, ""},           {var_tok("$undefined"), "$undefined"},
-      {arr, "$arr"},        {nameless, "qz_invalid_string"},
-      {sep, "qz_invalid_string"},
-  };
-  for (const auto& r : rows) {
-    _qz_string* out = php_to_tring(r.tok);
-    ASSERT_NE(out, nullptr) << r.text;
-    EXPECT_STREQ(out->text, r.text);
   }
 }
 

@@ -54,6 +54,9 @@ struct Seen {
   }
 };
 
+// The fault reported for a call whose name settles to no text.
+inline const char kNullNameFault[] = "!engine/qz_spec/qz_php:1160:function_name为NULL";
+
 inline Seen*& sink() {
   static Seen* s = nullptr;
   return s;
@@ -204,6 +207,7 @@ class RuntimeTest : public ::testing::Test {
   void TearDown() override {
     php_shutdown();
     qz_engine_release_all_resource();
+    qz_engine_set_options(0);
     qz_engine_shutdown();
   }
 };
