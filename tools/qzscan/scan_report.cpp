@@ -8,13 +8,9 @@
 
 using json = nlohmann::json;
 
-const char* verdict_name(Verdict v) {
-  switch (v) {
-    case Verdict::Threat: return "threat";
-    case Verdict::Suspicious: return "suspicious";
-    default: return "clean";
-  }
-}
+// The SARIF release the report follows, and its schema's address.
+static const char* const kSarifVersion = "2.1.0";
+static const char* const kSarifSchema = "https://json.schemastore.org/sarif-2.1.0.json";
 
 static std::string join(const std::vector<std::string>& v, const char* sep) {
   std::string r;
@@ -55,46 +51,23 @@ void write_text_summary(FILE* out, const Summary& s) {
                "%llu threats, %llu suspicious\n",
                static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.scanned),
                static_cast<unsigned long long>(s.skipped), static_cast<unsigned long long>(s.errors),
-               static_cast<double>(s.bytes) / 1e6, s.seconds,
+               static_cast<double>(s.bytes) / kBytesPerMB, s.seconds,
                static_cast<unsigned long long>(s.threats),
                static_cast<unsigned long long>(s.suspicious));
 }
 
+void to_json(json& j, const Summary& s) {
+  j = {{"files", s.files},     {"scanned", s.scanned}, {"skipped", s.skipped},
+       {"errors", s.errors},   {"bytes", s.bytes},     {"seconds", s.seconds},
+       {"threats", s.threats}, {"suspicious", s.suspicious}};
+}
+
 std::string json_report(const std::vector<FileResult>& files, const Summary& s) {
-  json arr = json::array();
-  for (const FileResult& f : files) {
-    json j = {{"path", f.path}, {"size", f.size}};
-    if (!f.error.empty()) {
-      j["status"] = "error";
-      j["error"] = f.error;
-    } else if (!f.skipped.empty()) {
-      j["status"] = "skipped";
-      j["reason"] = f.skipped;
-    } else {
-      j["status"] = "scanned";
-      j["sha256"] = f.sha256;
-      j["verdict"] = verdict_name(f.verdict);
-      j["score"] = f.score;
-      j["suspicious_score"] = f.suspicious_score;
-      j["line"] = f.line;
-      j["descriptions"] = f.descriptions;
-      json calls = json::array();
-      for (const ScoredCall& c : f.calls)
-        calls.push_back({{"line", c.line}, {"name", c.name}, {"args", c.args},
-                         {"description", c.description}, {"score", c.score},
-                         {"depth", c.depth}, {"decoders", c.decoders}});
-      j["calls"] = calls;
-    }
-    arr.push_back(j);
-  }
   json report = {{"schema", "qzscan-report"},
                  {"version", kJsonSchemaVersion},
-                 {"files", arr},
-                 {"summary",
-                  {{"files", s.files}, {"scanned", s.scanned}, {"skipped", s.skipped},
-                   {"errors", s.errors}, {"bytes", s.bytes}, {"seconds", s.seconds},
-                   {"threats", s.threats}, {"suspicious", s.suspicious}}}};
-  return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+                 {"files", files},
+                 {"summary", s}};
+  return report.dump(kJsonIndent, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 std::string sarif_report(const std::vector<FileResult>& files, const std::string& version) {
@@ -136,9 +109,9 @@ std::string sarif_report(const std::vector<FileResult>& files, const std::string
     }
   }
   json sarif = {
-      {"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
-      {"version", "2.1.0"},
+      {"$schema", kSarifSchema},
+      {"version", kSarifVersion},
       {"runs", json::array({{{"tool", {{"driver", {{"name", "qzscan"}, {"version", version}, {"rules", rules}}}}},
                              {"results", results}}})}};
-  return sarif.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return sarif.dump(kJsonIndent, ' ', false, json::error_handler_t::replace) + "\n";
 }

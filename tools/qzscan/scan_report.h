@@ -6,6 +6,8 @@
 
 #include "scan_types.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,8 +20,15 @@ struct Summary {
   double seconds = 0;
 };
 
+void to_json(nlohmann::json& j, const Summary& s);
+
 // Version of the JSON report's schema (docs/qzscan-report.schema.json).
 constexpr int kJsonSchemaVersion = 1;
+// Spaces per nesting level of the JSON and SARIF reports, for readers and diffs.
+constexpr int kJsonIndent = 2;
+// Bytes per megabyte in the sizes and rates shown to users (decimal, as disk
+// sizes are quoted).
+constexpr double kBytesPerMB = 1e6;
 
 // Text output is written file by file as results arrive; JSON and SARIF are
 // written whole at the end.

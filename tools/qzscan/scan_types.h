@@ -1,7 +1,12 @@
 #ifndef QZSCAN_SCAN_TYPES_H
 #define QZSCAN_SCAN_TYPES_H
 
-// What qzscan knows about one file, from selection to verdict.
+// What qzscan knows about one file, from selection to verdict, and the one
+// JSON form of each part. The same functions write a worker's result to the
+// parent, read it back there, and write the JSON report
+// (docs/qzscan-report.schema.json).
+
+#include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
 #include <string>
@@ -20,13 +25,9 @@ struct ScoredCall {
 
 enum class Verdict { Clean, Suspicious, Threat };
 
-struct FileResult {
-  std::string path;
-  uint64_t size = 0;
+// What scanning one file found: everything a worker hands back to the parent.
+struct ScanOutcome {
   std::string sha256;
-  bool scanned = false;
-  std::string skipped;  // reason, when the file was listed but not scanned
-  std::string error;    // reason, when the file could not be scanned
   Verdict verdict = Verdict::Clean;
   uint64_t score = 0;  // sum of definite scores
   uint64_t suspicious_score = 0;
@@ -35,6 +36,26 @@ struct FileResult {
   std::vector<ScoredCall> calls;
 };
 
+struct FileResult : ScanOutcome {
+  std::string path;
+  uint64_t size = 0;
+  bool scanned = false;
+  std::string skipped;  // reason, when the file was listed but not scanned
+  std::string error;    // reason, when the file could not be scanned
+};
+
 const char* verdict_name(Verdict v);
+
+// Reading is lenient: a missing member keeps its default and an unknown
+// verdict reads as clean, so a result without calls still applies.
+void to_json(nlohmann::json& j, Verdict v);
+void from_json(const nlohmann::json& j, Verdict& v);
+void to_json(nlohmann::json& j, const ScoredCall& c);
+void from_json(const nlohmann::json& j, ScoredCall& c);
+void to_json(nlohmann::json& j, const ScanOutcome& o);
+void from_json(const nlohmann::json& j, ScanOutcome& o);
+// The report's entry for a file: path, size and status, then the reason it
+// was skipped or failed, or its outcome. Reports are only written.
+void to_json(nlohmann::json& j, const FileResult& f);
 
 #endif

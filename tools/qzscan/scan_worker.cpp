@@ -37,6 +37,15 @@ const size_t kDecoderMemory = 64;
 const size_t kDecodersPerCall = 8;
 // How often the parent wakes up to check timeouts, in milliseconds.
 const int kPollMillis = 100;
+// Exit status of a worker whose engine cannot load the rules; apart from 0 and
+// from what a crash gives, so that the parent can name the cause.
+const int kWorkerExitNoRules = 3;
+// Bytes read at a time while hashing a file.
+const size_t kHashChunk = 65536;
+// Separates the rule descriptions the engine collects for a file.
+const std::string kDescriptionSeparator = "  ";
+// Member of a worker's result that carries a failure instead of an outcome.
+const char* const kResultError = "error";
 
 bool write_all(int fd, const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
@@ -145,7 +154,7 @@ std::string sha256_of(const std::string& path) {
   if (!in) return "";
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
-  char buf[65536];
+  char buf[kHashChunk];
   while (in) {
     in.read(buf, sizeof buf);
     if (in.gcount() > 0) EVP_DigestUpdate(ctx, buf, static_cast<size_t>(in.gcount()));
@@ -173,7 +182,20 @@ void test_hooks(const std::string& path) {
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
-json scan_one(const std::string& path) {
+// The rule descriptions of the file just scanned, in the order they scored.
+std::vector<std::string> file_descriptions() {
+  std::vector<std::string> descs;
+  std::string d = file_desc;
+  for (size_t pos = 0; pos < d.size();) {
+    size_t end = d.find(kDescriptionSeparator, pos);
+    if (end == std::string::npos) end = d.size();
+    if (end > pos) descs.push_back(d.substr(pos, end - pos));
+    pos = end + kDescriptionSeparator.size();
+  }
+  return descs;
+}
+
+ScanOutcome scan_one(const std::string& path) {
   test_hooks(path);
   g_calls.clear();
   g_decoders.clear();
@@ -181,32 +203,19 @@ json scan_one(const std::string& path) {
   Handler handler;
   std::string p = path;
   int threat = qz_engine_wrapper_scan_file(&info, &p[0], &handler);
-  json r;
-  r["sha256"] = sha256_of(path);
-  r["verdict"] = threat ? "threat" : handler.called ? "suspicious" : "clean";
-  r["score"] = g_current_file_score;
-  r["suspicious_score"] = g_current_file_suspicious_score;
-  r["line"] = threat ? info.line : 0;
-  json descs = json::array();
-  std::string d = file_desc;
-  for (size_t pos = 0; pos < d.size();) {
-    size_t end = d.find("  ", pos);
-    if (end == std::string::npos) end = d.size();
-    if (end > pos) descs.push_back(d.substr(pos, end - pos));
-    pos = end + 2;
-  }
-  r["descriptions"] = descs;
-  json calls = json::array();
-  for (const ScoredCall& c : g_calls)
-    calls.push_back({{"line", c.line}, {"name", c.name}, {"args", c.args},
-                     {"description", c.description}, {"score", c.score},
-                     {"depth", c.depth}, {"decoders", c.decoders}});
-  r["calls"] = calls;
+  ScanOutcome r;
+  r.sha256 = sha256_of(path);
+  r.verdict = threat ? Verdict::Threat : handler.called ? Verdict::Suspicious : Verdict::Clean;
+  r.score = g_current_file_score;
+  r.suspicious_score = g_current_file_suspicious_score;
+  r.line = threat ? info.line : 0;
+  r.descriptions = file_descriptions();
+  r.calls = g_calls;
   return r;
 }
 
 [[noreturn]] void worker_main(int in_fd, int out_fd, const WorkerOptions& opt) {
-  if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(3);
+  if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(kWorkerExitNoRules);
   if (opt.extensions) qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE);
   qz_engine_set_fcall_filter(explain_filter);
   std::string path;
@@ -215,7 +224,7 @@ json scan_one(const std::string& path) {
     try {
       r = scan_one(path);
     } catch (const std::exception& e) {
-      r = json{{"error", std::string("engine failure: ") + e.what()}};
+      r = json{{kResultError, std::string("engine failure: ") + e.what()}};
     }
     if (!write_frame(out_fd, r.dump(-1, ' ', false, json::error_handler_t::replace))) break;
   }
@@ -278,35 +287,146 @@ std::string reap(Worker* w) {
   waitpid(w->pid, &status, 0);
   w->pid = -1;
   if (WIFSIGNALED(status)) return "worker crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 3) return "worker could not load the rules";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kWorkerExitNoRules) return "worker could not load the rules";
   return "worker exited unexpectedly";
 }
 
 void apply_result(FileResult& f, const json& r) {
-  if (r.contains("error")) {
-    f.error = r["error"].get<std::string>();
+  if (r.contains(kResultError)) {
+    f.error = r[kResultError].get<std::string>();
     return;
   }
   f.scanned = true;
-  f.sha256 = r.value("sha256", "");
-  std::string v = r.value("verdict", "clean");
-  f.verdict = v == "threat" ? Verdict::Threat : v == "suspicious" ? Verdict::Suspicious : Verdict::Clean;
-  f.score = r.value("score", 0ull);
-  f.suspicious_score = r.value("suspicious_score", 0ull);
-  f.line = r.value("line", 0ull);
-  f.descriptions = r.value("descriptions", std::vector<std::string>{});
-  for (const json& c : r.value("calls", json::array())) {
-    ScoredCall s;
-    s.line = c.value("line", 0ull);
-    s.name = c.value("name", "");
-    s.args = c.value("args", std::vector<std::string>{});
-    s.description = c.value("description", "");
-    s.score = c.value("score", 0ull);
-    s.depth = c.value("depth", 0ull);
-    s.decoders = c.value("decoders", std::vector<std::string>{});
-    f.calls.push_back(std::move(s));
-  }
+  from_json(r, static_cast<ScanOutcome&>(f));
 }
+
+std::string cannot_start() { return std::string("cannot start a worker: ") + std::strerror(errno); }
+
+// Hands the files out to the workers one at a time and collects the results.
+// A file is done once it has a result or an error; on_done sees the files in
+// order, each as soon as it and every file before it are done.
+struct Scheduler {
+  std::vector<FileResult>& files;
+  const WorkerOptions& opt;
+  const std::function<void(size_t)>& on_done;
+  std::vector<bool> done;
+  std::deque<size_t> queue;  // files still to hand out
+  size_t next_out = 0;       // first file not yet passed to on_done
+  std::vector<Worker> workers;
+  size_t busy = 0;           // workers with a file
+
+  // Queues every file still to scan and reports those already settled.
+  void queue_files() {
+    done.assign(files.size(), false);
+    for (size_t i = 0; i < files.size(); i++) {
+      if (!files[i].skipped.empty() || !files[i].error.empty())
+        done[i] = true;
+      else
+        queue.push_back(i);
+    }
+    emit();
+  }
+
+  // No more workers than files; none at all when there is nothing to scan.
+  bool start_workers(std::string* why) {
+    unsigned n = std::max(1u, std::min<unsigned>(opt.jobs, static_cast<unsigned>(queue.size())));
+    workers.resize(queue.empty() ? 0 : n);
+    for (Worker& w : workers)
+      if (!spawn(&w, opt)) {
+        *why = cannot_start();
+        return false;
+      }
+    return true;
+  }
+
+  void emit() {
+    while (next_out < files.size() && done[next_out]) on_done(next_out++);
+  }
+
+  // Settles the worker's file with an error and leaves the worker idle.
+  void fail(Worker& w, const std::string& error) {
+    files[static_cast<size_t>(w.file)].error = error;
+    done[static_cast<size_t>(w.file)] = true;
+    w.file = -1;
+    busy--;
+  }
+
+  // Gives every idle worker the next file, first replacing a worker that was
+  // reaped. A file whose worker cannot be started fails; the worker stays
+  // idle until the next round.
+  void hand_out() {
+    for (Worker& w : workers) {
+      if (w.file >= 0 || queue.empty()) continue;
+      size_t next = queue.front();
+      queue.pop_front();
+      if (w.pid < 0 && !spawn(&w, opt)) {
+        files[next].error = cannot_start();
+        done[next] = true;
+        continue;
+      }
+      w.file = static_cast<long>(next);
+      w.started = std::chrono::steady_clock::now();
+      busy++;
+      if (!write_frame(w.to_fd, files[next].path)) fail(w, reap(&w));
+    }
+  }
+
+  void take_result(Worker& w) {
+    std::string frame;
+    if (!read_frame(w.from_fd, &frame)) {
+      fail(w, reap(&w));
+      return;
+    }
+    FileResult& f = files[static_cast<size_t>(w.file)];
+    json r = json::parse(frame, nullptr, false);
+    if (r.is_discarded())
+      f.error = "worker sent an unreadable result";
+    else
+      apply_result(f, r);
+    done[static_cast<size_t>(w.file)] = true;
+    w.file = -1;
+    busy--;
+  }
+
+  // Waits up to one poll interval, then takes every result that arrived and
+  // replaces every worker over the timeout. False when no worker is busy.
+  bool collect() {
+    std::vector<pollfd> fds;
+    for (Worker& w : workers)
+      if (w.file >= 0) fds.push_back({w.from_fd, POLLIN, 0});
+    if (fds.empty()) return false;
+    poll(fds.data(), fds.size(), kPollMillis);
+    auto now = std::chrono::steady_clock::now();
+    for (Worker& w : workers) {
+      if (w.file < 0) continue;
+      const pollfd* pf = nullptr;
+      for (const pollfd& p : fds)
+        if (p.fd == w.from_fd) pf = &p;
+      if (pf && (pf->revents & (POLLIN | POLLHUP | POLLERR))) {
+        take_result(w);
+      } else if (now - w.started > std::chrono::seconds(opt.timeout_seconds)) {
+        kill(w.pid, SIGKILL);
+        reap(&w);
+        fail(w, "timed out after " + std::to_string(opt.timeout_seconds) + " seconds");
+      }
+    }
+    return true;
+  }
+
+  void run() {
+    while (!queue.empty() || busy) {
+      hand_out();
+      if (!collect()) {
+        if (queue.empty()) break;
+        continue;
+      }
+      emit();
+    }
+    for (Worker& w : workers)
+      if (w.pid >= 0) reap(&w);
+    emit();
+  }
+};
 
 }  // namespace
 
@@ -319,95 +439,9 @@ bool scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
     return false;
   }
   signal(SIGPIPE, SIG_IGN);
-
-  std::vector<bool> done(files.size(), false);
-  std::deque<size_t> queue;
-  for (size_t i = 0; i < files.size(); i++) {
-    if (!files[i].skipped.empty() || !files[i].error.empty())
-      done[i] = true;
-    else
-      queue.push_back(i);
-  }
-  size_t next_out = 0;
-  auto emit = [&] {
-    while (next_out < files.size() && done[next_out]) on_done(next_out++);
-  };
-  emit();
-
-  unsigned n = std::max(1u, std::min<unsigned>(opt.jobs, static_cast<unsigned>(queue.size())));
-  std::vector<Worker> workers(queue.empty() ? 0 : n);
-  for (Worker& w : workers)
-    if (!spawn(&w, opt)) {
-      *why = std::string("cannot start a worker: ") + std::strerror(errno);
-      return false;
-    }
-
-  auto finish = [&](Worker& w, const std::string& error) {
-    FileResult& f = files[static_cast<size_t>(w.file)];
-    f.error = error;
-    done[static_cast<size_t>(w.file)] = true;
-    w.file = -1;
-  };
-
-  size_t busy = 0;
-  while (!queue.empty() || busy) {
-    for (Worker& w : workers) {
-      if (w.file >= 0 || queue.empty()) continue;
-      size_t next = queue.front();
-      queue.pop_front();
-      if (w.pid < 0 && !spawn(&w, opt)) {
-        files[next].error = std::string("cannot start a worker: ") + std::strerror(errno);
-        done[next] = true;
-        continue;
-      }
-      w.file = static_cast<long>(next);
-      w.started = std::chrono::steady_clock::now();
-      busy++;
-      if (!write_frame(w.to_fd, files[static_cast<size_t>(w.file)].path)) {
-        finish(w, reap(&w));
-        busy--;
-      }
-    }
-    std::vector<pollfd> fds;
-    for (Worker& w : workers)
-      if (w.file >= 0) fds.push_back({w.from_fd, POLLIN, 0});
-    if (fds.empty()) {
-      if (queue.empty()) break;
-      continue;
-    }
-    poll(fds.data(), fds.size(), kPollMillis);
-    auto now = std::chrono::steady_clock::now();
-    for (Worker& w : workers) {
-      if (w.file < 0) continue;
-      pollfd* pf = nullptr;
-      for (pollfd& p : fds)
-        if (p.fd == w.from_fd) pf = &p;
-      if (pf && (pf->revents & (POLLIN | POLLHUP | POLLERR))) {
-        std::string frame;
-        if (read_frame(w.from_fd, &frame)) {
-          FileResult& f = files[static_cast<size_t>(w.file)];
-          json r = json::parse(frame, nullptr, false);
-          if (r.is_discarded())
-            f.error = "worker sent an unreadable result";
-          else
-            apply_result(f, r);
-          done[static_cast<size_t>(w.file)] = true;
-          w.file = -1;
-        } else {
-          finish(w, reap(&w));
-        }
-        busy--;
-      } else if (now - w.started > std::chrono::seconds(opt.timeout_seconds)) {
-        kill(w.pid, SIGKILL);
-        reap(&w);
-        finish(w, "timed out after " + std::to_string(opt.timeout_seconds) + " seconds");
-        busy--;
-      }
-    }
-    emit();
-  }
-  for (Worker& w : workers)
-    if (w.pid >= 0) reap(&w);
-  emit();
+  Scheduler s{files, opt, on_done, {}, {}, 0, {}, 0};
+  s.queue_files();
+  if (!s.start_workers(why)) return false;
+  s.run();
   return true;
 }
