@@ -26,11 +26,24 @@
 
 namespace {
 
+// Exit statuses (documented in the README).
+constexpr int kExitClean = 0;     // nothing that fails the run was found
+constexpr int kExitFindings = 1;  // a threat, or a suspicious file under --fail-on suspicious
+constexpr int kExitError = 2;     // usage error, or a file or the report could not be handled
+// Most worker processes: beyond this they only add memory and start-up cost.
+constexpr unsigned kMaxJobs = 256;
+// Longest --timeout, one day: a file that needs longer is hanging.
+constexpr unsigned kMaxTimeoutSeconds = 86400;
+// Bytes for the path of our own executable (PATH_MAX on Linux).
+constexpr size_t kExePathBuffer = 4096;
+// Returns to the start of the terminal line and clears it, so that the
+// progress line is redrawn in place and other messages do not run into it.
+const char* const kClearLine = "\r\033[K";
 // Shortest interval between two refreshes of the progress line.
 const auto kProgressInterval = std::chrono::milliseconds(100);
 
 std::string exe_dir() {
-  char buf[4096];
+  char buf[kExePathBuffer];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return ".";
   buf[n] = 0;
@@ -56,129 +69,147 @@ struct Progress {
   uint64_t total_files = 0, total_bytes = 0, files = 0, bytes = 0, findings = 0;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(), last;
 
+  // Takes the totals from the files that are to be scanned.
+  void count(const std::vector<FileResult>& all) {
+    for (const FileResult& f : all)
+      if (f.skipped.empty() && f.error.empty()) {
+        total_files++;
+        total_bytes += f.size;
+      }
+  }
+  void advance(const FileResult& f) {
+    if (!f.scanned) return;
+    files++;
+    bytes += f.size;
+    if (f.verdict != Verdict::Clean) findings++;
+  }
   void update(bool force = false) {
     if (!enabled) return;
     auto now = std::chrono::steady_clock::now();
     if (!force && now - last < kProgressInterval) return;
     last = now;
     double secs = std::chrono::duration<double>(now - start).count();
-    std::fprintf(stderr, "\r\033[K%llu/%llu files, %.1f/%.1f MB, %.1f MB/s, %llu findings",
+    std::fprintf(stderr, "%s%llu/%llu files, %.1f/%.1f MB, %.1f MB/s, %llu findings", kClearLine,
                  static_cast<unsigned long long>(files), static_cast<unsigned long long>(total_files),
-                 bytes / 1e6, total_bytes / 1e6, secs > 0 ? bytes / 1e6 / secs : 0.0,
+                 bytes / kBytesPerMB, total_bytes / kBytesPerMB,
+                 secs > 0 ? bytes / kBytesPerMB / secs : 0.0,
                  static_cast<unsigned long long>(findings));
     std::fflush(stderr);
   }
   void clear() {
-    if (enabled) std::fprintf(stderr, "\r\033[K");
+    if (enabled) std::fputs(kClearLine, stderr);
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{"qzscan: find PHP web shells and other malicious scripts by what they do"};
-  app.set_version_flag("--version", std::string(QZSCAN_VERSION));
-  std::vector<std::string> paths;
-  std::string rules, ext_list, format = "text", output, fail_on = "threat", max_size = "16M";
-  std::vector<std::string> excludes;
+// The command line, with its defaults.
+struct CliOptions {
+  std::vector<std::string> paths, excludes;
+  std::string rules, ext_list, format = "text", output, fail_on = "threat";
+  std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
   bool all_files = false, follow = false, quiet = false, explain = false, no_ext = false;
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-  unsigned timeout = 30;
-  app.add_option("PATH", paths, "Files and directories to scan (directories recursively)")->required();
-  app.add_option("--rules", rules, "Rule file (default: the rules installed with qzscan)");
-  app.add_option("--ext", ext_list, "Comma-separated extensions to scan (default: php,php3,php4,php5,php7,php8,phtml,pht,phps,inc)");
-  app.add_flag("--all-files", all_files, "Scan every file whatever its extension");
-  app.add_option("--exclude", excludes, "Skip paths matching this glob (repeatable)")
+  unsigned timeout = kDefaultTimeoutSeconds;
+};
+
+std::string join_commas(const std::vector<std::string>& items) {
+  std::string r;
+  for (const std::string& i : items) r += (r.empty() ? "" : ",") + i;
+  return r;
+}
+
+void add_options(CLI::App& app, CliOptions& o) {
+  app.add_option("PATH", o.paths, "Files and directories to scan (directories recursively)")->required();
+  app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)");
+  app.add_option("--ext", o.ext_list,
+                 "Comma-separated extensions to scan (default: " + join_commas(default_extensions()) + ")");
+  app.add_flag("--all-files", o.all_files, "Scan every file whatever its extension");
+  app.add_option("--exclude", o.excludes, "Skip paths matching this glob (repeatable)")
       ->allow_extra_args(false);
-  app.add_option("--max-filesize", max_size, "Skip files larger than SIZE, e.g. 512K, 16M (default 16M)");
-  app.add_flag("--follow-symlinks", follow, "Follow symbolic links (loops are detected)");
-  app.add_option("-j,--jobs", jobs, "Worker processes (default: number of cores)")->check(CLI::Range(1u, 256u));
-  app.add_option("--timeout", timeout, "Seconds allowed per file before its worker is replaced (default 30)")->check(CLI::Range(1u, 86400u));
-  app.add_option("--format", format, "Output format: text, json or sarif")->check(CLI::IsMember({"text", "json", "sarif"}));
-  app.add_option("-o,--output", output, "Write the report to FILE instead of standard output");
-  app.add_flag("-q,--quiet", quiet, "Print findings only: no skipped files, progress or summary (errors still go to standard error)");
-  app.add_flag("--explain", explain, "Show, for each finding, the scored calls that led to it");
-  app.add_option("--fail-on", fail_on, "Exit 1 on: threat (default) or suspicious")->check(CLI::IsMember({"threat", "suspicious"}));
-  app.add_flag("--no-extensions", no_ext, "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;
+  app.add_option("--max-filesize", o.max_size,
+                 "Skip files larger than SIZE, e.g. 512K, 16M (default " + o.max_size + ")");
+  app.add_flag("--follow-symlinks", o.follow, "Follow symbolic links (loops are detected)");
+  app.add_option("-j,--jobs", o.jobs, "Worker processes (default: number of cores)")->check(CLI::Range(1u, kMaxJobs));
+  app.add_option("--timeout", o.timeout,
+                 "Seconds allowed per file before its worker is replaced (default " + std::to_string(o.timeout) + ")")
+      ->check(CLI::Range(1u, kMaxTimeoutSeconds));
+  app.add_option("--format", o.format, "Output format: text, json or sarif")->check(CLI::IsMember({"text", "json", "sarif"}));
+  app.add_option("-o,--output", o.output, "Write the report to FILE instead of standard output");
+  app.add_flag("-q,--quiet", o.quiet, "Print findings only: no skipped files, progress or summary (errors still go to standard error)");
+  app.add_flag("--explain", o.explain, "Show, for each finding, the scored calls that led to it");
+  app.add_option("--fail-on", o.fail_on, "Exit 1 on: threat (default) or suspicious")->check(CLI::IsMember({"threat", "suspicious"}));
+  app.add_flag("--no-extensions", o.no_ext, "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
+}
+
+// "php,.PHTML,,inc" -> php, phtml, inc: lower case, without dots or empty items.
+std::vector<std::string> parse_extension_list(const std::string& list) {
+  std::vector<std::string> exts;
+  for (size_t pos = 0; pos <= list.size();) {
+    size_t end = list.find(',', pos);
+    if (end == std::string::npos) end = list.size();
+    std::string e = list.substr(pos, end - pos);
+    if (!e.empty() && e[0] == '.') e.erase(0, 1);
+    for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!e.empty()) exts.push_back(e);
+    pos = end + 1;
   }
+  return exts;
+}
 
-  SelectOptions sel;
-  sel.all_files = all_files;
-  sel.excludes = excludes;
-  sel.follow_symlinks = follow;
-  if (!parse_size(max_size, &sel.max_filesize)) {
-    std::fprintf(stderr, "qzscan: --max-filesize: not a size: %s\n", max_size.c_str());
-    return 2;
+// False, after saying why, when the size limit does not parse.
+bool make_selection(const CliOptions& o, SelectOptions* sel) {
+  sel->all_files = o.all_files;
+  sel->excludes = o.excludes;
+  sel->follow_symlinks = o.follow;
+  if (!parse_size(o.max_size, &sel->max_filesize)) {
+    std::fprintf(stderr, "qzscan: --max-filesize: not a size: %s\n", o.max_size.c_str());
+    return false;
   }
-  if (ext_list.empty()) {
-    sel.extensions = default_extensions();
-  } else {
-    for (size_t pos = 0; pos <= ext_list.size();) {
-      size_t end = ext_list.find(',', pos);
-      if (end == std::string::npos) end = ext_list.size();
-      std::string e = ext_list.substr(pos, end - pos);
-      if (!e.empty() && e[0] == '.') e.erase(0, 1);
-      for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (!e.empty()) sel.extensions.push_back(e);
-      pos = end + 1;
-    }
-  }
+  sel->extensions = o.ext_list.empty() ? default_extensions() : parse_extension_list(o.ext_list);
+  return true;
+}
 
-  FILE* out = stdout;
-  if (!output.empty()) {
-    out = std::fopen(output.c_str(), "w");
-    if (!out) {
-      std::fprintf(stderr, "qzscan: %s: %s\n", output.c_str(), std::strerror(errno));
-      return 2;
-    }
-  }
+// Standard output, or the named file; null, after saying why, when it cannot
+// be opened.
+FILE* open_report(const std::string& path) {
+  if (path.empty()) return stdout;
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) std::fprintf(stderr, "qzscan: %s: %s\n", path.c_str(), std::strerror(errno));
+  return out;
+}
 
-  WorkerOptions wopt;
-  wopt.rules_path = rules.empty() ? default_rules() : rules;
-  wopt.jobs = jobs;
-  wopt.timeout_seconds = timeout;
-  wopt.extensions = !no_ext;
+WorkerOptions make_worker_options(const CliOptions& o) {
+  WorkerOptions w;
+  w.rules_path = o.rules.empty() ? default_rules() : o.rules;
+  w.jobs = o.jobs;
+  w.timeout_seconds = o.timeout;
+  w.extensions = !o.no_ext;
+  return w;
+}
 
-  auto start = std::chrono::steady_clock::now();
-  std::vector<FileResult> files = select_files(paths, sel);
+// Shows each file as soon as it is done: its error on standard error and,
+// in text format, its result in the report.
+struct ResultWriter {
+  const std::vector<FileResult>& files;
+  Format fmt;
+  FILE* out;
+  bool explain, quiet;
+  Progress& progress;
 
-  Progress progress;
-  progress.enabled = !quiet && isatty(STDERR_FILENO);
-  for (const FileResult& f : files)
-    if (f.skipped.empty() && f.error.empty()) {
-      progress.total_files++;
-      progress.total_bytes += f.size;
-    }
-
-  Summary sum;
-  Format fmt = format == "json" ? Format::Json : format == "sarif" ? Format::Sarif : Format::Text;
-  auto on_done = [&](size_t i) {
+  void operator()(size_t i) const {
     const FileResult& f = files[i];
     if (!f.error.empty())
-      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? "\r\033[K" : "", f.path.c_str(), f.error.c_str());
-    if (f.scanned) {
-      progress.files++;
-      progress.bytes += f.size;
-      if (f.verdict != Verdict::Clean) progress.findings++;
-    }
+      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "", f.path.c_str(), f.error.c_str());
+    progress.advance(f);
     if (fmt == Format::Text && f.error.empty()) {
       progress.clear();
       write_text_result(out, f, explain, quiet);
     }
     progress.update();
-  };
-  std::string why;
-  if (!scan_in_workers(files, wopt, on_done, &why)) {
-    progress.clear();
-    std::fprintf(stderr, "qzscan: %s\n", why.c_str());
-    return 2;
   }
-  progress.clear();
+};
 
+Summary summarize(const std::vector<FileResult>& files, std::chrono::steady_clock::time_point start) {
+  Summary sum;
   for (const FileResult& f : files) {
     sum.files++;
     if (!f.error.empty()) sum.errors++;
@@ -191,16 +222,63 @@ int main(int argc, char** argv) {
     }
   }
   sum.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return sum;
+}
 
+// Writes what comes at the end of the report and closes a report file;
+// false, after saying why, when the file could not be written.
+bool finish_report(FILE* out, const CliOptions& o, Format fmt, const std::vector<FileResult>& files,
+                   const Summary& sum) {
   if (fmt == Format::Json) std::fputs(json_report(files, sum).c_str(), out);
   if (fmt == Format::Sarif) std::fputs(sarif_report(files, QZSCAN_VERSION).c_str(), out);
-  if (fmt == Format::Text && !quiet) write_text_summary(out == stdout ? stdout : out, sum);
+  if (fmt == Format::Text && !o.quiet) write_text_summary(out, sum);
   if (out != stdout && std::fclose(out) != 0) {
-    std::fprintf(stderr, "qzscan: %s: %s\n", output.c_str(), std::strerror(errno));
-    return 2;
+    std::fprintf(stderr, "qzscan: %s: %s\n", o.output.c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+int exit_status(const Summary& sum, const std::string& fail_on) {
+  if (sum.errors) return kExitError;
+  if (sum.threats || (fail_on == "suspicious" && sum.suspicious)) return kExitFindings;
+  return kExitClean;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"qzscan: find PHP web shells and other malicious scripts by what they do"};
+  app.set_version_flag("--version", std::string(QZSCAN_VERSION));
+  CliOptions o;
+  add_options(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? kExitClean : kExitError;
   }
 
-  if (sum.errors) return 2;
-  if (sum.threats || (fail_on == "suspicious" && sum.suspicious)) return 1;
-  return 0;
+  SelectOptions sel;
+  if (!make_selection(o, &sel)) return kExitError;
+  FILE* out = open_report(o.output);
+  if (!out) return kExitError;
+  WorkerOptions wopt = make_worker_options(o);
+
+  auto start = std::chrono::steady_clock::now();
+  std::vector<FileResult> files = select_files(o.paths, sel);
+  Progress progress;
+  progress.enabled = !o.quiet && isatty(STDERR_FILENO);
+  progress.count(files);
+  Format fmt = o.format == "json" ? Format::Json : o.format == "sarif" ? Format::Sarif : Format::Text;
+  std::string why;
+  if (!scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress}, &why)) {
+    progress.clear();
+    std::fprintf(stderr, "qzscan: %s\n", why.c_str());
+    return kExitError;
+  }
+  progress.clear();
+
+  Summary sum = summarize(files, start);
+  if (!finish_report(out, o, fmt, files, sum)) return kExitError;
+  return exit_status(sum, o.fail_on);
 }

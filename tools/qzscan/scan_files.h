@@ -9,11 +9,15 @@
 #include <string>
 #include <vector>
 
+// Default size limit in MiB: larger files are rarely hand-written scripts and
+// would hold a worker for long.
+constexpr unsigned kDefaultMaxFilesizeMiB = 16;
+
 struct SelectOptions {
   std::vector<std::string> extensions;  // lower case, without the dot
   bool all_files = false;
   std::vector<std::string> excludes;  // globs, matched against the path and the base name
-  uint64_t max_filesize = 16ull << 20;
+  uint64_t max_filesize = uint64_t{kDefaultMaxFilesizeMiB} << 20;
   bool follow_symlinks = false;
 };
 

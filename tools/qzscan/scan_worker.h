@@ -12,10 +12,14 @@
 #include <string>
 #include <vector>
 
+// Default seconds per file before its worker is replaced: far above what a
+// normal script takes, short enough that a hang does not stall the run.
+constexpr unsigned kDefaultTimeoutSeconds = 30;
+
 struct WorkerOptions {
   std::string rules_path;
   unsigned jobs = 1;
-  unsigned timeout_seconds = 30;
+  unsigned timeout_seconds = kDefaultTimeoutSeconds;
   bool extensions = true;  // the engine's extended tags and full decoding
 };
 
