@@ -1,6 +1,7 @@
 #include "behavior/qz_behavior_match.h"
 
 #include "behavior/qz_behavior_rules.h"
+#include "common/qz_ascii.h"
 #include "common/qz_limits.h"
 
 #include <cstring>
@@ -50,10 +51,7 @@ qz_match_index g_match_index;
 /* ASCII lower case, the folding strcasecmp applies in the C locale. */
 static void qz_match_lower(const char* text, std::string& out) {
   out.clear();
-  for (const char* p = text; *p != '\0'; ++p) {
-    char c = *p;
-    out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-  }
+  for (const char* p = text; *p != '\0'; ++p) out.push_back(qz_ascii_lower(*p));
 }
 
 /* Splits an alternative list at "+", skipping empty alternatives. */

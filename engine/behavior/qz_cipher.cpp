@@ -1,5 +1,6 @@
 #include "behavior/qz_cipher.h"
 
+#include "common/qz_ascii.h"
 #include "common/qz_limits.h"
 
 #include <cstdio>
@@ -53,11 +54,10 @@ int RC4(const unsigned char* input, int in_len, const unsigned char* key, int ke
   return -1;
 }
 
-/* Value of one uppercase hexadecimal digit, or -1. */
-static int qz_cipher_hex_digit(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+/* Value of one hexadecimal digit in the uppercase form ByteToHex writes, or
+ * QZ_ASCII_NOT_HEX: a lowercase digit is refused. */
+static int qz_cipher_hex_digit(char c) {
+  return qz_ascii_is_lower(c) ? QZ_ASCII_NOT_HEX : qz_ascii_hex_value(c);
 }
 
 unsigned char* HexToByte(const char* text) {
@@ -68,8 +68,8 @@ unsigned char* HexToByte(const char* text) {
   unsigned char* out = new (std::nothrow) unsigned char[len / 2];
   if (out == nullptr) return nullptr;
   for (size_t k = 0; k < len; k += 2) {
-    int hi = qz_cipher_hex_digit(static_cast<unsigned char>(text[k]));
-    int lo = qz_cipher_hex_digit(static_cast<unsigned char>(text[k + 1]));
+    int hi = qz_cipher_hex_digit(text[k]);
+    int lo = qz_cipher_hex_digit(text[k + 1]);
     if (hi < 0 || lo < 0) {
       delete[] out;
       return nullptr;
@@ -143,15 +143,10 @@ unsigned int _httoi(const char* text) {
   if (p[0] == '0' && p[1] == 'X') p += 2;
   uint32_t value = 0;
   for (;; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else
-      break;
-    value = (value << 4) | digit;
+    /* Lowercase digits only: an uppercase one ends the number. */
+    int digit = qz_ascii_is_upper(*p) ? QZ_ASCII_NOT_HEX : qz_ascii_hex_value(*p);
+    if (digit == QZ_ASCII_NOT_HEX) break;
+    value = (value << 4) | static_cast<uint32_t>(digit);
   }
   return value;
 }
@@ -180,22 +175,14 @@ static unsigned char* qz_md5_bytes(unsigned long* words) {
 
 CMD5::CMD5() { memset(m_data, 0, sizeof m_data); }
 
-/* Value of one hexadecimal digit in either letter case, or -1. */
-static int qz_md5_hex_digit(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 CMD5::CMD5(const char* text) {
   memset(m_data, 0, sizeof m_data);
   if (text == nullptr) return;
   unsigned char digest[16];
   /* The loop stops at the terminator, so a short text is never read past. */
   for (int k = 0; k < 32; ++k) {
-    int d = qz_md5_hex_digit(static_cast<unsigned char>(text[k]));
-    if (d < 0) return;
+    int d = qz_ascii_hex_value(text[k]);
+    if (d == QZ_ASCII_NOT_HEX) return;
     if (k % 2 == 0)
       digest[k / 2] = static_cast<unsigned char>(d << 4);
     else

@@ -17,6 +17,7 @@
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "builtins/qz_transform.h"
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "runtime/qz_symtable.h"
@@ -27,29 +28,10 @@
 
 qz_mempool<_php_function_map> qz_php_internal_function_map;
 
-static unsigned char registry_fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-/* Hash and equality with ASCII letter case folded, as strcasecmp compares. */
-struct registry_fold_hash {
-  size_t operator()(const char* s) const {
-    size_t h = 1469598103934665603ull;
-    for (; *s; s++) h = (h ^ registry_fold(static_cast<unsigned char>(*s))) * 1099511628211ull;
-    return h;
-  }
-};
-struct registry_fold_equal {
-  bool operator()(const char* a, const char* b) const {
-    for (; *a && registry_fold(static_cast<unsigned char>(*a)) == registry_fold(static_cast<unsigned char>(*b));
-         a++, b++) {
-    }
-    return registry_fold(static_cast<unsigned char>(*a)) == registry_fold(static_cast<unsigned char>(*b));
-  }
-};
-
 /* Name, case folded -> first registration. Keys are the entries' own names,
  * interned in the engine's table, so they outlive the index (cleared with
  * the pool at the end of every scan). */
-static std::unordered_map<const char*, _php_function_map*, registry_fold_hash, registry_fold_equal>
+static std::unordered_map<const char*, _php_function_map*, qz_ascii_fold_hash, qz_ascii_fold_equal>
     registry_index;
 
 void php_lib_append_internal_function(const char* name, void* func, unsigned long argc,

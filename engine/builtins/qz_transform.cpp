@@ -17,6 +17,7 @@
 
 #include "builtins/qz_transform.h"
 
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "runtime/qz_string.h"
@@ -152,19 +153,13 @@ static _qz_token* qz_cut_text(_qz_token* arg, Cut cut) {
 
 _qz_token* qz_engine_str_to_lower(_qz_token* t) {
   return qz_map_text(t, [](char* out, const char* in, unsigned long n) {
-    for (unsigned long i = 0; i < n; i++) {
-      char c = in[i];
-      out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    }
+    for (unsigned long i = 0; i < n; i++) out[i] = qz_ascii_lower(in[i]);
   });
 }
 
 _qz_token* qz_engine_str_to_upper(_qz_token* t) {
   return qz_map_text(t, [](char* out, const char* in, unsigned long n) {
-    for (unsigned long i = 0; i < n; i++) {
-      char c = in[i];
-      out[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    }
+    for (unsigned long i = 0; i < n; i++) out[i] = qz_ascii_upper(in[i]);
   });
 }
 
@@ -223,13 +218,6 @@ _qz_token* qz_engine_rtrim(_qz_token* t) {
 
 /* ---- URL decoding -------------------------------------------------------- */
 
-static int qz_hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 /* "%hl" becomes the byte (16*h + l) mod 256, a non-digit counting as -1, so
  * malformed escapes still give a byte; "+" stays "+". A "%" with fewer than
  * two characters after it ends the text. A decoded NUL ends the result. */
@@ -248,8 +236,8 @@ _qz_token* qz_engine_urldecode(_qz_token* t) {
             continue;
           }
           if (len - i < 3) break;
-          int hi = qz_hex_digit(text[i + 1]);
-          int lo = qz_hex_digit(text[i + 2]);
+          int hi = qz_ascii_hex_value(text[i + 1]);
+          int lo = qz_ascii_hex_value(text[i + 2]);
           out[n++] = static_cast<char>(static_cast<unsigned>(16 * hi + lo) & 0xFF);
           i += 2;
         }
@@ -599,17 +587,13 @@ _qz_token* qz_engine_gzcompress(_qz_token*) { return nullptr; }
 
 char* strlwr(char* s) {
   if (!s) return s;
-  for (char* p = s; *p; p++) {
-    if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p + 32);
-  }
+  for (char* p = s; *p; p++) *p = qz_ascii_lower(*p);
   return s;
 }
 
 char* strupr(char* s) {
   if (!s) return s;
-  for (char* p = s; *p; p++) {
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 32);
-  }
+  for (char* p = s; *p; p++) *p = qz_ascii_upper(*p);
   return s;
 }
 

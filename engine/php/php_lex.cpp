@@ -17,6 +17,7 @@
 #include "php/php_lex.h"
 
 #include "php/php_operator.h"
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 
 #include <cstring>
@@ -108,13 +109,6 @@ static _qz_token* lex_emit_text(const char* text) {
   return php_accept(TOKEN_WORD);
 }
 
-static int lex_hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 /* ---- Text outside PHP code --------------------------------------------- */
 
 enum lex_outside_result { LEX_OUT_CONTINUE, LEX_OUT_END, LEX_OUT_EMIT_ECHO };
@@ -139,8 +133,7 @@ static void lex_script_tag(qz_io_handle* source) {
     lex_step_back(source, consumed + 3);
     return;
   }
-  for (char* p = tag; *p; p++)
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  for (char* p = tag; *p; p++) *p = qz_ascii_upper(*p);
   if (std::strstr(tag, "PHP")) {
     php_lex_state.in_php = 1;
     php_lex_state.script_tag = 1;
@@ -336,9 +329,9 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
           if (lex_is_eof(h)) return lex_end_of_input(source);
           int l = source->_getc();
           if (lex_is_eof(l)) return lex_end_of_input(source);
-          int hi = lex_hex_value(static_cast<char>(h));
-          int lo = lex_hex_value(static_cast<char>(l));
-          if (hi < 0) hi = 15;
+          int hi = qz_ascii_hex_value(static_cast<char>(h));
+          int lo = qz_ascii_hex_value(static_cast<char>(l));
+          if (hi == QZ_ASCII_NOT_HEX) hi = 15;
           php_append_char(static_cast<char>((16 * hi + lo) & 0xFF));
         } else {
           php_append_char(c2);

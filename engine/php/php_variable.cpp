@@ -20,35 +20,18 @@
 
 #include "php/php_eval.h"
 #include "runtime/qz_array.h"
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "runtime/qz_symtable.h"
 
 #include <cstring>
 #include <unordered_map>
 
-static unsigned char var_fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-/* Hash and equality of texts with ASCII letter case folded, as strcasecmp
- * compares them. Keys are the entries' own interned names, which live as
- * long as the entries, so nothing is copied. */
-struct var_fold_hash {
-  size_t operator()(const char* s) const {
-    size_t h = 1469598103934665603ull;
-    for (; *s; s++) h = (h ^ var_fold(static_cast<unsigned char>(*s))) * 1099511628211ull;
-    return h;
-  }
-};
-struct var_fold_equal {
-  bool operator()(const char* a, const char* b) const {
-    for (; *a && var_fold(static_cast<unsigned char>(*a)) == var_fold(static_cast<unsigned char>(*b)); a++, b++) {
-    }
-    return var_fold(static_cast<unsigned char>(*a)) == var_fold(static_cast<unsigned char>(*b));
-  }
-};
-
 /* Index state: lives from the first variable of a scan to the list's reset. */
 static std::unordered_map<const char*, _qz_token*> var_by_name; /* exact name pointer -> entry */
-static std::unordered_map<const char*, _qz_token*, var_fold_hash, var_fold_equal>
+/* Keys are the entries' own interned names, which live as long as the
+ * entries, so nothing is copied. */
+static std::unordered_map<const char*, _qz_token*, qz_ascii_fold_hash, qz_ascii_fold_equal>
     var_by_folded;                          /* text, case folded -> first entry */
 static _qz_token* var_index_head = nullptr; /* the list head the index describes */
 static _qz_token* var_index_tail = nullptr; /* the list tail the index describes */
@@ -102,14 +85,8 @@ _qz_token* php_reference_globals(_qz_token* tok) {
   auto it = var_by_name.find(tok->name);
   if (it != var_by_name.end()) return it->second;
 
-  _qz_token* e = qz_token_alloc(tok->lineno);
+  _qz_token* e = qz_token_clone(tok);
   if (!e) return nullptr;
-  e->lineno = tok->lineno;
-  e->name = tok->name;
-  e->type = tok->type;
-  e->value = tok->value;
-  e->ref = tok->ref;
-  e->next = nullptr;
 
   php_rt_state_t& st = php_rt_state;
   if (!st.var_list) {
