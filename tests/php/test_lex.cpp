@@ -296,11 +296,8 @@ TEST_F(Lexer, PairSearchInAList) {
   };
   for (const auto& c : cases) {
     std::vector<_qz_token*> list;
-    for (const std::string& s : c.texts) {
-      list.push_back(accept(s, TOKEN_WORD));
-      if (list.size() > 1) qz_token_append(list[list.size() - 2], list.back());
-    }
-    _qz_token* head = list.empty() ? nullptr : list[0];
+    for (const std::string& s : c.texts) list.push_back(accept(s, TOKEN_WORD));
+    _qz_token* head = scan_record::linked(list);
     _qz_token* o = reinterpret_cast<_qz_token*>(1);
     _qz_token* cl = reinterpret_cast<_qz_token*>(1);
     EXPECT_EQ(php_lookup_tokenpair(head, qz_engine_sleft_handle, qz_engine_sright_handle, &o, &cl),

@@ -186,6 +186,15 @@ inline _qz_token* str_tok(const std::string& bytes, unsigned long line = 3) {
   return t;
 }
 
+// Links the tokens into a list in the given order; returns its head.
+inline _qz_token* linked(const std::vector<_qz_token*>& tokens) {
+  for (size_t i = 0; i < tokens.size(); i++) {
+    tokens[i]->prev = i ? tokens[i - 1] : nullptr;
+    tokens[i]->next = i + 1 < tokens.size() ? tokens[i + 1] : nullptr;
+  }
+  return tokens.empty() ? nullptr : tokens[0];
+}
+
 // The engine started for each test; scans start their own runtime.
 class EngineTest : public ::testing::Test {
  protected:
