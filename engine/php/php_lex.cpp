@@ -2,8 +2,8 @@
  * The loose PHP lexer.
  *
  * Characters come one at a time from an input source; the lexer collects the
- * text of one token in a fixed global buffer and hands it to php_accept, which
- * classifies it. Outside PHP tags every character is skipped. Inside code the
+ * text of one token in a fixed global buffer, and php_accept classifies that
+ * text into a token and empties the buffer. Outside PHP tags every character is skipped. Inside code the
  * lexer knows only separators, operators that grow one character at a time,
  * quoted strings, heredocs and three kinds of comments. Newlines, carriage
  * returns, '!' and '@' never reach a token (except where a string escape or a
@@ -19,8 +19,12 @@
 #include "php/php_operator.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
+#include "runtime/qz_symtable.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 /* ---- Lexer state (process-global; shared by nested raw reads) ---------- */
 
@@ -94,6 +98,55 @@ void php_lex_reset() {
   php_lex_cur_lineno = 1;
   php_lex_temp_buff_idx = 0;
   std::memset(php_lex_temp_buffer, 0, sizeof(php_lex_temp_buffer));
+}
+
+/* ---- Classification of the collected text ----------------------------- */
+
+/* Integer literals are read as base-10 longs from their leading digits. A
+ * literal beyond the range of a long saturates at the largest long (the
+ * standard strtol rule), never wraps or traps. */
+static long lex_read_integer(const char* text) {
+  int saved = errno;
+  long v = std::strtol(text, nullptr, 10);
+  errno = saved;
+  return v;
+}
+
+_qz_token* php_accept(_token_type kind) {
+  if (php_lex_temp_buff_idx == 0 && kind != TOKEN_LITERAL) {
+    lex_clear_buffer();
+    return nullptr;
+  }
+  _qz_token* tk = qz_token_alloc(php_lex_cur_lineno);
+  if (!tk) {
+    lex_clear_buffer();
+    return nullptr;
+  }
+  tk->type = kind;
+  char* text = php_lex_temp_buffer;
+  if (kind == TOKEN_LITERAL) {
+    tk->name = qz_engine_insert_sym(text);
+    tk->value.type = TOKEN_LITERAL;
+    tk->value.ptr = tk->name;
+  } else if (strcasecmp(text, "true") == 0 || strcasecmp(text, "false") == 0) {
+    tk->type = TOKEN_WORD;
+    tk->value.type = TOKEN_INTEGER;
+    tk->value.lval = (text[0] == 't' || text[0] == 'T') ? 1 : 0;
+  } else {
+    tk->name = qz_engine_insert_sym(text);
+    tk->type = TOKEN_WORD;
+    unsigned char first = static_cast<unsigned char>(text[0]);
+    if (first >= '0' && first <= '9') {
+      tk->type = TOKEN_INTEGER;
+      tk->value.type = TOKEN_INTEGER;
+      tk->value.lval = lex_read_integer(text);
+    } else if (text[0] != '\0' && text[1] == '\0' && php_is_char_seperator(text[0])) {
+      tk->type = TOKEN_SEPARATOR;
+    }
+    if (php_lookup_operator(text)) tk->type = TOKEN_OPERATOR;
+  }
+  lex_clear_buffer();
+  return tk;
 }
 
 static bool lex_extended_tags() { return (qz_engine_options & QZ_OPT_EXTENDED_TAGS) != 0; }

@@ -4,7 +4,7 @@
 /*
  * The loose PHP lexer: pulls characters from an input source and hands back
  * one token per call. Text outside PHP tags is skipped; keywords are not told
- * from identifiers; classification of the collected text is php_accept's job.
+ * from identifiers; php_accept classifies the collected text.
  * All lexer state is process-global and shared with nested (raw) reads.
  */
 
@@ -34,6 +34,9 @@ QZ_EXPORT _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw);
 QZ_EXPORT unsigned char php_is_char_seperator(char c);
 QZ_EXPORT unsigned char php_ignore_chr(char c);
 QZ_EXPORT void php_append_char(char c);
+/* Makes a token of the lexer's buffer and empties the buffer; kind is
+ * TOKEN_WORD or TOKEN_LITERAL. Null for an empty word or a failed allocation. */
+QZ_EXPORT _qz_token* php_accept(_token_type kind);
 QZ_EXPORT void php_unappend_char();
 /* One balanced group from the first `open` token to its matching `close`;
  * null (nothing kept) at end of input. */

@@ -1,6 +1,5 @@
 /*
- * The operator table, the classification of the lexer's collected text, and
- * the balanced-pair search over token lists.
+ * The operator table and the balanced-pair search over token lists.
  *
  * The table decides two things: which character runs the lexer keeps together
  * ("=" grows to "==" and "===") and how tightly the evaluator binds each
@@ -10,13 +9,7 @@
 
 #include "php/php_operator.h"
 
-#include "php/php_lex.h"
-#include "runtime/qz_symtable.h"
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #define PHP_OP(text, prec) {text, sizeof(text) - 1, prec}
 
@@ -48,58 +41,6 @@ const php_operator* php_lookup_operator(char* text) {
   for (const php_operator& op : php_operator_table)
     if (op.length == n && std::memcmp(op.text, text, n) == 0) return &op;
   return nullptr;
-}
-
-static void accept_clear_buffer() {
-  php_lex_temp_buff_idx = 0;
-  php_lex_temp_buffer[0] = '\0';
-}
-
-/* Integer literals are read as base-10 longs from their leading digits. A
- * literal beyond the range of a long saturates at the largest long (the
- * standard strtol rule), never wraps or traps. */
-static long accept_read_integer(const char* text) {
-  int saved = errno;
-  long v = std::strtol(text, nullptr, 10);
-  errno = saved;
-  return v;
-}
-
-_qz_token* php_accept(_token_type kind) {
-  if (php_lex_temp_buff_idx == 0 && kind != TOKEN_LITERAL) {
-    accept_clear_buffer();
-    return nullptr;
-  }
-  _qz_token* tk = qz_token_alloc(php_lex_cur_lineno);
-  if (!tk) {
-    accept_clear_buffer();
-    return nullptr;
-  }
-  tk->type = kind;
-  char* text = php_lex_temp_buffer;
-  if (kind == TOKEN_LITERAL) {
-    tk->name = qz_engine_insert_sym(text);
-    tk->value.type = TOKEN_LITERAL;
-    tk->value.ptr = tk->name;
-  } else if (strcasecmp(text, "true") == 0 || strcasecmp(text, "false") == 0) {
-    tk->type = TOKEN_WORD;
-    tk->value.type = TOKEN_INTEGER;
-    tk->value.lval = (text[0] == 't' || text[0] == 'T') ? 1 : 0;
-  } else {
-    tk->name = qz_engine_insert_sym(text);
-    tk->type = TOKEN_WORD;
-    unsigned char first = static_cast<unsigned char>(text[0]);
-    if (first >= '0' && first <= '9') {
-      tk->type = TOKEN_INTEGER;
-      tk->value.type = TOKEN_INTEGER;
-      tk->value.lval = accept_read_integer(text);
-    } else if (text[0] != '\0' && text[1] == '\0' && php_is_char_seperator(text[0])) {
-      tk->type = TOKEN_SEPARATOR;
-    }
-    if (php_lookup_operator(text)) tk->type = TOKEN_OPERATOR;
-  }
-  accept_clear_buffer();
-  return tk;
 }
 
 int php_lookup_tokenpair(_qz_token* list, char* open, char* close, _qz_token** open_out,

@@ -2,8 +2,8 @@
 #define PHP_OPERATOR_H
 
 /*
- * The operator table with its precedences, the classification of the lexer's
- * collected text into tokens, and a balanced-pair search over token lists.
+ * The operator table with its precedences, and a balanced-pair search over
+ * token lists.
  */
 
 #include <qzengine/export.h>
@@ -19,9 +19,6 @@ struct php_operator {
 /* The record whose text equals text (same bytes, same length), or null. The
  * pointer is valid for the life of the process. */
 QZ_EXPORT const php_operator* php_lookup_operator(char* text);
-/* Makes a token of the lexer's buffer and empties the buffer; kind is
- * TOKEN_WORD or TOKEN_LITERAL. Null for an empty word or a failed allocation. */
-QZ_EXPORT _qz_token* php_accept(_token_type kind);
 QZ_EXPORT int php_lookup_tokenpair(_qz_token* list, char* open, char* close,
                                    _qz_token** open_out, _qz_token** close_out);
 
