@@ -114,10 +114,10 @@ _qz_token* php_lib_file_get_contents(_qz_token* name) {
  * list, the registry and the call filter with the outer script. Returns null.
  * Nothing is walked when the value has no text, when the driver is already
  * QZ_MAX_NESTED_RUNS deep, or when the scan has used up its budget of nested
- * runs or of evaluated bytes; the caller still reports the call. The outer
- * reader's lexer flags and line counter are put back afterwards, so a closing
- * tag or newlines in the evaluated text do not change how the rest of the
- * outer script is read. */
+ * runs or of evaluated bytes; the caller still reports the call. The text's
+ * lines count from the line of the call. The outer reader's lexer state is
+ * put back afterwards, so a closing tag or newlines in the evaluated text do
+ * not change how the rest of the outer script is read. */
 _qz_token* php_lib_eval(_qz_token* code) {
   const char* text;
   unsigned long len;
@@ -130,15 +130,13 @@ _qz_token* php_lib_eval(_qz_token* code) {
   php_lib_eval_bytes += len;
 
   buf_file_handle source(text);
-  php_lex_state_t saved_state = php_lex_state;
-  unsigned long saved_line = php_lex_cur_lineno;
-  php_lex_state.in_string = 0;
-  if (php_call_line) php_lex_cur_lineno = php_call_line;
+  php_lex_saved outer;
+  php_lex_save(&outer);
+  php_lex_begin_text(php_call_line);
   php_lib_eval_nesting++;
   php_debug(nullptr, &source, 1);
   php_lib_eval_nesting--;
-  php_lex_state = saved_state;
-  php_lex_cur_lineno = saved_line;
+  php_lex_restore(&outer);
   return nullptr;
 }
 

@@ -128,16 +128,15 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   if (php_driver_run_depth >= QZ_MAX_NESTED_RUNS) return 0;
   bool nested = php_driver_run_depth > 0;
   php_rt_saved saved;
-  qz_io_handle* ended = php_lex_ended_source;
+  php_lex_saved lex;
+  php_lex_save(&lex);
   if (nested) php_rt_save(&saved);
   php_driver_run_depth++;
   driver_loop(tokens, source, raw);
   php_driver_run_depth--;
   if (nested) {
     php_rt_restore(&saved);
-    /* A nested run's own source dies with it: its end must not be taken for
-     * the end of a later source at the same address. */
-    php_lex_ended_source = ended;
+    php_lex_restore_ended(&lex);
   }
   return 0;
 }

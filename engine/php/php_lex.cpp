@@ -42,9 +42,9 @@ char php_ignore_syms[4] = {'\r', '!', '@', '\0'};
 /* The source whose end the lexer has met. A 0xFF byte reads as end of input
  * but is not sticky in the source (the source moves on past it), so every
  * later read of that source reports the end without reading again. Cleared
- * for a new scan; the driver puts the previous value back after a nested
- * run, whose own source lives only as long as that run. */
-qz_io_handle* php_lex_ended_source;
+ * for a new scan; put back by php_lex_restore and php_lex_restore_ended
+ * after a nested run, whose own source lives only as long as that run. */
+static qz_io_handle* php_lex_ended_source;
 
 /* ---- Character classes ------------------------------------------------- */
 
@@ -148,6 +148,27 @@ _qz_token* php_accept(_token_type kind) {
   lex_clear_buffer();
   return tk;
 }
+
+/* ---- Nested reads ------------------------------------------------------- */
+
+void php_lex_save(php_lex_saved* saved) {
+  saved->state = php_lex_state;
+  saved->lineno = php_lex_cur_lineno;
+  saved->ended_source = php_lex_ended_source;
+}
+
+void php_lex_begin_text(unsigned long line) {
+  php_lex_state.in_string = 0;
+  if (line) php_lex_cur_lineno = line;
+}
+
+void php_lex_restore(const php_lex_saved* saved) {
+  php_lex_state = saved->state;
+  php_lex_cur_lineno = saved->lineno;
+  php_lex_ended_source = saved->ended_source;
+}
+
+void php_lex_restore_ended(const php_lex_saved* saved) { php_lex_ended_source = saved->ended_source; }
 
 static bool lex_extended_tags() { return (qz_engine_options & QZ_OPT_EXTENDED_TAGS) != 0; }
 

@@ -43,12 +43,32 @@ QZ_EXPORT void php_unappend_char();
 QZ_EXPORT _qz_token* php_lex_get_token_pair(char* open, char* close, qz_io_handle* source);
 QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
 
-/* Resets the lexer for a new scan: flags cleared, line 1, buffer empty. */
+/* Resets the lexer for a new scan: flags cleared, line 1, buffer empty, no
+ * source ended. */
 void php_lex_reset();
 
-/* The source whose end the lexer has met: every later read of it reports the
- * end at once (a 0xFF byte is not sticky in the source). The driver puts the
- * previous value back after a nested run. */
-extern qz_io_handle* php_lex_ended_source;
+/* The reading state that a nested read changes: the flags, the line counter
+ * and the source whose end the lexer has met (every later read of that source
+ * reports the end at once, since a 0xFF byte is not sticky in the source).
+ * The token buffer is not part of it: it is empty between two tokens. */
+struct php_lex_saved {
+  php_lex_state_t state;
+  unsigned long lineno;
+  qz_io_handle* ended_source;
+};
+
+/* Records the reading state in *saved (the caller's record). */
+void php_lex_save(php_lex_saved* saved);
+/* Prepares the lexer to read another text in the middle of the current read:
+ * outside any string, with lines counted from line (0: the count goes on). */
+void php_lex_begin_text(unsigned long line);
+/* Puts the whole recorded state back, so that after another text was read in
+ * between (code a built-in evaluates) the outer read goes on unchanged. */
+void php_lex_restore(const php_lex_saved* saved);
+/* Puts back only which source has ended. For a nested run that may read on
+ * in the outer source itself (a while condition meeting another while): what
+ * it read stays read, but a source that died with the run must not be taken
+ * for a later source at the same address. */
+void php_lex_restore_ended(const php_lex_saved* saved);
 
 #endif
