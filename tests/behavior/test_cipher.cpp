@@ -1,8 +1,11 @@
+// The rule cipher and the routines beside it: RC4 against published vectors
+// and an independent implementation, hex forms, the digest, and refusal of
+// every absent or malformed input.
+
 #include "behavior_fixture.h"
 #include "behavior/qz_cipher.h"
 #include "common/qz_limits.h"
 
-#include <cstring>
 #include <memory>
 
 using namespace behavior_test;
@@ -37,23 +40,6 @@ TEST(Cipher, Rc4MatchesPublishedVectors) {
   }
 }
 
-TEST(Cipher, Rc4AndGetKeyRefuseNullsAndEmptyKeys) {
-  unsigned char state[256];
-  unsigned char key[] = {1};
-  unsigned char buf[4] = {0};
-  int out_len = 42;
-  EXPECT_EQ(GetKey(nullptr, 1, state), 0);
-  EXPECT_EQ(GetKey(key, 1, nullptr), 0);
-  EXPECT_EQ(GetKey(key, 0, state), 0);
-  EXPECT_EQ(RC4(nullptr, 1, key, 1, buf, &out_len), 0);
-  EXPECT_EQ(RC4(buf, 1, nullptr, 1, buf, &out_len), 0);
-  EXPECT_EQ(RC4(buf, 1, key, 1, nullptr, &out_len), 0);
-  EXPECT_EQ(RC4(buf, 1, key, 0, buf, &out_len), 0);
-  EXPECT_EQ(out_len, 42) << "a refused call leaves the length alone";
-  EXPECT_NE(RC4(buf, -3, key, 1, buf, &out_len), 0);
-  EXPECT_EQ(out_len, -3);
-}
-
 /* Encrypt agrees with the RC4 written in the fixture, and Decrypt undoes it;
  * the rule cipher is the same under the built-in phrase. */
 TEST(Cipher, EncryptDecryptRoundTrip) {
@@ -80,18 +66,43 @@ TEST(Cipher, EncryptDecryptRoundTrip) {
   EXPECT_STREQ(Text(qz_cipher_rule_decrypt(ours.get())).get(), rule.c_str());
 }
 
-TEST(Cipher, EncryptDecryptRefusals) {
-  const char* k = kPhrase;
-  EXPECT_FALSE(Text(Encrypt(nullptr, k)));
-  EXPECT_FALSE(Text(Encrypt("abc", nullptr)));
-  EXPECT_FALSE(Text(Encrypt("abc", "")));
+/* Every absent, empty or malformed input is refused, and a refused call
+ * leaves its outputs alone. */
+TEST(Cipher, Refusals) {
+  unsigned char state[256], key[] = {1}, buf[4] = {0};
+  const unsigned char three[] = {0x00, 0xAB, 0x7F};
+  int out_len = 42;
   const std::string enc = independent_encipher("system");
-  /* Odd lengths and lowercase digits; other bad digits are HexToByte's. */
-  for (const std::string& bad : {std::string("A"), enc.substr(1), lowercase(enc)})
-    EXPECT_FALSE(Text(Decrypt(bad.c_str(), k))) << bad;
-  EXPECT_FALSE(Text(Decrypt(enc.c_str(), nullptr)));
-  EXPECT_FALSE(Text(Decrypt(enc.c_str(), "")));
-  EXPECT_FALSE(Text(Decrypt(nullptr, k)));
+  const struct {
+    const char* what;
+    bool refused;
+  } rows[] = {
+      {"GetKey without key", GetKey(nullptr, 1, state) == 0},
+      {"GetKey without state", GetKey(key, 1, nullptr) == 0},
+      {"GetKey with an empty key", GetKey(key, 0, state) == 0},
+      {"RC4 without input", RC4(nullptr, 1, key, 1, buf, &out_len) == 0},
+      {"RC4 without key", RC4(buf, 1, nullptr, 1, buf, &out_len) == 0},
+      {"RC4 without output", RC4(buf, 1, key, 1, nullptr, &out_len) == 0},
+      {"RC4 with an empty key", RC4(buf, 1, key, 0, buf, &out_len) == 0},
+      {"Encrypt without text", !Text(Encrypt(nullptr, kPhrase))},
+      {"Encrypt without phrase", !Text(Encrypt("abc", nullptr))},
+      {"Encrypt with an empty phrase", !Text(Encrypt("abc", ""))},
+      {"Decrypt of one digit", !Text(Decrypt("A", kPhrase))},
+      {"Decrypt of an odd length", !Text(Decrypt(enc.substr(1).c_str(), kPhrase))},
+      {"Decrypt of lowercase digits", !Text(Decrypt(lowercase(enc).c_str(), kPhrase))},
+      {"Decrypt without phrase", !Text(Decrypt(enc.c_str(), nullptr))},
+      {"Decrypt with an empty phrase", !Text(Decrypt(enc.c_str(), ""))},
+      {"Decrypt without text", !Text(Decrypt(nullptr, kPhrase))},
+      {"ByteToHex without bytes", !Text(ByteToHex(nullptr, 3))},
+      {"ByteToHex of a negative count", !Text(ByteToHex(three, -1))},
+      /* refused before a byte is read: the hex text's length would not fit */
+      {"ByteToHex past the size limit", !Text(ByteToHex(three, QZ_CIPHER_MAX_BYTES + 1))},
+      {"HexToByte without text", !Bytes(HexToByte(nullptr))},
+  };
+  for (const auto& r : rows) EXPECT_TRUE(r.refused) << r.what;
+  EXPECT_EQ(out_len, 42);
+  EXPECT_NE(RC4(buf, -3, key, 1, buf, &out_len), 0);
+  EXPECT_EQ(out_len, -3);
   /* A zero byte inside the plain text ends it. */
   Text cut(Decrypt(independent_encipher(std::string("a\0b", 3), "pw").c_str(), "pw"));
   ASSERT_TRUE(cut);
@@ -102,60 +113,30 @@ TEST(Cipher, HexConversions) {
   const unsigned char three[] = {0x00, 0xAB, 0x7F};
   EXPECT_STREQ(Text(ByteToHex(three, 3)).get(), "00AB7F");
   EXPECT_STREQ(Text(ByteToHex(three, 0)).get(), "");
-  EXPECT_FALSE(Text(ByteToHex(nullptr, 3)));
-  EXPECT_FALSE(Text(ByteToHex(three, -1)));
-  /* Refused before a byte is read: the hex text's length would not fit. */
-  EXPECT_FALSE(Text(ByteToHex(three, QZ_CIPHER_MAX_BYTES + 1)));
-
-  struct Row {
-    const char* text;
-    std::vector<unsigned char> bytes; /* empty: refused */
+  /* Uppercase digits only, in pairs; each neighbour of the digit ranges and
+   * a byte above 127 are refused. */
+  const std::pair<const char*, std::vector<unsigned char>> rows[] = {
+      {"00AB7F", {0x00, 0xAB, 0x7F}}, {"FF19", {0xFF, 0x19}}, {"ABC", {}}, {"", {}}, {"ab", {}},
+      {"0G", {}}, {"@0", {}}, {"0:", {}}, {"/0", {}}, {"\xC1\x41", {}}, {"A ", {}},
   };
-  const std::vector<Row> rows = {
-      {"00AB7F", {0x00, 0xAB, 0x7F}},
-      {"FF19", {0xFF, 0x19}},
-      {"ABC", {}},
-      {"", {}},
-      {"ab", {}},
-      /* each neighbour of the digit ranges, and a byte above 127 */
-      {"0G", {}},
-      {"@0", {}},
-      {"0:", {}},
-      {"/0", {}},
-      {"\xC1\x41", {}},
-      {"A ", {}},
-  };
-  for (const Row& r : rows) {
-    Bytes b(HexToByte(r.text));
-    if (r.bytes.empty()) {
-      EXPECT_FALSE(b) << r.text;
-    } else {
-      ASSERT_TRUE(b) << r.text;
-      EXPECT_EQ(std::vector<unsigned char>(b.get(), b.get() + r.bytes.size()), r.bytes);
+  for (const auto& r : rows) {
+    Bytes b(HexToByte(r.first));
+    ASSERT_EQ(bool(b), !r.second.empty()) << r.first;
+    if (b) {
+      EXPECT_EQ(std::vector<unsigned char>(b.get(), b.get() + r.second.size()), r.second);
     }
   }
-  EXPECT_FALSE(Bytes(HexToByte(nullptr)));
 }
 
 TEST(Cipher, HttoiReadsLowercaseDigitsAfterOptionalPrefix) {
-  struct Row {
-    const char* text;
-    unsigned expected;
-  };
-  const std::vector<Row> rows = {
-      {"0Xff", 255}, {"0xff", 0}, {"FF", 0},  {"ff", 255},         {"123456789", 0x23456789},
-      {"", 0},       {"0X", 0},   {"7g", 7},  {"deadbeef", 0xdeadbeef},
-  };
-  for (const Row& r : rows) EXPECT_EQ(_httoi(r.text), r.expected) << r.text;
-  EXPECT_EQ(_httoi(nullptr), 0u);
+  const std::pair<const char*, unsigned> rows[] = {
+      {"0Xff", 255}, {"0xff", 0}, {"FF", 0}, {"ff", 255}, {"123456789", 0x23456789},
+      {"", 0},       {"0X", 0},   {"7g", 7}, {"deadbeef", 0xdeadbeef}, {nullptr, 0}};
+  for (const auto& r : rows) EXPECT_EQ(_httoi(r.first), r.second) << (r.first ? r.first : "null");
 }
 
 TEST(Cipher, Md5KnownAnswers) {
-  struct Row {
-    const char* input;
-    const char* digest;
-  };
-  const std::vector<Row> rows = {
+  const std::pair<std::string, const char*> rows[] = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
@@ -163,18 +144,17 @@ TEST(Cipher, Md5KnownAnswers) {
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
-  for (const Row& r : rows) {
+  for (auto r : rows) {
     CMD5 d;
-    std::string in = r.input;
-    d.GenerateMD5(reinterpret_cast<unsigned char*>(&in[0]), static_cast<int>(in.size()));
-    EXPECT_EQ(d.ToString(), r.digest) << r.input;
-    EXPECT_TRUE(CMD5(r.digest) == d) << "the text form reads back";
+    d.GenerateMD5(reinterpret_cast<unsigned char*>(&r.first[0]), static_cast<int>(r.first.size()));
+    EXPECT_EQ(d.ToString(), r.second) << r.first;
+    EXPECT_TRUE(CMD5(r.second) == d) << "the text form reads back";
   }
   /* A negative length digests nothing; absent, short or foreign text reads
    * as the all-zero digest, never past its end. */
   CMD5 neg;
   neg.GenerateMD5(reinterpret_cast<unsigned char*>(const_cast<char*>("abc")), -5);
-  EXPECT_EQ(neg.ToString(), rows[0].digest);
+  EXPECT_EQ(neg.ToString(), rows[0].second);
   for (const char* t : {static_cast<const char*>(nullptr), "", "9001", "900150983cd24fb0d6963f7d28e17f7",
                         "900150983cd24fb0d6963f7d28e17fzz"})
     EXPECT_TRUE(CMD5(t) == CMD5()) << (t ? t : "null");

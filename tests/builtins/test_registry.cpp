@@ -22,37 +22,26 @@ using scan_record::lit_tok;
 using scan_record::str_tok;
 using scan_record::var_tok;
 
-std::vector<_qz_token*>& received() {
-  static std::vector<_qz_token*> r;
-  return r;
-}
+// Handlers that record what they were given.
+std::vector<_qz_token*> received;
 int calls_made;
-
-_qz_token* take2(_qz_token* a, _qz_token* b) {
-  calls_made++;
-  received() = {a, b};
-  return a;
-}
 _qz_token* take0() {
   calls_made++;
-  received().clear();
   return nullptr;
+}
+_qz_token* take2(_qz_token* a, _qz_token* b) {
+  calls_made++;
+  received = {a, b};
+  return a;
 }
 _qz_token* take_list(_qz_token* first) {
   calls_made++;
-  received().clear();
-  for (_qz_token* t = first; t; t = t->next) received().push_back(t);
+  for (_qz_token* t = first; t; t = t->next) received.push_back(t);
   return first;
 }
 
 class Registry : public scan_record::RuntimeTest {
  protected:
-  void SetUp() override {
-    RuntimeTest::SetUp();
-    calls_made = 0;
-    received().clear();
-  }
-
   static _php_function_map* find(const char* name) {
     return php_lib_lookup_internal_function_by_name(const_cast<char*>(name));
   }
@@ -88,44 +77,41 @@ TEST_F(Registry, FirstRegistrationWinsAndEachScanStartsAfresh) {
   ASSERT_NE(find("strlen"), nullptr);
 }
 
-TEST_F(Registry, FixedArityTakesTheFirstArgumentsAsVariables) {
-  php_lib_append_internal_function("t2", reinterpret_cast<void*>(take2), 2, 0);
-  std::vector<_qz_token*> a = ints(3);
-  _qz_token* var = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
-  var->name = qz_engine_insert_sym(const_cast<char*>("$named"));
-  a[0] = var;
-  php_lib_call_wrapper(find("t2"), last_first(a));
-  ASSERT_EQ(calls_made, 1);
-  ASSERT_EQ(received().size(), 2u);
-  EXPECT_EQ(received()[0], php_lookup_global_variable(const_cast<char*>("$named")));
-  EXPECT_NE(received()[0], var);
-  EXPECT_EQ(received()[1], a[1]); // no name: itself
-
+TEST_F(Registry, DispatchByArity) {
   php_lib_append_internal_function("t0", reinterpret_cast<void*>(take0), 0, 0);
-  php_lib_call_wrapper(find("t0"), last_first(ints(2)));
-  EXPECT_EQ(calls_made, 2);
-
-  // Fewer arguments than the handler takes: not run.
-  EXPECT_EQ(php_lib_call_wrapper(find("t2"), last_first(ints(1))), nullptr);
-  EXPECT_EQ(calls_made, 2);
-
-  // More arguments than a fixed-arity built-in can take: not run at all.
+  php_lib_append_internal_function("t2", reinterpret_cast<void*>(take2), 2, 0);
   php_lib_append_internal_function("t11", reinterpret_cast<void*>(take2), 11, 0);
-  EXPECT_EQ(php_lib_call_wrapper(find("t11"), last_first(ints(11))), nullptr);
-  EXPECT_EQ(calls_made, 2);
-}
-
-TEST_F(Registry, VariadicGetsTheListInSourceOrder) {
   php_lib_append_internal_function("tv", reinterpret_cast<void*>(take_list), 0, 1);
-  std::vector<_qz_token*> a = ints(4);
-  php_lib_call_wrapper(find("tv"), last_first(a));
-  EXPECT_EQ(received(), a);
-  EXPECT_EQ(a[0]->prev, nullptr);
-  php_lib_call_wrapper(find("tv"), nullptr);
-  EXPECT_EQ(calls_made, 2);
-  EXPECT_TRUE(received().empty());
+  std::vector<_qz_token*> a = ints(3);
+  const struct {
+    const char* what;
+    const char* fn;
+    std::vector<_qz_token*> args, received;
+    int calls;
+  } rows[] = {
+      {"fixed arity takes the first arguments", "t2", a, {a[0], a[1]}, 1},
+      {"none taken", "t0", a, {}, 1},
+      {"fewer arguments than taken: not run", "t2", {a[0]}, {}, 0},
+      {"more than a fixed-arity built-in can take: not run", "t11", ints(11), {}, 0},
+      {"variadic gets all in source order", "tv", a, a, 1},
+      {"variadic without arguments", "tv", {}, {}, 1},
+  };
+  for (const auto& r : rows) {
+    calls_made = 0;
+    received.clear();
+    php_lib_call_wrapper(find(r.fn), last_first(r.args));
+    EXPECT_EQ(calls_made, r.calls) << r.what;
+    EXPECT_EQ(received, r.received) << r.what;
+  }
+  // A named argument is handed over as its variable entry.
+  _qz_token* named = var_tok("$named");
+  php_lib_call_wrapper(find("t2"), last_first({named, a[1]}));
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0], php_lookup_global_variable(const_cast<char*>("$named")));
+  EXPECT_NE(received[0], named);
 }
 
+// ---- structure built-ins at their edges ----
 
 std::string text_of(const _qz_token* t) {
   if (!t) return "<null>";
@@ -133,8 +119,6 @@ std::string text_of(const _qz_token* t) {
   if (t->value.type == TOKEN_LITERAL) return static_cast<const char*>(t->value.ptr);
   return "<type " + std::to_string(t->value.type) + ">";
 }
-
-// ---- structure built-ins at their edges ----
 
 TEST_F(Registry, IndexingCarriesTaint) {
   struct Row {

@@ -1,5 +1,4 @@
-// The lexer and the classification of what it collects: script text in, the
-// exact token stream out.
+// The lexer: script text in, the exact token stream out.
 
 #include "php/php_lex.h"
 #include "php/php_operator.h"
@@ -7,7 +6,6 @@
 #include "common/qz_limits.h"
 #include "support/scan_record.h"
 
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -235,80 +233,6 @@ TEST_F(Lexer, DeepGroupsAreIterative) {
   auto got = read_pair(text);
   EXPECT_EQ(got.first.size(), static_cast<size_t>(2 * depth + 1));
   EXPECT_EQ(got.second, "W d");
-}
-
-// Puts text into the lexer's buffer as the lexer would (blanks kept as in a
-// string) and classifies it.
-_qz_token* accept(const std::string& text, _token_type kind) {
-  php_lex_state.in_string = 1;
-  for (char c : text) php_append_char(c);
-  php_lex_state.in_string = 0;
-  return php_accept(kind);
-}
-
-TEST_F(Lexer, CollectedTextIsClassified) {
-  const struct {
-    std::string text;
-    _token_type kind, type, value_type;
-    long lval;
-    bool named;
-  } cases[] = {
-      {"TRUE", TOKEN_WORD, TOKEN_WORD, TOKEN_INTEGER, 1, false},
-      {"False", TOKEN_WORD, TOKEN_WORD, TOKEN_INTEGER, 0, false},
-      {"truex", TOKEN_WORD, TOKEN_WORD, TOKEN_NONE, 0, true},
-      {"42abc", TOKEN_WORD, TOKEN_INTEGER, TOKEN_INTEGER, 42, true},
-      {"0x1F", TOKEN_WORD, TOKEN_INTEGER, TOKEN_INTEGER, 0, true},
-      {"99999999999999999999999", TOKEN_WORD, TOKEN_INTEGER, TOKEN_INTEGER, LONG_MAX, true},
-      {"\xE4\xF6", TOKEN_WORD, TOKEN_WORD, TOKEN_NONE, 0, true},
-      {"%", TOKEN_WORD, TOKEN_SEPARATOR, TOKEN_NONE, 0, true},
-      {"->", TOKEN_WORD, TOKEN_OPERATOR, TOKEN_NONE, 0, true},
-      {"1", TOKEN_LITERAL, TOKEN_LITERAL, TOKEN_LITERAL, 0, true},
-      {"", TOKEN_LITERAL, TOKEN_LITERAL, TOKEN_LITERAL, 0, true},
-  };
-  php_lex_cur_lineno = 7;
-  for (const auto& c : cases) {
-    _qz_token* t = accept(c.text, c.kind);
-    ASSERT_NE(t, nullptr) << c.text;
-    EXPECT_EQ(t->type, c.type) << c.text;
-    EXPECT_EQ(t->value.type, c.value_type) << c.text;
-    EXPECT_EQ(t->value.lval, c.lval) << c.text;
-    EXPECT_EQ(t->lineno, 7u) << c.text;
-    EXPECT_EQ(t->name ? std::string(t->name) : "<none>", c.named ? c.text : "<none>");
-    if (c.kind == TOKEN_LITERAL) {
-      EXPECT_EQ(t->value.ptr, t->name);
-    }
-    EXPECT_EQ(php_lex_temp_buff_idx, 0u) << "the buffer is emptied: " << c.text;
-    qz_token_free(t);
-  }
-  EXPECT_EQ(php_accept(TOKEN_WORD), nullptr) << "an empty word makes no token";
-}
-
-// The pair search over a ready list: first open, its matching close.
-TEST_F(Lexer, PairSearchInAList) {
-  const struct {
-    std::vector<std::string> texts;
-    int found, open_at, close_at;
-  } cases[] = {
-      {{"(", "a", "(", "b", ")", "c", ")"}, 1, 2, 6},
-      {{")", "(", "a", ")"}, 0, -1, -1},  // an early ")" counts
-      {{"(", "(", ")"}, 0, -1, -1},
-      {{}, 0, -1, -1},
-  };
-  for (const auto& c : cases) {
-    std::vector<_qz_token*> list;
-    for (const std::string& s : c.texts) list.push_back(accept(s, TOKEN_WORD));
-    _qz_token* head = scan_record::linked(list);
-    _qz_token* o = reinterpret_cast<_qz_token*>(1);
-    _qz_token* cl = reinterpret_cast<_qz_token*>(1);
-    EXPECT_EQ(php_lookup_tokenpair(head, qz_engine_sleft_handle, qz_engine_sright_handle, &o, &cl),
-              c.found);
-    auto index_of = [&](_qz_token* t) {
-      return t ? static_cast<int>(std::find(list.begin(), list.end(), t) - list.begin()) : -1;
-    };
-    EXPECT_EQ(index_of(o), c.open_at);
-    EXPECT_EQ(index_of(cl), c.close_at);
-    qz_token_free(head);
-  }
 }
 
 }  // namespace

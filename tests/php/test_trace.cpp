@@ -43,6 +43,8 @@ TEST_F(Trace, OperatorsAndValues) {
       {"string equality ignores case", "<?php $a = \"Ab\"; f($a == \"aB\", $a == \"x\");", {"1:f:0(/|)"}},
       {"missing operand ends the statement quietly", "<?php 1 + ; f(2);", {"1:f:0(0)"}},
       {"unfinished call is still made", "<?php f(1;", {"1:f:0(/)"}},
+      {"truth words, leading digits, hex, overflow and word texts",
+       "<?php f(TRUE, False, 42abc, 0x1F, 99999999999999999999999, truex);", {"1:f:0(/||e||zzzzz1|truex)"}},
       {"integer text is radix 64 of the low 32 bits",
        "<?php f(5, 100, 0, 64, 1 - 2, 4294967297);", {"1:f:0(3|Y/||./|zzzzz1|/)"}},
   });

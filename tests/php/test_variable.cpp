@@ -19,24 +19,6 @@ namespace {
 using scan_record::var_tok;
 using Variables = scan_record::RuntimeTest;
 
-TEST_F(Variables, ExactAndCaseBlindLookups) {
-  _qz_token* post = php_lookup_global_variable(const_cast<char*>("$_post"));
-  ASSERT_NE(post, nullptr);
-  EXPECT_STREQ(post->name, "$_POST");
-  // The exact lookup is case-sensitive: a new, separate entry.
-  _qz_token* lower = php_reference_globals(var_tok("$_post"));
-  ASSERT_NE(lower, nullptr);
-  EXPECT_NE(lower, post);
-  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$_POST")), post);
-
-  // Of several spellings the first entry wins.
-  _qz_token* first = php_reference_globals(var_tok("$Ab"));
-  php_reference_globals(var_tok("$AB"));
-  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$ab")), first);
-  EXPECT_EQ(php_lookup_global_variable(nullptr), nullptr);
-  EXPECT_EQ(php_lookup_global_variable(const_cast<char*>("$none")), nullptr);
-}
-
 TEST_F(Variables, EmptiedListStartsAFreshIndex) {
   _qz_token* e = php_reference_globals(var_tok("$kept"));
   ASSERT_NE(e, nullptr);
