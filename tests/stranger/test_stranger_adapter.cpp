@@ -41,13 +41,6 @@ namespace {
 
 const unsigned char kFill = 0x5A;
 
-std::set<size_t> written_bytes(const threat::threat_info& info) {
-  std::set<size_t> s;
-  for (size_t i = 0; i < sizeof info.bytes; i++)
-    if (info.bytes[i] != kFill) s.insert(i);
-  return s;
-}
-
 std::set<size_t> range(size_t from, size_t to) {
   std::set<size_t> s;
   for (size_t i = from; i < to; i++) s.insert(i);
@@ -64,7 +57,7 @@ T field(const threat::threat_info& info, size_t offset) {
 class StrangerAdapter : public ::testing::Test {
  protected:
   void SetUp() override {
-    rules = testing::TempDir() + "qz_stranger_rules_" + std::to_string(getpid()) + ".txt";
+    std::memset(&info, kFill, sizeof info);
     FILE* f = std::fopen(rules.c_str(), "w");
     for (const char* r : {"define_behavior(boom,0=$_POST_DATA,9,runs request input)",
                           "define_behavior(hmm,,2,looks odd)"}) {
@@ -79,7 +72,15 @@ class StrangerAdapter : public ::testing::Test {
     qz_engine_wrapper_uninit();
     std::remove(rules.c_str());
   }
-  std::string rules;
+  // Every byte of the record that differs from the fill must lie in allowed
+  // (pointers and numbers may by chance keep a fill byte).
+  void expect_written_only(const std::set<size_t>& allowed) {
+    for (size_t i = 0; i < sizeof info.bytes; i++)
+      EXPECT_TRUE(info.bytes[i] == kFill || allowed.count(i)) << "byte " << i;
+  }
+  std::string rules = testing::TempDir() + "qz_stranger_rules_" + std::to_string(getpid()) + ".txt";
+  threat::threat_info info;
+  threat::threat_handler h;
 };
 
 TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
@@ -87,17 +88,11 @@ TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
   FILE* f = std::fopen(path.c_str(), "w");
   std::fputs("<?php\n\n$x = 1;\nboom($_POST['x']);\n", f);
   std::fclose(f);
-  threat::threat_info info;
-  std::memset(&info, kFill, sizeof info);
-  threat::threat_handler h;
   EXPECT_EQ(qz_engine_wrapper_scan_file(&info, &path[0], &h), 1);
   std::remove(path.c_str());
-
-  std::set<size_t> expected = range(16, 32);
-  for (size_t i : range(64, 80)) expected.insert(i);
-  // Pointers and numbers may by chance keep a 0x5A byte: allow only those.
-  for (size_t i : written_bytes(info)) EXPECT_TRUE(expected.count(i)) << "byte " << i;
-  EXPECT_EQ(info.bytes[56], kFill);
+  std::set<size_t> allowed = range(16, 32);
+  for (size_t i : range(64, 80)) allowed.insert(i);
+  expect_written_only(allowed);
   EXPECT_STREQ(field<const char*>(info, 16), "qz_engine");
   EXPECT_STREQ(field<const char*>(info, 24), "runs request input  ");
   EXPECT_EQ(field<unsigned long>(info, 64), 4u);
@@ -109,15 +104,12 @@ TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
 }
 
 TEST_F(StrangerAdapter, SuspiciousBufferReportWritesTheFlagAndNoLine) {
-  threat::threat_info info;
-  std::memset(&info, kFill, sizeof info);
-  threat::threat_handler h;
   char script[] = "<?php hmm(1);";
   EXPECT_EQ(qz_engine_wrapper_scan_buff(script, sizeof script, &info, &h), 0);
-  std::set<size_t> expected = range(16, 32);
-  expected.insert(56);
-  for (size_t i : range(72, 80)) expected.insert(i);
-  for (size_t i : written_bytes(info)) EXPECT_TRUE(expected.count(i)) << "byte " << i;
+  std::set<size_t> allowed = range(16, 32);
+  allowed.insert(56);
+  for (size_t i : range(72, 80)) allowed.insert(i);
+  expect_written_only(allowed);
   EXPECT_EQ(info.bytes[56], 1);
   EXPECT_EQ(field<unsigned long>(info, 72), 0u);
   EXPECT_STREQ(field<const char*>(info, 24), "looks odd  ");
@@ -125,12 +117,9 @@ TEST_F(StrangerAdapter, SuspiciousBufferReportWritesTheFlagAndNoLine) {
 }
 
 TEST_F(StrangerAdapter, CleanScriptLeavesTheRecordAlone) {
-  threat::threat_info info;
-  std::memset(&info, kFill, sizeof info);
-  threat::threat_handler h;
   char script[] = "<?php echo 'hello';";
   EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
-  EXPECT_TRUE(written_bytes(info).empty());
+  expect_written_only({});
   EXPECT_EQ(h.notified, 0);
 }
 
