@@ -7,7 +7,6 @@
 #include "builtins/php_lib_dump.h"
 
 #include "common/qz_host.h"
-#include "php/php_eval.h"
 #include "php/php_variable.h"
 
 #include <string>
@@ -44,7 +43,7 @@ static bool php_dump_value_text(const _qz_token* var, std::string* out) {
  * null. */
 _qz_token* php_lib_dump_variales() {
   std::string name, text;
-  for (_qz_token* var = php_rt_state.var_list; var; var = var->next) {
+  for (_qz_token* var = php_variable_first(); var; var = var->next) {
     if (!var->name || var->type != TOKEN_WORD) continue;
     if (!php_dump_value_text(var, &text)) continue;
     name = var->name;

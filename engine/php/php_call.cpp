@@ -13,7 +13,6 @@
 
 #include "php/php_call.h"
 
-#include "php/php_driver.h"
 #include "php/php_eval.h"
 #include "builtins/php_lib_registry.h"
 #include "php/php_variable.h"
@@ -32,8 +31,10 @@ static const char* call_invalid_text() {
   return qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
 }
 
-
 unsigned long php_call_line = 0;
+unsigned char php_extract_called;
+
+void php_call_run_begin() { php_extract_called = 0; }
 
 /* "$$f" and "$$$f" are calls of "$f": leading characters are dropped while the
  * second one is a dollar. A variable entry keeps its own name (the variable

@@ -16,17 +16,16 @@
 
 #include "php/php_driver.h"
 
+#include "php/php_call.h"
 #include "php/php_eval.h"
 #include "php/php_lex.h"
+#include "php/php_variable.h"
 #include "builtins/php_lib_registry.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 
 /* ---- Driver state (process-global) ------------------------------------- */
 
-/* Set by the call wrapper once the script calls extract; cleared at the start
- * of every run. */
-unsigned char php_extract_called;
 /* Runs of php_debug active right now; 0 outside a scan. */
 static unsigned long php_driver_run_depth;
 
@@ -84,7 +83,7 @@ static bool driver_is_statement_end(const _qz_token* tk) {
 static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   php_statement st;
   stmt_init(&st);
-  php_extract_called = 0;
+  php_call_run_begin();
   _qz_token* cursor = tokens;
   for (;;) {
     if (qz_engine_is_interupt()) {
@@ -152,8 +151,7 @@ void php_startup() {
 
 void php_shutdown() {
   php_clear_rt_stk();
-  php_rt_state.var_list = nullptr;
-  php_rt_state.var_tail = nullptr;
+  php_variable_clear();
   php_rt_state.call_depth = 0;
   php_lib_shutdown();
 }

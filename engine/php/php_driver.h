@@ -13,8 +13,6 @@
 
 #include "runtime/qz_token.h"
 
-QZ_EXPORT extern unsigned char php_extract_called;
-
 QZ_EXPORT void php_startup();
 QZ_EXPORT void php_shutdown();
 /* Runs statements read from source (tokens null) or from the list tokens

@@ -20,8 +20,8 @@ struct php_rt_state_t {
   php_rt_stack data_stk; /* values at statement level */
   php_rt_stack op_stk;   /* pending operators, "(", call tokens, array-access markers */
   php_rt_stack* cur_stk; /* arg_stk while call_depth > 0, else data_stk */
-  _qz_token* var_list;   /* head of the variable list */
-  _qz_token* var_tail;   /* its last entry, for constant-time appends */
+  _qz_token* var_list;   /* head of the variable list; written by php_variable only */
+  _qz_token* var_tail;   /* its last entry, for constant-time appends; likewise */
   unsigned long call_depth;
 };
 

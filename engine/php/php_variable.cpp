@@ -8,12 +8,12 @@
  *   - by the name text with ASCII letter case folded, for php_lookup_global_variable,
  *     keeping the FIRST entry of each text, which is what a walk from the head
  *     comparing with strcasecmp would return.
- * The index describes the list whose head and tail it last saw. The driver
- * empties the list at the end of a scan by nulling var_list and var_tail; the
- * index notices that at its next use (or when php_variable_reset_index is
- * called) and starts afresh, so token addresses reused by the next scan never
- * meet stale index entries. A list changed behind the index's back (different
- * head or tail) is re-indexed by one walk.
+ * The index describes the list whose head and tail it last saw.
+ * php_variable_clear empties both at the end of a scan, so token addresses
+ * reused by the next scan never meet stale index entries. The list's head and
+ * tail live in the exported php_rt_state, so a list emptied or changed behind
+ * the index's back (different head or tail) is noticed at the next use and
+ * re-indexed by one walk.
  */
 
 #include "php/php_variable.h"
@@ -69,6 +69,14 @@ static void var_index_sync() {
   st.var_tail = last;
   var_index_head = st.var_list;
   var_index_tail = last;
+}
+
+_qz_token* php_variable_first() { return php_rt_state.var_list; }
+
+void php_variable_clear() {
+  php_rt_state.var_list = nullptr;
+  php_rt_state.var_tail = nullptr;
+  php_variable_reset_index();
 }
 
 bool php_variable_is_entry(_qz_token* tok) {

@@ -4,6 +4,9 @@
 /*
  * The variable list, the request superglobals with their taint markers, the
  * string form of a value and the radix-64 integer text.
+ *
+ * The list hangs from php_rt_state.var_list and var_tail (php_eval.h); this
+ * module alone writes them, everyone else goes through the functions below.
  */
 
 #include <qzengine/export.h>
@@ -21,9 +24,16 @@ QZ_EXPORT _qz_string* php_to_tring(_qz_token* tok);
 QZ_EXPORT void php_eval_string(const char* text);
 /* Creates the nine superglobal entries (start of every scan). */
 void php_create_superglobals();
-/* Forgets the variable-list index. The driver may call it when it empties
- * the list; the index also notices an emptied list (var_list null) by itself
- * at its next use, so calling it is never required for correctness. */
+/* The first entry of the variable list, or null when it is empty. Entries
+ * follow one another by next in order of first reference; they are tokens of
+ * the scan, valid until the token pool is reset after it. */
+_qz_token* php_variable_first();
+/* Empties the variable list and forgets its index (end of a scan). The
+ * entries are not released here: the token pool reclaims them. */
+void php_variable_clear();
+/* Forgets the variable-list index. The index also notices by itself, at its
+ * next use, a list emptied or replaced behind its back (php_rt_state is
+ * exported), so calling it is never required for correctness. */
 void php_variable_reset_index();
 /* True when tok is itself an entry of the variable list. */
 bool php_variable_is_entry(_qz_token* tok);
