@@ -21,7 +21,25 @@ static unsigned long qz_rules_version = 0;
 static const char* const qz_rules_ignored_names[] = {"str_replace", "header", "base64_decode",
                                                      "foreach"};
 
+const qz_rule_keyword qz_rule_keywords[QZ_RULE_KEYWORD_COUNT] = {
+    {QZ_RULE_KEYWORD_PREFIX "var", QZ_RULE_VAR, QZ_RULE_VAR_FIELDS},
+    {QZ_RULE_KEYWORD_PREFIX "behavior", QZ_RULE_BEHAVIOR, QZ_RULE_BEHAVIOR_FIELDS},
+    {QZ_RULE_KEYWORD_PREFIX "call_list", QZ_RULE_CALL_LIST, QZ_RULE_CALL_LIST_FIELDS},
+    {QZ_RULE_KEYWORD_PREFIX "repeat_call", QZ_RULE_REPEAT_CALL, QZ_RULE_REPEAT_CALL_FIELDS},
+};
+
 unsigned long qz_behavior_rules_version() { return qz_rules_version; }
+
+const qz_rule_keyword* qz_rule_keyword_of(const char* text) {
+  if (text == nullptr) return nullptr;
+  for (const qz_rule_keyword& k : qz_rule_keywords)
+    if (strncmp(text, k.word, strlen(k.word)) == 0) return &k;
+  return nullptr;
+}
+
+int64_t qz_rule_number_kept(long value) {
+  return static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(value)));
+}
 
 /* Copies src into a field of `width` bytes, cutting it to width - 1
  * characters. The field is already zero-filled. */
@@ -31,11 +49,8 @@ static void qz_rules_copy(char* dst, size_t width, const char* src) {
   dst[n] = '\0';
 }
 
-/* A number as strtol (base 10) reads it, reduced to its low 32 bits taken as
- * a signed value: " 7x" is 7, "x" is 0, 4294967295 is -1. */
 static int64_t qz_rules_number(const char* text) {
-  long v = strtol(text, nullptr, 10);
-  return static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(v)));
+  return qz_rule_number_kept(strtol(text, nullptr, 10));
 }
 
 /* Cuts the text at its last ")" and returns the first character after its
@@ -49,13 +64,25 @@ static char* qz_rules_open_args(char* text) {
   return open + 1;
 }
 
-/* Ends the field at its first comma and returns the start of the next field,
- * or null when the field has no comma. */
+/* Ends the field at its first separator and returns the start of the next
+ * field, or null when the field has none. */
 static char* qz_rules_next_field(char* field) {
-  char* comma = strchr(field, ',');
+  char* comma = strchr(field, QZ_RULE_FIELD_SEP);
   if (comma == nullptr) return nullptr;
   *comma = '\0';
   return comma + 1;
+}
+
+/* Cuts a rule text in place into its `count` fields (see qz_rules_open_args
+ * and qz_rules_next_field). False when text is null or a bracket or a
+ * separator is missing. */
+static bool qz_rules_fields(char* text, int count, char** field) {
+  if (text == nullptr) return false;
+  field[0] = qz_rules_open_args(text);
+  if (field[0] == nullptr) return false;
+  for (int k = 1; k < count; ++k)
+    if ((field[k] = qz_rules_next_field(field[k - 1])) == nullptr) return false;
+  return true;
 }
 
 /* Splits `text` in place at `sep`, skipping empty items; returns the next
@@ -95,43 +122,34 @@ static T* qz_rules_new_record() {
 }
 
 void define_var(char* text) {
-  if (text == nullptr) return;
-  char* name = qz_rules_open_args(text);
-  if (name == nullptr) return;
-  char* value = qz_rules_next_field(name);
-  if (value == nullptr) return;
+  char* f[QZ_RULE_VAR_FIELDS];
+  if (!qz_rules_fields(text, QZ_RULE_VAR_FIELDS, f)) return;
   auto* rec = qz_rules_new_record<_behavior_define_var>();
   if (rec == nullptr) return;
-  qz_rules_copy(rec->var_name, sizeof rec->var_name, name);
-  qz_rules_copy(rec->var_value, sizeof rec->var_value, value);
+  qz_rules_copy(rec->var_name, sizeof rec->var_name, f[0]);
+  qz_rules_copy(rec->var_value, sizeof rec->var_value, f[1]);
   qz_rules_append(qz_behavior_vars, rec);
 }
 
 void define_behavior(char* text) {
-  if (text == nullptr) return;
-  char* functions = qz_rules_open_args(text);
-  if (functions == nullptr) return;
-  char* conditions = qz_rules_next_field(functions);
-  if (conditions == nullptr) return;
-  char* score = qz_rules_next_field(conditions);
-  if (score == nullptr) return;
-  char* description = qz_rules_next_field(score);
-  if (description == nullptr) return;
+  char* f[QZ_RULE_BEHAVIOR_FIELDS];
+  if (!qz_rules_fields(text, QZ_RULE_BEHAVIOR_FIELDS, f)) return;
+  char *conditions = f[1], *description = f[3];
   char* exact = qz_rules_next_field(description); /* optional */
 
   auto* rec = qz_rules_new_record<_behavior_descriptor>();
   if (rec == nullptr) return;
-  rec->score = qz_rules_number(score);
+  rec->score = qz_rules_number(f[2]);
   if (exact != nullptr) rec->exact_match = qz_rules_number(exact);
-  qz_rules_copy(rec->functions, sizeof rec->functions, functions);
+  qz_rules_copy(rec->functions, sizeof rec->functions, f[0]);
   qz_rules_copy(rec->description, sizeof rec->description, description);
 
-  /* Two characters or fewer ("", "0", "ab") stand for "no conditions". */
-  if (strlen(conditions) > 2) {
+  if (strlen(conditions) > QZ_RULE_NO_CONDITIONS_MAX) {
     char* cursor = conditions;
     char* item;
-    while (rec->cond_count < QZ_RULE_MAX_ITEMS && (item = qz_rules_next_item(&cursor, '&'))) {
-      char* eq = strchr(item, '=');
+    while (rec->cond_count < QZ_RULE_MAX_ITEMS &&
+           (item = qz_rules_next_item(&cursor, QZ_RULE_ITEM_SEP))) {
+      char* eq = strchr(item, QZ_RULE_COND_SEP);
       if (eq == nullptr) {
         /* Dropping only the item would let the rule match more calls than
          * its author wrote; the whole rule goes instead. */
@@ -148,58 +166,42 @@ void define_behavior(char* text) {
 }
 
 void define_call_list(char* text) {
-  if (text == nullptr) return;
-  char* names = qz_rules_open_args(text);
-  if (names == nullptr) return;
-  char* score = qz_rules_next_field(names);
-  if (score == nullptr) return;
-  char* description = qz_rules_next_field(score);
-  if (description == nullptr) return;
-
+  char* f[QZ_RULE_CALL_LIST_FIELDS];
+  if (!qz_rules_fields(text, QZ_RULE_CALL_LIST_FIELDS, f)) return;
   auto* rec = qz_rules_new_record<_behavior_call_list>();
   if (rec == nullptr) return;
-  rec->score = qz_rules_number(score);
-  char* cursor = names;
+  rec->score = qz_rules_number(f[1]);
+  char* cursor = f[0];
   char* item;
-  while (rec->call_count < QZ_RULE_MAX_ITEMS && (item = qz_rules_next_item(&cursor, '&')))
+  while (rec->call_count < QZ_RULE_MAX_ITEMS &&
+         (item = qz_rules_next_item(&cursor, QZ_RULE_ITEM_SEP)))
     qz_rules_copy(rec->calls[rec->call_count++], QZ_RULE_NAME_SIZE, item);
-  qz_rules_copy(rec->description, sizeof rec->description, description);
+  qz_rules_copy(rec->description, sizeof rec->description, f[2]);
   qz_rules_append(qz_behavior_call_lists, rec);
 }
 
 void define_repeat_call(char* text) {
-  if (text == nullptr) return;
-  char* function = qz_rules_open_args(text);
-  if (function == nullptr) return;
-  char* min_count = qz_rules_next_field(function);
-  if (min_count == nullptr) return;
-  char* score = qz_rules_next_field(min_count);
-  if (score == nullptr) return;
-  char* description = qz_rules_next_field(score);
-  if (description == nullptr) return;
-
+  char* f[QZ_RULE_REPEAT_CALL_FIELDS];
+  if (!qz_rules_fields(text, QZ_RULE_REPEAT_CALL_FIELDS, f)) return;
   auto* rec = qz_rules_new_record<_behavior_repeat_call>();
   if (rec == nullptr) return;
-  rec->score = qz_rules_number(score);
-  rec->min_count = qz_rules_number(min_count);
-  qz_rules_copy(rec->function, sizeof rec->function, function);
-  qz_rules_copy(rec->description, sizeof rec->description, description);
+  rec->min_count = qz_rules_number(f[1]);
+  rec->score = qz_rules_number(f[2]);
+  qz_rules_copy(rec->function, sizeof rec->function, f[0]);
+  qz_rules_copy(rec->description, sizeof rec->description, f[3]);
   qz_rules_append(qz_behavior_repeat_calls, rec);
 }
 
 int qz_behavior_define(char* text) {
-  if (text == nullptr) return 0;
   unsigned long before = qz_rules_version;
-  /* Tested in this order, by prefix only: "define_variable(...)" is a
-   * define_var rule. */
-  if (strncmp(text, "define_var", 10) == 0)
-    define_var(text);
-  else if (strncmp(text, "define_behavior", 15) == 0)
-    define_behavior(text);
-  else if (strncmp(text, "define_call_list", 16) == 0)
-    define_call_list(text);
-  else if (strncmp(text, "define_repeat_call", 18) == 0)
-    define_repeat_call(text);
+  const qz_rule_keyword* kw = qz_rule_keyword_of(text);
+  switch (kw != nullptr ? kw->kind : QZ_RULE_NONE) {
+    case QZ_RULE_VAR: define_var(text); break;
+    case QZ_RULE_BEHAVIOR: define_behavior(text); break;
+    case QZ_RULE_CALL_LIST: define_call_list(text); break;
+    case QZ_RULE_REPEAT_CALL: define_repeat_call(text); break;
+    case QZ_RULE_NONE: break;
+  }
   return qz_rules_version != before ? 1 : 0;
 }
 

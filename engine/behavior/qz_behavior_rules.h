@@ -27,6 +27,61 @@
 #include <string>
 #include <vector>
 
+/* ---- Rule grammar ----
+ * How the loader reads a rule text, stated once for the loader and for the
+ * tools that check rule files the same way. */
+
+/* Every keyword begins with this. */
+#define QZ_RULE_KEYWORD_PREFIX "define_"
+/* Ends each field but the last, from the left; the last runs to the last ")". */
+#define QZ_RULE_FIELD_SEP ','
+/* Separates the conditions of a behaviour rule and the names of a call list;
+ * empty items are skipped. */
+#define QZ_RULE_ITEM_SEP '&'
+/* Separates a condition's argument position from its pattern. */
+#define QZ_RULE_COND_SEP '='
+/* Separates the alternatives of a function list, a pattern or a value. */
+#define QZ_RULE_ALT_SEP '+'
+/* A conditions field of at most this many characters ("", "0", "ab") stands
+ * for no conditions. */
+#define QZ_RULE_NO_CONDITIONS_MAX 2
+/* Longest plain rule text whose enciphered line (two hexadecimal digits per
+ * character) and its LF fit one read of QZ_RULE_LINE_BUFFER bytes. */
+#define QZ_RULE_PLAIN_MAX ((QZ_RULE_LINE_BUFFER - 2) / 2)
+
+/* Fields of each kind of rule, up to its last ")". */
+#define QZ_RULE_VAR_FIELDS 2         /* NAME, VALUE */
+#define QZ_RULE_BEHAVIOR_FIELDS 4    /* FUNCTIONS, CONDITIONS, SCORE, DESCRIPTION[,EXACT] */
+#define QZ_RULE_CALL_LIST_FIELDS 3   /* NAMES, SCORE, DESCRIPTION */
+#define QZ_RULE_REPEAT_CALL_FIELDS 4 /* FUNCTION, MIN_COUNT, SCORE, DESCRIPTION */
+
+enum qz_rule_kind {
+  QZ_RULE_NONE,
+  QZ_RULE_VAR,
+  QZ_RULE_BEHAVIOR,
+  QZ_RULE_CALL_LIST,
+  QZ_RULE_REPEAT_CALL
+};
+
+struct qz_rule_keyword {
+  const char* word;
+  qz_rule_kind kind;
+  int fields; /* the kind's QZ_RULE_*_FIELDS */
+};
+
+#define QZ_RULE_KEYWORD_COUNT 4
+/* The keywords, in the order the loader tries them. */
+extern const qz_rule_keyword qz_rule_keywords[QZ_RULE_KEYWORD_COUNT];
+
+/* The keyword a rule text begins with, or null when none (or text is null).
+ * Tried in table order and by prefix only: "define_variable(...)" is a
+ * define_var rule. */
+const qz_rule_keyword* qz_rule_keyword_of(const char* text);
+
+/* A number field's value as a rule keeps it: the low 32 bits of what strtol
+ * (base 10) read, taken as signed. " 7x" is 7, "x" is 0, 4294967295 is -1. */
+int64_t qz_rule_number_kept(long value);
+
 /* One define_var line. */
 struct _behavior_define_var {
   char var_name[QZ_RULE_FIELD_SIZE];

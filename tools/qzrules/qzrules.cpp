@@ -26,9 +26,6 @@ constexpr int kExitClean = 0;
 constexpr int kExitProblems = 1;
 constexpr int kExitError = 2;
 
-/* Longest plain text whose enciphered line, with an LF, the loader reads. */
-constexpr size_t kMaxPlain = (QZ_RULE_LINE_BUFFER - 2) / 2;
-
 void problem(const std::string& where, const std::string& reason) {
   std::cerr << "qzrules: " << where << ": " << reason << "\n";
 }
@@ -100,9 +97,10 @@ int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
       problem(where, "a zero byte would end the rule text early; line left out");
       return LineResult::LeftOut;
     }
-    if (line.size() > kMaxPlain) {
+    if (line.size() > QZ_RULE_PLAIN_MAX) {
       problem(where, "rule text of " + std::to_string(line.size()) + " characters is over " +
-                         std::to_string(kMaxPlain) + " and could not be loaded; line left out");
+                         std::to_string(QZ_RULE_PLAIN_MAX) +
+                         " and could not be loaded; line left out");
       return LineResult::LeftOut;
     }
     std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(line.c_str()));

@@ -15,27 +15,13 @@
 
 namespace {
 
-/* Longest plain text whose enciphered line, with an LF, fits one read. */
-constexpr size_t kMaxPlain = (QZ_RULE_LINE_BUFFER - 2) / 2;
 /* Longest physical line (with its end) that one read takes. */
 constexpr size_t kMaxRead = QZ_RULE_LINE_BUFFER - 1;
+/* Characters a text field and a function name keep. */
 constexpr size_t kFieldMax = QZ_RULE_FIELD_SIZE - 1;
 constexpr size_t kNameMax = QZ_RULE_NAME_SIZE - 1;
-
-enum class Kind { none, var, behavior, call_list, repeat_call };
-
-struct Keyword {
-  const char* word;
-  Kind kind;
-  int fields; /* fields before the last ")": commas needed + 1 */
-};
-/* In the order the loader tests them. */
-const Keyword kKeywords[] = {
-    {"define_var", Kind::var, 2},
-    {"define_behavior", Kind::behavior, 4},
-    {"define_call_list", Kind::call_list, 3},
-    {"define_repeat_call", Kind::repeat_call, 4},
-};
+/* Characters of a field quoted in a finding; the rest shows as "...". */
+constexpr size_t kQuoteMax = 40;
 
 /* A rule the engine accepted, with where it came from. */
 template <typename T>
@@ -51,32 +37,30 @@ std::string lower(const std::string& s) {
   return out;
 }
 
-std::set<std::string> split_lower(const std::string& list, char sep) {
-  std::set<std::string> out;
+/* The non-empty items of a list, each passed through keep(). */
+template <typename Out, typename Keep>
+Out split_list(const std::string& list, char sep, Keep keep) {
+  Out out;
   size_t start = 0;
   while (start <= list.size()) {
     size_t end = list.find(sep, start);
     if (end == std::string::npos) end = list.size();
-    if (end > start) out.insert(lower(list.substr(start, end - start)));
+    if (end > start) out.insert(out.end(), keep(list.substr(start, end - start)));
     start = end + 1;
   }
   return out;
+}
+
+std::set<std::string> split_lower(const std::string& list, char sep) {
+  return split_list<std::set<std::string>>(list, sep, lower);
 }
 
 std::vector<std::string> split_items(const std::string& list, char sep) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= list.size()) {
-    size_t end = list.find(sep, start);
-    if (end == std::string::npos) end = list.size();
-    if (end > start) out.push_back(list.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
+  return split_list<std::vector<std::string>>(list, sep, [](std::string s) { return s; });
 }
 
 std::string quoted(const std::string& s) {
-  std::string shown = s.size() > 40 ? s.substr(0, 40) + "..." : s;
+  std::string shown = s.size() > kQuoteMax ? s.substr(0, kQuoteMax) + "..." : s;
   return "\"" + shown + "\"";
 }
 
@@ -86,7 +70,7 @@ void check_number(const std::string& field, const char* what, std::vector<std::s
   char* end = nullptr;
   errno = 0;
   long v = strtol(text, &end, 10);
-  long kept = static_cast<int32_t>(static_cast<uint32_t>(v));
+  long kept = static_cast<long>(qz_rule_number_kept(v));
   if (end == text)
     out.push_back(std::string(what) + " " + quoted(field) + " holds no number: it reads as 0");
   else if (*end != '\0')
@@ -104,62 +88,94 @@ void check_cut(const std::string& field, size_t max, const char* what,
                   " characters");
 }
 
-/* The textual checks of one plain rule text. Returns its kind (none when it
- * begins with no keyword) and appends the reasons. */
-Kind check_text(const std::string& text, std::vector<std::string>& out) {
-  const Keyword* kw = nullptr;
-  for (const Keyword& k : kKeywords)
-    if (text.compare(0, strlen(k.word), k.word) == 0) {
-      kw = &k;
-      break;
-    }
+/* The keyword the text begins with; null, after saying so, when none. */
+const qz_rule_keyword* find_keyword(const std::string& text, std::vector<std::string>& out) {
+  const qz_rule_keyword* kw = qz_rule_keyword_of(text.c_str());
   if (kw == nullptr) {
-    out.push_back("unknown keyword: the text begins with none of define_var, define_behavior, "
-                  "define_call_list, define_repeat_call");
-    return Kind::none;
+    std::string words;
+    for (const qz_rule_keyword& k : qz_rule_keywords)
+      words += (words.empty() ? "" : ", ") + std::string(k.word);
+    out.push_back("unknown keyword: the text begins with none of " + words);
   }
+  return kw;
+}
+
+/* The fields as the loader cuts them: separators from the left, the last
+ * field running to the last ")". False, after saying why, when the loader
+ * drops the rule for a missing bracket or separator. */
+bool cut_fields(const std::string& text, const qz_rule_keyword& kw, std::vector<std::string>& f,
+                std::vector<std::string>& out) {
   size_t open = text.find('(');
   size_t close = text.rfind(')');
   if (open == std::string::npos) {
     out.push_back("missing \"(\": the rule is dropped");
-    return kw->kind;
+    return false;
   }
   if (close == std::string::npos || close < open) {
     out.push_back("missing \")\" after the \"(\": the rule is dropped");
-    return kw->kind;
+    return false;
   }
-  std::string between = text.substr(strlen(kw->word), open - strlen(kw->word));
+  size_t word = strlen(kw.word);
+  std::string between = text.substr(word, open - word);
   if (!between.empty())
     out.push_back("text " + quoted(between) + " between the keyword and \"(\" is ignored");
   std::string after = text.substr(close + 1);
   if (after.find_first_not_of(" \t\r") != std::string::npos)
     out.push_back("text " + quoted(after) + " after the last \")\" is ignored");
 
-  /* Fields as the loader cuts them: commas from the left, the last field
-   * running to the last ")". define_behavior has an optional fifth field. */
   std::string args = text.substr(open + 1, close - open - 1);
-  std::vector<std::string> f;
   size_t start = 0;
-  for (int k = 0; k < kw->fields - 1; ++k) {
-    size_t comma = args.find(',', start);
+  for (int k = 0; k < kw.fields - 1; ++k) {
+    size_t comma = args.find(QZ_RULE_FIELD_SEP, start);
     if (comma == std::string::npos) {
-      out.push_back("missing comma: " + std::string(kw->word) + " needs " +
-                    std::to_string(kw->fields) + " fields, found " + std::to_string(k + 1) +
+      out.push_back("missing comma: " + std::string(kw.word) + " needs " +
+                    std::to_string(kw.fields) + " fields, found " + std::to_string(k + 1) +
                     "; the rule is dropped");
-      return kw->kind;
+      return false;
     }
     f.push_back(args.substr(start, comma - start));
     start = comma + 1;
   }
   f.push_back(args.substr(start));
+  return true;
+}
 
-  switch (kw->kind) {
-    case Kind::var:
+void check_more_items(size_t count, const char* what, std::vector<std::string>& out) {
+  if (count > QZ_RULE_MAX_ITEMS)
+    out.push_back("more than " + std::to_string(QZ_RULE_MAX_ITEMS) + " " + what + " (" +
+                  std::to_string(count) + "): the rest are ignored");
+}
+
+void check_conditions(const std::string& conds, std::vector<std::string>& out) {
+  if (conds.size() <= QZ_RULE_NO_CONDITIONS_MAX) {
+    if (!conds.empty() && conds.find(QZ_RULE_COND_SEP) != std::string::npos)
+      out.push_back("conditions " + quoted(conds) + " have at most " +
+                    std::to_string(QZ_RULE_NO_CONDITIONS_MAX) +
+                    " characters and are read as no conditions");
+    return;
+  }
+  std::vector<std::string> items = split_items(conds, QZ_RULE_ITEM_SEP);
+  check_more_items(items.size(), "conditions", out);
+  for (size_t k = 0; k < items.size() && k < QZ_RULE_MAX_ITEMS; ++k) {
+    size_t eq = items[k].find(QZ_RULE_COND_SEP);
+    if (eq == std::string::npos) {
+      out.push_back("condition " + quoted(items[k]) + " has no \"=\": the rule is dropped");
+      continue;
+    }
+    check_number(items[k].substr(0, eq), "argument position", out);
+    check_cut(items[k].substr(eq + 1), kFieldMax, "pattern", out);
+  }
+}
+
+/* The checks of each kind's fields, f holding the kind's field count. */
+void check_fields(qz_rule_kind kind, std::vector<std::string>& f, std::vector<std::string>& out) {
+  switch (kind) {
+    case QZ_RULE_VAR:
       check_cut(f[0], kFieldMax, "variable name", out);
       check_cut(f[1], kFieldMax, "variable value", out);
       break;
-    case Kind::behavior: {
-      size_t comma = f[3].find(',');
+    case QZ_RULE_BEHAVIOR: {
+      size_t comma = f[3].find(QZ_RULE_FIELD_SEP);
       if (comma != std::string::npos) {
         std::string exact = f[3].substr(comma + 1);
         f[3] = f[3].substr(0, comma);
@@ -168,46 +184,35 @@ Kind check_text(const std::string& text, std::vector<std::string>& out) {
       check_cut(f[0], kFieldMax, "function list", out);
       check_cut(f[3], kFieldMax, "description", out);
       check_number(f[2], "score", out);
-      if (f[1].size() > 2) {
-        std::vector<std::string> items = split_items(f[1], '&');
-        if (items.size() > QZ_RULE_MAX_ITEMS)
-          out.push_back("more than " + std::to_string(QZ_RULE_MAX_ITEMS) + " conditions (" +
-                        std::to_string(items.size()) + "): the rest are ignored");
-        for (size_t k = 0; k < items.size() && k < QZ_RULE_MAX_ITEMS; ++k) {
-          size_t eq = items[k].find('=');
-          if (eq == std::string::npos) {
-            out.push_back("condition " + quoted(items[k]) + " has no \"=\": the rule is dropped");
-            continue;
-          }
-          check_number(items[k].substr(0, eq), "argument position", out);
-          check_cut(items[k].substr(eq + 1), kFieldMax, "pattern", out);
-        }
-      } else if (!f[1].empty() && f[1].find('=') != std::string::npos) {
-        out.push_back("conditions " + quoted(f[1]) +
-                      " have at most 2 characters and are read as no conditions");
-      }
+      check_conditions(f[1], out);
       break;
     }
-    case Kind::call_list: {
-      std::vector<std::string> items = split_items(f[0], '&');
-      if (items.size() > QZ_RULE_MAX_ITEMS)
-        out.push_back("more than " + std::to_string(QZ_RULE_MAX_ITEMS) + " names (" +
-                      std::to_string(items.size()) + "): the rest are ignored");
+    case QZ_RULE_CALL_LIST: {
+      std::vector<std::string> items = split_items(f[0], QZ_RULE_ITEM_SEP);
+      check_more_items(items.size(), "names", out);
       for (size_t k = 0; k < items.size() && k < QZ_RULE_MAX_ITEMS; ++k)
         check_cut(items[k], kNameMax, "function name", out);
       check_number(f[1], "score", out);
       check_cut(f[2], kFieldMax, "description", out);
       break;
     }
-    case Kind::repeat_call:
+    case QZ_RULE_REPEAT_CALL:
       check_cut(f[0], kNameMax, "function name", out);
       check_number(f[1], "minimum count", out);
       check_number(f[2], "score", out);
       check_cut(f[3], kFieldMax, "description", out);
       break;
-    case Kind::none:
-      break;
+    case QZ_RULE_NONE: break;
   }
+}
+
+/* The textual checks of one plain rule text. Returns its kind (none when it
+ * begins with no keyword) and appends the reasons. */
+qz_rule_kind check_text(const std::string& text, std::vector<std::string>& out) {
+  const qz_rule_keyword* kw = find_keyword(text, out);
+  if (kw == nullptr) return QZ_RULE_NONE;
+  std::vector<std::string> f;
+  if (cut_fields(text, *kw, f, out)) check_fields(kw->kind, f, out);
   return kw->kind;
 }
 
@@ -218,6 +223,228 @@ bool looks_like_variable(const std::string& s) {
     if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
   return true;
 }
+
+std::string resolve(const char* field) {
+  return qz_behavior_reference_var(const_cast<char*>(field));
+}
+
+/* True when every call that rule b matches, rule a (earlier) has matched
+ * already: a names every function b names, and each of a's conditions is
+ * one of b's, under the same exact flag. */
+bool always_matches_first(const _behavior_descriptor* a, const std::set<std::string>& a_fns,
+                          const _behavior_descriptor* b, const std::set<std::string>& b_fns) {
+  if (b_fns.empty() || !std::includes(a_fns.begin(), a_fns.end(), b_fns.begin(), b_fns.end()))
+    return false;
+  for (uint64_t ca = 0; ca < a->cond_count; ++ca) {
+    if ((a->exact_match != 0) != (b->exact_match != 0)) return false;
+    bool same = false;
+    for (uint64_t cb = 0; cb < b->cond_count && !same; ++cb)
+      same = a->conds[ca].arg_index == b->conds[cb].arg_index &&
+             resolve(a->conds[ca].pattern) == resolve(b->conds[cb].pattern);
+    if (!same) return false;
+  }
+  return true;
+}
+
+std::set<std::string> call_names(const _behavior_call_list* l) {
+  std::set<std::string> names;
+  for (uint64_t k = 0; k < l->call_count; ++k) names.insert(lower(l->calls[k]));
+  return names;
+}
+
+/* One run of the checks: the lines are read and loaded one by one, then the
+ * rules the engine accepted are checked against each other. */
+struct Lint {
+  qzrules_input_form form;
+  std::vector<qzrules_finding> found;
+  std::vector<Placed<_behavior_define_var>> vars;
+  std::vector<Placed<_behavior_descriptor>> behaviors;
+  std::vector<Placed<_behavior_call_list>> lists;
+  std::vector<Placed<_behavior_repeat_call>> repeats;
+  std::map<std::string, size_t> var_line;  // lower-cased name -> line of its first definition
+
+  void add(size_t line, const std::string& reason) { found.push_back({line, reason}); }
+
+  /* A plain line's rule text; false for a comment or blank line. */
+  bool plain_text(size_t lineno, std::string& text) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (qzrules_is_plain_filler(text)) return false;
+    if (text.size() > QZ_RULE_PLAIN_MAX)
+      add(lineno, "plain text of " + std::to_string(text.size()) + " characters is over " +
+                      std::to_string(QZ_RULE_PLAIN_MAX) +
+                      ": its enciphered line is too long to load");
+    return true;
+  }
+
+  /* An enciphered line's rule text, deciphered as the loader reads it;
+   * false, after saying why when it matters, when it yields none.
+   * unterminated: the line is the last and has no LF. */
+  bool enciphered_text(size_t lineno, bool unterminated, std::string& text) {
+    /* The loader reads at most kMaxRead characters at a time, line end
+     * included; a longer line falls apart into pieces. */
+    if (text.size() + 1 > kMaxRead) {
+      add(lineno, "line of " + std::to_string(text.size()) + " characters is longer than the " +
+                      std::to_string(kMaxRead - 1) +
+                      " a read takes: it is split into pieces that form no rule");
+      return false;
+    }
+    if (!text.empty() && text.back() == '\r') {
+      /* The loader drops a CR only in front of an LF. */
+      if (unterminated && text.size() > 1) {
+        add(lineno, "undecipherable: the last line ends in a CR without an LF");
+        return false;
+      }
+      text.pop_back();
+    }
+    if (text.empty()) return false;
+    if (text.size() == 1) {
+      add(lineno, "a line of one character is skipped");
+      return false;
+    }
+    std::unique_ptr<char[]> plain(qz_cipher_rule_decrypt(text.c_str()));
+    if (!plain) {
+      add(lineno,
+          "undecipherable: not an even number of uppercase hexadecimal digits "
+          "enciphered under the engine's pass phrase");
+      return false;
+    }
+    text = plain.get();
+    return true;
+  }
+
+  /* Checks one rule text and hands it to the engine's parser, keeping the
+   * record it appends. */
+  void load(size_t lineno, const std::string& text) {
+    std::vector<std::string> reasons;
+    qz_rule_kind kind = check_text(text, reasons);
+    for (const std::string& r : reasons) add(lineno, r);
+    /* A plain text too long for the loader never reaches the tables. */
+    if (kind == QZ_RULE_NONE ||
+        (form == qzrules_input_form::plain && text.size() > QZ_RULE_PLAIN_MAX))
+      return;
+
+    std::vector<char> buf(text.begin(), text.end());
+    buf.push_back('\0');
+    if (!qz_behavior_define(buf.data())) {
+      bool said = false;
+      for (const std::string& r : reasons)
+        if (r.find("dropped") != std::string::npos) said = true;
+      if (!said) add(lineno, "the loader drops this rule");
+      return;
+    }
+    switch (kind) {
+      case QZ_RULE_VAR: vars.push_back({qz_behavior_vars.back(), lineno}); break;
+      case QZ_RULE_BEHAVIOR: behaviors.push_back({qz_behaviors.back(), lineno}); break;
+      case QZ_RULE_CALL_LIST: lists.push_back({qz_behavior_call_lists.back(), lineno}); break;
+      case QZ_RULE_REPEAT_CALL: repeats.push_back({qz_behavior_repeat_calls.back(), lineno}); break;
+      case QZ_RULE_NONE: break;
+    }
+  }
+
+  void read_lines(const std::vector<std::string>& lines, bool last_has_end) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      std::string text = lines[i];
+      bool unterminated = i + 1 == lines.size() && !last_has_end;
+      bool have = form == qzrules_input_form::plain ? plain_text(i + 1, text)
+                                                    : enciphered_text(i + 1, unterminated, text);
+      if (have) load(i + 1, text);
+    }
+  }
+
+  /* Variables: the first of a name wins; later ones are dead. */
+  void check_vars() {
+    for (const auto& v : vars) {
+      auto ins = var_line.emplace(lower(v.rec->var_name), v.line);
+      if (!ins.second)
+        add(v.line, "variable " + quoted(v.rec->var_name) + " is already defined on line " +
+                        std::to_string(ins.first->second) + ": this definition is never used");
+    }
+  }
+
+  void check_var_use(const char* field, size_t line) {
+    if (looks_like_variable(field) && var_line.count(lower(field)) == 0)
+      add(line, quoted(field) + " looks like a variable name, but no define_var defines it");
+  }
+
+  void check_score(int64_t score, size_t line, const char* effect) {
+    if (score <= 0)
+      add(line, "score " + std::to_string(score) + ": a match scores nothing and " + effect);
+  }
+
+  /* Scores, then shadowing: a rule whose calls an earlier rule always takes. */
+  void check_behaviors() {
+    for (size_t j = 0; j < behaviors.size(); ++j) {
+      const _behavior_descriptor* b = behaviors[j].rec;
+      size_t line = behaviors[j].line;
+      check_score(b->score, line, "ends the search for that call");
+      check_var_use(b->functions, line);
+      for (uint64_t c = 0; c < b->cond_count; ++c) {
+        check_var_use(b->conds[c].pattern, line);
+        if (b->conds[c].arg_index < 0)
+          add(line, "negative argument position " + std::to_string(b->conds[c].arg_index) +
+                        ": the rule never matches");
+      }
+      std::set<std::string> fns = split_lower(resolve(b->functions), QZ_RULE_ALT_SEP);
+      if (fns.empty()) add(line, "the function list names no function: the rule never matches");
+      for (size_t i = 0; i < j; ++i) {
+        const _behavior_descriptor* a = behaviors[i].rec;
+        if (always_matches_first(a, split_lower(resolve(a->functions), QZ_RULE_ALT_SEP), b, fns)) {
+          add(line, "never matches: the rule on line " + std::to_string(behaviors[i].line) +
+                        " always matches these calls first");
+          break;
+        }
+      }
+    }
+  }
+
+  void check_call_lists() {
+    for (size_t j = 0; j < lists.size(); ++j) {
+      check_score(lists[j].rec->score, lists[j].line, "ends the file check");
+      std::set<std::string> names = call_names(lists[j].rec);
+      for (size_t i = 0; i < j; ++i) {
+        std::set<std::string> earlier = call_names(lists[i].rec);
+        if (std::includes(names.begin(), names.end(), earlier.begin(), earlier.end())) {
+          add(lists[j].line, "never matches: the call list on line " +
+                                 std::to_string(lists[i].line) + " matches every such file first");
+          break;
+        }
+      }
+    }
+  }
+
+  void check_repeat_calls() {
+    const Placed<_behavior_call_list>* catch_all = nullptr;
+    for (const auto& l : lists)
+      if (l.rec->call_count == 0) {
+        catch_all = &l;
+        break;
+      }
+    for (size_t j = 0; j < repeats.size(); ++j) {
+      const _behavior_repeat_call* r = repeats[j].rec;
+      size_t line = repeats[j].line;
+      check_score(r->score, line, "ends the file check");
+      if (r->min_count < 0) {
+        add(line,
+            "negative minimum count " + std::to_string(r->min_count) + ": the rule never fires");
+        continue;
+      }
+      if (catch_all != nullptr) {
+        add(line, "never fires: the call list on line " + std::to_string(catch_all->line) +
+                      " has no names and matches every file first");
+        continue;
+      }
+      for (size_t i = 0; i < j; ++i) {
+        const _behavior_repeat_call* e = repeats[i].rec;
+        if (e->min_count >= 0 && e->min_count <= r->min_count &&
+            lower(e->function) == lower(r->function)) {
+          add(line, "never fires: the rule on line " + std::to_string(repeats[i].line) +
+                        " fires at the same count or earlier");
+          break;
+        }
+      }
+    }
+  }
+};
 
 }  // namespace
 
@@ -230,7 +457,8 @@ qzrules_input_form qzrules_guess_form(const std::vector<std::string>& lines) {
   for (const std::string& l : lines) {
     size_t p = l.find_first_not_of(" \t");
     if (p == std::string::npos) continue;
-    if (l[p] == '#' || l.compare(p, 7, "define_") == 0) return qzrules_input_form::plain;
+    if (l[p] == '#' || l.compare(p, strlen(QZ_RULE_KEYWORD_PREFIX), QZ_RULE_KEYWORD_PREFIX) == 0)
+      return qzrules_input_form::plain;
   }
   return qzrules_input_form::enciphered;
 }
@@ -252,190 +480,17 @@ std::vector<std::string> qzrules_split_lines(const std::string& contents) {
 
 std::vector<qzrules_finding> qzrules_lint(const std::string& contents, qzrules_input_form form) {
   const std::vector<std::string> lines = qzrules_split_lines(contents);
-  const bool last_has_end = !contents.empty() && contents.back() == '\n';
   if (form == qzrules_input_form::automatic) form = qzrules_guess_form(lines);
-  std::vector<qzrules_finding> found;
-  auto add = [&](size_t line, const std::string& reason) { found.push_back({line, reason}); };
-
   qz_behavior_shutdown();
-  std::vector<Placed<_behavior_define_var>> vars;
-  std::vector<Placed<_behavior_descriptor>> behaviors;
-  std::vector<Placed<_behavior_call_list>> lists;
-  std::vector<Placed<_behavior_repeat_call>> repeats;
-
-  for (size_t i = 0; i < lines.size(); ++i) {
-    size_t lineno = i + 1;
-    std::string text = lines[i];
-    if (form == qzrules_input_form::plain) {
-      if (!text.empty() && text.back() == '\r') text.pop_back();
-      if (qzrules_is_plain_filler(text)) continue;
-      if (text.size() > kMaxPlain)
-        add(lineno, "plain text of " + std::to_string(text.size()) + " characters is over " +
-                        std::to_string(kMaxPlain) + ": its enciphered line is too long to load");
-    } else {
-      /* The loader reads at most kMaxRead characters at a time, line end
-       * included; a longer line falls apart into pieces. */
-      if (text.size() + 1 > kMaxRead) {
-        add(lineno, "line of " + std::to_string(text.size()) + " characters is longer than the " +
-                        std::to_string(kMaxRead - 1) +
-                        " a read takes: it is split into pieces that form no rule");
-        continue;
-      }
-      if (!text.empty() && text.back() == '\r') {
-        /* The loader drops a CR only in front of an LF. */
-        if (i + 1 == lines.size() && !last_has_end && text.size() > 1) {
-          add(lineno, "undecipherable: the last line ends in a CR without an LF");
-          continue;
-        }
-        text.pop_back();
-      }
-      if (text.empty()) continue;
-      if (text.size() == 1) {
-        add(lineno, "a line of one character is skipped");
-        continue;
-      }
-      std::unique_ptr<char[]> plain(qz_cipher_rule_decrypt(text.c_str()));
-      if (!plain) {
-        add(lineno, "undecipherable: not an even number of uppercase hexadecimal digits "
-                    "enciphered under the engine's pass phrase");
-        continue;
-      }
-      text = plain.get();
-    }
-
-    std::vector<std::string> reasons;
-    Kind kind = check_text(text, reasons);
-    for (const std::string& r : reasons) add(lineno, r);
-    /* A plain text too long for the loader never reaches the tables. */
-    if (kind == Kind::none || (form == qzrules_input_form::plain && text.size() > kMaxPlain))
-      continue;
-
-    std::vector<char> buf(text.begin(), text.end());
-    buf.push_back('\0');
-    if (!qz_behavior_define(buf.data())) {
-      bool said = false;
-      for (const std::string& r : reasons)
-        if (r.find("dropped") != std::string::npos) said = true;
-      if (!said) add(lineno, "the loader drops this rule");
-      continue;
-    }
-    switch (kind) {
-      case Kind::var: vars.push_back({qz_behavior_vars.back(), lineno}); break;
-      case Kind::behavior: behaviors.push_back({qz_behaviors.back(), lineno}); break;
-      case Kind::call_list: lists.push_back({qz_behavior_call_lists.back(), lineno}); break;
-      case Kind::repeat_call: repeats.push_back({qz_behavior_repeat_calls.back(), lineno}); break;
-      case Kind::none: break;
-    }
-  }
-
-  /* Variables: the first of a name wins; later ones are dead. */
-  std::map<std::string, size_t> var_line;
-  for (const auto& v : vars) {
-    auto ins = var_line.emplace(lower(v.rec->var_name), v.line);
-    if (!ins.second)
-      add(v.line, "variable " + quoted(v.rec->var_name) + " is already defined on line " +
-                      std::to_string(ins.first->second) + ": this definition is never used");
-  }
-  auto resolve = [&](const char* field) -> std::string {
-    return qz_behavior_reference_var(const_cast<char*>(field));
-  };
-  auto check_var_use = [&](const char* field, size_t line) {
-    if (looks_like_variable(field) && var_line.count(lower(field)) == 0)
-      add(line, quoted(field) + " looks like a variable name, but no define_var defines it");
-  };
-
-  /* Scores, then shadowing: a rule whose calls an earlier rule always takes. */
-  for (size_t j = 0; j < behaviors.size(); ++j) {
-    const _behavior_descriptor* b = behaviors[j].rec;
-    size_t line = behaviors[j].line;
-    if (b->score <= 0)
-      add(line, "score " + std::to_string(b->score) +
-                    ": a match scores nothing and ends the search for that call");
-    check_var_use(b->functions, line);
-    for (uint64_t c = 0; c < b->cond_count; ++c) {
-      check_var_use(b->conds[c].pattern, line);
-      if (b->conds[c].arg_index < 0)
-        add(line, "negative argument position " + std::to_string(b->conds[c].arg_index) +
-                      ": the rule never matches");
-    }
-    std::set<std::string> fns = split_lower(resolve(b->functions), '+');
-    if (fns.empty()) add(line, "the function list names no function: the rule never matches");
-    for (size_t i = 0; i < j; ++i) {
-      const _behavior_descriptor* a = behaviors[i].rec;
-      std::set<std::string> earlier = split_lower(resolve(a->functions), '+');
-      if (fns.empty() || !std::includes(earlier.begin(), earlier.end(), fns.begin(), fns.end()))
-        continue;
-      bool implied = true;
-      for (uint64_t ca = 0; ca < a->cond_count && implied; ++ca) {
-        if ((a->exact_match != 0) != (b->exact_match != 0)) {
-          implied = false;
-          break;
-        }
-        bool same = false;
-        for (uint64_t cb = 0; cb < b->cond_count && !same; ++cb)
-          same = a->conds[ca].arg_index == b->conds[cb].arg_index &&
-                 resolve(a->conds[ca].pattern) == resolve(b->conds[cb].pattern);
-        implied = same;
-      }
-      if (implied) {
-        add(line, "never matches: the rule on line " + std::to_string(behaviors[i].line) +
-                      " always matches these calls first");
-        break;
-      }
-    }
-  }
-  for (size_t j = 0; j < lists.size(); ++j) {
-    const _behavior_call_list* l = lists[j].rec;
-    if (l->score <= 0)
-      add(lists[j].line, "score " + std::to_string(l->score) +
-                             ": a match scores nothing and ends the file check");
-    std::set<std::string> names;
-    for (uint64_t k = 0; k < l->call_count; ++k) names.insert(lower(l->calls[k]));
-    for (size_t i = 0; i < j; ++i) {
-      std::set<std::string> earlier;
-      for (uint64_t k = 0; k < lists[i].rec->call_count; ++k)
-        earlier.insert(lower(lists[i].rec->calls[k]));
-      if (std::includes(names.begin(), names.end(), earlier.begin(), earlier.end())) {
-        add(lists[j].line, "never matches: the call list on line " +
-                               std::to_string(lists[i].line) + " matches every such file first");
-        break;
-      }
-    }
-  }
-  const Placed<_behavior_call_list>* catch_all = nullptr;
-  for (const auto& l : lists)
-    if (l.rec->call_count == 0) {
-      catch_all = &l;
-      break;
-    }
-  for (size_t j = 0; j < repeats.size(); ++j) {
-    const _behavior_repeat_call* r = repeats[j].rec;
-    size_t line = repeats[j].line;
-    if (r->score <= 0)
-      add(line, "score " + std::to_string(r->score) +
-                    ": a match scores nothing and ends the file check");
-    if (r->min_count < 0) {
-      add(line, "negative minimum count " + std::to_string(r->min_count) + ": the rule never fires");
-      continue;
-    }
-    if (catch_all != nullptr) {
-      add(line, "never fires: the call list on line " + std::to_string(catch_all->line) +
-                    " has no names and matches every file first");
-      continue;
-    }
-    for (size_t i = 0; i < j; ++i) {
-      const _behavior_repeat_call* e = repeats[i].rec;
-      if (e->min_count >= 0 && e->min_count <= r->min_count &&
-          lower(e->function) == lower(r->function)) {
-        add(line, "never fires: the rule on line " + std::to_string(repeats[i].line) +
-                      " fires at the same count or earlier");
-        break;
-      }
-    }
-  }
-
+  Lint lint{form, {}, {}, {}, {}, {}, {}};
+  lint.read_lines(lines, !contents.empty() && contents.back() == '\n');
+  lint.check_vars();
+  lint.check_behaviors();
+  lint.check_call_lists();
+  lint.check_repeat_calls();
   qz_behavior_shutdown();
-  std::stable_sort(found.begin(), found.end(),
-                   [](const qzrules_finding& a, const qzrules_finding& b) { return a.line < b.line; });
-  return found;
+  std::stable_sort(
+      lint.found.begin(), lint.found.end(),
+      [](const qzrules_finding& a, const qzrules_finding& b) { return a.line < b.line; });
+  return lint.found;
 }
