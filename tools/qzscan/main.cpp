@@ -90,9 +90,9 @@ struct Progress {
     last = now;
     double secs = std::chrono::duration<double>(now - start).count();
     std::fprintf(stderr, "%s%llu/%llu files, %.1f/%.1f MB, %.1f MB/s, %llu findings", kClearLine,
-                 static_cast<unsigned long long>(files), static_cast<unsigned long long>(total_files),
-                 bytes / kBytesPerMB, total_bytes / kBytesPerMB,
-                 secs > 0 ? bytes / kBytesPerMB / secs : 0.0,
+                 static_cast<unsigned long long>(files),
+                 static_cast<unsigned long long>(total_files), bytes / kBytesPerMB,
+                 total_bytes / kBytesPerMB, secs > 0 ? bytes / kBytesPerMB / secs : 0.0,
                  static_cast<unsigned long long>(findings));
     std::fflush(stderr);
   }
@@ -118,26 +118,35 @@ std::string join_commas(const std::vector<std::string>& items) {
 }
 
 void add_options(CLI::App& app, CliOptions& o) {
-  app.add_option("PATH", o.paths, "Files and directories to scan (directories recursively)")->required();
+  app.add_option("PATH", o.paths, "Files and directories to scan (directories recursively)")
+      ->required();
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)");
-  app.add_option("--ext", o.ext_list,
-                 "Comma-separated extensions to scan (default: " + join_commas(default_extensions()) + ")");
+  app.add_option(
+      "--ext", o.ext_list,
+      "Comma-separated extensions to scan (default: " + join_commas(default_extensions()) + ")");
   app.add_flag("--all-files", o.all_files, "Scan every file whatever its extension");
   app.add_option("--exclude", o.excludes, "Skip paths matching this glob (repeatable)")
       ->allow_extra_args(false);
   app.add_option("--max-filesize", o.max_size,
                  "Skip files larger than SIZE, e.g. 512K, 16M (default " + o.max_size + ")");
   app.add_flag("--follow-symlinks", o.follow, "Follow symbolic links (loops are detected)");
-  app.add_option("-j,--jobs", o.jobs, "Worker processes (default: number of cores)")->check(CLI::Range(1u, kMaxJobs));
+  app.add_option("-j,--jobs", o.jobs, "Worker processes (default: number of cores)")
+      ->check(CLI::Range(1u, kMaxJobs));
   app.add_option("--timeout", o.timeout,
-                 "Seconds allowed per file before its worker is replaced (default " + std::to_string(o.timeout) + ")")
+                 "Seconds allowed per file before its worker is replaced (default " +
+                     std::to_string(o.timeout) + ")")
       ->check(CLI::Range(1u, kMaxTimeoutSeconds));
-  app.add_option("--format", o.format, "Output format: text, json or sarif")->check(CLI::IsMember({"text", "json", "sarif"}));
+  app.add_option("--format", o.format, "Output format: text, json or sarif")
+      ->check(CLI::IsMember({"text", "json", "sarif"}));
   app.add_option("-o,--output", o.output, "Write the report to FILE instead of standard output");
-  app.add_flag("-q,--quiet", o.quiet, "Print findings only: no skipped files, progress or summary (errors still go to standard error)");
+  app.add_flag("-q,--quiet", o.quiet,
+               "Print findings only: no skipped files, progress or summary (errors still go to "
+               "standard error)");
   app.add_flag("--explain", o.explain, "Show, for each finding, the scored calls that led to it");
-  app.add_option("--fail-on", o.fail_on, "Exit 1 on: threat (default) or suspicious")->check(CLI::IsMember({"threat", "suspicious"}));
-  app.add_flag("--no-extensions", o.no_ext, "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
+  app.add_option("--fail-on", o.fail_on, "Exit 1 on: threat (default) or suspicious")
+      ->check(CLI::IsMember({"threat", "suspicious"}));
+  app.add_flag("--no-extensions", o.no_ext,
+               "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
 }
 
 // "php,.PHTML,,inc" -> php, phtml, inc: lower case, without dots or empty items.
@@ -198,7 +207,8 @@ struct ResultWriter {
   void operator()(size_t i) const {
     const FileResult& f = files[i];
     if (!f.error.empty())
-      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "", f.path.c_str(), f.error.c_str());
+      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "", f.path.c_str(),
+                   f.error.c_str());
     progress.advance(f);
     if (fmt == Format::Text && f.error.empty()) {
       progress.clear();
@@ -208,7 +218,8 @@ struct ResultWriter {
   }
 };
 
-Summary summarize(const std::vector<FileResult>& files, std::chrono::steady_clock::time_point start) {
+Summary summarize(const std::vector<FileResult>& files,
+                  std::chrono::steady_clock::time_point start) {
   Summary sum;
   for (const FileResult& f : files) {
     sum.files++;
@@ -269,9 +280,12 @@ int main(int argc, char** argv) {
   Progress progress;
   progress.enabled = !o.quiet && isatty(STDERR_FILENO);
   progress.count(files);
-  Format fmt = o.format == "json" ? Format::Json : o.format == "sarif" ? Format::Sarif : Format::Text;
+  Format fmt = o.format == "json"    ? Format::Json
+               : o.format == "sarif" ? Format::Sarif
+                                     : Format::Text;
   std::string why;
-  if (!scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress}, &why)) {
+  if (!scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress},
+                       &why)) {
     progress.clear();
     std::fprintf(stderr, "qzscan: %s\n", why.c_str());
     return kExitError;

@@ -46,19 +46,19 @@ void write_text_result(FILE* out, const FileResult& f, bool explain, bool quiet)
 }
 
 void write_text_summary(FILE* out, const Summary& s) {
-  std::fprintf(out,
-               "%llu files: %llu scanned, %llu skipped, %llu errors, %.1f MB in %.2f s; "
-               "%llu threats, %llu suspicious\n",
-               static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.scanned),
-               static_cast<unsigned long long>(s.skipped), static_cast<unsigned long long>(s.errors),
-               static_cast<double>(s.bytes) / kBytesPerMB, s.seconds,
-               static_cast<unsigned long long>(s.threats),
-               static_cast<unsigned long long>(s.suspicious));
+  std::fprintf(
+      out,
+      "%llu files: %llu scanned, %llu skipped, %llu errors, %.1f MB in %.2f s; "
+      "%llu threats, %llu suspicious\n",
+      static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.scanned),
+      static_cast<unsigned long long>(s.skipped), static_cast<unsigned long long>(s.errors),
+      static_cast<double>(s.bytes) / kBytesPerMB, s.seconds,
+      static_cast<unsigned long long>(s.threats), static_cast<unsigned long long>(s.suspicious));
 }
 
 void to_json(json& j, const Summary& s) {
-  j = {{"files", s.files},     {"scanned", s.scanned}, {"skipped", s.skipped},
-       {"errors", s.errors},   {"bytes", s.bytes},     {"seconds", s.seconds},
+  j = {{"files", s.files},     {"scanned", s.scanned},      {"skipped", s.skipped},
+       {"errors", s.errors},   {"bytes", s.bytes},          {"seconds", s.seconds},
        {"threats", s.threats}, {"suspicious", s.suspicious}};
 }
 
@@ -111,7 +111,9 @@ std::string sarif_report(const std::vector<FileResult>& files, const std::string
   json sarif = {
       {"$schema", kSarifSchema},
       {"version", kSarifVersion},
-      {"runs", json::array({{{"tool", {{"driver", {{"name", "qzscan"}, {"version", version}, {"rules", rules}}}}},
-                             {"results", results}}})}};
+      {"runs",
+       json::array(
+           {{{"tool", {{"driver", {{"name", "qzscan"}, {"version", version}, {"rules", rules}}}}},
+             {"results", results}}})}};
   return sarif.dump(kJsonIndent, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -33,8 +33,10 @@ void from_json(const json& j, Verdict& v) {
 }
 
 void to_json(json& j, const ScoredCall& c) {
-  j = {{"line", c.line},   {"name", c.name},   {"args", c.args},        {"description", c.description},
-       {"score", c.score}, {"depth", c.depth}, {"decoders", c.decoders}};
+  j = {{"line", c.line},        {"name", c.name},
+       {"args", c.args},        {"description", c.description},
+       {"score", c.score},      {"depth", c.depth},
+       {"decoders", c.decoders}};
 }
 
 void from_json(const json& j, ScoredCall& c) {
@@ -48,12 +50,9 @@ void from_json(const json& j, ScoredCall& c) {
 }
 
 void to_json(json& j, const ScanOutcome& o) {
-  j = {{"sha256", o.sha256},
-       {"verdict", o.verdict},
-       {"score", o.score},
-       {"suspicious_score", o.suspicious_score},
-       {"line", o.line},
-       {"descriptions", o.descriptions},
+  j = {{"sha256", o.sha256}, {"verdict", o.verdict},
+       {"score", o.score},   {"suspicious_score", o.suspicious_score},
+       {"line", o.line},     {"descriptions", o.descriptions},
        {"calls", o.calls}};
 }
 

@@ -287,7 +287,8 @@ std::string reap(Worker* w) {
   waitpid(w->pid, &status, 0);
   w->pid = -1;
   if (WIFSIGNALED(status)) return "worker crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kWorkerExitNoRules) return "worker could not load the rules";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kWorkerExitNoRules)
+    return "worker could not load the rules";
   return "worker exited unexpectedly";
 }
 
@@ -313,7 +314,7 @@ struct Scheduler {
   std::deque<size_t> queue;  // files still to hand out
   size_t next_out = 0;       // first file not yet passed to on_done
   std::vector<Worker> workers;
-  size_t busy = 0;           // workers with a file
+  size_t busy = 0;  // workers with a file
 
   // Queues every file still to scan and reports those already settled.
   void queue_files() {
