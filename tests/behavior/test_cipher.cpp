@@ -128,13 +128,6 @@ TEST(Cipher, HexConversions) {
   }
 }
 
-TEST(Cipher, HttoiReadsLowercaseDigitsAfterOptionalPrefix) {
-  const std::pair<const char*, unsigned> rows[] = {
-      {"0Xff", 255}, {"0xff", 0}, {"FF", 0}, {"ff", 255}, {"123456789", 0x23456789},
-      {"", 0},       {"0X", 0},   {"7g", 7}, {"deadbeef", 0xdeadbeef}, {nullptr, 0}};
-  for (const auto& r : rows) EXPECT_EQ(_httoi(r.first), r.second) << (r.first ? r.first : "null");
-}
-
 TEST(Cipher, Md5KnownAnswers) {
   const std::pair<std::string, const char*> rows[] = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},

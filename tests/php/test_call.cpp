@@ -1,11 +1,9 @@
-// Call reporting on hand-made argument stacks: names that cannot be settled
-// are faults that leave the stack alone, and argument lists that run out end
-// the call without reading past the stack.
+// Call reporting on hand-made argument stacks: argument lists that run out
+// end the call without reading past the stack.
 
 #include "php/php_call.h"
 #include "php/php_driver.h"
 #include "php/php_eval.h"
-#include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
 #include "support/scan_record.h"
 
@@ -34,33 +32,11 @@ class Call : public scan_record::RuntimeTest {
   }
   static _qz_token* splitter() { return qz_token_alloc(TOKEN_ARG_SPLITTER, TOKEN_ARG_SPLITTER, 0); }
   // Makes the call on the given argument stack; returns what the host saw.
-  static Seen call(_qz_token* fn, const Stack& stack, _qz_token** result = nullptr) {
+  static Seen call(_qz_token* fn, const Stack& stack) {
     php_rt_state.arg_stk = stack;
-    return scan_record::record([&] {
-      _qz_token* r = php_call_wrapper(fn, nullptr);
-      if (result) *result = r;
-    });
+    return scan_record::record([&] { php_call_wrapper(fn, nullptr); });
   }
 };
-
-TEST_F(Call, UnsettledNamesAreFaultsAndKeepTheirArguments) {
-  for (const char* var : {"$null", "$empty"}) {
-    _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, 1);
-    t->name = sym(var);
-    t->value.ptr = var[2] == 'u' ? nullptr : qz_string_alloc("");
-    php_reference_globals(t);
-  }
-  for (_qz_token* fn : {qz_token_alloc(TOKEN_CALL, TOKEN_NONE, 6), named("$null"), named("$empty")}) {
-    Stack stack = {splitter(), lit_tok("kept")};
-    _qz_token* r = nullptr;
-    Seen seen = call(fn, stack, &r);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->value.type, TOKEN_INTEGER);
-    EXPECT_EQ(r->lineno, 6u);
-    EXPECT_EQ(seen.events, Calls{scan_record::kNullNameFault});
-    EXPECT_EQ(php_rt_state.arg_stk, stack);
-  }
-}
 
 TEST_F(Call, ArgumentListsThatRunOut) {
   _qz_token* s = splitter();

@@ -194,45 +194,4 @@ TEST_F(Lexer, ExtendedTags) {
   EXPECT_EQ(lex("<?\nf(1);").lines, (std::vector<unsigned long>{2, 2, 2, 2, 2}));
 }
 
-// Reads one group with php_lex_get_token_pair and renders it, then the next
-// token read after it ("" when none).
-std::pair<Toks, std::string> read_pair(const std::string& text) {
-  php_lex_reset();
-  buf_file_handle src(text.c_str());
-  std::pair<Toks, std::string> out;
-  _qz_token* g = php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, &src);
-  for (_qz_token* t = g; t; t = t->next) out.first.push_back(render(t));
-  qz_token_free(g);
-  _qz_token* next = php_lex_get_token(&src, 0);
-  if (next) out.second = render(next);
-  qz_token_free(next);
-  return out;
-}
-
-TEST_F(Lexer, BalancedGroups) {
-  struct {
-    const char* text;
-    Toks group;
-    std::string after;
-  } cases[] = {
-      {"<?php x ( a ( b ) c ) d", {"S (", "W a", "S (", "W b", "S )", "W c", "S )"}, "W d"},
-      {"<?php (f(\"(\")) d", {"S (", "W f", "S (", "L (", "S )", "S )"}, "W d"},
-      {"<?php ) ( a ) d", {}, ""},  // the early ")" counts: never balanced
-      {"<?php ( a", {}, ""},
-  };
-  for (const auto& c : cases) {
-    auto got = read_pair(c.text);
-    EXPECT_EQ(got.first, c.group) << c.text;
-    EXPECT_EQ(got.second, c.after) << c.text;
-  }
-}
-
-TEST_F(Lexer, DeepGroupsAreIterative) {
-  const int depth = 100000;
-  std::string text = "<?php " + std::string(depth, '(') + "1" + std::string(depth, ')') + " d";
-  auto got = read_pair(text);
-  EXPECT_EQ(got.first.size(), static_cast<size_t>(2 * depth + 1));
-  EXPECT_EQ(got.second, "W d");
-}
-
 }  // namespace

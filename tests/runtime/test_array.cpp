@@ -1,5 +1,5 @@
-// Arrays: marker items created by lookups, pointer-identity keys, pushes that
-// would make a loop, and the lookup maps agreeing with a walk of the list.
+// Arrays: null keys, pushes that would make a loop, and the lookup maps
+// agreeing with a walk of the list.
 
 #include "runtime/qz_array.h"
 #include "common/qz_limits.h"
@@ -23,27 +23,6 @@ class Arrays : public ::testing::Test {
     qz_engine_memory_pool_for_token.free_all();
   }
 };
-
-TEST_F(Arrays, MissingItemsTakeTheMarker) {
-  char post[] = "$_POST_DATA", key[] = "cmd";
-  for (char* marker : {post, static_cast<char*>(nullptr)}) {
-    const std::string want = marker ? marker : "qz_invalid_string";
-    _qz_array* a = qz_array_alloc();
-    a->item_marker = marker;
-    _qz_bucket* named = qz_array_item(a, key);
-    _qz_bucket* five = qz_array_item(a, 5ul);
-    ASSERT_TRUE(named && five);
-    EXPECT_EQ(named->key, key);
-    EXPECT_EQ(five->index, 5u);
-    for (_qz_bucket* b : {named, five}) {
-      ASSERT_EQ(b->value.type, TOKEN_LITERAL);
-      EXPECT_EQ(static_cast<const char*>(b->value.ptr), want);
-    }
-    EXPECT_EQ(qz_array_item(a, key), named);
-    EXPECT_EQ(qz_array_item(a, 5ul), five);
-    EXPECT_EQ(qz_array_size(a), 2u);
-  }
-}
 
 TEST_F(Arrays, NullKeyIsReported) {
   rt_fault_scope faults;
@@ -73,18 +52,6 @@ TEST_F(Arrays, PushingABucketNeverMakesALoop) {
   EXPECT_EQ(qz_array_push(a, b), nullptr);
   EXPECT_EQ(qz_array_push(a, a->head), nullptr);
   EXPECT_EQ(qz_array_size(a), 2u);
-}
-
-TEST_F(Arrays, BulkReleaseDropsArraysBucketsAndMaps) {
-  _qz_array* a = qz_array_alloc();
-  for (int i = 0; i < 4; i++) qz_array_alloc();
-  EXPECT_EQ(qz_array_count(), 5u);
-  for (unsigned long n = 0; n < 100; n++) qz_array_item(a, n * 7);  // builds the maps
-  ASSERT_NE(a->index, nullptr);
-  qz_array_free_all();
-  EXPECT_EQ(qz_array_count(), 0u);
-  EXPECT_EQ(qz_engine_array_pool.first, nullptr);
-  EXPECT_EQ(qz_engine_bucket_pool.first, nullptr);
 }
 
 // Random mixes of pushes (plain, and buckets with preset keys) and lookups

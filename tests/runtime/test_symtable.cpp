@@ -50,27 +50,6 @@ class SymTable : public ::testing::Test {
   static unsigned long blocks() { return usage(true); }
 };
 
-// Each text is stored once, as a copy, case kept; a text interned as the
-// engine's own resolves to that copy and takes no script slot.
-TEST_F(SymTable, InterningRules) {
-  std::string kw = "while";
-  char* internal = qz_engine_insert_isym(w(kw));
-  std::vector<char*> got;
-  for (std::string t : {"while", "Name", "name", "", "WHILE"}) {
-    char* p = qz_engine_insert_sym(w(t));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(std::string(p), t);
-    EXPECT_NE(p, t.c_str());
-    EXPECT_EQ(qz_engine_insert_sym(w(t)), p);
-    EXPECT_EQ(p == internal, t == "while") << t;
-    got.push_back(p);
-  }
-  EXPECT_NE(got[1], got[2]);
-  EXPECT_EQ(used(), 4u);
-  EXPECT_EQ(qz_symtable_insert(qz_engine_sym_table, nullptr), nullptr);
-  EXPECT_EQ(qz_lookup_sym(nullptr, w(kw)), nullptr);
-}
-
 TEST_F(SymTable, ResetLeavesOneEmptyBlockAndShutdownNone) {
   std::string keep = "superglobal";
   char* internal = qz_engine_insert_isym(w(keep));

@@ -54,9 +54,6 @@ struct Seen {
   }
 };
 
-// The fault reported for a call whose name settles to no text.
-inline const char kNullNameFault[] = "!engine/qz_spec/qz_php:1160:function_name为NULL";
-
 inline Seen*& sink() {
   static Seen* s = nullptr;
   return s;
