@@ -183,9 +183,36 @@ static _qz_token* lex_emit_text(const char* text) {
   return php_accept(TOKEN_WORD);
 }
 
-/* ---- Text outside PHP code --------------------------------------------- */
+/* ---- Steps of the token reader ----------------------------------------- */
 
-enum lex_outside_result { LEX_OUT_CONTINUE, LEX_OUT_END, LEX_OUT_EMIT_ECHO };
+/* What one step of the token reader made of the character it was handed. */
+enum lex_step {
+  LEX_READ_ON, /* taken: the reader goes on with the next character */
+  LEX_DONE,    /* the reader returns the step's token (null: nothing left) */
+  LEX_PASS,    /* not this step's character: the next step looks at it */
+};
+
+/* End of input: remembers that source has ended and emits the pending text,
+ * if any; null when nothing is pending. */
+static _qz_token* lex_end_of_input(qz_io_handle* source) {
+  if (source) php_lex_ended_source = source;
+  if (php_lex_temp_buff_idx == 0) return nullptr;
+  return php_accept(TOKEN_WORD);
+}
+
+/* The step that met the end of source: the read ends with the pending text. */
+static lex_step lex_finish(qz_io_handle* source, _qz_token** out) {
+  *out = lex_end_of_input(source);
+  return LEX_DONE;
+}
+
+/* The step that made tk: the read ends with it. */
+static lex_step lex_emit(_qz_token* tk, _qz_token** out) {
+  *out = tk;
+  return LEX_DONE;
+}
+
+/* ---- Text outside PHP code --------------------------------------------- */
 
 static bool lex_is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -214,45 +241,55 @@ static void lex_script_tag(qz_io_handle* source) {
   }
 }
 
-/* Handles a '<' met outside PHP code: looks for an opening tag. */
-static lex_outside_result lex_outside_tag(qz_io_handle* source) {
+/* A "<" met outside PHP code: looks for an opening tag in the characters
+ * after it. "<?=" in the extended mode opens code with the word "echo". */
+static lex_step lex_open_tag(qz_io_handle* source, _qz_token** out) {
   char la[5] = {'<', 0, 0, 0, 0};
   for (int i = 1; i <= 4; i++) {
     int ch = source->_getc();
-    if (lex_is_eof(ch)) return LEX_OUT_END;
+    if (lex_is_eof(ch)) return lex_finish(source, out);
     la[i] = static_cast<char>(ch);
-  }
-  if (la[1] == '?') {
-    if (std::memcmp(la, "<?php", 5) == 0 || std::memcmp(la, "<?PHP", 5) == 0) {
-      php_lex_state.in_php = 1;
-      return LEX_OUT_CONTINUE;
-    }
-    if (lex_extended_tags()) {
-      if (strncasecmp(la, "<?php", 5) == 0) {
-        php_lex_state.in_php = 1;
-        return LEX_OUT_CONTINUE;
-      }
-      if (la[2] == '=') {
-        php_lex_state.in_php = 1;
-        lex_step_back(source, 2);
-        return LEX_OUT_EMIT_ECHO;
-      }
-      if (lex_is_space_char(la[2])) {
-        php_lex_state.in_php = 1;
-        lex_step_back(source, 3);
-        return LEX_OUT_CONTINUE;
-      }
-    }
-    lex_step_back(source, 3);
-    return LEX_OUT_CONTINUE;
   }
   if (la[1] == 's') {
     lex_script_tag(source);
-    return LEX_OUT_CONTINUE;
+    return LEX_READ_ON;
   }
-  lex_step_back(source, 4);
-  return LEX_OUT_CONTINUE;
+  if (la[1] != '?') {
+    lex_step_back(source, 4);
+    return LEX_READ_ON;
+  }
+  if (std::memcmp(la, "<?php", 5) == 0 || std::memcmp(la, "<?PHP", 5) == 0) {
+    php_lex_state.in_php = 1;
+    return LEX_READ_ON;
+  }
+  if (lex_extended_tags()) {
+    if (strncasecmp(la, "<?php", 5) == 0) {
+      php_lex_state.in_php = 1;
+      return LEX_READ_ON;
+    }
+    if (la[2] == '=') {
+      php_lex_state.in_php = 1;
+      lex_step_back(source, 2);
+      if (php_lex_temp_buff_idx == 0) return lex_emit(lex_emit_text("echo"), out);
+      return LEX_READ_ON;
+    }
+    if (lex_is_space_char(la[2])) {
+      php_lex_state.in_php = 1;
+      lex_step_back(source, 3);
+      return LEX_READ_ON;
+    }
+  }
+  lex_step_back(source, 3);
+  return LEX_READ_ON;
 }
+
+/* Outside PHP code every character is skipped but a "<", which may open it. */
+static lex_step lex_outside_code(qz_io_handle* source, char c, _qz_token** out) {
+  if (c != '<') return LEX_READ_ON;
+  return lex_open_tag(source, out);
+}
+
+/* ---- Heredoc ------------------------------------------------------------ */
 
 /* Letters, digits, '_' and bytes above 0x7F: what a heredoc label is made of. */
 static bool lex_is_word_byte(char c) {
@@ -260,20 +297,12 @@ static bool lex_is_word_byte(char c) {
   return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
 }
 
-/* ---- Heredoc ------------------------------------------------------------ */
-
-/* Reads a heredoc or nowdoc after "<<<". The label runs to the end of the
- * line; blanks, a trailing carriage return and enclosing quotes are not part
- * of it (the body is collected without blanks, so a label is compared the
- * same way). The body ends where its last label-length characters equal the
- * label, also after the token text reached its cap: a separate window keeps
- * the last characters read, while the buffer keeps the first ones. A body
- * that is empty (the label stands alone on the next line) gives an empty
- * literal. Returns the body as a literal, or null when nothing was collected;
- * an empty label reads no body at all, so nothing after it is swallowed.
- * *at_end tells whether the input ended on the way. */
-static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
-  char label[QZ_LEX_LABEL_MAX + 1];
+/* Reads a heredoc label into label (QZ_LEX_LABEL_MAX + 1 bytes): the rest of
+ * the line after "<<<", of which blanks, a trailing carriage return and
+ * enclosing quotes are not part (the body is collected without blanks, so a
+ * label is compared the same way). Returns its length, 0 for none; *at_end
+ * tells whether the input ended on the way. */
+static unsigned long lex_heredoc_label(qz_io_handle* source, char* label, bool* at_end) {
   unsigned long len = 0;
   *at_end = false;
   for (;;) {
@@ -299,6 +328,20 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
   len -= start;
   std::memmove(label, label + start, len);
   label[len] = '\0';
+  return len;
+}
+
+/* Reads a heredoc or nowdoc after "<<<". The body ends where its last
+ * label-length characters equal the label, also after the token text reached
+ * its cap: a separate window keeps the last characters read, while the buffer
+ * keeps the first ones. A body that is empty (the label stands alone on the
+ * next line) gives an empty literal. Returns the body as a literal, or null
+ * when nothing was collected; an empty label reads no body at all, so
+ * nothing after it is swallowed. *at_end tells whether the input ended on the
+ * way. */
+static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
+  char label[QZ_LEX_LABEL_MAX + 1];
+  unsigned long len = lex_heredoc_label(source, label, at_end);
   if (len == 0 || *at_end) return nullptr;
 
   char window[QZ_LEX_LABEL_MAX];
@@ -344,202 +387,244 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
   return php_accept(TOKEN_LITERAL);
 }
 
+/* ---- Code: closing tag, strings, comments ------------------------------ */
+
+/* A "?" outside a string may begin the closing tag "?>". The tag ends the
+ * pending text first (and is read again); else it leaves code, in the
+ * extended mode as a ";", so that "<?= expr ?>" is a statement of its own, as
+ * in PHP. After any other character the "?" passes on. */
+static lex_step lex_closing_tag(qz_io_handle* source, char c, unsigned char raw, _qz_token** out) {
+  if (c != '?' || php_lex_state.in_string) return LEX_PASS;
+  int ch2 = source->_getc();
+  if (lex_is_eof(ch2)) return lex_finish(source, out);
+  if (static_cast<char>(ch2) != '>') {
+    source->_ungetc();
+    return LEX_PASS;
+  }
+  if (php_lex_temp_buff_idx > 0) {
+    lex_step_back(source, 2);
+    return lex_emit(php_accept(TOKEN_WORD), out);
+  }
+  php_lex_state.in_php = 0;
+  if (!raw && lex_extended_tags()) return lex_emit(lex_emit_text(";"), out);
+  return LEX_READ_ON;
+}
+
+/* The character after a backslash in a string is taken as it is, except
+ * "\x" (or "\X"): the two characters after it give one byte, a first
+ * non-digit counting as 15 and a second as QZ_ASCII_NOT_HEX. */
+static lex_step lex_escape(qz_io_handle* source, _qz_token** out) {
+  int ch2 = source->_getc();
+  if (lex_is_eof(ch2)) return lex_finish(source, out);
+  char c2 = static_cast<char>(ch2);
+  if (c2 != 'x' && c2 != 'X') {
+    php_append_char(c2);
+    return LEX_READ_ON;
+  }
+  int h = source->_getc();
+  if (lex_is_eof(h)) return lex_finish(source, out);
+  int l = source->_getc();
+  if (lex_is_eof(l)) return lex_finish(source, out);
+  int hi = qz_ascii_hex_value(static_cast<char>(h));
+  int lo = qz_ascii_hex_value(static_cast<char>(l));
+  if (hi == QZ_ASCII_NOT_HEX) hi = 15;
+  php_append_char(static_cast<char>((16 * hi + lo) & 0xFF));
+  return LEX_READ_ON;
+}
+
+/* Inside a quoted string: the opening quote ends it as a literal; anything
+ * else is its text. */
+static lex_step lex_string_char(qz_io_handle* source, char c, _qz_token** out) {
+  if (c == '\\') return lex_escape(source, out);
+  if (static_cast<unsigned char>(c) == php_lex_state.quote) {
+    php_lex_state.in_string = 0;
+    return lex_emit(php_accept(TOKEN_LITERAL), out);
+  }
+  php_append_char(c);
+  return LEX_READ_ON;
+}
+
+/* A quote opens a string once the pending text is emitted (the quote is then
+ * read again). */
+static lex_step lex_quote(qz_io_handle* source, char c, _qz_token** out) {
+  if (php_lex_temp_buff_idx > 0) {
+    source->_ungetc();
+    return lex_emit(php_accept(TOKEN_WORD), out);
+  }
+  php_lex_state.quote = static_cast<unsigned char>(c);
+  php_lex_state.in_string = 1;
+  return LEX_READ_ON;
+}
+
+/* Skips the rest of a line comment, its newline included. */
+static lex_step lex_line_comment(qz_io_handle* source, _qz_token** out) {
+  for (;;) {
+    int d = source->_getc();
+    if (lex_is_eof(d)) return lex_finish(source, out);
+    if (static_cast<char>(d) == '\n') {
+      php_lex_cur_lineno++;
+      return LEX_READ_ON;
+    }
+  }
+}
+
+/* Skips a block comment through its closing "*" "/". Pending text is emitted
+ * first and the comment read again. */
+static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
+  if (php_lex_temp_buff_idx > 0) {
+    lex_step_back(source, 2);
+    return lex_emit(php_accept(TOKEN_WORD), out);
+  }
+  bool star = false;
+  for (;;) {
+    int d = source->_getc();
+    if (lex_is_eof(d)) return lex_finish(source, out);
+    char dc = static_cast<char>(d);
+    if (dc == '\n') php_lex_cur_lineno++;
+    if (dc == '/' && star) return LEX_READ_ON;
+    star = dc == '*';
+  }
+}
+
+/* "#" and "//" begin a line comment, "/" "*" a block comment. A comment does
+ * not end the pending text, except a block comment. A lone "/" passes on. */
+static lex_step lex_comment(qz_io_handle* source, char c, _qz_token** out) {
+  if (c != '/' && c != '#') return LEX_PASS;
+  int ch2 = source->_getc();
+  if (lex_is_eof(ch2)) return lex_finish(source, out);
+  char c2 = static_cast<char>(ch2);
+  if (c == '#' || c2 == '/') {
+    if (c2 != '\n') return lex_line_comment(source, out);
+    php_lex_cur_lineno++;
+    return LEX_READ_ON;
+  }
+  if (c2 == '*') return lex_block_comment(source, out);
+  source->_ungetc();
+  return LEX_PASS;
+}
+
+/* ---- Code: words, separators and operators ----------------------------- */
+
+/* A word character joins the pending word; pending separator text is emitted
+ * first (and the character read again). */
+static lex_step lex_word_char(qz_io_handle* source, char c, _qz_token** out) {
+  if (php_lex_temp_buff_idx > 0 && php_is_char_seperator(php_lex_temp_buffer[0])) {
+    source->_ungetc();
+    return lex_emit(php_accept(TOKEN_WORD), out);
+  }
+  php_append_char(c);
+  return LEX_READ_ON;
+}
+
+/* After a "<" that starts a token: "<<<" opens a heredoc, whose body is the
+ * token; any other "<" starts a token of its own. */
+static lex_step lex_less_than(qz_io_handle* source, _qz_token** out) {
+  int a = source->_getc();
+  if (lex_is_eof(a)) return lex_finish(source, out);
+  int b = source->_getc();
+  if (lex_is_eof(b)) return lex_finish(source, out);
+  if (static_cast<char>(a) != '<' || static_cast<char>(b) != '<') {
+    lex_step_back(source, 2);
+    php_append_char('<');
+    return LEX_READ_ON;
+  }
+  bool at_end = false;
+  _qz_token* tk = lex_heredoc(source, &at_end);
+  if (at_end) php_lex_ended_source = source;
+  if (tk) return lex_emit(tk, out);
+  if (at_end) return lex_finish(source, out);
+  return LEX_READ_ON;
+}
+
+/* "==", "&&" and "||" start a token whole; a single one alone. */
+static lex_step lex_doubled(qz_io_handle* source, char c, _qz_token** out) {
+  int ch2 = source->_getc();
+  if (lex_is_eof(ch2)) return lex_finish(source, out);
+  if (static_cast<char>(ch2) == c)
+    php_append_char(c);
+  else
+    source->_ungetc();
+  php_append_char(c);
+  return LEX_READ_ON;
+}
+
+/* "->" starts a token as its ">" alone; a "-" met just before the end of
+ * input is still emitted. */
+static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
+  int ch2 = source->_getc();
+  if (lex_is_eof(ch2)) {
+    php_append_char('-');
+    return lex_finish(source, out);
+  }
+  if (static_cast<char>(ch2) == '>') {
+    php_append_char('>');
+  } else {
+    source->_ungetc();
+    php_append_char('-');
+  }
+  return LEX_READ_ON;
+}
+
+/* A separator. Operators grow one character at a time: c joins pending
+ * operator text while the result is still an operator. Otherwise pending
+ * text is emitted first (c is read again); with nothing pending c starts a
+ * token, a space is dropped. */
+static lex_step lex_separator(qz_io_handle* source, char c, _qz_token** out) {
+  if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= 3 && php_lookup_operator(php_lex_temp_buffer)) {
+    php_append_char(c);
+    if (php_lookup_operator(php_lex_temp_buffer)) return LEX_READ_ON;
+    php_unappend_char();
+  }
+  if (php_lex_temp_buff_idx > 0) {
+    source->_ungetc();
+    return lex_emit(php_accept(TOKEN_WORD), out);
+  }
+  switch (c) {
+    case '<':
+      return lex_less_than(source, out);
+    case '=':
+    case '&':
+    case '|':
+      return lex_doubled(source, c, out);
+    case '-':
+      return lex_minus(source, out);
+    case ' ':
+      return LEX_READ_ON;
+    default:
+      php_append_char(c);
+      return LEX_READ_ON;
+  }
+}
+
 /* ---- The token reader --------------------------------------------------- */
 
-/* End of input: remembers that source has ended and emits the pending text,
- * if any; null when nothing is pending. */
-static _qz_token* lex_end_of_input(qz_io_handle* source) {
-  if (source) php_lex_ended_source = source;
-  if (php_lex_temp_buff_idx == 0) return nullptr;
-  return php_accept(TOKEN_WORD);
+/* One character of PHP code, handed on from step to step. */
+static lex_step lex_code_char(qz_io_handle* source, char c, unsigned char raw, _qz_token** out) {
+  lex_step step = lex_closing_tag(source, c, raw, out);
+  if (step != LEX_PASS) return step;
+  if (php_lex_state.in_string) return lex_string_char(source, c, out);
+  if (c == '"' || c == '\'') return lex_quote(source, c, out);
+  step = lex_comment(source, c, out);
+  if (step != LEX_PASS) return step;
+  if (!php_is_char_seperator(c)) return lex_word_char(source, c, out);
+  return lex_separator(source, c, out);
 }
 
 _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
-  if (!source) return lex_end_of_input(nullptr);
-  if (source == php_lex_ended_source) return lex_end_of_input(nullptr);
+  if (!source || source == php_lex_ended_source) return lex_end_of_input(nullptr);
   for (;;) {
     int ch = source->_getc();
     if (lex_is_eof(ch)) return lex_end_of_input(source);
     char c = static_cast<char>(ch);
-
     if (c == '\n') {
       php_lex_cur_lineno++;
       continue;
     }
     if (php_ignore_chr(c)) continue;
-
-    if (!raw && !php_lex_state.in_php) {
-      if (c != '<') continue;
-      lex_outside_result r = lex_outside_tag(source);
-      if (r == LEX_OUT_END) return lex_end_of_input(source);
-      if (r == LEX_OUT_EMIT_ECHO && php_lex_temp_buff_idx == 0) return lex_emit_text("echo");
-      continue;
-    }
-
-    if (c == '?' && !php_lex_state.in_string) {
-      int ch2 = source->_getc();
-      if (lex_is_eof(ch2)) return lex_end_of_input(source);
-      if (static_cast<char>(ch2) == '>') {
-        if (php_lex_temp_buff_idx > 0) {
-          lex_step_back(source, 2);
-          return php_accept(TOKEN_WORD);
-        }
-        php_lex_state.in_php = 0;
-        /* In the extended mode a closing tag ends the statement, as in PHP,
-         * so that "<?= expr ?>" is a statement of its own. */
-        if (!raw && lex_extended_tags()) return lex_emit_text(";");
-        continue;
-      }
-      source->_ungetc();
-    }
-
-    if (php_lex_state.in_string) {
-      if (c == '\\') {
-        int ch2 = source->_getc();
-        if (lex_is_eof(ch2)) return lex_end_of_input(source);
-        char c2 = static_cast<char>(ch2);
-        if (c2 == 'x' || c2 == 'X') {
-          int h = source->_getc();
-          if (lex_is_eof(h)) return lex_end_of_input(source);
-          int l = source->_getc();
-          if (lex_is_eof(l)) return lex_end_of_input(source);
-          int hi = qz_ascii_hex_value(static_cast<char>(h));
-          int lo = qz_ascii_hex_value(static_cast<char>(l));
-          if (hi == QZ_ASCII_NOT_HEX) hi = 15;
-          php_append_char(static_cast<char>((16 * hi + lo) & 0xFF));
-        } else {
-          php_append_char(c2);
-        }
-        continue;
-      }
-      if (static_cast<unsigned char>(c) == php_lex_state.quote) {
-        php_lex_state.in_string = 0;
-        return php_accept(TOKEN_LITERAL);
-      }
-      php_append_char(c);
-      continue;
-    }
-
-    if (c == '"' || c == '\'') {
-      if (php_lex_temp_buff_idx > 0) {
-        source->_ungetc();
-        return php_accept(TOKEN_WORD);
-      }
-      php_lex_state.quote = static_cast<unsigned char>(c);
-      php_lex_state.in_string = 1;
-      continue;
-    }
-
-    if (c == '/' || c == '#') {
-      int ch2 = source->_getc();
-      if (lex_is_eof(ch2)) return lex_end_of_input(source);
-      char c2 = static_cast<char>(ch2);
-      if (c == '#' || c2 == '/') {
-        if (c2 == '\n') {
-          php_lex_cur_lineno++;
-          continue;
-        }
-        for (;;) {
-          int d = source->_getc();
-          if (lex_is_eof(d)) return lex_end_of_input(source);
-          if (static_cast<char>(d) == '\n') {
-            php_lex_cur_lineno++;
-            break;
-          }
-        }
-        continue;
-      }
-      if (c2 == '*') {
-        if (php_lex_temp_buff_idx > 0) {
-          lex_step_back(source, 2);
-          return php_accept(TOKEN_WORD);
-        }
-        bool star = false;
-        for (;;) {
-          int d = source->_getc();
-          if (lex_is_eof(d)) return lex_end_of_input(source);
-          char dc = static_cast<char>(d);
-          if (dc == '\n') php_lex_cur_lineno++;
-          if (dc == '/' && star) break;
-          star = dc == '*';
-        }
-        continue;
-      }
-      source->_ungetc();
-      /* a lone '/' goes on as a separator */
-    }
-
-    if (!php_is_char_seperator(c)) {
-      if (php_lex_temp_buff_idx > 0 && php_is_char_seperator(php_lex_temp_buffer[0])) {
-        source->_ungetc();
-        return php_accept(TOKEN_WORD);
-      }
-      php_append_char(c);
-      continue;
-    }
-
-    /* A separator. Operators grow one character at a time. */
-    if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= 3 && php_lookup_operator(php_lex_temp_buffer)) {
-      php_append_char(c);
-      if (php_lookup_operator(php_lex_temp_buffer)) continue;
-      php_unappend_char();
-    }
-    if (php_lex_temp_buff_idx > 0) {
-      source->_ungetc();
-      return php_accept(TOKEN_WORD);
-    }
-    switch (c) {
-      case '<': {
-        int a = source->_getc();
-        if (lex_is_eof(a)) return lex_end_of_input(source);
-        int b = source->_getc();
-        if (lex_is_eof(b)) return lex_end_of_input(source);
-        if (static_cast<char>(a) == '<' && static_cast<char>(b) == '<') {
-          bool at_end = false;
-          _qz_token* tk = lex_heredoc(source, &at_end);
-          if (at_end) php_lex_ended_source = source;
-          if (tk) return tk;
-          if (at_end) return lex_end_of_input(source);
-          continue;
-        }
-        lex_step_back(source, 2);
-        php_append_char('<');
-        continue;
-      }
-      case '=':
-      case '&':
-      case '|': {
-        int ch2 = source->_getc();
-        if (lex_is_eof(ch2)) return lex_end_of_input(source);
-        if (static_cast<char>(ch2) == c) {
-          php_append_char(c);
-          php_append_char(c);
-        } else {
-          source->_ungetc();
-          php_append_char(c);
-        }
-        continue;
-      }
-      case '-': {
-        int ch2 = source->_getc();
-        if (lex_is_eof(ch2)) {
-          php_append_char('-');
-          return lex_end_of_input(source);
-        }
-        if (static_cast<char>(ch2) == '>') {
-          php_append_char('>');
-        } else {
-          source->_ungetc();
-          php_append_char('-');
-        }
-        continue;
-      }
-      case ' ':
-        continue;
-      default:
-        php_append_char(c);
-        continue;
-    }
+    _qz_token* tk = nullptr;
+    lex_step step = !raw && !php_lex_state.in_php ? lex_outside_code(source, c, &tk)
+                                                  : lex_code_char(source, c, raw, &tk);
+    if (step == LEX_DONE) return tk;
   }
 }
 
