@@ -53,7 +53,7 @@ void to_json(json& j, const ScanOutcome& o) {
   j = {{"sha256", o.sha256}, {"verdict", o.verdict},
        {"score", o.score},   {"suspicious_score", o.suspicious_score},
        {"line", o.line},     {"descriptions", o.descriptions},
-       {"calls", o.calls}};
+       {"calls", o.calls},  {"calls_dropped", o.calls_dropped}};
 }
 
 void from_json(const json& j, ScanOutcome& o) {
@@ -64,6 +64,7 @@ void from_json(const json& j, ScanOutcome& o) {
   o.line = j.value("line", 0ull);
   o.descriptions = j.value("descriptions", std::vector<std::string>{});
   o.calls = j.value("calls", std::vector<ScoredCall>{});
+  o.calls_dropped = j.value("calls_dropped", 0ul);
 }
 
 void to_json(json& j, const FileResult& f) {

@@ -34,6 +34,7 @@ struct ScanOutcome {
   uint64_t line = 0;   // deciding line of a definite hit, 0 when none
   std::vector<std::string> descriptions;
   std::vector<ScoredCall> calls;
+  unsigned long calls_dropped = 0;  // scored calls beyond those kept in `calls`
 };
 
 struct FileResult : ScanOutcome {
@@ -42,6 +43,21 @@ struct FileResult : ScanOutcome {
   bool scanned = false;
   std::string skipped;  // reason, when the file was listed but not scanned
   std::string error;    // reason, when the file could not be scanned
+};
+
+// The rule file a run used: its path, the SHA-256 of its bytes and the
+// number of rules the engine loaded from it.
+struct RuleFileInfo {
+  std::string path, sha256;
+  unsigned long rules = 0;
+};
+
+// What the reports say about the run as a whole, beside the files.
+struct RunInfo {
+  RuleFileInfo rules;
+  // Stopped by a signal: only the files finished by then have results, and
+  // the others are absent from the report.
+  bool interrupted = false;
 };
 
 const char* verdict_name(Verdict v);
