@@ -1,4 +1,5 @@
-// Captures the engine's fault reports for the runtime-memory tests.
+// Captures the engine's fault reports, each as "file:line:message", for the
+// tests that drive the runtime's parts directly.
 #ifndef RT_FAULT_CAPTURE_H
 #define RT_FAULT_CAPTURE_H
 
@@ -7,22 +8,15 @@
 #include <string>
 #include <vector>
 
-struct rt_fault {
-  std::string file;
-  int line;
-  std::string message;
-  bool operator==(const rt_fault& o) const {
-    return file == o.file && line == o.line && message == o.message;
-  }
-};
+using rt_fault_list = std::vector<std::string>;
 
-inline std::vector<rt_fault>& rt_faults() {
-  static std::vector<rt_fault> faults;
+inline rt_fault_list& rt_faults() {
+  static rt_fault_list faults;
   return faults;
 }
 
 inline void rt_record_fault(char* file, int line, char* message) {
-  rt_faults().push_back({file, line, message});
+  rt_faults().push_back(std::string(file) + ":" + std::to_string(line) + ":" + message);
 }
 
 // Installs the recorder for one test's lifetime.
