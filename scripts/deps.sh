@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tools and the tests need,
 # skipping those already present. Needs root (or sudo).
+#   scripts/deps.sh          the build, the tools and the tests
+#   scripts/deps.sh --fuzz   also clang with its libFuzzer runtime (fuzz/)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
           libssl-dev libcli11-dev nlohmann-json3-dev python3)
+if [ "${1:-}" = --fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
