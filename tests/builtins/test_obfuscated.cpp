@@ -35,12 +35,22 @@ struct Shell {
   std::string inner;  // the call that must be reported
 };
 
+// A sample shell under tests/data/shells names its inner call on its first
+// line, in a comment: "// expect: name(args)".
+Shell sample(const char* name) {
+  std::ifstream in(std::string(QZ_SOURCE_DIR) + "/tests/data/shells/" + name);
+  std::stringstream body;
+  body << in.rdbuf();
+  const std::string text = body.str(), marker = "// expect: ";
+  const size_t at = text.find(marker), from = at == std::string::npos ? text.size() : at + marker.size();
+  return {name, text, text.substr(from, text.find('\n', from) - from)};
+}
+
 std::vector<Shell> shells() {
   // Payloads carried raw inside a quoted literal use no quotes of their own.
   const std::string payload = "system($_POST[c]);";
   const std::string inner = "system($_POST_DATA)";
   return {
-      {"base64", "<?php eval(base64_decode('" + b64(payload) + "'));", inner},
       {"base64 of strrev", "<?php $x = strrev('" + reversed(b64(payload)) +
                                "'); eval(base64_decode($x));", inner},
       {"urlencoded", "<?php eval(urldecode('%73%79%73%74%65%6d($_COOKIE[%27k%27]);'));",
@@ -51,30 +61,22 @@ std::vector<Shell> shells() {
       {"preg_replace e", "<?php preg_replace('/.*/e', base64_decode('" +
                              b64("passthru($_GET['c']);") + "'), '');",
        "passthru($_GET_DATA)"},
-      {"variable function", "<?php $a = 'sys'; $b = 'tem'; $f = $a . $b; $f($_GET['c']);",
-       "system($_GET_DATA)"},
       {"replace-built name", "<?php $f = str_replace('#', '', 'a#s#s#e#r#t'); $f($_POST['c']);",
        "assert($_POST_DATA)"},
       {"chr-built name", "<?php $f = chr(101).chr(120).chr(101).chr(99); $f($_GET['c']);",
        "exec($_GET_DATA)"},
-      {"extract", "<?php extract($_GET); $cmd($arg);", "eval($_POST_DATA)"},
       {"uploaded file", "<?php move_uploaded_file($_FILES['f']['tmp_name'], $_FILES['f']['name']);",
        "move_uploaded_file($_FILES_DATA_DATA|$_FILES_DATA_DATA)"},
-      {"file write of code", "<?php $h = fopen('x.php', 'w'); fwrite($h, base64_decode('" +
-                                 b64(payload) + "'));", inner},
       {"nested layers", "<?php eval(base64_decode('" +
                             b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) +
                                                             "'));") + "\"));") + "'));",
        inner},
-      {"gzuncompress", "<?php eval(gzuncompress(base64_decode('" +
-                           b64(deflate_with(payload, 15)) + "')));", inner},
-      {"gzdecode", "<?php eval(gzdecode(base64_decode('" + b64(deflate_with(payload, 31)) + "')));",
-       inner},
       {"gzinflate of strrev of base64", "<?php eval(gzinflate(base64_decode(strrev('" +
                                             reversed(b64(deflate_with(payload, -15))) + "'))));",
        inner},
-      {"long rot13 layer", "<?php eval(str_rot13('" + rot13(std::string(1200, ' ') + payload) +
-                               "'));", inner},
+      sample("layered_base64.php"),
+      sample("rot13_strrev.php"),
+      sample("split_name.php"),
   };
 }
 
@@ -85,27 +87,6 @@ TEST_F(ObfuscatedShell, InnerCallIsReportedWithItsTaint) {
     SCOPED_TRACE(shell.what);
     Trace t = run(shell.script, QZ_OPT_FULL_DECODE);
     EXPECT_TRUE(t.has(shell.inner)) << shell.script << "\n" << t.joined();
-  }
-}
-
-// The sample shells under tests/data/shells each name their inner call on
-// their first line, in a comment: "// expect: name(args)".
-TEST_F(ObfuscatedShell, SampleFiles) {
-  const std::vector<std::string> files = {"layered_base64.php", "rot13_strrev.php",
-                                          "split_name.php"};
-  for (const auto& name : files) {
-    SCOPED_TRACE(name);
-    std::ifstream in(std::string(QZ_SOURCE_DIR) + "/tests/data/shells/" + name);
-    ASSERT_TRUE(in.good());
-    std::stringstream body;
-    body << in.rdbuf();
-    std::string text = body.str();
-    std::string marker = "// expect: ";
-    size_t at = text.find(marker);
-    ASSERT_NE(at, std::string::npos);
-    std::string expect = text.substr(at + marker.size(), text.find('\n', at) - at - marker.size());
-    Trace t = run(text, QZ_OPT_FULL_DECODE);
-    EXPECT_TRUE(t.has(expect)) << expect << " in\n" << t.joined();
   }
 }
 

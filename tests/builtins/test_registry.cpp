@@ -123,9 +123,7 @@ TEST_F(Registry, IndexingCarriesTaint) {
     _qz_token* key;
     std::string want;
   } rows[] = {
-      {"request item by number", var_tok("$_GET"), int_tok(0), "$_GET_DATA"},
       {"marker by number stays", str_tok("$_post_data"), int_tok(4), "$_POST_DATA"},
-      {"database marker by number stays", str_tok("$_DB_DATA"), int_tok(0), "$_DB_DATA"},
       {"file contents are plain text", str_tok("$_FILE_CONTENTS"), int_tok(1), "_"},
       {"past the end", lit_tok("abc"), int_tok(7), " "},
       {"negative is past the end", lit_tok("abc"), int_tok(-1), " "},

@@ -171,31 +171,26 @@ TEST_F(Transforms, ReplaceBeyondTheStringCapIsRefusedAndReported) {
 
 TEST_F(Transforms, GzFamily) {
   const std::string payload = "<?php system($_GET['c']); ?>";
+  EXPECT_EQ(text_of(qz_engine_gzinflate(str_tok(deflate_with(payload, -15)))), "qz_decoded")
+      << "inflated only when fully decoding";
+  qz_engine_set_options(QZ_OPT_FULL_DECODE);
   const struct {
-    const char* what;
     transform_fn fn;
     int framing;
     bool inflates;
   } rows[] = {
-      {"raw deflate", qz_engine_gzinflate, -15, true},
-      {"zlib", qz_engine_gzuncompress, 15, true},
-      {"gzip", qz_engine_gzdecode, 31, true},
-      {"zlib given to gzinflate", qz_engine_gzinflate, 15, false},
-      {"raw given to gzuncompress", qz_engine_gzuncompress, -15, false},
-      {"raw given to gzdecode", qz_engine_gzdecode, -15, false},
+      {qz_engine_gzinflate, -15, true},    {qz_engine_gzuncompress, 15, true},
+      {qz_engine_gzdecode, 31, true},      {qz_engine_gzinflate, 15, false},
+      {qz_engine_gzuncompress, -15, false}, {qz_engine_gzdecode, -15, false},
   };
-  for (unsigned long options : {0ul, static_cast<unsigned long>(QZ_OPT_FULL_DECODE)}) {
-    qz_engine_set_options(options);
-    for (const auto& r : rows) {
-      SCOPED_TRACE(std::string(r.what) + (options ? " full" : " default"));
-      std::string got = text_of(r.fn(str_tok(deflate_with(payload, r.framing))));
-      EXPECT_EQ(got, options && r.inflates ? payload : std::string("qz_decoded"));
-    }
-    EXPECT_EQ(text_of(qz_engine_gzinflate(str_tok("not deflate"))), "qz_decoded");
-    EXPECT_EQ(text_of(qz_engine_gzinflate(array_tok())), "qz_decoded");
-    EXPECT_EQ(text_of(qz_engine_gzdeflate(str_tok("x"))), "qz_decoded");
-    EXPECT_EQ(qz_engine_gzcompress(str_tok("x")), nullptr);
+  for (const auto& r : rows) {
+    EXPECT_EQ(text_of(r.fn(str_tok(deflate_with(payload, r.framing)))), r.inflates ? payload : "qz_decoded")
+        << "row " << (&r - rows);
   }
+  EXPECT_EQ(text_of(qz_engine_gzinflate(str_tok("not deflate"))), "qz_decoded");
+  EXPECT_EQ(text_of(qz_engine_gzinflate(array_tok())), "qz_decoded");
+  EXPECT_EQ(text_of(qz_engine_gzdeflate(str_tok("x"))), "qz_decoded");
+  EXPECT_EQ(qz_engine_gzcompress(str_tok("x")), nullptr);
   // A stream cut short keeps what it produced.
   std::string big;
   for (int i = 0; big.size() < 4000; i++) big += std::to_string(i * 7919 % 1000);
