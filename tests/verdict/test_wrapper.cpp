@@ -81,6 +81,7 @@ TEST_F(Wrapper, VerdictTable) {
       {"nothing", "<?php harmless(1);", 0, false, 0, false, 0, ""},
       {"only suspicious", "<?php susp_a(1); susp_a(2); susp_a(3);", 0, true, 0, true, 0,
        "suspicious A  "},
+      // the definite call ends the walk: the call after it never scores
       {"definite during the walk", "<?php susp_a(1);\ndefinite_b(1);\nlow_c(1);", 1, true, 5, false, 2,
        "suspicious A  definite B  "},
       {"suspicious and definite file-level", "<?php low_c(1); list_x(1); list_y(1);", 1, true, 7, true,
@@ -112,15 +113,6 @@ TEST_F(Wrapper, VerdictTable) {
       EXPECT_EQ(info.line, line);
     }
   }
-}
-
-TEST_F(Wrapper, DefiniteHitStopsTheWalk) {
-  threat::threat_info info = sentinel_record();
-  Recorder h;
-  // The definite call ends the walk: the suspicious call after it never scores.
-  EXPECT_EQ(scan_text("<?php definite_b(1); susp_a(2);", &info, &h, false), 1);
-  EXPECT_EQ(g_current_file_suspicious_score, 0u);
-  EXPECT_STREQ(file_desc, "definite B  ");
 }
 
 TEST_F(Wrapper, DescriptionBufferIsBoundedAndDeduplicated) {
