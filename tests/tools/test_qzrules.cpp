@@ -17,9 +17,10 @@ struct ToolRun {
   std::string out;
 };
 
-/* Runs qzrules with the arguments, capturing standard output. */
-ToolRun qzrules(const std::string& args) {
-  std::string cmd = kTool + " " + args + " 2>/dev/null";
+/* Runs qzrules with the arguments, capturing standard output, and standard
+ * error too when errors is "2>&1". */
+ToolRun qzrules(const std::string& args, const std::string& errors = "2>/dev/null") {
+  std::string cmd = kTool + " " + args + " " + errors;
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return {-1, ""};
   std::string out;
@@ -115,6 +116,14 @@ TEST_F(QzrulesTest, ConversionProblemsAndUsageErrors) {
       {"--help", 0},
   };
   for (const auto& [args, status] : rows) EXPECT_EQ(qzrules(args).status, status) << args;
+
+  /* A directory opens, but reading it fails: each command says so. */
+  const std::string dir = QZ_BINARY_DIR "/rules";
+  for (const char* cmd : {"lint", "dump", "decrypt", "encrypt"}) {
+    ToolRun r = qzrules(std::string(cmd) + " " + dir, "2>&1");
+    EXPECT_EQ(r.status, 2) << cmd;
+    EXPECT_EQ(r.out, "qzrules: " + dir + ": Is a directory\n") << cmd;
+  }
 }
 
 TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
@@ -146,6 +155,35 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
           {"define_repeat_call(chr2,-1,5,neg)", "never fires"},
           {"define_behavior(x,, 7z,d)", "reads as 7"},
           {"define_behavior(y,,5,d)tail", "after the last \")\" is ignored"},
+      },
+      "\n");
+}
+
+/* Of several earlier rules that cover a later one, the first is named,
+ * whichever of its functions, names or conditions it shares. */
+TEST_F(QzrulesTest, LintNamesTheFirstRuleThatCoversALaterOne) {
+  expect_findings(
+      {
+          {"define_var(SH,system+exec)", ""},
+          {"define_behavior(eval,0=a&1=b,5,d)", ""},
+          {"define_behavior(eval+assert,1=b,5,d)", ""},
+          {"define_behavior(eval,1=b&0=a&2=c,5,d)", "the rule on line 2 always"},
+          {"define_behavior(assert,2=c&1=b,5,d)", "the rule on line 3 always"},
+          {"define_behavior(system,0=x,5,d)", ""},
+          {"define_behavior(SH,0=x&1=y,5,d)", ""},
+          {"define_behavior(exec,0=x&1=y&2=z,5,d)", "the rule on line 7 always"},
+          {"define_behavior(exec,1=y&0=x,5,d,1)", ""},
+          {"define_behavior(exec,,5,d)", ""},
+          {"define_behavior(exec,0=x,5,d,1)", "the rule on line 10 always"},
+          {"define_call_list(a&b,5,d)", ""},
+          {"define_call_list(b&c,5,d)", ""},
+          {"define_call_list(c&b&a,5,d)", "call list on line 12 matches"},
+          {"define_call_list(c&d,5,d)", ""},
+          {"define_call_list(d&c&b,5,d)", "call list on line 13 matches"},
+          {"define_repeat_call(chr,30,3,d)", ""},
+          {"define_repeat_call(chr,10,3,d)", ""},
+          {"define_repeat_call(chr,20,3,d)", "the rule on line 18 fires"},
+          {"define_repeat_call(CHR,40,3,d)", "the rule on line 17 fires"},
       },
       "\n");
 }

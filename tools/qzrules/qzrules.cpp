@@ -18,7 +18,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -30,14 +29,12 @@ void problem(const std::string& where, const std::string& reason) {
   std::cerr << "qzrules: " << where << ": " << reason << "\n";
 }
 
+/* Reads a file, or says why it cannot be read. */
 bool read_file(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) return false;
-  out = ss.str();
-  return true;
+  std::string why;
+  if (qzrules_read_file(path, out, why)) return true;
+  problem(path, why);
+  return false;
 }
 
 /* Writes text to path, or to standard output when path is empty. */
@@ -69,10 +66,7 @@ enum class LineResult { Kept, Skipped, LeftOut };
 template <class Convert>
 int convert_file(const std::string& in_path, const std::string& out_path, Convert convert) {
   std::string contents;
-  if (!read_file(in_path, contents)) {
-    problem(in_path, "cannot read");
-    return kExitError;
-  }
+  if (!read_file(in_path, contents)) return kExitError;
   std::string out;
   int status = kExitClean;
   std::vector<std::string> lines = qzrules_split_lines(contents);
@@ -129,10 +123,7 @@ int cmd_decrypt(const std::string& in_path, const std::string& out_path) {
 
 int cmd_lint(const std::string& in_path, qzrules_input_form form) {
   std::string contents;
-  if (!read_file(in_path, contents)) {
-    problem(in_path, "cannot read");
-    return kExitError;
-  }
+  if (!read_file(in_path, contents)) return kExitError;
   std::vector<qzrules_finding> found = qzrules_lint(contents, form);
   for (const qzrules_finding& f : found)
     std::cout << in_path << ":" << f.line << ": " << f.reason << "\n";
@@ -171,6 +162,8 @@ nlohmann::ordered_json dump_tables() {
 }
 
 int cmd_dump(const std::string& in_path, const std::string& out_path) {
+  std::string contents;
+  if (!read_file(in_path, contents)) return kExitError;
   if (!qz_behavior_startup(in_path.c_str()) || !qz_behavior_startup_i()) {
     problem(in_path, "cannot read");
     return kExitError;

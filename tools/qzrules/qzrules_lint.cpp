@@ -1,16 +1,20 @@
 #include "qzrules_lint.h"
 
-#include "behavior/qz_behavior_match.h"
 #include "behavior/qz_behavior_rules.h"
 #include "behavior/qz_cipher.h"
 #include "common/qz_limits.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 namespace {
@@ -22,6 +26,8 @@ constexpr size_t kFieldMax = QZ_RULE_FIELD_SIZE - 1;
 constexpr size_t kNameMax = QZ_RULE_NAME_SIZE - 1;
 /* Characters of a field quoted in a finding; the rest shows as "...". */
 constexpr size_t kQuoteMax = 40;
+/* Bytes taken by one read of a file. */
+constexpr size_t kReadChunk = 65536;
 
 /* A rule the engine accepted, with where it came from. */
 template <typename T>
@@ -224,26 +230,25 @@ bool looks_like_variable(const std::string& s) {
   return true;
 }
 
-std::string resolve(const char* field) {
-  return qz_behavior_reference_var(const_cast<char*>(field));
-}
+/* An argument condition as rules compare it: position and resolved pattern. */
+using Cond = std::pair<int64_t, std::string>;
+
+/* A behaviour rule with its variables resolved, as the shadowing check
+ * compares rules. */
+struct ResolvedBehavior {
+  std::set<std::string> fns;  // lower case
+  std::set<Cond> conds;
+  bool exact;
+};
 
 /* True when every call that rule b matches, rule a (earlier) has matched
  * already: a names every function b names, and each of a's conditions is
  * one of b's, under the same exact flag. */
-bool always_matches_first(const _behavior_descriptor* a, const std::set<std::string>& a_fns,
-                          const _behavior_descriptor* b, const std::set<std::string>& b_fns) {
-  if (b_fns.empty() || !std::includes(a_fns.begin(), a_fns.end(), b_fns.begin(), b_fns.end()))
+bool always_matches_first(const ResolvedBehavior& a, const ResolvedBehavior& b) {
+  if (b.fns.empty() || !std::includes(a.fns.begin(), a.fns.end(), b.fns.begin(), b.fns.end()))
     return false;
-  for (uint64_t ca = 0; ca < a->cond_count; ++ca) {
-    if ((a->exact_match != 0) != (b->exact_match != 0)) return false;
-    bool same = false;
-    for (uint64_t cb = 0; cb < b->cond_count && !same; ++cb)
-      same = a->conds[ca].arg_index == b->conds[cb].arg_index &&
-             resolve(a->conds[ca].pattern) == resolve(b->conds[cb].pattern);
-    if (!same) return false;
-  }
-  return true;
+  if (!a.conds.empty() && a.exact != b.exact) return false;
+  return std::includes(b.conds.begin(), b.conds.end(), a.conds.begin(), a.conds.end());
 }
 
 std::set<std::string> call_names(const _behavior_call_list* l) {
@@ -252,16 +257,80 @@ std::set<std::string> call_names(const _behavior_call_list* l) {
   return names;
 }
 
+/* The item of `items` seen least often so far by `seen`; items is not empty. */
+template <typename T>
+const T& rarest(const std::set<T>& items, const std::map<T, size_t>& seen) {
+  const T* best = &*items.begin();
+  size_t best_count = SIZE_MAX;
+  for (const T& item : items) {
+    auto it = seen.find(item);
+    size_t count = it == seen.end() ? 0 : it->second;
+    if (count < best_count) {
+      best = &item;
+      best_count = count;
+    }
+  }
+  return *best;
+}
+
+/* Earlier rules filed under keys that every later rule they cover shares
+ * with them, so that a rule is compared only with rules that can cover it.
+ * A rule is filed under one key of its own choosing (the rarest so far),
+ * which keeps the lists short. */
+template <typename Key>
+struct CoverIndex {
+  std::map<Key, std::vector<size_t>> filed;  // key -> earlier rules, ascending
+
+  void file(const Key& key, size_t rule) { filed[key].push_back(rule); }
+
+  /* The first rule filed under `key` that is below `best` and passes
+   * `covers`, else best. */
+  template <typename Covers>
+  size_t first(const Key& key, size_t best, Covers covers) const {
+    auto it = filed.find(key);
+    if (it == filed.end()) return best;
+    for (size_t i : it->second) {
+      if (i >= best) break;
+      if (covers(i)) return i;
+    }
+    return best;
+  }
+};
+
+/* For each function name, the earlier repeat-call rules of that name whose
+ * minimum count is below every earlier one's: the first rule at or below a
+ * count is always among them. */
+struct RepeatIndex {
+  std::map<std::string, std::vector<std::pair<int64_t, size_t>>> lowest;  // count falls along it
+
+  void add(const std::string& fn, int64_t min_count, size_t rule) {
+    auto& v = lowest[fn];
+    if (min_count >= 0 && (v.empty() || min_count < v.back().first)) v.push_back({min_count, rule});
+  }
+  /* The first rule of that name with a count from 0 to `count`; SIZE_MAX
+   * when none. */
+  size_t first(const std::string& fn, int64_t count) const {
+    auto it = lowest.find(fn);
+    if (it == lowest.end()) return SIZE_MAX;
+    auto hit = std::partition_point(
+        it->second.begin(), it->second.end(),
+        [count](const std::pair<int64_t, size_t>& e) { return e.first > count; });
+    return hit == it->second.end() ? SIZE_MAX : hit->second;
+  }
+};
+
 /* One run of the checks: the lines are read and loaded one by one, then the
  * rules the engine accepted are checked against each other. */
 struct Lint {
-  qzrules_input_form form;
+  qzrules_input_form form = qzrules_input_form::enciphered;
   std::vector<qzrules_finding> found;
   std::vector<Placed<_behavior_define_var>> vars;
   std::vector<Placed<_behavior_descriptor>> behaviors;
   std::vector<Placed<_behavior_call_list>> lists;
   std::vector<Placed<_behavior_repeat_call>> repeats;
   std::map<std::string, size_t> var_line;  // lower-cased name -> line of its first definition
+  std::map<std::string, std::string> var_value;  // lower-cased name -> value of its first definition
+  std::vector<size_t> dropped;  // lines that are not blank and gave no record
 
   void add(size_t line, const std::string& reason) { found.push_back({line, reason}); }
 
@@ -341,13 +410,23 @@ struct Lint {
     }
   }
 
+  size_t records() const { return vars.size() + behaviors.size() + lists.size() + repeats.size(); }
+
+  /* A line that holds no rule and is not meant to: blank, or a plain comment. */
+  bool blank(const std::string& line) const {
+    if (form == qzrules_input_form::plain) return qzrules_is_plain_filler(line);
+    return line.empty() || line == "\r";
+  }
+
   void read_lines(const std::vector<std::string>& lines, bool last_has_end) {
     for (size_t i = 0; i < lines.size(); ++i) {
       std::string text = lines[i];
       bool unterminated = i + 1 == lines.size() && !last_has_end;
+      size_t before = records();
       bool have = form == qzrules_input_form::plain ? plain_text(i + 1, text)
                                                     : enciphered_text(i + 1, unterminated, text);
       if (have) load(i + 1, text);
+      if (records() == before && !blank(lines[i])) dropped.push_back(i + 1);
     }
   }
 
@@ -355,6 +434,7 @@ struct Lint {
   void check_vars() {
     for (const auto& v : vars) {
       auto ins = var_line.emplace(lower(v.rec->var_name), v.line);
+      if (ins.second) var_value.emplace(lower(v.rec->var_name), v.rec->var_value);
       if (!ins.second)
         add(v.line, "variable " + quoted(v.rec->var_name) + " is already defined on line " +
                         std::to_string(ins.first->second) + ": this definition is never used");
@@ -371,44 +451,86 @@ struct Lint {
       add(line, "score " + std::to_string(score) + ": a match scores nothing and " + effect);
   }
 
-  /* Scores, then shadowing: a rule whose calls an earlier rule always takes. */
+  /* A field with a variable's name stands for the variable's value, as the
+   * engine's matcher reads it. */
+  std::string resolve(const char* field) const {
+    auto it = var_value.find(lower(field));
+    return it == var_value.end() ? field : it->second;
+  }
+
+  ResolvedBehavior resolved(const _behavior_descriptor* b) const {
+    ResolvedBehavior r{split_lower(resolve(b->functions), QZ_RULE_ALT_SEP), {}, b->exact_match != 0};
+    for (uint64_t c = 0; c < b->cond_count; ++c)
+      r.conds.insert({b->conds[c].arg_index, resolve(b->conds[c].pattern)});
+    return r;
+  }
+
+  /* The checks of one behaviour rule that need no other rule. */
+  void check_behavior_alone(const _behavior_descriptor* b, size_t line, bool names_none) {
+    check_score(b->score, line, "ends the search for that call");
+    check_var_use(b->functions, line);
+    for (uint64_t c = 0; c < b->cond_count; ++c) {
+      check_var_use(b->conds[c].pattern, line);
+      if (b->conds[c].arg_index < 0)
+        add(line, "negative argument position " + std::to_string(b->conds[c].arg_index) +
+                      ": the rule never matches");
+    }
+    if (names_none) add(line, "the function list names no function: the rule never matches");
+  }
+
+  /* Scores, then shadowing: a rule whose calls an earlier rule always takes.
+   * A rule that covers another names all its functions, so it is filed
+   * under each of its functions with one of its conditions (or none). */
   void check_behaviors() {
+    CoverIndex<std::pair<std::string, std::optional<Cond>>> index;
+    std::map<std::string, size_t> fn_seen;  // function -> rules naming it
+    std::map<Cond, size_t> cond_seen;       // condition -> rules holding it
+    std::vector<ResolvedBehavior> done;
     for (size_t j = 0; j < behaviors.size(); ++j) {
-      const _behavior_descriptor* b = behaviors[j].rec;
-      size_t line = behaviors[j].line;
-      check_score(b->score, line, "ends the search for that call");
-      check_var_use(b->functions, line);
-      for (uint64_t c = 0; c < b->cond_count; ++c) {
-        check_var_use(b->conds[c].pattern, line);
-        if (b->conds[c].arg_index < 0)
-          add(line, "negative argument position " + std::to_string(b->conds[c].arg_index) +
-                        ": the rule never matches");
-      }
-      std::set<std::string> fns = split_lower(resolve(b->functions), QZ_RULE_ALT_SEP);
-      if (fns.empty()) add(line, "the function list names no function: the rule never matches");
-      for (size_t i = 0; i < j; ++i) {
-        const _behavior_descriptor* a = behaviors[i].rec;
-        if (always_matches_first(a, split_lower(resolve(a->functions), QZ_RULE_ALT_SEP), b, fns)) {
-          add(line, "never matches: the rule on line " + std::to_string(behaviors[i].line) +
-                        " always matches these calls first");
-          break;
-        }
+      done.push_back(resolved(behaviors[j].rec));
+      const ResolvedBehavior& b = done.back();
+      check_behavior_alone(behaviors[j].rec, behaviors[j].line, b.fns.empty());
+      if (b.fns.empty()) continue;
+      const std::string& fn = rarest(b.fns, fn_seen);
+      auto covers = [&](size_t i) { return always_matches_first(done[i], b); };
+      size_t first = index.first({fn, std::nullopt}, j, covers);
+      for (const Cond& c : b.conds) first = index.first({fn, c}, first, covers);
+      if (first < j)
+        add(behaviors[j].line, "never matches: the rule on line " +
+                                   std::to_string(behaviors[first].line) +
+                                   " always matches these calls first");
+      std::optional<Cond> key;
+      if (!b.conds.empty()) key = rarest(b.conds, cond_seen);
+      for (const Cond& c : b.conds) cond_seen[c]++;
+      for (const std::string& f : b.fns) {
+        fn_seen[f]++;
+        index.file({f, key}, j);
       }
     }
   }
 
+  /* A list that an earlier list's names all belong to never matches; the
+   * earlier list is filed under one of its names, or is the first empty one. */
   void check_call_lists() {
+    CoverIndex<std::string> index;
+    std::map<std::string, size_t> name_seen;  // name -> lists holding it
+    std::vector<std::set<std::string>> done;
+    size_t first_empty = SIZE_MAX;
     for (size_t j = 0; j < lists.size(); ++j) {
       check_score(lists[j].rec->score, lists[j].line, "ends the file check");
-      std::set<std::string> names = call_names(lists[j].rec);
-      for (size_t i = 0; i < j; ++i) {
-        std::set<std::string> earlier = call_names(lists[i].rec);
-        if (std::includes(names.begin(), names.end(), earlier.begin(), earlier.end())) {
-          add(lists[j].line, "never matches: the call list on line " +
-                                 std::to_string(lists[i].line) + " matches every such file first");
-          break;
-        }
-      }
+      done.push_back(call_names(lists[j].rec));
+      const std::set<std::string>& names = done.back();
+      auto covers = [&](size_t i) {
+        return std::includes(names.begin(), names.end(), done[i].begin(), done[i].end());
+      };
+      size_t first = std::min(first_empty, j);
+      for (const std::string& n : names) first = index.first(n, first, covers);
+      if (first < j)
+        add(lists[j].line, "never matches: the call list on line " +
+                               std::to_string(lists[first].line) + " matches every such file first");
+      if (names.empty()) first_empty = std::min(first_empty, j);
+      else index.file(rarest(names, name_seen), j);
+      for (const std::string& n : names) name_seen[n]++;
     }
   }
 
@@ -419,29 +541,23 @@ struct Lint {
         catch_all = &l;
         break;
       }
+    RepeatIndex index;
     for (size_t j = 0; j < repeats.size(); ++j) {
       const _behavior_repeat_call* r = repeats[j].rec;
       size_t line = repeats[j].line;
+      const std::string fn = lower(r->function);
+      size_t earlier = index.first(fn, r->min_count);
+      index.add(fn, r->min_count, j);
       check_score(r->score, line, "ends the file check");
-      if (r->min_count < 0) {
+      if (r->min_count < 0)
         add(line,
             "negative minimum count " + std::to_string(r->min_count) + ": the rule never fires");
-        continue;
-      }
-      if (catch_all != nullptr) {
+      else if (catch_all != nullptr)
         add(line, "never fires: the call list on line " + std::to_string(catch_all->line) +
                       " has no names and matches every file first");
-        continue;
-      }
-      for (size_t i = 0; i < j; ++i) {
-        const _behavior_repeat_call* e = repeats[i].rec;
-        if (e->min_count >= 0 && e->min_count <= r->min_count &&
-            lower(e->function) == lower(r->function)) {
-          add(line, "never fires: the rule on line " + std::to_string(repeats[i].line) +
-                        " fires at the same count or earlier");
-          break;
-        }
-      }
+      else if (earlier != SIZE_MAX)
+        add(line, "never fires: the rule on line " + std::to_string(repeats[earlier].line) +
+                      " fires at the same count or earlier");
     }
   }
 };
@@ -478,11 +594,47 @@ std::vector<std::string> qzrules_split_lines(const std::string& contents) {
   return lines;
 }
 
+bool qzrules_read_file(const std::string& path, std::string& contents, std::string& why) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = strerror(errno);
+    return false;
+  }
+  contents.clear();
+  char buf[kReadChunk];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = strerror(errno);
+      close(fd);
+      return false;
+    }
+    contents.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+qzrules_load_summary qzrules_check_load(const std::string& contents) {
+  const std::vector<std::string> lines = qzrules_split_lines(contents);
+  qz_behavior_shutdown();
+  Lint lint;
+  lint.read_lines(lines, !contents.empty() && contents.back() == '\n');
+  qzrules_load_summary sum;
+  sum.rules = lint.records();
+  sum.detecting = sum.rules - lint.vars.size();
+  sum.dropped = std::move(lint.dropped);
+  qz_behavior_shutdown();
+  return sum;
+}
+
 std::vector<qzrules_finding> qzrules_lint(const std::string& contents, qzrules_input_form form) {
   const std::vector<std::string> lines = qzrules_split_lines(contents);
   if (form == qzrules_input_form::automatic) form = qzrules_guess_form(lines);
   qz_behavior_shutdown();
-  Lint lint{form, {}, {}, {}, {}, {}, {}};
+  Lint lint;
+  lint.form = form;
   lint.read_lines(lines, !contents.empty() && contents.back() == '\n');
   lint.check_vars();
   lint.check_behaviors();

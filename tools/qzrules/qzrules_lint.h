@@ -36,6 +36,21 @@ qzrules_input_form qzrules_guess_form(const std::vector<std::string>& lines);
  * end is kept. */
 std::vector<std::string> qzrules_split_lines(const std::string& contents);
 
+/* Reads a whole file. False, with why set to the reason, when it cannot be
+ * opened or read to its end (a directory, for one, cannot be read). */
+bool qzrules_read_file(const std::string& path, std::string& contents, std::string& why);
+
+/* What the engine's loader keeps of an enciphered rule file. */
+struct qzrules_load_summary {
+  unsigned long rules = 0;      /* records of all four kinds */
+  unsigned long detecting = 0;  /* of those, the kinds that score: all but define_var */
+  std::vector<size_t> dropped;  /* lines, ascending, neither blank nor giving a record */
+};
+
+/* Loads an enciphered rule file's contents line by line as the engine does
+ * and counts what it keeps. Uses and then empties the engine's rule tables. */
+qzrules_load_summary qzrules_check_load(const std::string& contents);
+
 /* Checks every line of a file's contents and returns the findings in line
  * order. Uses and then empties the engine's rule tables. */
 std::vector<qzrules_finding> qzrules_lint(const std::string& contents, qzrules_input_form form);
