@@ -300,7 +300,7 @@ _qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, _qz_token*
 _qz_token* php_lib_echo(_qz_token* v) {
   if (!v) return nullptr;
   if (v->value.type == TOKEN_INTEGER) {
-    char digits[8];
+    char digits[QZ_L64A_TEXT_SIZE];
     qz_call_output(php_l64a(v->value.lval, digits));
     return nullptr;
   }

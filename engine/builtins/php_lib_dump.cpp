@@ -7,6 +7,7 @@
 #include "builtins/php_lib_dump.h"
 
 #include "common/qz_host.h"
+#include "common/qz_limits.h"
 #include "php/php_variable.h"
 
 #include <string>
@@ -17,7 +18,7 @@ static bool php_dump_value_text(const _qz_token* var, std::string* out) {
   const _qz_value& v = var->value;
   switch (v.type) {
     case TOKEN_INTEGER: {
-      char digits[8];
+      char digits[QZ_L64A_TEXT_SIZE];
       *out = php_l64a(v.lval, digits);
       return true;
     }

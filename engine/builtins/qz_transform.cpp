@@ -513,7 +513,7 @@ static char* qz_inflate(const char* data, unsigned long len, int window_bits,
   z_stream zs;
   std::memset(&zs, 0, sizeof zs);
   if (inflateInit2(&zs, window_bits) != Z_OK) return nullptr;
-  unsigned long cap = len * 4 + 1024;
+  unsigned long cap = len * QZ_INFLATE_FIRST_FACTOR + QZ_INFLATE_FIRST_EXTRA;
   if (cap > QZ_MAX_STRING_LENGTH + 1) cap = QZ_MAX_STRING_LENGTH + 1;
   char* out = static_cast<char*>(std::malloc(cap + 1));
   unsigned long used = 0;
@@ -522,7 +522,7 @@ static char* qz_inflate(const char* data, unsigned long len, int window_bits,
   while (out) {
     /* zlib counts input in 32-bit units: feed long inputs in pieces. */
     if (zs.avail_in == 0 && len > 0) {
-      unsigned long piece = len > 0x40000000ul ? 0x40000000ul : len;
+      unsigned long piece = len > QZ_INFLATE_INPUT_PIECE ? QZ_INFLATE_INPUT_PIECE : len;
       zs.avail_in = static_cast<uInt>(piece);
       len -= piece;
     }

@@ -28,6 +28,12 @@
 #define QZ_LEX_LABEL_MAX 64
 /* Characters of a script tag read with get_str (into a 100-byte buffer). */
 #define QZ_LEX_TAG_MAX 99
+/* Characters read after a "<" outside code to recognise an opening tag: as
+ * many as "?php" has. */
+#define QZ_LEX_TAG_LOOKAHEAD 4
+/* Characters of the longest operator ("==="): operator text grows no longer
+ * in the lexer, and longer text is never looked up in the operator table. */
+#define QZ_OPERATOR_MAX_LENGTH 3
 
 /* Characters of a variable-variable's text kept after the "$" ($$name). */
 #define QZ_VARVAR_NAME_MAX 126
@@ -88,10 +94,23 @@
 /* Pieces one explode() call appends at most; the rest of the text is not
  * split, so a huge text of delimiters cannot flood the array pools. */
 #define QZ_EXPLODE_MAX_PIECES 65536
+/* First output buffer of an inflate: this many times the input's bytes plus
+ * QZ_INFLATE_FIRST_EXTRA; it doubles from there up to QZ_MAX_STRING_LENGTH. */
+#define QZ_INFLATE_FIRST_FACTOR 4
+#define QZ_INFLATE_FIRST_EXTRA 1024
+/* Bytes of input handed to zlib at once: its byte counters are 32 bits wide. */
+#define QZ_INFLATE_INPUT_PIECE 0x40000000ul
 
 
 /* ---- Evaluator, variables and call reporting ---- */
 
+/* Tokens, the closing ";" included, up to which a statement is too short to
+ * evaluate: a call needs its name, "(" and ")" before the ";". */
+#define QZ_SHORT_STATEMENT_TOKENS 3
+/* Precedence the evaluator gives a call on its operator stack: above every
+ * operator's (the table's highest is 6), so a pending call is always taken
+ * off before an operator that follows it is stacked. */
+#define QZ_CALL_PRECEDENCE 100
 /* Bytes of an integer's radix-64 text: six digits cover 32 bits, plus NUL. */
 #define QZ_L64A_TEXT_SIZE 7
 /* Bytes of the text a variable variable ($$name) is composed into: "$", at

@@ -67,9 +67,9 @@ static void stmt_release(php_statement* st) {
   st->count = 0;
 }
 
-/* Evaluates a statement of more than three tokens, then releases it. */
+/* Evaluates a statement unless it is too short to, then releases it. */
 static void stmt_finish(php_statement* st) {
-  if (st->count > 3) qz_token_free(php_eval_expr(&st->head, nullptr));
+  if (st->count > QZ_SHORT_STATEMENT_TOKENS) qz_token_free(php_eval_expr(&st->head, nullptr));
   stmt_release(st);
 }
 

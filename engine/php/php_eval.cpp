@@ -408,7 +408,7 @@ struct eval_walk {
     if (!eval_priority(cur->name, &p)) return STEP_ABORT;
     int top;
     if (ops.back()->type == TOKEN_CALL)
-      top = 100;
+      top = QZ_CALL_PRECEDENCE;
     else if (!eval_priority(ops.back()->name, &top))
       return STEP_ABORT;
     if (top >= p) {

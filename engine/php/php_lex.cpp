@@ -216,6 +216,12 @@ static lex_step lex_emit(_qz_token* tk, _qz_token** out) {
 
 static bool lex_is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+/* Steps back over the characters read after a "<" but the first `kept`, so
+ * that reading resumes right after those. */
+static void lex_tag_resume(qz_io_handle* source, unsigned long kept) {
+  lex_step_back(source, QZ_LEX_TAG_LOOKAHEAD - kept);
+}
+
 /* Reads the rest of a "<s..." tag with the source's get_str. A tag that
  * names PHP opens code. When get_str fails (no '>' within the tag buffer, end
  * of input, or a source that cannot read runs) the "<s" is ordinary text: the
@@ -231,7 +237,8 @@ static void lex_script_tag(qz_io_handle* source) {
      * stored. At worst this steps back once too often, onto the "s", which is
      * then skipped as text: the "<" is never read again, so no loop. */
     unsigned long consumed = stored >= QZ_LEX_TAG_MAX ? stored + 1 : stored;
-    lex_step_back(source, consumed + 3);
+    lex_step_back(source, consumed);
+    lex_tag_resume(source, 1);
     return;
   }
   for (char* p = tag; *p; p++) *p = qz_ascii_upper(*p);
@@ -244,8 +251,8 @@ static void lex_script_tag(qz_io_handle* source) {
 /* A "<" met outside PHP code: looks for an opening tag in the characters
  * after it. "<?=" in the extended mode opens code with the word "echo". */
 static lex_step lex_open_tag(qz_io_handle* source, _qz_token** out) {
-  char la[5] = {'<', 0, 0, 0, 0};
-  for (int i = 1; i <= 4; i++) {
+  char la[QZ_LEX_TAG_LOOKAHEAD + 1] = {'<'};
+  for (int i = 1; i <= QZ_LEX_TAG_LOOKAHEAD; i++) {
     int ch = source->_getc();
     if (lex_is_eof(ch)) return lex_finish(source, out);
     la[i] = static_cast<char>(ch);
@@ -255,31 +262,31 @@ static lex_step lex_open_tag(qz_io_handle* source, _qz_token** out) {
     return LEX_READ_ON;
   }
   if (la[1] != '?') {
-    lex_step_back(source, 4);
+    lex_tag_resume(source, 0);
     return LEX_READ_ON;
   }
-  if (std::memcmp(la, "<?php", 5) == 0 || std::memcmp(la, "<?PHP", 5) == 0) {
+  if (std::memcmp(la, "<?php", sizeof(la)) == 0 || std::memcmp(la, "<?PHP", sizeof(la)) == 0) {
     php_lex_state.in_php = 1;
     return LEX_READ_ON;
   }
   if (lex_extended_tags()) {
-    if (strncasecmp(la, "<?php", 5) == 0) {
+    if (strncasecmp(la, "<?php", sizeof(la)) == 0) {
       php_lex_state.in_php = 1;
       return LEX_READ_ON;
     }
     if (la[2] == '=') {
       php_lex_state.in_php = 1;
-      lex_step_back(source, 2);
+      lex_tag_resume(source, 2);
       if (php_lex_temp_buff_idx == 0) return lex_emit(lex_emit_text("echo"), out);
       return LEX_READ_ON;
     }
     if (lex_is_space_char(la[2])) {
       php_lex_state.in_php = 1;
-      lex_step_back(source, 3);
+      lex_tag_resume(source, 1);
       return LEX_READ_ON;
     }
   }
-  lex_step_back(source, 3);
+  lex_tag_resume(source, 1);
   return LEX_READ_ON;
 }
 
@@ -570,7 +577,7 @@ static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
  * text is emitted first (c is read again); with nothing pending c starts a
  * token, a space is dropped. */
 static lex_step lex_separator(qz_io_handle* source, char c, _qz_token** out) {
-  if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= 3 && php_lookup_operator(php_lex_temp_buffer)) {
+  if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= QZ_OPERATOR_MAX_LENGTH && php_lookup_operator(php_lex_temp_buffer)) {
     php_append_char(c);
     if (php_lookup_operator(php_lex_temp_buffer)) return LEX_READ_ON;
     php_unappend_char();

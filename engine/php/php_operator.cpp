@@ -9,6 +9,8 @@
 
 #include "php/php_operator.h"
 
+#include "common/qz_limits.h"
+
 #include <cstring>
 
 #define PHP_OP(text, prec) {text, sizeof(text) - 1, prec}
@@ -27,8 +29,9 @@ static const php_operator php_operator_table[] = {
 
 const php_operator* php_lookup_operator(char* text) {
   if (!text) return nullptr;
-  /* Every operator is one to three characters long and starts with one of
-   * these; most words are rejected here without a table walk. */
+  /* Every operator is one to QZ_OPERATOR_MAX_LENGTH characters long and
+   * starts with one of these; most words are rejected here without a table
+   * walk. */
   switch (text[0]) {
     case '+': case '-': case '*': case '/': case '.': case '%': case '=':
     case '&': case '|': case '!': case '<': case '>':
@@ -37,7 +40,7 @@ const php_operator* php_lookup_operator(char* text) {
       return nullptr;
   }
   unsigned long n = std::strlen(text);
-  if (n > 3) return nullptr;
+  if (n > QZ_OPERATOR_MAX_LENGTH) return nullptr;
   for (const php_operator& op : php_operator_table)
     if (op.length == n && std::memcmp(op.text, text, n) == 0) return &op;
   return nullptr;
