@@ -94,15 +94,15 @@ const char* kSampleTables =
     "L reverse shell|9|fsockopen&proc_open\n"
     "R chr|50|2|many chr\n";
 
-TEST_F(RulesTest, IndependentlyEncipheredFileLoadsWithEitherLineEnd) {
+/* CR LF ends with the last line lacking its end (the retried load below reads
+ * LF ends), and an empty file. */
+TEST_F(RulesTest, IndependentlyEncipheredFileLoads) {
   int r = 0;
-  EXPECT_EQ(load_file(rule_file(kSample, "\n"), &r), kSampleTables);
+  std::string no_last_end = rule_file(kSample, "\r\n");
+  no_last_end.resize(no_last_end.size() - 2);
+  EXPECT_EQ(load_file(no_last_end, &r), kSampleTables);
   EXPECT_EQ(r, 1);
   EXPECT_EQ(g_RuleLoaded, 1);
-  EXPECT_EQ(load_file(rule_file(kSample, "\r\n")), kSampleTables);
-  std::string no_last_end = rule_file(kSample, "\n");
-  no_last_end.pop_back();
-  EXPECT_EQ(load_file(no_last_end), kSampleTables);
   EXPECT_EQ(load_file("", &r), "");
   EXPECT_EQ(r, 1) << "an empty file loads";
 }
