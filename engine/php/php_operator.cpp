@@ -16,7 +16,7 @@
 #define PHP_OP(text, prec) {text, sizeof(text) - 1, prec}
 
 /* Lookup order is table order; the first record of the right text wins. */
-static const php_operator php_operator_table[] = {
+static constexpr php_operator php_operator_table[] = {
     PHP_OP("+=", 2), PHP_OP("-=", 2), PHP_OP("*=", 2), PHP_OP("/=", 2), PHP_OP(".=", 2),
     PHP_OP("%=", 2), PHP_OP("=", 3),  PHP_OP("&=", 3), PHP_OP("|=", 3), PHP_OP("+", 4),
     PHP_OP("-", 4),  PHP_OP("*", 5),  PHP_OP("/", 5),  PHP_OP(".", 4),  PHP_OP("++", 4),
@@ -26,6 +26,15 @@ static const php_operator php_operator_table[] = {
 };
 
 #undef PHP_OP
+
+/* The lexer grows operator text up to QZ_OPERATOR_MAX_LENGTH characters, and
+ * the evaluator ranks a pending call above every operator. */
+static constexpr bool php_operators_fit() {
+  for (const php_operator& op : php_operator_table)
+    if (op.length > QZ_OPERATOR_MAX_LENGTH || op.precedence >= QZ_CALL_PRECEDENCE) return false;
+  return true;
+}
+static_assert(php_operators_fit(), "operator longer than the lexer reads or ranked above a call");
 
 const php_operator* php_lookup_operator(char* text) {
   if (!text) return nullptr;
