@@ -150,6 +150,12 @@ int qz_engine_wrapper_scan_file(threat::threat_info* info, char* path,
   return qz_wrapper_scan(info, handler, true, [path] { qz_engine_scan_file(path); });
 }
 
+int qz_engine_wrapper_scan_source(threat::threat_info* info, qz_io_handle* source,
+                                  threat::threat_handler* handler) {
+  if (!source) return 0;
+  return qz_wrapper_scan(info, handler, true, [source] { qz_engine_real_scan(source); });
+}
+
 int qz_engine_wrapper_scan_buff(char* text, unsigned long, threat::threat_info* info,
                                 threat::threat_handler* handler) {
   if (!text) return 0;

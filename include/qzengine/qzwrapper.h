@@ -24,6 +24,11 @@ QZ_EXPORT void qz_engine_wrapper_uninit();
  * when called from inside a callback of a running scan. */
 QZ_EXPORT int qz_engine_wrapper_scan_file(threat::threat_info* info, char* path,
                                           threat::threat_handler* handler);
+/* The same over an input source the host has opened: the scan reads it from
+ * where it stands and leaves it open. 0 for a null source, as for a clean
+ * one, so a host that needs to tell them apart checks the source first. */
+QZ_EXPORT int qz_engine_wrapper_scan_source(threat::threat_info* info, qz_io_handle* source,
+                                            threat::threat_handler* handler);
 /* The same over a zero-terminated text; the length is not used. */
 QZ_EXPORT int qz_engine_wrapper_scan_buff(char* text, unsigned long length,
                                           threat::threat_info* info,
