@@ -81,13 +81,16 @@ def long_heredoc(rng):
     almost close, and a body handed to eval."""
     words = ["$_GET['x']", "{$a}", "${b}", "$c[1]", "\\x41", "\\\\", "\\$d", "<<<", "?>",
              "EOT", " EOT", "EOTX", "eval(", "\\n", "'", "\""]
-    lines = []
-    while sum(len(l) + 1 for l in lines) < 20000:
-        lines.append(" ".join(rng.choice(words) for _ in range(rng.randint(1, 12))))
-    body = "\n".join(lines)
+
+    def body(size):
+        lines = []
+        while sum(len(l) + 1 for l in lines) < size:
+            lines.append(" ".join(rng.choice(words) for _ in range(rng.randint(1, 12))))
+        return "\n".join(lines)
+
     code = ["<?php", "$a = 'system'; $b = 'eval'; $c = array(1, 2);"]
-    code += ["$h = <<<EOT", body, "EOT;"]
-    code += ["$n = <<<'NOW'", body[:15000], "NOW;"]
+    code += ["$h = <<<EOT", body(20000), "EOT;"]
+    code += ["$n = <<<'NOW'", body(15000), "NOW;"]
     code += ['$q = <<<"QT"', "$a($_POST[cmd]);", "  QT;", "QT;"]
     code += ["eval(<<<PHP", PAYLOAD * 200, "PHP", ");"]
     label = "L" * 64
