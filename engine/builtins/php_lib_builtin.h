@@ -6,45 +6,102 @@
  * sinks (eval and its relatives) that walk their text again as code, and the
  * small structure and text functions obfuscated scripts lean on. Each takes
  * its arguments as tokens (null for a missing one) and returns a new token
- * owned by the scan, or null. None keeps a pointer to its arguments.
+ * owned by the scan (the token pool, string list and array pools reclaim it
+ * after the scan; the caller frees nothing), or null. None keeps a pointer to
+ * its arguments, and only php_lib_define changes one.
  */
 
 #include <qzengine/export.h>
 
 #include "runtime/qz_token.h"
 
-/* Resets the per-scan budgets of evaluated code; php_lib_startup calls it. */
+/* Resets the per-scan budgets of evaluated code (runs and bytes) and the
+ * nesting count; php_lib_startup calls it at the start of every scan. */
 void php_lib_builtin_scan_begin();
 /* How many code sinks (eval and its relatives) are running their text right
  * now: 0 while the script itself is walked. */
 unsigned long php_lib_eval_depth();
+
+/* Taint sources: a new STRING token on the argument's line (0 for null)
+ * holding a fixed marker text that stands for data from outside the script,
+ * whatever the arguments hold. */
+
+/* "$_ENV_DATA". */
 QZ_EXPORT _qz_token* php_lib_getenv(_qz_token* name);
+/* "$_DB_DATA", for both. */
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_assoc(_qz_token* res);
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_row(_qz_token* res);
+/* "$_SOCKET_HANDLE". */
 QZ_EXPORT _qz_token* php_lib_fsockopen(_qz_token* host, _qz_token* port);
+/* "$_FILE_HANDLE". */
 QZ_EXPORT _qz_token* php_lib_fopen(_qz_token* name, _qz_token* mode);
+/* "$_FILE_CONTENTS", for both. */
 QZ_EXPORT _qz_token* php_lib_fread(_qz_token* handle, _qz_token* length);
 QZ_EXPORT _qz_token* php_lib_fgets(_qz_token* handle);
+/* "$_REMOTE_FILE_CONTENTS" when the name's text holds "//" anywhere, else
+ * "$_FILE_CONTENTS". */
 QZ_EXPORT _qz_token* php_lib_file_get_contents(_qz_token* name);
+
+/* Code sinks. Each walks its code argument's text as a nested script in raw
+ * mode, sharing the variable list, the registry and the call filter with the
+ * outer script, and returns null (the caller then yields an integer 0). The
+ * text is read up to its first NUL; its lines count from the line of the
+ * running call (php_call_line). Nothing is walked for a value without text,
+ * when the driver is already QZ_MAX_NESTED_RUNS deep, or once the scan has
+ * used QZ_MAX_NESTED_RUNS_PER_SCAN runs or QZ_MAX_EVAL_BYTES_PER_SCAN bytes.
+ * The lexer's reading state is the same afterwards as before. */
 QZ_EXPORT _qz_token* php_lib_eval(_qz_token* code);
 QZ_EXPORT _qz_token* php_lib_assert(_qz_token* code);
+/* The arguments' text is not walked, only the body's. */
 QZ_EXPORT _qz_token* php_lib_create_function(_qz_token* args, _qz_token* code);
+/* Data written to a file or handle is walked as code: a script that writes a
+ * shell is judged by the shell. */
 QZ_EXPORT _qz_token* php_lib_file_put_contents(_qz_token* name, _qz_token* data);
 QZ_EXPORT _qz_token* php_lib_fwrite(_qz_token* handle, _qz_token* data);
 QZ_EXPORT _qz_token* php_lib_fputs(_qz_token* handle, _qz_token* data);
+/* The replacement is walked as code when the pattern's text holds an "e"
+ * anywhere (the modifier is not told from the pattern's body); null always. */
 QZ_EXPORT _qz_token* php_lib_preg_replace(_qz_token* pattern, _qz_token* replacement, _qz_token* subject);
+
+/* Structure. Array results are new ARRAY tokens of the scan; a token whose
+ * array the pool refused holds a null array. Null when no token can be had. */
+
+/* The pieces of text between characters of delimiter (a set of characters,
+ * not a substring), empty pieces dropped, as LITERAL items in order; at most
+ * QZ_EXPLODE_MAX_PIECES of them. An empty array when either text is missing. */
 QZ_EXPORT _qz_token* php_lib_explode(_qz_token* delimiter, _qz_token* text);
+/* The integers low..high as items when both are INTEGER tokens and
+ * 0 < high - low <= QZ_RANGE_MAX_SPAN (compared unsigned); else empty. */
 QZ_EXPORT _qz_token* php_lib_range(_qz_token* low, _qz_token* high);
+/* An INTEGER token: the item count of the argument's array, 0 when its value
+ * is no array. php_lib_count also wants the token itself typed ARRAY. */
 QZ_EXPORT _qz_token* php_lib_array_count(_qz_token* a);
 QZ_EXPORT _qz_token* php_lib_count(_qz_token* a);
+/* An INTEGER token: the text's first byte as a signed 8-bit number, 0 for no
+ * text or an empty one. */
 QZ_EXPORT _qz_token* php_lib_ord(_qz_token* s);
+/* A STRING token of one byte: the low 8 bits of an integer, or of the decimal
+ * number a STRING begins with; a zero byte gives the empty text. */
 QZ_EXPORT _qz_token* php_lib_chr(_qz_token* n);
+/* name takes value's whole value (when value is given) and gets a variable
+ * entry if it has none. Returns name itself, not a new token; null for a
+ * null name. */
 QZ_EXPORT _qz_token* php_lib_define(_qz_token* name, _qz_token* value);
+/* The variable entry whose name equals name's name ignoring case (the
+ * variable list's own token, not a copy), or null. */
 QZ_EXPORT _qz_token* php_lib_getconstant(_qz_token* name);
-QZ_EXPORT _qz_token* php_lib_stripslashes(_qz_token* s);
-QZ_EXPORT _qz_token* php_lib_passit(_qz_token* s);
-QZ_EXPORT _qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
-QZ_EXPORT _qz_token* php_lib_echo(_qz_token* v);
 
+/* Pass-through. */
+
+/* A new STRING token holding a copy of the text (no character is removed);
+ * the invalid-string text for a value without text. */
+QZ_EXPORT _qz_token* php_lib_stripslashes(_qz_token* s);
+/* A clone of s (null for null, reported as a fault). */
+QZ_EXPORT _qz_token* php_lib_passit(_qz_token* s);
+/* qz_engine_str_replace with the arguments in PHP order. */
+QZ_EXPORT _qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
+/* Hands the value's text (an integer in radix-64 form) to the host's output
+ * handler, for the handler's call only. Returns null. */
+QZ_EXPORT _qz_token* php_lib_echo(_qz_token* v);
 
 #endif
