@@ -26,17 +26,12 @@
 #include <cstring>
 #include <strings.h>
 
-/* ---- Lexer state (process-global; shared by nested raw reads) ---------- */
+/* ---- Lexer state (process-global, see php_lex.h) ----------------------- */
 
-/* Flags of the running read; reset by php_lex_reset at the start of a scan. */
 php_lex_state_t php_lex_state;
-/* Text of the token being collected, always NUL-terminated; empty between tokens. */
 char php_lex_temp_buffer[QZ_LEX_TOKEN_MAX + 1];
-/* Characters in php_lex_temp_buffer, 0 to QZ_LEX_TOKEN_MAX. */
 unsigned long php_lex_temp_buff_idx;
-/* Current script line, 1 at the start of a scan; stamped on every token. */
 unsigned long php_lex_cur_lineno = 1;
-/* Characters dropped everywhere: carriage return, '!' and '@'. */
 char php_ignore_syms[4] = {'\r', '!', '@', '\0'};
 
 /* The source whose end the lexer has met. A 0xFF byte reads as end of input

@@ -22,25 +22,47 @@ struct php_lex_state_t {
   unsigned char script_tag; /* informational: entered through a script tag */
 };
 
+/* Lexer state, process-global: one read at a time; php_lex_reset starts
+ * every scan afresh, nested reads go through php_lex_save/restore below. */
+
+/* Flags of the running read. */
 QZ_EXPORT extern php_lex_state_t php_lex_state;
+/* Text of the token being collected, always NUL-terminated; empty between
+ * two tokens. */
 QZ_EXPORT extern char php_lex_temp_buffer[QZ_LEX_TOKEN_MAX + 1];
+/* Characters in php_lex_temp_buffer, 0 to QZ_LEX_TOKEN_MAX. */
 QZ_EXPORT extern unsigned long php_lex_temp_buff_idx;
+/* Current script line, 1 at the start of a scan; stamped on every token. */
 QZ_EXPORT extern unsigned long php_lex_cur_lineno;
+/* Characters dropped wherever they stand: carriage return, '!' and '@'. */
 QZ_EXPORT extern char php_ignore_syms[4];
 
 /* The next token of source, or null when the input is exhausted and nothing is
- * buffered. raw nonzero: the text is PHP code from its first character. */
+ * buffered (a null source counts as exhausted). raw nonzero: the text is PHP
+ * code from its first character. The token is new, owned by the caller, who
+ * releases it with qz_token_free (or leaves it to the pool's reset after the
+ * scan); its name is interned for the scan. A token that cannot be allocated
+ * also gives null, which ends the caller's read like the end of input. */
 QZ_EXPORT _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw);
+/* 1 for the 23 separator characters (+ - * / % = . > ! < ( ) , [ ] { } ? : ;
+ * & | and space), else 0. */
 QZ_EXPORT unsigned char php_is_char_seperator(char c);
+/* 1 for a character of php_ignore_syms, else 0 (0 for NUL). */
 QZ_EXPORT unsigned char php_ignore_chr(char c);
+/* Appends c to the token buffer, unless the buffer is full (the character is
+ * dropped) or c is a space or tab outside a string. */
 QZ_EXPORT void php_append_char(char c);
 /* Makes a token of the lexer's buffer and empties the buffer; kind is
  * TOKEN_WORD or TOKEN_LITERAL. Null for an empty word or a failed allocation. */
 QZ_EXPORT _qz_token* php_accept(_token_type kind);
+/* Drops the buffer's last character, if any. */
 QZ_EXPORT void php_unappend_char();
 /* One balanced group from the first `open` token to its matching `close`;
  * null (nothing kept) at end of input. */
 QZ_EXPORT _qz_token* php_lex_get_token_pair(char* open, char* close, qz_io_handle* source);
+/* The tokens from the next one up to the first named name (interned; that
+ * one is released, not returned), or to the end of input; a new list owned
+ * by the caller. Null when the input is exhausted at once. */
 QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
 
 /* Resets the lexer for a new scan: flags cleared, line 1, buffer empty, no

@@ -19,6 +19,11 @@ struct php_operator {
 /* The record whose text equals text (same bytes, same length), or null. The
  * pointer is valid for the life of the process. */
 QZ_EXPORT const php_operator* php_lookup_operator(char* text);
+/* Walks list for the first token named close (interned names, compared by
+ * pointer) that balances every token named open before it. Then sets
+ * *close_out to it and *open_out to the last open met before it (the
+ * innermost, which need not be the one it balances) and returns 1; else sets
+ * both to null and returns 0. Either out pointer may be null. */
 QZ_EXPORT int php_lookup_tokenpair(_qz_token* list, char* open, char* close,
                                    _qz_token** open_out, _qz_token** close_out);
 

@@ -20,7 +20,14 @@
 QZ_EXPORT _qz_token* php_reference_globals(_qz_token* tok);
 /* The first entry whose name equals name ignoring case, or null. */
 QZ_EXPORT _qz_token* php_lookup_global_variable(char* name);
+/* The string form of tok: a LITERAL value's text, a variable's integer in
+ * radix-64 form or its name when it holds neither text nor integer, an
+ * INTEGER token's radix-64 text, else the invalid-string text (also for null).
+ * A new string of the scan, except for a variable holding a STRING: that
+ * string itself is returned, shared, or null when it holds none. */
 QZ_EXPORT _qz_string* php_to_tring(_qz_token* tok);
+/* Scans text as a script of its own (qz_engine_scan_buff): refused, doing
+ * nothing, while a scan runs. */
 QZ_EXPORT void php_eval_string(const char* text);
 /* Creates the nine superglobal entries (start of every scan). */
 void php_create_superglobals();

@@ -32,9 +32,12 @@ struct _qz_array {
   qz_array_index* index; /* owned; released by qz_array_free_all */
 };
 
+/* Every array and every bucket of the scan; emptied by qz_array_free_all. */
 QZ_EXPORT extern qz_mempool<_qz_array> qz_engine_array_pool;
 QZ_EXPORT extern qz_mempool<_qz_bucket> qz_engine_bucket_pool;
 
+/* A new zeroed array or bucket of the scan (freed only by
+ * qz_array_free_all); null when the pool cannot grow. */
 QZ_EXPORT _qz_array* qz_array_alloc();
 QZ_EXPORT _qz_bucket* qz_bucket_alloc();
 /* Appends a bucket holding a copy of *v with the next index; null when no bucket can be had. */
@@ -48,14 +51,23 @@ QZ_EXPORT _qz_bucket* qz_array_push(_qz_array* arr, _qz_bucket* b);
 QZ_EXPORT _qz_bucket* qz_array_item(_qz_array* arr, char* key);
 /* First bucket whose index is n; a missing one is appended with the marker value. */
 QZ_EXPORT _qz_bucket* qz_array_item(_qz_array* arr, unsigned long n);
+/* True when qz_array_item(arr, key) finds or makes a bucket: a missing key
+ * is appended with the marker value, so this is true whenever memory lasts. */
 QZ_EXPORT bool qz_array_in(_qz_array* arr, char* key);
+/* Buckets appended so far (the next index); 0 for null. */
 QZ_EXPORT unsigned long qz_array_size(_qz_array* arr);
+/* Raise or lower the reference count (bookkeeping only; null: nothing);
+ * qz_reference_array returns arr. */
 QZ_EXPORT _qz_array* qz_reference_array(_qz_array* arr);
 QZ_EXPORT void qz_dereference_array(_qz_array* arr);
+/* Does nothing: arrays die together in qz_array_free_all. */
 QZ_EXPORT void qz_array_free(_qz_array* arr);
 /* A new untyped token (line 0) with a copy of b's value and ref pointing at it. */
 QZ_EXPORT _qz_token* qz_bucket_to_token(_qz_bucket* b);
+/* Arrays in use in the array pool. */
 QZ_EXPORT unsigned long qz_array_count();
+/* Frees every array, bucket and lookup index (end of a scan): pointers to
+ * them handed out before are invalid afterwards. */
 QZ_EXPORT void qz_array_free_all();
 
 #endif

@@ -17,6 +17,7 @@ struct _qz_string {
   char text[1];           /* length bytes, then at least eight zero bytes */
 };
 
+/* Every string made since the last qz_string_free_all, in creation order. */
 QZ_EXPORT extern std::list<_qz_string*> qz_engine_all_strings;
 
 /* A new string holding a copy of s; null s means the invalid-string text. A
@@ -27,14 +28,21 @@ QZ_EXPORT _qz_string* qz_string_alloc(const char* s);
  * null if either is null or the heap refuses; the invalid-string text when the
  * result would exceed QZ_MAX_STRING_LENGTH. */
 QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, _qz_string* b);
+/* The same with b made a string of its own first (listed even when a is
+ * null; a null b stands for the invalid-string text). */
 QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, const char* b);
 /* A new string of exactly n bytes copied from s (may hold NULs); the
  * invalid-string text when n exceeds QZ_MAX_STRING_LENGTH. */
 _qz_string* qz_string_alloc_n(const char* s, unsigned long n);
+/* Raises s's reference count and returns s; null s is reported and gives null. */
 QZ_EXPORT _qz_string* qz_reference_string(_qz_string* s);
+/* Do nothing: a string lives until qz_string_free_all whatever its count. */
 QZ_EXPORT void qz_dereference_string(_qz_string* s);
 QZ_EXPORT void qz_string_free(_qz_string* s);
+/* Number of strings listed in qz_engine_all_strings. */
 QZ_EXPORT unsigned long qz_string_count();
+/* Frees every string made so far (end of a scan): every _qz_string pointer
+ * handed out before is invalid afterwards. */
 QZ_EXPORT void qz_string_free_all();
 
 #endif

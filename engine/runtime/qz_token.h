@@ -52,13 +52,17 @@ struct _qz_token {
   _qz_token* next;
 };
 
+/* Every token: slabs grow during a scan, are zeroed (not freed) after it and
+ * freed at engine shutdown. */
 QZ_EXPORT extern qz_mempool<_qz_token> qz_engine_memory_pool_for_token;
 
 /* Typed allocation: a zeroed token with lineno, type and value.type set;
  * null (reported through the exception handler) when no slot can be had. */
 QZ_EXPORT _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned long lineno);
-/* Untyped allocation: a zeroed token with lineno set; null, silently, on failure. */
+/* Untyped allocation: a zeroed token with lineno set; null on failure,
+ * reported only when the pool cannot get its first slab. */
 QZ_EXPORT _qz_token* qz_token_alloc(unsigned long lineno);
+/* Zeroes every field of tk (a local list head, say); null: nothing. */
 QZ_EXPORT void qz_token_init(_qz_token* tk);
 /* A new token with every field of src but prev/next (null); null for null src (reported). */
 QZ_EXPORT _qz_token* qz_token_clone(_qz_token* src);
@@ -77,6 +81,7 @@ QZ_EXPORT unsigned long qz_token_length(_qz_token* tk);
 /* Releases tk and every token after it. Tokens outside the pool (a caller's
  * local list head) are skipped; a cyclic list is released once. */
 QZ_EXPORT void qz_token_free(_qz_token* tk);
+/* Counts one more assignment to tk's value (value.assign_time); null: nothing. */
 QZ_EXPORT void qz_token_inc_assign_time(_qz_token* tk);
 
 #endif
