@@ -1,7 +1,6 @@
-// The engine's lifecycle, re-entry guard and counters.
+// The engine's re-entry guard and its counters after scans.
 
 #include "common/qz_host.h"
-#include "runtime/qz_symtable.h"
 
 #include <gtest/gtest.h>
 
@@ -40,16 +39,6 @@ class Engine : public ::testing::Test {
     qz_engine_shutdown();
   }
 };
-
-TEST_F(Engine, RestartInternsHandlesAnewOutsideTheScriptTable) {
-  qz_engine_shutdown();
-  qz_engine_startup();
-  char w[] = "while";
-  EXPECT_EQ(qz_engine_insert_sym(w), qz_engine_while_handle);
-  unsigned long used = 9, blocks = 0;
-  qz_engine_symtable_useage(used, blocks);
-  EXPECT_EQ(used, 0u);
-}
 
 TEST_F(Engine, ScanFromInsideACallbackIsRefused) {
   qz_engine_set_fcall_filter(reentering_call);
