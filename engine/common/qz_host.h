@@ -95,6 +95,12 @@ QZ_ENGINE_HANDLES(QZ_DECLARE_HANDLE)
 #define QZ_INVALID_STRING_TEXT "qz_invalid_string"
 #define QZ_DECODED_TEXT "qz_decoded"
 
+/* The invalid-string text as interned at startup, or the constant text
+ * before startup and after shutdown. */
+inline const char* qz_invalid_string_text() {
+  return qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
+}
+
 /* The internal faults the engine reports to the host's exception handler.
  * Each has a fixed source text, line and message that hosts see (and may
  * match on), kept byte for byte in one table in qz_host.cpp. */

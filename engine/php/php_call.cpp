@@ -27,10 +27,6 @@ static _qz_token* call_zero(_qz_token* call) {
   return qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, call ? call->lineno : 0);
 }
 
-static const char* call_invalid_text() {
-  return qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
-}
-
 unsigned long php_call_line = 0;
 unsigned char php_extract_called;
 
@@ -69,7 +65,7 @@ static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) 
 static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
   _qz_token* v = php_reference_globals(arg);
   if (!v) v = arg;
-  const char* fallback = v->name ? v->name : call_invalid_text();
+  const char* fallback = v->name ? v->name : qz_invalid_string_text();
   switch (v->value.type) {
     case TOKEN_INTEGER:
       php_l64a(v->value.lval, rec->buf);

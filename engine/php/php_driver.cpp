@@ -42,14 +42,14 @@ struct php_statement {
   unsigned long count; /* tokens after the head, the closing ";" included */
 };
 
-static void stmt_init(php_statement* st) {
+static void driver_stmt_init(php_statement* st) {
   qz_token_init(&st->head);
   st->head.type = TOKEN_IGNORED;
   st->tail = &st->head;
   st->count = 0;
 }
 
-static void stmt_append(php_statement* st, _qz_token* tk) {
+static void driver_stmt_append(php_statement* st, _qz_token* tk) {
   st->tail->next = tk;
   tk->prev = st->tail;
   tk->next = nullptr;
@@ -58,7 +58,7 @@ static void stmt_append(php_statement* st, _qz_token* tk) {
 }
 
 /* Releases the statement's tokens; the head is the caller's and stays. */
-static void stmt_release(php_statement* st) {
+static void driver_stmt_release(php_statement* st) {
   _qz_token* first = st->head.next;
   st->head.next = nullptr;
   if (first) first->prev = nullptr;
@@ -68,9 +68,9 @@ static void stmt_release(php_statement* st) {
 }
 
 /* Evaluates a statement unless it is too short to, then releases it. */
-static void stmt_finish(php_statement* st) {
+static void driver_stmt_finish(php_statement* st) {
   if (st->count > QZ_SHORT_STATEMENT_TOKENS) qz_token_free(php_eval_expr(&st->head, nullptr));
-  stmt_release(st);
+  driver_stmt_release(st);
 }
 
 static bool driver_is_statement_end(const _qz_token* tk) {
@@ -82,12 +82,12 @@ static bool driver_is_statement_end(const _qz_token* tk) {
 /* The statement loop of one run; see php_debug. */
 static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   php_statement st;
-  stmt_init(&st);
+  driver_stmt_init(&st);
   php_call_run_begin();
   _qz_token* cursor = tokens;
   for (;;) {
     if (qz_engine_is_interupt()) {
-      stmt_release(&st);
+      driver_stmt_release(&st);
       return;
     }
     _qz_token* tk = nullptr;
@@ -100,7 +100,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       if (!tk) continue;
     }
     if (!tk) {
-      stmt_finish(&st);
+      driver_stmt_finish(&st);
       return;
     }
 
@@ -118,8 +118,8 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       if (tk->name == qz_engine_function_handle) php_parse_functiondef(tk, source);
     }
 
-    stmt_append(&st, tk);
-    if (driver_is_statement_end(tk)) stmt_finish(&st);
+    driver_stmt_append(&st, tk);
+    if (driver_is_statement_end(tk)) driver_stmt_finish(&st);
   }
 }
 
@@ -190,7 +190,7 @@ int php_parse_if(_qz_token* tok, qz_io_handle*) {
 /* Copies the tokens from *pos up to (not including) the first separator named
  * stop into a new list of clones and leaves *pos on that separator. False when
  * the list ends first. */
-static bool for_copy_part(_qz_token** pos, char* stop, _qz_token** out) {
+static bool driver_for_copy_part(_qz_token** pos, char* stop, _qz_token** out) {
   _qz_token* head = nullptr;
   _qz_token* tail = nullptr;
   _qz_token* t = *pos;
@@ -212,7 +212,7 @@ static bool for_copy_part(_qz_token** pos, char* stop, _qz_token** out) {
 }
 
 /* The call marking of the driver, applied inside one part of a for header. */
-static void for_mark_calls(_qz_token* from, char* stop) {
+static void driver_for_mark_calls(_qz_token* from, char* stop) {
   _qz_token* prev = nullptr;
   for (_qz_token* t = from; t; t = t->next) {
     if (t->type == TOKEN_SEPARATOR && t->name == stop) break;
@@ -235,15 +235,15 @@ int php_parse_for(_qz_token*, qz_io_handle* source) {
   bool ok = header && body;
   if (ok) {
     _qz_token* pos = header->next;
-    ok = for_copy_part(&pos, qz_engine_quote_handle, &init);
+    ok = driver_for_copy_part(&pos, qz_engine_quote_handle, &init);
     if (ok) {
       pos = pos->next;
-      for_mark_calls(pos, qz_engine_quote_handle);
-      ok = for_copy_part(&pos, qz_engine_quote_handle, &cond);
+      driver_for_mark_calls(pos, qz_engine_quote_handle);
+      ok = driver_for_copy_part(&pos, qz_engine_quote_handle, &cond);
     }
     if (ok) {
       pos = pos->next;
-      ok = pos != nullptr && for_copy_part(&pos, qz_engine_sright_handle, &step);
+      ok = pos != nullptr && driver_for_copy_part(&pos, qz_engine_sright_handle, &step);
     }
   }
   if (ok) {

@@ -159,13 +159,6 @@ long php_min_long(long a, long b) { return a < b ? a : b; }
 
 /* ---- operators ---- */
 
-/* Text of a LITERAL or STRING value, or null. */
-static const char* eval_value_text(const _qz_value& v) {
-  if (v.type == TOKEN_LITERAL) return static_cast<const char*>(v.ptr);
-  if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->text;
-  return nullptr;
-}
-
 /* Pops the right operand, then the left one, and resolves both to their
  * variable entries. False, with err set, when either is missing. */
 static bool eval_pop_operands(unsigned char* err, _qz_token** left, _qz_token** right) {
@@ -220,7 +213,7 @@ _qz_token* php_eval_math_operator(_qz_token* op, unsigned char* err) {
       const char* rt = static_cast<const char*>(r->value.ptr);
       const char* lt = nullptr;
       if (l->value.type == TOKEN_LITERAL || (l->value.type == TOKEN_STRING && l->value.ptr))
-        lt = eval_value_text(l->value);
+        lt = php_value_text(l->value);
       out = (lt && rt && strcasecmp(lt, rt) == 0) ? 1 : 0;
     } else {
       out = lv == rv;
@@ -520,7 +513,7 @@ struct eval_walk {
     }
     if (n[1] == '$' && n[2] != '\0') {
       _qz_token* holder = php_lookup_global_variable(const_cast<char*>(n + 1));
-      const char* text = holder && holder->type == TOKEN_WORD ? eval_value_text(holder->value) : nullptr;
+      const char* text = holder && holder->type == TOKEN_WORD ? php_value_text(holder->value) : nullptr;
       if (text) {
         char composed[QZ_VARVAR_BUFFER];
         size_t len = strnlen(text, QZ_VARVAR_NAME_MAX);

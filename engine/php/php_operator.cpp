@@ -29,12 +29,12 @@ static constexpr php_operator php_operator_table[] = {
 
 /* The lexer grows operator text up to QZ_OPERATOR_MAX_LENGTH characters, and
  * the evaluator ranks a pending call above every operator. */
-static constexpr bool php_operators_fit() {
+static constexpr bool operator_table_fits() {
   for (const php_operator& op : php_operator_table)
     if (op.length > QZ_OPERATOR_MAX_LENGTH || op.precedence >= QZ_CALL_PRECEDENCE) return false;
   return true;
 }
-static_assert(php_operators_fit(), "operator longer than the lexer reads or ranked above a call");
+static_assert(operator_table_fits(), "operator longer than the lexer reads or ranked above a call");
 
 const php_operator* php_lookup_operator(char* text) {
   if (!text) return nullptr;

@@ -21,40 +21,39 @@
 #include <strings.h>
 
 /* Markers that survive indexing by number, in the order they are tested. */
-static const char* const struct_sticky_markers[] = {
+static const char* const value_sticky_markers[] = {
     "$_DB_DATA",      "$_POST_DATA",   "$_GET_DATA",    "$_REQUEST_DATA",
     "$_SESSION_DATA", "$_COOKIE_DATA", "$_SERVER_DATA",
 };
 
-/* Text of a LITERAL or STRING value, or null. */
-static const char* struct_value_text(const _qz_value& v) {
+const char* php_value_text(const _qz_value& v) {
   if (v.type == TOKEN_LITERAL) return static_cast<const char*>(v.ptr);
   if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->text;
   return nullptr;
 }
 
 /* Length of a LITERAL or STRING value's text (0 when there is none). */
-static unsigned long struct_value_length(const _qz_value& v) {
+static unsigned long value_text_length(const _qz_value& v) {
   if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->length;
   if (v.type == TOKEN_LITERAL && v.ptr) return std::strlen(static_cast<const char*>(v.ptr));
   return 0;
 }
 
-static bool struct_is_text(const _qz_value& v) {
+static bool value_is_text(const _qz_value& v) {
   return v.type == TOKEN_STRING || v.type == TOKEN_LITERAL;
 }
 
 /* String indexing by number: one character, a blank past the end, or the
  * marker itself when the text is a request or database marker. */
-static _qz_token* struct_index_string(_qz_token* container, _qz_token* v, long index) {
+static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long index) {
   _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, container->lineno);
   if (!res) return nullptr;
-  const char* text = struct_value_text(v->value);
-  unsigned long len = struct_value_length(v->value);
+  const char* text = php_value_text(v->value);
+  unsigned long len = value_text_length(v->value);
   char pick[2] = {' ', '\0'};
   if (text && static_cast<unsigned long>(index) < len) pick[0] = text[index];
   if (text) {
-    for (const char* marker : struct_sticky_markers) {
+    for (const char* marker : value_sticky_markers) {
       if (strcasecmp(text, marker) == 0) {
         res->value.ptr = qz_string_alloc(marker);
         return res;
@@ -77,13 +76,13 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
     return nullptr;
   }
 
-  if (key->value.type == TOKEN_INTEGER && struct_is_text(v->value))
-    return struct_index_string(container, v, key->value.lval);
+  if (key->value.type == TOKEN_INTEGER && value_is_text(v->value))
+    return value_index_string(container, v, key->value.lval);
 
   /* A text indexed by a key may name a variable (a marker that is itself a
    * variable, such as the first-level marker of the file array). */
   if (key->value.type != TOKEN_INTEGER) {
-    const char* text = struct_value_text(v->value);
+    const char* text = php_value_text(v->value);
     if (text) {
       _qz_token* named = php_lookup_global_variable(const_cast<char*>(text));
       if (named) v = named;
@@ -191,9 +190,9 @@ _qz_token* php_lib_build_empty_array(_qz_token* t) {
 
 _qz_token* php_lib_var_var(_qz_token* name) {
   if (!name) return nullptr;
-  const char* text = struct_value_text(name->value);
+  const char* text = php_value_text(name->value);
   if (!text) text = name->name;
-  if (!text) text = qz_engine_invalid_string_handle ? qz_engine_invalid_string_handle : QZ_INVALID_STRING_TEXT;
+  if (!text) text = qz_invalid_string_text();
   char composed[QZ_VAR_VAR_CALL_NAME_MAX + 2];
   size_t len = strnlen(text, QZ_VAR_VAR_CALL_NAME_MAX);
   composed[0] = '$';

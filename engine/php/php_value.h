@@ -48,6 +48,11 @@ QZ_EXPORT _qz_token* php_lib_build_empty_array(_qz_token* t);
  * variable list's own token. Null for null name or when memory runs out. */
 QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
 
+/* The text of a LITERAL value (its pointer, null or not) or of a STRING
+ * value holding a string; null for any other value. The text is the value's
+ * own, valid as long as the value's string or literal. */
+const char* php_value_text(const _qz_value& v);
+
 /* A new string of a's text followed by b's (qz_string_concat); a C text
  * becomes a string of its own first, a null one the invalid-string text.
  * Strings belong to the scan. Null when a string argument is null or the
