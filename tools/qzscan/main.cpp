@@ -107,6 +107,7 @@ struct CliOptions {
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
   bool all_files = false, follow = false, quiet = false, explain = false, no_ext = false;
+  bool print0 = false;
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   unsigned timeout = kDefaultTimeoutSeconds;
 };
@@ -136,8 +137,16 @@ void add_options(CLI::App& app, CliOptions& o) {
                  "Seconds allowed per file before its worker is replaced (default " +
                      std::to_string(o.timeout) + ")")
       ->check(CLI::Range(1u, kMaxTimeoutSeconds));
-  app.add_option("--format", o.format, "Output format: text, json or sarif")
-      ->check(CLI::IsMember({"text", "json", "sarif"}));
+  CLI::Option* format =
+      app.add_option("--format", o.format,
+                     "Output format: text (paths and texts from files escaped: \\\\, \\n, \\t, "
+                     "\\r, \\xHH for other control characters and bytes outside UTF-8), json "
+                     "or sarif")
+          ->check(CLI::IsMember({"text", "json", "sarif"}));
+  app.add_flag("--print0", o.print0,
+               "Print only the path of each file with a finding, as it is, followed by a NUL "
+               "byte")
+      ->excludes(format);
   app.add_option("-o,--output", o.output, "Write the report to FILE instead of standard output");
   app.add_flag("-q,--quiet", o.quiet,
                "Print findings only: no skipped files, progress or summary (errors still go to "
@@ -177,15 +186,6 @@ bool make_selection(const CliOptions& o, SelectOptions* sel) {
   return true;
 }
 
-// Standard output, or the named file; null, after saying why, when it cannot
-// be opened.
-FILE* open_report(const std::string& path) {
-  if (path.empty()) return stdout;
-  FILE* out = std::fopen(path.c_str(), "w");
-  if (!out) std::fprintf(stderr, "qzscan: %s: %s\n", path.c_str(), std::strerror(errno));
-  return out;
-}
-
 WorkerOptions make_worker_options(const CliOptions& o) {
   WorkerOptions w;
   w.rules_path = o.rules.empty() ? default_rules() : o.rules;
@@ -196,23 +196,23 @@ WorkerOptions make_worker_options(const CliOptions& o) {
 }
 
 // Shows each file as soon as it is done: its error on standard error and,
-// in text format, its result in the report.
+// in text formats, its result in the report.
 struct ResultWriter {
   const std::vector<FileResult>& files;
   Format fmt;
-  FILE* out;
+  ReportOutput& out;
   bool explain, quiet;
   Progress& progress;
 
   void operator()(size_t i) const {
     const FileResult& f = files[i];
     if (!f.error.empty())
-      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "", f.path.c_str(),
-                   f.error.c_str());
+      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "",
+                   escape_text(f.path).c_str(), escape_text(f.error).c_str());
     progress.advance(f);
-    if (fmt == Format::Text && f.error.empty()) {
+    if (fmt == Format::Text || fmt == Format::Print0) {
       progress.clear();
-      write_text_result(out, f, explain, quiet);
+      write_result(out, fmt, f, explain, quiet);
     }
     progress.update();
   }
@@ -236,18 +236,16 @@ Summary summarize(const std::vector<FileResult>& files,
   return sum;
 }
 
-// Writes what comes at the end of the report and closes a report file;
-// false, after saying why, when the file could not be written.
-bool finish_report(FILE* out, const CliOptions& o, Format fmt, const std::vector<FileResult>& files,
-                   const Summary& sum) {
-  if (fmt == Format::Json) std::fputs(json_report(files, sum).c_str(), out);
-  if (fmt == Format::Sarif) std::fputs(sarif_report(files, QZSCAN_VERSION).c_str(), out);
-  if (fmt == Format::Text && !o.quiet) write_text_summary(out, sum);
-  if (out != stdout && std::fclose(out) != 0) {
-    std::fprintf(stderr, "qzscan: %s: %s\n", o.output.c_str(), std::strerror(errno));
-    return false;
-  }
-  return true;
+// Writes what comes at the end of the report and puts a report file in
+// place; false, after saying why, when any part of the report could not be
+// written.
+bool finish_report(ReportOutput& out, const CliOptions& o, Format fmt,
+                   const std::vector<FileResult>& files, const Summary& sum, const RunInfo& run) {
+  write_report_end(out, fmt, files, sum, run, o.quiet, QZSCAN_VERSION);
+  std::string why;
+  if (out.finish(&why)) return true;
+  std::fprintf(stderr, "qzscan: %s\n", why.c_str());
+  return false;
 }
 
 int exit_status(const Summary& sum, const std::string& fail_on) {
@@ -271,8 +269,12 @@ int main(int argc, char** argv) {
 
   SelectOptions sel;
   if (!make_selection(o, &sel)) return kExitError;
-  FILE* out = open_report(o.output);
-  if (!out) return kExitError;
+  ReportOutput out;
+  std::string why;
+  if (!out.open(o.output, &why)) {
+    std::fprintf(stderr, "qzscan: %s\n", why.c_str());
+    return kExitError;
+  }
   WorkerOptions wopt = make_worker_options(o);
 
   auto start = std::chrono::steady_clock::now();
@@ -280,10 +282,10 @@ int main(int argc, char** argv) {
   Progress progress;
   progress.enabled = !o.quiet && isatty(STDERR_FILENO);
   progress.count(files);
-  Format fmt = o.format == "json"    ? Format::Json
+  Format fmt = o.print0              ? Format::Print0
+               : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
-  std::string why;
   if (!scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress},
                        &why)) {
     progress.clear();
@@ -293,6 +295,7 @@ int main(int argc, char** argv) {
   progress.clear();
 
   Summary sum = summarize(files, start);
-  if (!finish_report(out, o, fmt, files, sum)) return kExitError;
+  RunInfo run;
+  if (!finish_report(out, o, fmt, files, sum, run)) return kExitError;
   return exit_status(sum, o.fail_on);
 }

@@ -1,94 +1,211 @@
-// Formatting of qzscan's results.
+// Formatting of qzscan's results, and the checked writing of the report.
 
 #include "scan_report.h"
 
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 
 using json = nlohmann::json;
 
-// The SARIF release the report follows, and its schema's address.
-static const char* const kSarifVersion = "2.1.0";
-static const char* const kSarifSchema = "https://json.schemastore.org/sarif-2.1.0.json";
+namespace {
 
-static std::string join(const std::vector<std::string>& v, const char* sep) {
-  std::string r;
-  for (size_t i = 0; i < v.size(); i++) r += (i ? sep : "") + v[i];
+// The SARIF release the report follows, and its schema's address.
+const char* const kSarifVersion = "2.1.0";
+const char* const kSarifSchema = "https://json.schemastore.org/sarif-2.1.0.json";
+// The base that relative paths in SARIF are resolved against: the folder
+// qzscan ran in.
+const char* const kSarifRootId = "SRCROOT";
+// Prefix of the SARIF rule ids, and how many hex digits of the SHA-256 of the
+// rule's description follow it: 48 bits keep ids of different rules apart
+// for any rule set, while staying short enough to read.
+const char* const kRuleIdPrefix = "QZ";
+const size_t kRuleIdHexDigits = 12;
+
+// How OUTPUT reads in messages when the report goes to standard output.
+const char* const kStandardOutputName = "standard output";
+// Tries at a free name for the temporary report file before giving up; each
+// try after the first adds a counter, so only a crowd of leftovers exhausts them.
+const int kTempNameTries = 100;
+// Permissions of a new report file before the umask, as fopen gives.
+const mode_t kNewFileMode = 0666;
+// Permission bits (with set-id and sticky) kept from a report being replaced.
+const mode_t kModeBits = 07777;
+
+// Printable ASCII starts at the space; DEL is a control character.
+const unsigned char kFirstPrintable = 0x20, kDelete = 0x7F;
+// C1 control characters (U+0080..U+009F) in UTF-8: this lead byte, then a
+// second byte up to this one. A terminal may act on them like ESC sequences.
+const unsigned char kC1Lead = 0xC2, kC1LastSecond = 0x9F;
+// Characters escaped by name rather than by their byte value.
+struct NamedEscape {
+  char c;
+  const char* text;
+};
+const NamedEscape kNamedEscapes[] = {{'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}};
+const char* const kHexDigits = "0123456789ABCDEF";
+// Bits in a hex digit, and hex digits in a byte.
+const unsigned kNibbleBits = 4, kNibbleMask = 0xF, kHexPerByte = 2;
+
+// Characters a URI keeps as they are in a path: the unreserved ones (RFC
+// 3986) and the segment separator. Everything else, ':' included (it would
+// read as a scheme in a relative reference), is percent-encoded.
+const char* const kUriPathKeep =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/";
+
+__attribute__((format(printf, 1, 2))) std::string strprintf(const char* fmt, ...) {
+  va_list ap, again;
+  va_start(ap, fmt);
+  va_copy(again, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  va_end(ap);
+  std::string r(n > 0 ? static_cast<size_t>(n) + 1 : 1, '\0');
+  std::vsnprintf(&r[0], r.size(), fmt, again);
+  va_end(again);
+  r.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return r;
 }
 
-void write_text_result(FILE* out, const FileResult& f, bool explain, bool quiet) {
-  if (!f.error.empty()) {
-    if (!quiet) std::fprintf(out, "%s: ERROR: %s\n", f.path.c_str(), f.error.c_str());
-    return;
-  }
-  if (!f.skipped.empty()) {
-    if (!quiet) std::fprintf(out, "%s: SKIPPED: %s\n", f.path.c_str(), f.skipped.c_str());
-    return;
-  }
-  if (f.verdict == Verdict::Clean) return;
-  std::fprintf(out, "%s: %s score=%llu line=%llu %s\n", f.path.c_str(),
-               f.verdict == Verdict::Threat ? "THREAT" : "SUSPICIOUS",
-               static_cast<unsigned long long>(f.score + (f.verdict == Verdict::Threat ? 0 : f.suspicious_score)),
-               static_cast<unsigned long long>(f.line), join(f.descriptions, "; ").c_str());
-  if (!explain) return;
+std::string hex_byte(unsigned char b) {
+  return {kHexDigits[b >> kNibbleBits], kHexDigits[b & kNibbleMask]};
+}
+
+bool is_control(const std::string& s, size_t i, size_t n) {
+  const unsigned char b = static_cast<unsigned char>(s[i]);
+  if (n == 1) return b < kFirstPrintable || b == kDelete;
+  return n == 2 && b == kC1Lead && static_cast<unsigned char>(s[i + 1]) <= kC1LastSecond;
+}
+
+std::string joined(const std::vector<std::string>& v, const char* sep) {
+  std::string r;
+  for (size_t i = 0; i < v.size(); i++) r += (i ? sep : "") + escape_text(v[i]);
+  return r;
+}
+
+unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+std::string text_result(const FileResult& f, bool explain, bool quiet) {
+  const std::string path = escape_text(f.path);
+  if (!f.error.empty()) return "";  // errors go to standard error, from the caller
+  if (!f.skipped.empty()) return quiet ? "" : path + ": SKIPPED: " + escape_text(f.skipped) + "\n";
+  if (f.verdict == Verdict::Clean) return "";
+  const bool threat = f.verdict == Verdict::Threat;
+  std::string r = strprintf("%s: %s score=%llu line=%llu ", path.c_str(),
+                            threat ? "THREAT" : "SUSPICIOUS",
+                            ull(f.score + (threat ? 0 : f.suspicious_score)), ull(f.line)) +
+                  joined(f.descriptions, "; ") + "\n";
+  if (!explain) return r;
   for (const ScoredCall& c : f.calls) {
-    std::fprintf(out, "    line %llu: %s(%s) -> %s [+%llu]", static_cast<unsigned long long>(c.line),
-                 c.name.c_str(), join(c.args, ", ").c_str(), c.description.c_str(),
-                 static_cast<unsigned long long>(c.score));
+    r += strprintf("    line %llu: ", ull(c.line)) + escape_text(c.name) + "(" +
+         joined(c.args, ", ") + ") -> " + escape_text(c.description) +
+         strprintf(" [+%llu]", ull(c.score));
     if (c.depth)
-      std::fprintf(out, " in evaluated code, depth %llu, from %s",
-                   static_cast<unsigned long long>(c.depth),
-                   c.decoders.empty() ? "(no decoder seen)" : join(c.decoders, " <- ").c_str());
-    std::fputc('\n', out);
+      r += strprintf(" in evaluated code, depth %llu, from ", ull(c.depth)) +
+           (c.decoders.empty() ? "(no decoder seen)" : joined(c.decoders, " <- "));
+    r += "\n";
   }
+  if (f.calls_dropped)
+    r += strprintf("    ... and %lu more scored calls, not kept\n", f.calls_dropped);
+  return r;
 }
 
-void write_text_summary(FILE* out, const Summary& s) {
-  std::fprintf(
-      out,
+std::string text_summary(const Summary& s, const RunInfo& run) {
+  std::string r = strprintf(
       "%llu files: %llu scanned, %llu skipped, %llu errors, %.1f MB in %.2f s; "
-      "%llu threats, %llu suspicious\n",
-      static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.scanned),
-      static_cast<unsigned long long>(s.skipped), static_cast<unsigned long long>(s.errors),
-      static_cast<double>(s.bytes) / kBytesPerMB, s.seconds,
-      static_cast<unsigned long long>(s.threats), static_cast<unsigned long long>(s.suspicious));
+      "%llu threats, %llu suspicious",
+      ull(s.files), ull(s.scanned), ull(s.skipped), ull(s.errors),
+      static_cast<double>(s.bytes) / kBytesPerMB, s.seconds, ull(s.threats), ull(s.suspicious));
+  if (!run.rules.path.empty())
+    r += strprintf("; %lu rules from ", run.rules.rules) + escape_text(run.rules.path) +
+         " (sha256 " + run.rules.sha256 + ")";
+  if (run.interrupted) r += "; interrupted";
+  return r + "\n";
 }
 
-void to_json(json& j, const Summary& s) {
-  j = {{"files", s.files},     {"scanned", s.scanned},      {"skipped", s.skipped},
-       {"errors", s.errors},   {"bytes", s.bytes},          {"seconds", s.seconds},
-       {"threats", s.threats}, {"suspicious", s.suspicious}};
+// The report documents are valid UTF-8 by construction (scan_types keeps
+// other bytes apart); replacing rather than throwing is the last guard.
+std::string dump(const json& j) {
+  return j.dump(kJsonIndent, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::string json_report(const std::vector<FileResult>& files, const Summary& s) {
-  json report = {{"schema", "qzscan-report"},
-                 {"version", kJsonSchemaVersion},
-                 {"files", files},
-                 {"summary", s}};
-  return report.dump(kJsonIndent, ' ', false, json::error_handler_t::replace) + "\n";
+std::string json_report(const std::vector<FileResult>& files, const Summary& s,
+                        const RunInfo& run) {
+  json report = {{"schema", "qzscan-report"}, {"version", kJsonSchemaVersion},
+                 {"complete", !run.interrupted}, {"rules", run.rules},
+                 {"files", files},             {"summary", s}};
+  return dump(report);
 }
 
-std::string sarif_report(const std::vector<FileResult>& files, const std::string& version) {
-  // One rule per distinct description, in order of first appearance.
+// ---- SARIF ----
+
+std::string percent_encode(const std::string& path) {
+  std::string r;
+  for (char c : path) {
+    if (c && std::strchr(kUriPathKeep, c))
+      r += c;
+    else
+      r += "%" + hex_byte(static_cast<unsigned char>(c));
+  }
+  return r;
+}
+
+std::string current_dir() {
+  char* cwd = getcwd(nullptr, 0);
+  std::string r = cwd ? cwd : "";
+  std::free(cwd);
+  return r;
+}
+
+// An absolute path as a file URI; a relative one as a relative reference
+// resolved against the folder qzscan ran in.
+json artifact_location(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return {{"uri", "file://" + percent_encode(path)}};
+  return {{"uri", percent_encode(path)}, {"uriBaseId", kSarifRootId}};
+}
+
+json file_locations(const std::string& path) {
+  return json::array({{{"physicalLocation", {{"artifactLocation", artifact_location(path)}}}}});
+}
+
+// The rule's id: a digest of its description, so that the same rule has the
+// same id in every run whatever else was found.
+std::string rule_id(const std::string& description) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(description.data(), description.size(), md, &len, EVP_sha256(), nullptr);
+  std::string id = kRuleIdPrefix;
+  for (unsigned i = 0; i < len && i < kRuleIdHexDigits / kHexPerByte; i++) id += hex_byte(md[i]);
+  return id;
+}
+
+// One result per description of each file with a finding, and one rule per
+// distinct description, listed in order of first appearance.
+struct SarifResults {
+  json rules = json::array(), results = json::array();
   std::map<std::string, size_t> rule_index;
-  json rules = json::array();
-  auto rule_for = [&](const std::string& desc) {
+
+  size_t rule_for(const std::string& desc) {
     auto it = rule_index.find(desc);
     if (it != rule_index.end()) return it->second;
-    size_t i = rules.size();
-    char id[16];
-    std::snprintf(id, sizeof id, "QZ%04zu", i + 1);
-    rules.push_back({{"id", id}, {"name", desc}, {"shortDescription", {{"text", desc}}}});
-    rule_index[desc] = i;
-    return i;
-  };
-  json results = json::array();
-  for (const FileResult& f : files) {
-    if (!f.scanned || f.verdict == Verdict::Clean) continue;
+    rules.push_back(
+        {{"id", rule_id(desc)}, {"name", desc}, {"shortDescription", {{"text", desc}}}});
+    return rule_index[desc] = rules.size() - 1;
+  }
+
+  void add(const FileResult& f) {
+    if (!f.scanned || f.verdict == Verdict::Clean) return;
     std::vector<std::string> descs = f.descriptions;
-    if (descs.empty()) descs.push_back(f.verdict == Verdict::Threat ? "malicious behaviour" : "suspicious behaviour");
+    if (descs.empty())
+      descs.push_back(f.verdict == Verdict::Threat ? "malicious behaviour" : "suspicious behaviour");
     for (const std::string& d : descs) {
       uint64_t line = f.line;
       for (const ScoredCall& c : f.calls)
@@ -96,24 +213,186 @@ std::string sarif_report(const std::vector<FileResult>& files, const std::string
           line = c.line;
           break;
         }
-      json region = {{"startLine", line ? line : 1}};
+      json location = file_locations(f.path);
+      location[0]["physicalLocation"]["region"] = {{"startLine", line ? line : 1}};
       size_t ri = rule_for(d);
-      results.push_back(
-          {{"ruleId", rules[ri]["id"]},
-           {"ruleIndex", ri},
-           {"level", f.verdict == Verdict::Threat ? "error" : "warning"},
-           {"message", {{"text", std::string(verdict_name(f.verdict)) + ": " + d}}},
-           {"locations",
-            json::array({{{"physicalLocation",
-                           {{"artifactLocation", {{"uri", f.path}}}, {"region", region}}}}})}});
+      results.push_back({{"ruleId", rules[ri]["id"]},
+                         {"ruleIndex", ri},
+                         {"level", f.verdict == Verdict::Threat ? "error" : "warning"},
+                         {"message", {{"text", std::string(verdict_name(f.verdict)) + ": " + d}}},
+                         {"locations", location}});
     }
   }
-  json sarif = {
-      {"$schema", kSarifSchema},
-      {"version", kSarifVersion},
-      {"runs",
-       json::array(
-           {{{"tool", {{"driver", {{"name", "qzscan"}, {"version", version}, {"rules", rules}}}}},
-             {"results", results}}})}};
-  return sarif.dump(kJsonIndent, ' ', false, json::error_handler_t::replace) + "\n";
+};
+
+// One notification per file that failed (an error) or was skipped (a
+// warning: a file left unscanned may hold a threat).
+json sarif_invocation(const std::vector<FileResult>& files, const Summary& s, const RunInfo& run) {
+  json notes = json::array();
+  for (const FileResult& f : files) {
+    if (f.error.empty() && f.skipped.empty()) continue;
+    const bool error = !f.error.empty();
+    notes.push_back({{"level", error ? "error" : "warning"},
+                     {"message", {{"text", f.path + ": " + (error ? f.error : f.skipped)}}},
+                     {"locations", file_locations(f.path)}});
+  }
+  return {{"executionSuccessful", !run.interrupted && s.errors == 0},
+          {"toolExecutionNotifications", notes}};
+}
+
+std::string sarif_report(const std::vector<FileResult>& files, const Summary& s,
+                         const RunInfo& run, const std::string& version) {
+  SarifResults found;
+  for (const FileResult& f : files) found.add(f);
+  json driver = {{"name", "qzscan"}, {"version", version}, {"rules", found.rules}};
+  json run0 = {{"tool", {{"driver", driver}}},
+               {"invocations", json::array({sarif_invocation(files, s, run)})},
+               {"properties", {{"rules", run.rules}}},
+               {"results", found.results}};
+  const std::string cwd = current_dir();
+  if (!cwd.empty())
+    run0["originalUriBaseIds"] = {
+        {kSarifRootId, {{"uri", "file://" + percent_encode(cwd == "/" ? cwd : cwd + "/")}}}};
+  json sarif = {{"$schema", kSarifSchema}, {"version", kSarifVersion}, {"runs", json::array({run0})}};
+  return dump(sarif);
+}
+
+// ---- the report file ----
+
+std::string folder_of(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string base_of(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// Creates a temporary file beside `target`, never over an existing file.
+int create_temp(const std::string& target, mode_t mode, std::string* temp) {
+  const std::string stem = folder_of(target) + "/." + base_of(target) + "." +
+                           std::to_string(static_cast<long>(getpid()));
+  for (int i = 0; i < kTempNameTries; i++) {
+    *temp = stem + (i ? "." + std::to_string(i) : "") + ".tmp";
+    int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string escape_text(const std::string& s) {
+  std::string r;
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = utf8_sequence_length(s, i);
+    const NamedEscape* named = nullptr;
+    for (const NamedEscape& e : kNamedEscapes)
+      if (n == 1 && s[i] == e.c) named = &e;
+    if (named) {
+      r += named->text;
+    } else if (n == 0 || is_control(s, i, n)) {
+      for (size_t k = 0; k < (n ? n : 1); k++)
+        r += "\\x" + hex_byte(static_cast<unsigned char>(s[i + k]));
+    } else {
+      r.append(s, i, n);
+    }
+    i += n ? n : 1;
+  }
+  return r;
+}
+
+ReportOutput::~ReportOutput() {
+  if (file_ && file_ != stdout) std::fclose(file_);
+  if (!temp_.empty()) unlink(temp_.c_str());
+}
+
+bool ReportOutput::open(const std::string& path, std::string* why) {
+  if (path.empty()) {
+    file_ = stdout;
+    name_ = kStandardOutputName;
+    return true;
+  }
+  name_ = path;
+  // A link is followed, as writing through it would: the file it names is
+  // replaced and the link stays.
+  char* resolved = realpath(path.c_str(), nullptr);
+  target_ = resolved ? resolved : path;
+  std::free(resolved);
+  struct stat st;
+  const bool exists = stat(target_.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    target_.clear();
+    file_ = std::fopen(path.c_str(), "w");
+  } else {
+    int fd = create_temp(target_, kNewFileMode, &temp_);
+    if (fd >= 0 && exists) fchmod(fd, st.st_mode & kModeBits);
+    file_ = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (!file_ && fd >= 0) close(fd);
+  }
+  if (!file_) {
+    int err = errno;
+    if (!temp_.empty()) unlink(temp_.c_str());
+    temp_.clear();
+    *why = escape_text(name_) + ": " + std::strerror(err);
+    return false;
+  }
+  return true;
+}
+
+void ReportOutput::fail(int err) {
+  if (error_.empty()) error_ = std::strerror(err ? err : EIO);
+}
+
+void ReportOutput::write(const std::string& text) {
+  if (!file_ || !error_.empty() || text.empty()) return;
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) fail(errno);
+}
+
+void ReportOutput::flush() {
+  errno = 0;
+  if (file_ && error_.empty() && std::fflush(file_) != 0) fail(errno);
+}
+
+bool ReportOutput::finish(std::string* why) {
+  flush();
+  if (file_ && std::ferror(file_)) fail(EIO);
+  if (file_ && file_ != stdout) {
+    // A renamed report must not turn out empty after a crash of the system.
+    if (!temp_.empty() && error_.empty() && fsync(fileno(file_)) != 0) fail(errno);
+    if (std::fclose(file_) != 0) fail(errno);
+  }
+  file_ = nullptr;
+  if (!temp_.empty()) {
+    if (error_.empty() && std::rename(temp_.c_str(), target_.c_str()) != 0) fail(errno);
+    if (!error_.empty()) unlink(temp_.c_str());
+    temp_.clear();
+  }
+  if (error_.empty()) return true;
+  *why = escape_text(name_) + ": " + error_;
+  return false;
+}
+
+void write_result(ReportOutput& out, Format fmt, const FileResult& f, bool explain, bool quiet) {
+  std::string text;
+  if (fmt == Format::Text) text = text_result(f, explain, quiet);
+  if (fmt == Format::Print0 && f.scanned && f.verdict != Verdict::Clean)
+    text = f.path + std::string(1, '\0');
+  if (text.empty()) return;
+  out.write(text);
+  out.flush();
+}
+
+void write_report_end(ReportOutput& out, Format fmt, const std::vector<FileResult>& files,
+                      const Summary& s, const RunInfo& run, bool quiet,
+                      const std::string& version) {
+  if (fmt == Format::Json) out.write(json_report(files, s, run));
+  if (fmt == Format::Sarif) out.write(sarif_report(files, s, run, version));
+  if (fmt == Format::Text && !quiet) out.write(text_summary(s, run));
+}
+
+void to_json(json& j, const Summary& s) {
+  j = {{"files", s.files},     {"scanned", s.scanned},      {"skipped", s.skipped},
+       {"errors", s.errors},   {"bytes", s.bytes},          {"seconds", s.seconds},
+       {"threats", s.threats}, {"suspicious", s.suspicious}};
 }

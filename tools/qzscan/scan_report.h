@@ -1,8 +1,9 @@
 #ifndef QZSCAN_SCAN_REPORT_H
 #define QZSCAN_SCAN_REPORT_H
 
-// Output of qzscan: one line per finding (text), a versioned JSON report, or
-// SARIF 2.1.0 for code-scanning dashboards.
+// Output of qzscan: one line per finding (text), the paths of the files with
+// findings each followed by a NUL byte (for scripts), a versioned JSON
+// report, or SARIF 2.1.0 for code-scanning dashboards.
 
 #include "scan_types.h"
 
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-enum class Format { Text, Json, Sarif };
+enum class Format { Text, Print0, Json, Sarif };
 
 struct Summary {
   uint64_t files = 0, scanned = 0, skipped = 0, errors = 0, bytes = 0;
@@ -23,18 +24,69 @@ struct Summary {
 void to_json(nlohmann::json& j, const Summary& s);
 
 // Version of the JSON report's schema (docs/qzscan-report.schema.json).
-constexpr int kJsonSchemaVersion = 1;
+constexpr int kJsonSchemaVersion = 2;
 // Spaces per nesting level of the JSON and SARIF reports, for readers and diffs.
 constexpr int kJsonIndent = 2;
 // Bytes per megabyte in the sizes and rates shown to users (decimal, as disk
 // sizes are quoted).
 constexpr double kBytesPerMB = 1e6;
 
-// Text output is written file by file as results arrive; JSON and SARIF are
-// written whole at the end.
-void write_text_result(FILE* out, const FileResult& f, bool explain, bool quiet);
-void write_text_summary(FILE* out, const Summary& s);
-std::string json_report(const std::vector<FileResult>& files, const Summary& s);
-std::string sarif_report(const std::vector<FileResult>& files, const std::string& version);
+// A path or a text from a scanned file as text output shows it, so that it
+// can neither start a line of its own nor reach a terminal as a control
+// sequence: a backslash becomes \\, a newline, tab and carriage return \n,
+// \t and \r, and every other control character (C0, DEL, C1) and every byte
+// that is not part of well-formed UTF-8 becomes \xHH, one escape per byte.
+// Everything else, other languages' letters included, is kept.
+std::string escape_text(const std::string& s);
+
+// Where the report goes, with every write checked. Standard output is
+// written directly. A report file is written as a temporary file beside it
+// (in the same folder, so that the rename cannot cross file systems) and
+// renamed into place by finish(): a run that fails or is killed leaves the
+// previous report as it was. A path that exists and is not a regular file
+// (a device or a pipe) is written in place.
+class ReportOutput {
+ public:
+  ReportOutput() = default;
+  ReportOutput(const ReportOutput&) = delete;
+  ReportOutput& operator=(const ReportOutput&) = delete;
+  // Closes the file and removes the temporary file unless finish() renamed it.
+  ~ReportOutput();
+
+  // `path` is the report file, or empty for standard output. False, with
+  // *why set to "PATH: reason", when the file cannot be created.
+  bool open(const std::string& path, std::string* why);
+  // The first failure is kept; what is written after it is dropped.
+  void write(const std::string& text);
+  // Hands what was written so far to the reader.
+  void flush();
+  // Flushes and closes the report, and renames a report file into place.
+  // False, with *why set to "OUTPUT: reason" (OUTPUT is the path or
+  // "standard output"), when any write, the flush, the close or the rename
+  // failed; the temporary file is then removed.
+  bool finish(std::string* why);
+
+ private:
+  void fail(int err);
+
+  FILE* file_ = nullptr;
+  std::string name_;    // OUTPUT in messages
+  std::string target_;  // where the temporary file is renamed to
+  std::string temp_;    // the temporary file, empty when writing in place
+  std::string error_;   // the first failure, empty while all went well
+};
+
+// Writes, as soon as a file is done, what the format shows of it, and hands
+// it to the reader: in text, its finding (and with `explain` the scored
+// calls) or, unless `quiet`, why it was skipped; in Print0, the path of a
+// file with a finding, byte for byte, then a NUL byte. A file in error is
+// not shown (the caller says so on standard error); JSON and SARIF write
+// nothing here.
+void write_result(ReportOutput& out, Format fmt, const FileResult& f, bool explain, bool quiet);
+// Writes what comes at the end: the summary line of text output (unless
+// `quiet`), or the whole JSON or SARIF report. Print0 writes nothing more.
+void write_report_end(ReportOutput& out, Format fmt, const std::vector<FileResult>& files,
+                      const Summary& s, const RunInfo& run, bool quiet,
+                      const std::string& version);
 
 #endif

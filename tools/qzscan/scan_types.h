@@ -62,8 +62,18 @@ struct RunInfo {
 
 const char* verdict_name(Verdict v);
 
+// Length of the well-formed UTF-8 sequence that starts at s[i], or 0 when the
+// byte there starts none: a stray continuation byte, an overlong form, a
+// surrogate, a code point beyond U+10FFFF or a sequence cut short.
+size_t utf8_sequence_length(const std::string& s, size_t i);
+
 // Reading is lenient: a missing member keeps its default and an unknown
 // verdict reads as clean, so a result without calls still applies.
+// A text that comes from the scanned file or the rules may be any bytes. Its
+// member holds valid UTF-8 (each bad byte becomes U+FFFD) and, only when that
+// lost something, a sibling member named with "_bytes" holds the exact bytes
+// in base64 (RFC 4648, padded); for a list, a list of the same length. Reading
+// prefers the exact bytes, so a result crosses the worker pipe unchanged.
 void to_json(nlohmann::json& j, Verdict v);
 void from_json(const nlohmann::json& j, Verdict& v);
 void to_json(nlohmann::json& j, const ScoredCall& c);
@@ -73,5 +83,7 @@ void from_json(const nlohmann::json& j, ScanOutcome& o);
 // The report's entry for a file: path, size and status, then the reason it
 // was skipped or failed, or its outcome. Reports are only written.
 void to_json(nlohmann::json& j, const FileResult& f);
+// The rule file a report names: path, sha256 and count (of rules).
+void to_json(nlohmann::json& j, const RuleFileInfo& r);
 
 #endif
