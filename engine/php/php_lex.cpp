@@ -207,6 +207,13 @@ static lex_step lex_emit(_qz_token* tk, _qz_token** out) {
   return LEX_DONE;
 }
 
+/* The step that ends the pending text: it is emitted as a word, and the n
+ * characters read to decide so are stepped back over, to be read again. */
+static lex_step lex_emit_pending(qz_io_handle* source, unsigned long n, _qz_token** out) {
+  lex_step_back(source, n);
+  return lex_emit(php_accept(TOKEN_WORD), out);
+}
+
 /* ---- Text outside PHP code --------------------------------------------- */
 
 static bool lex_is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -403,10 +410,7 @@ static lex_step lex_closing_tag(qz_io_handle* source, char c, unsigned char raw,
     source->_ungetc();
     return LEX_PASS;
   }
-  if (php_lex_temp_buff_idx > 0) {
-    lex_step_back(source, 2);
-    return lex_emit(php_accept(TOKEN_WORD), out);
-  }
+  if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 2, out);
   php_lex_state.in_php = 0;
   if (!raw && lex_extended_tags()) return lex_emit(lex_emit_text(";"), out);
   return LEX_READ_ON;
@@ -449,10 +453,7 @@ static lex_step lex_string_char(qz_io_handle* source, char c, _qz_token** out) {
 /* A quote opens a string once the pending text is emitted (the quote is then
  * read again). */
 static lex_step lex_quote(qz_io_handle* source, char c, _qz_token** out) {
-  if (php_lex_temp_buff_idx > 0) {
-    source->_ungetc();
-    return lex_emit(php_accept(TOKEN_WORD), out);
-  }
+  if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 1, out);
   php_lex_state.quote = static_cast<unsigned char>(c);
   php_lex_state.in_string = 1;
   return LEX_READ_ON;
@@ -473,10 +474,7 @@ static lex_step lex_line_comment(qz_io_handle* source, _qz_token** out) {
 /* Skips a block comment through its closing "*" "/". Pending text is emitted
  * first and the comment read again. */
 static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
-  if (php_lex_temp_buff_idx > 0) {
-    lex_step_back(source, 2);
-    return lex_emit(php_accept(TOKEN_WORD), out);
-  }
+  if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 2, out);
   bool star = false;
   for (;;) {
     int d = source->_getc();
@@ -510,10 +508,8 @@ static lex_step lex_comment(qz_io_handle* source, char c, _qz_token** out) {
 /* A word character joins the pending word; pending separator text is emitted
  * first (and the character read again). */
 static lex_step lex_word_char(qz_io_handle* source, char c, _qz_token** out) {
-  if (php_lex_temp_buff_idx > 0 && php_is_char_seperator(php_lex_temp_buffer[0])) {
-    source->_ungetc();
-    return lex_emit(php_accept(TOKEN_WORD), out);
-  }
+  if (php_lex_temp_buff_idx > 0 && php_is_char_seperator(php_lex_temp_buffer[0]))
+    return lex_emit_pending(source, 1, out);
   php_append_char(c);
   return LEX_READ_ON;
 }
@@ -577,10 +573,7 @@ static lex_step lex_separator(qz_io_handle* source, char c, _qz_token** out) {
     if (php_lookup_operator(php_lex_temp_buffer)) return LEX_READ_ON;
     php_unappend_char();
   }
-  if (php_lex_temp_buff_idx > 0) {
-    source->_ungetc();
-    return lex_emit(php_accept(TOKEN_WORD), out);
-  }
+  if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 1, out);
   switch (c) {
     case '<':
       return lex_less_than(source, out);
