@@ -21,9 +21,10 @@ QZ_EXPORT _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io);
  * built-in evaluates starts counting lines there. */
 extern unsigned long php_call_line;
 
-/* 1 once the running driver run has called extract: from then on an argument
- * without a value reads as request data and a call through a variable
- * without a value counts as a call of eval. Cleared by php_call_run_begin. */
+/* 1 once extract has been called since the latest driver run began (nested
+ * runs included): from then on an argument without a value reads as request
+ * data and a call through a variable without a value counts as a call of
+ * eval. Cleared by php_call_run_begin. */
 QZ_EXPORT extern unsigned char php_extract_called;
 
 /* Starts the call state of a driver run (the driver calls it at the start of

@@ -27,10 +27,10 @@
 #include <cstring>
 #include <unordered_map>
 
-/* Index state: lives from the first variable of a scan to the list's reset. */
-static std::unordered_map<const char*, _qz_token*> var_by_name; /* exact name pointer -> entry */
-/* Keys are the entries' own interned names, which live as long as the
+/* Index state: lives from the first variable of a scan to the list's reset.
+ * Keys are the entries' own interned names, which live as long as the
  * entries, so nothing is copied. */
+static std::unordered_map<const char*, _qz_token*> var_by_name; /* exact name pointer -> entry */
 static std::unordered_map<const char*, _qz_token*, qz_ascii_fold_hash, qz_ascii_fold_equal>
     var_by_folded;                          /* text, case folded -> first entry */
 static _qz_token* var_index_head = nullptr; /* the list head the index describes */
