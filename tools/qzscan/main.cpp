@@ -1,12 +1,14 @@
 // qzscan: scans PHP files and directories for web shells and other malicious
 // scripts with the qz-engine behaviour rules.
 
+#include "qzrules_lint.h"
 #include "scan_files.h"
 #include "scan_report.h"
 #include "scan_worker.h"
 
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +25,12 @@
 #ifndef QZSCAN_INSTALLED_RULES
 #define QZSCAN_INSTALLED_RULES ""
 #endif
+#ifndef QZSCAN_BUILD_DIR
+#define QZSCAN_BUILD_DIR ""
+#endif
+#ifndef QZSCAN_BUILD_RULES
+#define QZSCAN_BUILD_RULES ""
+#endif
 
 namespace {
 
@@ -30,6 +38,12 @@ namespace {
 constexpr int kExitClean = 0;     // nothing that fails the run was found
 constexpr int kExitFindings = 1;  // a threat, or a suspicious file under --fail-on suspicious
 constexpr int kExitError = 2;     // usage error, or a file or the report could not be handled
+// A run stopped by a signal exits, as shells report such a death, with 128
+// plus the signal's number: 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP.
+constexpr int kExitSignalBase = 128;
+// Line numbers named in the warning about dropped rule lines; the rest are
+// counted.
+constexpr size_t kDroppedLinesShown = 10;
 // Most worker processes: beyond this they only add memory and start-up cost.
 constexpr unsigned kMaxJobs = 256;
 // Longest --timeout, one day: a file that needs longer is hanging.
@@ -53,15 +67,84 @@ std::string exe_dir() {
 
 bool readable(const std::string& p) { return !p.empty() && access(p.c_str(), R_OK) == 0; }
 
-// The default rules: the build tree's when run from it, else the installed ones.
+// The same directory, by device and inode, whatever the path says.
+bool same_dir(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The default rules: the build tree's for the binary built there, else the
+// installed ones, else those beside a tree installed under another prefix.
 std::string default_rules() {
   std::string dir = exe_dir();
-  const std::string candidates[] = {dir + "/../../rules/default.rules",
-                                    dir + "/../share/qzengine/default.rules",
-                                    QZSCAN_INSTALLED_RULES};
-  for (const std::string& c : candidates)
-    if (readable(c)) return c;
-  return QZSCAN_INSTALLED_RULES;
+  if (*QZSCAN_BUILD_DIR && same_dir(dir, QZSCAN_BUILD_DIR)) return QZSCAN_BUILD_RULES;
+  if (readable(QZSCAN_INSTALLED_RULES)) return QZSCAN_INSTALLED_RULES;
+  std::string relocated = dir + "/../share/qzengine/default.rules";
+  return readable(relocated) ? relocated : QZSCAN_INSTALLED_RULES;
+}
+
+// The line numbers of dropped rule lines, the first few of them.
+std::string line_list(const std::vector<size_t>& lines) {
+  std::string r;
+  for (size_t i = 0; i < lines.size() && i < kDroppedLinesShown; i++)
+    r += (i ? ", " : "") + std::to_string(lines[i]);
+  if (lines.size() > kDroppedLinesShown)
+    r += " and " + std::to_string(lines.size() - kDroppedLinesShown) + " more";
+  return r;
+}
+
+// Reads and loads the rule file as the engine will, to name it and count its
+// rules. False, with *why set, when it cannot be read.
+bool load_rules(const std::string& path, RuleFileInfo* info, qzrules_load_summary* sum,
+                std::string* why) {
+  info->path = path;
+  struct stat st;
+  std::string contents;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    return false;
+  }
+  if (!qzrules_read_file(path, contents, *why)) return false;
+  *sum = qzrules_check_load(contents);
+  info->sha256 = sha256_hex(contents);
+  info->rules = sum->rules;
+  return true;
+}
+
+// Checks the rule file once, before any worker starts: a run without a rule
+// that can score would call every file clean. False, after saying why, when
+// the file cannot be read or has no such rule, or, when strict, when the
+// engine drops any of its lines; dropped lines are otherwise a warning.
+bool check_rules(const std::string& path, bool strict, RuleFileInfo* info) {
+  qzrules_load_summary sum;
+  std::string why;
+  if (!load_rules(path, info, &sum, &why)) {
+    std::fprintf(stderr, "qzscan: %s: cannot read the rule file: %s\n", path.c_str(), why.c_str());
+    return false;
+  }
+  if (sum.detecting == 0) {
+    std::fprintf(stderr,
+                 "qzscan: %s: no usable rules (%lu loaded, none that scores); a plain rule file "
+                 "must first be enciphered with `qzrules encrypt`\n",
+                 path.c_str(), sum.rules);
+    return false;
+  }
+  if (sum.dropped.empty()) return true;
+  const char* lines = sum.dropped.size() == 1 ? "line" : "lines";
+  std::fprintf(stderr, "qzscan: %s: %s%zu %s cannot be deciphered or parsed: %s %s%s\n",
+               path.c_str(), strict ? "" : "warning: ", sum.dropped.size(), lines, lines,
+               line_list(sum.dropped).c_str(), strict ? " (--strict-rules)" : "");
+  return !strict;
+}
+
+// What --version prints: the version, and the rule file a run would use.
+std::string version_text(const std::string& rules) {
+  RuleFileInfo info;
+  qzrules_load_summary sum;
+  std::string why, text = std::string("qzscan ") + QZSCAN_VERSION + "\nrules: " + rules;
+  if (!load_rules(rules, &info, &sum, &why)) return text + ": " + why;
+  return text + "\nsha256: " + info.sha256 + "\nrules loaded: " + std::to_string(info.rules);
 }
 
 struct Progress {
@@ -108,6 +191,8 @@ struct CliOptions {
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
   bool all_files = false, follow = false, quiet = false, explain = false, no_ext = false;
   bool print0 = false;
+  bool strict_rules = false;
+  std::string worker_memory = std::to_string(kDefaultWorkerMemoryMiB) + "M";
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   unsigned timeout = kDefaultTimeoutSeconds;
 };
@@ -122,6 +207,8 @@ void add_options(CLI::App& app, CliOptions& o) {
   app.add_option("PATH", o.paths, "Files and directories to scan (directories recursively)")
       ->required();
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)");
+  app.add_flag("--strict-rules", o.strict_rules,
+               "Stop when the engine would drop a line of the rule file (else a warning)");
   app.add_option(
       "--ext", o.ext_list,
       "Comma-separated extensions to scan (default: " + join_commas(default_extensions()) + ")");
@@ -137,6 +224,9 @@ void add_options(CLI::App& app, CliOptions& o) {
                  "Seconds allowed per file before its worker is replaced (default " +
                      std::to_string(o.timeout) + ")")
       ->check(CLI::Range(1u, kMaxTimeoutSeconds));
+  app.add_option("--worker-memory", o.worker_memory,
+                 "Address space each worker may use, e.g. 512M, 2G; 0 for no limit (default " +
+                     o.worker_memory + ")");
   CLI::Option* format =
       app.add_option("--format", o.format,
                      "Output format: text (paths and texts from files escaped: \\\\, \\n, \\t, "
@@ -149,11 +239,13 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->excludes(format);
   app.add_option("-o,--output", o.output, "Write the report to FILE instead of standard output");
   app.add_flag("-q,--quiet", o.quiet,
-               "Print findings only: no skipped files, progress or summary (errors still go to "
-               "standard error)");
+               "Print findings and skipped files only: no progress or summary (errors still go "
+               "to standard error)");
   app.add_flag("--explain", o.explain, "Show, for each finding, the scored calls that led to it");
-  app.add_option("--fail-on", o.fail_on, "Exit 1 on: threat (default) or suspicious")
-      ->check(CLI::IsMember({"threat", "suspicious"}));
+  app.add_option("--fail-on", o.fail_on,
+                 "Exit 1 on: threat (default: a threat was found), suspicious (a threat or a "
+                 "suspicious file) or skip (a threat or a skipped file)")
+      ->check(CLI::IsMember({"threat", "suspicious", "skip"}));
   app.add_flag("--no-extensions", o.no_ext,
                "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
 }
@@ -186,13 +278,20 @@ bool make_selection(const CliOptions& o, SelectOptions* sel) {
   return true;
 }
 
-WorkerOptions make_worker_options(const CliOptions& o) {
-  WorkerOptions w;
-  w.rules_path = o.rules.empty() ? default_rules() : o.rules;
-  w.jobs = o.jobs;
-  w.timeout_seconds = o.timeout;
-  w.extensions = !o.no_ext;
-  return w;
+// False, after saying why, when the memory limit does not parse.
+bool make_worker_options(const CliOptions& o, const SelectOptions& sel, WorkerOptions* w) {
+  w->rules_path = o.rules.empty() ? default_rules() : o.rules;
+  w->jobs = o.jobs;
+  w->timeout_seconds = o.timeout;
+  w->extensions = !o.no_ext;
+  w->follow_symlinks = o.follow;
+  w->named_paths.insert(o.paths.begin(), o.paths.end());
+  w->max_filesize = sel.max_filesize;
+  if (!parse_size(o.worker_memory, &w->memory_limit)) {
+    std::fprintf(stderr, "qzscan: --worker-memory: not a size: %s\n", o.worker_memory.c_str());
+    return false;
+  }
+  return true;
 }
 
 // Shows each file as soon as it is done: its error on standard error and,
@@ -212,7 +311,7 @@ struct ResultWriter {
     progress.advance(f);
     if (fmt == Format::Text || fmt == Format::Print0) {
       progress.clear();
-      write_result(out, fmt, f, explain, quiet);
+      write_result(out, fmt, f, explain, quiet && f.skipped.empty());
     }
     progress.update();
   }
@@ -250,7 +349,9 @@ bool finish_report(ReportOutput& out, const CliOptions& o, Format fmt,
 
 int exit_status(const Summary& sum, const std::string& fail_on) {
   if (sum.errors) return kExitError;
-  if (sum.threats || (fail_on == "suspicious" && sum.suspicious)) return kExitFindings;
+  if (sum.threats || (fail_on == "suspicious" && sum.suspicious) ||
+      (fail_on == "skip" && sum.skipped))
+    return kExitFindings;
   return kExitClean;
 }
 
@@ -258,9 +359,11 @@ int exit_status(const Summary& sum, const std::string& fail_on) {
 
 int main(int argc, char** argv) {
   CLI::App app{"qzscan: find PHP web shells and other malicious scripts by what they do"};
-  app.set_version_flag("--version", std::string(QZSCAN_VERSION));
   CliOptions o;
   add_options(app, o);
+  // Defined after --rules, whose value it then sees.
+  app.set_version_flag("--version",
+                       [&o] { return version_text(o.rules.empty() ? default_rules() : o.rules); });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -275,7 +378,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qzscan: %s\n", why.c_str());
     return kExitError;
   }
-  WorkerOptions wopt = make_worker_options(o);
+  WorkerOptions wopt;
+  RunInfo run;
+  if (!make_worker_options(o, sel, &wopt) || !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
+    return kExitError;
 
   auto start = std::chrono::steady_clock::now();
   std::vector<FileResult> files = select_files(o.paths, sel);
@@ -286,16 +392,17 @@ int main(int argc, char** argv) {
                : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
-  if (!scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress},
-                       &why)) {
-    progress.clear();
-    std::fprintf(stderr, "qzscan: %s\n", why.c_str());
+  WorkerRun workers =
+      scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress});
+  progress.clear();
+  if (!workers.started) {
+    std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());
     return kExitError;
   }
-  progress.clear();
 
   Summary sum = summarize(files, start);
-  RunInfo run;
+  run.interrupted = workers.stop_signal != 0;
   if (!finish_report(out, o, fmt, files, sum, run)) return kExitError;
+  if (run.interrupted) return kExitSignalBase + workers.stop_signal;
   return exit_status(sum, o.fail_on);
 }

@@ -16,6 +16,9 @@
 #include <set>
 #include <utility>
 
+const char* const kLargerThanLimit = "larger than the size limit";
+const char* const kNotRegularFile = "not a regular file";
+
 std::vector<std::string> default_extensions() {
   return {"php", "php3", "php4", "php5", "php7", "php8", "phtml", "pht", "phps", "inc"};
 }
@@ -50,10 +53,21 @@ bool parse_size(const std::string& text, uint64_t* out) {
 
 namespace {
 
+// Names a file or directory whatever path reaches it.
+using FileId = std::pair<dev_t, ino_t>;
+
 struct Walker {
   const SelectOptions& opt;
   std::vector<FileResult> out;
-  std::set<std::pair<dev_t, ino_t>> active_dirs;  // directories on the current path
+  std::set<FileId> active_dirs;  // directories on the current path
+  // With links followed: every directory and file met so far, so that each
+  // is walked or listed once, at the first path that reaches it.
+  std::set<FileId> met;
+
+  // False when links are followed and the file or directory was met before.
+  bool first_meeting(const struct stat& st) {
+    return !opt.follow_symlinks || met.insert({st.st_dev, st.st_ino}).second;
+  }
 
   bool excluded(const std::string& path) const {
     std::string base = path.substr(path.find_last_of('/') + 1);
@@ -101,24 +115,29 @@ struct Walker {
       visit_dir(path, st);
       return;
     }
-    if (!S_ISREG(st.st_mode)) return;
+    if (!S_ISREG(st.st_mode)) {
+      if (explicit_arg) add_error(path, kNotRegularFile);
+      return;
+    }
     if (!explicit_arg && !wanted_extension(path)) return;
+    if (!first_meeting(st)) return;
     FileResult r;
     r.path = path;
     r.size = static_cast<uint64_t>(st.st_size);
     if (r.size > opt.max_filesize)
-      r.skipped = "larger than the size limit";
+      r.skipped = kLargerThanLimit;
     else if (access(path.c_str(), R_OK) != 0)
       r.error = std::strerror(errno);
     out.push_back(std::move(r));
   }
 
   void visit_dir(const std::string& path, const struct stat& st) {
-    auto key = std::make_pair(st.st_dev, st.st_ino);
+    FileId key{st.st_dev, st.st_ino};
     if (active_dirs.count(key)) {
       add_error(path, "symbolic link loop");
       return;
     }
+    if (!first_meeting(st)) return;
     DIR* d = opendir(path.c_str());
     if (!d) {
       add_error(path, std::strerror(errno));
@@ -142,7 +161,7 @@ struct Walker {
 
 std::vector<FileResult> select_files(const std::vector<std::string>& paths,
                                      const SelectOptions& opt) {
-  Walker w{opt, {}, {}};
+  Walker w{opt, {}, {}, {}};
   for (const std::string& p : paths) w.visit(p, true);
   return std::move(w.out);
 }

@@ -13,6 +13,11 @@
 // would hold a worker for long.
 constexpr unsigned kDefaultMaxFilesizeMiB = 16;
 
+// Reasons given for a file that is skipped or cannot be scanned, wherever
+// that is found out.
+extern const char* const kLargerThanLimit;
+extern const char* const kNotRegularFile;
+
 struct SelectOptions {
   std::vector<std::string> extensions;  // lower case, without the dot
   bool all_files = false;
@@ -26,8 +31,12 @@ std::vector<std::string> default_extensions();
 
 // Walks every path (file or directory, recursively, sorted by name) and
 // returns the files in a stable order. A file larger than max_filesize is
-// listed with `skipped` set; an unreadable file or directory, a missing path
-// and a symbolic-link loop are listed with `error` set. Nothing is fatal.
+// listed with `skipped` set; an unreadable file or directory, a missing path,
+// a symbolic-link loop and a path named here that is not a regular file
+// (a device, a FIFO) are listed with `error` set; such files met inside a
+// directory are passed over. With links followed, each directory is walked
+// and each file listed once, at the first path that reaches it. Nothing is
+// fatal.
 std::vector<FileResult> select_files(const std::vector<std::string>& paths,
                                      const SelectOptions& opt);
 

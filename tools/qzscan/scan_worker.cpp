@@ -10,8 +10,12 @@
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,11 +25,72 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
+#include <new>
 #include <set>
 #include <thread>
 
 using json = nlohmann::json;
+
+// Sanitizer builds reserve terabytes of address space for their shadow
+// memory, which an address-space limit would forbid: they run without one.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define QZSCAN_SHADOW_MEMORY 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QZSCAN_SHADOW_MEMORY 1
+#endif
+
+// The engine survives a refused allocation and goes on with less, so a scan
+// that ran out of memory could end "clean". With glibc a program may replace
+// malloc: every allocation of a worker passes through the functions below,
+// which note a refusal for the scan that met it. Without them (sanitizer
+// builds bring their own allocator) workers get no memory limit.
+#if defined(__GLIBC__) && !defined(QZSCAN_SHADOW_MEMORY)
+#define QZSCAN_WATCH_ALLOCATIONS 1
+#endif
+
+namespace {
+
+// Set when an allocation was refused since the flag was last cleared.
+volatile sig_atomic_t g_allocation_refused = 0;
+
+#ifdef QZSCAN_WATCH_ALLOCATIONS
+constexpr bool kCanLimitMemory = true;
+#else
+constexpr bool kCanLimitMemory = false;
+#endif
+
+}  // namespace
+
+#ifdef QZSCAN_WATCH_ALLOCATIONS
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* old, size_t size);
+
+void* malloc(size_t size) noexcept {
+  void* p = __libc_malloc(size);
+  if (!p) g_allocation_refused = 1;
+  return p;
+}
+
+void* calloc(size_t count, size_t size) noexcept {
+  void* p = __libc_calloc(count, size);
+  if (!p && count && size) g_allocation_refused = 1;
+  return p;
+}
+
+// realloc(p, 0) frees p and returns null, which is no refusal.
+void* realloc(void* old, size_t size) noexcept {
+  void* p = __libc_realloc(old, size);
+  if (!p && size) g_allocation_refused = 1;
+  return p;
+}
+}
+#endif
 
 namespace {
 
@@ -37,15 +102,34 @@ const size_t kDecoderMemory = 64;
 const size_t kDecodersPerCall = 8;
 // How often the parent wakes up to check timeouts, in milliseconds.
 const int kPollMillis = 100;
-// Exit status of a worker whose engine cannot load the rules; apart from 0 and
-// from what a crash gives, so that the parent can name the cause.
+// Exit statuses of a worker that stops on its own; apart from 0 and from what
+// a crash gives, so that the parent can name the cause.
 const int kWorkerExitNoRules = 3;
+const int kWorkerExitOrphan = 4;  // its parent was gone before it could be bound to it
 // Bytes read at a time while hashing a file.
 const size_t kHashChunk = 65536;
 // Separates the rule descriptions the engine collects for a file.
 const std::string kDescriptionSeparator = "  ";
-// Member of a worker's result that carries a failure instead of an outcome.
+// Members of a worker's result besides the outcome: a failure instead of an
+// outcome, a reason to skip the file, the file's size when opened, and a
+// worker's notice that it exits after this result.
 const char* const kResultError = "error";
+const char* const kResultSkipped = "skipped";
+const char* const kResultSize = "size";
+const char* const kResultRetire = "retire";
+// The first byte of a request: whether the worker may open the file through
+// a final symbolic link. The path follows.
+const char kOpenFollow = 'F', kOpenNoFollow = 'N';
+// How a worker opens a file: never blocking on a FIFO or a device, never
+// leaking the descriptor.
+const int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+// Seconds a worker waits before opening a file named by QZSCAN_TEST_SLOW_ON.
+const unsigned kTestSlowSeconds = 3;
+// The result a worker sends when it ran out of memory: written as it is,
+// since building a result may need memory the worker no longer has.
+const char kOutOfMemoryResult[] =
+    "{\"error\":\"out of memory: an allocation failed during the scan (see --worker-memory)\","
+    "\"retire\":true}";
 
 bool write_all(int fd, const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
@@ -71,10 +155,12 @@ bool read_all(int fd, void* data, size_t n) {
   return true;
 }
 
-bool write_frame(int fd, const std::string& s) {
-  uint32_t n = static_cast<uint32_t>(s.size());
-  return write_all(fd, &n, sizeof n) && write_all(fd, s.data(), s.size());
+bool write_frame(int fd, const char* data, size_t size) {
+  uint32_t n = static_cast<uint32_t>(size);
+  return write_all(fd, &n, sizeof n) && write_all(fd, data, size);
 }
+
+bool write_frame(int fd, const std::string& s) { return write_frame(fd, s.data(), s.size()); }
 
 bool read_frame(int fd, std::string* s) {
   uint32_t n = 0;
@@ -91,6 +177,7 @@ struct Decoder {
 };
 
 std::vector<ScoredCall> g_calls;
+unsigned long g_calls_dropped = 0;  // scored calls beyond kMaxCallsKept
 std::deque<Decoder> g_decoders;
 
 const std::set<std::string>& decoder_names() {
@@ -119,7 +206,9 @@ unsigned char explain_filter(unsigned long line, unsigned long reserved, char* n
   unsigned long before = g_current_file_score + g_current_file_suspicious_score;
   unsigned char r = qz_engine_wrapper_fcall_filter(line, reserved, name, assign, args, n);
   unsigned long after = g_current_file_score + g_current_file_suspicious_score;
-  if (after > before) {
+  if (after > before && g_calls.size() >= kMaxCallsKept) {
+    g_calls_dropped++;
+  } else if (after > before) {
     ScoredCall c;
     c.line = line;
     c.name = name ? name : "";
@@ -149,37 +238,65 @@ class Handler : public threat::threat_handler {
   bool called = false;
 };
 
-std::string sha256_of(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+// SHA-256 of bytes fed in pieces.
+class Sha256 {
+ public:
+  Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
+  ~Sha256() { EVP_MD_CTX_free(ctx_); }
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
+  void update(const void* data, size_t n) { EVP_DigestUpdate(ctx_, data, n); }
+  std::string hex() {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(ctx_, md, &len);
+    std::string hex;
+    char two[3];
+    for (unsigned i = 0; i < len; i++) {
+      std::snprintf(two, sizeof two, "%02x", md[i]);
+      hex += two;
+    }
+    return hex;
+  }
+
+ private:
+  EVP_MD_CTX* ctx_;
+};
+
+// Hashes what is left to read of the descriptor; false, with *why set, on a
+// read error.
+bool sha256_of(int fd, std::string* hex, std::string* why) {
+  Sha256 sha;
   char buf[kHashChunk];
-  while (in) {
-    in.read(buf, sizeof buf);
-    if (in.gcount() > 0) EVP_DigestUpdate(ctx, buf, static_cast<size_t>(in.gcount()));
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *why = std::string("read error: ") + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    sha.update(buf, static_cast<size_t>(n));
   }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_DigestFinal_ex(ctx, md, &len);
-  EVP_MD_CTX_free(ctx);
-  std::string hex;
-  char two[3];
-  for (unsigned i = 0; i < len; i++) {
-    std::snprintf(two, sizeof two, "%02x", md[i]);
-    hex += two;
-  }
-  return hex;
+  *hex = sha.hex();
+  return true;
 }
 
-// Test hooks: make a worker crash or hang on a file whose path contains the
-// given text, so that the parent's recovery can be tested end to end.
+bool test_hook_on(const char* name, const std::string& path) {
+  const char* text = std::getenv(name);
+  return text && *text && path.find(text) != std::string::npos;
+}
+
+// Test hooks: make a worker crash, hang, wait a while before opening the
+// file, or run out of memory on a file whose path contains the given text,
+// so that the parent's recovery can be tested end to end.
 void test_hooks(const std::string& path) {
-  const char* crash = std::getenv("QZSCAN_TEST_CRASH_ON");
-  if (crash && *crash && path.find(crash) != std::string::npos) raise(SIGSEGV);
-  const char* hang = std::getenv("QZSCAN_TEST_HANG_ON");
-  if (hang && *hang && path.find(hang) != std::string::npos)
+  if (test_hook_on("QZSCAN_TEST_CRASH_ON", path)) raise(SIGSEGV);
+  if (test_hook_on("QZSCAN_TEST_HANG_ON", path))
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  if (test_hook_on("QZSCAN_TEST_SLOW_ON", path))
+    std::this_thread::sleep_for(std::chrono::seconds(kTestSlowSeconds));
 }
 
 // The rule descriptions of the file just scanned, in the order they scored.
@@ -195,44 +312,157 @@ std::vector<std::string> file_descriptions() {
   return descs;
 }
 
-ScanOutcome scan_one(const std::string& path) {
-  test_hooks(path);
+json error_result(const std::string& why) { return json{{kResultError, why}}; }
+
+std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A file opened for scanning: first a descriptor, then a stream over it.
+struct OpenFile {
+  int fd = -1;
+  FILE* stream = nullptr;
+  ~OpenFile() {
+    if (stream) std::fclose(stream);
+    else if (fd >= 0) close(fd);
+  }
+};
+
+// Scans the stream from its start; false, with *why set, when reading it failed.
+bool scan_stream(OpenFile& f, ScanOutcome* r, std::string* why) {
   g_calls.clear();
+  g_calls_dropped = 0;
   g_decoders.clear();
   threat::threat_info info{};
   Handler handler;
-  std::string p = path;
-  int threat = qz_engine_wrapper_scan_file(&info, &p[0], &handler);
-  ScanOutcome r;
-  r.sha256 = sha256_of(path);
-  r.verdict = threat ? Verdict::Threat : handler.called ? Verdict::Suspicious : Verdict::Clean;
-  r.score = g_current_file_score;
-  r.suspicious_score = g_current_file_suspicious_score;
-  r.line = threat ? info.line : 0;
-  r.descriptions = file_descriptions();
-  r.calls = g_calls;
-  return r;
+  linux_file_handle source(f.stream);
+  int threat = qz_engine_wrapper_scan_source(&info, &source, &handler);
+  f.stream = source.stream;
+  if (f.stream && std::ferror(f.stream)) {
+    *why = "read error while scanning";
+    return false;
+  }
+  r->verdict = threat ? Verdict::Threat : handler.called ? Verdict::Suspicious : Verdict::Clean;
+  r->score = g_current_file_score;
+  r->suspicious_score = g_current_file_suspicious_score;
+  r->line = threat ? info.line : 0;
+  r->descriptions = file_descriptions();
+  r->calls = std::move(g_calls);
+  r->calls_dropped = g_calls_dropped;
+  return true;
 }
 
-[[noreturn]] void worker_main(int in_fd, int out_fd, const WorkerOptions& opt) {
+// Hashes and scans the open file from its one descriptor.
+json hash_and_scan(OpenFile& f, uint64_t size) {
+  ScanOutcome r;
+  std::string why;
+  if (!sha256_of(f.fd, &r.sha256, &why)) return error_result(why);
+  if (lseek(f.fd, 0, SEEK_SET) != 0 || !(f.stream = fdopen(f.fd, "rb")))
+    return error_result(std::strerror(errno));
+  if (!scan_stream(f, &r, &why)) return error_result(why);
+  json j = r;
+  j[kResultSize] = size;
+  return j;
+}
+
+// Opens the file once and checks what it is, then hashes and scans it from
+// that descriptor: what is hashed, scanned and reported is one file,
+// whatever happens to its path meanwhile.
+json scan_one(const std::string& path, bool follow, const WorkerOptions& opt) {
+  test_hooks(path);
+  OpenFile f;
+  f.fd = open(path.c_str(), kOpenFlags | (follow ? 0 : O_NOFOLLOW));
+  if (f.fd < 0)
+    return error_result(errno == ELOOP && !follow ? "a symbolic link, not followed"
+                                                  : std::strerror(errno));
+  struct stat st;
+  if (fstat(f.fd, &st) != 0) return error_result(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return error_result(kNotRegularFile);
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size > opt.max_filesize) return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
+  return hash_and_scan(f, size);
+}
+
+// Ties the worker to its parent: it is killed when the parent dies, and
+// exits at once if the parent died before that took hold.
+void bind_to_parent(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(kWorkerExitOrphan);
+}
+
+// Interrupts from the terminal reach the whole process group: the parent
+// handles them and stops the workers itself.
+void worker_signals() {
+  signal(SIGINT, SIG_IGN);
+  signal(SIGHUP, SIG_IGN);
+  signal(SIGTERM, SIG_DFL);
+}
+
+void limit_memory(uint64_t bytes) {
+  if (bytes == 0 || !kCanLimitMemory) return;
+  struct rlimit lim = {bytes, bytes};
+  setrlimit(RLIMIT_AS, &lim);
+}
+
+// Request frames: the follow byte, then the path.
+std::string request(const std::string& path, bool follow) {
+  return (follow ? kOpenFollow : kOpenNoFollow) + path;
+}
+
+[[noreturn]] void worker_main(int in_fd, int out_fd, const WorkerOptions& opt, pid_t parent) {
+  bind_to_parent(parent);
+  worker_signals();
+  limit_memory(opt.memory_limit);
   if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(kWorkerExitNoRules);
   if (opt.extensions) qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE);
   qz_engine_set_fcall_filter(explain_filter);
-  std::string path;
-  while (read_frame(in_fd, &path)) {
-    json r;
+  std::string req;
+  while (read_frame(in_fd, &req) && !req.empty()) {
+    std::string result;
+    g_allocation_refused = 0;
     try {
-      r = scan_one(path);
+      result = dump(scan_one(req.substr(1), req[0] == kOpenFollow, opt));
+    } catch (const std::bad_alloc&) {
+      g_allocation_refused = 1;
     } catch (const std::exception& e) {
-      r = json{{kResultError, std::string("engine failure: ") + e.what()}};
+      result = dump(error_result(std::string("engine failure: ") + e.what()));
     }
-    if (!write_frame(out_fd, r.dump(-1, ' ', false, json::error_handler_t::replace))) break;
+    if (g_allocation_refused) {
+      // The verdict may rest on a partial scan and the engine's state is not
+      // to be trusted any more: report and go.
+      write_frame(out_fd, kOutOfMemoryResult, sizeof kOutOfMemoryResult - 1);
+      _exit(0);
+    }
+    if (!write_frame(out_fd, result)) break;
   }
   qz_engine_wrapper_uninit();
   _exit(0);
 }
 
 // ---- in the parent ----
+
+// The signal that asks the run to stop, set by its handler; 0 until then.
+volatile sig_atomic_t g_stop_signal = 0;
+// The signals that stop a run, with the actions they had before it.
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void on_stop_signal(int sig) { g_stop_signal = sig; }
+
+// Catches the stop signals for the length of a run, without SA_RESTART so
+// that a wait in poll ends at once.
+struct StopSignals {
+  struct sigaction before[sizeof kStopSignals / sizeof kStopSignals[0]];
+  StopSignals() {
+    g_stop_signal = 0;
+    struct sigaction sa = {};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; i++)
+      sigaction(kStopSignals[i], &sa, &before[i]);
+  }
+  ~StopSignals() {
+    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; i++)
+      sigaction(kStopSignals[i], &before[i], nullptr);
+  }
+};
 
 struct Worker {
   pid_t pid = -1;
@@ -256,6 +486,7 @@ bool spawn(Worker* w, const WorkerOptions& opt) {
     return false;
   }
   std::fflush(nullptr);
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(down[0]); close(down[1]); close(up[0]); close(up[1]);
@@ -265,7 +496,7 @@ bool spawn(Worker* w, const WorkerOptions& opt) {
     close(down[1]);
     close(up[0]);
     for (int fd : g_parent_fds) close(fd);
-    worker_main(down[0], up[1], opt);
+    worker_main(down[0], up[1], opt, parent);
   }
   close(down[0]);
   close(up[1]);
@@ -284,7 +515,8 @@ std::string reap(Worker* w) {
   g_parent_fds.erase(w->to_fd);
   g_parent_fds.erase(w->from_fd);
   int status = 0;
-  waitpid(w->pid, &status, 0);
+  while (waitpid(w->pid, &status, 0) < 0 && errno == EINTR) {
+  }
   w->pid = -1;
   if (WIFSIGNALED(status)) return "worker crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
   if (WIFEXITED(status) && WEXITSTATUS(status) == kWorkerExitNoRules)
@@ -293,12 +525,15 @@ std::string reap(Worker* w) {
 }
 
 void apply_result(FileResult& f, const json& r) {
+  f.size = r.value(kResultSize, f.size);
   if (r.contains(kResultError)) {
     f.error = r[kResultError].get<std::string>();
-    return;
+  } else if (r.contains(kResultSkipped)) {
+    f.skipped = r[kResultSkipped].get<std::string>();
+  } else {
+    f.scanned = true;
+    from_json(r, static_cast<ScanOutcome&>(f));
   }
-  f.scanned = true;
-  from_json(r, static_cast<ScanOutcome&>(f));
 }
 
 std::string cannot_start() { return std::string("cannot start a worker: ") + std::strerror(errno); }
@@ -352,6 +587,10 @@ struct Scheduler {
     busy--;
   }
 
+  bool follow(const std::string& path) const {
+    return opt.follow_symlinks || opt.named_paths.count(path) != 0;
+  }
+
   // Gives every idle worker the next file, first replacing a worker that was
   // reaped. A file whose worker cannot be started fails; the worker stays
   // idle until the next round.
@@ -368,7 +607,8 @@ struct Scheduler {
       w.file = static_cast<long>(next);
       w.started = std::chrono::steady_clock::now();
       busy++;
-      if (!write_frame(w.to_fd, files[next].path)) fail(w, reap(&w));
+      const std::string& path = files[next].path;
+      if (!write_frame(w.to_fd, request(path, follow(path)))) fail(w, reap(&w));
     }
   }
 
@@ -387,6 +627,7 @@ struct Scheduler {
     done[static_cast<size_t>(w.file)] = true;
     w.file = -1;
     busy--;
+    if (!r.is_discarded() && r.value(kResultRetire, false)) reap(&w);
   }
 
   // Waits up to one poll interval, then takes every result that arrived and
@@ -397,6 +638,7 @@ struct Scheduler {
       if (w.file >= 0) fds.push_back({w.from_fd, POLLIN, 0});
     if (fds.empty()) return false;
     poll(fds.data(), fds.size(), kPollMillis);
+    if (g_stop_signal) return true;
     auto now = std::chrono::steady_clock::now();
     for (Worker& w : workers) {
       if (w.file < 0) continue;
@@ -414,15 +656,35 @@ struct Scheduler {
     return true;
   }
 
+  // After a stop signal: no worker is left behind, the files finished so far
+  // are passed on, and the others leave the list.
+  void stop() {
+    for (Worker& w : workers)
+      if (w.pid >= 0) {
+        kill(w.pid, SIGKILL);
+        reap(&w);
+      }
+    for (size_t i = next_out; i < files.size(); i++)
+      if (done[i]) on_done(i);
+    size_t kept = 0;
+    for (size_t i = 0; i < files.size(); i++) {
+      if (!done[i]) continue;
+      if (kept != i) files[kept] = std::move(files[i]);
+      kept++;
+    }
+    files.resize(kept);
+  }
+
   void run() {
-    while (!queue.empty() || busy) {
+    while ((!queue.empty() || busy) && !g_stop_signal) {
       hand_out();
       if (!collect()) {
         if (queue.empty()) break;
         continue;
       }
-      emit();
+      if (!g_stop_signal) emit();
     }
+    if (g_stop_signal) return stop();
     for (Worker& w : workers)
       if (w.pid >= 0) reap(&w);
     emit();
@@ -431,18 +693,22 @@ struct Scheduler {
 
 }  // namespace
 
-bool scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
-                     const std::function<void(size_t)>& on_done, std::string* why) {
-  if (FILE* f = std::fopen(opt.rules_path.c_str(), "r")) {
-    std::fclose(f);
-  } else {
-    *why = opt.rules_path + ": cannot open the rule file: " + std::strerror(errno);
-    return false;
-  }
+std::string sha256_hex(const std::string& bytes) {
+  Sha256 sha;
+  sha.update(bytes.data(), bytes.size());
+  return sha.hex();
+}
+
+WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
+                          const std::function<void(size_t)>& on_done) {
+  WorkerRun run;
   signal(SIGPIPE, SIG_IGN);
+  StopSignals stop_signals;
   Scheduler s{files, opt, on_done, {}, {}, 0, {}, 0};
   s.queue_files();
-  if (!s.start_workers(why)) return false;
+  if (!s.start_workers(&run.why)) return run;
+  run.started = true;
   s.run();
-  return true;
+  run.stop_signal = g_stop_signal;
+  return run;
 }
