@@ -95,7 +95,8 @@ struct Launch {
   std::string stdout_path;        // empty: a pipe that the runner reads
   std::vector<std::string> env;   // NAME=value
   long max_file_bytes;            // a file size limit, with SIGXFSZ ignored; -1: none
-  double kill_after;              // seconds after which qzscan is killed; 0: never
+  double signal_after;            // seconds after which qzscan gets `signal`; 0: never
+  int signal;
 };
 
 struct Ran {
@@ -126,7 +127,7 @@ class QzscanOutput : public ::testing::Test {
     std::ofstream(root + "/" + name, std::ios::binary) << text;
   }
 
-  Ran run(const std::vector<std::string>& args) { return run(Launch{args, "", {}, -1, 0}); }
+  Ran run(const std::vector<std::string>& args) { return run(Launch{args, "", {}, -1, 0, 0}); }
 
   // Runs qzscan in root, so that paths in the output begin as given.
   Ran run(const Launch& l) {
@@ -136,7 +137,7 @@ class QzscanOutput : public ::testing::Test {
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
-      setpgid(0, 0);  // a kill reaches qzscan's workers too
+      setpgid(0, 0);  // so that no worker outlives the test
       close(pipe_fds[0]);
       if (chdir(root.c_str()) != 0) _exit(127);
       int out = l.stdout_path.empty() ? pipe_fds[1]
@@ -163,7 +164,9 @@ class QzscanOutput : public ::testing::Test {
       return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
     Ran r{-1, "", ""};
-    bool killed = false;
+    bool signalled = false;
+    int st = 0;
+    pid_t reaped = 0;
     for (;;) {
       pollfd p{pipe_fds[0], POLLIN, 0};
       if (poll(&p, 1, kPollMillis) > 0) {
@@ -173,14 +176,15 @@ class QzscanOutput : public ::testing::Test {
         if (r.first_output < 0) r.first_output = seconds();
         r.out.append(buf, static_cast<size_t>(n));
       }
-      if (l.kill_after > 0 && !killed && seconds() > l.kill_after) {
-        kill(-pid, SIGKILL);
-        killed = true;
+      if (l.signal_after > 0 && !signalled && seconds() > l.signal_after) {
+        kill(pid, l.signal);
+        signalled = true;
       }
+      if (signalled && !reaped && (reaped = waitpid(pid, &st, WNOHANG)) > 0)
+        kill(-pid, SIGKILL);  // a worker left behind would hold the pipe open
     }
     close(pipe_fds[0]);
-    int st = 0;
-    waitpid(pid, &st, 0);
+    if (!reaped) waitpid(pid, &st, 0);
     r.ended = seconds();
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
     r.err = slurp(err_path);
@@ -350,16 +354,16 @@ TEST_F(QzscanOutput, AFailedWriteIsAnErrorAndNeverReplacesTheLastReport) {
     bool report_kept;    // report still holds the last report
   };
   const Row rows[] = {
-      {{{"site"}, "/dev/full", {}, -1, 0}, 2,
+      {{{"site"}, "/dev/full", {}, -1, 0, 0}, 2,
        "qzscan: standard output: No space left on device\n", true},
-      {{{"--format", "json", "-o", "/dev/full", "site"}, "", {}, -1, 0}, 2,
+      {{{"--format", "json", "-o", "/dev/full", "site"}, "", {}, -1, 0, 0}, 2,
        "qzscan: /dev/full: No space left on device\n", true},
-      {{{"--format", "sarif", "-o", "report", "site"}, "", {}, 100, 0}, 2,
+      {{{"--format", "sarif", "-o", "report", "site"}, "", {}, 100, 0, 0}, 2,
        "qzscan: report: File too large\n", true},
-      {{{"-o", "nodir/report", "site"}, "", {}, -1, 0}, 2,
+      {{{"-o", "nodir/report", "site"}, "", {}, -1, 0, 0}, 2,
        "qzscan: nodir/report: No such file or directory\n", true},
-      {{{"-j", "1", "-o", "report", "site"}, "", {hang}, -1, 1.0}, -SIGKILL, "", true},
-      {{{"-o", "report", "site"}, "", {}, -1, 0}, 1, "", false},
+      {{{"-j", "1", "-o", "report", "site"}, "", {hang}, -1, 1.0, SIGKILL}, -SIGKILL, "", true},
+      {{{"-o", "report", "site"}, "", {}, -1, 0, 0}, 1, "", false},
   };
   for (const Row& row : rows) {
     put("report", "last report\n");
@@ -393,11 +397,49 @@ TEST_F(QzscanOutput, TextReachesTheReaderWhileLaterFilesAreStillScanned) {
   put("site/z.php", "<?php echo 1;\n");
   // The hang on z.php lasts until the 2-second timeout; a.php's line must
   // come out well before that.
-  Ran r = run(Launch{{"-j", "1", "--timeout", "2", "site"}, "", {"QZSCAN_TEST_HANG_ON=z.php"}, -1, 0});
+  Ran r = run(Launch{{"-j", "1", "--timeout", "2", "site"}, "", {"QZSCAN_TEST_HANG_ON=z.php"}, -1, 0, 0});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out.find("site/a.php: THREAT"), 0u) << r.out;
   EXPECT_GE(r.first_output, 0);
   EXPECT_GT(r.ended - r.first_output, 1.0) << "the first line came at the end";
+}
+
+// The rule file is named with its digest and rule count in every format, a
+// run stopped by a signal says so, and --explain counts the calls not kept.
+TEST_F(QzscanOutput, ReportsNameTheRulesAndSayWhenARunWasStopped) {
+  put("site/a.php", shell_with(""));
+  put("site/z.php", "<?php echo 1;\n");
+  std::string digest = "<no sha256sum>";
+  if (FILE* p = popen(("sha256sum '" + rules + "'").c_str(), "r")) {
+    char hex[65] = {};
+    if (std::fscanf(p, "%64s", hex) == 1) digest = hex;
+    pclose(p);
+  }
+  const json rule_file = {{"path", rules}, {"sha256", digest}, {"count", 3}};
+  const std::string hang = "QZSCAN_TEST_HANG_ON=z.php";
+  for (bool stopped : {false, true}) {
+    auto launch = [&](std::vector<std::string> args) {
+      args.insert(args.end(), {"-j", "1", "site"});
+      return stopped ? Launch{args, "", {hang}, -1, 1.0, SIGINT} : Launch{args, "", {}, -1, 0, 0};
+    };
+    const std::string text = run(launch({})).out;
+    const std::string summary_end = "; 3 rules from " + rules + " (sha256 " + digest + ")" +
+                                    (stopped ? "; interrupted\n" : "\n");
+    EXPECT_EQ(text.rfind(summary_end), text.size() - summary_end.size()) << text;
+    json report = json::parse(run(launch({"--format", "json"})).out);
+    EXPECT_EQ(report["complete"], !stopped);
+    EXPECT_EQ(report["rules"], rule_file);
+    json sarif = json::parse(run(launch({"--format", "sarif"})).out);
+    EXPECT_EQ(sarif["runs"][0]["invocations"][0]["executionSuccessful"], !stopped);
+    EXPECT_EQ(sarif["runs"][0]["properties"]["rules"], rule_file);
+  }
+
+  std::string many = "<?php\n";
+  for (int i = 0; i < 1003; i++) many += "exec('ls');\n";
+  put("more/many.php", many);
+  std::vector<std::string> lines = lines_of(run({"--explain", "-q", "more"}).out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "    ... and 3 more scored calls, not kept");
 }
 
 }  // namespace
