@@ -329,7 +329,8 @@ struct Lint {
   std::vector<Placed<_behavior_call_list>> lists;
   std::vector<Placed<_behavior_repeat_call>> repeats;
   std::map<std::string, size_t> var_line;  // lower-cased name -> line of its first definition
-  std::map<std::string, std::string> var_value;  // lower-cased name -> value of its first definition
+  // lower-cased name -> value of its first definition
+  std::map<std::string, std::string> var_value;
   std::vector<size_t> dropped;  // lines that are not blank and gave no record
 
   void add(size_t line, const std::string& reason) { found.push_back({line, reason}); }
@@ -459,7 +460,8 @@ struct Lint {
   }
 
   ResolvedBehavior resolved(const _behavior_descriptor* b) const {
-    ResolvedBehavior r{split_lower(resolve(b->functions), QZ_RULE_ALT_SEP), {}, b->exact_match != 0};
+    ResolvedBehavior r{
+        split_lower(resolve(b->functions), QZ_RULE_ALT_SEP), {}, b->exact_match != 0};
     for (uint64_t c = 0; c < b->cond_count; ++c)
       r.conds.insert({b->conds[c].arg_index, resolve(b->conds[c].pattern)});
     return r;
@@ -527,7 +529,8 @@ struct Lint {
       for (const std::string& n : names) first = index.first(n, first, covers);
       if (first < j)
         add(lists[j].line, "never matches: the call list on line " +
-                               std::to_string(lists[first].line) + " matches every such file first");
+                               std::to_string(lists[first].line) +
+                               " matches every such file first");
       if (names.empty()) first_empty = std::min(first_empty, j);
       else index.file(rarest(names, name_seen), j);
       for (const std::string& n : names) name_seen[n]++;

@@ -380,7 +380,8 @@ int main(int argc, char** argv) {
   }
   WorkerOptions wopt;
   RunInfo run;
-  if (!make_worker_options(o, sel, &wopt) || !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
+  if (!make_worker_options(o, sel, &wopt) ||
+      !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
     return kExitError;
 
   auto start = std::chrono::steady_clock::now();

@@ -1,7 +1,7 @@
 // Worker processes for qzscan: each runs its own engine and scans the files
 // the parent hands it, one at a time, over a pipe. Frames on both pipes are a
-// 4-byte length and that many bytes: a path towards the worker, a JSON result
-// back.
+// 4-byte length and that many bytes: a request (how to open, then the path)
+// towards the worker, a JSON result back.
 
 #include "scan_worker.h"
 
@@ -288,9 +288,10 @@ bool test_hook_on(const char* name, const std::string& path) {
   return text && *text && path.find(text) != std::string::npos;
 }
 
-// Test hooks: make a worker crash, hang, wait a while before opening the
-// file, or run out of memory on a file whose path contains the given text,
-// so that the parent's recovery can be tested end to end.
+// Test hooks: make a worker crash, hang, or wait a while before opening the
+// file, on a file whose path contains the given text, so that the parent's
+// recovery, and files that change after they were listed, can be tested end
+// to end.
 void test_hooks(const std::string& path) {
   if (test_hook_on("QZSCAN_TEST_CRASH_ON", path)) raise(SIGSEGV);
   if (test_hook_on("QZSCAN_TEST_HANG_ON", path))
@@ -518,7 +519,8 @@ std::string reap(Worker* w) {
   while (waitpid(w->pid, &status, 0) < 0 && errno == EINTR) {
   }
   w->pid = -1;
-  if (WIFSIGNALED(status)) return "worker crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+  if (WIFSIGNALED(status))
+    return "worker crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
   if (WIFEXITED(status) && WEXITSTATUS(status) == kWorkerExitNoRules)
     return "worker could not load the rules";
   return "worker exited unexpectedly";
