@@ -49,8 +49,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // Decodes padded base64 (RFC 4648), or gives "<bad base64>".
 std::string unbase64(const std::string& text) {
-  const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   unsigned bits = 0, n = 0;
   for (char c : text) {
@@ -202,7 +201,7 @@ std::string shell_with(const std::string& arg_literal) {
 // safely; every one is a threat.
 struct Hostile {
   std::string name, shown;
-  bool utf8;                             // the name is well-formed UTF-8
+  bool utf8;                   // the name is well-formed UTF-8
   std::string arg, arg_shown;  // a PHP string literal's body, and the text shown
 };
 const Hostile kHostile[] = {
@@ -231,7 +230,8 @@ class QzscanHostile : public QzscanOutput {
   // The hostile files in the order qzscan walks them.
   static std::vector<Hostile> walk_order() {
     std::vector<Hostile> v(std::begin(kHostile), std::end(kHostile));
-    std::sort(v.begin(), v.end(), [](const Hostile& a, const Hostile& b) { return a.name < b.name; });
+    std::sort(v.begin(), v.end(),
+              [](const Hostile& a, const Hostile& b) { return a.name < b.name; });
     return v;
   }
 };
@@ -276,8 +276,8 @@ TEST_F(QzscanHostile, JsonKeepsTheExactBytesOfPathsAndArgumentsBesideValidText) 
     for (auto& [k, v] : f.items()) EXPECT_TRUE(file_members.contains(k)) << "undocumented " << k;
     for (const json& c : f["calls"])
       for (auto& [k, v] : c.items()) EXPECT_TRUE(call_members.contains(k)) << "undocumented " << k;
-    const std::string path = f.value("path_bytes", "") == "" ? f["path"].get<std::string>()
-                                                              : unbase64(f["path_bytes"]);
+    const std::string path =
+        f.value("path_bytes", "") == "" ? f["path"].get<std::string>() : unbase64(f["path_bytes"]);
     seen.insert(path);
     auto h = std::find_if(std::begin(kHostile), std::end(kHostile),
                           [&](const Hostile& x) { return "site/" + x.name == path; });
@@ -301,8 +301,8 @@ TEST_F(QzscanHostile, SarifUrisAreEncodedRuleIdsStableAndProblemsNotified) {
   put("more/cmd.php", "<?php exec('ls');\n");
   put("more/big.php", "<?php exec('ls');\n" + std::string(2000, '#'));
   const std::string more = root + "/more";
-  json all = json::parse(
-      run({"--format", "sarif", "--max-filesize", "1K", "site", more, "gone.php"}).out);
+  json all =
+      json::parse(run({"--format", "sarif", "--max-filesize", "1K", "site", more, "gone.php"}).out);
   json one = json::parse(run({"--format", "sarif", more + "/cmd.php"}).out);
   const json& run_all = all["runs"][0];
   EXPECT_EQ(run_all["originalUriBaseIds"]["SRCROOT"]["uri"], "file://" + root + "/");
@@ -350,18 +350,26 @@ TEST_F(QzscanOutput, AFailedWriteIsAnErrorAndNeverReplacesTheLastReport) {
   struct Row {
     Launch launch;
     int status;
-    std::string err;     // the whole standard error, when not empty
-    bool report_kept;    // report still holds the last report
+    std::string err;   // the whole standard error, when not empty
+    bool report_kept;  // report still holds the last report
   };
   const Row rows[] = {
-      {{{"site"}, "/dev/full", {}, -1, 0, 0}, 2,
-       "qzscan: standard output: No space left on device\n", true},
-      {{{"--format", "json", "-o", "/dev/full", "site"}, "", {}, -1, 0, 0}, 2,
-       "qzscan: /dev/full: No space left on device\n", true},
-      {{{"--format", "sarif", "-o", "report", "site"}, "", {}, 100, 0, 0}, 2,
-       "qzscan: report: File too large\n", true},
-      {{{"-o", "nodir/report", "site"}, "", {}, -1, 0, 0}, 2,
-       "qzscan: nodir/report: No such file or directory\n", true},
+      {{{"site"}, "/dev/full", {}, -1, 0, 0},
+       2,
+       "qzscan: standard output: No space left on device\n",
+       true},
+      {{{"--format", "json", "-o", "/dev/full", "site"}, "", {}, -1, 0, 0},
+       2,
+       "qzscan: /dev/full: No space left on device\n",
+       true},
+      {{{"--format", "sarif", "-o", "report", "site"}, "", {}, 100, 0, 0},
+       2,
+       "qzscan: report: File too large\n",
+       true},
+      {{{"-o", "nodir/report", "site"}, "", {}, -1, 0, 0},
+       2,
+       "qzscan: nodir/report: No such file or directory\n",
+       true},
       {{{"-j", "1", "-o", "report", "site"}, "", {hang}, -1, 1.0, SIGKILL}, -SIGKILL, "", true},
       {{{"-o", "report", "site"}, "", {}, -1, 0, 0}, 1, "", false},
   };
@@ -397,7 +405,8 @@ TEST_F(QzscanOutput, TextReachesTheReaderWhileLaterFilesAreStillScanned) {
   put("site/z.php", "<?php echo 1;\n");
   // The hang on z.php lasts until the 2-second timeout; a.php's line must
   // come out well before that.
-  Ran r = run(Launch{{"-j", "1", "--timeout", "2", "site"}, "", {"QZSCAN_TEST_HANG_ON=z.php"}, -1, 0, 0});
+  Ran r = run(
+      Launch{{"-j", "1", "--timeout", "2", "site"}, "", {"QZSCAN_TEST_HANG_ON=z.php"}, -1, 0, 0});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out.find("site/a.php: THREAT"), 0u) << r.out;
   EXPECT_GE(r.first_output, 0);

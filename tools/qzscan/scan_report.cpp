@@ -2,8 +2,8 @@
 
 #include "scan_report.h"
 
-#include <nlohmann/json.hpp>
 #include <openssl/evp.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,10 +99,10 @@ std::string text_result(const FileResult& f, bool explain, bool quiet) {
   if (!f.skipped.empty()) return quiet ? "" : path + ": SKIPPED: " + escape_text(f.skipped) + "\n";
   if (f.verdict == Verdict::Clean) return "";
   const bool threat = f.verdict == Verdict::Threat;
-  std::string r = strprintf("%s: %s score=%llu line=%llu ", path.c_str(),
-                            threat ? "THREAT" : "SUSPICIOUS",
-                            ull(f.score + (threat ? 0 : f.suspicious_score)), ull(f.line)) +
-                  joined(f.descriptions, "; ") + "\n";
+  std::string r =
+      strprintf("%s: %s score=%llu line=%llu ", path.c_str(), threat ? "THREAT" : "SUSPICIOUS",
+                ull(f.score + (threat ? 0 : f.suspicious_score)), ull(f.line)) +
+      joined(f.descriptions, "; ") + "\n";
   if (!explain) return r;
   for (const ScoredCall& c : f.calls) {
     r += strprintf("    line %llu: ", ull(c.line)) + escape_text(c.name) + "(" +
@@ -139,9 +139,12 @@ std::string dump(const json& j) {
 
 std::string json_report(const std::vector<FileResult>& files, const Summary& s,
                         const RunInfo& run) {
-  json report = {{"schema", "qzscan-report"}, {"version", kJsonSchemaVersion},
-                 {"complete", !run.interrupted}, {"rules", run.rules},
-                 {"files", files},             {"summary", s}};
+  json report = {{"schema", "qzscan-report"},
+                 {"version", kJsonSchemaVersion},
+                 {"complete", !run.interrupted},
+                 {"rules", run.rules},
+                 {"files", files},
+                 {"summary", s}};
   return dump(report);
 }
 
@@ -205,7 +208,8 @@ struct SarifResults {
     if (!f.scanned || f.verdict == Verdict::Clean) return;
     std::vector<std::string> descs = f.descriptions;
     if (descs.empty())
-      descs.push_back(f.verdict == Verdict::Threat ? "malicious behaviour" : "suspicious behaviour");
+      descs.push_back(f.verdict == Verdict::Threat ? "malicious behaviour"
+                                                   : "suspicious behaviour");
     for (const std::string& d : descs) {
       uint64_t line = f.line;
       for (const ScoredCall& c : f.calls)
@@ -240,8 +244,8 @@ json sarif_invocation(const std::vector<FileResult>& files, const Summary& s, co
           {"toolExecutionNotifications", notes}};
 }
 
-std::string sarif_report(const std::vector<FileResult>& files, const Summary& s,
-                         const RunInfo& run, const std::string& version) {
+std::string sarif_report(const std::vector<FileResult>& files, const Summary& s, const RunInfo& run,
+                         const std::string& version) {
   SarifResults found;
   for (const FileResult& f : files) found.add(f);
   json driver = {{"name", "qzscan"}, {"version", version}, {"rules", found.rules}};
@@ -253,7 +257,8 @@ std::string sarif_report(const std::vector<FileResult>& files, const Summary& s,
   if (!cwd.empty())
     run0["originalUriBaseIds"] = {
         {kSarifRootId, {{"uri", "file://" + percent_encode(cwd == "/" ? cwd : cwd + "/")}}}};
-  json sarif = {{"$schema", kSarifSchema}, {"version", kSarifVersion}, {"runs", json::array({run0})}};
+  json sarif = {
+      {"$schema", kSarifSchema}, {"version", kSarifVersion}, {"runs", json::array({run0})}};
   return dump(sarif);
 }
 

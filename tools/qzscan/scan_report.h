@@ -86,7 +86,6 @@ void write_result(ReportOutput& out, Format fmt, const FileResult& f, bool expla
 // Writes what comes at the end: the summary line of text output (unless
 // `quiet`), or the whole JSON or SARIF report. Print0 writes nothing more.
 void write_report_end(ReportOutput& out, Format fmt, const std::vector<FileResult>& files,
-                      const Summary& s, const RunInfo& run, bool quiet,
-                      const std::string& version);
+                      const Summary& s, const RunInfo& run, bool quiet, const std::string& version);
 
 #endif

@@ -94,8 +94,10 @@ bool base64_decode(const std::string& text, std::string* out) {
       const char c = text[i + k];
       const char* at = c ? std::strchr(kBase64Alphabet, c) : nullptr;
       bool last_group = i + kBase64GroupChars == text.size();
-      if (c == kBase64Pad && last_group && k >= kBase64GroupChars - 2) pad++;
-      else if (!at || pad) return false;
+      if (c == kBase64Pad && last_group && k >= kBase64GroupChars - 2)
+        pad++;
+      else if (!at || pad)
+        return false;
       group = (group << kBase64Bits) | (at ? static_cast<unsigned>(at - kBase64Alphabet) : 0u);
     }
     for (size_t k = 0; k < kBase64GroupBytes - pad; k++)
@@ -152,7 +154,8 @@ size_t utf8_sequence_length(const std::string& s, size_t i) {
     if (s.size() - i < f.length) return 0;
     for (size_t k = 1; k < f.length; k++) {
       const unsigned char c = static_cast<unsigned char>(s[i + k]);
-      if (c < (k == 1 ? f.second_lo : kContinuationLo) || c > (k == 1 ? f.second_hi : kContinuationHi))
+      if (c < (k == 1 ? f.second_lo : kContinuationLo) ||
+          c > (k == 1 ? f.second_hi : kContinuationHi))
         return 0;
     }
     return f.length;
@@ -193,9 +196,12 @@ void from_json(const json& j, ScoredCall& c) {
 }
 
 void to_json(json& j, const ScanOutcome& o) {
-  j = {{"sha256", o.sha256}, {"verdict", o.verdict},
-       {"score", o.score},   {"suspicious_score", o.suspicious_score},
-       {"line", o.line},     {"calls", o.calls},
+  j = {{"sha256", o.sha256},
+       {"verdict", o.verdict},
+       {"score", o.score},
+       {"suspicious_score", o.suspicious_score},
+       {"line", o.line},
+       {"calls", o.calls},
        {"calls_dropped", o.calls_dropped}};
   put_texts(j, "descriptions", o.descriptions);
 }
