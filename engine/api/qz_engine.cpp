@@ -58,6 +58,9 @@ void qz_engine_scan_file(char* path) {
   qz_file_closer closer{handle};
   qz_report_performance(0);
   qz_engine_real_scan(&handle);
+  /* A file that did not open reads as empty input, and a read error as its
+   * end: neither may pass for a complete scan. */
+  if (!handle.stream || std::ferror(handle.stream)) qz_scan_note(QZ_SCAN_INPUT_UNREADABLE);
 }
 
 void qz_engine_scan_buff(const char* text) {
@@ -69,7 +72,11 @@ void qz_engine_scan_buff(const char* text) {
 void qz_engine_real_scan(qz_io_handle* source) {
   if (!qz_engine_can_scan()) return;
   qz_engine_interupt_debug = 0;
-  if (!source) return;
+  qz_engine_scan_flags = 0;
+  if (!source) {
+    qz_scan_note(QZ_SCAN_INPUT_UNREADABLE);
+    return;
+  }
   {
     /* Cleared on every way out, so an unwinding scan cannot lock the engine. */
     struct scanning_guard {

@@ -16,6 +16,7 @@ qz_vardump_handler_t qz_engine_vardump_handler = nullptr;
 
 unsigned char qz_engine_interupt_debug = 0;
 unsigned long qz_engine_options = 0;
+unsigned long qz_engine_scan_flags = 0;
 
 #define QZ_DEFINE_HANDLE(name, text) char* name = nullptr;
 QZ_ENGINE_HANDLES(QZ_DEFINE_HANDLE)
@@ -95,3 +96,5 @@ unsigned long qz_engine_set_options(unsigned long flags) {
 }
 
 unsigned long qz_engine_get_options() { return qz_engine_options; }
+
+unsigned long qz_engine_scan_status() { return qz_engine_scan_flags; }

@@ -28,6 +28,12 @@ QZ_EXPORT extern unsigned char qz_engine_interupt_debug;
 /* Option flags (qz_engine_option_flags) in force; 0 at load. */
 extern unsigned long qz_engine_options;
 
+/* qz_scan_status_flags gathered during the current scan; cleared when a scan
+ * starts, read by qz_engine_scan_status. */
+extern unsigned long qz_engine_scan_flags;
+/* Records that the running scan is incomplete in the way flag says. */
+inline void qz_scan_note(qz_scan_status_flags flag) { qz_engine_scan_flags |= flag; }
+
 /* Handles: interned texts of the internal symbol table, valid from startup to
  * shutdown. Token names are compared with them by pointer. */
 #define QZ_ENGINE_HANDLES(X)                          \

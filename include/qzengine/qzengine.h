@@ -102,4 +102,19 @@ enum qz_engine_option_flags : unsigned long {
 QZ_EXPORT unsigned long qz_engine_set_options(unsigned long flags);
 QZ_EXPORT unsigned long qz_engine_get_options();
 
+/* How complete the last scan was: 0 when it read its whole input and every
+ * step it took ran within the engine's bounds, else a mask of these flags.
+ * The verdict of an incomplete scan stands for what was read; a host that
+ * must not pass a file it could not fully look at treats any of the first
+ * three as a failure of the scan. */
+enum qz_scan_status_flags : unsigned long {
+  QZ_SCAN_OUT_OF_MEMORY = 1ul << 0,    /* an allocation failed; something was not walked */
+  QZ_SCAN_MEMORY_BUDGET = 1ul << 1,    /* the per-scan memory budget ended the scan early */
+  QZ_SCAN_INPUT_UNREADABLE = 1ul << 2, /* the input could not be opened or read to its end */
+  QZ_SCAN_LIMIT_REACHED = 1ul << 3,    /* a nesting or work limit stopped a walk of code */
+};
+/* The qz_scan_status_flags of the last scan (0 before any); cleared when a
+ * scan starts. */
+QZ_EXPORT unsigned long qz_engine_scan_status();
+
 #endif

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,28 @@ TEST_F(Engine, CountersAfterScansAreAtRest) {
   unsigned long capacity2 = 0;
   qz_engine_get_performace(tokens, capacity2, symbols, blocks);
   EXPECT_EQ(capacity2, capacity);
+}
+
+// A scan that could not read its input never reads as complete; the status
+// belongs to the last scan only.
+TEST_F(Engine, ScanStatusTellsAnUnreadableInput) {
+  char missing[] = "/nonexistent/dir/x.php";
+  char dir[] = "/";
+  struct {
+    const char* what;
+    std::function<void()> scan;
+    unsigned long status;
+  } rows[] = {
+      {"buffer", [] { qz_engine_scan_buff("<?php f(1);"); }, 0},
+      {"missing file", [&] { qz_engine_scan_file(missing); }, QZ_SCAN_INPUT_UNREADABLE},
+      {"directory", [&] { qz_engine_scan_file(dir); }, QZ_SCAN_INPUT_UNREADABLE},
+      {"null source", [] { qz_engine_real_scan(nullptr); }, QZ_SCAN_INPUT_UNREADABLE},
+      {"buffer again", [] { qz_engine_scan_buff(""); }, 0},
+  };
+  for (auto& row : rows) {
+    row.scan();
+    EXPECT_EQ(qz_engine_scan_status(), row.status) << row.what;
+  }
 }
 
 }  // namespace
