@@ -217,7 +217,8 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->allow_extra_args(false);
   app.add_option("--max-filesize", o.max_size,
                  "Skip files larger than SIZE, e.g. 512K, 16M (default " + o.max_size + ")");
-  app.add_flag("--follow-symlinks", o.follow, "Follow symbolic links (loops are detected)");
+  app.add_flag("--follow-symlinks", o.follow,
+               "Follow symbolic links (loops are detected; each directory and file is met once)");
   app.add_option("-j,--jobs", o.jobs, "Worker processes (default: number of cores)")
       ->check(CLI::Range(1u, kMaxJobs));
   app.add_option("--timeout", o.timeout,
