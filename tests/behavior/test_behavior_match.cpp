@@ -57,7 +57,8 @@ TEST_F(MatchTest, CallsScoreAgainstTheFirstMatchingRule) {
       {"strlen", {"abc"}, {0, "", ""}},
       {"", {}, {0, "", ""}},
       /* an argument text contributes at most 200 characters */
-      {"assert", {long_arg + "$_POST_DATA"},
+      {"assert",
+       {long_arg + "$_POST_DATA"},
        {9, "assert of request data", "assert(" + long_arg.substr(0, 200) + ")"}},
   };
   for (const Row& r : rows) {
@@ -85,29 +86,24 @@ TEST_F(MatchTest, NullNamesAndArgumentsAreHarmless) {
   EXPECT_EQ(call_history["eval"], 3u);
 }
 
+/* Thirteen 300-character arguments, behind a short or a 99-character name. */
 TEST_F(MatchTest, DetailTextNeverPassesItsBuffer) {
-  std::string conds;
-  for (int i = 0; i < 13; ++i) conds += (i ? "&" : "") + std::to_string(i) + "=a";
+  std::string conds = "0=a";
+  for (int i = 1; i < 13; ++i) conds += "&" + std::to_string(i) + "=a";
   const std::string long_name(99, 'f');
   define_all({"define_behavior(f," + conds + ",5,wide)",
               "define_behavior(" + long_name + "," + conds + ",6,wide and long)"});
-  const std::vector<std::string> huge_args(13, std::string(300, 'a'));
-  struct Row {
-    std::string name;
-    unsigned long score;
-  };
-  const std::vector<Row> rows = {{"f", 5}, {long_name, 6}};
-  for (const Row& r : rows) {
-    std::vector<_fcall_argument> recs(huge_args.size());
-    for (size_t i = 0; i < recs.size(); ++i) recs[i].value = huge_args[i].c_str();
+  const std::string arg(300, 'a');
+  std::vector<_fcall_argument> recs(13);
+  for (auto& r : recs) r.value = arg.c_str();
+  for (std::string name : {std::string("f"), long_name}) {
     std::vector<char> detail(QZ_RULE_DETAIL_BUFFER + 64, '#');
     char desc[QZ_RULE_DESC_BUFFER];
-    std::string name = r.name;
     EXPECT_EQ(qz_behavior_check(1, 0, &name[0], 0, recs.data(), recs.size(), desc, detail.data()),
-              r.score);
+              name.size() == 1 ? 5u : 6u);
     size_t len = strnlen(detail.data(), QZ_RULE_DETAIL_BUFFER);
     ASSERT_EQ(len, static_cast<size_t>(QZ_RULE_DETAIL_BUFFER - 1)) << "cut to the buffer";
-    EXPECT_EQ(std::string(detail.data(), r.name.size() + 1), r.name + "(");
+    EXPECT_EQ(std::string(detail.data(), name.size() + 1), name + "(");
     EXPECT_EQ(detail[len - 1], ')');
     for (size_t i = QZ_RULE_DETAIL_BUFFER; i < detail.size(); ++i) ASSERT_EQ(detail[i], '#');
   }
@@ -151,42 +147,40 @@ TEST_F(MatchTest, IgnoredCallsAreNeitherCountedNorMatched) {
   qz_behavior_file_end();
 }
 
+/* Call lists are tried before repeated calls: the empty list matches any
+ * history, so the repeated calls are tried without the lists. Each row is one
+ * file; a history carried over from the row before would change its score. */
 TEST_F(MatchTest, FileRulesUseTheCallHistory) {
-  struct Row {
-    std::vector<std::string> calls;
-    unsigned long score;
-    std::string desc;
-  };
   const std::vector<std::string> repeats = {"define_repeat_call(eval,3,6,many evals)",
                                             "define_repeat_call(chr,-1,9,never fires)",
                                             "define_repeat_call(ord,0,4,zero minimum)"};
   std::vector<std::string> lists = {"define_call_list(fopen&fwrite,8,writes a file)",
                                     "define_call_list(,2,empty list)"};
   lists.insert(lists.end(), repeats.begin(), repeats.end());
-  /* Call lists are tried before repeated calls: the empty list matches any
-   * history, so the repeated calls are tried on their own. Each row is one
-   * file; a history carried over from the row before would change its score. */
-  const std::vector<std::pair<std::vector<std::string>, std::vector<Row>>> sets = {
-      {lists,
-       {{{}, 0, ""}, {{"fwrite", "FOPEN"}, 8, "writes a file"}, {{"fopen"}, 2, "empty list"}}},
-      {repeats,
-       {{{"strlen", "eval", "eval"}, 0, ""},
-        {{"strlen", "eval", "eval", "eval"}, 6, "many evals"},
-        {{"eval", "EVAL", "Eval"}, 0, ""},
-        {{"chr", "chr", "chr"}, 0, ""},
-        {{"Ord"}, 4, "zero minimum"}}},
+  const struct {
+    bool with_lists;
+    std::vector<std::string> calls;
+    unsigned long score;
+    std::string desc;
+  } rows[] = {
+      {true, {}, 0, ""},
+      {true, {"fwrite", "FOPEN"}, 8, "writes a file"},
+      {true, {"fopen"}, 2, "empty list"},
+      {false, {"strlen", "eval", "eval"}, 0, ""},
+      {false, {"strlen", "eval", "eval", "eval"}, 6, "many evals"},
+      {false, {"eval", "EVAL", "Eval"}, 0, ""},
+      {false, {"chr", "chr", "chr"}, 0, ""},
+      {false, {"Ord"}, 4, "zero minimum"},
   };
-  for (const auto& set : sets) {
-    define_all(set.first);
-    for (const Row& r : set.second) {
-      qz_behavior_file_begin();
-      for (const std::string& c : r.calls) check(c);
-      char desc[QZ_RULE_DESC_BUFFER] = {0};
-      EXPECT_EQ(qz_behavior_check_file(desc), r.score) << r.calls.size();
-      EXPECT_EQ(std::string(desc), r.desc);
-      qz_behavior_file_end();
-      EXPECT_TRUE(call_history.empty()) << "every file starts with an empty history";
-    }
+  for (const auto& r : rows) {
+    define_all(r.with_lists ? lists : repeats);
+    qz_behavior_file_begin();
+    for (const std::string& c : r.calls) check(c);
+    char desc[QZ_RULE_DESC_BUFFER] = {0};
+    EXPECT_EQ(qz_behavior_check_file(desc), r.score) << r.calls.size();
+    EXPECT_EQ(std::string(desc), r.desc);
+    qz_behavior_file_end();
+    EXPECT_TRUE(call_history.empty()) << "every file starts with an empty history";
   }
 }
 

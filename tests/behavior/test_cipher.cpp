@@ -2,8 +2,8 @@
 // and an independent implementation, the digest, and refusal of every absent
 // or malformed input.
 
-#include "behavior_fixture.h"
 #include "behavior/qz_cipher.h"
+#include "behavior_fixture.h"
 #include "common/qz_limits.h"
 
 #include <memory>
@@ -22,11 +22,14 @@ TEST(Cipher, Rc4MatchesThePublishedKeystream) {
   const std::string zeros(16, '\0'), keystream = "B2396305F03DC027CCC3524A0A1118A8";
   std::vector<unsigned char> out(17, 0xEE);
   int out_len = -7;
-  ASSERT_NE(RC4(reinterpret_cast<const unsigned char*>(zeros.data()), 16, key, 5, out.data(), &out_len), 0);
+  ASSERT_NE(
+      RC4(reinterpret_cast<const unsigned char*>(zeros.data()), 16, key, 5, out.data(), &out_len),
+      0);
   EXPECT_EQ(out_len, 16);
   EXPECT_EQ(hex_of(out.data(), 16), keystream);
   EXPECT_EQ(out[16], 0xEE) << "wrote past the input length";
-  EXPECT_EQ(independent_encipher(zeros, std::string(reinterpret_cast<const char*>(key), 5)), keystream);
+  EXPECT_EQ(independent_encipher(zeros, std::string(reinterpret_cast<const char*>(key), 5)),
+            keystream);
 }
 
 /* Encrypt agrees with the RC4 written in the fixture (hex of every byte
@@ -35,17 +38,16 @@ TEST(Cipher, Rc4MatchesThePublishedKeystream) {
 TEST(Cipher, EncryptDecryptRoundTrip) {
   std::string all_bytes;
   for (int c = 1; c < 256; ++c) all_bytes.push_back(static_cast<char>(c));
-  const std::vector<std::string> texts = {"", "define_behavior(eval,0=$_POST_DATA,10,exec)", all_bytes};
+  const std::vector<std::string> texts = {"", "define_behavior(eval,0=$_POST_DATA,10,exec)",
+                                          all_bytes};
   for (const char* phrase : {kPhrase, "k"}) {
     for (const std::string& t : texts) {
       Text enc(Encrypt(t.c_str(), phrase));
       ASSERT_TRUE(enc);
       EXPECT_EQ(enc.get(), independent_encipher(t, phrase));
       Text dec(Decrypt(enc.get(), phrase));
-      EXPECT_EQ(bool(dec), !t.empty()) << "the empty cipher text does not decipher";
-      if (dec) {
-        EXPECT_EQ(std::string(dec.get()), t);
-      }
+      /* the empty cipher text does not decipher */
+      EXPECT_EQ(dec ? std::string(dec.get()) : "<refused>", t.empty() ? "<refused>" : t);
     }
   }
   const std::string rule = "define_repeat_call(eval,3,6,many evals)";
@@ -62,31 +64,22 @@ TEST(Cipher, Refusals) {
   const unsigned char three[] = {0x00, 0xAB, 0x7F};
   int out_len = 42;
   const std::string enc = independent_encipher("system");
-  const struct {
-    const char* what;
-    bool refused;
-  } rows[] = {
-      {"GetKey without key", GetKey(nullptr, 1, state) == 0},
-      {"GetKey with an empty key", GetKey(key, 0, state) == 0},
-      {"RC4 without input", RC4(nullptr, 1, key, 1, buf, &out_len) == 0},
-      {"RC4 without key", RC4(buf, 1, nullptr, 1, buf, &out_len) == 0},
-      {"RC4 without output", RC4(buf, 1, key, 1, nullptr, &out_len) == 0},
-      {"RC4 with an empty key", RC4(buf, 1, key, 0, buf, &out_len) == 0},
-      {"Encrypt without text", !Text(Encrypt(nullptr, kPhrase))},
-      {"Encrypt without phrase", !Text(Encrypt("abc", nullptr))},
-      {"Encrypt with an empty phrase", !Text(Encrypt("abc", ""))},
-      {"Decrypt of an odd length", !Text(Decrypt(enc.substr(1).c_str(), kPhrase))},
-      {"Decrypt of lowercase digits", !Text(Decrypt(lowercase(enc).c_str(), kPhrase))},
-      {"Decrypt without phrase", !Text(Decrypt(enc.c_str(), nullptr))},
-      {"Decrypt with an empty phrase", !Text(Decrypt(enc.c_str(), ""))},
-      {"Decrypt without text", !Text(Decrypt(nullptr, kPhrase))},
-      {"ByteToHex without bytes", !Text(ByteToHex(nullptr, 3))},
-      {"ByteToHex of a negative count", !Text(ByteToHex(three, -1))},
-      /* refused before a byte is read: the hex text's length would not fit */
-      {"ByteToHex past the size limit", !Text(ByteToHex(three, QZ_CIPHER_MAX_BYTES + 1))},
-      {"HexToByte without text", !Bytes(HexToByte(nullptr))},
-  };
-  for (const auto& r : rows) EXPECT_TRUE(r.refused) << r.what;
+  EXPECT_EQ(GetKey(nullptr, 1, state) + GetKey(key, 0, state), 0);
+  EXPECT_EQ(RC4(nullptr, 1, key, 1, buf, &out_len), 0);
+  EXPECT_EQ(RC4(buf, 1, nullptr, 1, buf, &out_len), 0);
+  EXPECT_EQ(RC4(buf, 1, key, 1, nullptr, &out_len), 0);
+  EXPECT_EQ(RC4(buf, 1, key, 0, buf, &out_len), 0);
+  for (const char* phrase : {static_cast<const char*>(nullptr), "", kPhrase}) {
+    EXPECT_FALSE(Text(Encrypt(phrase == kPhrase ? nullptr : "abc", phrase)));
+    EXPECT_FALSE(Text(Decrypt(phrase == kPhrase ? nullptr : enc.c_str(), phrase)));
+  }
+  EXPECT_FALSE(Text(Decrypt(enc.substr(1).c_str(), kPhrase))) << "odd length";
+  EXPECT_FALSE(Text(Decrypt(lowercase(enc).c_str(), kPhrase))) << "lowercase digits";
+  EXPECT_FALSE(Text(ByteToHex(nullptr, 3)));
+  EXPECT_FALSE(Text(ByteToHex(three, -1)));
+  /* refused before a byte is read: the hex text's length would not fit */
+  EXPECT_FALSE(Text(ByteToHex(three, QZ_CIPHER_MAX_BYTES + 1)));
+  EXPECT_FALSE(Bytes(HexToByte(nullptr)));
   EXPECT_EQ(out_len, 42);
   /* Hex text is uppercase digits in pairs: each neighbour of the digit
    * ranges and a byte above 127 are refused. */
@@ -117,9 +110,10 @@ TEST(Cipher, Md5KnownAnswers) {
   CMD5 neg;
   neg.GenerateMD5(reinterpret_cast<unsigned char*>(const_cast<char*>("abc")), -5);
   EXPECT_EQ(neg.ToString(), rows[0].second);
-  for (const char* t : {static_cast<const char*>(nullptr), "", "9001", "900150983cd24fb0d6963f7d28e17f7",
-                        "900150983cd24fb0d6963f7d28e17fzz"})
-    EXPECT_TRUE(CMD5(t) == CMD5()) << (t ? t : "null");
+  for (const char* t :
+       {"", "9001", "900150983cd24fb0d6963f7d28e17f7", "900150983cd24fb0d6963f7d28e17fzz"})
+    EXPECT_TRUE(CMD5(t) == CMD5()) << t;
+  EXPECT_TRUE(CMD5(static_cast<const char*>(nullptr)) == CMD5());
 }
 
 }  // namespace
