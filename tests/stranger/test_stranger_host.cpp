@@ -1,14 +1,13 @@
-// A host written only from the engine's documented interface. It includes no
-// header of the project: the prototypes and records a host needs for its
-// scans are declared here as the documentation gives them, so that a drift of
-// their names, parameter types or record layout fails this program's link or
-// its run.
+// A host that declares the documented prototypes and records itself and
+// includes no project header: a drift of names, types or layout fails its
+// link or its run.
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -35,38 +34,28 @@ struct Call {
   std::string name;
   std::vector<std::string> args;
 };
-
 std::vector<Call> calls;
 std::vector<std::string> faults;
 
 unsigned char on_call(unsigned long line, unsigned long, char* name, unsigned long assign,
                       _fcall_argument* args, unsigned long n) {
-  Call c{line, assign, name ? name : "", {}};
-  for (unsigned long i = 0; i < n; i++) c.args.push_back(args[i].value ? args[i].value : "(null)");
-  calls.push_back(c);
+  calls.push_back({line, assign, name ? name : "", {}});
+  for (unsigned long i = 0; i < n; i++)
+    calls.back().args.push_back(args[i].value ? args[i].value : "");
   return 0;
 }
 void on_fault(char* file, int line, char* msg) {
   faults.push_back(std::string(file) + ":" + std::to_string(line) + ":" + msg);
 }
 
-class StrangerHost : public ::testing::Test {
- protected:
-  void SetUp() override {
-    calls.clear();
-    faults.clear();
-    qz_engine_startup();
-    qz_engine_set_fcall_filter(on_call);
-    qz_engine_set_exception_handler(on_fault);
-  }
-  void TearDown() override {
-    qz_engine_set_fcall_filter(nullptr);
-    qz_engine_set_exception_handler(nullptr);
-    qz_engine_shutdown();
-  }
-};
+void start() {
+  qz_engine_startup();
+  qz_engine_set_fcall_filter(on_call);
+  qz_engine_set_exception_handler(on_fault);
+}
 
-TEST_F(StrangerHost, BufferScanReportsCallsAndFaultsAndCountersReturnToRest) {
+TEST(StrangerHost, BufferScanReportsCallsAndFaultsAndCountersReturnToRest) {
+  calls.clear(), faults.clear(), start();
   qz_engine_scan_buff("<html><?php system('ls'); $f = 'exec'; $f($_GET['c']); $g = ''; $g(1);");
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[0].name, "system");
@@ -80,23 +69,21 @@ TEST_F(StrangerHost, BufferScanReportsCallsAndFaultsAndCountersReturnToRest) {
   EXPECT_EQ(tokens + symbols, 0u);
   EXPECT_GT(capacity, 0u);
   EXPECT_EQ(blocks, 1u);
+  qz_engine_shutdown();
 }
 
 // Outside the engine's lifetime nothing is scanned; inside it a missing file
 // or text is an empty scan and a real file is scanned from its first line.
-TEST_F(StrangerHost, FileScansAndRefusals) {
+TEST(StrangerHost, FileScansAndRefusals) {
   std::string name = "/tmp/qz_stranger_host_scan_" + std::to_string(getpid()) + ".php";
-  FILE* f = std::fopen(name.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("text before\n<?php\nassert($_POST['x']);\n", f);
-  std::fclose(f);
+  std::ofstream(name) << "text before\n<?php\nassert($_POST['x']);\n";
+  calls.clear(), faults.clear(), start();
   qz_engine_shutdown();
   qz_engine_scan_file(&name[0]);
   qz_engine_scan_buff("<?php system('x');");
   EXPECT_TRUE(calls.empty());
 
-  qz_engine_startup();
-  qz_engine_set_fcall_filter(on_call);
+  start();
   char missing[] = "/nonexistent/qz/stranger.php";
   qz_engine_scan_file(missing);
   qz_engine_scan_buff(nullptr);
@@ -107,6 +94,7 @@ TEST_F(StrangerHost, FileScansAndRefusals) {
   ASSERT_EQ(calls.size(), 2u);  // the item read, then the call
   EXPECT_EQ(calls.back().name, "assert");
   EXPECT_EQ(calls.back().line, 3u);
+  qz_engine_shutdown();
 }
 
 }  // namespace
