@@ -16,6 +16,8 @@
 #include "runtime/qz_token.h"
 
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 /* True from qz_engine_startup to qz_engine_shutdown. */
 static bool qz_engine_started = false;
@@ -24,6 +26,32 @@ static bool qz_engine_started = false;
 static bool qz_engine_scanning = false;
 
 bool qz_engine_can_scan() { return qz_engine_started && !qz_engine_scanning; }
+
+/* Marks an input whose size cannot be known before it is read. */
+static const unsigned long QZ_INPUT_SIZE_UNKNOWN = ~0ul;
+
+/* Bytes the source holds: a regular file's size, a buffer's text length;
+ * QZ_INPUT_SIZE_UNKNOWN for any other source. */
+static unsigned long qz_engine_input_size(qz_io_handle* source) {
+  if (auto* file = dynamic_cast<linux_file_handle*>(source)) {
+    struct stat st;
+    if (file->stream && fstat(fileno(file->stream), &st) == 0 && S_ISREG(st.st_mode))
+      return static_cast<unsigned long>(st.st_size);
+  } else if (auto* buf = dynamic_cast<buf_file_handle*>(source)) {
+    return buf->buffer ? std::strlen(buf->buffer) : 0;
+  }
+  return QZ_INPUT_SIZE_UNKNOWN;
+}
+
+/* The memory budget of a scan of `input_size` bytes; 0 (none) unless the
+ * host asked for budgets. */
+static unsigned long qz_engine_scan_budget(unsigned long input_size) {
+  if (!(qz_engine_options & QZ_OPT_MEMORY_BUDGET)) return 0;
+  const unsigned long per_byte = QZ_SCAN_BUDGET_PER_INPUT_BYTE;
+  if (input_size == QZ_INPUT_SIZE_UNKNOWN || input_size > (~0ul - QZ_SCAN_BUDGET_BASE) / per_byte)
+    return QZ_SCAN_BUDGET_UNKNOWN_SIZE;
+  return QZ_SCAN_BUDGET_BASE + per_byte * input_size;
+}
 
 void qz_engine_startup() {
   if (qz_engine_scanning) return;
@@ -75,6 +103,8 @@ void qz_engine_real_scan(qz_io_handle* source) {
   qz_engine_scan_flags = 0;
   if (!source) {
     qz_scan_note(QZ_SCAN_INPUT_UNREADABLE);
+  qz_scan_memory_used = 0;
+  qz_scan_memory_budget = qz_engine_scan_budget(qz_engine_input_size(source));
     return;
   }
   {
@@ -89,11 +119,13 @@ void qz_engine_real_scan(qz_io_handle* source) {
   }
   qz_engine_release_all_resource();
 }
+  /* Between scans nothing is refused. */
+  qz_scan_memory_budget = 0;
 
 void qz_engine_release_all_resource() {
   if (qz_engine_scanning) return;
   qz_engine_symtable_reset();
-  qz_engine_memory_pool_for_token.reset_in_place();
+  qz_engine_memory_pool_for_token.reset_in_place(QZ_POOL_KEEP_SLABS);
   qz_string_free_all();
   qz_array_free_all();
 }

@@ -124,4 +124,24 @@
  * number maps; shorter arrays are cheaper to walk than to hash. */
 #define QZ_ARRAY_INDEX_MIN_BUCKETS 8
 
+
+/* ---- Memory between and within scans ---- */
+
+/* Token slabs kept between scans (about 300 KB each, so about 10 MB): enough
+ * for the scripts met day to day to reuse them; a scan that grew the pool
+ * further gives the rest back to the heap when it ends. */
+#define QZ_POOL_KEEP_SLABS 32
+/* Per-scan memory budget (with QZ_OPT_MEMORY_BUDGET): strings, arrays,
+ * buckets and token slabs made by one scan may take this many bytes plus
+ * QZ_SCAN_BUDGET_PER_INPUT_BYTE per byte of input. The base leaves room for
+ * a few decoded payloads (one string may reach QZ_MAX_STRING_LENGTH) in a
+ * small file, and keeps a scan's whole footprint within 64 MB plus four
+ * times its input: about 16 MB go to what the budget does not count (the
+ * process itself, symbol tables, the lexer's buffers). */
+#define QZ_SCAN_BUDGET_BASE (48ul * 1024 * 1024)
+#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 4ul
+/* The budget when the input's size is not known (a host's own source): that
+ * of a 52 MB input, larger than the scripts hosts are expected to feed. */
+#define QZ_SCAN_BUDGET_UNKNOWN_SIZE (256ul * 1024 * 1024)
+
 #endif

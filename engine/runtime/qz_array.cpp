@@ -30,8 +30,8 @@
 #include <vector>
 
 /* Arrays and buckets of the running scan; freed by qz_array_free_all. */
-qz_mempool<_qz_array> qz_engine_array_pool;
-qz_mempool<_qz_bucket> qz_engine_bucket_pool;
+qz_mempool<_qz_array> qz_engine_array_pool(true);
+qz_mempool<_qz_bucket> qz_engine_bucket_pool(true);
 
 /* Keyed mixing for the index maps: key pointers and numbers come from the
  * script (numbers directly, pointers through text lengths), so the hash is

@@ -27,6 +27,18 @@
 #include <cstring>
 #include <vector>
 
+/* The running scan's memory budget: bytes of runtime strings, array and
+ * bucket slabs and token slabs made during the scan, and the bound on them
+ * (0: none, the default and the state between scans). */
+extern unsigned long qz_scan_memory_used;
+extern unsigned long qz_scan_memory_budget;
+/* Counts `bytes` against the budget. False, counting nothing, when they
+ * would pass it: the scan is then noted as stopped by its budget and asked
+ * to end at its next poll, and the caller must fail its allocation. */
+bool qz_scan_memory_charge(size_t bytes);
+/* Takes back bytes counted before (a block freed, or refused later). */
+void qz_scan_memory_credit(size_t bytes);
+
 /* Entry b is 2 to the power b: the mask of bit b of a bitmap word. */
 QZ_EXPORT extern const unsigned long mempool_masks[32];
 
@@ -42,21 +54,34 @@ struct qz_mempool {
   };
 
   unsigned long count = 0;       /* allocations since the last reset, less releases */
+  /* Slabs from ordinal `touched` on have had no slot taken since the last
+   * reset, so they are all zero: a reset zeroes only the slabs before it. */
+  unsigned long touched = 0;
+  /* Slabs zeroed by resets over the pool's life: the work resets did. */
+  unsigned long zeroed_slabs = 0;
   mempool_item* first = nullptr; /* first slab, null while there is none */
   mempool_item* last = nullptr;  /* last slab, where new slabs are linked */
   std::vector<mempool_item*> by_address; /* slabs sorted by address */
   std::vector<mempool_item*> by_ordinal; /* slabs in chain order */
   std::vector<uint64_t> open_slabs;      /* bit o set while slab o has a free slot */
 
+  /* Slabs of this pool count against the scan's memory budget. */
+  bool charged = false;
+
   qz_mempool() = default;
+  explicit qz_mempool(bool charge_budget) : charged(charge_budget) {}
   qz_mempool(const qz_mempool&) = delete;
   qz_mempool& operator=(const qz_mempool&) = delete;
   ~qz_mempool() { free_all(); }
 
   /* Appends one zero-filled slab; null (and no change) when the heap refuses. */
   mempool_item* add_slab() {
+    if (charged && !qz_scan_memory_charge(sizeof(mempool_item))) return nullptr;
     auto* slab = static_cast<mempool_item*>(std::calloc(1, sizeof(mempool_item)));
-    if (!slab) return nullptr;
+    if (!slab) {
+      if (charged) qz_scan_memory_credit(sizeof(mempool_item));
+      return nullptr;
+    }
     unsigned long ordinal = last ? last->ordinal + 1 : 0;
     try {
       by_address.insert(std::upper_bound(by_address.begin(), by_address.end(), slab), slab);
@@ -67,6 +92,7 @@ struct qz_mempool {
       if (it != by_address.end()) by_address.erase(it);
       if (by_ordinal.size() > ordinal) by_ordinal.pop_back();
       std::free(slab);
+      if (charged) qz_scan_memory_credit(sizeof(mempool_item));
       return nullptr;
     }
     slab->ordinal = ordinal;
@@ -95,6 +121,7 @@ struct qz_mempool {
     cur->bitmap[w] = word | static_cast<uint32_t>(mempool_masks[b]);
     if (cur->bitmap[w] == 0xFFFFFFFFu) cur->open_words[w / 64] &= ~(1ull << (w % 64));
     if (++cur->used == QZ_POOL_SLAB_ITEMS) open_slabs[cur->ordinal / 64] &= ~(1ull << (cur->ordinal % 64));
+    if (cur->ordinal >= touched) touched = cur->ordinal + 1;
     count++;
     return &cur->items[w * 32 + b];
   }
@@ -137,14 +164,34 @@ struct qz_mempool {
     return true;
   }
 
-  /* Zeroes every slab's bitmap and items and sets count to 0; slabs stay. */
-  void reset_in_place() {
-    for (mempool_item* s = first; s; s = s->next) {
+  /* Frees every slot and sets count to 0: the slabs a slot was taken from
+   * since the last reset are zeroed (the others are zero already), so the
+   * cost follows what was used, not how far the pool once grew. Slabs from
+   * ordinal `keep_slabs` on are then given back to the heap; the rest stay. */
+  void reset_in_place(unsigned long keep_slabs = ~0ul) {
+    for (unsigned long o = 0; o < touched && o < by_ordinal.size(); o++) {
+      mempool_item* s = by_ordinal[o];
       std::memset(s->bitmap, 0, sizeof(s->bitmap));
       std::memset(static_cast<void*>(s->items), 0, sizeof(s->items));
       mark_all_open(s);
+      zeroed_slabs++;
     }
+    touched = 0;
     count = 0;
+    if (keep_slabs == 0) {
+      free_all();
+      return;
+    }
+    if (slab_count() <= keep_slabs) return;
+    for (unsigned long o = keep_slabs; o < by_ordinal.size(); o++) std::free(by_ordinal[o]);
+    by_ordinal.resize(keep_slabs);
+    last = by_ordinal.back();
+    last->next = nullptr;
+    /* Shrinking never allocates: the kept slabs are sorted again in place. */
+    by_address.assign(by_ordinal.begin(), by_ordinal.end());
+    std::sort(by_address.begin(), by_address.end());
+    open_slabs.resize((keep_slabs + 63) / 64);
+    if (keep_slabs % 64) open_slabs.back() &= (1ull << (keep_slabs % 64)) - 1;
   }
 
   /* Frees every slab; the pool is empty afterwards. */
@@ -155,6 +202,7 @@ struct qz_mempool {
       first = next;
     }
     count = 0;
+    touched = 0;
     last = nullptr;
     by_address.clear();
     by_ordinal.clear();

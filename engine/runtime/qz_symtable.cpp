@@ -318,7 +318,8 @@ char* qz_symtable_insert(_qz_sym_table_ex* t, char* s) {
 void qz_symtable_reset(_qz_sym_table_ex* t) {
   if (!t) return;
   for (_qz_sym_table_ex* b = t; b; b = b->next) {
-    std::memset(b->text, 0, b->capacity);
+    /* Bytes past `used` were never written since the arena was made or last reset. */
+    std::memset(b->text, 0, b->used);
     b->used = 0;
     b->slots.reset_in_place();
   }

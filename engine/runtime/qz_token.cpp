@@ -20,7 +20,7 @@
 
 /* The token pool: slabs grow during a scan and are zeroed, not freed, after
  * it; freed by engine shutdown and at unload. */
-qz_mempool<_qz_token> qz_engine_memory_pool_for_token;
+qz_mempool<_qz_token> qz_engine_memory_pool_for_token(true);
 
 /* Number of distinct tokens reached from tk along next (tk included), which
  * is the list length for a proper list and the length of the prefix plus the

@@ -96,6 +96,11 @@ enum qz_engine_option_flags : unsigned long {
    * so binary data keeps its NUL bytes from base64_decode through
    * str_replace, strrev and the other transforms into the inflater. */
   QZ_OPT_FULL_DECODE = 1ul << 1,
+  /* Each scan has a memory budget, set by the size of its input: once its
+   * strings, arrays and tokens would pass it, further allocations fail, the
+   * scan ends at its next step with the verdict reached so far, and
+   * qz_engine_scan_status() reports QZ_SCAN_MEMORY_BUDGET. */
+  QZ_OPT_MEMORY_BUDGET = 1ul << 4,
 };
 /* Replaces the option flags (a mask of qz_engine_option_flags); returns the
  * previous flags. Takes effect at the next scan. */

@@ -1,6 +1,7 @@
 // The engine's re-entry guard and its counters after scans.
 
 #include "common/qz_host.h"
+#include "runtime/qz_token.h"
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,59 @@ TEST_F(Engine, CountersAfterScansAreAtRest) {
 }
 
 // A scan that could not read its input never reads as complete; the status
+// The reset after a scan costs what that scan used: small scans after a big
+// one zero no more token slabs than the same scans alone, and the big scan's
+// slabs past the kept number go back to the heap.
+TEST_F(Engine, ResetWorkDoesNotFollowHistory) {
+  std::string big = "<?php ", small = "<?php ";
+  for (int i = 0; i < 60000; i++) big += "f($v, 1, 2, 3, 4);\n";
+  for (int i = 0; i < 20; i++) small += "g($w, 'x');\n";
+  auto& pool = qz_engine_memory_pool_for_token;
+  auto small_scans = [&] {
+    unsigned long before = pool.zeroed_slabs;
+    for (int i = 0; i < 10; i++) qz_engine_scan_buff(small.c_str());
+    return pool.zeroed_slabs - before;
+  };
+  unsigned long alone = small_scans();
+  unsigned long before_big = pool.zeroed_slabs;
+  qz_engine_scan_buff(big.c_str());
+  EXPECT_GT(pool.zeroed_slabs - before_big, 1u) << "the big scan must grow the pool";
+  EXPECT_LE(pool.slab_count(), static_cast<unsigned long>(QZ_POOL_KEEP_SLABS));
+  unsigned long after_big = small_scans();
+  EXPECT_GE(alone, 10u);
+  EXPECT_LE(after_big * 5, alone * 6);
+}
+
+// Under the memory budget a runaway scan ends early with what it found so
+// far, flagged; without the option, or within the budget, scans run whole.
+TEST_F(Engine, MemoryBudgetEndsARunawayScan) {
+  qz_engine_set_fcall_filter(record_call);
+  std::string runaway = "<?php system('id'); $a = '';\n";
+  for (int i = 0; i < 4000; i++) runaway += "$a .= \"xxxxxxxxxx\";\n";
+  runaway += "after($a);";
+  const std::vector<std::string> whole{"system", "after"}, cut{"system"};
+  struct {
+    unsigned long options;
+    const char* script;
+    unsigned long status;
+    const std::vector<std::string>& calls;
+  } rows[] = {
+      {0, runaway.c_str(), 0, whole},
+      {QZ_OPT_MEMORY_BUDGET, runaway.c_str(), QZ_SCAN_MEMORY_BUDGET, cut},
+      {QZ_OPT_MEMORY_BUDGET, "<?php system('id'); after(1);", 0, whole},
+  };
+  for (auto& r : rows) {
+    seen_calls.clear();
+    qz_engine_set_options(r.options);
+    qz_engine_scan_buff(r.script);
+    EXPECT_EQ(qz_engine_scan_status(), r.status) << r.options;
+    EXPECT_EQ(seen_calls, r.calls) << r.options;
+  }
+  qz_engine_set_options(0);
+  // Nothing is refused between scans.
+  EXPECT_NE(qz_token_alloc(1ul), nullptr);
+}
+
 // belongs to the last scan only.
 TEST_F(Engine, ScanStatusTellsAnUnreadableInput) {
   char missing[] = "/nonexistent/dir/x.php";

@@ -59,6 +59,41 @@ TEST(MemPool, ResetInPlaceKeepsZeroedSlabsFreeAllDropsThem) {
   EXPECT_EQ(pool.slab_count(), 1u);
 }
 
+// A reset zeroes only the slabs taken from since the previous reset and
+// gives back the slabs past the kept number; the kept ones are reused zeroed.
+TEST(MemPool, ResetCostFollowsUseAndTrimsToKept) {
+  const unsigned long S = QZ_POOL_SLAB_ITEMS;
+  struct {
+    unsigned long items, keep, slabs_after, zeroed;
+  } rows[] = {
+      {S * 3 + 1, ~0ul, 4, 4}, {S * 3 + 1, 2, 2, 4}, {S * 70, 65, 65, 70},
+      {S * 2, 5, 2, 2},        {5, 0, 0, 1},         {0, 1, 0, 0},
+  };
+  for (auto& r : rows) {
+    qz_mempool<rec> pool;
+    for (unsigned long i = 0; i < r.items; i++) pool.alloc(nullptr)->a = 7;
+    pool.reset_in_place(r.keep);
+    EXPECT_EQ(pool.slab_count(), r.slabs_after) << r.items << " keep " << r.keep;
+    EXPECT_EQ(pool.zeroed_slabs, r.zeroed) << r.items << " keep " << r.keep;
+    EXPECT_EQ(pool.count, 0u);
+    // The kept chain is whole: every kept slot comes back zeroed, in order, and
+    // the pool grows again past it.
+    for (unsigned long i = 0; i < r.slabs_after * S + 1; i++) {
+      rec* p = pool.alloc(nullptr);
+      ASSERT_NE(p, nullptr);
+      ASSERT_EQ(p->a, 0) << "slot " << i;
+      ASSERT_EQ(global_slot(pool, p), static_cast<long>(i));
+      ASSERT_EQ(pool.slab_of(p) != nullptr, true);
+    }
+    // A small use after a big one costs one slab at the next reset.
+    pool.reset_in_place(r.keep);
+    unsigned long before = pool.zeroed_slabs;
+    pool.alloc(nullptr);
+    pool.reset_in_place(r.keep);
+    EXPECT_EQ(pool.zeroed_slabs - before, 1u);
+  }
+}
+
 TEST(MemPool, RefusedSlabYieldsNull) {
   struct huge {
     char bytes[1ul << 36];  // a slab of these is far beyond any heap
