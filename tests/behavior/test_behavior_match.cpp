@@ -1,6 +1,7 @@
 #include "behavior_fixture.h"
 
 #include <cstring>
+#include <tuple>
 
 using namespace behavior_test;
 
@@ -62,10 +63,9 @@ TEST_F(MatchTest, CallsScoreAgainstTheFirstMatchingRule) {
        {9, "assert of request data", "assert(" + long_arg.substr(0, 200) + ")"}},
   };
   for (const Row& r : rows) {
-    Outcome got = check(r.name, r.args);
-    EXPECT_EQ(got.score, r.expected.score) << r.name;
-    EXPECT_EQ(got.desc, r.expected.desc) << r.name;
-    EXPECT_EQ(got.detail, r.expected.detail) << r.name;
+    const Outcome got = check(r.name, r.args), want = r.expected;
+    EXPECT_EQ(std::tie(got.score, got.desc, got.detail),
+              std::tie(want.score, want.desc, want.detail));
   }
 }
 

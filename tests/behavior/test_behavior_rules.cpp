@@ -21,11 +21,8 @@ using RulesTest = BehaviorTest;
 TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
   const std::string f150(150, 'f');
   const std::string n40(40, 'n');
-  struct Row {
-    std::string text;
-    std::string tables;
-  };
-  const std::vector<Row> rows = {
+  /* a rule text, and the tables it gives */
+  const std::vector<std::pair<std::string, std::string>> rows = {
       /* define_var: the value runs to the last ")" */
       {"define_var(SHELLS,system+exec,passthru)", "V SHELLS|system+exec,passthru\n"},
       {"define_variable(X,y)", "V X|y\n"},
@@ -71,9 +68,9 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
       {" define_var(a,b)", ""},
       {"definebehavior(eval,,1,d)", ""},
   };
-  for (const Row& r : rows) {
-    define_all({r.text});
-    EXPECT_EQ(dump_tables(), r.tables) << r.text;
+  for (const auto& [text, tables] : rows) {
+    define_all({text});
+    EXPECT_EQ(dump_tables(), tables) << text;
   }
   qz_behavior_shutdown();
   define_var(nullptr), define_behavior(nullptr), define_call_list(nullptr),
