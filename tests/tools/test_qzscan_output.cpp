@@ -218,8 +218,9 @@ TEST_F(QzscanOutput, JsonKeepsTheExactBytesOfPathsAndArgumentsBesideValidText) {
     EXPECT_EQ(f["path"].get<std::string>().find("\xef\xbf\xbd") != std::string::npos, !h.utf8);
     ASSERT_EQ(f["calls"].size(), 1u) << h.shown;
     EXPECT_EQ(f["calls"][0].contains("args_bytes"), !h.arg.empty()) << h.shown;
-    if (!h.arg.empty())
+    if (!h.arg.empty()) {
       EXPECT_EQ(unbase64(f["calls"][0]["args_bytes"][0]), "\x1b]0;t\x07\xff$_GET_DATA");
+    }
   }
 }
 
@@ -290,7 +291,9 @@ TEST_F(QzscanOutput, AFailedWriteIsAnErrorAndNeverReplacesTheLastReport) {
     SCOPED_TRACE(row.launch.args.front() + " " + row.launch.args.back());
     Ran r = run(row.launch);
     EXPECT_EQ(r.status, row.status) << r.err;
-    if (row.status != -SIGKILL) EXPECT_EQ(r.err, row.err);
+    if (row.status != -SIGKILL) {
+      EXPECT_EQ(r.err, row.err);
+    }
     const std::string kept = row.status == 1 ? "more/s0.php: THREAT" : "last report\n";
     EXPECT_EQ(slurp(root + "/report").substr(0, row.status == 1 ? kept.size() : std::string::npos),
               kept);
