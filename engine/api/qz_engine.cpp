@@ -53,8 +53,10 @@ static unsigned long qz_engine_scan_budget(unsigned long input_size) {
   return QZ_SCAN_BUDGET_BASE + per_byte * input_size;
 }
 
+/* A start while started keeps the engine as it is: the tables, the handles
+ * and what hosts hold of them stay valid, and nothing is allocated again. */
 void qz_engine_startup() {
-  if (qz_engine_scanning) return;
+  if (qz_engine_scanning || qz_engine_started) return;
   qz_engine_symtable_startup();
 #define QZ_INTERN_HANDLE(name, text) name = qz_engine_insert_isym(const_cast<char*>(text));
   QZ_ENGINE_HANDLES(QZ_INTERN_HANDLE)

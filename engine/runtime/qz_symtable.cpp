@@ -339,8 +339,9 @@ void qz_symtable_cleanup(_qz_sym_table_ex* t) {
 }
 
 _qz_sym_table_ex* qz_engine_symtable_startup() {
-  qz_engine_isym_table = qz_symtable_alloc();
-  qz_engine_sym_table = qz_symtable_alloc();
+  /* Tables already made are kept: a second start must not drop them. */
+  if (!qz_engine_isym_table) qz_engine_isym_table = qz_symtable_alloc();
+  if (!qz_engine_sym_table) qz_engine_sym_table = qz_symtable_alloc();
   return qz_engine_sym_table;
 }
 

@@ -4,6 +4,7 @@
 #include "runtime/qz_token.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <functional>
 #include <string>
@@ -141,6 +142,24 @@ TEST_F(Engine, ScanStatusTellsAnUnreadableInput) {
     row.scan();
     EXPECT_EQ(qz_engine_scan_status(), row.status) << row.what;
   }
+}
+
+// A start while started changes nothing: no memory is taken, the interned
+// handles stay the same pointers and scans go on as before.
+TEST_F(Engine, RepeatedStartupKeepsTheEngine) {
+  qz_engine_set_fcall_filter(record_call);
+  char* eval_handle = qz_engine_dangerous_call;
+  unsigned long tokens = 0, capacity = 0, symbols = 0, blocks = 0;
+  qz_engine_get_performace(tokens, capacity, symbols, blocks);
+  size_t heap = mallinfo2().uordblks;
+  for (int i = 0; i < 1000; i++) qz_engine_startup();
+  EXPECT_LT(mallinfo2().uordblks, heap + 4096);
+  unsigned long symbols2 = 0, blocks2 = 0;
+  qz_engine_get_performace(tokens, capacity, symbols2, blocks2);
+  EXPECT_EQ(blocks2, blocks);
+  EXPECT_EQ(qz_engine_dangerous_call, eval_handle);
+  qz_engine_scan_buff("<?php f(1);");
+  EXPECT_EQ(seen_calls, (std::vector<std::string>{"f"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "behavior/behavior_fixture.h"
 
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,17 @@ TEST(WrapperLifecycle, MissingRulesAndClosedAdapterRefuseToScan) {
   // After uninit nothing is scanned, whatever the last init said.
   EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
   EXPECT_EQ(h.calls, 0);
+}
+
+// Initialising the adapter again without uninit keeps the engine running and
+// takes no memory per call.
+TEST_F(Wrapper, RepeatedInitTakesNoMemory) {
+  size_t heap = mallinfo2().uordblks;
+  for (int i = 0; i < 1000; i++) ASSERT_TRUE(qz_engine_wrapper_init(rules.path().c_str()));
+  EXPECT_LT(mallinfo2().uordblks, heap + 4096);
+  threat::threat_info info = sentinel_record();
+  Recorder h;
+  EXPECT_EQ(scan_text("<?php definite_b(1);", &info, &h, false), 1);
 }
 
 }  // namespace
