@@ -103,10 +103,10 @@ void qz_engine_real_scan(qz_io_handle* source) {
   if (!qz_engine_can_scan()) return;
   qz_engine_interupt_debug = 0;
   qz_engine_scan_flags = 0;
-  if (!source) {
-    qz_scan_note(QZ_SCAN_INPUT_UNREADABLE);
   qz_scan_memory_used = 0;
   qz_scan_memory_budget = qz_engine_scan_budget(qz_engine_input_size(source));
+  if (!source) {
+    qz_scan_note(QZ_SCAN_INPUT_UNREADABLE);
     return;
   }
   {
@@ -119,10 +119,10 @@ void qz_engine_real_scan(qz_io_handle* source) {
     php_debug(nullptr, source, 0);
     php_shutdown();
   }
-  qz_engine_release_all_resource();
-}
   /* Between scans nothing is refused. */
   qz_scan_memory_budget = 0;
+  qz_engine_release_all_resource();
+}
 
 void qz_engine_release_all_resource() {
   if (qz_engine_scanning) return;
