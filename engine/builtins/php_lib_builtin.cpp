@@ -114,7 +114,8 @@ _qz_token* php_lib_file_get_contents(_qz_token* name) {
  * list, the registry and the call filter with the outer script. Returns null.
  * Nothing is walked when the value has no text, when the driver is already
  * QZ_MAX_NESTED_RUNS deep, or when the scan has used up its budget of nested
- * runs or of evaluated bytes; the caller still reports the call. The text's
+ * runs or of evaluated bytes (a limit reached, see php_call_limit_reached);
+ * the caller still reports the call. The text's
  * lines count from the line of the call. The outer reader's lexer state is
  * put back afterwards, so a closing tag or newlines in the evaluated text do
  * not change how the rest of the outer script is read. */
@@ -123,9 +124,17 @@ _qz_token* php_lib_eval(_qz_token* code) {
   unsigned long len;
   if (!code || !qz_value_text(&code->value, &text, &len)) return nullptr;
   len = std::strlen(text); /* the buffer source stops at the first NUL */
-  if (php_run_depth() >= QZ_MAX_NESTED_RUNS) return nullptr;
-  if (php_lib_eval_runs >= QZ_MAX_NESTED_RUNS_PER_SCAN) return nullptr;
-  if (len > QZ_MAX_EVAL_BYTES_PER_SCAN - php_lib_eval_bytes) return nullptr;
+  php_limit_kind limit = PHP_LIMIT_KIND_COUNT;
+  if (php_run_depth() >= QZ_MAX_NESTED_RUNS)
+    limit = PHP_LIMIT_NESTED_RUNS;
+  else if (php_lib_eval_runs >= QZ_MAX_NESTED_RUNS_PER_SCAN)
+    limit = PHP_LIMIT_RUNS_PER_SCAN;
+  else if (len > QZ_MAX_EVAL_BYTES_PER_SCAN - php_lib_eval_bytes)
+    limit = PHP_LIMIT_EVAL_BYTES;
+  if (limit != PHP_LIMIT_KIND_COUNT) {
+    php_call_limit_reached(limit, php_call_line);
+    return nullptr;
+  }
   php_lib_eval_runs++;
   php_lib_eval_bytes += len;
 
@@ -192,13 +201,17 @@ _qz_token* php_lib_explode(_qz_token* delimiter, _qz_token* text) {
     while (i < slen && !is_delim[static_cast<unsigned char>(s[i])]) i++;
     if (i == start) break;
     _qz_string* piece = qz_string_alloc_n(s + start, i - start);
-    if (!piece) break;
     _qz_value v = {};
     v.type = TOKEN_LITERAL;
-    v.ptr = piece->text;
-    if (!qz_array_push(arr, &v)) break;
+    v.ptr = piece ? piece->text : nullptr;
+    if (!piece || !qz_array_push(arr, &v)) {
+      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+      break;
+    }
     pieces++;
   }
+  while (i < slen && is_delim[static_cast<unsigned char>(s[i])]) i++;
+  if (pieces >= QZ_EXPLODE_MAX_PIECES && i < slen) php_call_limit_reached(PHP_LIMIT_EXPLODE_PIECES, php_call_line);
   return res;
 }
 

@@ -32,6 +32,26 @@ unsigned char php_extract_called;
 
 void php_call_run_begin() { php_extract_called = 0; }
 
+/* One bit per php_limit_kind already reported in this scan. */
+static unsigned long call_limits_reported;
+
+void php_call_limits_reset() { call_limits_reported = 0; }
+
+void php_call_limit_reached(php_limit_kind limit, unsigned long line) {
+  static const char* const texts[PHP_LIMIT_KIND_COUNT] = {
+      "nested_runs", "runs_per_scan", "eval_bytes", "explode_pieces"};
+  qz_scan_note(QZ_SCAN_LIMIT_REACHED);
+  if (!(qz_engine_options & QZ_OPT_LIMIT_FINDINGS) || limit >= PHP_LIMIT_KIND_COUNT) return;
+  unsigned long bit = 1ul << limit;
+  if (call_limits_reported & bit) return;
+  call_limits_reported |= bit;
+  _fcall_argument arg;
+  std::memset(&arg, 0, sizeof arg);
+  arg.value = texts[limit];
+  char name[] = QZ_LIMIT_MARKER;
+  qz_engine_call_fcall_filter(line, 0, name, 0, &arg, 1);
+}
+
 /* "$$f" and "$$$f" are calls of "$f": leading characters are dropped while the
  * second one is a dollar. A variable entry keeps its own name (the variable
  * list is keyed by it); only statement tokens and markers are renamed. */

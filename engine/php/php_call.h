@@ -31,4 +31,21 @@ QZ_EXPORT extern unsigned char php_extract_called;
  * every run, nested ones included): extract has not been called. */
 void php_call_run_begin();
 
+/* The limits whose reaching is reported; each names itself to the call
+ * filter with the text of the same name (see QZ_OPT_LIMIT_FINDINGS). */
+enum php_limit_kind {
+  PHP_LIMIT_NESTED_RUNS,    /* "nested_runs" */
+  PHP_LIMIT_RUNS_PER_SCAN,  /* "runs_per_scan" */
+  PHP_LIMIT_EVAL_BYTES,     /* "eval_bytes" */
+  PHP_LIMIT_EXPLODE_PIECES, /* "explode_pieces" */
+  PHP_LIMIT_KIND_COUNT
+};
+
+/* Records that limit stopped a walk at line: QZ_SCAN_LIMIT_REACHED always;
+ * under QZ_OPT_LIMIT_FINDINGS also, the first time per scan for this kind, a
+ * call named QZ_LIMIT_MARKER whose one argument is the limit's text. */
+void php_call_limit_reached(php_limit_kind limit, unsigned long line);
+/* Forgets which limits were reported: every scan reports its own. */
+void php_call_limits_reset();
+
 #endif

@@ -124,7 +124,10 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
 }
 
 int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
-  if (php_driver_run_depth >= QZ_MAX_NESTED_RUNS) return 0;
+  if (php_driver_run_depth >= QZ_MAX_NESTED_RUNS) {
+    php_call_limit_reached(PHP_LIMIT_NESTED_RUNS, php_lex_cur_lineno);
+    return 0;
+  }
   bool nested = php_driver_run_depth > 0;
   php_rt_saved saved;
   php_lex_saved lex;
@@ -146,6 +149,7 @@ void php_startup() {
   php_lex_reset();
   php_rt_state.call_depth = 0;
   php_driver_run_depth = 0;
+  php_call_limits_reset();
   php_lib_startup();
 }
 

@@ -11,7 +11,8 @@
  *
  * Every character is handled as an unsigned byte before any class test, so
  * bytes above 0x7F are ordinary word characters and never index anything
- * negatively. A read whose low byte is 0xFF is the end of the input.
+ * negatively. A read whose low byte is 0xFF is the end of the input, unless
+ * QZ_OPT_BINARY_SAFE lets the source tell its end (see qz_source_getc).
  */
 
 #include "php/php_lex.h"
@@ -20,6 +21,7 @@
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "runtime/qz_symtable.h"
+#include "source/qz_source.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -43,7 +45,10 @@ static qz_io_handle* php_lex_ended_source;
 
 /* ---- Character classes ------------------------------------------------- */
 
-static bool lex_is_eof(int ch) { return (ch & 0xFF) == 0xFF; }
+/* Every read goes through qz_source_getc, which says when the input ended:
+ * at a 0xFF byte, or only at the source's real end under QZ_OPT_BINARY_SAFE
+ * (the byte 0xFF is then a word character). */
+static bool lex_is_eof(int ch) { return ch == QZ_SOURCE_END; }
 
 /* The 23 separators: + - * / % = . > ! < ( ) , [ ] { } ? : ; & | and space. */
 unsigned char php_is_char_seperator(char c) {
@@ -114,6 +119,7 @@ _qz_token* php_accept(_token_type kind) {
   }
   _qz_token* tk = qz_token_alloc(php_lex_cur_lineno);
   if (!tk) {
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
     lex_clear_buffer();
     return nullptr;
   }
@@ -255,7 +261,7 @@ static void lex_script_tag(qz_io_handle* source) {
 static lex_step lex_open_tag(qz_io_handle* source, _qz_token** out) {
   char la[QZ_LEX_TAG_LOOKAHEAD + 1] = {'<'};
   for (int i = 1; i <= QZ_LEX_TAG_LOOKAHEAD; i++) {
-    int ch = source->_getc();
+    int ch = qz_source_getc(source);
     if (lex_is_eof(ch)) return lex_finish(source, out);
     la[i] = static_cast<char>(ch);
   }
@@ -315,7 +321,7 @@ static unsigned long lex_heredoc_label(qz_io_handle* source, char* label, bool* 
   unsigned long len = 0;
   *at_end = false;
   for (;;) {
-    int ch = source->_getc();
+    int ch = qz_source_getc(source);
     if (lex_is_eof(ch)) {
       *at_end = true;
       break;
@@ -356,7 +362,7 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
   char window[QZ_LEX_LABEL_MAX];
   unsigned long total = 0; /* characters that entered the body, capped or not */
   for (;;) {
-    int ch = source->_getc();
+    int ch = qz_source_getc(source);
     if (lex_is_eof(ch)) {
       *at_end = true;
       break;
@@ -374,7 +380,7 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
     if (match && total == len) {
       /* The label right at the start: an empty body, but only when the label
        * stands alone (a word that merely begins with it is body text). */
-      int next = source->_getc();
+      int next = qz_source_getc(source);
       if (!lex_is_eof(next)) source->_ungetc();
       if (lex_is_eof(next) || !lex_is_word_byte(static_cast<char>(next))) {
         *at_end = lex_is_eof(next);
@@ -404,7 +410,7 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
  * in PHP. After any other character the "?" passes on. */
 static lex_step lex_closing_tag(qz_io_handle* source, char c, unsigned char raw, _qz_token** out) {
   if (c != '?' || php_lex_state.in_string) return LEX_PASS;
-  int ch2 = source->_getc();
+  int ch2 = qz_source_getc(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   if (static_cast<char>(ch2) != '>') {
     source->_ungetc();
@@ -420,16 +426,16 @@ static lex_step lex_closing_tag(qz_io_handle* source, char c, unsigned char raw,
  * "\x" (or "\X"): the two characters after it give one byte, a first
  * non-digit counting as 15 and a second as QZ_ASCII_NOT_HEX. */
 static lex_step lex_escape(qz_io_handle* source, _qz_token** out) {
-  int ch2 = source->_getc();
+  int ch2 = qz_source_getc(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   char c2 = static_cast<char>(ch2);
   if (c2 != 'x' && c2 != 'X') {
     php_append_char(c2);
     return LEX_READ_ON;
   }
-  int h = source->_getc();
+  int h = qz_source_getc(source);
   if (lex_is_eof(h)) return lex_finish(source, out);
-  int l = source->_getc();
+  int l = qz_source_getc(source);
   if (lex_is_eof(l)) return lex_finish(source, out);
   int hi = qz_ascii_hex_value(static_cast<char>(h));
   int lo = qz_ascii_hex_value(static_cast<char>(l));
@@ -462,7 +468,7 @@ static lex_step lex_quote(qz_io_handle* source, char c, _qz_token** out) {
 /* Skips the rest of a line comment, its newline included. */
 static lex_step lex_line_comment(qz_io_handle* source, _qz_token** out) {
   for (;;) {
-    int d = source->_getc();
+    int d = qz_source_getc(source);
     if (lex_is_eof(d)) return lex_finish(source, out);
     if (static_cast<char>(d) == '\n') {
       php_lex_cur_lineno++;
@@ -477,7 +483,7 @@ static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
   if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 2, out);
   bool star = false;
   for (;;) {
-    int d = source->_getc();
+    int d = qz_source_getc(source);
     if (lex_is_eof(d)) return lex_finish(source, out);
     char dc = static_cast<char>(d);
     if (dc == '\n') php_lex_cur_lineno++;
@@ -490,7 +496,7 @@ static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
  * not end the pending text, except a block comment. A lone "/" passes on. */
 static lex_step lex_comment(qz_io_handle* source, char c, _qz_token** out) {
   if (c != '/' && c != '#') return LEX_PASS;
-  int ch2 = source->_getc();
+  int ch2 = qz_source_getc(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   char c2 = static_cast<char>(ch2);
   if (c == '#' || c2 == '/') {
@@ -517,9 +523,9 @@ static lex_step lex_word_char(qz_io_handle* source, char c, _qz_token** out) {
 /* After a "<" that starts a token: "<<<" opens a heredoc, whose body is the
  * token; any other "<" starts a token of its own. */
 static lex_step lex_less_than(qz_io_handle* source, _qz_token** out) {
-  int a = source->_getc();
+  int a = qz_source_getc(source);
   if (lex_is_eof(a)) return lex_finish(source, out);
-  int b = source->_getc();
+  int b = qz_source_getc(source);
   if (lex_is_eof(b)) return lex_finish(source, out);
   if (static_cast<char>(a) != '<' || static_cast<char>(b) != '<') {
     lex_step_back(source, 2);
@@ -536,7 +542,7 @@ static lex_step lex_less_than(qz_io_handle* source, _qz_token** out) {
 
 /* "==", "&&" and "||" start a token whole; a single one alone. */
 static lex_step lex_doubled(qz_io_handle* source, char c, _qz_token** out) {
-  int ch2 = source->_getc();
+  int ch2 = qz_source_getc(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   if (static_cast<char>(ch2) == c)
     php_append_char(c);
@@ -549,7 +555,7 @@ static lex_step lex_doubled(qz_io_handle* source, char c, _qz_token** out) {
 /* "->" starts a token as its ">" alone; a "-" met just before the end of
  * input is still emitted. */
 static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
-  int ch2 = source->_getc();
+  int ch2 = qz_source_getc(source);
   if (lex_is_eof(ch2)) {
     php_append_char('-');
     return lex_finish(source, out);
@@ -608,7 +614,7 @@ static lex_step lex_code_char(qz_io_handle* source, char c, unsigned char raw, _
 _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
   if (!source || source == php_lex_ended_source) return lex_end_of_input(nullptr);
   for (;;) {
-    int ch = source->_getc();
+    int ch = qz_source_getc(source);
     if (lex_is_eof(ch)) return lex_end_of_input(source);
     char c = static_cast<char>(ch);
     if (c == '\n') {

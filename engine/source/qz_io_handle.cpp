@@ -5,6 +5,9 @@
 
 #include <qzengine/qz_io_handle.h>
 
+#include "common/qz_host.h"
+#include "source/qz_source.h"
+
 #include <cstring>
 
 int qz_io_handle::_getc() { return -1; }
@@ -14,9 +17,31 @@ void qz_io_handle::_ungetc() {}
 void qz_io_handle::unget_str(char*) {}
 void qz_io_handle::close() {}
 
+/* Whether the -1 that src->_getc just returned was a 0xFF byte of the input;
+ * position_before is a buf_file_handle's position before that read. */
+static bool io_read_was_data(qz_io_handle* src, unsigned long position_before) {
+  if (auto* buf = dynamic_cast<buf_file_handle*>(src)) return buf->position > position_before;
+  if (auto* file = dynamic_cast<linux_file_handle*>(src))
+    return file->stream && !std::feof(file->stream) && !std::ferror(file->stream);
+  return false;
+}
+
+int qz_source_getc(qz_io_handle* src) {
+  if (!(qz_engine_options & QZ_OPT_BINARY_SAFE)) {
+    int ch = src->_getc();
+    return (ch & 0xFF) == 0xFF ? QZ_SOURCE_END : ch;
+  }
+  auto* buf = dynamic_cast<buf_file_handle*>(src);
+  unsigned long before = buf ? buf->position : 0;
+  int ch = src->_getc();
+  if ((ch & 0xFF) != 0xFF) return ch;
+  return io_read_was_data(src, before) ? 0xFF : QZ_SOURCE_END;
+}
+
 /* Reads through the source's own _getc up to and including delim into out,
  * which the caller sized for *size characters plus a terminator; the first
- * *size bytes are zeroed first. False at end of input (or a 0xFF byte) and when
+ * *size bytes are zeroed first. False at end of input (without
+ * QZ_OPT_BINARY_SAFE also at a 0xFF byte, see qz_source_getc) and when
  * *size characters were stored without meeting delim; the character that
  * found the buffer full is consumed and not stored. */
 static bool io_read_run(qz_io_handle* src, char delim, char* out, unsigned long* size) {
@@ -24,8 +49,8 @@ static bool io_read_run(qz_io_handle* src, char delim, char* out, unsigned long*
   unsigned long cap = *size;
   std::memset(out, 0, cap);
   for (unsigned long i = 0;; i++) {
-    int ch = src->_getc();
-    if ((ch & 0xFF) == 0xFF) return false;
+    int ch = qz_source_getc(src);
+    if (ch == QZ_SOURCE_END) return false;
     if (i >= cap) return false;
     out[i] = static_cast<char>(ch);
     if (static_cast<char>(ch) == delim) return true;

@@ -96,12 +96,27 @@ enum qz_engine_option_flags : unsigned long {
    * so binary data keeps its NUL bytes from base64_decode through
    * str_replace, strrev and the other transforms into the inflater. */
   QZ_OPT_FULL_DECODE = 1ul << 1,
+  /* The end of input is told by the source, not by a byte value: a 0xFF byte
+   * of a buf_file_handle or a linux_file_handle is data (a word character to
+   * the lexer), so an image header or a stray 0xFF no longer hides what
+   * follows it. A host's own qz_io_handle still ends at a read of -1. */
+  QZ_OPT_BINARY_SAFE = 1ul << 2,
+  /* Reaching a nesting or work limit is a finding: once per limit per scan
+   * the call filter gets a call named "qz_limit_reached" (QZ_LIMIT_MARKER)
+   * at the line where it happened, whose one argument names the limit:
+   * "nested_runs" (evaluated code nested too deep), "runs_per_scan" (too
+   * many runs of evaluated code), "eval_bytes" (too much evaluated code) or
+   * "explode_pieces" (a text split into too many pieces).
+   * QZ_SCAN_LIMIT_REACHED is noted with the flag or without it. */
+  QZ_OPT_LIMIT_FINDINGS = 1ul << 3,
   /* Each scan has a memory budget, set by the size of its input: once its
    * strings, arrays and tokens would pass it, further allocations fail, the
    * scan ends at its next step with the verdict reached so far, and
    * qz_engine_scan_status() reports QZ_SCAN_MEMORY_BUDGET. */
   QZ_OPT_MEMORY_BUDGET = 1ul << 4,
 };
+/* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */
+#define QZ_LIMIT_MARKER "qz_limit_reached"
 /* Replaces the option flags (a mask of qz_engine_option_flags); returns the
  * previous flags. Takes effect at the next scan. */
 QZ_EXPORT unsigned long qz_engine_set_options(unsigned long flags);

@@ -6,6 +6,8 @@
 #include "common/qz_limits.h"
 
 #include <string>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -187,6 +189,37 @@ TEST_F(Trace, NestingJustInsideTheBoundIsEvaluated) {
   EXPECT_EQ(inside.events.size(), d);
   Seen beyond = run("<?php " + repeat("f(", d) + "g(1" + repeat(")", d + 1) + ";");
   EXPECT_TRUE(beyond.events.empty());
+}
+
+// A 0xFF byte before a shell: the end of input without the binary-safe
+// option, data with it, for buffer and file sources alike.
+TEST_F(Trace, ByteFFIsDataWhenBinarySafe) {
+  const std::string shell = "system($_POST['c']);";
+  const std::pair<const char*, std::string> rows[] = {
+      {"in a comment", "<?php /* \xFF */ " + shell},
+      {"in a string", "<?php $a = \"x\xFFy\"; " + shell},
+      {"in a word", "<?php $a\xFF = 1; " + shell},
+      {"image header before the tag", "\xFF\xD8\xFF\xE0JFIF\x01<?php " + shell},
+  };
+  auto scan_file = [](const std::string& script) {
+    char path[] = "/tmp/qz_trace_ff_XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+    close(fd);
+    qz_engine_scan_file(path);
+    unlink(path);
+  };
+  for (const auto& row : rows) {
+    for (unsigned long options : {0ul, static_cast<unsigned long>(QZ_OPT_BINARY_SAFE)}) {
+      SCOPED_TRACE(std::string(row.first) + (options ? " (binary safe)" : ""));
+      Seen buffer = run(row.second, options);
+      Seen file = scan_record::record([&] { scan_file(row.second); }, options);
+      for (const Seen* seen : {&buffer, &file}) {
+        bool found = seen->joined().find(":system:") != std::string::npos;
+        EXPECT_EQ(found, options != 0) << seen->joined();
+      }
+    }
+  }
 }
 
 }  // namespace

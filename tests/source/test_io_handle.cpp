@@ -1,6 +1,9 @@
 // Input sources: what the lexer sees from a buffer and from a file.
 
 #include <qzengine/qz_io_handle.h>
+#include <qzengine/qzengine.h>
+
+#include "source/qz_source.h"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +125,47 @@ TEST(IoHandle, EmptySourcesReadAsEndOfInput) {
     char out[11] = {};
     EXPECT_FALSE(h->get_str('>', out, &size));
   }
+}
+
+// With the binary-safe option a 0xFF byte is data and only the source's real
+// end ends the input, also when 0xFF is the last byte; a host's own source
+// still ends at it.
+TEST(IoHandle, BinarySafeReadsTellDataFromTheEnd) {
+  struct HostSource : qz_io_handle {
+    int _getc() override { return -1; }
+  };
+  struct Row {
+    std::string bytes;
+    unsigned long options;
+    std::vector<int> expected;
+  };
+  const Row rows[] = {
+      {"a\xFF" "b", QZ_OPT_BINARY_SAFE, {97, 0xFF, 98, -1, -1}},
+      {"a\xFF", QZ_OPT_BINARY_SAFE, {97, 0xFF, -1, -1}},
+      {"a\xFF" "b", 0, {97, -1, 98, -1}},
+  };
+  auto read = [](qz_io_handle& h, size_t n) {
+    std::vector<int> out;
+    for (size_t i = 0; i < n; i++) out.push_back(qz_source_getc(&h));
+    return out;
+  };
+  for (const Row& r : rows) {
+    qz_engine_set_options(r.options);
+    buf_file_handle b(r.bytes.c_str());
+    EXPECT_EQ(read(b, r.expected.size()), r.expected) << "buffer, options " << r.options;
+    linux_file_handle l(temp_file_with(r.bytes));
+    EXPECT_EQ(read(l, r.expected.size()), r.expected) << "file, options " << r.options;
+    l.close();
+  }
+  qz_engine_set_options(QZ_OPT_BINARY_SAFE);
+  HostSource host;
+  EXPECT_EQ(qz_source_getc(&host), -1);
+  buf_file_handle b("<\xFF\xFF>x");
+  char out[8];
+  unsigned long size = 7;
+  EXPECT_TRUE(b.get_str('>', out, &size));
+  EXPECT_STREQ(out, "<\xFF\xFF>");
+  qz_engine_set_options(0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "behavior/behavior_fixture.h"
 
 #include <cstring>
+#include <fstream>
 #include <malloc.h>
 #include <string>
 #include <vector>
@@ -188,6 +189,32 @@ TEST_F(Wrapper, RepeatedInitTakesNoMemory) {
   threat::threat_info info = sentinel_record();
   Recorder h;
   EXPECT_EQ(scan_text("<?php definite_b(1);", &info, &h, false), 1);
+}
+
+// Code evaluated deeper than the engine walks: with limits reported as
+// findings the default rules call it a threat; without, the verdict is what it
+// always was.
+TEST(WrapperLimits, CodeNestedPastTheBoundIsAThreat) {
+  std::ifstream in(std::string(QZ_SOURCE_DIR) + "/rules/default.rules.txt");
+  std::vector<std::string> plain;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') plain.push_back(line);
+  TempFile defaults(rule_file(plain));
+  // Decoded code that evaluates itself again: nested past the bound of runs.
+  const std::string script = "<?php $c = base64_decode('ZXZhbCgkYyk7'); eval($c);";
+  ASSERT_TRUE(qz_engine_wrapper_init(defaults.path().c_str()));
+  const unsigned long all = QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE;
+  for (unsigned long options : {all, all | QZ_OPT_LIMIT_FINDINGS}) {
+    qz_engine_set_options(options);
+    threat::threat_info info = sentinel_record();
+    Recorder h;
+    std::string copy = script;
+    int result = qz_engine_wrapper_scan_buff(&copy[0], copy.size(), &info, &h);
+    EXPECT_EQ(result, options & QZ_OPT_LIMIT_FINDINGS ? 1 : 0) << file_desc;
+    EXPECT_TRUE(qz_engine_scan_status() & QZ_SCAN_LIMIT_REACHED);
+  }
+  qz_engine_set_options(0);
+  qz_engine_wrapper_uninit();
 }
 
 }  // namespace

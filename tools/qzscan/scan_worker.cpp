@@ -413,7 +413,9 @@ std::string request(const std::string& path, bool follow) {
   worker_signals();
   limit_memory(opt.memory_limit);
   if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(kWorkerExitNoRules);
-  if (opt.extensions) qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE);
+  if (opt.extensions)
+    qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
+                          QZ_OPT_LIMIT_FINDINGS);
   qz_engine_set_fcall_filter(explain_filter);
   std::string req;
   while (read_frame(in_fd, &req) && !req.empty()) {
