@@ -135,11 +135,12 @@
  * buckets and token slabs made by one scan may take this many bytes plus
  * QZ_SCAN_BUDGET_PER_INPUT_BYTE per byte of input. The base leaves room for
  * a few decoded payloads (one string may reach QZ_MAX_STRING_LENGTH) in a
- * small file, and keeps a scan's whole footprint within 64 MB plus four
- * times its input: about 16 MB go to what the budget does not count (the
- * process itself, symbol tables, the lexer's buffers). */
+ * small file, with about 16 MB of a 64 MB footprint left to what the budget
+ * does not count (the process, symbol tables, the lexer's buffers). Ordinary
+ * scripts take about 16 counted bytes per input byte (their tokens are held
+ * for the whole scan), so the per-byte share must stay above that. */
 #define QZ_SCAN_BUDGET_BASE (48ul * 1024 * 1024)
-#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 4ul
+#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 24ul
 /* The budget when the input's size is not known (a host's own source): that
  * of a 52 MB input, larger than the scripts hosts are expected to feed. */
 #define QZ_SCAN_BUDGET_UNKNOWN_SIZE (256ul * 1024 * 1024)
