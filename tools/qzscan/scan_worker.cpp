@@ -327,7 +327,21 @@ struct OpenFile {
   }
 };
 
-// Scans the stream from its start; false, with *why set, when reading it failed.
+// Why the scan just run did not read or walk all of its file, or null. A
+// limit on nesting or work is no such reason: the engine reports it as a
+// call that rules score.
+const char* incomplete_scan(const OpenFile& f) {
+  unsigned long status = qz_engine_scan_status();
+  if ((f.stream && std::ferror(f.stream)) || (status & QZ_SCAN_INPUT_UNREADABLE))
+    return "read error while scanning";
+  if (status & QZ_SCAN_OUT_OF_MEMORY) return "out of memory: an allocation failed during the scan";
+  if (status & QZ_SCAN_MEMORY_BUDGET)
+    return "out of memory: the scan passed its memory budget and ended early";
+  return nullptr;
+}
+
+// Scans the stream from its start; false, with *why set, when the scan fell
+// short of the whole file without finding a threat in what it saw.
 bool scan_stream(OpenFile& f, ScanOutcome* r, std::string* why) {
   g_calls.clear();
   g_calls_dropped = 0;
@@ -337,8 +351,8 @@ bool scan_stream(OpenFile& f, ScanOutcome* r, std::string* why) {
   linux_file_handle source(f.stream);
   int threat = qz_engine_wrapper_scan_source(&info, &source, &handler);
   f.stream = source.stream;
-  if (f.stream && std::ferror(f.stream)) {
-    *why = "read error while scanning";
+  if (const char* incomplete = threat ? nullptr : incomplete_scan(f)) {
+    *why = incomplete;
     return false;
   }
   r->verdict = threat ? Verdict::Threat : handler.called ? Verdict::Suspicious : Verdict::Clean;
