@@ -69,7 +69,6 @@ TEST_F(Engine, CountersAfterScansAreAtRest) {
   EXPECT_EQ(capacity2, capacity);
 }
 
-// A scan that could not read its input never reads as complete; the status
 // The reset after a scan costs what that scan used: small scans after a big
 // one zero no more token slabs than the same scans alone, and the big scan's
 // slabs past the kept number go back to the heap.
@@ -123,6 +122,7 @@ TEST_F(Engine, MemoryBudgetEndsARunawayScan) {
   EXPECT_NE(qz_token_alloc(1ul), nullptr);
 }
 
+// A scan that could not read its input never reads as complete; the status
 // belongs to the last scan only.
 TEST_F(Engine, ScanStatusTellsAnUnreadableInput) {
   char missing[] = "/nonexistent/dir/x.php";
