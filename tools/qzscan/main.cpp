@@ -248,7 +248,8 @@ void add_options(CLI::App& app, CliOptions& o) {
                  "suspicious file) or skip (a threat or a skipped file)")
       ->check(CLI::IsMember({"threat", "suspicious", "skip"}));
   app.add_flag("--no-extensions", o.no_ext,
-               "Scan exactly as the baseline engine: no extended PHP tags, no full decoding");
+               "Scan exactly as the baseline engine: no extended PHP tags, no full decoding,\n"
+               "0xFF ends the input, no limit findings, no per-scan memory budget");
 }
 
 // "php,.PHTML,,inc" -> php, phtml, inc: lower case, without dots or empty items.
