@@ -204,10 +204,7 @@ _qz_token* php_lib_explode(_qz_token* delimiter, _qz_token* text) {
     _qz_value v = {};
     v.type = TOKEN_LITERAL;
     v.ptr = piece ? piece->text : nullptr;
-    if (!piece || !qz_array_push(arr, &v)) {
-      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
-      break;
-    }
+    if (!piece || !qz_array_push(arr, &v)) break;
     pieces++;
   }
   while (i < slen && is_delim[static_cast<unsigned char>(s[i])]) i++;

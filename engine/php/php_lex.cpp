@@ -119,7 +119,6 @@ _qz_token* php_accept(_token_type kind) {
   }
   _qz_token* tk = qz_token_alloc(php_lex_cur_lineno);
   if (!tk) {
-    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
     lex_clear_buffer();
     return nullptr;
   }

@@ -7,6 +7,8 @@
 
 #include "common/qz_host.h"
 
+#include <algorithm>
+
 const unsigned long mempool_masks[32] = {
     1ul << 0,  1ul << 1,  1ul << 2,  1ul << 3,  1ul << 4,  1ul << 5,  1ul << 6,  1ul << 7,
     1ul << 8,  1ul << 9,  1ul << 10, 1ul << 11, 1ul << 12, 1ul << 13, 1ul << 14, 1ul << 15,
@@ -32,4 +34,14 @@ bool qz_scan_memory_charge(size_t bytes) {
 
 void qz_scan_memory_credit(size_t bytes) {
   qz_scan_memory_used -= std::min<unsigned long>(bytes, qz_scan_memory_used);
+}
+
+void* qz_scan_calloc(size_t bytes, bool charged) {
+  if (charged && !qz_scan_memory_charge(bytes)) return nullptr;
+  void* p = std::calloc(1, bytes);
+  if (!p) {
+    if (charged) qz_scan_memory_credit(bytes);
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  }
+  return p;
 }

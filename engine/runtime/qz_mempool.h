@@ -38,6 +38,12 @@ extern unsigned long qz_scan_memory_budget;
 bool qz_scan_memory_charge(size_t bytes);
 /* Takes back bytes counted before (a block freed, or refused later). */
 void qz_scan_memory_credit(size_t bytes);
+/* A zero-filled heap block of `bytes` for the runtime's own use, or null.
+ * With `charged`, the bytes first count against the running scan's budget
+ * (a refusal there is noted as the budget's); a refusal by the heap notes the
+ * scan as out of memory. The caller frees the block with std::free and, when
+ * charged, credits the bytes back. */
+void* qz_scan_calloc(size_t bytes, bool charged);
 
 /* Entry b is 2 to the power b: the mask of bit b of a bitmap word. */
 QZ_EXPORT extern const unsigned long mempool_masks[32];
@@ -76,12 +82,8 @@ struct qz_mempool {
 
   /* Appends one zero-filled slab; null (and no change) when the heap refuses. */
   mempool_item* add_slab() {
-    if (charged && !qz_scan_memory_charge(sizeof(mempool_item))) return nullptr;
-    auto* slab = static_cast<mempool_item*>(std::calloc(1, sizeof(mempool_item)));
-    if (!slab) {
-      if (charged) qz_scan_memory_credit(sizeof(mempool_item));
-      return nullptr;
-    }
+    auto* slab = static_cast<mempool_item*>(qz_scan_calloc(sizeof(mempool_item), charged));
+    if (!slab) return nullptr;
     unsigned long ordinal = last ? last->ordinal + 1 : 0;
     try {
       by_address.insert(std::upper_bound(by_address.begin(), by_address.end(), slab), slab);

@@ -39,12 +39,8 @@ static const char qz_string_invalid_text[] = QZ_INVALID_STRING_TEXT;
  * The caller copies the text in. Null when the heap refuses. */
 static _qz_string* qz_string_new_block(size_t n, size_t pad) {
   size_t bytes = offsetof(_qz_string, text) + n + pad;
-  if (!qz_scan_memory_charge(bytes)) return nullptr;
-  auto* s = static_cast<_qz_string*>(std::calloc(1, bytes));
-  if (!s) {
-    qz_scan_memory_credit(bytes);
-    return nullptr;
-  }
+  auto* s = static_cast<_qz_string*>(qz_scan_calloc(bytes, true));
+  if (!s) return nullptr;
   s->length = n;
   s->refcount = 1;
   try {

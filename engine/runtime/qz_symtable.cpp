@@ -194,7 +194,7 @@ static void qz_sym_index_build(_qz_sym_table_ex* t) {
 static _qz_sym_table_ex* qz_sym_block_new(unsigned long capacity) {
   auto* b = new (std::nothrow) _qz_sym_table_ex();
   if (!b) return nullptr;
-  b->text = static_cast<char*>(std::calloc(1, capacity));
+  b->text = static_cast<char*>(qz_scan_calloc(capacity, false));
   if (!b->text) {
     delete b;
     return nullptr;
