@@ -73,10 +73,8 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
     EXPECT_EQ(dump_tables(), tables) << text;
   }
   qz_behavior_shutdown();
-  define_var(nullptr), define_behavior(nullptr), define_call_list(nullptr),
-      define_repeat_call(nullptr);
   EXPECT_EQ(qz_behavior_define(nullptr), 0);
-  EXPECT_EQ(dump_tables(), "") << "null texts are ignored";
+  EXPECT_EQ(dump_tables(), "") << "a null text is ignored";
 }
 
 const std::vector<std::string> kSample = {
@@ -93,44 +91,31 @@ const char* kSampleTables =
     "L reverse shell|9|fsockopen&proc_open\n"
     "R chr|50|2|many chr\n";
 
-/* CR LF ends with the last line lacking its end (the retried load below reads
- * LF ends), and an empty file. */
-TEST_F(RulesTest, IndependentlyEncipheredFileLoads) {
-  std::string no_last_end = rule_file(kSample, "\r\n");
-  no_last_end.resize(no_last_end.size() - 2);
-  EXPECT_EQ(load_file(no_last_end), kSampleTables);
-  EXPECT_EQ(load_file(""), "");
-}
-
-TEST_F(RulesTest, BadLinesAreSkippedAndTheRestLoads) {
-  const std::string good = independent_encipher("define_var(A,b)");
-  std::string binary;
-  for (int i = 0; i < 5000; ++i) binary.push_back(static_cast<char>((i * 131) & 0xff));
-  /* Each placed between two good lines. */
-  const std::vector<std::string> bad = {"",
-                                        lowercase(independent_encipher("define_var(L,l)")),
-                                        good.substr(1),
-                                        std::string(100001, 'A'),
-                                        std::string("\x01\x02\xff\xfe\0\x7f", 6),
-                                        binary,
-                                        std::string(3000, '\r')};
-  for (const std::string& line : bad)
-    EXPECT_EQ(load_file(good + "\n" + line + "\n" + good + "\n"), "V A|b\nV A|b\n")
-        << line.substr(0, 40);
-  /* A CR before the line end is no part of the line. */
-  EXPECT_EQ(load_file(good + "\n" + independent_encipher("define_var(B,c)") + "\r\n"),
-            "V A|b\nV B|c\n");
-}
-
-/* 249 plain characters give 498 hex digits plus LF: one read; with CR LF
- * ends the limit is one character lower. */
-TEST_F(RulesTest, LineLengthLimitOfTheReadBuffer) {
+/* Rule file contents in, tables out: line ends, bad lines between good ones
+ * (skipped, the rest loads) and the read buffer's limit of 249 plain
+ * characters with LF ends, one lower with CR LF. */
+TEST_F(RulesTest, EncipheredFilesLoad) {
+  const std::string good = independent_encipher("define_var(A,b)"), two = "V A|b\nV A|b\n";
   const std::string kept = "V N|" + std::string(99, 'v') + "\n";
   const std::string body249 = "define_var(N," + std::string(235, 'v') + ")";
-  EXPECT_EQ(load_file(rule_file({body249})), kept);
-  EXPECT_EQ(load_file(rule_file({"define_var(N,v" + body249.substr(13)})), "");
-  EXPECT_EQ(load_file(rule_file({body249.substr(0, 247) + ")"}, "\r\n")), kept);
-  EXPECT_EQ(load_file(rule_file({body249}, "\r\n")), "");
+  std::string binary, no_last_end = rule_file(kSample, "\r\n");
+  for (int i = 0; i < 5000; ++i) binary.push_back(static_cast<char>((i * 131) & 0xff));
+  no_last_end.resize(no_last_end.size() - 2);
+  const std::pair<std::string, std::string> rows[] = {
+      {no_last_end, kSampleTables},
+      {"", ""},
+      {good + "\n" + independent_encipher("define_var(B,c)") + "\r\n", "V A|b\nV B|c\n"},
+      {rule_file({body249}), kept},
+      {rule_file({"define_var(N,v" + body249.substr(13)}), ""},
+      {rule_file({body249.substr(0, 247) + ")"}, "\r\n"), kept},
+      {rule_file({body249}, "\r\n"), ""},
+  };
+  for (const auto& [file, tables] : rows) EXPECT_EQ(load_file(file), tables) << file.substr(0, 40);
+  for (const std::string& bad :
+       {std::string(), lowercase(independent_encipher("define_var(L,l)")), good.substr(1),
+        std::string(100001, 'A'), std::string("\x01\x02\xff\xfe\0\x7f", 6), binary,
+        std::string(3000, '\r')})
+    EXPECT_EQ(load_file(good + "\n" + bad + "\n" + good + "\n"), two) << bad.substr(0, 40);
 }
 
 TEST_F(RulesTest, StartupChecksThePathAndLoadIsRetriedUntilTheFileExists) {

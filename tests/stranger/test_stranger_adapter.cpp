@@ -75,7 +75,20 @@ class StrangerAdapter : public ::testing::Test {
   threat::threat_handler h;
 };
 
-TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
+// A clean script leaves the record alone; a suspicious one writes the flag
+// and no line; a definite file report writes the line and the score.
+TEST_F(StrangerAdapter, ReportsWriteOnlyTheirFields) {
+  char clean[] = "<?php echo 'hello';", script[] = "<?php hmm(1);";
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(clean, 0, &info, &h), 0);
+  expect_written_only({});
+  EXPECT_EQ(h.notified, 0);
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, sizeof script, &info, &h), 0);
+  expect_written_only({{16, 32}, {56, 57}, {72, 80}});
+  EXPECT_EQ(info.bytes[56], 1);
+  EXPECT_EQ(field<unsigned long>(info, 72), 0u);
+  EXPECT_STREQ(field<const char*>(info, 24), "looks odd  ");
+
+  std::memset(&info, kFill, sizeof info);
   std::string path = testing::TempDir() + "qz_stranger_shell_" + std::to_string(getpid()) + ".php";
   std::ofstream(path) << "<?php\n\n$x = 1;\nboom($_POST['x']);\n";
   EXPECT_EQ(qz_engine_wrapper_scan_file(&info, &path[0], &h), 1);
@@ -86,24 +99,9 @@ TEST_F(StrangerAdapter, DefiniteFileReportWritesNameDescriptionLineAndScore) {
   EXPECT_EQ(field<unsigned long>(info, 64), 4u);
   EXPECT_EQ(field<unsigned long>(info, 72), 9u);
   EXPECT_EQ(h.last, &info);
-  EXPECT_EQ(h.notified, 1);
+  EXPECT_EQ(h.notified, 2);
   EXPECT_EQ(h.last_kind, 1);
   EXPECT_EQ(h.unrelated_calls, 0);
-}
-
-// A clean script leaves the record alone; a suspicious one writes the flag
-// and no line.
-TEST_F(StrangerAdapter, BufferReportsWriteOnlyTheirFields) {
-  char clean[] = "<?php echo 'hello';", script[] = "<?php hmm(1);";
-  EXPECT_EQ(qz_engine_wrapper_scan_buff(clean, 0, &info, &h), 0);
-  expect_written_only({});
-  EXPECT_EQ(h.notified, 0);
-  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, sizeof script, &info, &h), 0);
-  expect_written_only({{16, 32}, {56, 57}, {72, 80}});
-  EXPECT_EQ(info.bytes[56], 1);
-  EXPECT_EQ(field<unsigned long>(info, 72), 0u);
-  EXPECT_STREQ(field<const char*>(info, 24), "looks odd  ");
-  EXPECT_EQ(h.notified, 1);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 
 #include "behavior/behavior_fixture.h"
 
+#include <malloc.h>
 #include <cstring>
 #include <fstream>
-#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -20,26 +20,21 @@ const std::vector<std::string> kRules = {
     "define_behavior(susp_a,,4,suspicious A)",
     "define_behavior(definite_b,,5,definite B)",
     "define_behavior(low_c,,3,low C)",
-    "define_behavior(long_1,,1,first long description padded out to ninety characters ...................................)",
-    "define_behavior(long_2,,1,second long description padded out to ninety characters ..................................)",
-    "define_behavior(long_3,,1,third long description padded out to ninety characters ...................................)",
-    "define_behavior(full_1,,1,AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA)",
-    "define_behavior(full_2,,1,BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB)",
-    "define_behavior(full_3,,1,CCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCC)",
+    "define_behavior(long_1,,1,first long" + std::string(80, '.') + ")",
+    "define_behavior(long_2,,1,second long" + std::string(79, '.') + ")",
+    "define_behavior(long_3,,1,third long" + std::string(80, '.') + ")",
+    "define_behavior(full_1,,1," + std::string(99, 'A') + ")",
+    "define_behavior(full_2,,1," + std::string(66, 'B') + ")",
+    "define_behavior(full_3,,1," + std::string(99, 'C') + ")",
     "define_call_list(list_x&list_y,7,definite list)",
     "define_call_list(slist_p&slist_q,2,suspicious list)",
 };
 
-class Recorder : public threat::threat_handler {
- public:
+struct Recorder : threat::threat_handler {
   int on_threat(threat::threat_info* info, int kind) override {
-    calls++;
-    last_kind = kind;
-    seen = info;
-    return 0;
+    return calls++, last_kind = kind, seen = info, 0;
   }
-  int calls = 0;
-  int last_kind = 0;
+  int calls = 0, last_kind = 0;
   threat::threat_info* seen = nullptr;
 };
 
@@ -74,21 +69,22 @@ TEST_F(Wrapper, VerdictTable) {
     const char* script;
     int result;
     bool handler_called;
-    uint64_t score;       // when the handler is called
-    bool flag;            // suspicion byte written
-    uint64_t file_line;   // line written by a file scan (0: untouched)
-    const char* desc;     // expected file_desc
+    uint64_t score;      // when the handler is called
+    bool flag;           // suspicion byte written
+    uint64_t file_line;  // line written by a file scan (0: untouched)
+    const char* desc;    // expected file_desc
   };
   const Row rows[] = {
       {"nothing", "<?php harmless(1);", 0, false, 0, false, 0, ""},
       {"only suspicious", "<?php susp_a(1); susp_a(2); susp_a(3);", 0, true, 0, true, 0,
        "suspicious A  "},
       // the definite call ends the walk: the call after it never scores
-      {"definite during the walk", "<?php susp_a(1);\ndefinite_b(1);\nlow_c(1);", 1, true, 5, false, 2,
-       "suspicious A  definite B  "},
-      {"suspicious and definite file-level", "<?php low_c(1); list_x(1); list_y(1);", 1, true, 7, true,
-       0, "low C  definite list  "},
-      {"definite file-level alone", "<?php list_x(1); list_y(1);", 1, false, 0, false, 0, "definite list  "},
+      {"definite during the walk", "<?php susp_a(1);\ndefinite_b(1);\nlow_c(1);", 1, true, 5, false,
+       2, "suspicious A  definite B  "},
+      {"suspicious and definite file-level", "<?php low_c(1); list_x(1); list_y(1);", 1, true, 7,
+       true, 0, "low C  definite list  "},
+      {"definite file-level alone", "<?php list_x(1); list_y(1);", 1, false, 0, false, 0,
+       "definite list  "},
       {"suspicious file-level", "<?php slist_p(1); slist_q(1);", 0, true, 0, true, 0,
        "suspicious list  "},
   };
@@ -133,18 +129,10 @@ TEST_F(Wrapper, DescriptionBufferIsBoundedAndDeduplicated) {
   // 99 + 2 + 66 + 2 = 169 characters still allow one more append, which is
   // cut at the buffer's end instead of running past it.
   scan_text("<?php full_1(1); full_2(1); full_3(1);", &info, &h, false);
-  std::string expected = std::string(99, 'A') + "  " + std::string(66, 'B') + "  " + std::string(80, 'C');
+  std::string expected =
+      std::string(99, 'A') + "  " + std::string(66, 'B') + "  " + std::string(80, 'C');
   EXPECT_EQ(std::string(file_desc), expected);
   EXPECT_EQ(file_desc[sizeof(file_desc) - 1], '\0');
-}
-
-TEST_F(Wrapper, NullInputsAreACleanZero) {
-  Recorder h;
-  threat::threat_info info = sentinel_record();
-  EXPECT_EQ(qz_engine_wrapper_scan_file(&info, nullptr, &h), 0);
-  EXPECT_EQ(qz_engine_wrapper_scan_buff(nullptr, 0, &info, &h), 0);
-  EXPECT_EQ(h.calls, 0);
-  EXPECT_EQ(info.score, kUntouched64);
 }
 
 std::vector<std::pair<std::string, unsigned long>> depth_seen;
@@ -158,37 +146,36 @@ unsigned char record_depth(unsigned long, unsigned long, char* name, unsigned lo
 TEST_F(Wrapper, EvalDepthCountsEvaluatedCodeOnly) {
   depth_seen.clear();
   qz_engine_set_fcall_filter(record_depth);
-  char script[] = "<?php while (cond(1)) { body(1); } eval('inner(1); eval(\"deeper(1);\");'); after(1);";
+  char script[] =
+      "<?php while (cond(1)) { body(1); } eval('inner(1); eval(\"deeper(1);\");'); after(1);";
   qz_engine_wrapper_scan_buff(script, 0, nullptr, nullptr);
   qz_engine_set_fcall_filter(qz_engine_wrapper_fcall_filter);
   const std::vector<std::pair<std::string, unsigned long>> expected = {
-      {"cond", 0}, {"body", 0}, {"inner", 1}, {"deeper", 2}, {"eval", 1}, {"eval", 0}, {"after", 0}};
+      {"cond", 0}, {"body", 0}, {"inner", 1}, {"deeper", 2},
+      {"eval", 1}, {"eval", 0}, {"after", 0}};
   EXPECT_EQ(depth_seen, expected);
 }
 
-TEST(WrapperLifecycle, MissingRulesAndClosedAdapterRefuseToScan) {
-  EXPECT_FALSE(qz_engine_wrapper_init(nullptr));
+// Null inputs are a clean zero; init again without uninit takes no memory;
+// without rules or after uninit nothing is scanned.
+TEST_F(Wrapper, LifecycleAndRefusals) {
   Recorder h;
   threat::threat_info info = sentinel_record();
   char script[] = "<?php definite_b(1);";
-  EXPECT_FALSE(qz_engine_wrapper_init("/nonexistent/qz/rules"));
-  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
-  EXPECT_EQ(h.calls, 0);
-  qz_engine_wrapper_uninit();
-  // After uninit nothing is scanned, whatever the last init said.
-  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
-  EXPECT_EQ(h.calls, 0);
-}
-
-// Initialising the adapter again without uninit keeps the engine running and
-// takes no memory per call.
-TEST_F(Wrapper, RepeatedInitTakesNoMemory) {
+  EXPECT_EQ(qz_engine_wrapper_scan_file(&info, nullptr, &h), 0);
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(nullptr, 0, &info, &h), 0);
   size_t heap = mallinfo2().uordblks;
   for (int i = 0; i < 1000; i++) ASSERT_TRUE(qz_engine_wrapper_init(rules.path().c_str()));
   EXPECT_LT(mallinfo2().uordblks, heap + 4096);
-  threat::threat_info info = sentinel_record();
-  Recorder h;
-  EXPECT_EQ(scan_text("<?php definite_b(1);", &info, &h, false), 1);
+  EXPECT_EQ(h.calls, 0);
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 1);
+  EXPECT_EQ(h.calls, 1);
+  EXPECT_FALSE(qz_engine_wrapper_init(nullptr));
+  EXPECT_FALSE(qz_engine_wrapper_init("/nonexistent/qz/rules"));
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
+  qz_engine_wrapper_uninit();
+  EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h), 0);
+  EXPECT_EQ(h.calls, 1);
 }
 
 // Code evaluated deeper than the engine walks: with limits reported as
