@@ -14,16 +14,6 @@
 
 namespace {
 
-std::vector<int> read_all(qz_io_handle& h, size_t max = 64) {
-  std::vector<int> out;
-  for (size_t i = 0; i < max; i++) {
-    int c = h._getc();
-    out.push_back(c);
-    if (c == -1) break;
-  }
-  return out;
-}
-
 FILE* temp_file_with(const std::string& bytes) {
   FILE* f = std::tmpfile();
   std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -31,42 +21,62 @@ FILE* temp_file_with(const std::string& bytes) {
   return f;
 }
 
-TEST(IoHandle, BytesComeBackSignExtendedAndEndIsSticky) {
-  struct Row {
-    std::string bytes;
-    std::vector<int> expected;  // ends with the first -1
+// Reads as the lexer does, from a buffer and from a file: bytes come back
+// sign-extended and the end stays ended. With the binary-safe option a 0xFF
+// byte is data and only the source's real end ends the input, also when 0xFF
+// is the last byte; without it 0xFF reads as an end. A host's own source and
+// a source without text end at once.
+TEST(IoHandle, ReadsTellDataFromTheEnd) {
+  struct HostSource : qz_io_handle {
+    int _getc() override { return -1; }
   };
-  const Row rows[] = {
+  const unsigned long BS = QZ_OPT_BINARY_SAFE;
+  const struct {
+    std::string bytes;
+    unsigned long options;
+    std::vector<int> expected;
+  } rows[] = {
       {"A\xE4"
        "B",
-       {65, -28, 66, -1}},
+       0,
+       {65, -28, 66, -1, -1}},
+      {"A\xE4"
+       "B",
+       BS,
+       {65, -28, 66, -1, -1}},
+      {"", 0, {-1, -1}},
       {"a\xFF"
        "b",
-       {97, -1}},  // 0xFF reads as end of input
-      {"", {-1}},
+       BS,
+       {97, 0xFF, 98, -1, -1}},
+      {"a\xFF", BS, {97, 0xFF, -1, -1}},
+      {"a\xFF"
+       "b",
+       0,
+       {97, -1, 98, -1}},
   };
-  for (const Row& r : rows) {
+  auto read = [](qz_io_handle& h, size_t n) {
+    std::vector<int> out;
+    for (size_t i = 0; i < n; i++) out.push_back(qz_source_getc(&h));
+    return out;
+  };
+  for (const auto& r : rows) {
+    qz_engine_set_options(r.options);
     buf_file_handle b(r.bytes.c_str());
-    EXPECT_EQ(read_all(b), r.expected) << "buffer " << r.bytes;
-    FILE* f = temp_file_with(r.bytes);
-    linux_file_handle l(f);
-    EXPECT_EQ(read_all(l), r.expected) << "file " << r.bytes;
+    EXPECT_EQ(read(b, r.expected.size()), r.expected) << "buffer, options " << r.options;
+    EXPECT_EQ(b.position, r.bytes.size()) << "reading past the end stays at the end";
+    linux_file_handle l(temp_file_with(r.bytes));
+    EXPECT_EQ(read(l, r.expected.size()), r.expected) << "file, options " << r.options;
     l.close();
     EXPECT_EQ(l.stream, nullptr);
+    HostSource host;
+    buf_file_handle null_text(nullptr);
+    linux_file_handle none(nullptr);
+    EXPECT_EQ(read(host, 2), (std::vector<int>{-1, -1}));
+    EXPECT_EQ(read(null_text, 2), (std::vector<int>{-1, -1}));
+    EXPECT_EQ(read(none, 2), (std::vector<int>{-1, -1}));
   }
-  buf_file_handle b("ab"), null_text(nullptr);
-  linux_file_handle none(nullptr);
-  read_all(b);
-  EXPECT_EQ(b._getc(), -1);
-  EXPECT_EQ(b.position, 2u) << "reading past the end stays at the end";
-  // Sources without text read as end of input.
-  for (qz_io_handle* h :
-       {static_cast<qz_io_handle*>(&null_text), static_cast<qz_io_handle*>(&none)}) {
-    EXPECT_EQ(h->_getc(), -1);
-    unsigned long size = 10;
-    char out[11] = {};
-    EXPECT_FALSE(h->get_str('>', out, &size));
-  }
+  qz_engine_set_options(0);
 }
 
 TEST(IoHandle, GetStrReadsUpToTheDelimiter) {
@@ -101,50 +111,13 @@ TEST(IoHandle, GetStrReadsUpToTheDelimiter) {
       l.close();
     }
   }
-}
-
-// With the binary-safe option a 0xFF byte is data and only the source's real
-// end ends the input, also when 0xFF is the last byte; a host's own source
-// still ends at it.
-TEST(IoHandle, BinarySafeReadsTellDataFromTheEnd) {
-  struct HostSource : qz_io_handle {
-    int _getc() override { return -1; }
-  };
-  struct Row {
-    std::string bytes;
-    unsigned long options;
-    std::vector<int> expected;
-  };
-  const Row rows[] = {
-      {"a\xFF"
-       "b",
-       QZ_OPT_BINARY_SAFE,
-       {97, 0xFF, 98, -1, -1}},
-      {"a\xFF", QZ_OPT_BINARY_SAFE, {97, 0xFF, -1, -1}},
-      {"a\xFF"
-       "b",
-       0,
-       {97, -1, 98, -1}},
-  };
-  auto read = [](qz_io_handle& h, size_t n) {
-    std::vector<int> out;
-    for (size_t i = 0; i < n; i++) out.push_back(qz_source_getc(&h));
-    return out;
-  };
-  for (const Row& r : rows) {
-    qz_engine_set_options(r.options);
-    buf_file_handle b(r.bytes.c_str());
-    EXPECT_EQ(read(b, r.expected.size()), r.expected) << "buffer, options " << r.options;
-    linux_file_handle l(temp_file_with(r.bytes));
-    EXPECT_EQ(read(l, r.expected.size()), r.expected) << "file, options " << r.options;
-    l.close();
-  }
-  qz_engine_set_options(QZ_OPT_BINARY_SAFE);
-  HostSource host;
-  EXPECT_EQ(qz_source_getc(&host), -1);
-  buf_file_handle b("<\xFF\xFF>x");
-  char out[8];
+  // Sources without text, and 0xFF as data under the binary-safe option.
+  buf_file_handle null_text(nullptr);
   unsigned long size = 7;
+  char out[8];
+  EXPECT_FALSE(null_text.get_str('>', out, &size));
+  qz_engine_set_options(QZ_OPT_BINARY_SAFE);
+  buf_file_handle b("<\xFF\xFF>x");
   EXPECT_TRUE(b.get_str('>', out, &size));
   EXPECT_STREQ(out, "<\xFF\xFF>");
   qz_engine_set_options(0);
