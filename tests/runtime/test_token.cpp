@@ -63,29 +63,23 @@ TEST_F(Tokens, ListsAreWalkedOnce) {
   EXPECT_EQ(b.next, v[0]);
 }
 
-TEST_F(Tokens, AppendTakesTheTailAppendOneCutsIt) {
-  auto a = make_list(2);
-  auto b = make_list(2);
-  qz_token_append(a[0], b[0]);
-  EXPECT_EQ(qz_token_length(a[0]), 4u);
-  EXPECT_EQ(b[0]->prev, a[1]);
-  EXPECT_EQ(b[1]->prev, b[0]);
-
-  auto c = make_list(2);
-  auto d = make_list(2);
-  qz_token_append_one(c[0], d[0]);
-  EXPECT_EQ(qz_token_length(c[0]), 3u);
-  EXPECT_EQ(d[0]->prev, c[1]);
-  EXPECT_EQ(d[0]->next, nullptr);
-  EXPECT_EQ(d[1]->prev, nullptr);
-
-  // A token already on the list is not linked again: that would be a loop.
-  qz_token_append(a[0], b[0]);
-  qz_token_append(a[0], a[0]);
-  EXPECT_EQ(qz_token_length(a[0]), 4u);
-  qz_token_append(nullptr, a[0]);
-  qz_token_append_one(a[0], nullptr);
-  EXPECT_EQ(qz_token_length(a[0]), 4u);
+// append takes the whole tail list, append_one cuts the first token off its
+// list; a token already on the list (a loop) or a null one is not linked.
+TEST_F(Tokens, AppendForms) {
+  for (bool one : {false, true}) {
+    auto a = make_list(2), b = make_list(2);
+    one ? qz_token_append_one(a[0], b[0]) : qz_token_append(a[0], b[0]);
+    const unsigned long length = one ? 3 : 4;
+    EXPECT_EQ(qz_token_length(a[0]), length);
+    EXPECT_EQ(b[0]->prev, a[1]);
+    EXPECT_EQ(b[0]->next, one ? nullptr : b[1]);
+    EXPECT_EQ(b[1]->prev, one ? nullptr : b[0]);
+    qz_token_append(a[0], b[0]);
+    qz_token_append(a[0], a[0]);
+    qz_token_append(nullptr, a[0]);
+    qz_token_append_one(a[0], nullptr);
+    EXPECT_EQ(qz_token_length(a[0]), length);
+  }
   EXPECT_EQ(qz_token_length(nullptr), 0u);
 }
 
