@@ -69,7 +69,7 @@ TEST_F(MatchTest, CallsScoreAgainstTheFirstMatchingRule) {
   }
 }
 
-TEST_F(MatchTest, NullNamesAndArgumentsAreHarmless) {
+TEST_F(MatchTest, NullNamesArgumentsAndLateRules) {
   define_all({"define_behavior(eval,0=x,6,e)", "define_behavior(eval,,1,any eval)"});
   char name[] = "eval", desc[QZ_RULE_DESC_BUFFER] = {0}, detail[QZ_RULE_DETAIL_BUFFER] = {0};
   _fcall_argument null_text[1] = {};
@@ -80,6 +80,12 @@ TEST_F(MatchTest, NullNamesAndArgumentsAreHarmless) {
   EXPECT_STREQ(desc, "any eval");
   EXPECT_EQ(call_history.size(), 1u);
   EXPECT_EQ(call_history["eval"], 2u);
+  /* rules added after a match are seen, also through a late variable */
+  std::string var = "define_var(F,exec)", rule = "define_behavior(F,,5,late)";
+  define_var(&var[0]), define_behavior(&rule[0]);
+  EXPECT_EQ(check("exec").score, 5u);
+  qz_behavior_shutdown();
+  EXPECT_EQ(check("eval").score, 0u);
 }
 
 /* Thirteen 300-character arguments, behind a short or a 99-character name. */
@@ -176,17 +182,6 @@ TEST_F(MatchTest, FileRulesUseTheCallHistory) {
     qz_behavior_file_end();
     EXPECT_TRUE(call_history.empty()) << "every file starts with an empty history";
   }
-}
-
-TEST_F(MatchTest, RulesAddedAfterAMatchAreSeen) {
-  define_all({"define_behavior(eval,,1,first)"});
-  EXPECT_EQ(check("eval").score, 1u);
-  std::string var = "define_var(F,exec)", rule = "define_behavior(F,,5,through a late variable)";
-  define_var(&var[0]);
-  define_behavior(&rule[0]);
-  EXPECT_EQ(check("exec").score, 5u);
-  qz_behavior_shutdown();
-  EXPECT_EQ(check("eval").score, 0u);
 }
 
 }  // namespace
