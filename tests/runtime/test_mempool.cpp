@@ -113,6 +113,12 @@ TEST(MemPool, MatchesFirstFitModel) {
   EXPECT_EQ(outside.a, 1);
   EXPECT_EQ(pool.slab_count(), (high + QZ_POOL_SLAB_ITEMS - 1) / QZ_POOL_SLAB_ITEMS + 0ul);
   EXPECT_GE(pool.slab_count(), 3u);
+  // free_all gives every slab back; the pool starts over from nothing.
+  pool.free_all();
+  EXPECT_EQ(pool.first, nullptr);
+  EXPECT_EQ(pool.count + pool.slab_count(), 0u);
+  EXPECT_NE(pool.alloc(nullptr), nullptr);
+  EXPECT_EQ(pool.slab_count(), 1u);
 }
 
 }  // namespace
