@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/wait.h>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 using namespace behavior_test;
 
@@ -189,14 +189,17 @@ TEST_F(QzrulesTest, LintNamesTheFirstRuleThatCoversALaterOne) {
 }
 
 TEST_F(QzrulesTest, LintOfAnEncipheredFile) {
-  expect_findings({
-      {independent_encipher("define_var(A,b)"), ""},
-      {lowercase(independent_encipher("define_var(A,b)")), "undecipherable"},
-      {independent_encipher("define_var(L," + std::string(240, 'v') + ")"), "split into pieces"},
-      {independent_encipher("define_behavior(eval,0=x&y,5,d)"), "has no \"=\""},
-      {"", ""},
-      {independent_encipher("define_behavior(eval,,3,fine)"), ""},
-  }, "\r\n");
+  expect_findings(
+      {
+          {independent_encipher("define_var(A,b)"), ""},
+          {lowercase(independent_encipher("define_var(A,b)")), "undecipherable"},
+          {independent_encipher("define_var(L," + std::string(240, 'v') + ")"),
+           "split into pieces"},
+          {independent_encipher("define_behavior(eval,0=x&y,5,d)"), "has no \"=\""},
+          {"", ""},
+          {independent_encipher("define_behavior(eval,,3,fine)"), ""},
+      },
+      "\r\n");
 
   /* A CR that ends the file without an LF stays on the line, which then
    * does not decipher: lint and loader agree. */
