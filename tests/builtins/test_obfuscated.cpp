@@ -11,10 +11,23 @@
 
 namespace {
 
-using scan_record::b64;
 using scan_record::deflate_with;
 using scan_record::run;
 using Trace = scan_record::Seen;
+
+std::string b64(const std::string& in) {
+  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += 3) {
+    size_t left = in.size() - i;
+    unsigned v = (unsigned char)in[i] << 16;
+    if (left > 1) v |= (unsigned char)in[i + 1] << 8;
+    if (left > 2) v |= (unsigned char)in[i + 2];
+    out += {abc[v >> 18], abc[(v >> 12) & 63], left > 1 ? abc[(v >> 6) & 63] : '=',
+            left > 2 ? abc[v & 63] : '='};
+  }
+  return out;
+}
 
 std::string rot13(std::string s) {
   for (char& c : s) {
@@ -42,7 +55,8 @@ Shell sample(const char* name) {
   std::stringstream body;
   body << in.rdbuf();
   const std::string text = body.str(), marker = "// expect: ";
-  const size_t at = text.find(marker), from = at == std::string::npos ? text.size() : at + marker.size();
+  const size_t at = text.find(marker),
+               from = at == std::string::npos ? text.size() : at + marker.size();
   return {name, text, text.substr(from, text.find('\n', from) - from)};
 }
 
@@ -51,15 +65,16 @@ std::vector<Shell> shells() {
   const std::string payload = "system($_POST[c]);";
   const std::string inner = "system($_POST_DATA)";
   return {
-      {"base64 of strrev", "<?php $x = strrev('" + reversed(b64(payload)) +
-                               "'); eval(base64_decode($x));", inner},
+      {"base64 of strrev",
+       "<?php $x = strrev('" + reversed(b64(payload)) + "'); eval(base64_decode($x));", inner},
       {"urlencoded", "<?php eval(urldecode('%73%79%73%74%65%6d($_COOKIE[%27k%27]);'));",
        "system($_COOKIE_DATA)"},
-      {"create_function", "<?php $f = create_function('', base64_decode('" +
-                              b64("system($_REQUEST['x']);") + "')); $f();",
+      {"create_function",
+       "<?php $f = create_function('', base64_decode('" + b64("system($_REQUEST['x']);") +
+           "')); $f();",
        "system($_REQUEST_DATA)"},
-      {"preg_replace e", "<?php preg_replace('/.*/e', base64_decode('" +
-                             b64("passthru($_GET['c']);") + "'), '');",
+      {"preg_replace e",
+       "<?php preg_replace('/.*/e', base64_decode('" + b64("passthru($_GET['c']);") + "'), '');",
        "passthru($_GET_DATA)"},
       {"replace-built name", "<?php $f = str_replace('#', '', 'a#s#s#e#r#t'); $f($_POST['c']);",
        "assert($_POST_DATA)"},
@@ -67,12 +82,15 @@ std::vector<Shell> shells() {
        "exec($_GET_DATA)"},
       {"uploaded file", "<?php move_uploaded_file($_FILES['f']['tmp_name'], $_FILES['f']['name']);",
        "move_uploaded_file($_FILES_DATA_DATA|$_FILES_DATA_DATA)"},
-      {"nested layers", "<?php eval(base64_decode('" +
-                            b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) +
-                                                            "'));") + "\"));") + "'));",
+      {"nested layers",
+       "<?php eval(base64_decode('" +
+           b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) + "'));") +
+               "\"));") +
+           "'));",
        inner},
-      {"gzinflate of strrev of base64", "<?php eval(gzinflate(base64_decode(strrev('" +
-                                            reversed(b64(deflate_with(payload, -15))) + "'))));",
+      {"gzinflate of strrev of base64",
+       "<?php eval(gzinflate(base64_decode(strrev('" + reversed(b64(deflate_with(payload, -15))) +
+           "'))));",
        inner},
       sample("layered_base64.php"),
       sample("rot13_strrev.php"),
@@ -86,7 +104,9 @@ TEST_F(ObfuscatedShell, InnerCallIsReportedWithItsTaint) {
   for (const auto& shell : shells()) {
     SCOPED_TRACE(shell.what);
     Trace t = run(shell.script, QZ_OPT_FULL_DECODE);
-    EXPECT_TRUE(t.has(shell.inner)) << shell.script << "\n" << t.joined();
+    EXPECT_NE(std::find(t.calls.begin(), t.calls.end(), shell.inner), t.calls.end())
+        << shell.script << "\n"
+        << t.joined();
   }
 }
 

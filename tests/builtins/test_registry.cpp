@@ -1,14 +1,14 @@
 // The built-in registry: the first registration wins, the per-scan rebuild,
-// the dispatch that hands built-ins their arguments, and the structure
-// built-ins at their edges.
+// the dispatch that hands built-ins their arguments, and arrays built from
+// values and pairs.
 
-#include "php/php_driver.h"
 #include "builtins/php_lib_builtin.h"
 #include "builtins/php_lib_registry.h"
+#include "common/qz_host.h"
+#include "php/php_driver.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
-#include "common/qz_host.h"
 #include "runtime/qz_symtable.h"
 #include "support/scan_record.h"
 
@@ -19,7 +19,6 @@ namespace {
 
 using scan_record::int_tok;
 using scan_record::lit_tok;
-using scan_record::str_tok;
 using scan_record::var_tok;
 
 // Handlers that record what they were given.
@@ -107,34 +106,6 @@ TEST_F(Registry, DispatchByArity) {
   EXPECT_NE(received[0], named);
 }
 
-// ---- structure built-ins at their edges ----
-
-std::string text_of(const _qz_token* t) {
-  if (!t) return "<null>";
-  if (t->value.type == TOKEN_STRING) return static_cast<_qz_string*>(t->value.ptr)->text;
-  if (t->value.type == TOKEN_LITERAL) return static_cast<const char*>(t->value.ptr);
-  return "<type " + std::to_string(t->value.type) + ">";
-}
-
-TEST_F(Registry, IndexingCarriesTaint) {
-  struct Row {
-    const char* what;
-    _qz_token* container;
-    _qz_token* key;
-    std::string want;
-  } rows[] = {
-      {"marker by number stays", str_tok("$_post_data"), int_tok(4), "$_POST_DATA"},
-      {"file contents are plain text", str_tok("$_FILE_CONTENTS"), int_tok(1), "_"},
-      {"past the end", lit_tok("abc"), int_tok(7), " "},
-      {"negative is past the end", lit_tok("abc"), int_tok(-1), " "},
-      {"text naming no variable becomes an array", str_tok("plain"), lit_tok("k"), "qz_invalid_string"},
-  };
-  for (const auto& r : rows) {
-    _qz_token* item = php_lib_reference_array_item(r.container, r.key);
-    EXPECT_EQ(text_of(item), r.want) << r.what;
-  }
-}
-
 TEST_F(Registry, ArraysFromValuesAndPairs) {
   _qz_token* pair = php_lib_build_bucket(lit_tok("k"), int_tok(3));
   ASSERT_NE(pair, nullptr);
@@ -159,16 +130,6 @@ TEST_F(Registry, ArraysFromValuesAndPairs) {
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(empty->lineno, 0u);
   EXPECT_EQ(qz_array_size(static_cast<_qz_array*>(empty->value.ptr)), 0u);
-}
-
-TEST_F(Registry, DynamicVariableNamesAreCut) {
-  std::string long_name(100, 'n');
-  _qz_token* v = php_lib_var_var(lit_tok(long_name));
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ(std::string(v->name), "$" + std::string(64, 'n'));
-  EXPECT_EQ(php_lib_var_var(var_tok("word"))->name, std::string("$word"));
-  EXPECT_EQ(php_lib_var_var(qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1))->name,
-            std::string("$qz_invalid_string"));
 }
 
 }  // namespace

@@ -249,6 +249,8 @@ TEST_F(Trace, Builtins) {
        {"2:base64_decode:0(YSgxKTsKYigyKTsK)", "2:a:0(/)", "3:b:0(0)", "2:eval:0(a(1);\nb(2);\n)", "3:c:0(1)"}},
       {"index past the end", "<?php $s = 'abc'; f($s[7], $s[0 - 1]);",
        {"1:qz_array_item:0(abc|5)", "1:qz_array_item:0(abc|zzzzz1)", "1:f:0( | )"}},
+      {"a lower-case marker indexed by number is the marker", "<?php $l = strtolower($_POST['x']); f($l[4]);",
+       {"1:qz_array_item:0($_POST|x)", "1:strtolower:0($_POST_DATA)", "1:qz_array_item:0($_post_data|2)", "1:f:0($_POST_DATA)"}},
       {"file contents are plain text", "<?php $c = fgets($h); f($c[1]);",
        {"1:fgets:0($h)", "1:qz_array_item:0($_FILE_CONTENTS|/)", "1:f:0(_)"}},
       {"dynamic variable names are cut", "<?php f(${'" + std::string(100, 'n') + "'});",

@@ -15,15 +15,13 @@ inline rt_fault_list& rt_faults() {
   return faults;
 }
 
-inline void rt_record_fault(char* file, int line, char* message) {
-  rt_faults().push_back(std::string(file) + ":" + std::to_string(line) + ":" + message);
-}
-
 // Installs the recorder for one test's lifetime.
 struct rt_fault_scope {
   rt_fault_scope() {
     rt_faults().clear();
-    qz_engine_set_exception_handler(rt_record_fault);
+    qz_engine_set_exception_handler([](char* file, int line, char* message) {
+      rt_faults().push_back(std::string(file) + ":" + std::to_string(line) + ":" + message);
+    });
   }
   ~rt_fault_scope() { qz_engine_set_exception_handler(nullptr); }
 };

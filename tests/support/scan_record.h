@@ -1,7 +1,5 @@
-// Shared by the interpreter tests: records what a host sees of one scan
-// (reported calls, fault reports, the variable dump, evaluated statements),
-// the fixtures that start the engine and the runtime, and the encoders the
-// tests build their hostile inputs with.
+// Shared by the interpreter tests: records what a host sees of one scan, the
+// fixtures that start the engine and the runtime, and hand-made tokens.
 
 #ifndef TESTS_QZ_SPEC_SCAN_RECORD_H
 #define TESTS_QZ_SPEC_SCAN_RECORD_H
@@ -16,39 +14,24 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace scan_record {
 
 struct Seen {
-  std::vector<std::string> calls;   // "name(arg|arg)"
-  std::vector<unsigned long> lines; // the line of each call
-  std::vector<std::string> events;  // "line:name:assign(arg|arg)" and "!file:line:message", in order
-  std::vector<std::string> dump;    // "name=text"
-  unsigned long statements = 0;     // evaluated statements (one report each)
-  std::string stop_at;              // raise the interrupt when this name is called
+  std::vector<std::string> calls;  // "name(arg|arg)"
+  std::vector<std::string>
+      events;                     // "line:name:assign(arg|arg)" and "!file:line:message", in order
+  std::vector<std::string> dump;  // "name=text"
+  unsigned long statements = 0;   // evaluated statements (one report each)
+  std::string stop_at;            // raise the interrupt when this name is called
 
-  // The calls with their lines: "line:name(arg|arg)".
-  std::vector<std::string> located() const {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < calls.size(); i++) out.push_back(std::to_string(lines[i]) + ":" + calls[i]);
-    return out;
-  }
-  long count(const std::string& call) const { return std::count(calls.begin(), calls.end(), call); }
-  // How many reported calls are of this function, whatever their arguments.
-  long count_name(const std::string& name) const {
-    return std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
-      return c.compare(0, name.size() + 1, name + "(") == 0;
-    });
-  }
-  bool has(const std::string& call) const { return count(call) > 0; }
-  bool dumped(const std::string& row) const { return std::count(dump.begin(), dump.end(), row) > 0; }
   // The first events, each cut short, for a readable failure message.
   std::string joined() const {
     std::string out;
-    for (size_t i = 0; i < events.size() && i < 12; i++) out += "  " + events[i].substr(0, 160) + "\n";
+    for (size_t i = 0; i < events.size() && i < 12; i++)
+      out += "  " + events[i].substr(0, 160) + "\n";
     if (events.size() > 12) out += "  ... " + std::to_string(events.size()) + " in all\n";
     return out;
   }
@@ -62,31 +45,17 @@ inline Seen*& sink() {
 inline unsigned char on_call(unsigned long line, unsigned long reserved, char* name,
                              unsigned long assign, _fcall_argument* args, unsigned long n) {
   std::string list;
-  for (unsigned long i = 0; i < n; i++) {
-    if (i) list += "|";
-    list += args[i].value ? args[i].value : "<null>";
-  }
+  for (unsigned long i = 0; i < n; i++)
+    list += (i ? "|" : "") + std::string(args[i].value ? args[i].value : "<null>");
   std::string flags;
   if (reserved != 0) flags += "<reserved!=0>";
   if ((n == 0) != (args == nullptr)) flags += "<args-pointer-mismatch>";
   Seen* s = sink();
   s->calls.push_back(std::string(name) + "(" + list + ")");
-  s->lines.push_back(line);
-  s->events.push_back(std::to_string(line) + ":" + name + ":" + std::to_string(assign) + "(" + list + ")" +
-                      flags);
+  s->events.push_back(std::to_string(line) + ":" + name + ":" + std::to_string(assign) + "(" +
+                      list + ")" + flags);
   if (!s->stop_at.empty() && s->stop_at == name) qz_engine_interupt();
   return 0;
-}
-
-inline void on_fault(char* file, int line, char* message) {
-  sink()->events.push_back("!" + std::string(file) + ":" + std::to_string(line) + ":" + message);
-}
-
-inline void on_dump(char* name, char* text) { sink()->dump.push_back(std::string(name) + "=" + text); }
-
-inline void on_statement(unsigned long, unsigned long, unsigned long, unsigned long, unsigned long,
-                         unsigned long, unsigned long) {
-  sink()->statements++;
 }
 
 // Runs body (the engine already started) with every recorder installed and
@@ -99,9 +68,14 @@ Seen record(Body body, unsigned long options = 0, const std::string& stop_at = "
   sink() = &seen;
   qz_engine_set_options(options);
   qz_engine_set_fcall_filter(on_call);
-  qz_engine_set_exception_handler(on_fault);
-  qz_engine_set_var_dump_handler(on_dump);
-  qz_engine_set_performace_filter(on_statement);
+  qz_engine_set_exception_handler([](char* file, int line, char* message) {
+    sink()->events.push_back("!" + std::string(file) + ":" + std::to_string(line) + ":" + message);
+  });
+  qz_engine_set_var_dump_handler(
+      [](char* name, char* text) { sink()->dump.push_back(std::string(name) + "=" + text); });
+  qz_engine_set_performace_filter([](unsigned long, unsigned long, unsigned long, unsigned long,
+                                     unsigned long, unsigned long,
+                                     unsigned long) { sink()->statements++; });
   body();
   qz_engine_set_fcall_filter(nullptr);
   qz_engine_set_exception_handler(nullptr);
@@ -112,28 +86,15 @@ Seen record(Body body, unsigned long options = 0, const std::string& stop_at = "
   return seen;
 }
 
-inline Seen run(const std::string& script, unsigned long options = 0, const std::string& stop_at = "") {
+inline Seen run(const std::string& script, unsigned long options = 0,
+                const std::string& stop_at = "") {
   return record([&] { qz_engine_scan_buff(script.c_str()); }, options, stop_at);
 }
 
 inline std::string repeat(const std::string& unit, size_t n) {
   std::string s;
-  s.reserve(unit.size() * n);
   for (size_t i = 0; i < n; i++) s += unit;
   return s;
-}
-
-inline std::string b64(const std::string& in) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    size_t left = in.size() - i;
-    unsigned v = (unsigned char)in[i] << 16;
-    if (left > 1) v |= (unsigned char)in[i + 1] << 8;
-    if (left > 2) v |= (unsigned char)in[i + 2];
-    out += {abc[v >> 18], abc[(v >> 12) & 63], left > 1 ? abc[(v >> 6) & 63] : '=', left > 2 ? abc[v & 63] : '='};
-  }
-  return out;
 }
 
 // Compresses text with zlib in the given framing (window bits as inflate
@@ -154,25 +115,21 @@ inline std::string deflate_with(const std::string& text, int window_bits) {
 
 // Tokens made by hand for the tests that drive the interpreter's parts
 // directly; they come from the scan's pool and its symbol table.
-inline char* sym(const std::string& s) {
-  std::string copy = s;
-  return qz_engine_insert_sym(&copy[0]);
-}
+inline char* sym(std::string s) { return qz_engine_insert_sym(&s[0]); }
 // A literal whose name and value are the interned text.
-inline _qz_token* lit_tok(const std::string& text, unsigned long line = 1) {
-  _qz_token* t = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, line);
-  t->name = sym(text);
-  t->value.ptr = t->name;
+inline _qz_token* lit_tok(const std::string& text) {
+  _qz_token* t = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, 1);
+  t->value.ptr = t->name = sym(text);
   return t;
 }
-inline _qz_token* int_tok(long v, unsigned long line = 1) {
-  _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, line);
+inline _qz_token* int_tok(long v) {
+  _qz_token* t = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, 1);
   t->value.lval = v;
   return t;
 }
-// A word (a variable when the name starts with $) with a value of the given type, still unset.
-inline _qz_token* var_tok(const std::string& name, _token_type vtype = TOKEN_NONE, unsigned long line = 3) {
-  _qz_token* t = qz_token_alloc(TOKEN_WORD, vtype, line);
+// A variable with no value yet.
+inline _qz_token* var_tok(const std::string& name) {
+  _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 3);
   t->name = sym(name);
   return t;
 }
@@ -204,17 +161,16 @@ class EngineTest : public ::testing::Test {
 
 // The engine and one scan's runtime started, for tests that drive the
 // interpreter's parts directly.
-class RuntimeTest : public ::testing::Test {
+class RuntimeTest : public EngineTest {
  protected:
   void SetUp() override {
-    qz_engine_startup();
+    EngineTest::SetUp();
     php_startup();
   }
   void TearDown() override {
     php_shutdown();
     qz_engine_release_all_resource();
-    qz_engine_set_options(0);
-    qz_engine_shutdown();
+    EngineTest::TearDown();
   }
 };
 
