@@ -39,9 +39,7 @@ inline const char* const kRules[] = {"define_var(REQ,$_GET_DATA+$_POST_DATA+$_RE
 
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline bool ends_with(const std::string& text, const std::string& end) {
@@ -129,11 +127,13 @@ class QzscanRun : public ::testing::Test {
 
   Ran run(const Launch& l) { return finish(start(l)); }
 
-  // The arguments split at spaces.
-  Ran run(const std::string& args, std::vector<std::string> env = {}) {
-    Launch l{{}, std::move(env)};
+  // The arguments split at spaces; leading NAME=value words go to the
+  // environment.
+  Ran run(const std::string& args) {
+    Launch l;
     std::istringstream in(args);
-    for (std::string a; in >> a;) l.args.push_back(a);
+    for (std::string a; in >> a;)
+      (l.args.empty() && a.find('=') != std::string::npos ? l.env : l.args).push_back(a);
     return run(l);
   }
 
