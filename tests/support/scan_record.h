@@ -20,12 +20,11 @@
 namespace scan_record {
 
 struct Seen {
-  std::vector<std::string> calls;  // "name(arg|arg)"
-  std::vector<std::string>
-      events;                     // "line:name:assign(arg|arg)" and "!file:line:message", in order
-  std::vector<std::string> dump;  // "name=text"
-  unsigned long statements = 0;   // evaluated statements (one report each)
-  std::string stop_at;            // raise the interrupt when this name is called
+  // Calls as "name(arg|arg)"; calls and faults in order as
+  // "line:name:assign(arg|arg)" and "!file:line:message"; dump rows as
+  // "name=text"; the name whose call raises the interrupt.
+  std::vector<std::string> calls, events, dump;
+  std::string stop_at;
 
   // The first events, each cut short, for a readable failure message.
   std::string joined() const {
@@ -73,14 +72,10 @@ Seen record(Body body, unsigned long options = 0, const std::string& stop_at = "
   });
   qz_engine_set_var_dump_handler(
       [](char* name, char* text) { sink()->dump.push_back(std::string(name) + "=" + text); });
-  qz_engine_set_performace_filter([](unsigned long, unsigned long, unsigned long, unsigned long,
-                                     unsigned long, unsigned long,
-                                     unsigned long) { sink()->statements++; });
   body();
   qz_engine_set_fcall_filter(nullptr);
   qz_engine_set_exception_handler(nullptr);
   qz_engine_set_var_dump_handler(nullptr);
-  qz_engine_set_performace_filter(nullptr);
   qz_engine_set_options(0);
   sink() = nullptr;
   return seen;
