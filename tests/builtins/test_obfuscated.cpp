@@ -73,15 +73,10 @@ std::vector<Shell> shells() {
        "<?php $f = create_function('', base64_decode('" + b64("system($_REQUEST['x']);") +
            "')); $f();",
        "system($_REQUEST_DATA)"},
-      {"preg_replace e",
-       "<?php preg_replace('/.*/e', base64_decode('" + b64("passthru($_GET['c']);") + "'), '');",
-       "passthru($_GET_DATA)"},
       {"replace-built name", "<?php $f = str_replace('#', '', 'a#s#s#e#r#t'); $f($_POST['c']);",
        "assert($_POST_DATA)"},
       {"chr-built name", "<?php $f = chr(101).chr(120).chr(101).chr(99); $f($_GET['c']);",
        "exec($_GET_DATA)"},
-      {"uploaded file", "<?php move_uploaded_file($_FILES['f']['tmp_name'], $_FILES['f']['name']);",
-       "move_uploaded_file($_FILES_DATA_DATA|$_FILES_DATA_DATA)"},
       {"nested layers",
        "<?php eval(base64_decode('" +
            b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) + "'));") +

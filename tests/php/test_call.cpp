@@ -21,10 +21,6 @@ typedef std::vector<_qz_token*> Stack;
 
 class Call : public scan_record::RuntimeTest {
  protected:
-  void TearDown() override {
-    php_rt_state.call_depth = 0;
-    RuntimeTest::TearDown();
-  }
   static _qz_token* named(const std::string& name) {
     _qz_token* t = qz_token_alloc(TOKEN_CALL, TOKEN_NONE, 6);
     t->name = sym(name);
@@ -46,10 +42,14 @@ TEST_F(Call, ArgumentListsThatRunOut) {
     Calls reported;
     Stack left;
   } rows[] = {
-      {"arguments above a splitter, in source order", {splitter(), lit_tok("a"), int_tok(100)},
-       {"f(a|Y/)"}, {}},
-      {"no splitter under the arguments: nothing is run or reported", {lit_tok("a"), lit_tok("b")},
-       {}, {}},
+      {"arguments above a splitter, in source order",
+       {splitter(), lit_tok("a"), int_tok(100)},
+       {"f(a|Y/)"},
+       {}},
+      {"no splitter under the arguments: nothing is run or reported",
+       {lit_tok("a"), lit_tok("b")},
+       {},
+       {}},
       {"an empty entry on top: no arguments, what is below stays", {s, nullptr}, {"f()"}, {s}},
   };
   for (const auto& row : rows) {
