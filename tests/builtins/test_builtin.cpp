@@ -43,34 +43,23 @@ TEST_F(Bounds, EachBoundYieldsItsFallbackAndIsReportedOnce) {
   const struct {
     const char* what;
     std::string script;
-    std::vector<std::pair<std::string, long>>
-        counts;  // call, or name followed by "(", and its count
+    std::vector<std::pair<std::string, long>> counts;  // how often each call is reported
     std::vector<std::string> markers;
   } rows[] = {
-      {"a shallow tower is walked to the bottom",
-       eval_tower(20, 1),
-       {{"g(/)", 1}, {"after(/)", 1}},
-       {}},
-      {"self-replicating code",
-       "<?php $x = 'eval($x);'; eval($x); after(1);",
-       {{"eval(", QZ_MAX_NESTED_RUNS}, {"after(/)", 1}},
-       {"nested_runs"}},
-      {"an eval bomb",
-       eval_tower(40, 2),
-       {{"eval(", 2 * QZ_MAX_NESTED_RUNS_PER_SCAN + 1}, {"after(/)", 1}},
-       {"nested_runs", "runs_per_scan"}},
-      {"runs per scan",
-       per_scan,
-       {{"k(/)", QZ_MAX_NESTED_RUNS_PER_SCAN}, {"eval(", QZ_MAX_NESTED_RUNS_PER_SCAN + 100}},
-       {"runs_per_scan"}},
-      {"evaluated bytes",
-       bytes,
-       {{"h(/)", long(QZ_MAX_EVAL_BYTES_PER_SCAN / ((1ul << 20) + 5))}, {"eval(", 70}},
-       {"eval_bytes"}},
+      // clang-format off
+      {"a shallow tower is walked to the bottom", eval_tower(20, 1), {{"g(/)", 1}, {"after(/)", 1}}, {}},
+      {"self-replicating code", "<?php $x = 'eval($x);'; eval($x); after(1);",
+       {{"eval(", QZ_MAX_NESTED_RUNS}, {"after(/)", 1}}, {"nested_runs"}},
+      {"an eval bomb", eval_tower(40, 2),
+       {{"eval(", 2 * QZ_MAX_NESTED_RUNS_PER_SCAN + 1}, {"after(/)", 1}}, {"nested_runs", "runs_per_scan"}},
+      {"runs per scan", per_scan,
+       {{"k(/)", QZ_MAX_NESTED_RUNS_PER_SCAN}, {"eval(", QZ_MAX_NESTED_RUNS_PER_SCAN + 100}}, {"runs_per_scan"}},
+      {"evaluated bytes", bytes,
+       {{"h(/)", long(QZ_MAX_EVAL_BYTES_PER_SCAN / ((1ul << 20) + 5))}, {"eval(", 70}}, {"eval_bytes"}},
       {"explode pieces: 2^17 pieces of 'a', 65536 (..E) kept",
-       doubled("<?php $s = 'a,';", "$s", 17) + " $p = explode(',', $s); f(count($p));",
-       {{"f(..E)", 1}},
+       doubled("<?php $s = 'a,';", "$s", 17) + " $p = explode(',', $s); f(count($p));", {{"f(..E)", 1}},
        {"explode_pieces"}},
+      // clang-format on
   };
   static_assert(QZ_EXPLODE_MAX_PIECES == 65536, "the explode row expects 65536 pieces");
   for (const auto& row : rows) {

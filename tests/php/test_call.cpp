@@ -42,15 +42,11 @@ TEST_F(Call, ArgumentListsThatRunOut) {
     Calls reported;
     Stack left;
   } rows[] = {
-      {"arguments above a splitter, in source order",
-       {splitter(), lit_tok("a"), int_tok(100)},
-       {"f(a|Y/)"},
-       {}},
-      {"no splitter under the arguments: nothing is run or reported",
-       {lit_tok("a"), lit_tok("b")},
-       {},
-       {}},
+      // clang-format off
+      {"arguments above a splitter, in source order", {splitter(), lit_tok("a"), int_tok(100)}, {"f(a|Y/)"}, {}},
+      {"no splitter under the arguments: nothing is run or reported", {lit_tok("a"), lit_tok("b")}, {}, {}},
       {"an empty entry on top: no arguments, what is below stays", {s, nullptr}, {"f()"}, {s}},
+      // clang-format on
   };
   for (const auto& row : rows) {
     EXPECT_EQ(call(named("f"), row.stack).calls, row.reported) << row.what;
