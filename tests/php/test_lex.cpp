@@ -60,7 +60,8 @@ Toks cat(Toks a, const Toks& b) {
 TEST_F(Lexer, TokenStreams) {
   // clang-format off
   const TokenCase cases[] = {
-      {"tags, text skipped", "abc <?php $a = 1; ?> def <?PHP echo 2;", {"W $a", "O =", "I 1", "S ;", "W echo", "I 2", "S ;"}},
+      {"tags, text skipped",
+       "abc <?php $a = 1; ?> def <?PHP echo 2;", {"W $a", "O =", "I 1", "S ;", "W echo", "I 2", "S ;"}},
       {"mixed-case tag opens nothing", "<?Php $a = 1;", {}},
       {"short tags open nothing", "<? f(1); <?= f(1);", {}},
       {"! is dropped", "<?php $a != $b;", {"W $a", "O =", "W $b", "S ;"}},
@@ -87,7 +88,8 @@ TEST_F(Lexer, TokenStreams) {
       {"spaces inside an operator", "<?php $a + + $b;", {"W $a", "O ++", "W $b", "S ;"}},
       {"<< is two <", "<?php $a<<$b;", {"W $a", "O <", "O <", "W $b", "S ;"}},
       {"bytes above 0x7F are word text", "<?php $\xE4x = 1;", {"W $\xE4x", "O =", "I 1", "S ;"}},
-      {"closing tag ends a pending token", "<?php f(1)?>x<?php g(2);", {"W f", "S (", "I 1", "S )", "W g", "S (", "I 2", "S )", "S ;"}},
+      {"closing tag ends a pending token",
+       "<?php f(1)?>x<?php g(2);", {"W f", "S (", "I 1", "S )", "W g", "S (", "I 2", "S )", "S ;"}},
       {"unterminated string is a word", "<?php f(\"abc", {"W f", "S (", "W abc"}},
       {"a lone < at the end is dropped", "<?php a<b", {"W a"}},
       {"script tag", "<script language=php>f(1);</script>", cat(kF1, {"O <", "O /", "W script", "O >"})},
@@ -96,7 +98,8 @@ TEST_F(Lexer, TokenStreams) {
       // A tag starting "<s" with no '>' in reach is text, not the end of the scan.
       {"unreadable script tag is text", "<s" + std::string(150, 'a') + "<?php f(1);", kF1},
       {"script tag cut by the end", "<sabc", {}},
-      {"long word cut", "<?php " + std::string(6000, 'w') + ";", {"W " + std::string(QZ_LEX_TOKEN_MAX, 'w'), "S ;"}},
+      {"long word cut",
+       "<?php " + std::string(6000, 'w') + ";", {"W " + std::string(QZ_LEX_TOKEN_MAX, 'w'), "S ;"}},
       {"long string cut", "<?php '" + std::string(6000, 's') + "';f(1);",
        cat({"L " + std::string(QZ_LEX_TOKEN_MAX, 's'), "S ;"}, kF1)},
   };
