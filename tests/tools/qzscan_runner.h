@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -32,7 +31,6 @@ namespace qzscan_test {
 using json = nlohmann::json;
 namespace fs = std::filesystem;
 
-inline const std::string kQzscan = QZ_BINARY_DIR "/tools/qzscan/qzscan";
 inline const char* const kRules[] = {"define_var(REQ,$_GET_DATA+$_POST_DATA+$_REQUEST_DATA)",
                                      "define_behavior(eval+system,0=REQ,10,runs request input)",
                                      "define_behavior(exec,,3,runs a command)"};
@@ -95,7 +93,10 @@ class QzscanRun : public ::testing::Test {
   // Starts qzscan in a process group of its own; the group is its pid.
   pid_t start(const Launch& l) {
     const std::string out = l.stdout_path.empty() ? tmp + "/out" : l.stdout_path;
-    const std::string err = tmp + "/err";
+    const std::string qzscan = QZ_BINARY_DIR "/tools/qzscan/qzscan", err = tmp + "/err";
+    std::vector<const char*> argv = {qzscan.c_str(), "--rules", rules.c_str()};
+    for (const std::string& a : l.args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
       setpgid(0, 0);
@@ -108,9 +109,6 @@ class QzscanRun : public ::testing::Test {
         rlimit lim{static_cast<rlim_t>(l.max_file_bytes), static_cast<rlim_t>(l.max_file_bytes)};
         setrlimit(RLIMIT_FSIZE, &lim);
       }
-      std::vector<const char*> argv = {kQzscan.c_str(), "--rules", rules.c_str()};
-      for (const std::string& a : l.args) argv.push_back(a.c_str());
-      argv.push_back(nullptr);
       execv(argv[0], const_cast<char* const*>(argv.data()));
       _exit(127);
     }
@@ -146,9 +144,8 @@ class QzscanRun : public ::testing::Test {
     kill(pid, sig);
     Ran r = finish(pid);
     r.group_ended = false;
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         !r.group_ended && std::chrono::steady_clock::now() < end;
-         std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+    for (int i = 0; i < 200 && !r.group_ended; i++) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
       while (waitpid(-pid, nullptr, WNOHANG) > 0) {
       }
       r.group_ended = kill(-pid, 0) != 0 && errno == ESRCH;
