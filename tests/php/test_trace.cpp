@@ -251,6 +251,8 @@ TEST_F(Trace, Builtins) {
       {"fwrite", "<?php fwrite($h, 'k(1);');", {"1:k:0(/)", "1:fwrite:0($h|k(1);)"}},
       {"closing tag in evaluated text", "<?php eval('?>'); system('id');",
        {"1:eval:0(?>)", "1:system:0(id)"}},
+      {"evaluated code needs no tag and stays code after ?>", "<?php eval('f(1); ?> g(2);');",
+       {"1:f:0(/)", "1:g:0(0)", "1:eval:0(f(1); ?> g(2);)"}},
       {"string state restored", "<?php eval('f(\"x'); g(1);", {"1:eval:0(f(\"x)", "1:g:0(/)"}},
       {"evaluated code stands on the line of its sink", "<?php\neval(base64_decode('YSgxKTsKYigyKTsK'));\nc(3);",
        {"2:base64_decode:0(YSgxKTsKYigyKTsK)", "2:a:0(/)", "3:b:0(0)", "2:eval:0(a(1);\nb(2);\n)", "3:c:0(1)"}},
