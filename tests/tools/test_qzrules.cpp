@@ -122,31 +122,26 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
           {"define_behavior(x,, 7z,d)", "reads as 7"},
           {"define_behavior(y,,5,d)tail", "after the last \")\" is ignored"},
           {"define_repeat_call(chr2,-1,5,neg)", "never fires"},
-      },
-      "\n");
-  // Of several earlier rules that cover a later one, the first is named,
-  // whichever of its functions, names or conditions it shares; an exact rule
-  // is not covered by a broader one.
-  expect_findings(
-      {
-          {"define_var(SH,system+exec)", ""},
-          {"define_behavior(eval,0=a&1=b,5,d)", ""},
-          {"define_behavior(eval+ASSERT,1=b,5,d)", ""},
-          {"define_behavior(eval,1=b&0=a&2=c,5,d)", "the rule on line 2 always"},
-          {"define_behavior(assert,2=c&1=b,5,d)", "the rule on line 3 always"},
+          // Of several earlier rules that cover a later one, the first is
+          // named; an exact rule is not covered by a broader one.
+          {"define_var(SH,popen+exec)", ""},
+          {"define_behavior(unserialize,0=a&1=b,5,d)", ""},
+          {"define_behavior(unserialize+ASSERT,1=b,5,d)", ""},
+          {"define_behavior(unserialize,1=b&0=a&2=c,5,d)", "the rule on line 20 always"},
+          {"define_behavior(assert,2=c&1=b,5,d)", "the rule on line 21 always"},
           {"define_behavior(assert,2=c&1=b,5,d,1)", ""},
           {"define_behavior(SH,0=x&1=y,5,d)", ""},
-          {"define_behavior(exec,0=x&1=y&2=z,5,d)", "the rule on line 7 always"},
+          {"define_behavior(exec,0=x&1=y&2=z,5,d)", "the rule on line 25 always"},
           {"define_behavior(exec,,5,d)", ""},
-          {"define_behavior(exec,0=x,5,d,1)", "the rule on line 9 always"},
+          {"define_behavior(exec,0=x,5,d,1)", "the rule on line 27 always"},
           {"define_call_list(a&b,5,d)", ""},
           {"define_call_list(b&c,5,d)", ""},
-          {"define_call_list(c&b&a,5,d)", "call list on line 11 matches"},
-          {"define_call_list(d&c&b,5,d)", "call list on line 12 matches"},
+          {"define_call_list(c&b&a,5,d)", "call list on line 29 matches"},
+          {"define_call_list(d&c&b,5,d)", "call list on line 30 matches"},
           {"define_repeat_call(chr,30,3,d)", ""},
           {"define_repeat_call(chr,10,3,d)", ""},
-          {"define_repeat_call(chr,20,3,d)", "the rule on line 16 fires"},
-          {"define_repeat_call(CHR,40,3,d)", "the rule on line 15 fires"},
+          {"define_repeat_call(chr,20,3,d)", "the rule on line 34 fires"},
+          {"define_repeat_call(CHR,40,3,d)", "the rule on line 33 fires"},
       },
       "\n");
   expect_findings(
@@ -155,7 +150,7 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
           {lowercase(independent_encipher("define_var(A,b)")), "undecipherable"},
           {independent_encipher("define_var(L," + std::string(240, 'v') + ")"),
            "split into pieces"},
-          {independent_encipher("define_behavior(eval,0=x&y,5,d)"), "has no \"=\""},
+          {independent_encipher("define_behavior(unserialize,0=x&y,5,d)"), "has no \"=\""},
           {"", ""},
       },
       "\r\n");
