@@ -360,8 +360,9 @@ void qz_engine_symtable_reset() {
   t->next = nullptr;
   t->total_blocks = 1;
   qz_symtable_reset(t);
-  /* Also brings back an index dropped for lack of memory during the scan. */
-  qz_sym_index_build(t);
+  /* The reset rebuilt an index the table had; this brings back one dropped
+   * for lack of memory during the scan. */
+  if (!t->index) qz_sym_index_build(t);
 }
 
 char* qz_engine_insert_sym(char* s) {
