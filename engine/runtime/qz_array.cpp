@@ -122,36 +122,35 @@ static qz_array_index* qz_array_index_for(_qz_array* arr) {
   return arr->index;
 }
 
-/* The first bucket whose key is the pointer key, or null. A map hit that no
- * longer matches its bucket makes the maps be rebuilt once; if that fails
- * for lack of memory the list is walked. */
-static _qz_bucket* qz_array_find_key(_qz_array* arr, char* key) {
+/* The first bucket whose `field` equals value, or null, found through the
+ * index map `map` under map_key. A map hit that no longer matches its bucket
+ * makes the maps be rebuilt once; if that fails for lack of memory the list
+ * is walked. */
+template <class V>
+static _qz_bucket* qz_array_find(_qz_array* arr,
+                                 decltype(qz_array_index::by_key) qz_array_index::*map,
+                                 uint64_t map_key, V _qz_bucket::*field, V value) {
   for (int attempt = 0; attempt < 2; attempt++) {
     qz_array_index* ix = qz_array_index_for(arr);
     if (!ix) break;
-    auto it = ix->by_key.find(qz_key_of(key));
-    if (it == ix->by_key.end()) return nullptr;
-    if (it->second->key == key) return it->second;
+    auto it = (ix->*map).find(map_key);
+    if (it == (ix->*map).end()) return nullptr;
+    if (it->second->*field == value) return it->second;
     if (attempt == 0 && !qz_array_index_build(arr)) break;
   }
   for (_qz_bucket* b = arr->head; b; b = b->next)
-    if (b->key == key) return b;
+    if (b->*field == value) return b;
   return nullptr;
 }
 
-/* The first bucket whose index is n, or null; as qz_array_find_key. */
+/* The first bucket whose key is the pointer key, or null. */
+static _qz_bucket* qz_array_find_key(_qz_array* arr, char* key) {
+  return qz_array_find(arr, &qz_array_index::by_key, qz_key_of(key), &_qz_bucket::key, key);
+}
+
+/* The first bucket whose index is n, or null. */
 static _qz_bucket* qz_array_find_number(_qz_array* arr, unsigned long n) {
-  for (int attempt = 0; attempt < 2; attempt++) {
-    qz_array_index* ix = qz_array_index_for(arr);
-    if (!ix) break;
-    auto it = ix->by_number.find(n);
-    if (it == ix->by_number.end()) return nullptr;
-    if (it->second->index == n) return it->second;
-    if (attempt == 0 && !qz_array_index_build(arr)) break;
-  }
-  for (_qz_bucket* b = arr->head; b; b = b->next)
-    if (b->index == n) return b;
-  return nullptr;
+  return qz_array_find(arr, &qz_array_index::by_number, n, &_qz_bucket::index, n);
 }
 
 /* The marker text that a missing item takes as its value. */
