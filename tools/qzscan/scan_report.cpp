@@ -2,13 +2,15 @@
 
 #include "scan_report.h"
 
-#include <openssl/evp.h>
+#include "scan_worker.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -54,7 +56,7 @@ struct NamedEscape {
 const NamedEscape kNamedEscapes[] = {{'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}};
 const char* const kHexDigits = "0123456789ABCDEF";
 // Bits in a hex digit, and hex digits in a byte.
-const unsigned kNibbleBits = 4, kNibbleMask = 0xF, kHexPerByte = 2;
+const unsigned kNibbleBits = 4, kNibbleMask = 0xF;
 
 // Characters a URI keeps as they are in a path: the unreserved ones (RFC
 // 3986) and the segment separator. Everything else, ':' included (it would
@@ -182,12 +184,9 @@ json file_locations(const std::string& path) {
 // The rule's id: a digest of its description, so that the same rule has the
 // same id in every run whatever else was found.
 std::string rule_id(const std::string& description) {
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_Digest(description.data(), description.size(), md, &len, EVP_sha256(), nullptr);
-  std::string id = kRuleIdPrefix;
-  for (unsigned i = 0; i < len && i < kRuleIdHexDigits / kHexPerByte; i++) id += hex_byte(md[i]);
-  return id;
+  std::string digits = sha256_hex(description).substr(0, kRuleIdHexDigits);
+  for (char& c : digits) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return kRuleIdPrefix + digits;
 }
 
 // One result per description of each file with a finding, and one rule per
