@@ -125,6 +125,28 @@ TEST_F(Qzscan, AnUnusableRuleFileStopsTheRun) {
   }
 }
 
+// --version names the rule file, its digest and its rules; a copy outside
+// the build tree takes the installed rules, not a build-tree-like neighbour.
+TEST_F(Qzscan, VersionNamesTheRuleFileAndACopyIgnoresBuildTreeRules) {
+  Ran v = run("--version");
+  EXPECT_EQ(v.status, 0);
+  EXPECT_NE(
+      v.out.find("\nrules: " + rules + "\nsha256: " + sha256_of(rules) + "\nrules loaded: 3\n"),
+      std::string::npos)
+      << v.out;
+  fs::create_directories(tmp + "/t/bin/x");
+  fs::create_directories(tmp + "/t/rules");
+  fs::copy_file(QZ_BINARY_DIR "/tools/qzscan/qzscan", tmp + "/t/bin/x/qzscan");
+  fs::copy_file(rules, tmp + "/t/rules/default.rules");
+  FILE* p = popen(("'" + tmp + "/t/bin/x/qzscan' --version 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[4096] = {}, rules_line[4096] = {};
+  if (std::fgets(line, sizeof line, p)) std::fgets(rules_line, sizeof rules_line, p);
+  pclose(p);
+  EXPECT_EQ(std::string(rules_line).rfind("rules: /", 0), 0u) << line << rules_line;
+  EXPECT_EQ(std::string(rules_line).find(tmp), std::string::npos) << rules_line;
+}
+
 // A file that changes between listing and scanning is reported as what it
 // has become, never as clean; a FIFO is never waited on.
 TEST_F(Qzscan, AFileThatChangesAfterListingIsNeverQuietlyClean) {
