@@ -51,15 +51,6 @@ class Wrapper : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(qz_engine_wrapper_init(rules.path().c_str())); }
   void TearDown() override { qz_engine_wrapper_uninit(); }
 
-  int scan_text(const std::string& text, threat::threat_info* info, Recorder* h, bool as_file) {
-    if (!as_file) {
-      std::string copy = text;
-      return qz_engine_wrapper_scan_buff(&copy[0], copy.size(), info, h);
-    }
-    TempFile script(text);
-    std::string path = script.path();
-    return qz_engine_wrapper_scan_file(info, &path[0], h);
-  }
   TempFile rules{rule_file(kRules)};
 };
 
@@ -93,7 +84,11 @@ TEST_F(Wrapper, VerdictTable) {
       SCOPED_TRACE(std::string(r.name) + (as_file ? " (file)" : " (buffer)"));
       threat::threat_info info = sentinel_record();
       Recorder h;
-      EXPECT_EQ(scan_text(r.script, &info, &h, as_file), r.result);
+      TempFile file(r.script);
+      std::string text = as_file ? file.path() : r.script;
+      EXPECT_EQ(as_file ? qz_engine_wrapper_scan_file(&info, &text[0], &h)
+                        : qz_engine_wrapper_scan_buff(&text[0], text.size(), &info, &h),
+                r.result);
       EXPECT_EQ(h.calls, r.handler_called ? 1 : 0);
       EXPECT_STREQ(file_desc, r.desc);
       if (!r.handler_called) {
@@ -130,7 +125,8 @@ TEST_F(Wrapper, DescriptionBufferIsBoundedAndDeduplicated) {
   for (const auto& r : rows) {
     threat::threat_info info = sentinel_record();
     Recorder h;
-    scan_text(r.script, &info, &h, false);
+    std::string text = r.script;
+    qz_engine_wrapper_scan_buff(&text[0], 0, &info, &h);
     EXPECT_EQ(std::string(file_desc), r.desc);
     EXPECT_EQ(file_desc[sizeof(file_desc) - 1], '\0');
     EXPECT_EQ(g_current_file_suspicious_score, r.score);
@@ -190,16 +186,16 @@ TEST(WrapperLimits, CodeNestedPastTheBoundIsAThreat) {
     if (!line.empty() && line[0] != '#') plain.push_back(line);
   TempFile defaults(rule_file(plain));
   // Decoded code that evaluates itself again: nested past the bound of runs.
-  const std::string script = "<?php $c = base64_decode('ZXZhbCgkYyk7'); eval($c);";
+  char script[] = "<?php $c = base64_decode('ZXZhbCgkYyk7'); eval($c);";
   ASSERT_TRUE(qz_engine_wrapper_init(defaults.path().c_str()));
   const unsigned long all = QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE;
   for (unsigned long options : {all, all | QZ_OPT_LIMIT_FINDINGS}) {
     qz_engine_set_options(options);
     threat::threat_info info = sentinel_record();
     Recorder h;
-    std::string copy = script;
-    int result = qz_engine_wrapper_scan_buff(&copy[0], copy.size(), &info, &h);
-    EXPECT_EQ(result, options & QZ_OPT_LIMIT_FINDINGS ? 1 : 0) << file_desc;
+    EXPECT_EQ(qz_engine_wrapper_scan_buff(script, 0, &info, &h),
+              options & QZ_OPT_LIMIT_FINDINGS ? 1 : 0)
+        << file_desc;
     EXPECT_TRUE(qz_engine_scan_status() & QZ_SCAN_LIMIT_REACHED);
   }
   qz_engine_set_options(0);
