@@ -1,6 +1,6 @@
 // A host that includes no project header: it declares the prototypes and the
 // records it uses itself (threat record: engine name at 16, description 24,
-// flag 56, line 64, score 72) and links the library by file, so a drift of
+// line 64, score 72) and links the library by file, so a drift of
 // names, types or layout fails its link or its run.
 
 #include <gtest/gtest.h>
@@ -41,8 +41,6 @@ bool qz_engine_wrapper_init(const char* rule_path);
 void qz_engine_wrapper_uninit();
 int qz_engine_wrapper_scan_file(threat::threat_info* info, char* path,
                                 threat::threat_handler* handler);
-int qz_engine_wrapper_scan_buff(char* text, unsigned long length, threat::threat_info* info,
-                                threat::threat_handler* handler);
 char* Encrypt(const char* plain, const char* pass_phrase);
 
 namespace {
@@ -72,43 +70,30 @@ TEST(StrangerHost, EngineFlow) {
                                              "2:exec($_GET_DATA) 1"}));
 }
 
-// A suspicious and a definite report each write only their fields.
+// A definite report writes the engine name, description, line and score at
+// their offsets and nothing else of the record.
 TEST(StrangerHost, AdapterFlow) {
   const std::string base = testing::TempDir() + "qz_stranger_" + std::to_string(getpid());
   std::string rules = base + ".rules", shell = base + ".php";
-  std::ofstream f(rules);
-  for (const char* r : {"define_behavior(boom,0=$_POST_DATA,9,runs request input)",
-                        "define_behavior(hmm,,2,looks odd)"})
-    f << std::unique_ptr<char[]>(Encrypt(r, "lindtre3095motive")).get() << "\r\n";
-  f.close();
+  std::unique_ptr<char[]> rule(
+      Encrypt("define_behavior(boom,0=$_POST_DATA,9,runs request input)", "lindtre3095motive"));
+  std::ofstream(rules) << rule.get() << "\r\n";
   std::ofstream(shell) << "<?php\n\n$x = 1;\nboom($_POST['x']);\n";
-  threat::threat_info info, filled;
-  std::memset(&filled, 0x5A, sizeof filled);
+  threat::threat_info info, want;
+  std::memset(&info, 0x5A, sizeof info);
   threat::threat_handler h;
-  // The record is the fill but for the [from, to) spans.
-  auto written_only = [&](std::vector<std::pair<size_t, size_t>> spans) {
-    threat::threat_info want = filled;
-    for (auto s : spans)
-      std::memcpy(want.bytes + s.first, info.bytes + s.first, s.second - s.first);
-    return std::memcmp(&want, &info, sizeof info) == 0;
-  };
   ASSERT_TRUE(qz_engine_wrapper_init(rules.c_str()));
-  char odd[] = "<?php hmm(1);";
-  info = filled;
-  EXPECT_EQ(qz_engine_wrapper_scan_buff(odd, sizeof odd, &info, &h), 0);
-  EXPECT_TRUE(written_only({{16, 32}, {56, 57}, {72, 80}}));
-  EXPECT_EQ(info.bytes[56], 1);
-  EXPECT_STREQ(at<const char*>(info, 24), "looks odd  ");
-  EXPECT_EQ(at<unsigned long>(info, 72), 0u);
-  info = filled;
   EXPECT_EQ(qz_engine_wrapper_scan_file(&info, &shell[0], &h), 1);
-  EXPECT_TRUE(written_only({{16, 32}, {64, 80}}));
   EXPECT_STREQ(at<const char*>(info, 16), "qz_engine");
   EXPECT_STREQ(at<const char*>(info, 24), "runs request input  ");
   EXPECT_EQ(at<unsigned long>(info, 64), 4u);
   EXPECT_EQ(at<unsigned long>(info, 72), 9u);
+  std::memset(&want, 0x5A, sizeof want);
+  std::memcpy(want.bytes + 16, info.bytes + 16, 16);
+  std::memcpy(want.bytes + 64, info.bytes + 64, 16);
+  EXPECT_EQ(std::memcmp(&want, &info, sizeof info), 0) << "a byte outside the fields was written";
   EXPECT_EQ(h.last, &info);
-  EXPECT_EQ(h.notified, 2);
+  EXPECT_EQ(h.notified, 1);
   EXPECT_EQ(h.last_kind, 1);
   qz_engine_wrapper_uninit();
   std::remove(rules.c_str()), std::remove(shell.c_str());
