@@ -127,7 +127,7 @@ TEST_F(Transforms, ReplaceTable) {
     EXPECT_EQ(res->lineno, 4u);
     EXPECT_EQ(_count_string(&r.subject[0], &r.search[0]), r.count);
   }
-  EXPECT_TRUE(rt_faults().empty());
+  EXPECT_TRUE(rt_faults.empty());
 }
 
 TEST_F(Transforms, ReplaceRefusesArgumentsWithoutText) {
@@ -160,12 +160,12 @@ TEST_F(Transforms, ReplaceBeyondTheStringCapIsRefusedAndReported) {
   auto* s = static_cast<_qz_string*>(res->value.ptr);
   ASSERT_EQ(s->length, QZ_MAX_STRING_LENGTH);
   EXPECT_EQ(s->text[s->length - 1], 'b');
-  EXPECT_TRUE(rt_faults().empty());
+  EXPECT_TRUE(rt_faults.empty());
   // One byte more is refused with the allocation fault, never a short buffer.
   half.push_back('a');
   res = qz_engine_str_replace(str_tok(half), lit_tok("a"), lit_tok("bb"));
   EXPECT_EQ(text_of(res), "qz_invalid_string");
-  EXPECT_EQ(rt_faults(), rt_fault_list{"engine/qz_spec/qz_common_lib:235:malloc_replace 返回NULL"});
+  EXPECT_EQ(rt_faults, rt_fault_list{"engine/qz_spec/qz_common_lib:235:malloc_replace 返回NULL"});
 }
 
 TEST_F(Transforms, GzFamily) {

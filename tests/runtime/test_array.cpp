@@ -80,7 +80,7 @@ TEST_F(Arrays, LookupsMatchAWalk) {
     EXPECT_NE(a->index, nullptr);
   }
   EXPECT_GT(nulls, 0u);
-  EXPECT_EQ(rt_faults(),
+  EXPECT_EQ(rt_faults,
             rt_fault_list(
                 nulls, "engine/interpreter/qz_array_impl:105:qz_array_item第二个参数key为NULL."));
 }

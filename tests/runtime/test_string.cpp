@@ -39,7 +39,8 @@ TEST_F(Strings, AllocCopiesTextWithZerosBehind) {
     _qz_string* s = r.n < 0 ? qz_string_alloc(r.in) : qz_string_alloc_n(r.in, r.n);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(text_of(s), r.want);
-    for (int i = 0; i < 8; i++) EXPECT_EQ(s->text[s->length + i], 0) << "zero bytes behind the text";
+    for (int i = 0; i < 8; i++)
+      EXPECT_EQ(s->text[s->length + i], 0) << "zero bytes behind the text";
   }
   EXPECT_EQ(qz_string_count(), 5u);
 }
@@ -51,13 +52,15 @@ TEST_F(Strings, SizeCapYieldsInvalidText) {
     unsigned long length, refcount;
     char text[8];
   };
-  fake huge{ULONG_MAX, 1, {0}}, half{(ULONG_MAX / 2) + 1, 1, {0}}, at_cap{QZ_MAX_STRING_LENGTH, 1, {0}};
+  fake huge{ULONG_MAX, 1, {0}}, half{(ULONG_MAX / 2) + 1, 1, {0}},
+      at_cap{QZ_MAX_STRING_LENGTH, 1, {0}};
   auto* h = reinterpret_cast<_qz_string*>(&huge);
   auto* hf = reinterpret_cast<_qz_string*>(&half);
   _qz_string* one = make("x");
   const std::pair<_qz_string*, _qz_string*> rows[] = {
       {h, one}, {one, h}, {hf, hf}, {reinterpret_cast<_qz_string*>(&at_cap), one}};
-  for (const auto& r : rows) EXPECT_EQ(text_of(qz_string_concat(r.first, r.second)), "qz_invalid_string");
+  for (const auto& r : rows)
+    EXPECT_EQ(text_of(qz_string_concat(r.first, r.second)), "qz_invalid_string");
   EXPECT_EQ(text_of(qz_string_alloc_n("", QZ_MAX_STRING_LENGTH + 1)), "qz_invalid_string");
 
   // The cap itself is reachable.
@@ -77,9 +80,10 @@ TEST_F(Strings, OnlyTheBulkReleaseFreesAString) {
   qz_string_free(s);
   EXPECT_EQ(s->refcount, 3u);
   EXPECT_EQ(qz_string_count(), 1u);
-  EXPECT_TRUE(rt_faults().empty());
+  EXPECT_TRUE(rt_faults.empty());
   EXPECT_EQ(qz_reference_string(nullptr), nullptr);
-  EXPECT_EQ(rt_faults(), rt_fault_list{"engine/interpreter/qz_string_impl:86:qz_reference_string str为NULL"});
+  EXPECT_EQ(rt_faults,
+            rt_fault_list{"engine/interpreter/qz_string_impl:86:qz_reference_string str为NULL"});
   qz_string_free_all();
   EXPECT_EQ(qz_string_count(), 0u);
 }

@@ -10,17 +10,14 @@
 
 using rt_fault_list = std::vector<std::string>;
 
-inline rt_fault_list& rt_faults() {
-  static rt_fault_list faults;
-  return faults;
-}
+inline rt_fault_list rt_faults;
 
 // Installs the recorder for one test's lifetime.
 struct rt_fault_scope {
   rt_fault_scope() {
-    rt_faults().clear();
+    rt_faults.clear();
     qz_engine_set_exception_handler([](char* file, int line, char* message) {
-      rt_faults().push_back(std::string(file) + ":" + std::to_string(line) + ":" + message);
+      rt_faults.push_back(std::string(file) + ":" + std::to_string(line) + ":" + message);
     });
   }
   ~rt_fault_scope() { qz_engine_set_exception_handler(nullptr); }

@@ -36,10 +36,7 @@ struct Seen {
   }
 };
 
-inline Seen*& sink() {
-  static Seen* s = nullptr;
-  return s;
-}
+inline Seen* sink = nullptr;  // the scan being recorded
 
 inline unsigned char on_call(unsigned long line, unsigned long reserved, char* name,
                              unsigned long assign, _fcall_argument* args, unsigned long n) {
@@ -49,7 +46,7 @@ inline unsigned char on_call(unsigned long line, unsigned long reserved, char* n
   std::string flags;
   if (reserved != 0) flags += "<reserved!=0>";
   if ((n == 0) != (args == nullptr)) flags += "<args-pointer-mismatch>";
-  Seen* s = sink();
+  Seen* s = sink;
   s->calls.push_back(std::string(name) + "(" + list + ")");
   s->events.push_back(std::to_string(line) + ":" + name + ":" + std::to_string(assign) + "(" +
                       list + ")" + flags);
@@ -64,20 +61,20 @@ template <class Body>
 Seen record(Body body, unsigned long options = 0, const std::string& stop_at = "") {
   Seen seen;
   seen.stop_at = stop_at;
-  sink() = &seen;
+  sink = &seen;
   qz_engine_set_options(options);
   qz_engine_set_fcall_filter(on_call);
   qz_engine_set_exception_handler([](char* file, int line, char* message) {
-    sink()->events.push_back("!" + std::string(file) + ":" + std::to_string(line) + ":" + message);
+    sink->events.push_back("!" + std::string(file) + ":" + std::to_string(line) + ":" + message);
   });
   qz_engine_set_var_dump_handler(
-      [](char* name, char* text) { sink()->dump.push_back(std::string(name) + "=" + text); });
+      [](char* name, char* text) { sink->dump.push_back(std::string(name) + "=" + text); });
   body();
   qz_engine_set_fcall_filter(nullptr);
   qz_engine_set_exception_handler(nullptr);
   qz_engine_set_var_dump_handler(nullptr);
   qz_engine_set_options(0);
-  sink() = nullptr;
+  sink = nullptr;
   return seen;
 }
 
