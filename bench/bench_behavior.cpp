@@ -8,10 +8,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -29,10 +29,18 @@ std::vector<std::string> make_rules(int rules) {
   for (int i = 0; static_cast<int>(out.size()) < rules; ++i) {
     std::string fn = "func" + std::to_string(i % function_count(rules));
     switch (i % 8) {
-      case 0: out.push_back("define_behavior(" + fn + "+alt" + std::to_string(i) + ",0=REQ,9,d)"); break;
-      case 1: out.push_back("define_behavior(" + fn + ",1=marker" + std::to_string(i) + "&0=x,6,d)"); break;
-      case 2: out.push_back("define_behavior(" + fn + ",0=exact" + std::to_string(i) + ",5,d,1)"); break;
-      case 3: out.push_back("define_call_list(" + fn + "&other" + std::to_string(i) + ",5,d)"); break;
+      case 0:
+        out.push_back("define_behavior(" + fn + "+alt" + std::to_string(i) + ",0=REQ,9,d)");
+        break;
+      case 1:
+        out.push_back("define_behavior(" + fn + ",1=marker" + std::to_string(i) + "&0=x,6,d)");
+        break;
+      case 2:
+        out.push_back("define_behavior(" + fn + ",0=exact" + std::to_string(i) + ",5,d,1)");
+        break;
+      case 3:
+        out.push_back("define_call_list(" + fn + "&other" + std::to_string(i) + ",5,d)");
+        break;
       case 4: out.push_back("define_repeat_call(other" + std::to_string(i) + ",5,3,d)"); break;
       default: out.push_back("define_behavior(name" + std::to_string(i) + ",,2,d)"); break;
     }

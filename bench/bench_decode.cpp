@@ -66,7 +66,8 @@ std::string base64_of(const std::string& text) {
 
 // Runs fn over a token made from input once per iteration; reports input bytes.
 template <class Fn>
-void run_transform(benchmark::State& state, const std::string& input, unsigned long options, Fn fn) {
+void run_transform(benchmark::State& state, const std::string& input, unsigned long options,
+                   Fn fn) {
   Engine engine;
   qz_engine_set_options(options);
   for (auto _ : state) {
@@ -134,13 +135,16 @@ void BM_ObfuscatedShellScan(benchmark::State& state) {
   std::string hidden = base64_of(deflate_raw(inner));
   std::string rotated;
   for (char c : hidden) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
-    else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    else if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>('A' + (c - 'A' + 13) % 26);
     rotated += c;
   }
   std::string reversed(rotated.rbegin(), rotated.rend());
   std::string script = "<?php\n";
-  for (int i = 0; i < 50; i++) script += "$v" + std::to_string(i) + " = htmlspecialchars($_GET['p']);\n";
+  for (int i = 0; i < 50; i++)
+    script += "$v" + std::to_string(i) + " = htmlspecialchars($_GET['p']);\n";
   script += "$x = strrev('" + reversed + "');\n";
   script += "eval(gzinflate(base64_decode(str_rot13($x))));\n";
   Engine engine;

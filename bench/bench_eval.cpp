@@ -41,7 +41,8 @@ std::string distinct_variables(size_t statements) {
 // One statement with no ";": the argument is the number of calls in it.
 std::string one_statement(size_t calls) {
   std::string s = "<?php ";
-  for (size_t i = 0; i < calls; i++) s += "$v" + std::to_string(i % 100) + " = f($x . \"a\", 1 + 2) ";
+  for (size_t i = 0; i < calls; i++)
+    s += "$v" + std::to_string(i % 100) + " = f($x . \"a\", 1 + 2) ";
   return s;
 }
 
@@ -82,7 +83,11 @@ void BM_OneStatementNoSemicolon(benchmark::State& state) {
   size_t n = static_cast<size_t>(state.range(0));
   scan(state, one_statement(n), n);
 }
-BENCHMARK(BM_OneStatementNoSemicolon)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneStatementNoSemicolon)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_NestedCalls(benchmark::State& state) {
   size_t n = static_cast<size_t>(state.range(0));

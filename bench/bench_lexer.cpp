@@ -2,8 +2,8 @@
 // benchmark argument (in bytes) so that cost per byte can be compared across
 // sizes: linear cost shows as a steady bytes/second.
 
-#include "php/php_lex.h"
 #include "common/qz_host.h"
+#include "php/php_lex.h"
 
 #include <qzengine/qzengine.h>
 
@@ -21,7 +21,8 @@ std::string realistic_script(size_t size) {
     std::string n = std::to_string(i % 400);
     s += "/* block " + n + " */\n";
     s += "$var_" + n + " = \"value \" . $i . 'x\\n';\n";
-    s += "if (isset($_GET['k_" + n + "'])) { $x_" + n + " = strtolower(trim($_GET['k_" + n + "'])); }\n";
+    s += "if (isset($_GET['k_" + n + "'])) { $x_" + n + " = strtolower(trim($_GET['k_" + n +
+         "'])); }\n";
     s += "echo htmlspecialchars($x_" + n + ", ENT_QUOTES); // print it\n";
     s += "function f_" + n + "($a, $b) { return $a + $b * 2 - ($a / 3); }\n";
     s += "$arr_" + n + " = array('a' => 1, 'b' => \"two\", 'c' => f_" + n + "(1, 2));\n";
@@ -33,7 +34,8 @@ std::string realistic_script(size_t size) {
 // One statement with no ";" at all.
 std::string no_semicolon_script(size_t size) {
   std::string s = "<?php\n";
-  for (size_t i = 0; s.size() < size; i++) s += "$a" + std::to_string(i % 100) + " = f(1, 'x') . $b\n";
+  for (size_t i = 0; s.size() < size; i++)
+    s += "$a" + std::to_string(i % 100) + " = f(1, 'x') . $b\n";
   return s;
 }
 

@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
   int fd = mkstemp(path);
   if (fd < 0) return 1;
   close(fd);
-  std::printf("%-32s %10s %14s %14s %12s\n", "input (divisor)", "bytes", "baseline KB",
-              "budget KB", "bound KB");
+  std::printf("%-32s %10s %14s %14s %12s\n", "input (divisor)", "bytes", "baseline KB", "budget KB",
+              "bound KB");
   for (const Row& r : kRows) {
     long peak[2];
     unsigned long st[2];
@@ -186,8 +186,8 @@ int main(int argc, char** argv) {
       r.write(f, div);
       std::fclose(f);
       size = file_size(path);
-      peak[on] = child_peak_kb(path, on ? QZ_OPT_FULL_DECODE | QZ_OPT_MEMORY_BUDGET
-                                        : QZ_OPT_FULL_DECODE, &st[on]);
+      peak[on] = child_peak_kb(
+          path, on ? QZ_OPT_FULL_DECODE | QZ_OPT_MEMORY_BUDGET : QZ_OPT_FULL_DECODE, &st[on]);
     }
     std::printf("%-32s %10ld %14ld %14ld %12ld  status %lu/%lu\n", r.name, size, peak[0], peak[1],
                 (64 * static_cast<long>(kMB) + 4 * size) / 1024, st[0], st[1]);

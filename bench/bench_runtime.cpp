@@ -20,8 +20,8 @@ std::vector<std::string> make_names(size_t n) {
 }
 
 void per_op(benchmark::State& state, double ops) {
-  state.counters["per_op"] =
-      benchmark::Counter(ops, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_op"] = benchmark::Counter(
+      ops, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // Inserts n distinct names into a fresh table, then looks each up.
@@ -101,8 +101,23 @@ void BM_TokenManyListsFree(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_SymbolInsertLookup)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ArrayPushLookupKey)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ArrayPushLookupNumber)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TokenListAllocFree)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TokenManyListsFree)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SymbolInsertLookup)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ArrayPushLookupKey)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ArrayPushLookupNumber)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TokenListAllocFree)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TokenManyListsFree)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond);

@@ -29,8 +29,8 @@ std::vector<std::string> trace;
 
 unsigned char record_call(unsigned long line, unsigned long, char* name, unsigned long assigned,
                           _fcall_argument* args, unsigned long n) {
-  std::string row = std::to_string(line) + " " + (name ? name : "<null>") + " " +
-                    std::to_string(assigned) + " (";
+  std::string row =
+      std::to_string(line) + " " + (name ? name : "<null>") + " " + std::to_string(assigned) + " (";
   for (unsigned long i = 0; i < n; i++) {
     const char* v = args[i].value;
     size_t digest = v ? std::hash<std::string_view>()(std::string_view(v, std::strlen(v))) : 0;

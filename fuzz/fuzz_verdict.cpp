@@ -71,8 +71,8 @@ class recording_handler : public threat::threat_handler {
 
 void report(const char* what, const verdict& v) {
   std::fprintf(stderr, "%s: result %d, %d reports, suspicious %d, score %llu, \"%s\"\n", what,
-               v.result, v.reports, v.suspicious ? 1 : 0,
-               static_cast<unsigned long long>(v.score), v.description.c_str());
+               v.result, v.reports, v.suspicious ? 1 : 0, static_cast<unsigned long long>(v.score),
+               v.description.c_str());
 }
 
 [[noreturn]] void fail(const char* what, const verdict& v) {

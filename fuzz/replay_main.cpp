@@ -28,7 +28,8 @@ bool run_file(const fs::path& path) {
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
     return false;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
   std::fflush(stdout);
   // An empty input still gets a valid pointer, as libFuzzer gives it.

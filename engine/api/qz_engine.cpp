@@ -15,9 +15,9 @@
 #include "runtime/qz_symtable.h"
 #include "runtime/qz_token.h"
 
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 /* True from qz_engine_startup to qz_engine_shutdown. */
 static bool qz_engine_started = false;

@@ -4,8 +4,8 @@
 #include "common/qz_ascii.h"
 #include "common/qz_limits.h"
 
-#include <cstring>
 #include <strings.h>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -103,7 +103,8 @@ static void qz_match_rebuild() {
     rule.score = rec->score;
     uint64_t n = rec->cond_count <= QZ_RULE_ITEM_SLOTS ? rec->cond_count : QZ_RULE_ITEM_SLOTS;
     for (uint64_t c = 0; c < n; ++c)
-      rule.conds.push_back({rec->conds[c].arg_index, qz_match_split(resolve(rec->conds[c].pattern))});
+      rule.conds.push_back(
+          {rec->conds[c].arg_index, qz_match_split(resolve(rec->conds[c].pattern))});
     size_t pos = ix.rules.size();
     ix.rules.push_back(std::move(rule));
     for (const std::string& fn : qz_match_split(resolve(rec->functions))) {

@@ -90,17 +90,17 @@ struct _behavior_define_var {
 
 /* One argument condition of a behaviour rule. */
 struct _behavior_condition {
-  int64_t arg_index;                 /* argument position from 0 */
-  char pattern[QZ_RULE_FIELD_SIZE];  /* alternatives separated by "+", or a variable name */
+  int64_t arg_index;                /* argument position from 0 */
+  char pattern[QZ_RULE_FIELD_SIZE]; /* alternatives separated by "+", or a variable name */
 };
 
 /* One define_behavior line. */
 struct _behavior_descriptor {
-  int64_t exact_match;                  /* non-zero: patterns must equal the argument */
-  char functions[QZ_RULE_FIELD_SIZE];   /* alternatives separated by "+", or a variable name */
+  int64_t exact_match;                /* non-zero: patterns must equal the argument */
+  char functions[QZ_RULE_FIELD_SIZE]; /* alternatives separated by "+", or a variable name */
   char description[QZ_RULE_FIELD_SIZE];
   int64_t score;
-  uint64_t cond_count;                  /* 0 to QZ_RULE_MAX_ITEMS */
+  uint64_t cond_count; /* 0 to QZ_RULE_MAX_ITEMS */
   _behavior_condition conds[QZ_RULE_ITEM_SLOTS];
 };
 

@@ -66,8 +66,8 @@ class QZ_EXPORT CMD5 {
  public:
   /* Running state of one MD5 computation. */
   struct md5_context {
-    uint32_t total[2];     /* message length in bits: low word, high word */
-    uint32_t state[4];     /* chaining words A, B, C, D */
+    uint32_t total[2];        /* message length in bits: low word, high word */
+    uint32_t state[4];        /* chaining words A, B, C, D */
     unsigned char buffer[64]; /* bytes of an incomplete block */
   };
 

@@ -11,16 +11,16 @@
  * wrapper then yields an integer 0).
  */
 
-#include "php/php_call.h"
 #include "builtins/php_lib_builtin.h"
+#include "php/php_call.h"
 
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 #include "php/php_driver.h"
 #include "php/php_lex.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
-#include "builtins/qz_transform.h"
-#include "common/qz_host.h"
-#include "common/qz_limits.h"
 #include "runtime/qz_string.h"
 
 #include <cstdlib>
@@ -103,8 +103,8 @@ _qz_token* php_lib_fgets(_qz_token* handle) { return php_lib_fread(handle, nullp
 _qz_token* php_lib_file_get_contents(_qz_token* name) {
   const char* text;
   unsigned long len;
-  bool remote = name && qz_value_text(&name->value, &text, &len) &&
-                memmem(text, len, "//", 2) != nullptr;
+  bool remote =
+      name && qz_value_text(&name->value, &text, &len) && memmem(text, len, "//", 2) != nullptr;
   return php_lib_marker(name, remote ? "$_REMOTE_FILE_CONTENTS" : "$_FILE_CONTENTS");
 }
 
@@ -208,7 +208,8 @@ _qz_token* php_lib_explode(_qz_token* delimiter, _qz_token* text) {
     pieces++;
   }
   while (i < slen && is_delim[static_cast<unsigned char>(s[i])]) i++;
-  if (pieces >= QZ_EXPLODE_MAX_PIECES && i < slen) php_call_limit_reached(PHP_LIMIT_EXPLODE_PIECES, php_call_line);
+  if (pieces >= QZ_EXPLODE_MAX_PIECES && i < slen)
+    php_call_limit_reached(PHP_LIMIT_EXPLODE_PIECES, php_call_line);
   return res;
 }
 

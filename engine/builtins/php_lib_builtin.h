@@ -61,7 +61,8 @@ QZ_EXPORT _qz_token* php_lib_fwrite(_qz_token* handle, _qz_token* data);
 QZ_EXPORT _qz_token* php_lib_fputs(_qz_token* handle, _qz_token* data);
 /* The replacement is walked as code when the pattern's text holds an "e"
  * anywhere (the modifier is not told from the pattern's body); null always. */
-QZ_EXPORT _qz_token* php_lib_preg_replace(_qz_token* pattern, _qz_token* replacement, _qz_token* subject);
+QZ_EXPORT _qz_token* php_lib_preg_replace(_qz_token* pattern, _qz_token* replacement,
+                                          _qz_token* subject);
 
 /* Structure. Array results are new ARRAY tokens of the scan; a token whose
  * array the pool refused holds a null array. Null when no token can be had. */

@@ -30,12 +30,8 @@ static bool php_dump_value_text(const _qz_token* var, std::string* out) {
       if (!v.ptr) return false;
       *out = static_cast<const char*>(v.ptr);
       return true;
-    case TOKEN_ARRAY:
-      *out = "[array]";
-      return true;
-    default:
-      *out = "[other]";
-      return true;
+    case TOKEN_ARRAY: *out = "[array]"; return true;
+    default: *out = "[other]"; return true;
   }
 }
 

@@ -14,12 +14,12 @@
 
 #include "builtins/php_lib_builtin.h"
 #include "builtins/php_lib_dump.h"
-#include "php/php_value.h"
-#include "php/php_variable.h"
 #include "builtins/qz_transform.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "php/php_value.h"
+#include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
 
 #include <algorithm>
@@ -196,7 +196,8 @@ void php_lib_startup() {
       {"count", registry_fn(php_lib_count), 0, 0},
   };
   static_assert(sizeof(rows) / sizeof(rows[0]) == 45, "every registration is listed");
-  for (const registry_row& r : rows) php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+  for (const registry_row& r : rows)
+    php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
   /* With full decoding the gzip framing is decoded too; registered last so
    * that it changes nothing else. */
   if (qz_engine_options & QZ_OPT_FULL_DECODE)

@@ -488,8 +488,8 @@ _qz_token* qz_engine_str_replace(_qz_token* subject, _qz_token* search, _qz_toke
     return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);
   }
   unsigned long out_len;
-  char* out = qz_replace_n(subj_text, subj_len, search_text, search_len, repl_text, repl_len,
-                           &out_len);
+  char* out =
+      qz_replace_n(subj_text, subj_len, search_text, search_len, repl_text, repl_len, &out_len);
   if (!out) {
     qz_report_fault(QZ_FAULT_REPLACE_ALLOC);
     return qz_set_result_text(res, QZ_INVALID_STRING_TEXT);

@@ -53,7 +53,8 @@ QZ_EXPORT _qz_token* qz_engine_str_len(_qz_token* t);
  * pointer-free value's name. A missing or valueless operand gives the
  * invalid-string text; so does a result that cannot be allocated, which is
  * also reported as a fault. Null only when no token can be had. */
-QZ_EXPORT _qz_token* qz_engine_str_replace(_qz_token* subject, _qz_token* search, _qz_token* replace);
+QZ_EXPORT _qz_token* qz_engine_str_replace(_qz_token* subject, _qz_token* search,
+                                           _qz_token* replace);
 /* Without full decoding each gives the decoded marker (QZ_DECODED_TEXT).
  * With it, gzinflate inflates raw deflate data, gzuncompress zlib-framed and
  * gzdecode gzip-framed data; data that does not inflate, or an empty text,

@@ -21,9 +21,13 @@ inline bool qz_ascii_is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 inline bool qz_ascii_is_lower(char c) { return c >= 'a' && c <= 'z'; }
 
 /* c with an uppercase letter made lowercase; any other byte unchanged. */
-inline char qz_ascii_lower(char c) { return qz_ascii_is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char qz_ascii_lower(char c) {
+  return qz_ascii_is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c;
+}
 /* c with a lowercase letter made uppercase; any other byte unchanged. */
-inline char qz_ascii_upper(char c) { return qz_ascii_is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char qz_ascii_upper(char c) {
+  return qz_ascii_is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 /* 0 to 15 for a digit 0-9, a-f or A-F; QZ_ASCII_NOT_HEX for any other byte.
  * A reader that takes one letter case only tests the case first. */

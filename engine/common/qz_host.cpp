@@ -51,7 +51,9 @@ void qz_report_fault(qz_fault_id id) {
 void qz_engine_interupt() { qz_engine_interupt_debug = 1; }
 unsigned char qz_engine_is_interupt() { return qz_engine_interupt_debug; }
 
-void qz_engine_set_exception_handler(qz_exception_handler_t fn) { qz_engine_exception_handler = fn; }
+void qz_engine_set_exception_handler(qz_exception_handler_t fn) {
+  qz_engine_exception_handler = fn;
+}
 
 void qz_engine_throw_exception(char* file, int line, char* message) {
   if (qz_engine_exception_handler) qz_engine_exception_handler(file, line, message);
@@ -66,7 +68,9 @@ unsigned char qz_engine_call_fcall_filter(unsigned long line_no, unsigned long, 
   return qz_engine_fcall_filter(line_no, 0, func_name, assign_times, args, arg_count);
 }
 
-void qz_engine_set_performace_filter(qz_performace_filter_t fn) { qz_engine_performace_filter = fn; }
+void qz_engine_set_performace_filter(qz_performace_filter_t fn) {
+  qz_engine_performace_filter = fn;
+}
 
 void qz_engine_call_performace_filter(unsigned long line_no, unsigned long used_tokens,
                                       unsigned long token_capacity, unsigned long used_symbols,

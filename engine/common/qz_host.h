@@ -36,61 +36,61 @@ inline void qz_scan_note(qz_scan_status_flags flag) { qz_engine_scan_flags |= fl
 
 /* Handles: interned texts of the internal symbol table, valid from startup to
  * shutdown. Token names are compared with them by pointer. */
-#define QZ_ENGINE_HANDLES(X)                          \
-  X(qz_engine_if_handle, "if")                        \
-  X(qz_engine_else_handle, "else")                    \
-  X(qz_engine_for_handle, "for")                      \
-  X(qz_engine_do_handle, "do")                        \
-  X(qz_engine_while_handle, "while")                  \
-  X(qz_engine_function_handle, "function")            \
-  X(qz_engine_class_handle, "class")                  \
-  X(qz_engine_try_handle, "try")                      \
-  X(qz_engine_foreach_handle, "foreach")              \
-  X(qz_engine_switch_handle, "switch")                \
-  X(qz_engine_echo_handle, "echo")                    \
-  X(qz_engine_print_handle, "print")                  \
-  X(qz_engine_array_handle, "array")                  \
-  X(qz_engine_quote_handle, ";")                      \
-  X(qz_engine_comma_handle, ",")                      \
-  X(qz_engine_sleft_handle, "(")                      \
-  X(qz_engine_sright_handle, ")")                     \
-  X(qz_engine_mleft_handle, "[")                      \
-  X(qz_engine_mright_handle, "]")                     \
-  X(qz_engine_lleft_handle, "{")                      \
-  X(qz_engine_lright_handle, "}")                     \
-  X(qz_engine_tint_handle, "int")                     \
-  X(qz_engine_tbool_handle, "bool")                   \
-  X(qz_engine_tfloat_handle, "float")                 \
-  X(qz_engine_tstring_handle, "string")               \
-  X(qz_engine_tarray_handle, "array")                 \
-  X(qz_engine_tobject_handle, "object")               \
-  X(qz_engine_tint2_handle, "integer")                \
-  X(qz_engine_tbool2_handle, "boolean")               \
-  X(qz_engine_tfloat2_handle, "double")               \
-  X(qz_engine_tfloat3_handle, "real")                 \
-  X(qz_engine_array_pair_handle, "=>")                \
-  X(qz_engine_assign_handle, "=")                     \
-  X(qz_engine_equal_handle, "==")                     \
-  X(qz_engine_bigger_handle, ">")                     \
-  X(qz_engine_smaller_handle, "<")                    \
-  X(qz_engine_ebigger_handle, ">=")                   \
-  X(qz_engine_esmaller_handle, "<=")                  \
-  X(qz_engine_nequal_handle, "!=")                    \
-  X(qz_engine_self_inc_handle, "++")                  \
-  X(qz_engine_self_dec_handle, "--")                  \
-  X(qz_engine_add_handle, "+")                        \
-  X(qz_engine_sub_handle, "-")                        \
-  X(qz_engine_mul_handle, "*")                        \
-  X(qz_engine_div_handle, "/")                        \
-  X(qz_engine_cat_handle, ".")                        \
-  X(qz_engine_catassign_handle, ".=")                 \
-  X(qz_engine_arrpair_handle, "=>")                   \
-  X(qz_engine_var_var_handle, "qz_var_var")           \
-  X(qz_engine_dolar_handle, "$")                      \
+#define QZ_ENGINE_HANDLES(X)                              \
+  X(qz_engine_if_handle, "if")                            \
+  X(qz_engine_else_handle, "else")                        \
+  X(qz_engine_for_handle, "for")                          \
+  X(qz_engine_do_handle, "do")                            \
+  X(qz_engine_while_handle, "while")                      \
+  X(qz_engine_function_handle, "function")                \
+  X(qz_engine_class_handle, "class")                      \
+  X(qz_engine_try_handle, "try")                          \
+  X(qz_engine_foreach_handle, "foreach")                  \
+  X(qz_engine_switch_handle, "switch")                    \
+  X(qz_engine_echo_handle, "echo")                        \
+  X(qz_engine_print_handle, "print")                      \
+  X(qz_engine_array_handle, "array")                      \
+  X(qz_engine_quote_handle, ";")                          \
+  X(qz_engine_comma_handle, ",")                          \
+  X(qz_engine_sleft_handle, "(")                          \
+  X(qz_engine_sright_handle, ")")                         \
+  X(qz_engine_mleft_handle, "[")                          \
+  X(qz_engine_mright_handle, "]")                         \
+  X(qz_engine_lleft_handle, "{")                          \
+  X(qz_engine_lright_handle, "}")                         \
+  X(qz_engine_tint_handle, "int")                         \
+  X(qz_engine_tbool_handle, "bool")                       \
+  X(qz_engine_tfloat_handle, "float")                     \
+  X(qz_engine_tstring_handle, "string")                   \
+  X(qz_engine_tarray_handle, "array")                     \
+  X(qz_engine_tobject_handle, "object")                   \
+  X(qz_engine_tint2_handle, "integer")                    \
+  X(qz_engine_tbool2_handle, "boolean")                   \
+  X(qz_engine_tfloat2_handle, "double")                   \
+  X(qz_engine_tfloat3_handle, "real")                     \
+  X(qz_engine_array_pair_handle, "=>")                    \
+  X(qz_engine_assign_handle, "=")                         \
+  X(qz_engine_equal_handle, "==")                         \
+  X(qz_engine_bigger_handle, ">")                         \
+  X(qz_engine_smaller_handle, "<")                        \
+  X(qz_engine_ebigger_handle, ">=")                       \
+  X(qz_engine_esmaller_handle, "<=")                      \
+  X(qz_engine_nequal_handle, "!=")                        \
+  X(qz_engine_self_inc_handle, "++")                      \
+  X(qz_engine_self_dec_handle, "--")                      \
+  X(qz_engine_add_handle, "+")                            \
+  X(qz_engine_sub_handle, "-")                            \
+  X(qz_engine_mul_handle, "*")                            \
+  X(qz_engine_div_handle, "/")                            \
+  X(qz_engine_cat_handle, ".")                            \
+  X(qz_engine_catassign_handle, ".=")                     \
+  X(qz_engine_arrpair_handle, "=>")                       \
+  X(qz_engine_var_var_handle, "qz_var_var")               \
+  X(qz_engine_dolar_handle, "$")                          \
   X(qz_engine_invalid_string_handle, "qz_invalid_string") \
-  X(qz_engine_array_item_handle, "qz_array_item")     \
-  X(qz_engine_decode_handle, "qz_decoded")            \
-  X(qz_engine_dangerous_call, "eval")                 \
+  X(qz_engine_array_item_handle, "qz_array_item")         \
+  X(qz_engine_decode_handle, "qz_decoded")                \
+  X(qz_engine_dangerous_call, "eval")                     \
   X(qz_engine_dangerous_data, "$_POST_DATA")
 
 #define QZ_DECLARE_HANDLE(name, text) QZ_EXPORT extern char* name;
@@ -111,14 +111,14 @@ inline const char* qz_invalid_string_text() {
  * Each has a fixed source text, line and message that hosts see (and may
  * match on), kept byte for byte in one table in qz_host.cpp. */
 enum qz_fault_id {
-  QZ_FAULT_TOKEN_ALLOC,        /* the token pool could not supply a token */
-  QZ_FAULT_TOKEN_CLONE_NULL,   /* qz_token_clone of null */
-  QZ_FAULT_TOKEN_LENGTH_NULL,  /* qz_token_lenth of null */
-  QZ_FAULT_STRING_REF_NULL,    /* qz_reference_string of null */
-  QZ_FAULT_ARRAY_KEY_NULL,     /* qz_array_item with a null key */
-  QZ_FAULT_ARRAY_ITEM_VAR,     /* array indexing could not reach its variable */
-  QZ_FAULT_CALL_NAME_NULL,     /* a call whose name cannot be settled */
-  QZ_FAULT_REPLACE_ALLOC,      /* str_replace could not allocate its result */
+  QZ_FAULT_TOKEN_ALLOC,       /* the token pool could not supply a token */
+  QZ_FAULT_TOKEN_CLONE_NULL,  /* qz_token_clone of null */
+  QZ_FAULT_TOKEN_LENGTH_NULL, /* qz_token_lenth of null */
+  QZ_FAULT_STRING_REF_NULL,   /* qz_reference_string of null */
+  QZ_FAULT_ARRAY_KEY_NULL,    /* qz_array_item with a null key */
+  QZ_FAULT_ARRAY_ITEM_VAR,    /* array indexing could not reach its variable */
+  QZ_FAULT_CALL_NAME_NULL,    /* a call whose name cannot be settled */
+  QZ_FAULT_REPLACE_ALLOC,     /* str_replace could not allocate its result */
   QZ_FAULT_COUNT
 };
 

@@ -101,7 +101,6 @@
 /* Bytes of input handed to zlib at once: its byte counters are 32 bits wide. */
 #define QZ_INFLATE_INPUT_PIECE 0x40000000ul
 
-
 /* ---- Evaluator, variables and call reporting ---- */
 
 /* Tokens, the closing ";" included, up to which a statement is too short to
@@ -117,13 +116,11 @@
  * most QZ_VARVAR_NAME_MAX characters of the named text, and the NUL. */
 #define QZ_VARVAR_BUFFER (QZ_VARVAR_NAME_MAX + 2)
 
-
 /* ---- Runtime values and memory ---- */
 
 /* Buckets an array must exceed before its first lookup builds the key and
  * number maps; shorter arrays are cheaper to walk than to hash. */
 #define QZ_ARRAY_INDEX_MIN_BUCKETS 8
-
 
 /* ---- Memory between and within scans ---- */
 

@@ -13,11 +13,11 @@
 
 #include "php/php_call.h"
 
-#include "php/php_eval.h"
 #include "builtins/php_lib_registry.h"
-#include "php/php_variable.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "php/php_eval.h"
+#include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
 
 #include <cstring>
@@ -38,8 +38,8 @@ static unsigned long call_limits_reported;
 void php_call_limits_reset() { call_limits_reported = 0; }
 
 void php_call_limit_reached(php_limit_kind limit, unsigned long line) {
-  static const char* const texts[PHP_LIMIT_KIND_COUNT] = {
-      "nested_runs", "runs_per_scan", "eval_bytes", "explode_pieces"};
+  static const char* const texts[PHP_LIMIT_KIND_COUNT] = {"nested_runs", "runs_per_scan",
+                                                          "eval_bytes", "explode_pieces"};
   qz_scan_note(QZ_SCAN_LIMIT_REACHED);
   if (!(qz_engine_options & QZ_OPT_LIMIT_FINDINGS) || limit >= PHP_LIMIT_KIND_COUNT) return;
   unsigned long bit = 1ul << limit;
@@ -97,9 +97,7 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
     case TOKEN_LITERAL:
       rec->value = v->value.ptr ? static_cast<const char*>(v->value.ptr) : fallback;
       break;
-    default:
-      rec->value = fallback;
-      break;
+    default: rec->value = fallback; break;
   }
 }
 

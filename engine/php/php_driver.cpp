@@ -16,13 +16,13 @@
 
 #include "php/php_driver.h"
 
+#include "builtins/php_lib_registry.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 #include "php/php_call.h"
 #include "php/php_eval.h"
 #include "php/php_lex.h"
 #include "php/php_variable.h"
-#include "builtins/php_lib_registry.h"
-#include "common/qz_host.h"
-#include "common/qz_limits.h"
 
 /* ---- Driver state (process-global) ------------------------------------- */
 
@@ -173,7 +173,8 @@ static _qz_token* driver_last(_qz_token* list) {
 int php_parse_while(_qz_token* tok, qz_io_handle* source) {
   if (tok) tok->type = TOKEN_IGNORED;
   if (!source) return 0;
-  _qz_token* group = php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  _qz_token* group =
+      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
   if (!group) return 0;
   group->type = TOKEN_IGNORED;
   _qz_token* last = driver_last(group);
@@ -232,9 +233,11 @@ static void driver_for_mark_calls(_qz_token* from, char* stop) {
 int php_parse_for(_qz_token*, qz_io_handle* source) {
   static char for_text[] = "for";
   qz_call_output(for_text);
-  _qz_token* header = php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
-  _qz_token* body = header ? php_lex_get_token_pair(qz_engine_lleft_handle, qz_engine_lright_handle, source)
-                           : nullptr;
+  _qz_token* header =
+      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  _qz_token* body =
+      header ? php_lex_get_token_pair(qz_engine_lleft_handle, qz_engine_lright_handle, source)
+             : nullptr;
   _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
   bool ok = header && body;
   if (ok) {

@@ -21,17 +21,17 @@
 
 #include "php/php_eval.h"
 
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
 #include "php/php_call.h"
 #include "php/php_lex.h"
 #include "php/php_operator.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
-#include "common/qz_host.h"
-#include "common/qz_limits.h"
 
-#include <cstring>
 #include <strings.h>
+#include <cstring>
 
 php_rt_state_t php_rt_state;
 
@@ -243,7 +243,8 @@ static _qz_token* eval_assign(unsigned char* err) {
     d->ptr = v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
   } else if (v->value.type == TOKEN_ARRAY_REF) {
     a->value.type = TOKEN_ARRAY_REF;
-    a->value.ptr = v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
+    a->value.ptr =
+        v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
   } else if (v->value.type == TOKEN_NONE && v->name) {
     d->type = TOKEN_STRING;
     d->ptr = qz_string_alloc(v->name);
@@ -513,7 +514,8 @@ struct eval_walk {
     }
     if (n[1] == '$' && n[2] != '\0') {
       _qz_token* holder = php_lookup_global_variable(const_cast<char*>(n + 1));
-      const char* text = holder && holder->type == TOKEN_WORD ? php_value_text(holder->value) : nullptr;
+      const char* text =
+          holder && holder->type == TOKEN_WORD ? php_value_text(holder->value) : nullptr;
       if (text) {
         char composed[QZ_VARVAR_BUFFER];
         size_t len = strnlen(text, QZ_VARVAR_NAME_MAX);
@@ -530,14 +532,10 @@ struct eval_walk {
 
   eval_step dispatch(_qz_token* cur, unsigned long pos) {
     switch (cur->type) {
-      case TOKEN_OPERATOR:
-        return operator_token(cur);
-      case TOKEN_SEPARATOR:
-        return separator(cur);
-      case TOKEN_CALL:
-        return open_call(cur);
-      default:
-        break;
+      case TOKEN_OPERATOR: return operator_token(cur);
+      case TOKEN_SEPARATOR: return separator(cur);
+      case TOKEN_CALL: return open_call(cur);
+      default: break;
     }
     const char* n = cur->name;
     if (n && n[0] == '$') return n[1] == '\0' ? dollar(cur, pos) : variable(cur, pos);

@@ -16,12 +16,12 @@
 typedef std::vector<_qz_token*> php_rt_stack;
 
 struct php_rt_state_t {
-  php_rt_stack arg_stk;  /* values of the open argument lists, each opened by a splitter */
-  php_rt_stack data_stk; /* values at statement level */
-  php_rt_stack op_stk;   /* pending operators, "(", call tokens, array-access markers */
-  php_rt_stack* cur_stk; /* arg_stk while call_depth > 0, else data_stk */
-  _qz_token* var_list;   /* head of the variable list; written by php_variable only */
-  _qz_token* var_tail;   /* its last entry, for constant-time appends; likewise */
+  php_rt_stack arg_stk;     /* values of the open argument lists, each opened by a splitter */
+  php_rt_stack data_stk;    /* values at statement level */
+  php_rt_stack op_stk;      /* pending operators, "(", call tokens, array-access markers */
+  php_rt_stack* cur_stk;    /* arg_stk while call_depth > 0, else data_stk */
+  _qz_token* var_list;      /* head of the variable list; written by php_variable only */
+  _qz_token* var_tail;      /* its last entry, for constant-time appends; likewise */
   unsigned long call_depth; /* argument lists and array accesses open in the statement */
 };
 

@@ -3,11 +3,10 @@
  *
  * Characters come one at a time from an input source; the lexer collects the
  * text of one token in a fixed global buffer, and php_accept classifies that
- * text into a token and empties the buffer. Outside PHP tags every character is skipped. Inside code the
- * lexer knows only separators, operators that grow one character at a time,
- * quoted strings, heredocs and three kinds of comments. Newlines, carriage
- * returns, '!' and '@' never reach a token (except where a string escape or a
- * heredoc body takes them literally).
+ * text into a token and empties the buffer. Outside PHP tags every character is skipped. Inside
+ * code the lexer knows only separators, operators that grow one character at a time, quoted
+ * strings, heredocs and three kinds of comments. Newlines, carriage returns, '!' and '@' never
+ * reach a token (except where a string escape or a heredoc body takes them literally).
  *
  * Every character is handled as an unsigned byte before any class test, so
  * bytes above 0x7F are ordinary word characters and never index anything
@@ -17,16 +16,16 @@
 
 #include "php/php_lex.h"
 
-#include "php/php_operator.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
+#include "php/php_operator.h"
 #include "runtime/qz_symtable.h"
 #include "source/qz_source.h"
 
+#include <strings.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 /* ---- Lexer state (process-global, see php_lex.h) ----------------------- */
 
@@ -53,12 +52,30 @@ static bool lex_is_eof(int ch) { return ch == QZ_SOURCE_END; }
 /* The 23 separators: + - * / % = . > ! < ( ) , [ ] { } ? : ; & | and space. */
 unsigned char php_is_char_seperator(char c) {
   switch (static_cast<unsigned char>(c)) {
-    case '+': case '-': case '*': case '/': case '%': case '=': case '.': case '>':
-    case '!': case '<': case '(': case ')': case ',': case '[': case ']': case '{':
-    case '}': case '?': case ':': case ';': case '&': case '|': case ' ':
-      return 1;
-    default:
-      return 0;
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '%':
+    case '=':
+    case '.':
+    case '>':
+    case '!':
+    case '<':
+    case '(':
+    case ')':
+    case ',':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '?':
+    case ':':
+    case ';':
+    case '&':
+    case '|':
+    case ' ': return 1;
+    default: return 0;
   }
 }
 
@@ -168,7 +185,9 @@ void php_lex_restore(const php_lex_saved* saved) {
   php_lex_ended_source = saved->ended_source;
 }
 
-void php_lex_restore_ended(const php_lex_saved* saved) { php_lex_ended_source = saved->ended_source; }
+void php_lex_restore_ended(const php_lex_saved* saved) {
+  php_lex_ended_source = saved->ended_source;
+}
 
 static bool lex_extended_tags() { return (qz_engine_options & QZ_OPT_EXTENDED_TAGS) != 0; }
 
@@ -308,7 +327,8 @@ static lex_step lex_outside_code(qz_io_handle* source, char c, _qz_token** out) 
 /* Letters, digits, '_' and bytes above 0x7F: what a heredoc label is made of. */
 static bool lex_is_word_byte(char c) {
   unsigned char u = static_cast<unsigned char>(c);
-  return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+  return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') ||
+         (u >= 'A' && u <= 'Z');
 }
 
 /* Reads a heredoc label into label (QZ_LEX_LABEL_MAX + 1 bytes): the rest of
@@ -335,7 +355,8 @@ static unsigned long lex_heredoc_label(qz_io_handle* source, char* label, bool* 
   while (len > 0 && (label[len - 1] == '\r' || lex_is_blank(label[len - 1]))) len--;
   unsigned long start = 0;
   while (start < len && lex_is_blank(label[start])) start++;
-  if (len - start >= 2 && (label[start] == '"' || label[start] == '\'') && label[len - 1] == label[start]) {
+  if (len - start >= 2 && (label[start] == '"' || label[start] == '\'') &&
+      label[len - 1] == label[start]) {
     start++;
     len--;
   }
@@ -573,26 +594,21 @@ static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
  * text is emitted first (c is read again); with nothing pending c starts a
  * token, a space is dropped. */
 static lex_step lex_separator(qz_io_handle* source, char c, _qz_token** out) {
-  if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= QZ_OPERATOR_MAX_LENGTH && php_lookup_operator(php_lex_temp_buffer)) {
+  if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= QZ_OPERATOR_MAX_LENGTH &&
+      php_lookup_operator(php_lex_temp_buffer)) {
     php_append_char(c);
     if (php_lookup_operator(php_lex_temp_buffer)) return LEX_READ_ON;
     php_unappend_char();
   }
   if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 1, out);
   switch (c) {
-    case '<':
-      return lex_less_than(source, out);
+    case '<': return lex_less_than(source, out);
     case '=':
     case '&':
-    case '|':
-      return lex_doubled(source, c, out);
-    case '-':
-      return lex_minus(source, out);
-    case ' ':
-      return LEX_READ_ON;
-    default:
-      php_append_char(c);
-      return LEX_READ_ON;
+    case '|': return lex_doubled(source, c, out);
+    case '-': return lex_minus(source, out);
+    case ' ': return LEX_READ_ON;
+    default: php_append_char(c); return LEX_READ_ON;
   }
 }
 

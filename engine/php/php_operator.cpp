@@ -13,16 +13,17 @@
 
 #include <cstring>
 
-#define PHP_OP(text, prec) {text, sizeof(text) - 1, prec}
+#define PHP_OP(text, prec) \
+  { text, sizeof(text) - 1, prec }
 
 /* Lookup order is table order; the first record of the right text wins. */
 static constexpr php_operator php_operator_table[] = {
-    PHP_OP("+=", 2), PHP_OP("-=", 2), PHP_OP("*=", 2), PHP_OP("/=", 2), PHP_OP(".=", 2),
-    PHP_OP("%=", 2), PHP_OP("=", 3),  PHP_OP("&=", 3), PHP_OP("|=", 3), PHP_OP("+", 4),
-    PHP_OP("-", 4),  PHP_OP("*", 5),  PHP_OP("/", 5),  PHP_OP(".", 4),  PHP_OP("++", 4),
+    PHP_OP("+=", 2), PHP_OP("-=", 2), PHP_OP("*=", 2),  PHP_OP("/=", 2), PHP_OP(".=", 2),
+    PHP_OP("%=", 2), PHP_OP("=", 3),  PHP_OP("&=", 3),  PHP_OP("|=", 3), PHP_OP("+", 4),
+    PHP_OP("-", 4),  PHP_OP("*", 5),  PHP_OP("/", 5),   PHP_OP(".", 4),  PHP_OP("++", 4),
     PHP_OP("--", 4), PHP_OP("==", 4), PHP_OP("===", 4), PHP_OP("!=", 4), PHP_OP(">", 4),
-    PHP_OP("<", 4),  PHP_OP("->", 3), PHP_OP(">=", 3), PHP_OP("<=", 3), PHP_OP("=>", 4),
-    PHP_OP("&&", 2), PHP_OP("|", 2),  PHP_OP("||", 2), PHP_OP("!", 6),
+    PHP_OP("<", 4),  PHP_OP("->", 3), PHP_OP(">=", 3),  PHP_OP("<=", 3), PHP_OP("=>", 4),
+    PHP_OP("&&", 2), PHP_OP("|", 2),  PHP_OP("||", 2),  PHP_OP("!", 6),
 };
 
 #undef PHP_OP
@@ -42,11 +43,19 @@ const php_operator* php_lookup_operator(char* text) {
    * starts with one of these; most words are rejected here without a table
    * walk. */
   switch (text[0]) {
-    case '+': case '-': case '*': case '/': case '.': case '%': case '=':
-    case '&': case '|': case '!': case '<': case '>':
-      break;
-    default:
-      return nullptr;
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '.':
+    case '%':
+    case '=':
+    case '&':
+    case '|':
+    case '!':
+    case '<':
+    case '>': break;
+    default: return nullptr;
   }
   unsigned long n = std::strlen(text);
   if (n > QZ_OPERATOR_MAX_LENGTH) return nullptr;

@@ -24,7 +24,7 @@ QZ_EXPORT const php_operator* php_lookup_operator(char* text);
  * *close_out to it and *open_out to the last open met before it (the
  * innermost, which need not be the one it balances) and returns 1; else sets
  * both to null and returns 0. Either out pointer may be null. */
-QZ_EXPORT int php_lookup_tokenpair(_qz_token* list, char* open, char* close,
-                                   _qz_token** open_out, _qz_token** close_out);
+QZ_EXPORT int php_lookup_tokenpair(_qz_token* list, char* open, char* close, _qz_token** open_out,
+                                   _qz_token** close_out);
 
 #endif

@@ -11,14 +11,14 @@
 
 #include "php/php_value.h"
 
-#include "php/php_variable.h"
-#include "runtime/qz_array.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
 
-#include <cstring>
 #include <strings.h>
+#include <cstring>
 
 /* Markers that survive indexing by number, in the order they are tested. */
 static const char* const value_sticky_markers[] = {
@@ -102,11 +102,10 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
     case TOKEN_INTEGER:
       item = qz_array_item(arr, static_cast<unsigned long>(key->value.lval));
       break;
-    case TOKEN_LITERAL:
-      item = qz_array_item(arr, static_cast<char*>(key->value.ptr));
-      break;
+    case TOKEN_LITERAL: item = qz_array_item(arr, static_cast<char*>(key->value.ptr)); break;
     case TOKEN_STRING:
-      item = qz_array_item(arr, key->value.ptr ? static_cast<_qz_string*>(key->value.ptr)->text : nullptr);
+      item = qz_array_item(
+          arr, key->value.ptr ? static_cast<_qz_string*>(key->value.ptr)->text : nullptr);
       break;
     default:
       if (key->name) item = qz_array_item(arr, key->name);
@@ -210,7 +209,9 @@ _qz_string* php_strcat(_qz_string* a, _qz_string* b) { return qz_string_concat(a
 
 _qz_string* php_strcat(_qz_string* a, const char* b) { return qz_string_concat(a, b); }
 
-_qz_string* php_strcat(const char* a, _qz_string* b) { return qz_string_concat(qz_string_alloc(a), b); }
+_qz_string* php_strcat(const char* a, _qz_string* b) {
+  return qz_string_concat(qz_string_alloc(a), b);
+}
 
 _qz_string* php_strcat(const char* a, const char* b) {
   return qz_string_concat(qz_string_alloc(a), qz_string_alloc(b));

@@ -18,10 +18,10 @@
 
 #include "php/php_variable.h"
 
-#include "php/php_eval.h"
-#include "runtime/qz_array.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
+#include "php/php_eval.h"
+#include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
 
 #include <cstring>
@@ -147,8 +147,7 @@ void php_create_superglobals() {
 }
 
 char* php_l64a(long v, char* out) {
-  static const char digits[] =
-      "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  static const char digits[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   /* Only the low 32 bits count, read as unsigned: a negative number gives
    * the text of its two's-complement low word. */
   unsigned long m = static_cast<unsigned long>(v) & 0xFFFFFFFFul;
@@ -165,7 +164,8 @@ _qz_string* php_to_tring(_qz_token* tok) {
   if (!tok) return qz_string_alloc(QZ_INVALID_STRING_TEXT);
   char digits[QZ_L64A_TEXT_SIZE];
   php_l64a(tok->value.lval, digits);
-  if (tok->value.type == TOKEN_LITERAL) return qz_string_alloc(static_cast<const char*>(tok->value.ptr));
+  if (tok->value.type == TOKEN_LITERAL)
+    return qz_string_alloc(static_cast<const char*>(tok->value.ptr));
   if (tok->type == TOKEN_WORD) {
     /* The variable's own string, shared, not copied; null when it holds none. */
     if (tok->value.type == TOKEN_STRING) return static_cast<_qz_string*>(tok->value.ptr);

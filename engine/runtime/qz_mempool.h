@@ -59,14 +59,14 @@ struct qz_mempool {
     uint64_t open_words[2]; /* bit w set while bitmap word w has a clear bit */
   };
 
-  unsigned long count = 0;       /* allocations since the last reset, less releases */
+  unsigned long count = 0; /* allocations since the last reset, less releases */
   /* Slabs from ordinal `touched` on have had no slot taken since the last
    * reset, so they are all zero: a reset zeroes only the slabs before it. */
   unsigned long touched = 0;
   /* Slabs zeroed by resets over the pool's life: the work resets did. */
   unsigned long zeroed_slabs = 0;
-  mempool_item* first = nullptr; /* first slab, null while there is none */
-  mempool_item* last = nullptr;  /* last slab, where new slabs are linked */
+  mempool_item* first = nullptr;         /* first slab, null while there is none */
+  mempool_item* last = nullptr;          /* last slab, where new slabs are linked */
   std::vector<mempool_item*> by_address; /* slabs sorted by address */
   std::vector<mempool_item*> by_ordinal; /* slabs in chain order */
   std::vector<uint64_t> open_slabs;      /* bit o set while slab o has a free slot */
@@ -116,13 +116,15 @@ struct qz_mempool {
     if (!first && !add_slab()) return nullptr;
     mempool_item* cur = next_open_slab(start ? start->ordinal : 0);
     if (!cur && !(cur = add_slab())) return nullptr;
-    unsigned w = cur->open_words[0] ? static_cast<unsigned>(__builtin_ctzll(cur->open_words[0]))
-                                    : 64 + static_cast<unsigned>(__builtin_ctzll(cur->open_words[1]));
+    unsigned w = cur->open_words[0]
+                     ? static_cast<unsigned>(__builtin_ctzll(cur->open_words[0]))
+                     : 64 + static_cast<unsigned>(__builtin_ctzll(cur->open_words[1]));
     uint32_t word = cur->bitmap[w];
     unsigned b = static_cast<unsigned>(__builtin_ctz(~word));
     cur->bitmap[w] = word | static_cast<uint32_t>(mempool_masks[b]);
     if (cur->bitmap[w] == 0xFFFFFFFFu) cur->open_words[w / 64] &= ~(1ull << (w % 64));
-    if (++cur->used == QZ_POOL_SLAB_ITEMS) open_slabs[cur->ordinal / 64] &= ~(1ull << (cur->ordinal % 64));
+    if (++cur->used == QZ_POOL_SLAB_ITEMS)
+      open_slabs[cur->ordinal / 64] &= ~(1ull << (cur->ordinal % 64));
     if (cur->ordinal >= touched) touched = cur->ordinal + 1;
     count++;
     return &cur->items[w * 32 + b];
@@ -131,10 +133,9 @@ struct qz_mempool {
   /* The slab whose item area holds `item`, or null. */
   mempool_item* slab_of(const void* item) const {
     auto addr = reinterpret_cast<uintptr_t>(item);
-    auto it = std::upper_bound(by_address.begin(), by_address.end(), addr,
-                               [](uintptr_t a, mempool_item* s) {
-                                 return a < reinterpret_cast<uintptr_t>(s);
-                               });
+    auto it = std::upper_bound(
+        by_address.begin(), by_address.end(), addr,
+        [](uintptr_t a, mempool_item* s) { return a < reinterpret_cast<uintptr_t>(s); });
     if (it == by_address.begin()) return nullptr;
     mempool_item* slab = *(it - 1);
     auto base = reinterpret_cast<uintptr_t>(slab->items);

@@ -72,10 +72,20 @@ static uint64_t qz_sym_siphash(const unsigned char* in, size_t len) {
   uint64_t v2 = k.k0 ^ 0x6c7967656e657261ull;
   uint64_t v3 = k.k1 ^ 0x7465646279746573ull;
   auto round = [&] {
-    v0 += v1; v1 = qz_sym_rotl(v1, 13); v1 ^= v0; v0 = qz_sym_rotl(v0, 32);
-    v2 += v3; v3 = qz_sym_rotl(v3, 16); v3 ^= v2;
-    v0 += v3; v3 = qz_sym_rotl(v3, 21); v3 ^= v0;
-    v2 += v1; v1 = qz_sym_rotl(v1, 17); v1 ^= v2; v2 = qz_sym_rotl(v2, 32);
+    v0 += v1;
+    v1 = qz_sym_rotl(v1, 13);
+    v1 ^= v0;
+    v0 = qz_sym_rotl(v0, 32);
+    v2 += v3;
+    v3 = qz_sym_rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = qz_sym_rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = qz_sym_rotl(v1, 17);
+    v1 ^= v2;
+    v2 = qz_sym_rotl(v2, 32);
   };
   size_t full = len & ~static_cast<size_t>(7);
   for (size_t i = 0; i < full; i += 8) {
@@ -125,8 +135,10 @@ static void qz_sym_tree_rebuild(qz_symtable_index* ix) {
   while (leaves < ix->blocks.size()) leaves *= 2;
   ix->leaves = leaves;
   ix->tree.assign(2 * leaves, 0);
-  for (size_t i = 0; i < ix->blocks.size(); i++) ix->tree[leaves + i] = qz_sym_free_bytes(ix->blocks[i]);
-  for (size_t n = leaves - 1; n >= 1; n--) ix->tree[n] = std::max(ix->tree[2 * n], ix->tree[2 * n + 1]);
+  for (size_t i = 0; i < ix->blocks.size(); i++)
+    ix->tree[leaves + i] = qz_sym_free_bytes(ix->blocks[i]);
+  for (size_t n = leaves - 1; n >= 1; n--)
+    ix->tree[n] = std::max(ix->tree[2 * n], ix->tree[2 * n + 1]);
 }
 
 static void qz_sym_tree_update(qz_symtable_index* ix, size_t pos) {
@@ -212,9 +224,8 @@ static void qz_sym_block_delete(_qz_sym_table_ex* b) {
 /* The plain walk: every used slot of every block from t, in order. */
 static char* qz_sym_scan(_qz_sym_table_ex* t, const char* s, unsigned long n) {
   for (_qz_sym_table_ex* b = t; b; b = b->next) {
-    char** hit = qz_sym_each_slot(b, [&](char** slot) {
-      return qz_compare_string(slot, const_cast<char*>(s), n);
-    });
+    char** hit = qz_sym_each_slot(
+        b, [&](char** slot) { return qz_compare_string(slot, const_cast<char*>(s), n); });
     if (hit) return *hit;
   }
   return nullptr;

@@ -75,9 +75,7 @@ static _qz_token* qz_token_last(_qz_token* list, _qz_token* probe, bool* contain
 }
 
 /* Takes a slot, first-fit over the whole pool. */
-static _qz_token* qz_token_take_slot() {
-  return qz_engine_memory_pool_for_token.alloc(nullptr);
-}
+static _qz_token* qz_token_take_slot() { return qz_engine_memory_pool_for_token.alloc(nullptr); }
 
 _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned long lineno) {
   if (!qz_engine_memory_pool_for_token.first && !qz_engine_memory_pool_for_token.add_slab()) {

@@ -112,7 +112,8 @@ void linux_file_handle::_ungetc() {
 
 void linux_file_handle::unget_str(char* s) {
   if (!stream || !s) return;
-  for (size_t n = std::strlen(s); n > 0; n--) std::ungetc(static_cast<unsigned char>(s[n - 1]), stream);
+  for (size_t n = std::strlen(s); n > 0; n--)
+    std::ungetc(static_cast<unsigned char>(s[n - 1]), stream);
 }
 
 void linux_file_handle::close() {

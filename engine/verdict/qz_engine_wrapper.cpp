@@ -80,8 +80,8 @@ unsigned char qz_engine_wrapper_fcall_filter(unsigned long line_no, unsigned lon
                                              _fcall_argument* args, unsigned long arg_count) {
   char desc[QZ_RULE_DESC_BUFFER] = {};
   char detail[QZ_RULE_DETAIL_BUFFER] = {};
-  unsigned long score = qz_behavior_check(line_no, reserved, func_name, assign_times, args,
-                                          arg_count, desc, detail);
+  unsigned long score =
+      qz_behavior_check(line_no, reserved, func_name, assign_times, args, arg_count, desc, detail);
   if (score == 0) return 0;
   desc[sizeof(desc) - 1] = '\0';
   std::memcpy(qz_wrapper_last_desc, desc, sizeof(desc));
@@ -161,7 +161,6 @@ int qz_engine_wrapper_scan_buff(char* text, unsigned long, threat::threat_info* 
   if (!text) return 0;
   return qz_wrapper_scan(info, handler, false, [text] { qz_engine_scan_buff(text); });
 }
-
 
 const char* qz_engine_wrapper_last_match(unsigned long* score) {
   if (score) *score = qz_wrapper_last_score;

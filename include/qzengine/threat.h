@@ -19,8 +19,8 @@ namespace threat {
 
 struct threat_info {
   unsigned char host_reserved0[16];
-  const char* engine_name;  /* "qz_engine" */
-  const char* description;  /* descriptions of the scored behaviours; valid until the next scan */
+  const char* engine_name; /* "qz_engine" */
+  const char* description; /* descriptions of the scored behaviours; valid until the next scan */
   unsigned char host_reserved1[24];
   unsigned char suspicious; /* 1 in a report of suspicious findings only */
   unsigned char host_reserved2[7];

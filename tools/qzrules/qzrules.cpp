@@ -84,41 +84,41 @@ int convert_file(const std::string& in_path, const std::string& out_path, Conver
 }
 
 int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
-  return convert_file(in_path, out_path, [](const std::string& line, const std::string& where,
-                                            std::string* text) {
-    if (qzrules_is_plain_filler(line)) return LineResult::Skipped;
-    if (line.find('\0') != std::string::npos) {
-      problem(where, "a zero byte would end the rule text early; line left out");
-      return LineResult::LeftOut;
-    }
-    if (line.size() > QZ_RULE_PLAIN_MAX) {
-      problem(where, "rule text of " + std::to_string(line.size()) + " characters is over " +
-                         std::to_string(QZ_RULE_PLAIN_MAX) +
-                         " and could not be loaded; line left out");
-      return LineResult::LeftOut;
-    }
-    std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(line.c_str()));
-    if (!hex) {
-      problem(where, "cannot be enciphered");
-      return LineResult::LeftOut;
-    }
-    *text = hex.get();
-    return LineResult::Kept;
-  });
+  return convert_file(
+      in_path, out_path, [](const std::string& line, const std::string& where, std::string* text) {
+        if (qzrules_is_plain_filler(line)) return LineResult::Skipped;
+        if (line.find('\0') != std::string::npos) {
+          problem(where, "a zero byte would end the rule text early; line left out");
+          return LineResult::LeftOut;
+        }
+        if (line.size() > QZ_RULE_PLAIN_MAX) {
+          problem(where, "rule text of " + std::to_string(line.size()) + " characters is over " +
+                             std::to_string(QZ_RULE_PLAIN_MAX) +
+                             " and could not be loaded; line left out");
+          return LineResult::LeftOut;
+        }
+        std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(line.c_str()));
+        if (!hex) {
+          problem(where, "cannot be enciphered");
+          return LineResult::LeftOut;
+        }
+        *text = hex.get();
+        return LineResult::Kept;
+      });
 }
 
 int cmd_decrypt(const std::string& in_path, const std::string& out_path) {
-  return convert_file(in_path, out_path, [](const std::string& line, const std::string& where,
-                                            std::string* text) {
-    if (line.empty()) return LineResult::Skipped;
-    std::unique_ptr<char[]> plain(qz_cipher_rule_decrypt(line.c_str()));
-    if (!plain) {
-      problem(where, "undecipherable; line left out");
-      return LineResult::LeftOut;
-    }
-    *text = plain.get();
-    return LineResult::Kept;
-  });
+  return convert_file(in_path, out_path,
+                      [](const std::string& line, const std::string& where, std::string* text) {
+                        if (line.empty()) return LineResult::Skipped;
+                        std::unique_ptr<char[]> plain(qz_cipher_rule_decrypt(line.c_str()));
+                        if (!plain) {
+                          problem(where, "undecipherable; line left out");
+                          return LineResult::LeftOut;
+                        }
+                        *text = plain.get();
+                        return LineResult::Kept;
+                      });
 }
 
 int cmd_lint(const std::string& in_path, qzrules_input_form form) {
@@ -149,7 +149,8 @@ nlohmann::ordered_json dump_tables() {
   json lists = json::array();
   for (const _behavior_call_list* l : qz_behavior_call_lists) {
     json calls = json::array();
-    for (uint64_t k = 0; k < l->call_count && k < QZ_RULE_ITEM_SLOTS; ++k) calls.push_back(l->calls[k]);
+    for (uint64_t k = 0; k < l->call_count && k < QZ_RULE_ITEM_SLOTS; ++k)
+      calls.push_back(l->calls[k]);
     lists.push_back({{"calls", calls}, {"score", l->score}, {"description", l->description}});
   }
   json repeats = json::array();
@@ -158,7 +159,8 @@ nlohmann::ordered_json dump_tables() {
                        {"min_count", r->min_count},
                        {"score", r->score},
                        {"description", r->description}});
-  return {{"vars", vars}, {"behaviors", behaviors}, {"call_lists", lists}, {"repeat_calls", repeats}};
+  return {
+      {"vars", vars}, {"behaviors", behaviors}, {"call_lists", lists}, {"repeat_calls", repeats}};
 }
 
 int cmd_dump(const std::string& in_path, const std::string& out_path) {
@@ -169,7 +171,8 @@ int cmd_dump(const std::string& in_path, const std::string& out_path) {
     return kExitError;
   }
   /* Rule texts are bytes; invalid UTF-8 is shown with replacement marks. */
-  std::string text = dump_tables().dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  std::string text =
+      dump_tables().dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   qz_behavior_shutdown();
   if (!write_output(out_path, text + "\n")) {
     problem(out_path.empty() ? "stdout" : out_path, "cannot write");
@@ -185,8 +188,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   std::string in_path, out_path;
-  CLI::App* enc = app.add_subcommand("encrypt", "Encipher a plain rule file (one rule per line; "
-                                                "# comments and blank lines are skipped)");
+  CLI::App* enc = app.add_subcommand("encrypt",
+                                     "Encipher a plain rule file (one rule per line; "
+                                     "# comments and blank lines are skipped)");
   enc->add_option("PLAIN", in_path, "plain rule file")->required();
   enc->add_option("-o,--output", out_path, "output file (default: standard output)");
 

@@ -531,8 +531,10 @@ struct Lint {
         add(lists[j].line, "never matches: the call list on line " +
                                std::to_string(lists[first].line) +
                                " matches every such file first");
-      if (names.empty()) first_empty = std::min(first_empty, j);
-      else index.file(rarest(names, name_seen), j);
+      if (names.empty())
+        first_empty = std::min(first_empty, j);
+      else
+        index.file(rarest(names, name_seen), j);
       for (const std::string& n : names) name_seen[n]++;
     }
   }

@@ -42,9 +42,9 @@ bool qzrules_read_file(const std::string& path, std::string& contents, std::stri
 
 /* What the engine's loader keeps of an enciphered rule file. */
 struct qzrules_load_summary {
-  unsigned long rules = 0;      /* records of all four kinds */
-  unsigned long detecting = 0;  /* of those, the kinds that score: all but define_var */
-  std::vector<size_t> dropped;  /* lines, ascending, neither blank nor giving a record */
+  unsigned long rules = 0;     /* records of all four kinds */
+  unsigned long detecting = 0; /* of those, the kinds that score: all but define_var */
+  std::vector<size_t> dropped; /* lines, ascending, neither blank nor giving a record */
 };
 
 /* Loads an enciphered rule file's contents line by line as the engine does

@@ -324,8 +324,10 @@ Summary summarize(const std::vector<FileResult>& files,
   Summary sum;
   for (const FileResult& f : files) {
     sum.files++;
-    if (!f.error.empty()) sum.errors++;
-    else if (!f.skipped.empty()) sum.skipped++;
+    if (!f.error.empty())
+      sum.errors++;
+    else if (!f.skipped.empty())
+      sum.skipped++;
     else {
       sum.scanned++;
       sum.bytes += f.size;

@@ -31,7 +31,7 @@ struct ScanOutcome {
   Verdict verdict = Verdict::Clean;
   uint64_t score = 0;  // sum of definite scores
   uint64_t suspicious_score = 0;
-  uint64_t line = 0;   // deciding line of a definite hit, 0 when none
+  uint64_t line = 0;  // deciding line of a definite hit, 0 when none
   std::vector<std::string> descriptions;
   std::vector<ScoredCall> calls;
   unsigned long calls_dropped = 0;  // scored calls beyond those kept in `calls`

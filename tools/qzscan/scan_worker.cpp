@@ -7,8 +7,8 @@
 
 #include <qzengine/qzwrapper.h>
 
-#include <nlohmann/json.hpp>
 #include <openssl/evp.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -182,9 +182,9 @@ std::deque<Decoder> g_decoders;
 
 const std::set<std::string>& decoder_names() {
   static const std::set<std::string> names = {
-      "base64_decode", "gzinflate",   "gzuncompress", "gzdecode",     "str_rot13",
-      "strrev",        "urldecode",   "rawurldecode", "str_replace",  "hex2bin",
-      "convert_uudecode", "strtr",    "pack",         "chr",          "create_function"};
+      "base64_decode",    "gzinflate", "gzuncompress", "gzdecode",    "str_rot13",
+      "strrev",           "urldecode", "rawurldecode", "str_replace", "hex2bin",
+      "convert_uudecode", "strtr",     "pack",         "chr",         "create_function"};
   return names;
 }
 
@@ -222,7 +222,8 @@ unsigned char explain_filter(unsigned long line, unsigned long reserved, char* n
     c.score = after - before;
     c.depth = depth;
     if (depth > 0)
-      for (auto it = g_decoders.rbegin(); it != g_decoders.rend() && c.decoders.size() < kDecodersPerCall; ++it)
+      for (auto it = g_decoders.rbegin();
+           it != g_decoders.rend() && c.decoders.size() < kDecodersPerCall; ++it)
         if (it->depth < depth) c.decoders.insert(c.decoders.begin(), it->text);
     g_calls.push_back(std::move(c));
   }
@@ -322,8 +323,10 @@ struct OpenFile {
   int fd = -1;
   FILE* stream = nullptr;
   ~OpenFile() {
-    if (stream) std::fclose(stream);
-    else if (fd >= 0) close(fd);
+    if (stream)
+      std::fclose(stream);
+    else if (fd >= 0)
+      close(fd);
   }
 };
 
@@ -506,7 +509,10 @@ bool spawn(Worker* w, const WorkerOptions& opt) {
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
-    close(down[0]); close(down[1]); close(up[0]); close(up[1]);
+    close(down[0]);
+    close(down[1]);
+    close(up[0]);
+    close(up[1]);
     return false;
   }
   if (pid == 0) {
