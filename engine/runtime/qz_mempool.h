@@ -59,7 +59,8 @@ struct qz_mempool {
     uint64_t open_words[2]; /* bit w set while bitmap word w has a clear bit */
   };
 
-  unsigned long count = 0; /* allocations since the last reset, less releases */
+  unsigned long count = 0;       /* allocations since the last reset, less releases */
+  unsigned long allocations = 0; /* allocations over the pool's life */
   /* Slabs from ordinal `touched` on have had no slot taken since the last
    * reset, so they are all zero: a reset zeroes only the slabs before it. */
   unsigned long touched = 0;
@@ -127,6 +128,7 @@ struct qz_mempool {
       open_slabs[cur->ordinal / 64] &= ~(1ull << (cur->ordinal % 64));
     if (cur->ordinal >= touched) touched = cur->ordinal + 1;
     count++;
+    allocations++;
     return &cur->items[w * 32 + b];
   }
 
@@ -210,6 +212,62 @@ struct qz_mempool {
     by_address.clear();
     by_ordinal.clear();
     open_slabs.clear();
+  }
+
+  /* Mark bits for a collection: one bit per slot, laid out as the slabs'
+   * bitmaps (slab ordinal times QZ_POOL_BITMAP_WORDS, then the word). */
+  typedef std::vector<uint32_t> marks;
+
+  /* Sets the mark of the slot `item` occupies. False when the item lies in
+   * no slab of this pool or was marked already, so a caller walking a
+   * chain of records can stop at the first one it has seen. */
+  bool mark(marks& m, const T* item) const {
+    const mempool_item* slab = slab_of(item);
+    if (!slab) return false;
+    unsigned long s = static_cast<unsigned long>(item - slab->items);
+    unsigned long w = slab->ordinal * QZ_POOL_BITMAP_WORDS + s / 32;
+    if (m.size() <= w) m.resize(slab_count() * QZ_POOL_BITMAP_WORDS, 0);
+    uint32_t bit = static_cast<uint32_t>(mempool_masks[s % 32]);
+    if (m[w] & bit) return false;
+    m[w] |= bit;
+    return true;
+  }
+
+  /* Calls fn on every slot in use. */
+  template <class F>
+  void for_each_used(F fn) const {
+    for (unsigned long o = 0; o < touched && o < by_ordinal.size(); o++) {
+      const mempool_item* s = by_ordinal[o];
+      for (unsigned w = 0; w < QZ_POOL_BITMAP_WORDS; w++)
+        for (uint32_t bits = s->bitmap[w]; bits; bits &= bits - 1)
+          fn(&s->items[w * 32 + static_cast<unsigned>(__builtin_ctz(bits))]);
+    }
+  }
+
+  /* Releases every slot in use whose mark is clear, as release does; the
+   * slabs stay. Returns the number of slots released. */
+  unsigned long sweep(const marks& m) {
+    unsigned long freed = 0;
+    for (unsigned long o = 0; o < touched && o < by_ordinal.size(); o++) {
+      mempool_item* s = by_ordinal[o];
+      for (unsigned w = 0; w < QZ_POOL_BITMAP_WORDS; w++) {
+        unsigned long mw = o * QZ_POOL_BITMAP_WORDS + w;
+        uint32_t garbage = s->bitmap[w] & ~(mw < m.size() ? m[mw] : 0u);
+        if (!garbage) continue;
+        for (uint32_t bits = garbage; bits; bits &= bits - 1)
+          std::memset(
+              static_cast<void*>(&s->items[w * 32 + static_cast<unsigned>(__builtin_ctz(bits))]), 0,
+              sizeof(T));
+        unsigned long n = static_cast<unsigned long>(__builtin_popcount(garbage));
+        s->bitmap[w] &= ~garbage;
+        s->used -= n;
+        count -= n;
+        freed += n;
+        s->open_words[w / 64] |= 1ull << (w % 64);
+        open_slabs[o / 64] |= 1ull << (o % 64);
+      }
+    }
+    return freed;
   }
 
   /* Number of slabs in the chain. */

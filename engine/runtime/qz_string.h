@@ -3,13 +3,15 @@
 
 /*
  * Runtime strings: counted, length-prefixed, always NUL-terminated heap blocks.
- * Every string is listed in qz_engine_all_strings and freed only in bulk at the
- * end of a scan; the reference count is bookkeeping and frees nothing.
+ * Every string is listed in qz_engine_all_strings and freed in bulk at the end
+ * of a scan, or earlier by a collection that found nothing holding it; the
+ * reference count is bookkeeping and frees nothing.
  */
 
 #include <qzengine/export.h>
 
 #include <list>
+#include <unordered_set>
 
 struct _qz_string {
   unsigned long length;   /* bytes of text, terminator not counted */
@@ -39,8 +41,20 @@ QZ_EXPORT _qz_string* qz_reference_string(_qz_string* s);
 /* Do nothing: a string lives until qz_string_free_all whatever its count. */
 QZ_EXPORT void qz_dereference_string(_qz_string* s);
 QZ_EXPORT void qz_string_free(_qz_string* s);
-/* Number of strings listed in qz_engine_all_strings. */
+/* Number of strings made since the last qz_string_free_all: a count of
+ * work, which a collection does not lower. */
 QZ_EXPORT unsigned long qz_string_count();
+/* Frees every listed string whose address and whose text's address are both
+ * missing from `live` (a value may hold either), crediting the scan's memory
+ * budget. Every other pointer to a freed string is invalid afterwards.
+ * Returns the bytes of the strings kept. */
+unsigned long qz_string_sweep(const std::unordered_set<const void*>& live);
+/* Texts refused since the last qz_string_free_all for passing
+ * QZ_MAX_STRING_LENGTH (each gave the invalid-string text instead). */
+unsigned long qz_string_refused_long();
+/* Bytes of every string made over the process's life: a running total
+ * whose differences tell how much a stretch of work made. */
+unsigned long qz_string_bytes_made();
 /* Frees every string made so far (end of a scan): every _qz_string pointer
  * handed out before is invalid afterwards. */
 QZ_EXPORT void qz_string_free_all();
