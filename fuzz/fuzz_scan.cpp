@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the engine as a script, with every extension on
-// and a call filter that reads every argument text, so that any bad pointer
+// Feeds arbitrary bytes to the engine as a script, with the extensions off or
+// on and a call filter that reads every argument text, so that any bad pointer
 // handed to a host shows up under the sanitizers.
 
 #include <qzengine/qzengine.h>
@@ -24,7 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)started;
   std::string text(reinterpret_cast<const char*>(data), size);
-  qz_engine_set_options(size % 2 ? QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE : 0);
+  // The input's length picks the options: none, the decoders, or every
+  // extension with the memory bounds (collections included).
+  static const unsigned long option_sets[] = {0, QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE,
+                                              QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE |
+                                                  QZ_OPT_BINARY_SAFE | QZ_OPT_LIMIT_FINDINGS |
+                                                  QZ_OPT_MEMORY_BUDGET};
+  qz_engine_set_options(option_sets[size % 3]);
   qz_engine_scan_buff(text.c_str());
   return 0;
 }
