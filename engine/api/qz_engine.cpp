@@ -10,6 +10,7 @@
 #include "builtins/php_lib_builtin.h"
 #include "common/qz_host.h"
 #include "php/php_driver.h"
+#include "php/php_eval.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
 #include "runtime/qz_symtable.h"
@@ -18,6 +19,8 @@
 #include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 /* True from qz_engine_startup to qz_engine_shutdown. */
 static bool qz_engine_started = false;
@@ -115,8 +118,19 @@ void qz_engine_real_scan(qz_io_handle* source) {
       scanning_guard() { qz_engine_scanning = true; }
       ~scanning_guard() { qz_engine_scanning = false; }
     } guard;
-    php_startup();
-    php_debug(nullptr, source, 0);
+    /* A container of the interpreter that cannot grow throws; the scan
+     * then ends where it stands, its verdict so far kept, and the next scan
+     * starts from a clean state (php_startup resets what a throw left). */
+    try {
+      php_startup();
+      php_reclaim_scan_begin();
+      php_debug(nullptr, source, 0);
+    } catch (const std::bad_alloc&) {
+      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+    } catch (const std::length_error&) {
+      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+    }
+    php_reclaim_scan_end();
     php_shutdown();
   }
   /* Between scans nothing is refused. */

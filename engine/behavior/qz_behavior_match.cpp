@@ -2,6 +2,7 @@
 
 #include "behavior/qz_behavior_rules.h"
 #include "common/qz_ascii.h"
+#include "common/qz_host.h"
 #include "common/qz_limits.h"
 
 #include <strings.h>
@@ -248,7 +249,9 @@ unsigned long qz_behavior_check(unsigned long line_no, unsigned long reserved, c
   try {
     return qz_match_check_call(func_name, args, arg_count, desc, detail);
   } catch (...) {
+    /* The call went unscored: the scan's verdict may be short of it. */
     g_match_index.built = false;
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
     return 0;
   }
 }
@@ -294,6 +297,7 @@ unsigned long qz_behavior_check_file(char* desc) {
   try {
     return qz_match_check_history(desc);
   } catch (...) {
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
     return 0;
   }
 }

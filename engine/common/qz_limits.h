@@ -43,6 +43,10 @@
 /* Open calls, array accesses and groups within one statement; a statement
  * nested deeper is dropped, so hostile nesting costs no unbounded stack. */
 #define QZ_MAX_CALL_DEPTH 4096
+/* Tokens one statement keeps under the memory bounds (about 24 MB of
+ * tokens); the rest, up to its ";", is read and dropped. Real statements,
+ * even generated data tables, stay far below. */
+#define QZ_MAX_STATEMENT_TOKENS (1ul << 18)
 /* Nested runs of the driver (while conditions, evaluated code) at once. */
 #define QZ_MAX_NESTED_RUNS 32
 /* Nested runs of the driver per scan; past it evaluated code is not walked
@@ -128,16 +132,21 @@
  * for the scripts met day to day to reuse them; a scan that grew the pool
  * further gives the rest back to the heap when it ends. */
 #define QZ_POOL_KEEP_SLABS 32
+/* Bytes of strings, tokens and array items a scan makes before its first
+ * collection, and at least between two: small scripts never collect. */
+#ifndef QZ_RECLAIM_MIN_STEP /* the fuzzing build sets a small one */
+#define QZ_RECLAIM_MIN_STEP (8ul * 1024 * 1024)
+#endif
 /* Per-scan memory budget (with QZ_OPT_MEMORY_BUDGET): strings, arrays,
  * buckets and token slabs made by one scan may take this many bytes plus
  * QZ_SCAN_BUDGET_PER_INPUT_BYTE per byte of input. The base leaves room for
  * a few decoded payloads (one string may reach QZ_MAX_STRING_LENGTH) in a
  * small file, with about 16 MB of a 64 MB footprint left to what the budget
- * does not count (the process, symbol tables, the lexer's buffers). Ordinary
- * scripts take about 16 counted bytes per input byte (their tokens are held
- * for the whole scan), so the per-byte share must stay above that. */
+ * does not count (the process, symbol tables, the lexer's buffers). With
+ * collection, ordinary scripts hold far less than a counted byte per input
+ * byte; the per-byte share leaves room for the data a large file declares. */
 #define QZ_SCAN_BUDGET_BASE (48ul * 1024 * 1024)
-#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 24ul
+#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 4ul
 /* The budget when the input's size is not known (a host's own source): that
  * of a 52 MB input, larger than the scripts hosts are expected to feed. */
 #define QZ_SCAN_BUDGET_UNKNOWN_SIZE (256ul * 1024 * 1024)

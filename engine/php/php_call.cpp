@@ -38,8 +38,9 @@ static unsigned long call_limits_reported;
 void php_call_limits_reset() { call_limits_reported = 0; }
 
 void php_call_limit_reached(php_limit_kind limit, unsigned long line) {
-  static const char* const texts[PHP_LIMIT_KIND_COUNT] = {"nested_runs", "runs_per_scan",
-                                                          "eval_bytes", "explode_pieces"};
+  static const char* const texts[PHP_LIMIT_KIND_COUNT] = {
+      "nested_runs", "runs_per_scan", "eval_bytes",      "explode_pieces",
+      "call_depth",  "string_length", "statement_tokens"};
   qz_scan_note(QZ_SCAN_LIMIT_REACHED);
   if (!(qz_engine_options & QZ_OPT_LIMIT_FINDINGS) || limit >= PHP_LIMIT_KIND_COUNT) return;
   unsigned long bit = 1ul << limit;

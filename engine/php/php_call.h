@@ -34,10 +34,13 @@ void php_call_run_begin();
 /* The limits whose reaching is reported; each names itself to the call
  * filter with the text of the same name (see QZ_OPT_LIMIT_FINDINGS). */
 enum php_limit_kind {
-  PHP_LIMIT_NESTED_RUNS,    /* "nested_runs" */
-  PHP_LIMIT_RUNS_PER_SCAN,  /* "runs_per_scan" */
-  PHP_LIMIT_EVAL_BYTES,     /* "eval_bytes" */
-  PHP_LIMIT_EXPLODE_PIECES, /* "explode_pieces" */
+  PHP_LIMIT_NESTED_RUNS,      /* "nested_runs" */
+  PHP_LIMIT_RUNS_PER_SCAN,    /* "runs_per_scan" */
+  PHP_LIMIT_EVAL_BYTES,       /* "eval_bytes" */
+  PHP_LIMIT_EXPLODE_PIECES,   /* "explode_pieces" */
+  PHP_LIMIT_CALL_DEPTH,       /* "call_depth" */
+  PHP_LIMIT_STRING_LENGTH,    /* "string_length" */
+  PHP_LIMIT_STATEMENT_TOKENS, /* "statement_tokens" */
   PHP_LIMIT_KIND_COUNT
 };
 

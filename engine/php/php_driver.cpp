@@ -77,6 +77,17 @@ static bool driver_is_statement_end(const _qz_token* tk) {
   return tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_quote_handle;
 }
 
+/* True when tk would grow a statement that holds QZ_MAX_STATEMENT_TOKENS
+ * already, under the memory bounds: such tokens are dropped up to the ";"
+ * that ends the statement, and the limit is reported (once per scan). */
+static bool driver_statement_full(const php_statement* st, const _qz_token* tk) {
+  if (st->count < QZ_MAX_STATEMENT_TOKENS || !(qz_engine_options & QZ_OPT_MEMORY_BUDGET))
+    return false;
+  if (driver_is_statement_end(tk)) return false;
+  php_call_limit_reached(PHP_LIMIT_STATEMENT_TOKENS, tk->lineno);
+  return true;
+}
+
 /* ---- Runs -------------------------------------------------------------- */
 
 /* The statement loop of one run; see php_debug. */
@@ -103,6 +114,10 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       driver_stmt_finish(&st);
       return;
     }
+    if (driver_statement_full(&st, tk)) {
+      qz_token_free(tk);
+      continue;
+    }
 
     if (st.count > 0 && tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_sleft_handle &&
         st.tail->name != qz_engine_mright_handle)
@@ -119,7 +134,10 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     }
 
     driver_stmt_append(&st, tk);
-    if (driver_is_statement_end(tk)) driver_stmt_finish(&st);
+    if (driver_is_statement_end(tk)) {
+      driver_stmt_finish(&st);
+      php_reclaim_point();
+    }
   }
 }
 
@@ -133,10 +151,13 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   php_lex_saved lex;
   php_lex_save(&lex);
   if (nested) php_rt_save(&saved);
+  /* A nested run's native callers hold tokens no collection can see. */
+  bool armed = nested ? php_reclaim_arm(false) : false;
   php_driver_run_depth++;
   driver_loop(tokens, source, raw);
   php_driver_run_depth--;
   if (nested) {
+    php_reclaim_arm(armed);
     php_rt_restore(&saved);
     php_lex_restore_ended(&lex);
   }

@@ -31,7 +31,10 @@
 #include "runtime/qz_array.h"
 
 #include <strings.h>
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <unordered_set>
 
 php_rt_state_t php_rt_state;
 
@@ -129,6 +132,118 @@ void php_rt_restore(php_rt_saved* saved) {
   st.op_stk.swap(saved->op_stk);
   st.call_depth = saved->call_depth;
   st.cur_stk = saved->cur_is_arg ? &st.arg_stk : &st.data_stk;
+}
+
+/* ---- reclaiming what top-level code no longer holds ---- */
+
+/* php_eval_expr calls active now: a built-in that evaluates on its own
+ * makes it 2, and collection waits. */
+static unsigned long eval_active = 0;
+static bool reclaim_armed = false;
+
+/* Bytes made so far: strings, tokens and array items, as running totals. */
+static unsigned long reclaim_bytes_made() {
+  return qz_string_bytes_made() + qz_engine_memory_pool_for_token.allocations * sizeof(_qz_token) +
+         qz_engine_bucket_pool.allocations * sizeof(_qz_bucket);
+}
+
+/* The next collection runs once reclaim_bytes_made() reaches this. */
+static unsigned long reclaim_next = 0;
+
+/* Half what the last collection kept, at least QZ_RECLAIM_MIN_STEP: the
+ * scan's peak stays near one and a half times what it holds, and each
+ * collection's work (in proportion to what it keeps) is paid for by at
+ * least half as many bytes made. Near the memory budget the step shrinks
+ * to half the room left, so garbage alone cannot end a scan, but never
+ * below an eighth of the least step, which bounds the work of a scan whose
+ * kept data fills its budget. */
+static void reclaim_schedule(unsigned long kept) {
+  unsigned long step = std::max(kept / 2, QZ_RECLAIM_MIN_STEP);
+  if (qz_scan_memory_budget) {
+    unsigned long room =
+        qz_scan_memory_budget - std::min(qz_scan_memory_used, qz_scan_memory_budget);
+    step = std::min(step, std::max(room / 2, QZ_RECLAIM_MIN_STEP / 8));
+  }
+  reclaim_next = reclaim_bytes_made() + step;
+}
+
+void php_reclaim_scan_begin() {
+  reclaim_armed = true;
+  reclaim_schedule(0);
+}
+
+void php_reclaim_scan_end() { reclaim_armed = false; }
+
+bool php_reclaim_arm(bool armed) {
+  bool was = reclaim_armed;
+  reclaim_armed = armed;
+  return was;
+}
+
+namespace {
+struct reclaim_marks {
+  qz_mempool<_qz_token>::marks tokens;
+  std::unordered_set<const void*> values; /* what the kept values point at */
+
+  void keep_value(const _qz_value& v) {
+    if (v.ptr) values.insert(v.ptr);
+  }
+  /* Keeps tk and the list it is linked into, both ways. Tokens outside the
+   * pool (a caller's list head, the evaluator's tag) end a walk: they are
+   * never released, and what hangs from a list head is kept through it. */
+  void keep_list(_qz_token* tk) {
+    qz_mempool<_qz_token>& pool = qz_engine_memory_pool_for_token;
+    if (tk && !pool.slab_of(tk)) tk = tk->next;
+    for (_qz_token* t = tk; t && pool.mark(tokens, t); t = t->next) keep_value(t->value);
+    if (!tk) return;
+    for (_qz_token* t = tk->prev; t && pool.mark(tokens, t); t = t->prev) keep_value(t->value);
+  }
+  void keep_stack(const php_rt_stack& s) {
+    for (_qz_token* t : s) keep_list(t);
+  }
+};
+}  // namespace
+
+/* A collection keeping, beyond the variables, stacks and array items, the
+ * statement chain from `first` and the walk's tokens a and b. */
+static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
+  unsigned long kept = 0;
+  try {
+    reclaim_marks m;
+    /* The list holds distinct pool tokens, so it cannot be longer than the
+     * pool's count; the bound only guards against a list run into a loop. */
+    unsigned long steps = qz_engine_memory_pool_for_token.count;
+    for (_qz_token* e = php_rt_state.var_list; e && steps; e = e->next, steps--) {
+      qz_engine_memory_pool_for_token.mark(m.tokens, e);
+      m.keep_value(e->value);
+    }
+    m.keep_list(first);
+    m.keep_list(a);
+    m.keep_list(b);
+    m.keep_stack(php_rt_state.arg_stk);
+    m.keep_stack(php_rt_state.data_stk);
+    m.keep_stack(php_rt_state.op_stk);
+    qz_engine_bucket_pool.for_each_used([&m](const _qz_bucket* bk) { m.keep_value(bk->value); });
+    qz_engine_memory_pool_for_token.sweep(m.tokens);
+    kept = qz_string_sweep(m.values);
+  } catch (const std::bad_alloc&) {
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  }
+  kept += qz_engine_memory_pool_for_token.count * sizeof(_qz_token) +
+          qz_engine_bucket_pool.count * sizeof(_qz_bucket);
+  reclaim_schedule(kept);
+}
+
+/* A point of the statement walk where every token in use is on the stacks,
+ * in the chain or one of a and b. */
+static void reclaim_point(_qz_token* first, _qz_token* a, _qz_token* b) {
+  if (!reclaim_armed || !(qz_engine_options & QZ_OPT_MEMORY_BUDGET)) return;
+  if (reclaim_bytes_made() < reclaim_next) return;
+  reclaim_collect(first, a, b);
+}
+
+void php_reclaim_point() {
+  if (eval_active == 0) reclaim_point(nullptr, nullptr, nullptr);
 }
 
 /* ---- integer arithmetic: 64-bit two's complement, never trapping ---- */
@@ -420,9 +535,16 @@ struct eval_walk {
     return STEP_NEXT;
   }
 
+  /* False, the limit reported, when no further list may open. */
+  static bool depth_left(const _qz_token* at) {
+    if (php_rt_state.call_depth < QZ_MAX_CALL_DEPTH) return true;
+    php_call_limit_reached(PHP_LIMIT_CALL_DEPTH, at->lineno);
+    return false;
+  }
+
   /* Opens the argument list of call token `call` (already typed as a call). */
   eval_step open_call(_qz_token* call) {
-    if (php_rt_state.call_depth >= QZ_MAX_CALL_DEPTH) return STEP_ABORT;
+    if (!depth_left(call)) return STEP_ABORT;
     eval_set_depth(php_rt_state.call_depth + 1);
     qz_push_arg_splitter();
     php_rt_state.op_stk.push_back(call);
@@ -430,7 +552,7 @@ struct eval_walk {
   }
 
   eval_step open_array_access(_qz_token* cur) {
-    if (php_rt_state.call_depth >= QZ_MAX_CALL_DEPTH) return STEP_ABORT;
+    if (!depth_left(cur)) return STEP_ABORT;
     _qz_token* marker = qz_token_alloc(cur->lineno);
     if (!marker) return STEP_ABORT;
     marker->type = TOKEN_CALL;
@@ -572,6 +694,10 @@ static bool eval_name_is(const _qz_token* t, const char* text) {
 }
 
 _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
+  struct active_guard {
+    active_guard() { eval_active++; }
+    ~active_guard() { eval_active--; }
+  } active;
   qz_report_performance(php_lex_cur_lineno);
   eval_set_depth(0);
   eval_walk walk(end);
@@ -581,6 +707,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   unsigned long pos = 0;
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
+    if (eval_active == 1) reclaim_point(first, cur, prev);
     if (eval_is_sep(cur, qz_engine_quote_handle)) break;
     if (cur->type == TOKEN_IGNORED) continue;
     /* ">" is also the object arrow: it drops the object before it and is
@@ -611,6 +738,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   else
     value = walk.drain();
   _qz_token* result = value ? qz_token_clone(value) : nullptr;
+  if (qz_string_refused_long()) php_call_limit_reached(PHP_LIMIT_STRING_LENGTH, php_lex_cur_lineno);
   php_clear_rt_stk();
   eval_set_depth(0);
   return result;

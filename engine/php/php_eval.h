@@ -83,6 +83,23 @@ QZ_EXPORT _qz_token* qz_pop_rt_op();
  * are, the statement's tokens stay with the driver. The call depth is left
  * as it is. */
 QZ_EXPORT void php_clear_rt_stk();
+/* Reclaiming during a scan (with QZ_OPT_MEMORY_BUDGET). A collection keeps
+ * the variable list, the runtime stacks, the statement being evaluated and
+ * every array item, with the strings their values hold, and gives every
+ * other token and string back. Only top-level code is collected: nested runs
+ * and built-ins hold tokens in native locals that no collection could see,
+ * so a nested run disarms collection for its length. A collection runs once
+ * the scan has made half as many bytes of strings, tokens and array items as
+ * the last one kept (at least QZ_RECLAIM_MIN_STEP), so its cost stays in
+ * proportion to what the scan makes. The scan entry arms collection around its top-level run
+ * only: a host driving the interpreter itself is never collected. */
+void php_reclaim_scan_begin();
+void php_reclaim_scan_end();
+/* Disarms (false) or re-arms a saved state; returns the state before. */
+bool php_reclaim_arm(bool armed);
+/* The driver's point between two top-level statements. */
+void php_reclaim_point();
+
 /* 64-bit two's-complement arithmetic that never traps: results wrap. div
  * truncates toward zero, gives 0 for a zero divisor and wraps the one
  * quotient that does not fit (the most negative value by -1). */

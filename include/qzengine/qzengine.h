@@ -105,14 +105,24 @@ enum qz_engine_option_flags : unsigned long {
    * the call filter gets a call named "qz_limit_reached" (QZ_LIMIT_MARKER)
    * at the line where it happened, whose one argument names the limit:
    * "nested_runs" (evaluated code nested too deep), "runs_per_scan" (too
-   * many runs of evaluated code), "eval_bytes" (too much evaluated code) or
-   * "explode_pieces" (a text split into too many pieces).
+   * many runs of evaluated code), "eval_bytes" (too much evaluated code),
+   * "explode_pieces" (a text split into too many pieces), "call_depth"
+   * (calls and array accesses nested too deep in one statement),
+   * "string_length" (a text longer than the per-string cap) or
+   * "statement_tokens" (one statement too long to keep whole, with
+   * QZ_OPT_MEMORY_BUDGET).
    * QZ_SCAN_LIMIT_REACHED is noted with the flag or without it. */
   QZ_OPT_LIMIT_FINDINGS = 1ul << 3,
-  /* Each scan has a memory budget, set by the size of its input: once its
-   * strings, arrays and tokens would pass it, further allocations fail, the
-   * scan ends at its next step with the verdict reached so far, and
-   * qz_engine_scan_status() reports QZ_SCAN_MEMORY_BUDGET. */
+  /* Each scan's memory is bounded. Tokens and strings that top-level code
+   * no longer holds are given back during the scan, so repeated
+   * concatenation and long files cost memory in proportion to what the
+   * script keeps; a statement keeps at most its first 262,144 tokens.
+   * Each scan also has a memory budget, set by the size of its input: once
+   * its strings, arrays and tokens would pass it, further allocations fail,
+   * the scan ends at its next step with the verdict reached so far, and
+   * qz_engine_scan_status() reports QZ_SCAN_MEMORY_BUDGET. Verdicts do not
+   * change; the performance callback's token count is then the count in
+   * use, and its string count stays the number made. */
   QZ_OPT_MEMORY_BUDGET = 1ul << 4,
 };
 /* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */

@@ -1,11 +1,15 @@
 // The engine's re-entry guard, scan status, reset cost, memory budget and
 // repeated start.
 
+#include <qzengine/qzwrapper.h>
+
 #include "common/qz_host.h"
 #include "runtime/qz_token.h"
 
 #include <gtest/gtest.h>
 #include <malloc.h>
+
+#include <new>
 
 #include <string>
 #include <vector>
@@ -75,8 +79,11 @@ TEST_F(Engine, ResetWorkDoesNotFollowHistory) {
 // belongs to the last scan only.
 TEST_F(Engine, ScanStatus) {
   qz_engine_set_fcall_filter(record_call);
-  std::string runaway = "<?php system('id'); $a = '';\n";
-  for (int i = 0; i < 4000; i++) runaway += "$a .= \"xxxxxxxxxx\";\n";
+  // Eight strings of 16 MB, all still held by variables: past any budget of
+  // a small input however much is reclaimed.
+  std::string runaway = "<?php system('id'); $a = 'x';\n";
+  for (int i = 0; i < 23; i++) runaway += "$a = $a . $a;\n";
+  for (char v = 'b'; v < 'j'; v++) runaway += std::string("$") + v + " = $a . $a;\n";
   runaway += "after($a);";
   char missing[] = "/nonexistent/dir/x.php", dir[] = "/";
   using calls = std::vector<std::string>;
@@ -108,6 +115,26 @@ TEST_F(Engine, ScanStatus) {
   qz_engine_set_options(0);
   // Nothing is refused between scans.
   EXPECT_NE(qz_token_alloc(1ul), nullptr);
+}
+
+// An allocation that throws inside a scan (here from the host's own
+// callback, deep in evaluated code) ends that scan as out of memory with
+// what it saw so far; the next scan starts from a clean state.
+TEST_F(Engine, AThrowingAllocationEndsOnlyItsScan) {
+  qz_engine_set_fcall_filter([](unsigned long, unsigned long, char* name, unsigned long,
+                                _fcall_argument*, unsigned long) -> unsigned char {
+    seen_calls.push_back(name);
+    if (std::string(name) == "boom") throw std::bad_alloc();
+    return 0;
+  });
+  qz_engine_scan_buff("<?php before(1); eval('x(1); boom(2); y(3);'); after(4);");
+  EXPECT_EQ(qz_engine_scan_status(), static_cast<unsigned long>(QZ_SCAN_OUT_OF_MEMORY));
+  EXPECT_EQ(seen_calls, (std::vector<std::string>{"before", "x", "boom"}));
+  seen_calls.clear();
+  qz_engine_scan_buff("<?php eval('x(1);'); after(4);");
+  EXPECT_EQ(qz_engine_scan_status(), 0u);
+  EXPECT_EQ(seen_calls, (std::vector<std::string>{"x", "eval", "after"}));
+  EXPECT_EQ(qz_engine_eval_depth(), 0u);
 }
 
 // A start while started changes nothing: no memory is taken, the interned

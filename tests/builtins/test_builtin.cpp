@@ -1,4 +1,4 @@
-// The bounds on emulated built-ins and evaluated code, driven through whole
+// The bounds on emulated built-ins, evaluated code and statements, driven through whole
 // scripts: each bound reached yields its fallback, the scan goes on, and with
 // QZ_OPT_LIMIT_FINDINGS the bound names itself once as a reported call.
 
@@ -40,11 +40,18 @@ TEST_F(Bounds, EachBoundYieldsItsFallbackAndIsReportedOnce) {
   std::string bytes =
       doubled("<?php $s = '" + std::string(16, ' ') + "';", "$s", 16) + " $t = $s . 'h(1);';";
   for (int i = 0; i < 70; i++) bytes += " eval($t);";
+  const std::string deep = "<?php " + std::string(2 * QZ_MAX_CALL_DEPTH, '(') + "f(1" +
+                           std::string(2 * QZ_MAX_CALL_DEPTH + 1, ')') + "; after(1);";
+  std::string long_statement = "<?php $x = 1";
+  for (unsigned long i = 0; i < QZ_MAX_STATEMENT_TOKENS; i++) long_statement += "+1";
+  long_statement += "+f(1); after(1);";
+  const unsigned long bounded = QZ_OPT_MEMORY_BUDGET;
   const struct {
     const char* what;
     std::string script;
     std::vector<std::pair<std::string, long>> counts;  // how often each call is reported
     std::vector<std::string> markers;
+    unsigned long options = 0;  // besides the limit findings
   } rows[] = {
       // clang-format off
       {"a shallow tower is walked to the bottom", eval_tower(20, 1), {{"g(/)", 1}, {"after(/)", 1}}, {}},
@@ -59,13 +66,20 @@ TEST_F(Bounds, EachBoundYieldsItsFallbackAndIsReportedOnce) {
       {"explode pieces: 2^17 pieces of 'a', 65536 (..E) kept",
        doubled("<?php $s = 'a,';", "$s", 17) + " $p = explode(',', $s); f(count($p));", {{"f(..E)", 1}},
        {"explode_pieces"}},
+      {"calls nested past the depth bound: the statement is dropped", deep,
+       {{"f(", 0}, {"after(/)", 1}}, {"call_depth"}},
+      {"a text past the string cap", doubled("<?php $s = 'ab';", "$s", 24) + " after($s);",
+       {{"after(qz_invalid_string)", 1}}, {"string_length"}},
+      {"a statement past the token bound loses its tail", long_statement,
+       {{"f(", 0}, {"after(/)", 1}}, {"statement_tokens"}, bounded},
+      {"without the memory bounds it is kept whole", long_statement, {{"f(/)", 1}}, {}},
       // clang-format on
   };
   static_assert(QZ_EXPLODE_MAX_PIECES == 65536, "the explode row expects 65536 pieces");
   for (const auto& row : rows) {
     for (unsigned long options : {0ul, static_cast<unsigned long>(QZ_OPT_LIMIT_FINDINGS)}) {
       SCOPED_TRACE(std::string(row.what) + (options ? " (limit findings)" : ""));
-      Seen seen = run(row.script, options);
+      Seen seen = run(row.script, options | row.options);
       for (const auto& c : row.counts) {
         const std::string& call = c.first;  // a whole call, or a name and "(" for all its calls
         long n = std::count_if(seen.calls.begin(), seen.calls.end(), [&](const std::string& made) {

@@ -1,5 +1,5 @@
 // The evaluator on a hand-built statement chain: tokens are released once
-// when a statement is abandoned.
+// when a statement is abandoned; and collection during whole scans.
 
 #include "common/qz_host.h"
 #include "php/php_driver.h"
@@ -7,6 +7,7 @@
 #include "runtime/qz_symtable.h"
 #include "support/scan_record.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 namespace {
 
 using Eval = scan_record::RuntimeTest;
+using Scans = scan_record::EngineTest;
 
 // One chain token: "#12" an integer, "[", "]" or ";" a separator, text
 // starting with an operator character an operator, anything else a word.
@@ -48,6 +50,54 @@ TEST_F(Eval, AbortLeavesChainTokensToTheirOwner) {
   // its "(", the two values); all but the consumed first clone of $a went
   // back to the pool with the stacks.
   EXPECT_EQ(qz_engine_memory_pool_for_token.count, before + 1);
+}
+
+// Under the memory bounds, what top-level code no longer holds is given back
+// during the scan. Whatever the script still holds survives every
+// collection (variables, array items, pieces of an exploded text, the
+// operands of the statement being walked, a text waiting to be evaluated),
+// so a host sees the same calls as without the bounds, while the tokens in
+// use stay a fraction of what the script made.
+unsigned long most_tokens_in_use = 0;
+
+TEST_F(Scans, CollectionsKeepWhatTheScriptStillHolds) {
+  // About 2 KB of tokens and strings made per statement and then dropped:
+  // some 25 MB in all, several collections' worth.
+  const std::string filler =
+      scan_record::repeat("$g = 'abcdefghijklmnop' . 'qrstuvwxyz' . $g2;\n", 12000);
+  std::string many_terms = "$x = 'x'";  // one statement making 12 MB of partial results
+  for (int i = 0; i < 5000; i++) many_terms += " . 'x'";
+  const struct {
+    std::string script;
+    bool between_statements;  // collections fall between statements, where tokens are counted
+  } rows[] = {
+      {"<?php $s = 'sys'; $s .= 'tem'; $k = 'c';\n" + filler + "$s($_GET[$k]);", true},
+      {"<?php $p = explode(',', 'pass,thru');\n" + filler + "$f = $p[0] . $p[1]; $f('ls');", true},
+      {"<?php $a = array('k' => base64_decode('ZXhlYw==')); $code = 'f' . 'oo(1);';\n" + filler +
+           "$a['k']('id'); eval($code);",
+       true},
+      {"<?php " + many_terms + ";\n g($x, 1);", false},
+  };
+  qz_engine_set_performace_filter([](unsigned long, unsigned long used, unsigned long,
+                                     unsigned long, unsigned long, unsigned long, unsigned long) {
+    most_tokens_in_use = std::max(most_tokens_in_use, used);
+  });
+  for (const auto& row : rows) {
+    const std::string& script = row.script;
+    SCOPED_TRACE(script.substr(0, 60));
+    most_tokens_in_use = 0;
+    scan_record::Seen kept_all = scan_record::run(script);
+    unsigned long tokens_kept_all = most_tokens_in_use;
+    most_tokens_in_use = 0;
+    scan_record::Seen bounded = scan_record::run(script, QZ_OPT_MEMORY_BUDGET);
+    EXPECT_EQ(qz_engine_scan_status(), 0u);
+    EXPECT_EQ(bounded.events, kept_all.events);
+    EXPECT_FALSE(kept_all.calls.empty());
+    if (row.between_statements) {
+      EXPECT_LT(most_tokens_in_use * 2, tokens_kept_all);
+    }
+  }
+  qz_engine_set_performace_filter(nullptr);
 }
 
 }  // namespace

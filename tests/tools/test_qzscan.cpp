@@ -60,7 +60,7 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
       {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site",
        2,
        {"shell.PHP", "qzscan: site/index.php: timed out after 1 seconds"}},
-      {"-j 1 --worker-memory 128M mem/big.php site/shell.PHP",
+      {"-j 1 --worker-memory 64M mem/big.php site/shell.PHP",
        2,
        {"qzscan: mem/big.php: out of memory: an allocation failed", "site/shell.PHP: THREAT"}},
       // Named on the command line, what is not a regular file is an error and
