@@ -124,6 +124,11 @@ enum qz_engine_option_flags : unsigned long {
    * change; the performance callback's token count is then the count in
    * use, and its string count stays the number made. */
   QZ_OPT_MEMORY_BUDGET = 1ul << 4,
+  /* The interpreter reads more of what scripts do, so that it reaches the
+   * call filter:
+   *  - a string literal keeps up to the per-string cap (16 MB), not only
+   *    its first 5,000 characters. */
+  QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };
 /* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */
 #define QZ_LIMIT_MARKER "qz_limit_reached"

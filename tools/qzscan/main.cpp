@@ -249,7 +249,8 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->check(CLI::IsMember({"threat", "suspicious", "skip"}));
   app.add_flag("--no-extensions", o.no_ext,
                "Scan exactly as the baseline engine: no extended PHP tags, no full decoding,\n"
-               "0xFF ends the input, no limit findings, no per-scan memory budget");
+               "0xFF ends the input, no limit findings, no memory bounds, no extended reading of\n"
+               "the interpreter");
 }
 
 // "php,.PHTML,,inc" -> php, phtml, inc: lower case, without dots or empty items.

@@ -432,7 +432,8 @@ std::string request(const std::string& path, bool follow) {
   if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(kWorkerExitNoRules);
   if (opt.extensions)
     qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
-                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET);
+                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET |
+                          QZ_OPT_INTERPRETER_REACH);
   qz_engine_set_fcall_filter(explain_filter);
   std::string req;
   while (read_frame(in_fd, &req) && !req.empty()) {
