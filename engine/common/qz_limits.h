@@ -55,6 +55,15 @@
 /* Bytes of evaluated code walked per scan, for the same reason. */
 #define QZ_MAX_EVAL_BYTES_PER_SCAN (64ul * 1024 * 1024)
 
+/* Bodies of user functions walked per scan, and per function (extended
+ * reading): past either, a call is reported without walking the body, so a
+ * function called in a long loop of statements costs no more. */
+#define QZ_MAX_FUNCTION_WALKS_PER_SCAN 256
+#define QZ_MAX_WALKS_PER_FUNCTION 8
+/* User-function bodies walked inside one another at once: well below the
+ * driver's own nesting bound, so deep call chains never read as nested
+ * evaluated code. A function is never walked inside its own walk. */
+#define QZ_MAX_FUNCTION_DEPTH 8
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
 /* Arguments a fixed-arity built-in can receive. */

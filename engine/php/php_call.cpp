@@ -17,9 +17,12 @@
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_eval.h"
+#include "php/php_function.h"
+#include "php/php_lex.h"
 #include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
 
+#include <strings.h>
 #include <cstring>
 #include <vector>
 
@@ -32,6 +35,21 @@ unsigned char php_extract_called;
 
 void php_call_run_begin() { php_extract_called = 0; }
 
+bool php_paren_opens_call(const _qz_token* prev) {
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return true;
+  if (!prev || prev->type == TOKEN_OPERATOR) return false;
+  const char* n = prev->name;
+  if (!n) return false;
+  if (prev->type == TOKEN_LITERAL || n == qz_engine_sright_handle || n == qz_engine_mright_handle)
+    return true;
+  if (php_is_char_seperator(n[0])) return false;
+  static const char* const expression_keywords[] = {"echo", "print", "return", "and",  "or",
+                                                    "xor",  "case",  "else",   "yield"};
+  for (const char* k : expression_keywords)
+    if (strcasecmp(n, k) == 0) return false;
+  return true;
+}
+
 /* One bit per php_limit_kind already reported in this scan. */
 static unsigned long call_limits_reported;
 
@@ -39,8 +57,8 @@ void php_call_limits_reset() { call_limits_reported = 0; }
 
 void php_call_limit_reached(php_limit_kind limit, unsigned long line) {
   static const char* const texts[PHP_LIMIT_KIND_COUNT] = {
-      "nested_runs", "runs_per_scan", "eval_bytes",      "explode_pieces",
-      "call_depth",  "string_length", "statement_tokens"};
+      "nested_runs", "runs_per_scan", "eval_bytes",       "explode_pieces",
+      "call_depth",  "string_length", "statement_tokens", "function_walks"};
   qz_scan_note(QZ_SCAN_LIMIT_REACHED);
   if (!(qz_engine_options & QZ_OPT_LIMIT_FINDINGS) || limit >= PHP_LIMIT_KIND_COUNT) return;
   unsigned long bit = 1ul << limit;
@@ -158,7 +176,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   const unsigned long n = args.size();
 
   _qz_token* result = nullptr;
-  _php_function_map* f = php_lib_lookup_internal_function_by_name(name);
+  _php_function_map* f = nullptr;
+  if (!php_function_call(name, std::vector<_qz_token*>(args.rbegin(), args.rend()), call->lineno,
+                         &result))
+    f = php_lib_lookup_internal_function_by_name(name);
   if (f && (f->varargs || n >= f->argc)) {
     /* Code that the built-in evaluates is read as standing on the call's line. */
     unsigned long outer_line = php_call_line;

@@ -27,6 +27,13 @@ extern unsigned long php_call_line;
  * eval. Cleared by php_call_run_begin. */
 QZ_EXPORT extern unsigned char php_extract_called;
 
+/* Whether a "(" right after prev opens prev's argument list (prev is then
+ * called). Without QZ_OPT_INTERPRETER_REACH: always. With it, a "(" at the
+ * start of a statement, after an operator, after a separator or operator
+ * text other than ")" and "]", or after a keyword that takes an expression
+ * (echo, print, return, and the word operators) groups an expression. */
+bool php_paren_opens_call(const _qz_token* prev);
+
 /* Starts the call state of a driver run (the driver calls it at the start of
  * every run, nested ones included): extract has not been called. */
 void php_call_run_begin();
@@ -41,6 +48,7 @@ enum php_limit_kind {
   PHP_LIMIT_CALL_DEPTH,       /* "call_depth" */
   PHP_LIMIT_STRING_LENGTH,    /* "string_length" */
   PHP_LIMIT_STATEMENT_TOKENS, /* "statement_tokens" */
+  PHP_LIMIT_FUNCTION_WALKS,   /* "function_walks" */
   PHP_LIMIT_KIND_COUNT
 };
 

@@ -21,8 +21,12 @@
 #include "common/qz_limits.h"
 #include "php/php_call.h"
 #include "php/php_eval.h"
+#include "php/php_function.h"
 #include "php/php_lex.h"
 #include "php/php_variable.h"
+#include "runtime/qz_array.h"
+
+#include <strings.h>
 
 /* ---- Driver state (process-global) ------------------------------------- */
 
@@ -67,9 +71,11 @@ static void driver_stmt_release(php_statement* st) {
   st->count = 0;
 }
 
-/* Evaluates a statement unless it is too short to, then releases it. */
+/* Evaluates a statement unless it is too short to (a function's "return"
+ * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
-  if (st->count > QZ_SHORT_STATEMENT_TOKENS) qz_token_free(php_eval_expr(&st->head, nullptr));
+  if (!php_function_return(&st->head) && st->count > QZ_SHORT_STATEMENT_TOKENS)
+    qz_token_free(php_eval_expr(&st->head, nullptr));
   driver_stmt_release(st);
 }
 
@@ -88,6 +94,97 @@ static bool driver_statement_full(const php_statement* st, const _qz_token* tk) 
   return true;
 }
 
+/* ---- foreach (extended reading) ----------------------------------------- */
+
+/* The value an iteration of a loop over `v` would see first: a request
+ * array's item marker (every item is request data), else the first item's
+ * value. `key` gets what its key reads as: the marker again (request keys
+ * are request data too), the first item's key text or its index. False when
+ * v is no array or an empty one. */
+static bool driver_foreach_first(const _qz_value& v, _qz_value* item, _qz_value* key) {
+  if (v.type != TOKEN_ARRAY || !v.ptr) return false;
+  auto* arr = static_cast<_qz_array*>(v.ptr);
+  *item = _qz_value{};
+  *key = _qz_value{};
+  if (arr->item_marker) {
+    item->type = key->type = TOKEN_LITERAL;
+    item->ptr = key->ptr = arr->item_marker;
+    return true;
+  }
+  if (!arr->head) return false;
+  *item = arr->head->value;
+  if (arr->head->key) {
+    key->type = TOKEN_LITERAL;
+    key->ptr = arr->head->key;
+  } else {
+    key->type = TOKEN_INTEGER;
+    key->lval = static_cast<long>(arr->head->index);
+  }
+  return true;
+}
+
+/* Gives the variable named by tk (a "$name" word; anything else: nothing)
+ * the value v. */
+static void driver_foreach_bind(_qz_token* tk, const _qz_value& v) {
+  if (!tk || !tk->name || tk->name[0] != '$' || tk->name[1] == '\0') return;
+  tk->type = TOKEN_WORD;
+  _qz_token* e = php_reference_globals(tk);
+  if (!e) return;
+  e->type = TOKEN_WORD;
+  e->ref = nullptr;
+  e->value = v;
+  qz_token_inc_assign_time(e);
+}
+
+/* "foreach (EXPR as $v)" and "foreach (EXPR as $k => $v)": the header is
+ * read whole, EXPR is evaluated once as a statement of its own (its calls are
+ * reported), and the loop variables get what its first iteration would give
+ * them; the body that follows is read on as ordinary statements. Nothing of
+ * a header without "as" is evaluated. */
+static void driver_foreach(qz_io_handle* source) {
+  _qz_token* group =
+      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  if (!group) return;
+  /* The evaluation below may collect; the header is held only here. */
+  bool armed = php_reclaim_arm(false);
+  _qz_token* as = group->next;
+  while (as && !(as->type == TOKEN_WORD && as->name && strcasecmp(as->name, "as") == 0))
+    as = as->next;
+  if (as) {
+    php_statement st;
+    driver_stmt_init(&st);
+    _qz_token* prev = nullptr;
+    for (_qz_token* t = group->next; t != as; t = t->next) {
+      _qz_token* c = qz_token_clone(t);
+      if (!c) continue;
+      if (c->type != TOKEN_LITERAL && c->name && c->name[0] == '$') c->type = TOKEN_WORD;
+      if (prev && c->type == TOKEN_SEPARATOR && c->name == qz_engine_sleft_handle &&
+          prev->name != qz_engine_mright_handle && php_paren_opens_call(prev))
+        prev->type = TOKEN_CALL;
+      driver_stmt_append(&st, c);
+      prev = c;
+    }
+    _qz_token* value = st.count ? php_eval_expr(&st.head, nullptr) : nullptr;
+    driver_stmt_release(&st);
+    _qz_token *key_var = nullptr, *value_var = nullptr;
+    for (_qz_token* t = as->next; t && t->name != qz_engine_sright_handle; t = t->next) {
+      if (t->name == qz_engine_arrpair_handle) key_var = value_var;
+      if (t->type != TOKEN_LITERAL && t->name && t->name[0] == '$') value_var = t;
+    }
+    /* A bare variable comes back as itself: its entry holds the value. */
+    bool bare = value && value->type == TOKEN_WORD && value->name && value->name[0] == '$';
+    _qz_token* holder = bare ? php_reference_globals(value) : value;
+    _qz_value item, key;
+    if (holder && driver_foreach_first(holder->value, &item, &key)) {
+      if (key_var != value_var) driver_foreach_bind(key_var, key);
+      driver_foreach_bind(value_var, item);
+    }
+    qz_token_free(value);
+  }
+  php_reclaim_arm(armed);
+  qz_token_free(group);
+}
+
 /* ---- Runs -------------------------------------------------------------- */
 
 /* The statement loop of one run; see php_debug. */
@@ -96,13 +193,18 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
   driver_stmt_init(&st);
   php_call_run_begin();
   _qz_token* cursor = tokens;
+  _qz_token* pending = nullptr; /* read ahead by a definition, not yet taken */
   for (;;) {
     if (qz_engine_is_interupt()) {
+      qz_token_free(pending);
       driver_stmt_release(&st);
       return;
     }
     _qz_token* tk = nullptr;
-    if (!tokens) {
+    if (pending) {
+      tk = pending;
+      pending = nullptr;
+    } else if (!tokens) {
       tk = php_lex_get_token(source, raw);
     } else if (cursor) {
       _qz_token* src = cursor;
@@ -120,7 +222,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     }
 
     if (st.count > 0 && tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_sleft_handle &&
-        st.tail->name != qz_engine_mright_handle)
+        st.tail->name != qz_engine_mright_handle && php_paren_opens_call(st.tail))
       st.tail->type = TOKEN_CALL;
     if (tk->type != TOKEN_CALL && tk->type != TOKEN_LITERAL && tk->name && tk->name[0] == '$')
       tk->type = TOKEN_WORD;
@@ -130,7 +232,23 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
         qz_token_free(tk);
         continue;
       }
-      if (tk->name == qz_engine_function_handle) php_parse_functiondef(tk, source);
+      if (tk->name == qz_engine_foreach_handle && source &&
+          (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+        qz_token_free(tk);
+        driver_foreach(source);
+        continue;
+      }
+      if (tk->name == qz_engine_function_handle) {
+        if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+          pending = php_function_define(tk, source);
+          if (!pending) { /* a named definition, recorded whole */
+            qz_token_free(tk);
+            continue;
+          }
+        } else {
+          php_parse_functiondef(tk, source);
+        }
+      }
     }
 
     driver_stmt_append(&st, tk);
@@ -155,6 +273,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   bool armed = nested ? php_reclaim_arm(false) : false;
   php_driver_run_depth++;
   driver_loop(tokens, source, raw);
+  if (!nested && !qz_engine_is_interupt()) php_function_walk_uncalled();
   php_driver_run_depth--;
   if (nested) {
     php_reclaim_arm(armed);
@@ -167,6 +286,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
 /* ---- Scan set-up and tear-down ----------------------------------------- */
 
 void php_startup() {
+  php_function_scan_begin();
   php_lex_reset();
   php_rt_state.call_depth = 0;
   php_driver_run_depth = 0;
@@ -175,6 +295,7 @@ void php_startup() {
 }
 
 void php_shutdown() {
+  php_function_scan_begin();
   php_clear_rt_stk();
   php_variable_clear();
   php_rt_state.call_depth = 0;

@@ -29,6 +29,7 @@
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
+#include "runtime/qz_symtable.h"
 
 #include <strings.h>
 #include <algorithm>
@@ -167,12 +168,29 @@ static void reclaim_schedule(unsigned long kept) {
   reclaim_next = reclaim_bytes_made() + step;
 }
 
+/* Lists held for the whole scan (php_reclaim_keep). */
+static std::vector<_qz_token*> reclaim_kept_lists;
+
 void php_reclaim_scan_begin() {
   reclaim_armed = true;
+  reclaim_kept_lists.clear();
   reclaim_schedule(0);
 }
 
-void php_reclaim_scan_end() { reclaim_armed = false; }
+void php_reclaim_scan_end() {
+  reclaim_armed = false;
+  reclaim_kept_lists.clear();
+}
+
+void php_reclaim_keep(_qz_token* list) {
+  try {
+    reclaim_kept_lists.push_back(list);
+  } catch (const std::bad_alloc&) {
+    /* Unkept, the list would be collected while held: collect no more. */
+    reclaim_armed = false;
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  }
+}
 
 bool php_reclaim_arm(bool armed) {
   bool was = reclaim_armed;
@@ -217,6 +235,7 @@ static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
       qz_engine_memory_pool_for_token.mark(m.tokens, e);
       m.keep_value(e->value);
     }
+    for (_qz_token* list : reclaim_kept_lists) m.keep_list(list);
     m.keep_list(first);
     m.keep_list(a);
     m.keep_list(b);
@@ -340,11 +359,27 @@ _qz_token* php_eval_math_operator(_qz_token* op, unsigned char* err) {
   return res;
 }
 
+static bool eval_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
+
+/* The entry of a variable named `name`, made now; null when no token can be
+ * had. */
+static _qz_token* eval_new_variable(const char* name, unsigned long line) {
+  _qz_token* tk = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, line);
+  if (!tk) return nullptr;
+  tk->name = qz_engine_insert_sym(const_cast<char*>(name));
+  _qz_token* entry = tk->name ? php_reference_globals(tk) : nullptr;
+  eval_release(tk);
+  return entry;
+}
+
 /* "=": the value V (top) goes into the target A (below it). */
 static _qz_token* eval_assign(unsigned char* err) {
   if (eval_values().size() < 2) return nullptr;
   _qz_token *a, *v;
   if (!eval_pop_operands(err, &a, &v)) return nullptr;
+  /* A request array stays one through any reassignment (the usual
+   * `$_POST = sanitise($_POST)`): its items keep reading as request data. */
+  if (eval_reach() && !a->ref && php_variable_is_superglobal(a)) return a;
   _qz_value* d = a->ref ? a->ref : &a->value;
   a->type = TOKEN_WORD;
   if (v->type == TOKEN_LITERAL) {
@@ -485,6 +520,33 @@ struct brace_finder {
 
 enum eval_step { STEP_NEXT, STEP_DRAIN, STEP_ABORT };
 
+/* Grouping parentheses (extended reading): a "(" that follows no call opens
+ * a group. Its marker on the operator stack is an evaluator-made separator,
+ * which no call's "(" is (those are statement tokens, or made call tokens for
+ * array accesses); the matching ")" removes it and leaves the value. */
+static bool eval_is_group(const _qz_token* t) {
+  return t && t->type == TOKEN_SEPARATOR && eval_is_made(t);
+}
+
+/* Whether the "(" being read opens a group: only with extended reading, and
+ * only when the operator stack does not end with the call it would open. */
+static bool eval_opens_group() {
+  if (!eval_reach()) return false;
+  const php_rt_stack& ops = php_rt_state.op_stk;
+  return ops.empty() || ops.back()->type != TOKEN_CALL ||
+         ops.back()->name == qz_engine_sleft_handle;
+}
+
+/* The group marker for the "(" token paren; paren itself when no token can
+ * be had (the statement then reads the "(" as before). */
+static _qz_token* eval_group_marker(_qz_token* paren) {
+  _qz_token* g = qz_token_alloc(TOKEN_SEPARATOR, TOKEN_NONE, paren->lineno);
+  if (!g) return paren;
+  g->name = qz_engine_sleft_handle;
+  eval_mark_made(g);
+  return g;
+}
+
 struct eval_walk {
   _qz_token* end;
   brace_finder any_brace;
@@ -584,6 +646,11 @@ struct eval_walk {
   }
 
   eval_step close(_qz_token* cur) {
+    php_rt_stack& ops = php_rt_state.op_stk;
+    if (cur->name == qz_engine_sright_handle && !ops.empty() && eval_is_group(ops.back())) {
+      eval_release(eval_pop(ops));
+      return STEP_NEXT;
+    }
     if (php_rt_state.call_depth == 0) return STEP_NEXT;
     eval_pop(php_rt_state.op_stk); /* the group's "(" */
     _qz_token* call = eval_pop(php_rt_state.op_stk);
@@ -605,7 +672,7 @@ struct eval_walk {
   eval_step separator(_qz_token* cur) {
     const char* n = cur->name;
     if (n == qz_engine_sleft_handle) {
-      php_rt_state.op_stk.push_back(cur);
+      php_rt_state.op_stk.push_back(eval_opens_group() ? eval_group_marker(cur) : cur);
     } else if (n == qz_engine_sright_handle || n == qz_engine_mright_handle) {
       return close(cur);
     } else if (n == qz_engine_mleft_handle) {
@@ -638,13 +705,18 @@ struct eval_walk {
       _qz_token* holder = php_lookup_global_variable(const_cast<char*>(n + 1));
       const char* text =
           holder && holder->type == TOKEN_WORD ? php_value_text(holder->value) : nullptr;
+      /* A variable named by request data ($$k in a loop over a request
+       * array) makes variables the request chooses, as extract does. */
+      if (eval_reach() && php_text_is_request_marker(text)) php_extract_called = 1;
       if (text) {
         char composed[QZ_VARVAR_BUFFER];
         size_t len = strnlen(text, QZ_VARVAR_NAME_MAX);
         composed[0] = '$';
         memcpy(composed + 1, text, len);
         composed[len + 1] = '\0';
-        eval_push_value(php_lookup_global_variable(composed));
+        _qz_token* target = php_lookup_global_variable(composed);
+        if (!target && eval_reach()) target = eval_new_variable(composed, cur->lineno);
+        eval_push_value(target);
         return STEP_NEXT;
       }
     }
@@ -717,7 +789,8 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       continue;
     }
     if (cur->type != TOKEN_WORD && eval_name_is(cur, "else")) continue;
-    if (prev && eval_is_sep(cur, qz_engine_sleft_handle) && prev->name != qz_engine_mright_handle)
+    if (prev && eval_is_sep(cur, qz_engine_sleft_handle) && prev->name != qz_engine_mright_handle &&
+        php_paren_opens_call(prev))
       prev->type = TOKEN_CALL;
     if (eval_is_sep(cur, qz_engine_comma_handle) || eval_is_sep(cur, qz_engine_sright_handle) ||
         eval_is_sep(cur, qz_engine_mright_handle)) {

@@ -99,6 +99,9 @@ void php_reclaim_scan_end();
 bool php_reclaim_arm(bool armed);
 /* The driver's point between two top-level statements. */
 void php_reclaim_point();
+/* Keeps the list from `list` (and all linked to it) through every collection
+ * until the scan ends: a list a module holds for the whole scan. */
+void php_reclaim_keep(_qz_token* list);
 
 /* 64-bit two's-complement arithmetic that never traps: results wrap. div
  * truncates toward zero, gives 0 for a zero divisor and wraps the one

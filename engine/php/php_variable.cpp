@@ -73,12 +73,6 @@ static void var_index_sync() {
 
 _qz_token* php_variable_first() { return php_rt_state.var_list; }
 
-void php_variable_clear() {
-  php_rt_state.var_list = nullptr;
-  php_rt_state.var_tail = nullptr;
-  php_variable_reset_index();
-}
-
 bool php_variable_is_entry(_qz_token* tok) {
   if (!tok || !tok->name) return false;
   var_index_sync();
@@ -134,16 +128,57 @@ static const char* const superglobal_rows[][2] = {
     {"$_FILES_DATA", "$_FILES_DATA_DATA"},
 };
 
+/* The long names of the request arrays that old scripts still use, read
+ * with extended reading as their modern counterparts. */
+static const char* const superglobal_long_rows[][2] = {
+    {"$HTTP_GET_VARS", "$_GET_DATA"},         {"$HTTP_POST_VARS", "$_POST_DATA"},
+    {"$HTTP_COOKIE_VARS", "$_COOKIE_DATA"},   {"$HTTP_SERVER_VARS", "$_SERVER_DATA"},
+    {"$HTTP_SESSION_VARS", "$_SESSION_DATA"}, {"$HTTP_POST_FILES", "$_FILES_DATA"},
+};
+
+/* The request arrays' entries of the running scan, for
+ * php_variable_is_superglobal; emptied with the variable list. */
+static const _qz_token*
+    superglobal_entries[sizeof superglobal_rows / sizeof superglobal_rows[0] +
+                        sizeof superglobal_long_rows / sizeof superglobal_long_rows[0]];
+static unsigned long superglobal_count = 0;
+
+static void superglobal_create(const char* name, const char* marker) {
+  _qz_token* tk = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, 0);
+  if (!tk) return;
+  tk->name = qz_engine_insert_isym(const_cast<char*>(name));
+  _qz_array* arr = qz_array_alloc();
+  if (arr) arr->item_marker = qz_engine_insert_isym(const_cast<char*>(marker));
+  tk->value.ptr = arr;
+  _qz_token* entry = php_reference_globals(tk);
+  if (entry && superglobal_count < sizeof superglobal_entries / sizeof superglobal_entries[0])
+    superglobal_entries[superglobal_count++] = entry;
+}
+
 void php_create_superglobals() {
-  for (const auto& row : superglobal_rows) {
-    _qz_token* tk = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, 0);
-    if (!tk) continue;
-    tk->name = qz_engine_insert_isym(const_cast<char*>(row[0]));
-    _qz_array* arr = qz_array_alloc();
-    if (arr) arr->item_marker = qz_engine_insert_isym(const_cast<char*>(row[1]));
-    tk->value.ptr = arr;
-    php_reference_globals(tk);
-  }
+  for (const auto& row : superglobal_rows) superglobal_create(row[0], row[1]);
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+    for (const auto& row : superglobal_long_rows) superglobal_create(row[0], row[1]);
+}
+
+void php_variable_clear() {
+  php_rt_state.var_list = nullptr;
+  php_rt_state.var_tail = nullptr;
+  superglobal_count = 0;
+  php_variable_reset_index();
+}
+
+bool php_variable_is_superglobal(const _qz_token* entry) {
+  for (unsigned long i = 0; i < superglobal_count; i++)
+    if (superglobal_entries[i] == entry) return true;
+  return false;
+}
+
+bool php_text_is_request_marker(const char* text) {
+  if (!text) return false;
+  for (const auto& row : superglobal_rows)
+    if (std::strcmp(text, row[1]) == 0) return true;
+  return false;
 }
 
 char* php_l64a(long v, char* out) {

@@ -29,8 +29,16 @@ QZ_EXPORT _qz_string* php_to_tring(_qz_token* tok);
 /* Scans text as a script of its own (qz_engine_scan_buff): refused, doing
  * nothing, while a scan runs. */
 QZ_EXPORT void php_eval_string(const char* text);
-/* Creates the nine superglobal entries (start of every scan). */
+/* Creates the nine superglobal entries (start of every scan); with
+ * QZ_OPT_INTERPRETER_REACH also the old long names ($HTTP_GET_VARS and the
+ * like), whose items read as the markers of their modern counterparts. */
 void php_create_superglobals();
+/* True when entry is a request array made by php_create_superglobals in
+ * this scan. */
+bool php_variable_is_superglobal(const _qz_token* entry);
+/* True when text is exactly the item marker of a request array
+ * ("$_GET_DATA" and the like): the value came from the request. */
+bool php_text_is_request_marker(const char* text);
 /* The first entry of the variable list, or null when it is empty. Entries
  * follow one another by next in order of first reference; they are tokens of
  * the scan, valid until the token pool is reset after it. */

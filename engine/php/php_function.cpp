@@ -1,0 +1,217 @@
+/*
+ * User functions (extended reading).
+ *
+ * A definition is read whole when the driver meets its keyword: the name,
+ * the parameter group "( ... )" and the body group "{ ... }" (whatever comes
+ * between, a return type say, is dropped). The groups stay as the lexer made
+ * them, tokens of the scan kept by collections. A call binds each parameter
+ * variable to its argument's value (its default, evaluated then, when the
+ * argument is missing), walks the body as a nested run of the driver and
+ * puts the parameters' former values back: parameters behave as locals,
+ * other variables a body assigns stay global, as the loose reading has them.
+ */
+
+#include "php/php_function.h"
+
+#include "common/qz_ascii.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "php/php_call.h"
+#include "php/php_driver.h"
+#include "php/php_eval.h"
+#include "php/php_lex.h"
+#include "php/php_variable.h"
+
+#include <strings.h>
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct php_param {
+  _qz_token* var;       /* the "$name" token in the parameter group */
+  _qz_token* def_first; /* first token of its default, or null */
+  _qz_token* def_end;   /* the token after the default (a "," or the ")") */
+};
+
+struct php_function {
+  _qz_token* params; /* the "( ... )" group */
+  _qz_token* body;   /* the "{ ... }" group */
+  unsigned long line;
+  unsigned long walks; /* bodies walked so far */
+  bool walking;        /* its body is being walked now */
+};
+
+/* A walk in progress: where the value of its first "return" goes. */
+struct php_walk {
+  _qz_token* result;
+};
+
+}  // namespace
+
+/* Every function recorded in this scan, by name with letter case folded (PHP
+ * function names ignore case); the first definition of a name wins. */
+static std::unordered_map<const char*, php_function, qz_ascii_fold_hash, qz_ascii_fold_equal>
+    function_table;
+/* Walks in progress, innermost last. */
+static std::vector<php_walk> function_walks;
+/* Bodies walked in this scan, against QZ_MAX_FUNCTION_WALKS_PER_SCAN. */
+static unsigned long function_walks_made = 0;
+
+static bool function_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
+
+void php_function_scan_begin() {
+  function_table.clear();
+  function_walks.clear();
+  function_walks_made = 0;
+}
+
+static bool function_is_sep(const _qz_token* t, const char* handle) {
+  return t && t->type == TOKEN_SEPARATOR && t->name == handle;
+}
+
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source) {
+  _qz_token* name = php_lex_get_token(source, 0);
+  while (name && name->type != TOKEN_LITERAL && name->name && std::strcmp(name->name, "&") == 0) {
+    qz_token_free(name);
+    name = php_lex_get_token(source, 0);
+  }
+  if (!name || name->type != TOKEN_WORD || !name->name || name->name[0] == '$' ||
+      php_is_char_seperator(name->name[0]))
+    return name; /* an anonymous function: read on as before */
+  _qz_token* params =
+      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  _qz_token* body =
+      params ? php_lex_get_token_pair(qz_engine_lleft_handle, qz_engine_lright_handle, source)
+             : nullptr;
+  if (params && body) {
+    php_reclaim_keep(params);
+    php_reclaim_keep(body);
+    try {
+      function_table.emplace(name->name, php_function{params, body, keyword->lineno, 0, false});
+    } catch (...) {
+      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+    }
+  }
+  qz_token_free(name);
+  return nullptr;
+}
+
+/* The parameters of a group "( ... )": each "$name" with its default. */
+static std::vector<php_param> function_params(_qz_token* group) {
+  std::vector<php_param> out;
+  unsigned long depth = 0;
+  php_param cur{nullptr, nullptr, nullptr};
+  for (_qz_token* t = group ? group->next : nullptr; t; t = t->next) {
+    bool open =
+        function_is_sep(t, qz_engine_sleft_handle) || function_is_sep(t, qz_engine_mleft_handle);
+    bool close =
+        function_is_sep(t, qz_engine_sright_handle) || function_is_sep(t, qz_engine_mright_handle);
+    if (depth == 0 && (function_is_sep(t, qz_engine_comma_handle) || close)) {
+      if (cur.def_first) cur.def_end = t;
+      if (cur.var) out.push_back(cur);
+      cur = php_param{nullptr, nullptr, nullptr};
+      if (close) break;
+      continue;
+    }
+    if (open) depth++;
+    if (close && depth) depth--;
+    if (depth == 0 && !cur.var && t->type != TOKEN_LITERAL && t->name && t->name[0] == '$' &&
+        t->name[1])
+      cur.var = t;
+    else if (depth == 0 && cur.var && !cur.def_first && t->name == qz_engine_assign_handle)
+      cur.def_first = t->next;
+  }
+  return out;
+}
+
+/* The value of a parameter's default (its tokens up to def_end): a new
+ * token of the scan, or null. */
+static _qz_token* function_default(const php_param& p) {
+  if (!p.def_first || p.def_first == p.def_end) return nullptr;
+  /* The call being made is part of a statement still on the stacks. */
+  php_rt_saved saved;
+  php_rt_save(&saved);
+  _qz_token* v = php_eval_expr(p.def_first, p.def_end);
+  php_rt_restore(&saved);
+  return v;
+}
+
+bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
+                       _qz_token** result) {
+  *result = nullptr;
+  if (!function_reach() || !name) return false;
+  auto it = function_table.find(name);
+  if (it == function_table.end()) return false;
+  php_function& f = it->second;
+  if (f.walking || function_walks.size() >= QZ_MAX_FUNCTION_DEPTH ||
+      f.walks >= QZ_MAX_WALKS_PER_FUNCTION)
+    return true;
+  if (function_walks_made >= QZ_MAX_FUNCTION_WALKS_PER_SCAN) {
+    php_call_limit_reached(PHP_LIMIT_FUNCTION_WALKS, line);
+    return true;
+  }
+  function_walks_made++;
+  f.walks++;
+
+  /* Bind the parameters, keeping what their variables held before. */
+  std::vector<php_param> params = function_params(f.params);
+  std::vector<std::pair<_qz_token*, _qz_value>> saved;
+  for (size_t i = 0; i < params.size(); i++) {
+    _qz_token* entry = php_reference_globals(params[i].var);
+    if (!entry) continue;
+    saved.emplace_back(entry, entry->value);
+    _qz_token* def = i < args.size() ? nullptr : function_default(params[i]);
+    const _qz_token* from = i < args.size() ? args[i] : def;
+    entry->value = from ? (from->ref ? *from->ref : from->value) : _qz_value{};
+    entry->type = TOKEN_WORD;
+    qz_token_free(def);
+  }
+
+  function_walks.push_back(php_walk{nullptr});
+  f.walking = true;
+  php_debug(f.body->next, nullptr, 1);
+  f.walking = false;
+  *result = function_walks.back().result;
+  function_walks.pop_back();
+  for (auto it2 = saved.rbegin(); it2 != saved.rend(); ++it2) it2->first->value = it2->second;
+  return true;
+}
+
+void php_function_walk_uncalled() {
+  if (!function_reach()) return;
+  std::vector<std::pair<unsigned long, const char*>> names; /* in source order */
+  for (const auto& entry : function_table)
+    if (entry.second.walks == 0) names.emplace_back(entry.second.line, entry.first);
+  std::sort(names.begin(), names.end());
+  for (const auto& line_name : names) {
+    const char* n = line_name.second;
+    _qz_token* r = nullptr;
+    php_function_call(n, {}, function_table.at(n).line, &r);
+    qz_token_free(r);
+  }
+}
+
+bool php_function_return(_qz_token* head) {
+  if (function_walks.empty() || !head) return false;
+  _qz_token* first = head->next;
+  if (!first || first->type == TOKEN_LITERAL || !first->name ||
+      strcasecmp(first->name, "return") != 0)
+    return false;
+  first->type = TOKEN_IGNORED;
+  _qz_token* value = php_eval_expr(head, nullptr);
+  /* A variable is read now, while the parameters are still bound. */
+  if (value && value->type == TOKEN_WORD && value->name && value->name[0] == '$') {
+    if (_qz_token* e = php_reference_globals(value)) value->value = e->ref ? *e->ref : e->value;
+    value->name = nullptr;
+    value->ref = nullptr;
+  }
+  php_walk& w = function_walks.back();
+  if (!w.result)
+    w.result = value;
+  else
+    qz_token_free(value);
+  return true;
+}

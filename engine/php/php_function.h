@@ -1,0 +1,48 @@
+#ifndef PHP_FUNCTION_H
+#define PHP_FUNCTION_H
+
+/*
+ * User functions (extended reading, QZ_OPT_INTERPRETER_REACH): a definition
+ * "function name(params) { body }" is recorded instead of being read as a
+ * call, and a call of a recorded function walks its body with the call's
+ * argument values bound to the parameters, so that what the body does with
+ * them reaches the call filter at the body's own lines. A function that is
+ * never called is walked once with unknown parameters when the script ends.
+ * Walks are bounded per scan (QZ_MAX_FUNCTION_WALKS_PER_SCAN) and by the
+ * driver's nesting bound, which also ends recursion.
+ *
+ * The recorded token lists are tokens of the scan, kept by every collection
+ * (php_reclaim_keep) until the scan ends.
+ */
+
+#include <qzengine/qz_io_handle.h>
+
+#include "runtime/qz_token.h"
+
+#include <vector>
+
+/* Forgets every recorded function (start and end of a scan). */
+void php_function_scan_begin();
+/* Reads a definition from source after its "function" keyword. Returns null
+ * when a named definition was read and recorded (nothing of it is left for
+ * the statement); otherwise the token read after the keyword (an anonymous
+ * function's "(", say), which the caller appends to its statement as before,
+ * having appended the keyword. */
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source);
+/* For a call of `name` with `args` (argument values in source order): when
+ * name is a recorded function, walks its body (unless a bound is reached)
+ * and returns true with *result set to a new token of the scan holding the
+ * value of its first "return" (null when it returned none). False, touching
+ * nothing, for any other name. */
+bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
+                       _qz_token** result);
+/* Walks, once, every recorded function whose body was never walked, with
+ * its parameters unknown (the end of the top-level run). */
+void php_function_walk_uncalled();
+/* The driver's statement hook: true when the statement that begins with
+ * `first` is a "return" inside a function walk; its value is then kept as
+ * the walk's result (the first one only) and the statement needs no other
+ * evaluation. */
+bool php_function_return(_qz_token* head);
+
+#endif

@@ -1,0 +1,126 @@
+// Extended reading, end to end: each script is scanned with the flag and
+// without it, and both traces (line, name, assignment count, argument texts)
+// are exact. Without the flag every row reads as the baseline always has.
+
+#include "support/scan_record.h"
+
+#include "common/qz_limits.h"
+#include "php/php_eval.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using scan_record::repeat;
+using scan_record::run;
+using Reach = scan_record::EngineTest;
+
+struct Row {
+  const char* what;
+  std::string script;
+  std::vector<std::string> reach;     // reported with QZ_OPT_INTERPRETER_REACH
+  std::vector<std::string> baseline;  // reported without it
+};
+
+void check(const std::vector<Row>& rows) {
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.what) + "\n" + row.script.substr(0, 200));
+    EXPECT_EQ(run(row.script, QZ_OPT_INTERPRETER_REACH).events, row.reach);
+    EXPECT_EQ(run(row.script).events, row.baseline);
+    EXPECT_EQ(php_run_depth(), 0u);
+  }
+}
+
+TEST_F(Reach, GroupingParenthesesAreNotCalls) {
+  // clang-format off
+  check({
+      {"a grouped request value taints its variable", "<?php $c = ($_GET['c']); exec($c);",
+       {"1:qz_array_item:0($_GET|c)", "1:exec:0($_GET_DATA)"},
+       {"1:qz_array_item:0($_GET|c)", "1:=:0($_GET_DATA)", "1:exec:0($c)"}},
+      {"groups inside arguments and arithmetic", "<?php f(($x . 'y'), (1 + 2) * 3);",
+       {"1:f:0($xy|7)"}, {"1:(:0($xy)", "1:,:0(1)"}},
+      {"a grouped name is still called through its variable",
+       "<?php $y = (('sys') . 'tem'); $y(1);", {"1:system:1(/)"}, {"1:(:0(sys)", "1:$y:0(/)"}},
+      {"keywords that take an expression", "<?php echo ('hi'); return (g(1));",
+       {"1:g:0(/)"}, {"1:echo:0(hi)", "1:g:0(/)", "1:return:0()"}},
+  });
+  // clang-format on
+}
+
+TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
+  // clang-format off
+  check({
+      {"a request array reassigned stays one", "<?php $_POST = clean($_POST); system($_POST['a']);",
+       {"1:clean:0($_POST)", "1:qz_array_item:0($_POST|a)", "1:system:0($_POST_DATA)"},
+       {"1:clean:0($_POST)", "1:qz_array_item:0($_POST|a)", "1:system:0(qz_invalid_string)"}},
+      {"a copy taken before keeps it too", "<?php $p = $_COOKIE; $_COOKIE = 1; system($p['c'], $_COOKIE['d']);",
+       {"1:qz_array_item:0($p|c)", "1:qz_array_item:0($_COOKIE|d)", "1:system:0($_COOKIE_DATA|$_COOKIE_DATA)"},
+       {"1:qz_array_item:0($p|c)", "1:qz_array_item:0($_COOKIE|d)", "1:system:0($_COOKIE_DATA|qz_invalid_string)"}},
+      {"variables named by request keys read as request data",
+       "<?php foreach ($_REQUEST as $k => $v) { $$k = $v; } system($cmd);",
+       {"1:system:0($_POST_DATA)"},
+       {"1:foreach:0($_REQUEST|as|qz_invalid_string)", "1:system:0($cmd)"}},
+      {"a loop over a known array binds its first item; by reference too",
+       "<?php foreach (array('x' => 'ev') as $key => $val) { f($key, $val); } foreach ($_GET as &$g) { passthru($g); }",
+       {"1:array:0(qz_invalid_string)", "1:f:0(x|ev)", "1:passthru:0($_GET_DATA)"},
+       {"1:array:0(qz_invalid_string)", "1:foreach:0(qz_invalid_string|as|qz_invalid_string)", "1:f:0($key|$val)",
+        "1:foreach:0($_GET|as|$g)", "1:passthru:0($g)"}},
+      {"the old long names", "<?php system($HTTP_GET_VARS['c'], $HTTP_POST_FILES['f']);",
+       {"1:qz_array_item:0($HTTP_GET_VARS|c)", "1:qz_array_item:0($HTTP_POST_FILES|f)", "1:system:0($_GET_DATA|$_FILES_DATA)"},
+       {"1:qz_array_item:0($HTTP_GET_VARS|c)", "1:qz_array_item:0($HTTP_POST_FILES|f)",
+        "1:system:0(qz_invalid_string|qz_invalid_string)"}},
+  });
+  // clang-format on
+}
+
+TEST_F(Reach, FunctionBodiesAreWalkedWithTheirArguments) {
+  // clang-format off
+  check({
+      {"a definition is no call; a call walks the body with its argument",
+       "<?php function run($x) { system($x); } run($_REQUEST['e']);",
+       {"1:qz_array_item:0($_REQUEST|e)", "1:system:0($_REQUEST_DATA)", "1:run:0($_REQUEST_DATA)"},
+       {"1:run:0($x)", "1:system:0($x)", "1:qz_array_item:0($_REQUEST|e)", "1:run:0($_REQUEST_DATA)"}},
+      {"defaults fill missing arguments; the first return flows back",
+       "<?php function d($a, $b = 'ls') { passthru($b); return $a . 'x'; } f(d('sys'));",
+       {"1:passthru:0(ls)", "1:d:0(sys)", "1:f:0(sysx)"},
+       {"1:d:0($a|ls)", "1:passthru:0(ls)", "1:d:0(sys)", "1:f:0()"}},
+      {"parameters are local", "<?php $q = 'Q'; function h($q) { return $q; } f(h('in'), $q);",
+       {"1:h:0(in)", "1:f:0(in|Q)"}, {"1:h:0(Q)", "1:h:0(in)", "1:f:0(|Q)"}},
+      {"recursion is not walked again", "<?php function r($n) { return r($n); } r(1);",
+       {"1:r:0(/)", "1:r:0(/)"}, {"1:r:0($n)", "1:r:0($n)", "1:r:0(/)"}},
+      {"a function never called is walked once at the end",
+       "<?php function unused($p) { exec($p, $_POST['z']); } g(1);",
+       {"1:g:0(/)", "1:qz_array_item:0($_POST|z)", "1:exec:0($p|$_POST_DATA)"},
+       {"1:unused:0($p)", "1:qz_array_item:0($_POST|z)", "1:exec:0($p|$_POST_DATA)", "1:g:0(/)"}},
+      {"a definition inside evaluated code", "<?php eval('function e1($a) { system($a); }'); e1($_GET['x']);",
+       {"1:eval:0(function e1($a) { system($a); })", "1:qz_array_item:0($_GET|x)", "1:system:0($_GET_DATA)", "1:e1:0($_GET_DATA)"},
+       {"1:e1:0($a)", "1:system:0($a)", "1:eval:0(function e1($a) { system($a); })", "1:qz_array_item:0($_GET|x)",
+        "1:e1:0($_GET_DATA)"}},
+      {"calls inside a body keep their own lines", "<?php\nfunction w($x) {\n  k($x);\n}\nw(1);\nw(2);\n",
+       {"3:k:0(/)", "5:w:0(/)", "3:k:0(0)", "6:w:0(0)"}, {"2:w:0($x)", "3:k:0($x)", "5:w:0(/)", "6:w:0(0)"}},
+  });
+  // clang-format on
+}
+
+// Walks are bounded per function and per scan; the call itself is always
+// reported, and the scan bound names itself once.
+TEST_F(Reach, FunctionWalksAreBounded) {
+  std::string many_calls = "<?php function w($x) { k($x); }" + repeat(" w(1);", 1000);
+  std::string many_functions = "<?php";
+  for (int i = 0; i < QZ_MAX_FUNCTION_WALKS_PER_SCAN + 10; i++)
+    many_functions += " function f" + std::to_string(i) + "() { k(1); }";
+  const unsigned long reach = QZ_OPT_INTERPRETER_REACH | QZ_OPT_LIMIT_FINDINGS;
+  auto count = [](const scan_record::Seen& seen, const std::string& call) {
+    return std::count(seen.calls.begin(), seen.calls.end(), call);
+  };
+  scan_record::Seen seen = run(many_calls, reach);
+  EXPECT_EQ(count(seen, "w(/)"), 1000);
+  EXPECT_EQ(count(seen, "k(/)"), QZ_MAX_WALKS_PER_FUNCTION);
+  seen = run(many_functions, reach);
+  EXPECT_EQ(count(seen, "k(/)"), QZ_MAX_FUNCTION_WALKS_PER_SCAN);
+  EXPECT_EQ(count(seen, QZ_LIMIT_MARKER "(function_walks)"), 1);
+}
+
+}  // namespace
