@@ -64,6 +64,9 @@
  * driver's own nesting bound, so deep call chains never read as nested
  * evaluated code. A function is never walked inside its own walk. */
 #define QZ_MAX_FUNCTION_DEPTH 8
+/* Callbacks called inside one another (a callback handed to a function that
+ * takes callbacks, and so on): deeper ones are reported, not followed. */
+#define QZ_MAX_CALLBACK_DEPTH 4
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
 /* Arguments a fixed-arity built-in can receive. */

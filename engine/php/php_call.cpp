@@ -19,6 +19,7 @@
 #include "php/php_eval.h"
 #include "php/php_function.h"
 #include "php/php_lex.h"
+#include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
 
@@ -40,8 +41,8 @@ bool php_paren_opens_call(const _qz_token* prev) {
   if (!prev || prev->type == TOKEN_OPERATOR) return false;
   const char* n = prev->name;
   if (!n) return false;
-  if (prev->type == TOKEN_LITERAL || n == qz_engine_sright_handle || n == qz_engine_mright_handle)
-    return true;
+  if (prev->type == TOKEN_LITERAL) return true;
+  /* After ")" and "]" the evaluator calls the value just made itself. */
   if (php_is_char_seperator(n[0])) return false;
   static const char* const expression_keywords[] = {"echo", "print", "return", "and",  "or",
                                                     "xor",  "case",  "else",   "yield"};
@@ -97,6 +98,14 @@ static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) 
   if (php_extract_called && g->value.type == TOKEN_NONE && g->name && g->name[0] == '$' &&
       !php_lib_lookup_internal_function_by_name(call->name))
     return qz_engine_dangerous_call;
+  /* Extended reading: a callee that has no text (a variable never given
+   * one, the number a call returned) is reported under one name. */
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+      (!call->name ||
+       (call->name[0] == '$' && g->value.type == TOKEN_NONE &&
+        !php_text_is_request_marker(call->name)) ||
+       g->value.type == TOKEN_INTEGER))
+    return QZ_UNKNOWN_CALLEE;
   return call->name;
 }
 
@@ -117,6 +126,116 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
       rec->value = v->value.ptr ? static_cast<const char*>(v->value.ptr) : fallback;
       break;
     default: rec->value = fallback; break;
+  }
+}
+
+/* ---- Callbacks (extended reading) ------------------------------------ */
+
+/* How a function that takes a callback hands it its arguments. */
+enum call_pass {
+  PASS_REST,  /* the arguments after the callback */
+  PASS_ITEMS, /* an item of the array argument `array` */
+  PASS_VALUE, /* the argument `array` itself */
+  PASS_NONE,  /* nothing the script shows */
+};
+
+struct call_callback_row {
+  const char* name;
+  int callback; /* position of the callback; -1: the last argument */
+  call_pass pass;
+  int array; /* the argument PASS_ITEMS and PASS_VALUE hand on */
+};
+
+static const call_callback_row call_callback_rows[] = {
+    {"call_user_func", 0, PASS_REST, 0},
+    {"call_user_func_array", 0, PASS_ITEMS, 1},
+    {"forward_static_call", 0, PASS_REST, 0},
+    {"forward_static_call_array", 0, PASS_ITEMS, 1},
+    {"register_shutdown_function", 0, PASS_REST, 0},
+    {"register_tick_function", 0, PASS_REST, 0},
+    {"array_map", 0, PASS_ITEMS, 1},
+    {"array_filter", 1, PASS_ITEMS, 0},
+    {"array_walk", 1, PASS_ITEMS, 0},
+    {"array_walk_recursive", 1, PASS_ITEMS, 0},
+    {"array_reduce", 1, PASS_ITEMS, 0},
+    {"usort", 1, PASS_ITEMS, 0},
+    {"uasort", 1, PASS_ITEMS, 0},
+    {"uksort", 1, PASS_ITEMS, 0},
+    {"iterator_apply", 1, PASS_NONE, 0},
+    {"preg_replace_callback", 1, PASS_VALUE, 2},
+    {"mb_ereg_replace_callback", 1, PASS_VALUE, 2},
+    {"ob_start", 0, PASS_NONE, 0},
+    {"set_error_handler", 0, PASS_NONE, 0},
+    {"set_exception_handler", 0, PASS_NONE, 0},
+    {"spl_autoload_register", 0, PASS_NONE, 0},
+    {"header_register_callback", 0, PASS_NONE, 0},
+    {"array_udiff", -1, PASS_ITEMS, 0},
+    {"array_udiff_assoc", -1, PASS_ITEMS, 0},
+    {"array_udiff_uassoc", -1, PASS_ITEMS, 0},
+    {"array_diff_ukey", -1, PASS_ITEMS, 0},
+    {"array_diff_uassoc", -1, PASS_ITEMS, 0},
+    {"array_uintersect", -1, PASS_ITEMS, 0},
+    {"array_uintersect_assoc", -1, PASS_ITEMS, 0},
+    {"array_intersect_ukey", -1, PASS_ITEMS, 0},
+    {"array_intersect_uassoc", -1, PASS_ITEMS, 0},
+};
+
+/* Callbacks being called inside one another now. */
+static unsigned long call_callback_depth = 0;
+
+/* Calls `callee` as the script would through a callback, with the values
+ * `pass` as its arguments: the call is made and reported like one written
+ * out, on `line`. */
+static void call_through_callback(const char* callee, const std::vector<_qz_value>& pass,
+                                  unsigned long line) {
+  char* name = qz_engine_insert_sym(const_cast<char*>(callee));
+  _qz_token* call = name ? qz_token_alloc(TOKEN_CALL, TOKEN_NONE, line) : nullptr;
+  _qz_token* splitter = call ? qz_token_alloc(TOKEN_ARG_SPLITTER, TOKEN_ARG_SPLITTER, 0) : nullptr;
+  if (!splitter) return;
+  call->name = name;
+  php_rt_state.arg_stk.push_back(splitter);
+  for (const _qz_value& v : pass) {
+    _qz_token* arg = qz_token_alloc(TOKEN_WORD, v.type, line);
+    if (!arg) continue;
+    arg->value = v;
+    php_rt_state.arg_stk.push_back(arg);
+  }
+  call_callback_depth++;
+  php_call_wrapper(call, nullptr);
+  call_callback_depth--;
+}
+
+/* When `name` takes a callback that names a function (a text, a recorded
+ * anonymous function's name, request data), that function is called with
+ * what the callback would get. */
+static void call_callbacks(const char* name, const std::vector<_qz_token*>& args,
+                           unsigned long line) {
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
+      call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
+    return;
+  /* An argument written as a variable stands for the variable's value. */
+  auto value_of = [](_qz_token* a) {
+    if (a->type == TOKEN_WORD && a->name && a->name[0] == '$')
+      if (_qz_token* e = php_reference_globals(a)) a = e;
+    return a->ref ? *a->ref : a->value;
+  };
+  for (const call_callback_row& row : call_callback_rows) {
+    if (strcasecmp(name, row.name) != 0) continue;
+    size_t cb = row.callback < 0 ? args.size() - 1 : static_cast<size_t>(row.callback);
+    if (cb >= args.size()) return;
+    const _qz_value callback = value_of(args[cb]);
+    const char* callee = php_value_text(callback);
+    if (!callee || !callee[0]) return;
+    std::vector<_qz_value> pass;
+    if (row.pass == PASS_REST) {
+      for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(value_of(args[i]));
+    } else if (row.pass != PASS_NONE && static_cast<size_t>(row.array) < args.size()) {
+      _qz_value v = value_of(args[row.array]), item;
+      if (row.pass == PASS_VALUE || !php_value_first_item(v, &item, nullptr)) item = v;
+      pass.push_back(item);
+    }
+    call_through_callback(callee, pass, line);
+    return;
   }
 }
 
@@ -177,8 +296,9 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
 
   _qz_token* result = nullptr;
   _php_function_map* f = nullptr;
-  if (!php_function_call(name, std::vector<_qz_token*>(args.rbegin(), args.rend()), call->lineno,
-                         &result))
+  const std::vector<_qz_token*> in_order(args.rbegin(), args.rend());
+  call_callbacks(name, in_order, call->lineno);
+  if (!php_function_call(name, in_order, call->lineno, &result))
     f = php_lib_lookup_internal_function_by_name(name);
   if (f && (f->varargs || n >= f->argc)) {
     /* Code that the built-in evaluates is read as standing on the call's line. */

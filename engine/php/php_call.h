@@ -30,8 +30,9 @@ QZ_EXPORT extern unsigned char php_extract_called;
 /* Whether a "(" right after prev opens prev's argument list (prev is then
  * called). Without QZ_OPT_INTERPRETER_REACH: always. With it, a "(" at the
  * start of a statement, after an operator, after a separator or operator
- * text other than ")" and "]", or after a keyword that takes an expression
- * (echo, print, return, and the word operators) groups an expression. */
+ * text, or after a keyword that takes an expression (echo, print, return,
+ * and the word operators) groups an expression; after ")" and "]" it calls
+ * the value just made, which the evaluator does without marking. */
 bool php_paren_opens_call(const _qz_token* prev);
 
 /* Starts the call state of a driver run (the driver calls it at the start of

@@ -23,6 +23,7 @@
 #include "php/php_eval.h"
 #include "php/php_function.h"
 #include "php/php_lex.h"
+#include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
 
@@ -71,16 +72,51 @@ static void driver_stmt_release(php_statement* st) {
   st->count = 0;
 }
 
+static bool driver_is_statement_end(const _qz_token* tk) {
+  return tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_quote_handle;
+}
+
+/* A separator token named `handle` linked in after `at`. */
+static bool driver_insert_separator(php_statement* st, _qz_token* at, char* handle) {
+  _qz_token* t = qz_token_alloc(TOKEN_SEPARATOR, TOKEN_NONE, at->lineno);
+  if (!t) return false;
+  t->name = handle;
+  t->prev = at;
+  t->next = at->next;
+  if (at->next) at->next->prev = t;
+  at->next = t;
+  if (st->tail == at) st->tail = t;
+  st->count++;
+  return true;
+}
+
+/* Extended reading: "include EXPR;" (and include_once, require,
+ * require_once) without parentheses is read as the call "include(EXPR);",
+ * so the path's value is reported. */
+static void driver_include_as_call(php_statement* st) {
+  _qz_token* first = st->head.next;
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !first || first == st->tail ||
+      first->type != TOKEN_WORD || !first->name)
+    return;
+  static const char* const includes[] = {"include", "include_once", "require", "require_once"};
+  bool is_include = false;
+  for (const char* k : includes) is_include = is_include || strcasecmp(first->name, k) == 0;
+  if (!is_include ||
+      (first->next->type == TOKEN_SEPARATOR && first->next->name == qz_engine_sleft_handle))
+    return;
+  _qz_token* last = driver_is_statement_end(st->tail) ? st->tail->prev : st->tail;
+  if (!driver_insert_separator(st, last, qz_engine_sright_handle)) return;
+  if (!driver_insert_separator(st, first, qz_engine_sleft_handle)) return;
+  first->type = TOKEN_CALL;
+}
+
 /* Evaluates a statement unless it is too short to (a function's "return"
  * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
+  driver_include_as_call(st);
   if (!php_function_return(&st->head) && st->count > QZ_SHORT_STATEMENT_TOKENS)
     qz_token_free(php_eval_expr(&st->head, nullptr));
   driver_stmt_release(st);
-}
-
-static bool driver_is_statement_end(const _qz_token* tk) {
-  return tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_quote_handle;
 }
 
 /* True when tk would grow a statement that holds QZ_MAX_STATEMENT_TOKENS
@@ -95,33 +131,6 @@ static bool driver_statement_full(const php_statement* st, const _qz_token* tk) 
 }
 
 /* ---- foreach (extended reading) ----------------------------------------- */
-
-/* The value an iteration of a loop over `v` would see first: a request
- * array's item marker (every item is request data), else the first item's
- * value. `key` gets what its key reads as: the marker again (request keys
- * are request data too), the first item's key text or its index. False when
- * v is no array or an empty one. */
-static bool driver_foreach_first(const _qz_value& v, _qz_value* item, _qz_value* key) {
-  if (v.type != TOKEN_ARRAY || !v.ptr) return false;
-  auto* arr = static_cast<_qz_array*>(v.ptr);
-  *item = _qz_value{};
-  *key = _qz_value{};
-  if (arr->item_marker) {
-    item->type = key->type = TOKEN_LITERAL;
-    item->ptr = key->ptr = arr->item_marker;
-    return true;
-  }
-  if (!arr->head) return false;
-  *item = arr->head->value;
-  if (arr->head->key) {
-    key->type = TOKEN_LITERAL;
-    key->ptr = arr->head->key;
-  } else {
-    key->type = TOKEN_INTEGER;
-    key->lval = static_cast<long>(arr->head->index);
-  }
-  return true;
-}
 
 /* Gives the variable named by tk (a "$name" word; anything else: nothing)
  * the value v. */
@@ -175,7 +184,7 @@ static void driver_foreach(qz_io_handle* source) {
     bool bare = value && value->type == TOKEN_WORD && value->name && value->name[0] == '$';
     _qz_token* holder = bare ? php_reference_globals(value) : value;
     _qz_value item, key;
-    if (holder && driver_foreach_first(holder->value, &item, &key)) {
+    if (holder && php_value_first_item(holder->value, &item, &key)) {
       if (key_var != value_var) driver_foreach_bind(key_var, key);
       driver_foreach_bind(value_var, item);
     }
@@ -240,8 +249,17 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       }
       if (tk->name == qz_engine_function_handle) {
         if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
-          pending = php_function_define(tk, source);
-          if (!pending) { /* a named definition, recorded whole */
+          bool replaces = false;
+          _qz_token* unread = nullptr;
+          pending = php_function_define(tk, source, &replaces, &unread);
+          if (unread) { /* cut short: its tokens are code like any other */
+            driver_stmt_append(&st, tk);
+            driver_stmt_finish(&st);
+            php_debug(unread, nullptr, 1);
+            qz_token_free(unread);
+            continue;
+          }
+          if (!pending || replaces) { /* recorded whole; a closure reads as its name */
             qz_token_free(tk);
             continue;
           }

@@ -662,6 +662,7 @@ struct eval_walk {
       /* The result is called in its turn. A result that belongs to nobody
        * else is tagged so that an aborted statement releases it. */
       if (!r->prev && !r->next && !php_variable_is_entry(r)) eval_mark_made(r);
+      if (eval_reach() && !r->lineno) r->lineno = cur->lineno;
       r->type = TOKEN_CALL;
       return open_call(r);
     }

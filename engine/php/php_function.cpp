@@ -21,10 +21,12 @@
 #include "php/php_eval.h"
 #include "php/php_lex.h"
 #include "php/php_variable.h"
+#include "runtime/qz_symtable.h"
 
 #include <strings.h>
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -59,6 +61,8 @@ static std::unordered_map<const char*, php_function, qz_ascii_fold_hash, qz_asci
 static std::vector<php_walk> function_walks;
 /* Bodies walked in this scan, against QZ_MAX_FUNCTION_WALKS_PER_SCAN. */
 static unsigned long function_walks_made = 0;
+/* Anonymous functions recorded in this scan; numbers their names. */
+static unsigned long function_closures = 0;
 
 static bool function_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
 
@@ -66,37 +70,116 @@ void php_function_scan_begin() {
   function_table.clear();
   function_walks.clear();
   function_walks_made = 0;
+  function_closures = 0;
 }
 
 static bool function_is_sep(const _qz_token* t, const char* handle) {
   return t && t->type == TOKEN_SEPARATOR && t->name == handle;
 }
 
-_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source) {
+/* Reads from source up to the group that `open` begins and through its
+ * matching `close` (first: a token already read, or null). On success the
+ * group is returned as a list of its own and what came before it is
+ * released. At the end of input the group never closed: everything read is
+ * left in *unread, a list for the caller to walk as before, and null is
+ * returned. */
+static _qz_token* function_read_group(_qz_token* first, char* open, char* close,
+                                      qz_io_handle* source, _qz_token** unread) {
+  _qz_token *head = nullptr, *tail = nullptr, *group = nullptr;
+  unsigned long depth = 0;
+  for (_qz_token* t = first ? first : php_lex_get_token(source, 0); t;
+       t = php_lex_get_token(source, 0)) {
+    t->prev = tail;
+    t->next = nullptr;
+    if (tail)
+      tail->next = t;
+    else
+      head = t;
+    tail = t;
+    bool bracket = t->type == TOKEN_SEPARATOR;
+    if (bracket && t->name == open && depth++ == 0) group = t;
+    if (bracket && t->name == close && group && --depth == 0) {
+      if (group->prev) {
+        group->prev->next = nullptr;
+        group->prev = nullptr;
+        qz_token_free(head);
+      }
+      return group;
+    }
+  }
+  *unread = head;
+  return nullptr;
+}
+
+/* Records name's parameter and body groups (keeping them for the scan);
+ * false when either is missing. */
+static bool function_record(const char* name, _qz_token* params, _qz_token* body,
+                            unsigned long line) {
+  if (!params || !body) {
+    qz_token_free(params);
+    qz_token_free(body);
+    return false;
+  }
+  php_reclaim_keep(params);
+  php_reclaim_keep(body);
+  try {
+    function_table.emplace(name, php_function{params, body, line, 0, false});
+  } catch (...) {
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  }
+  return true;
+}
+
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool* replaces,
+                               _qz_token** unread) {
+  *replaces = false;
+  *unread = nullptr;
   _qz_token* name = php_lex_get_token(source, 0);
   while (name && name->type != TOKEN_LITERAL && name->name && std::strcmp(name->name, "&") == 0) {
     qz_token_free(name);
     name = php_lex_get_token(source, 0);
   }
-  if (!name || name->type != TOKEN_WORD || !name->name || name->name[0] == '$' ||
-      php_is_char_seperator(name->name[0]))
-    return name; /* an anonymous function: read on as before */
-  _qz_token* params =
-      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
-  _qz_token* body =
-      params ? php_lex_get_token_pair(qz_engine_lleft_handle, qz_engine_lright_handle, source)
-             : nullptr;
-  if (params && body) {
-    php_reclaim_keep(params);
-    php_reclaim_keep(body);
-    try {
-      function_table.emplace(name->name, php_function{params, body, keyword->lineno, 0, false});
-    } catch (...) {
-      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  bool anonymous = name && name->type == TOKEN_SEPARATOR && name->name == qz_engine_sleft_handle;
+  if (!anonymous && (!name || name->type != TOKEN_WORD || !name->name || name->name[0] == '$' ||
+                     php_is_char_seperator(name->name[0])))
+    return name; /* read on as before */
+  _qz_token* params = function_read_group(anonymous ? name : nullptr, qz_engine_sleft_handle,
+                                          qz_engine_sright_handle, source, unread);
+  _qz_token* body = params ? function_read_group(nullptr, qz_engine_lleft_handle,
+                                                 qz_engine_lright_handle, source, unread)
+                           : nullptr;
+  if (!body) {
+    /* A definition cut short by the end of input (an unclosed string, say)
+     * is walked as it stands, as if it were no definition. */
+    if (params) {
+      _qz_token* last = params;
+      while (last->next) last = last->next;
+      last->next = *unread;
+      if (*unread) (*unread)->prev = last;
+      *unread = params;
     }
+    if (!anonymous) {
+      name->next = *unread;
+      if (*unread) (*unread)->prev = name;
+      *unread = name;
+    }
+    return nullptr;
   }
-  qz_token_free(name);
-  return nullptr;
+  if (!anonymous) {
+    function_record(name->name, params, body, keyword->lineno);
+    qz_token_free(name);
+    return nullptr;
+  }
+  /* An anonymous function is recorded under a name of its own, and the
+   * expression reads as that name: a variable given it calls the body, and
+   * so does a callback naming it. */
+  std::string generated = QZ_CLOSURE_NAME_PREFIX + std::to_string(++function_closures);
+  char* interned = qz_engine_insert_sym(&generated[0]);
+  if (!interned || !function_record(interned, params, body, keyword->lineno)) return nullptr;
+  _qz_token* value = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, keyword->lineno);
+  if (value) value->name = static_cast<char*>(value->value.ptr = interned);
+  *replaces = value != nullptr;
+  return value;
 }
 
 /* The parameters of a group "( ... )": each "$name" with its default. */

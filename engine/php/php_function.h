@@ -25,10 +25,16 @@
 void php_function_scan_begin();
 /* Reads a definition from source after its "function" keyword. Returns null
  * when a named definition was read and recorded (nothing of it is left for
- * the statement); otherwise the token read after the keyword (an anonymous
- * function's "(", say), which the caller appends to its statement as before,
- * having appended the keyword. */
-_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source);
+ * the statement); for an anonymous function, recorded under a name of
+ * QZ_CLOSURE_NAME_PREFIX, a literal token of that name, which the caller
+ * puts in the statement in place of the whole definition, the keyword
+ * included (*replaces is then true); otherwise the token read after the
+ * keyword, which the caller appends after the keyword as before. A
+ * definition that the end of input cuts short is not recorded: what was read
+ * of it is left in *unread (null otherwise), a list the caller walks as
+ * ordinary code. */
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool* replaces,
+                               _qz_token** unread);
 /* For a call of `name` with `args` (argument values in source order): when
  * name is a recorded function, walks its body (unless a bound is reached)
  * and returns true with *result set to a new token of the scan holding the

@@ -239,3 +239,27 @@ bool php_compare_size_t(void* a, void* b, unsigned long n) {
   if (!a || !b) return false;
   return std::memcmp(a, b, n) == 0;
 }
+
+bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key) {
+  if (v.type != TOKEN_ARRAY || !v.ptr) return false;
+  auto* arr = static_cast<_qz_array*>(v.ptr);
+  _qz_value k{};
+  *item = _qz_value{};
+  if (arr->item_marker) {
+    item->type = k.type = TOKEN_LITERAL;
+    item->ptr = k.ptr = arr->item_marker;
+  } else if (!arr->head) {
+    return false;
+  } else {
+    *item = arr->head->value;
+    if (arr->head->key) {
+      k.type = TOKEN_LITERAL;
+      k.ptr = arr->head->key;
+    } else {
+      k.type = TOKEN_INTEGER;
+      k.lval = static_cast<long>(arr->head->index);
+    }
+  }
+  if (key) *key = k;
+  return true;
+}

@@ -48,6 +48,13 @@ QZ_EXPORT _qz_token* php_lib_build_empty_array(_qz_token* t);
  * variable list's own token. Null for null name or when memory runs out. */
 QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
 
+/* What a loop over the array value v sees first: a request array's item
+ * marker (every item of it is request data), else its first item's value.
+ * `key` (may be null) gets what that item's key reads as: the marker again
+ * (request keys are request data too), the key's text or the item's index.
+ * False when v is no array or an empty one. */
+bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key);
+
 /* The text of a LITERAL value (its pointer, null or not) or of a STRING
  * value holding a string; null for any other value. The text is the value's
  * own, valid as long as the value's string or literal. */

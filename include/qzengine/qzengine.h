@@ -127,11 +127,36 @@ enum qz_engine_option_flags : unsigned long {
   /* The interpreter reads more of what scripts do, so that it reaches the
    * call filter:
    *  - a string literal keeps up to the per-string cap (16 MB), not only
-   *    its first 5,000 characters. */
+   *    its first 5,000 characters;
+   *  - a "(" at a statement start, after an operator, a separator or an
+   *    expression keyword (echo, print, return...) groups: it calls nothing;
+   *  - a request array stays one through reassignment; the long names
+   *    ($HTTP_GET_VARS...) read as the modern arrays; a variable named by
+   *    request data ($$k) works as extract;
+   *  - foreach binds its variables to what the first iteration gives (for a
+   *    request array: its item marker, for key and value);
+   *  - a function definition is recorded, not reported; a call walks its
+   *    body with the arguments bound (defaults filled in) and takes the
+   *    first return value back; a function never called is walked once at
+   *    the end of the script. An anonymous function reads as its name
+   *    (QZ_CLOSURE_NAME_PREFIX and a number);
+   *  - a function that takes a callback (call_user_func, array_map, usort,
+   *    preg_replace_callback, ob_start...) also calls the function its
+   *    callback names, with what it would hand it;
+   *  - include, include_once, require and require_once without parentheses
+   *    are calls of their path;
+   *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line. */
   QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };
 /* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */
 #define QZ_LIMIT_MARKER "qz_limit_reached"
+/* The name under which QZ_OPT_INTERPRETER_REACH reports a call whose callee
+ * has no known text: a variable never given one, the value of a call. */
+#define QZ_UNKNOWN_CALLEE "qz_unknown_callee"
+/* Anonymous functions read with QZ_OPT_INTERPRETER_REACH are named this
+ * prefix and their number in the script ("qz_closure_1"...): calls of them
+ * are reported under that name. */
+#define QZ_CLOSURE_NAME_PREFIX "qz_closure_"
 /* Replaces the option flags (a mask of qz_engine_option_flags); returns the
  * previous flags. Takes effect at the next scan. */
 QZ_EXPORT unsigned long qz_engine_set_options(unsigned long flags);

@@ -104,6 +104,42 @@ TEST_F(Reach, FunctionBodiesAreWalkedWithTheirArguments) {
   // clang-format on
 }
 
+TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
+  // clang-format off
+  check({
+      {"an anonymous function reads as its own name and runs when called",
+       "<?php $g = function($q) use ($z) { passthru($q); }; $g($_COOKIE['z']); $h = function() { exec('ls'); };",
+       {"1:qz_array_item:0($_COOKIE|z)", "1:passthru:0($_COOKIE_DATA)", "1:qz_closure_1:1($_COOKIE_DATA)", "1:exec:0(ls)"},
+       {"1:function:0($q)", "1:use:0($z)", "1:passthru:0($q)", "1:qz_array_item:0($_COOKIE|z)", "1:$g:0($_COOKIE_DATA)",
+        "1:function:0()", "1:exec:0(ls)"}},
+      {"callbacks are called with what they would get",
+       "<?php ob_start('assert'); array_map('system', $_POST); call_user_func($_GET['f'], $_GET['a']);",
+       {"1:assert:0()", "1:ob_start:0(assert)", "1:system:0($_POST_DATA)", "1:array_map:0(system|$_POST)",
+        "1:qz_array_item:0($_GET|f)", "1:qz_array_item:0($_GET|a)", "1:$_GET_DATA:0($_GET_DATA)",
+        "1:call_user_func:0($_GET_DATA|$_GET_DATA)"},
+       {"1:ob_start:0(assert)", "1:array_map:0(system|$_POST)", "1:qz_array_item:0($_GET|f)",
+        "1:qz_array_item:0($_GET|a)", "1:call_user_func:0($_GET_DATA|$_GET_DATA)"}},
+      {"a closure handed to a callback", "<?php preg_replace_callback('/x/', function($m) { exec($m); }, $_REQUEST['s']);",
+       {"1:qz_array_item:0($_REQUEST|s)", "1:exec:0($_REQUEST_DATA)", "1:qz_closure_1:0($_REQUEST_DATA)",
+        "1:preg_replace_callback:0(/x/|qz_closure_1|$_REQUEST_DATA)"},
+       {"1:function:0($m)", "1:exec:0($m)", "1:preg_replace_callback:0(/x/||)", "1:qz_array_item:0($_REQUEST|s)"}},
+      {"includes without parentheses are calls",
+       "<?php include $_GET['p']; require_once 'http://x.test/a.txt'; include('a.php');",
+       {"1:qz_array_item:0($_GET|p)", "1:include:0($_GET_DATA)", "1:require_once:0(http://x.test/a.txt)", "1:include:0(a.php)"},
+       {"1:qz_array_item:0($_GET|p)", "1:include:0(a.php)"}},
+      {"callees without text: one name, and the real line",
+       "<?php $_GET['a']($_POST['b']); $f($x); f(1)(2);",
+       {"1:qz_array_item:0($_GET|a)", "1:qz_array_item:0($_POST|b)", "1:$_GET_DATA:0($_POST_DATA)",
+        "1:" QZ_UNKNOWN_CALLEE ":0($x)", "1:f:0(/)", "1:" QZ_UNKNOWN_CALLEE ":0(0)"},
+       {"1:qz_array_item:0($_GET|a)", "1:qz_array_item:0($_POST|b)", "0:$_GET_DATA:0($_POST_DATA)", "1:$f:0($x)",
+        "1:):0(0)", "1:f:0(/|)"}},
+      {"a definition cut short by an unclosed string is read as before",
+       "<?php\nfunction f($a) { if ($a == '\\') { g(1); } }\nf(1);", {"2:f:0($a)", "2:if:0(/)"},
+       {"2:f:0($a)", "2:if:0(/)"}},
+  });
+  // clang-format on
+}
+
 // Walks are bounded per function and per scan; the call itself is always
 // reported, and the scan bound names itself once.
 TEST_F(Reach, FunctionWalksAreBounded) {
