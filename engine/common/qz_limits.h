@@ -24,6 +24,11 @@
 
 /* Characters the lexer keeps of one token; the rest is read and dropped. */
 #define QZ_LEX_TOKEN_MAX 5000
+/* Tokens one string becomes at most when QZ_OPT_INTERPRETER_REACH splits it
+ * at its variables (text pieces, variables with their index, the "." between
+ * them, the call around a backtick command): past it the rest of the string
+ * is kept as text, so a string of a million "$a" cannot flood the lexer. */
+#define QZ_LEX_STRING_PIECES 256
 /* Characters of a heredoc label that are kept; the rest is discarded. */
 #define QZ_LEX_LABEL_MAX 64
 /* Characters of a script tag read with get_str (into a 100-byte buffer). */

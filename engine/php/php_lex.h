@@ -22,6 +22,15 @@ struct php_lex_state_t {
   unsigned char script_tag; /* informational: entered through a script tag */
 };
 
+/* Tokens already made and not yet handed out, oldest first: with
+ * QZ_OPT_INTERPRETER_REACH one string may become several tokens, which
+ * php_lex_get_token then returns one per call before reading on. */
+struct php_lex_queue {
+  _qz_token* tokens[QZ_LEX_STRING_PIECES];
+  unsigned long first; /* index of the oldest */
+  unsigned long count;
+};
+
 /* Lexer state, process-global: one read at a time; php_lex_reset starts
  * every scan afresh, nested reads go through php_lex_save/restore below. */
 
@@ -38,7 +47,7 @@ QZ_EXPORT extern unsigned long php_lex_cur_lineno;
 QZ_EXPORT extern char php_ignore_syms[4];
 
 /* The next token of source, or null when the input is exhausted and nothing is
- * buffered (a null source counts as exhausted). raw nonzero: the text is PHP
+ * buffered or made ahead (a null source counts as exhausted). raw nonzero: the text is PHP
  * code from its first character. The token is new, owned by the caller, who
  * releases it with qz_token_free (or leaves it to the pool's reset after the
  * scan); its name is interned for the scan. A token that cannot be allocated
@@ -69,23 +78,30 @@ QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
  * source ended. */
 void php_lex_reset();
 
-/* The reading state that a nested read changes: the flags, the line counter
- * and the source whose end the lexer has met (every later read of that source
- * reports the end at once, since a 0xFF byte is not sticky in the source).
- * The token buffer is not part of it: it is empty between two tokens. */
+/* The reading state that a nested read changes: the flags, the line counter,
+ * the source whose end the lexer has met (every later read of that source
+ * reports the end at once, since a 0xFF byte is not sticky in the source) and
+ * the tokens made ahead of the outer read. The token buffer is not part of
+ * it: it is empty between two tokens. */
 struct php_lex_saved {
   php_lex_state_t state;
   unsigned long lineno;
   qz_io_handle* ended_source;
+  php_lex_queue pending;
 };
 
 /* Records the reading state in *saved (the caller's record). */
 void php_lex_save(php_lex_saved* saved);
 /* Prepares the lexer to read another text in the middle of the current read:
- * outside any string, with lines counted from line (0: the count goes on). */
+ * outside any string, with lines counted from line (0: the count goes on),
+ * and with no tokens made ahead: those of the outer read wait in the record
+ * of the php_lex_save just before, until php_lex_restore. */
 void php_lex_begin_text(unsigned long line);
 /* Puts the whole recorded state back, so that after another text was read in
- * between (code a built-in evaluates) the outer read goes on unchanged. */
+ * between (code a built-in evaluates) the outer read goes on unchanged.
+ * Tokens the other text's read made ahead and never handed out (it was
+ * interrupted) are dropped, left to the pool's reset; only after
+ * php_lex_begin_text, or with nothing handed out since php_lex_save. */
 void php_lex_restore(const php_lex_saved* saved);
 /* Puts back only which source has ended. For a nested run that may read on
  * in the outer source itself (a while condition meeting another while): what
