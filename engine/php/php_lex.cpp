@@ -207,7 +207,6 @@ void php_lex_restore_ended(const php_lex_saved* saved) {
 static bool lex_extended_tags() { return (qz_engine_options & QZ_OPT_EXTENDED_TAGS) != 0; }
 static bool lex_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
 
-
 static void lex_step_back(qz_io_handle* source, unsigned long n) {
   while (n-- > 0) source->_ungetc();
 }

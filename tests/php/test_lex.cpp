@@ -150,4 +150,153 @@ TEST_F(Lexer, ExtendedTags) {
   EXPECT_EQ(lines, (std::vector<unsigned long>{2, 2, 2, 2, 2}));
 }
 
+// The same text read with and without QZ_OPT_INTERPRETER_REACH.
+struct ReachCase {
+  const char* what;
+  std::string text;
+  Toks on, off;
+};
+
+void check_reach(const std::vector<ReachCase>& cases) {
+  for (const ReachCase& c : cases) {
+    qz_engine_set_options(QZ_OPT_INTERPRETER_REACH);
+    EXPECT_EQ(lex(c.text), c.on) << c.what << " (reach)";
+    qz_engine_set_options(0);
+    EXPECT_EQ(lex(c.text), c.off) << c.what;
+  }
+}
+
+const Toks kSemi = {"S ;"};
+
+TEST_F(Lexer, ReachEscapesAndKeptCharacters) {
+  // clang-format off
+  check_reach({
+      {"double-quoted escapes", "<?php \"\\n\\t\\r\\v\\e\\f\\\\\\$\\\"\";",
+       {"L \n\t\r\v\x1b\f\\$\"", "S ;"}, {"L ntrvef\\$\"", "S ;"}},
+      {"octal and hex escapes", "<?php \"\\101\\7\\1012\\x41\\x4g\\xqq\";",
+       {"L A\aA2A\x04g\\xqq", "S ;"}, {"L 10171012A?\xEF", "S ;"}},
+      {"octal wraps at a byte", "<?php \"\\777x\";", {"L \xFFx", "S ;"}, {"L 777x", "S ;"}},
+      {"unicode escapes", "<?php \"\\u{41}\\u{e9}\\u{20AC}\\u{1F600}\";",
+       {"L A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "S ;"}, {"L u{41}u{e9}u{20AC}u{1F600}", "S ;"}},
+      {"malformed unicode escapes stay text", "<?php \"\\u41 \\u{} \\u{110000} \\u{4\";",
+       {"L \\u41 \\u{} \\u{110000} \\u{4", "S ;"}, {"L u41 u{} u{110000} u{4", "S ;"}},
+      {"unknown escape keeps its backslash", "<?php \"\\q\\'\";", {"L \\q\\'", "S ;"}, {"L q'", "S ;"}},
+      {"a NUL escape ends the text", "<?php \"ab\\0cd\";", {"L ab", "S ;"}, {"L ab0cd", "S ;"}},
+      {"single quotes know two escapes", "<?php 'a\\nb\\\\c\\'d\\x41';",
+       {"L a\\nb\\c'd\\x41", "S ;"}, {"L anb\\c'dA", "S ;"}},
+      {"ignored characters stay in strings", "<?php 'a!b@c\r';", {"L a!b@c\r", "S ;"}, {"L abc", "S ;"}},
+      {"newlines stay in strings", "<?php \"a\nb\";", {"L a\nb", "S ;"}, {"L ab", "S ;"}},
+      {"a closing tag inside a string", "<?php '?>';", {"L ?>", "S ;"}, {"L ?>", "S ;"}},
+      {"unterminated string", "<?php f(\"abc", {"W f", "S (", "L abc"}, {"W f", "S (", "W abc"}},
+      {"long string kept", "<?php '" + std::string(6000, 's') + "';",
+       {"L " + std::string(6000, 's'), "S ;"}, {"L " + std::string(QZ_LEX_TOKEN_MAX, 's'), "S ;"}},
+  });
+  // clang-format on
+}
+
+TEST_F(Lexer, ReachInterpolation) {
+  const Toks cat_x = {"O .", "W $x"};
+  // clang-format off
+  check_reach({
+      {"text around a variable", "<?php \"a $x b\";",
+       {"L a ", "O .", "W $x", "O .", "L  b", "S ;"}, {"L a $x b", "S ;"}},
+      {"variables side by side", "<?php \"$c$d\";", {"W $c", "O .", "W $d", "S ;"}, {"L $c$d", "S ;"}},
+      {"name key", "<?php \"$a[k]\";", {"W $a", "S [", "L k", "S ]", "S ;"}, {"L $a[k]", "S ;"}},
+      {"number key", "<?php \"$a[12].\";",
+       {"W $a", "S [", "I 12", "S ]", "O .", "L .", "S ;"}, {"L $a[12].", "S ;"}},
+      {"variable key", "<?php \"$a[$i]\";", {"W $a", "S [", "W $i", "S ]", "S ;"}, {"L $a[$i]", "S ;"}},
+      {"keys that are text", "<?php \"$a[01]$a[-1]\";",
+       {"W $a", "S [", "L 01", "S ]", "O .", "W $a", "S [", "L -1", "S ]", "S ;"}, {"L $a[01]$a[-1]", "S ;"}},
+      {"malformed key is text", "<?php \"$a[x y]\";", {"W $a", "O .", "L [x y]", "S ;"}, {"L $a[x y]", "S ;"}},
+      {"braced variable with quoted keys", "<?php \"{$a['k'][\"j\"]}x\";",
+       {"W $a", "S [", "L k", "S ]", "S [", "L j", "S ]", "O .", "L x", "S ;"}, {"L {$a['k'][", "W j", "L ]}x", "S ;"}},
+      {"braced variable variable", "<?php \"{$$n}\";", {"W $$n", "S ;"}, {"L {$$n}", "S ;"}},
+      {"dollar brace", "<?php \"${x}y${a[1]}\";",
+       {"W $x", "O .", "L y", "O .", "W $a", "S [", "I 1", "S ]", "S ;"}, {"L ${x}y${a[1]}", "S ;"}},
+      {"a property stands as its object", "<?php \"{$o->p}-$o->q->r\";",
+       {"W $o", "O .", "L -", "O .", "W $o", "O .", "L ->r", "S ;"}, {"L {$o->p}-$o->q->r", "S ;"}},
+      {"dollars and braces that are text", "<?php \"$ 5 {x} $1 \\$y \\{$x}\";",
+       cat({"L $ 5 {x} $1 $y \\{"}, cat(cat_x, {"O .", "L }", "S ;"})), {"L $ 5 {x} $1 $y {$x}", "S ;"}},
+      {"single quotes take no variables", "<?php '$x';", {"L $x", "S ;"}, {"L $x", "S ;"}},
+  });
+  // clang-format on
+}
+
+TEST_F(Lexer, ReachBackticksHeredocsAndTags) {
+  // clang-format off
+  check_reach({
+      {"backtick command", "<?php `ls -la {$d}`;",
+       {"W shell_exec", "S (", "L ls -la ", "O .", "W $d", "S )", "S ;"},
+       {"W `ls", "O -", "W la", "S {", "W $d", "S }", "W `", "S ;"}},
+      {"empty backticks", "<?php $a=``;", {"W $a", "O =", "W shell_exec", "S (", "L ", "S )", "S ;"},
+       {"W $a", "O =", "W ``", "S ;"}},
+      {"escaped backtick", "<?php `a\\`\\\"`;", {"W shell_exec", "S (", "L a`\\\"", "S )", "S ;"},
+       {"W `a\\`\\", "W `;"}},
+      {"heredoc with a variable", "<?php <<<EOT\n  a $x\\t\"\\\"\n  EOT;\nf(1);",
+       cat({"L   a ", "O .", "W $x", "O .", "L \t\"\\\"", "S ;"}, kF1),
+       cat({"L a$x\\t\"\\\"\n", "S ;"}, kF1)},
+      {"heredoc crlf lines", "<?php <<<\"EOT\"\r\nab\r\ncd\r\nEOT;\r\n",
+       {"L ab\r\ncd", "S ;"}, {"L ab\r\ncd\r\n", "S ;"}},
+      {"nowdoc reads text as it is", "<?php <<<'EOT'\n$x\\n\\\\\nEOT;",
+       {"L $x\\n\\\\", "S ;"}, {"L $x\\n\\\\\n", "S ;"}},
+      {"label as the start of a body word", "<?php <<<EO\nEOT\nEO;", {"L EOT", "S ;"}, {"L EOT\n", "S ;"}},
+      {"label inside a line is text", "<?php <<<EOT\nabEOT;\nEOT;", {"L abEOT;", "S ;"}, {"L ab", "S ;", "W EOT", "S ;"}},
+      {"empty heredoc", "<?php <<<EOT\nEOT;", {"L ", "S ;"}, {"L ", "S ;"}},
+      {"unterminated heredoc", "<?php <<<EOT\nab $x", {"L ab ", "O .", "W $x"}, {"L ab$x"}},
+      {"short tag with code", "<?eval(1);", {"W eval", "S (", "I 1", "S )", "S ;"}, {}},
+      {"short tag with a variable", "<?$x=1;", {"W $x", "O =", "I 1", "S ;"}, {}},
+      {"short tag with a space", "<? f(1);", kF1, {}},
+      {"php tag in any case", "<?Php f(1);", kF1, {}},
+      {"xml declaration stays text", "<?xml version=\"1.0\"?><?XML x?>", {}, {}},
+      {"short echo tag needs the extended tags", "<?=f(1);", {}, {}},
+  });
+  // clang-format on
+}
+
+TEST_F(Lexer, ReachLinesAndBounds) {
+  qz_engine_set_options(QZ_OPT_INTERPRETER_REACH);
+  std::vector<unsigned long> lines;
+  lex("<?php \"a\nb $x\n\";\nf(1);", &lines);
+  EXPECT_EQ(lines, (std::vector<unsigned long>{3, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4}));
+
+  // A string of variables stops splitting when the queue is full: the rest is
+  // text, the script goes on after it.
+  Toks many = lex("<?php \"" + scan_record::repeat("$x ", 400) + "\";f(1);");
+  ASSERT_GT(many.size(), kF1.size() + 1);
+  Toks str(many.begin(), many.end() - kF1.size() - 1);
+  EXPECT_LE(str.size(), static_cast<size_t>(QZ_LEX_STRING_PIECES));
+  EXPECT_GE(str.size(), static_cast<size_t>(QZ_LEX_STRING_PIECES) - 8);
+  EXPECT_EQ(str.back().substr(0, 6), "L  $x ");
+  EXPECT_EQ(Toks(many.end() - kF1.size(), many.end()), kF1);
+
+  // Past the per-string cap the rest of the literal is dropped.
+  Toks capped = lex("<?php '" + std::string(QZ_MAX_STRING_LENGTH + 3, 'c') + "';f(1);");
+  ASSERT_EQ(capped.size(), 2 + kF1.size());
+  EXPECT_EQ(capped[0].size(), 2 + QZ_MAX_STRING_LENGTH);
+  EXPECT_EQ(Toks(capped.begin() + 2, capped.end()), kF1);
+}
+
+// A nested read of another text between two tokens of one string leaves the
+// string's remaining pieces to the outer read.
+TEST_F(Lexer, ReachNestedReadKeepsPendingPieces) {
+  qz_engine_set_options(QZ_OPT_INTERPRETER_REACH);
+  php_lex_reset();
+  buf_file_handle outer("<?php \"a $x b\";");
+  Toks got;
+  _qz_token* first = php_lex_get_token(&outer, 0);
+  ASSERT_NE(first, nullptr);
+  got.push_back(render(first));
+  php_lex_saved saved;
+  php_lex_save(&saved);
+  php_lex_begin_text(0);
+  buf_file_handle inner("\"$y c\"; `id`; \"$z");
+  Toks nested;
+  while (_qz_token* t = php_lex_get_token(&inner, 1)) nested.push_back(render(t));
+  php_lex_restore(&saved);
+  while (_qz_token* t = php_lex_get_token(&outer, 0)) got.push_back(render(t));
+  EXPECT_EQ(got, (Toks{"L a ", "O .", "W $x", "O .", "L  b", "S ;"}));
+  EXPECT_EQ(nested, (Toks{"W $y", "O .", "L  c", "S ;", "W shell_exec", "S (", "L id", "S )", "S ;",
+                          "W $z"}));
+}
+
 }  // namespace
