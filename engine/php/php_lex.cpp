@@ -7,6 +7,8 @@
  * code the lexer knows only separators, operators that grow one character at a time, quoted
  * strings, heredocs and three kinds of comments. Newlines, carriage returns, '!' and '@' never
  * reach a token (except where a string escape or a heredoc body takes them literally).
+ * With QZ_OPT_INTERPRETER_REACH strings are read whole instead, every character
+ * kept, and one string may become several tokens (see the extended reading below).
  *
  * Every character is handled as an unsigned byte before any class test, so
  * bytes above 0x7F are ordinary word characters and never index anything
@@ -463,6 +465,8 @@ static const unsigned long LEX_SIMPLE_VAR_TOKENS = 5;
 /* Characters a string reader may give back to itself at once: a "->" and
  * the character after it. */
 static const unsigned LEX_PUSHBACK = 4;
+/* Digits that every long holds: a longer number key is text. */
+static const unsigned long LEX_LONG_DIGITS = 18;
 /* Smallest allocation of a string's text buffer. */
 static const unsigned long LEX_TEXT_FIRST = 256;
 
@@ -694,7 +698,8 @@ static _qz_token* lex_str_simple_key(lex_string* s, std::string* raw) {
     return nullptr;
   }
   std::string key = negative ? raw->substr(1) : *raw;
-  if (var || (number && !negative && key.size() < 19 && (key.size() == 1 || key[0] != '0')))
+  if (var ||
+      (number && !negative && key.size() <= LEX_LONG_DIGITS && (key.size() == 1 || key[0] != '0')))
     return lex_word_token(*raw);
   return lex_make_literal(&(*raw)[0]);
 }

@@ -43,7 +43,8 @@ QZ_EXPORT extern char php_lex_temp_buffer[QZ_LEX_TOKEN_MAX + 1];
 QZ_EXPORT extern unsigned long php_lex_temp_buff_idx;
 /* Current script line, 1 at the start of a scan; stamped on every token. */
 QZ_EXPORT extern unsigned long php_lex_cur_lineno;
-/* Characters dropped wherever they stand: carriage return, '!' and '@'. */
+/* Characters dropped wherever they stand: carriage return, '!' and '@'
+ * (with QZ_OPT_INTERPRETER_REACH, not inside strings). */
 QZ_EXPORT extern char php_ignore_syms[4];
 
 /* The next token of source, or null when the input is exhausted and nothing is
