@@ -13,7 +13,7 @@ namespace {
 
 using scan_record::run;
 using scan_record::Seen;
-using Reach = scan_record::EngineTest;
+using LexReach = scan_record::EngineTest;
 
 const unsigned long kReach = QZ_OPT_INTERPRETER_REACH;
 
@@ -52,7 +52,7 @@ void check(const std::vector<Row>& rows, unsigned long more_options = 0) {
 
 // Fifteen layers of eval(base64_decode('...')) around a shell: the outer
 // literals are far longer than a token without the flag keeps.
-TEST_F(Reach, NestedEncodedLayers) {
+TEST_F(LexReach, NestedEncodedLayers) {
   std::string code = "system($_GET['c']);";
   for (int i = 0; i < 15; i++) code = "eval(base64_decode('" + base64(code) + "'));";
   const std::string script = "<?php " + code;
@@ -67,7 +67,7 @@ TEST_F(Reach, NestedEncodedLayers) {
   EXPECT_FALSE(reported(off, shell)) << off.joined();
 }
 
-TEST_F(Reach, StringsBecomeCode) {
+TEST_F(LexReach, StringsBecomeCode) {
   // clang-format off
   check({
       {"a callee built by interpolation", "<?php $c = \"sys\"; $d = \"tem\"; $f = \"$c$d\"; $f($_GET['x']);",
@@ -94,7 +94,7 @@ TEST_F(Reach, StringsBecomeCode) {
 }
 
 // A literal past the per-string cap is cut there and reported as a limit.
-TEST_F(Reach, StringCapIsALimit) {
+TEST_F(LexReach, StringCapIsALimit) {
   const std::string script =
       "<?php $a = '" + std::string(QZ_MAX_STRING_LENGTH + 1, 'a') + "'; f(strlen($a));";
   Seen seen = run(script, kReach | QZ_OPT_LIMIT_FINDINGS);
