@@ -121,6 +121,16 @@
 #define QZ_INFLATE_FIRST_EXTRA 1024
 /* Bytes of input handed to zlib at once: its byte counters are 32 bits wide. */
 #define QZ_INFLATE_INPUT_PIECE 0x40000000ul
+/* strtr with a table of pairs: at most this many pairs, keys at most this
+ * long and this many key bytes in all; a larger table leaves the text as it
+ * is. The key length bounds the work per text byte, the key bytes the size of
+ * the matching table. */
+#define QZ_STRTR_MAX_PAIRS 1024
+#define QZ_STRTR_MAX_KEY_LENGTH 64
+#define QZ_STRTR_MAX_KEY_BYTES 4096
+/* Items of a preg_replace pattern emulated as a transform; a longer pattern
+ * leaves the subject as it is, bounding the work per subject byte. */
+#define QZ_PREG_MAX_ITEMS 256
 
 /* ---- Evaluator, variables and call reporting ---- */
 

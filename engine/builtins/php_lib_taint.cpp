@@ -1,0 +1,179 @@
+/*
+ * Taint under QZ_OPT_INTERPRETER_REACH: the carry rule that keeps a marker
+ * alive through text transforms, and the extra taint sources.
+ *
+ * Rules match markers as substrings of argument texts, case-sensitively, so
+ * a marker lowered, reversed or decoded into bytes would hide the request
+ * origin of what a script finally runs. The carry rule puts a lost marker
+ * back; see php_lib_taint.h for its exact wording.
+ */
+
+#include "builtins/php_lib_taint.h"
+
+#include "builtins/php_lib_builtin.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "php/php_call.h"
+#include "runtime/qz_array.h"
+#include "runtime/qz_string.h"
+#include "runtime/qz_symtable.h"
+
+#include <strings.h>
+#include <cstring>
+#include <string>
+
+/* ---- module state -------------------------------------------------------- */
+
+/* Every marker text the engine gives to data from outside the script or out
+ * of a decoder. "$_FILES_DATA_DATA" holds "$_FILES_DATA" and needs no row. */
+const char* const php_lib_taint_markers[] = {
+    "$_GET_DATA",
+    "$_POST_DATA",
+    "$_REQUEST_DATA",
+    "$_COOKIE_DATA",
+    "$_SERVER_DATA",
+    "$_FILES_DATA",
+    "$_SESSION_DATA",
+    "$_GLOBALS_DATA",
+    "$_ENV_DATA",
+    "$_DB_DATA",
+    "$_REMOTE_FILE_CONTENTS",
+    "$_FILE_CONTENTS",
+    "$_SOCKET_HANDLE",
+    "$_FILE_HANDLE",
+    PHP_LIB_INPUT_HANDLE_MARKER,
+    QZ_DECODED_TEXT,
+    nullptr,
+};
+
+/* ---- the carry rule ------------------------------------------------------ */
+
+unsigned long php_lib_taint_mask(const char* text, unsigned long len) {
+  unsigned long mask = 0;
+  for (unsigned long i = 0; i < len; i++) {
+    /* Every marker starts with "$_" or with the "q" of the decoded marker. */
+    bool dollar = text[i] == '$' && i + 1 < len && text[i + 1] == '_';
+    if (!dollar && text[i] != 'q') continue;
+    for (unsigned long k = 0; php_lib_taint_markers[k]; k++) {
+      const char* m = php_lib_taint_markers[k];
+      unsigned long n = std::strlen(m);
+      if (n <= len - i && std::memcmp(text + i, m, n) == 0) mask |= 1ul << k;
+    }
+  }
+  return mask;
+}
+
+/* The marker whose text is exactly the len bytes at text, or null. */
+static const char* taint_exact_marker(const char* text, unsigned long len) {
+  for (unsigned long k = 0; php_lib_taint_markers[k]; k++) {
+    const char* m = php_lib_taint_markers[k];
+    if (std::strlen(m) == len && std::memcmp(text, m, len) == 0) return m;
+  }
+  return nullptr;
+}
+
+_qz_token* php_lib_taint_carry(_qz_token* source, _qz_token* res) {
+  const char *in, *out;
+  unsigned long in_len, out_len;
+  if (!source || !res || res->value.type != TOKEN_STRING) return res;
+  if (!qz_value_text(&source->value, &in, &in_len)) return res;
+  unsigned long had = php_lib_taint_mask(in, in_len);
+  if (!had) return res;
+  unsigned long kept = 0;
+  if (qz_value_text(&res->value, &out, &out_len)) {
+    kept = php_lib_taint_mask(out, out_len);
+  } else {
+    out = "";
+    out_len = 0;
+  }
+  unsigned long lost = had & ~kept;
+  if (!lost) return res;
+
+  _qz_string* s = nullptr;
+  if (const char* exact = taint_exact_marker(in, in_len)) {
+    s = qz_string_alloc(exact);
+  } else {
+    std::string tail;
+    for (unsigned long k = 0; php_lib_taint_markers[k]; k++)
+      if (lost & (1ul << k)) tail += php_lib_taint_markers[k];
+    if (out_len > QZ_MAX_STRING_LENGTH - tail.size()) {
+      s = qz_string_alloc_n(tail.data(), tail.size());
+    } else {
+      std::string joined(out, out_len);
+      joined += tail;
+      s = qz_string_alloc_n(joined.data(), joined.size());
+    }
+  }
+  if (s) res->value.ptr = s;
+  return res;
+}
+
+_qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject) {
+  return php_lib_taint_carry(subject, qz_engine_str_replace(subject, search, replace));
+}
+
+/* ---- taint sources ------------------------------------------------------- */
+
+static _qz_token* taint_marker(_qz_token* arg, const char* marker) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, arg ? arg->lineno : 0);
+  if (res) res->value.ptr = qz_string_alloc(marker);
+  return res;
+}
+
+/* The argument's text when it has one, else null (the text is engine-owned). */
+static const char* taint_text(_qz_token* t, unsigned long* len) {
+  const char* text;
+  if (!t || !qz_value_text(&t->value, &text, len)) return nullptr;
+  return text;
+}
+
+static bool taint_is_input_stream(_qz_token* name) {
+  unsigned long len;
+  const char* text = taint_text(name, &len);
+  static const char input[] = "php://input";
+  return text && len == sizeof input - 1 && strncasecmp(text, input, len) == 0;
+}
+
+_qz_token* php_lib_taint_getenv(_qz_token* name) {
+  /* The CGI variables a client sets: its headers and the request line. */
+  static const char* const request_names[] = {"QUERY_STRING", "REQUEST_URI", "PATH_INFO",
+                                              "CONTENT_TYPE"};
+  unsigned long len;
+  const char* text = taint_text(name, &len);
+  bool request = !text || php_lib_taint_mask(text, len) != 0 ||
+                 (len >= 5 && strncasecmp(text, "HTTP_", 5) == 0);
+  for (const char* r : request_names)
+    if (text && len == std::strlen(r) && strncasecmp(text, r, len) == 0) request = true;
+  return taint_marker(name, request ? PHP_LIB_HEADER_DATA_MARKER : "$_ENV_DATA");
+}
+
+_qz_token* php_lib_taint_headers() {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, php_call_line);
+  if (!res) return nullptr;
+  _qz_array* arr = qz_array_alloc();
+  if (arr) arr->item_marker = qz_engine_insert_isym(const_cast<char*>(PHP_LIB_HEADER_DATA_MARKER));
+  res->value.ptr = arr;
+  return res;
+}
+
+_qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
+  if (taint_is_input_stream(name)) return taint_marker(name, PHP_LIB_INPUT_DATA_MARKER);
+  return php_lib_file_get_contents(name);
+}
+
+_qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
+  if (taint_is_input_stream(name)) return taint_marker(name, PHP_LIB_INPUT_HANDLE_MARKER);
+  return php_lib_fopen(name, mode);
+}
+
+_qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
+  unsigned long len;
+  const char* text = taint_text(handle, &len);
+  if (text && len == sizeof PHP_LIB_INPUT_HANDLE_MARKER - 1 &&
+      std::memcmp(text, PHP_LIB_INPUT_HANDLE_MARKER, len) == 0)
+    return taint_marker(handle, PHP_LIB_INPUT_DATA_MARKER);
+  return php_lib_fread(handle, length);
+}
+
+_qz_token* php_lib_taint_fgets(_qz_token* handle) { return php_lib_taint_fread(handle, nullptr); }

@@ -1,0 +1,72 @@
+#ifndef PHP_LIB_TAINT_H
+#define PHP_LIB_TAINT_H
+
+/*
+ * Where data comes from, under QZ_OPT_INTERPRETER_REACH: the marker texts
+ * that stand for data from outside the script, the rule that carries them
+ * through text transforms, and the taint sources that read the request by
+ * other ways than the request arrays (environment, headers, the raw body).
+ *
+ * The carry rule: a transform whose input text holds a marker gives a result
+ * that holds it too. When the emulated result has lost a marker its input
+ * held, the result becomes the marker itself if the input was exactly that
+ * marker, else the emulated result followed by every lost marker, in the
+ * order of php_lib_taint_markers (the markers alone if that would pass
+ * QZ_MAX_STRING_LENGTH). A result that kept its markers is left as it is.
+ *
+ * Every built-in here takes tokens in PHP order and returns a new token owned
+ * by the scan, as the other built-ins do.
+ */
+
+#include "runtime/qz_token.h"
+
+/* The marker for data read from the request body ("php://input"). */
+#define PHP_LIB_INPUT_DATA_MARKER "$_POST_DATA"
+/* The marker for request headers and the CGI variables derived from them. */
+#define PHP_LIB_HEADER_DATA_MARKER "$_SERVER_DATA"
+/* The handle fopen gives for "php://input": reads from it are body data. */
+#define PHP_LIB_INPUT_HANDLE_MARKER "$_INPUT_HANDLE"
+
+/* The marker texts that are carried, in the order lost ones are appended;
+ * null-terminated. */
+extern const char* const php_lib_taint_markers[];
+
+/* A mask with bit k set when the len bytes at text hold marker k of
+ * php_lib_taint_markers. Linear in len. */
+unsigned long php_lib_taint_mask(const char* text, unsigned long len);
+
+/* Applies the carry rule to res, the result token a transform made from
+ * source: res's string may be replaced by a new one. Returns res (null stays
+ * null). source without text, or a result that is no string, is left alone. */
+_qz_token* php_lib_taint_carry(_qz_token* source, _qz_token* res);
+
+/* The one-argument transforms of qz_transform.h with the carry rule applied
+ * to their result (the registry's rows under QZ_OPT_INTERPRETER_REACH). */
+template <_qz_token* (*F)(_qz_token*)>
+_qz_token* php_lib_taint_carried(_qz_token* t) {
+  return php_lib_taint_carry(t, F(t));
+}
+/* str_replace in PHP order, carrying the subject's markers. */
+_qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
+
+/* Taint sources. */
+
+/* "$_SERVER_DATA" for a request variable of the CGI environment (a name that
+ * starts with "HTTP_", or QUERY_STRING, REQUEST_URI, PATH_INFO, CONTENT_TYPE,
+ * ignoring case), for a name that holds a marker, and for a name without
+ * text (not known to the scan); "$_ENV_DATA" for any other known name. */
+_qz_token* php_lib_taint_getenv(_qz_token* name);
+/* getallheaders and apache_request_headers: a new array whose every item
+ * not written reads as "$_SERVER_DATA", as the request arrays' items do. */
+_qz_token* php_lib_taint_headers();
+/* "$_POST_DATA" for "php://input" (ignoring case); else as
+ * php_lib_file_get_contents. */
+_qz_token* php_lib_taint_file_get_contents(_qz_token* name);
+/* "$_INPUT_HANDLE" for "php://input" (ignoring case); else as php_lib_fopen. */
+_qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode);
+/* Reads of a handle: "$_POST_DATA" from the input handle, else
+ * "$_FILE_CONTENTS" (fread, fgets, fgetss, stream_get_contents). */
+_qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length);
+_qz_token* php_lib_taint_fgets(_qz_token* handle);
+
+#endif
