@@ -1,0 +1,768 @@
+/*
+ * Text-building built-ins under QZ_OPT_INTERPRETER_REACH: the PHP string and
+ * array routines obfuscated scripts use to put a function name or a payload
+ * together from pieces.
+ *
+ * Every result is built in a text_buf, which refuses to grow past
+ * QZ_MAX_STRING_LENGTH; a refused result becomes the invalid-string text
+ * through qz_string_alloc_n, so the evaluator notes the string_length limit
+ * as for any other text too long to keep.
+ */
+
+#include "builtins/php_lib_text.h"
+
+#include "builtins/php_lib_taint.h"
+#include "builtins/qz_transform.h"
+#include "common/qz_ascii.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "php/php_call.h"
+#include "php/php_variable.h"
+#include "runtime/qz_array.h"
+#include "runtime/qz_string.h"
+
+#include <strings.h>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+/* ---- helpers ------------------------------------------------------------- */
+
+namespace {
+/* A growing malloc'd text. Growth past QZ_MAX_STRING_LENGTH or a refused
+ * allocation marks it failed (over_cap tells which); it never throws. */
+struct text_buf {
+  char* p = nullptr;
+  unsigned long n = 0, cap = 0;
+  bool failed = false, over_cap = false;
+
+  text_buf() = default;
+  text_buf(const text_buf&) = delete;
+  text_buf& operator=(const text_buf&) = delete;
+  ~text_buf() { std::free(p); }
+
+  bool reserve(unsigned long more) {
+    if (failed) return false;
+    if (more > QZ_MAX_STRING_LENGTH - n) {
+      failed = over_cap = true;
+      return false;
+    }
+    if (n + more <= cap) return true;
+    unsigned long want = cap ? cap * 2 : 64;
+    if (want < n + more) want = n + more;
+    if (want > QZ_MAX_STRING_LENGTH) want = QZ_MAX_STRING_LENGTH;
+    char* q = static_cast<char*>(std::realloc(p, want + 1));
+    if (!q) {
+      failed = true;
+      return false;
+    }
+    p = q;
+    cap = want;
+    return true;
+  }
+  void put(const char* s, unsigned long len) {
+    if (!reserve(len)) return;
+    std::memcpy(p + n, s, len);
+    n += len;
+  }
+  void put(char c) { put(&c, 1); }
+  void fill(char c, unsigned long count) {
+    if (!reserve(count)) return;
+    std::memset(p + n, c, count);
+    n += count;
+  }
+};
+}  // namespace
+
+/* The value an argument stands for: its variable entry when it names one, as
+ * the call wrapper resolves the arguments of fixed-arity built-ins. */
+static _qz_token* text_resolve(_qz_token* t) {
+  if (!t) return nullptr;
+  _qz_token* v = php_reference_globals(t);
+  return v ? v : t;
+}
+
+/* Up to n arguments of a variadic list, resolved; missing ones null. */
+static void text_args(_qz_token* list, _qz_token** out, int n) {
+  for (int i = 0; i < n; i++) {
+    out[i] = text_resolve(list);
+    if (list) list = list->next;
+  }
+}
+
+static unsigned long text_line(_qz_token* t) { return t ? t->lineno : php_call_line; }
+
+static _qz_token* text_string_token(unsigned long line, const char* data, unsigned long len) {
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
+  if (!res) return nullptr;
+  _qz_string* s = qz_string_alloc_n(data, len);
+  if (!s) s = qz_string_alloc(nullptr);
+  res->value.ptr = s;
+  return res;
+}
+
+static _qz_token* text_fixed(_qz_token* at, const char* text) {
+  return text_string_token(text_line(at), text, std::strlen(text));
+}
+
+/* The result of a buffer: its text, or the invalid-string text when it
+ * failed (a refused long string when it grew past the cap). */
+static _qz_token* text_result(_qz_token* at, const text_buf& b) {
+  if (b.over_cap) return text_string_token(text_line(at), "", QZ_MAX_STRING_LENGTH + 1);
+  if (b.failed) return text_fixed(at, QZ_INVALID_STRING_TEXT);
+  return text_string_token(text_line(at), b.p ? b.p : "", b.n);
+}
+
+/* Bytes a decoder made: cut at the first NUL without full decoding, as
+ * base64_decode does; nothing decoded gives the decoded marker. */
+static _qz_token* text_decoded(_qz_token* at, const text_buf& b) {
+  if (b.failed) return text_result(at, b);
+  unsigned long n = b.n;
+  if (!qz_full_decode_enabled() && b.p) n = strnlen(b.p, n);
+  if (n == 0) return text_fixed(at, QZ_DECODED_TEXT);
+  return text_string_token(text_line(at), b.p, n);
+}
+
+static bool text_of(_qz_token* t, const char** text, unsigned long* len) {
+  return t && qz_value_text(&t->value, text, len);
+}
+
+/* A value as PHP turns it into text for joining and formatting: its text,
+ * an integer in decimal, "Array" for an array, nothing for anything else.
+ * digits receives an integer's text. */
+static void text_value_text(const _qz_value* v, char (&digits)[24], const char** text,
+                            unsigned long* len) {
+  if (qz_value_text(v, text, len)) return;
+  if (v->type == TOKEN_INTEGER) {
+    *len = static_cast<unsigned long>(std::snprintf(digits, sizeof digits, "%ld", v->lval));
+    *text = digits;
+  } else if (v->type == TOKEN_ARRAY) {
+    *text = "Array";
+    *len = 5;
+  } else {
+    *text = "";
+    *len = 0;
+  }
+}
+
+/* An integer argument: an INTEGER's value, or the decimal number a text
+ * starts with; fallback when the argument is missing or is "null". */
+static long text_int(_qz_token* t, long fallback) {
+  if (!t) return fallback;
+  if (t->value.type == TOKEN_INTEGER) return t->value.lval;
+  const char* text;
+  unsigned long len;
+  if (!text_of(t, &text, &len)) return fallback;
+  if (strcasecmp(text, "null") == 0) return fallback;
+  return std::strtol(text, nullptr, 10);
+}
+
+static bool text_is_null(_qz_token* t) {
+  const char* text;
+  unsigned long len;
+  return !t || (text_of(t, &text, &len) && strcasecmp(text, "null") == 0);
+}
+
+static _qz_array* text_array(_qz_token* t) {
+  if (!t || t->value.type != TOKEN_ARRAY) return nullptr;
+  return static_cast<_qz_array*>(t->value.ptr);
+}
+
+/* ---- strtr --------------------------------------------------------------- */
+
+/* The keys of a strtr table in a trie over the bytes that occur in keys:
+ * finding the longest key at a place costs at most the longest key's length
+ * in table steps. */
+namespace {
+struct strtr_table {
+  int col[256];                  /* byte -> column, -1 for a byte in no key */
+  int cols = 0;                  /* distinct key bytes */
+  std::vector<uint16_t> child;   /* node * cols + column -> node, 0: none */
+  std::vector<int> pair;         /* node -> pair index of the key ending there, -1 */
+  std::vector<const char*> text; /* pair -> value text */
+  std::vector<unsigned long> len;
+  unsigned long longest = 0;
+};
+}  // namespace
+
+/* Fills t from the array; false when the array passes one of the strtr
+ * bounds. */
+static bool strtr_build(_qz_array* arr, strtr_table* t) {
+  struct pair_text {
+    const char *key, *value;
+    unsigned long key_len, value_len;
+  };
+  std::vector<pair_text> pairs;
+  std::vector<std::vector<char>> keep; /* integer keys and values as text */
+  unsigned long key_bytes = 0;
+  for (int i = 0; i < 256; i++) t->col[i] = -1;
+  for (_qz_bucket* b = arr->head; b; b = b->next) {
+    if (pairs.size() >= QZ_STRTR_MAX_PAIRS) return false;
+    pair_text p;
+    char digits[24];
+    if (b->key) {
+      p.key = b->key;
+      p.key_len = std::strlen(b->key);
+    } else {
+      int n = std::snprintf(digits, sizeof digits, "%lu", b->index);
+      keep.emplace_back(digits, digits + n);
+      p.key = keep.back().data();
+      p.key_len = static_cast<unsigned long>(n);
+    }
+    if (p.key_len == 0) continue; /* PHP skips empty keys */
+    if (p.key_len > QZ_STRTR_MAX_KEY_LENGTH) return false;
+    key_bytes += p.key_len;
+    if (key_bytes > QZ_STRTR_MAX_KEY_BYTES) return false;
+    char vd[24];
+    text_value_text(&b->value, vd, &p.value, &p.value_len);
+    if (p.value == vd) {
+      keep.emplace_back(vd, vd + p.value_len);
+      p.value = keep.back().data();
+    }
+    pairs.push_back(p);
+    for (unsigned long i = 0; i < p.key_len; i++) {
+      unsigned char c = static_cast<unsigned char>(p.key[i]);
+      if (t->col[c] < 0) t->col[c] = t->cols++;
+    }
+  }
+  /* The texts must outlive the table; values of integer items are copied
+   * into strings of the scan. */
+  t->pair.assign(1, -1);
+  t->child.assign(static_cast<size_t>(t->cols), 0);
+  for (const pair_text& p : pairs) {
+    size_t node = 0;
+    for (unsigned long i = 0; i < p.key_len; i++) {
+      size_t slot = node * t->cols + t->col[static_cast<unsigned char>(p.key[i])];
+      if (!t->child[slot]) {
+        t->child[slot] = static_cast<uint16_t>(t->pair.size());
+        t->pair.push_back(-1);
+        t->child.resize(t->child.size() + t->cols, 0);
+      }
+      node = t->child[slot];
+    }
+    _qz_string* value = qz_string_alloc_n(p.value, p.value_len);
+    if (!value) return false;
+    t->pair[node] = static_cast<int>(t->text.size());
+    t->text.push_back(value->text);
+    t->len.push_back(value->length);
+    if (p.key_len > t->longest) t->longest = p.key_len;
+  }
+  return true;
+}
+
+static void strtr_pairs(const char* s, unsigned long n, const strtr_table& t, text_buf* out) {
+  unsigned long i = 0;
+  while (i < n && !out->failed) {
+    size_t node = 0;
+    int best = -1;
+    unsigned long best_len = 0;
+    for (unsigned long j = i; j < n && j - i < t.longest; j++) {
+      int c = t.col[static_cast<unsigned char>(s[j])];
+      if (c < 0) break;
+      node = t.child[node * t.cols + c];
+      if (!node) break;
+      if (t.pair[node] >= 0) {
+        best = t.pair[node];
+        best_len = j - i + 1;
+      }
+    }
+    if (best >= 0) {
+      out->put(t.text[best], t.len[best]);
+      i += best_len;
+    } else {
+      out->put(s[i++]);
+    }
+  }
+}
+
+_qz_token* php_lib_text_strtr(_qz_token* args) {
+  _qz_token* a[3];
+  text_args(args, a, 3);
+  const char *s, *from, *to;
+  unsigned long n, from_len, to_len;
+  if (!text_of(a[0], &s, &n)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+  text_buf out;
+  if (a[2]) {
+    if (!text_of(a[1], &from, &from_len) || !text_of(a[2], &to, &to_len))
+      return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+    unsigned char map[256];
+    for (int c = 0; c < 256; c++) map[c] = static_cast<unsigned char>(c);
+    unsigned long k = from_len < to_len ? from_len : to_len;
+    for (unsigned long i = 0; i < k; i++)
+      map[static_cast<unsigned char>(from[i])] = static_cast<unsigned char>(to[i]);
+    if (out.reserve(n)) {
+      for (unsigned long i = 0; i < n; i++)
+        out.p[i] = static_cast<char>(map[static_cast<unsigned char>(s[i])]);
+      out.n = n;
+    }
+  } else {
+    _qz_array* arr = text_array(a[1]);
+    strtr_table table;
+    if (arr && strtr_build(arr, &table) && table.longest > 0)
+      strtr_pairs(s, n, table, &out);
+    else
+      out.put(s, n);
+  }
+  return php_lib_taint_carry(a[0], text_result(a[0], out));
+}
+
+/* ---- substr, str_split, implode, array_reverse ---------------------------- */
+
+_qz_token* php_lib_text_substr(_qz_token* args) {
+  _qz_token* a[3];
+  text_args(args, a, 3);
+  const char* s;
+  unsigned long n;
+  if (!text_of(a[0], &s, &n)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+  long len = static_cast<long>(n);
+  long start = text_int(a[1], 0);
+  if (start > len) start = len;
+  if (start < 0) start = start < -len ? 0 : len + start;
+  long count = len - start;
+  if (!text_is_null(a[2])) {
+    long want = text_int(a[2], count);
+    if (want < 0) want = want < -count ? 0 : count + want;
+    if (want < count) count = want;
+  }
+  text_buf out;
+  out.put(s + start, static_cast<unsigned long>(count));
+  return php_lib_taint_carry(a[0], text_result(a[0], out));
+}
+
+_qz_token* php_lib_text_str_split(_qz_token* args) {
+  _qz_token* a[2];
+  text_args(args, a, 2);
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, text_line(a[0]));
+  if (!res) return nullptr;
+  _qz_array* arr = qz_array_alloc();
+  res->value.ptr = arr;
+  const char* s;
+  unsigned long n;
+  long size = text_int(a[1], 1);
+  if (!arr || !text_of(a[0], &s, &n) || size < 1) return res;
+  unsigned long step = static_cast<unsigned long>(size), pieces = 0, i = 0;
+  for (; i < n && pieces < QZ_EXPLODE_MAX_PIECES; i += step, pieces++) {
+    unsigned long take = n - i < step ? n - i : step;
+    _qz_string* piece = qz_string_alloc_n(s + i, take);
+    _qz_value v = {};
+    v.type = TOKEN_LITERAL;
+    v.ptr = piece ? piece->text : nullptr;
+    if (!piece || !qz_array_push(arr, &v)) return res;
+    if (take < step) return res;
+  }
+  if (i < n) php_call_limit_reached(PHP_LIMIT_EXPLODE_PIECES, php_call_line);
+  return res;
+}
+
+_qz_token* php_lib_text_implode(_qz_token* args) {
+  _qz_token* a[2];
+  text_args(args, a, 2);
+  _qz_array* arr = text_array(a[1]);
+  _qz_token* glue_tok = a[0];
+  if (!arr) {
+    arr = text_array(a[0]);
+    glue_tok = a[1];
+  }
+  if (!arr) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+  const char* glue = "";
+  unsigned long glue_len = 0;
+  if (glue_tok && !text_of(glue_tok, &glue, &glue_len)) glue_len = 0;
+  text_buf out;
+  for (_qz_bucket* b = arr->head; b && !out.failed; b = b->next) {
+    if (b != arr->head) out.put(glue, glue_len);
+    char digits[24];
+    const char* t;
+    unsigned long len;
+    text_value_text(&b->value, digits, &t, &len);
+    out.put(t, len);
+  }
+  return text_result(a[0], out);
+}
+
+_qz_token* php_lib_text_array_reverse(_qz_token* args) {
+  _qz_token* a[1];
+  text_args(args, a, 1);
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, text_line(a[0]));
+  if (!res) return nullptr;
+  _qz_array* out = qz_array_alloc();
+  res->value.ptr = out;
+  _qz_array* in = text_array(a[0]);
+  if (!out || !in) return res;
+  std::vector<_qz_bucket*> items;
+  for (_qz_bucket* b = in->head; b; b = b->next) items.push_back(b);
+  for (size_t i = items.size(); i-- > 0;) {
+    _qz_bucket* from = items[i];
+    if (!from->key) {
+      if (!qz_array_push(out, &from->value)) break;
+      continue;
+    }
+    _qz_bucket* b = qz_bucket_alloc();
+    if (!b) break;
+    b->key = from->key;
+    b->value = from->value;
+    if (!qz_array_push(out, b)) break;
+  }
+  return res;
+}
+
+/* ---- sprintf ------------------------------------------------------------- */
+
+/* Digits of v in base (2..16), lower or upper case, most significant first. */
+static unsigned long text_digits(unsigned long v, unsigned base, bool upper, char* buf) {
+  const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  char rev[72];
+  unsigned long n = 0;
+  do {
+    rev[n++] = set[v % base];
+    v /= base;
+  } while (v);
+  for (unsigned long i = 0; i < n; i++) buf[i] = rev[n - 1 - i];
+  return n;
+}
+
+/* Formats fmt with the values; false (out left failed) for a conversion PHP
+ * refuses or a missing argument. */
+static bool text_format(const char* fmt, unsigned long fmt_len,
+                        const std::vector<const _qz_value*>& values, text_buf* out) {
+  unsigned long next_arg = 0;
+  for (unsigned long i = 0; i < fmt_len && !out->failed; i++) {
+    if (fmt[i] != '%') {
+      out->put(fmt[i]);
+      continue;
+    }
+    if (++i >= fmt_len) return false;
+    if (fmt[i] == '%') {
+      out->put('%');
+      continue;
+    }
+    unsigned long arg = next_arg, j = i, num = 0;
+    while (j < fmt_len && fmt[j] >= '0' && fmt[j] <= '9' && num < QZ_MAX_STRING_LENGTH)
+      num = num * 10 + static_cast<unsigned long>(fmt[j++] - '0');
+    bool numbered = j < fmt_len && fmt[j] == '$' && j > i;
+    if (numbered) {
+      if (num == 0) return false;
+      arg = num - 1;
+      i = j + 1;
+    }
+    bool left = false, plus = false;
+    char pad = ' ';
+    for (; i < fmt_len; i++) {
+      if (fmt[i] == '-')
+        left = true;
+      else if (fmt[i] == '+')
+        plus = true;
+      else if (fmt[i] == '0')
+        pad = '0';
+      else if (fmt[i] == ' ')
+        pad = ' ';
+      else if (fmt[i] == '\'' && i + 1 < fmt_len)
+        pad = fmt[++i];
+      else
+        break;
+    }
+    unsigned long width = 0, precision = ~0ul;
+    for (; i < fmt_len && fmt[i] >= '0' && fmt[i] <= '9'; i++)
+      if (width <= QZ_MAX_STRING_LENGTH)
+        width = width * 10 + static_cast<unsigned long>(fmt[i] - '0');
+    if (i < fmt_len && fmt[i] == '.') {
+      precision = 0;
+      for (i++; i < fmt_len && fmt[i] >= '0' && fmt[i] <= '9'; i++)
+        if (precision <= QZ_MAX_STRING_LENGTH)
+          precision = precision * 10 + static_cast<unsigned long>(fmt[i] - '0');
+    }
+    if (i >= fmt_len) return false;
+    char conv = fmt[i];
+    if (!std::strchr("scduxXob", conv)) return false;
+    if (arg >= values.size()) return false;
+    if (!numbered) next_arg++;
+    const _qz_value* v = values[arg];
+
+    char digits[72];
+    const char* body;
+    unsigned long len;
+    char sign = 0;
+    if (conv == 's') {
+      char dec[24];
+      text_value_text(v, dec, &body, &len);
+      if (len > precision) len = precision;
+      if (body == dec) {
+        std::memcpy(digits, dec, len);
+        body = digits;
+      }
+    } else {
+      long n = 0;
+      const char* t;
+      unsigned long tl;
+      if (v->type == TOKEN_INTEGER)
+        n = v->lval;
+      else if (qz_value_text(v, &t, &tl))
+        n = std::strtol(t, nullptr, 10);
+      if (conv == 'c') {
+        digits[0] = static_cast<char>(n & 0xFF);
+        out->put(digits, 1); /* PHP pads no character */
+        continue;
+      }
+      unsigned long u = static_cast<unsigned long>(n);
+      if (conv == 'd') {
+        if (n < 0) {
+          sign = '-';
+          u = 0ul - u;
+        } else if (plus) {
+          sign = '+';
+        }
+      }
+      unsigned base = conv == 'x' || conv == 'X' ? 16 : conv == 'o' ? 8 : conv == 'b' ? 2 : 10;
+      len = text_digits(u, base, conv == 'X', digits);
+      body = digits;
+    }
+    unsigned long total = len + (sign ? 1 : 0);
+    unsigned long fill = width > total ? width - total : 0;
+    if (left) {
+      if (sign) out->put(sign);
+      out->put(body, len);
+      out->fill(pad == '0' ? ' ' : pad, fill);
+    } else if (pad == '0' && sign) {
+      out->put(sign);
+      out->fill('0', fill);
+      out->put(body, len);
+    } else {
+      out->fill(pad, fill);
+      if (sign) out->put(sign);
+      out->put(body, len);
+    }
+  }
+  return true;
+}
+
+_qz_token* php_lib_text_sprintf(_qz_token* args) {
+  _qz_token* fmt = text_resolve(args);
+  const char* f;
+  unsigned long f_len;
+  if (!text_of(fmt, &f, &f_len)) return text_fixed(fmt, QZ_INVALID_STRING_TEXT);
+  std::vector<const _qz_value*> values;
+  for (_qz_token* t = args ? args->next : nullptr; t; t = t->next)
+    values.push_back(&text_resolve(t)->value);
+  text_buf out;
+  if (!text_format(f, f_len, values, &out) && !out.failed)
+    return text_fixed(fmt, QZ_INVALID_STRING_TEXT);
+  return text_result(fmt, out);
+}
+
+_qz_token* php_lib_text_vsprintf(_qz_token* format, _qz_token* list) {
+  const char* f;
+  unsigned long f_len;
+  if (!text_of(format, &f, &f_len)) return text_fixed(format, QZ_INVALID_STRING_TEXT);
+  std::vector<const _qz_value*> values;
+  if (_qz_array* arr = text_array(list))
+    for (_qz_bucket* b = arr->head; b; b = b->next) values.push_back(&b->value);
+  text_buf out;
+  if (!text_format(f, f_len, values, &out) && !out.failed)
+    return text_fixed(format, QZ_INVALID_STRING_TEXT);
+  return text_result(format, out);
+}
+
+/* ---- hex, pack, uudecode, base_convert, rawurldecode ---------------------- */
+
+_qz_token* php_lib_text_hex2bin(_qz_token* hex) {
+  const char* s;
+  unsigned long n;
+  text_buf out;
+  if (text_of(hex, &s, &n) && n % 2 == 0) {
+    for (unsigned long i = 0; i < n && !out.failed; i += 2) {
+      int hi = qz_ascii_hex_value(s[i]), lo = qz_ascii_hex_value(s[i + 1]);
+      if (hi == QZ_ASCII_NOT_HEX || lo == QZ_ASCII_NOT_HEX) {
+        out.n = 0;
+        break;
+      }
+      out.put(static_cast<char>(hi * 16 + lo));
+    }
+  }
+  return php_lib_taint_carry(hex, text_decoded(hex, out));
+}
+
+_qz_token* php_lib_text_pack(_qz_token* args) {
+  _qz_token* a[3];
+  text_args(args, a, 3);
+  const char *f, *s;
+  unsigned long f_len, n;
+  text_buf out;
+  if (!text_of(a[0], &f, &f_len) || f_len < 1 || !text_of(a[1], &s, &n) || a[2])
+    return text_fixed(a[0], QZ_DECODED_TEXT);
+  char code = f[0];
+  unsigned long count = 1;
+  if (f_len >= 2 && f[1] == '*' && f_len == 2) {
+    count = n;
+  } else if (f_len > 1) {
+    count = 0;
+    for (unsigned long i = 1; i < f_len; i++) {
+      if (f[i] < '0' || f[i] > '9') return text_fixed(a[0], QZ_DECODED_TEXT);
+      if (count <= QZ_MAX_STRING_LENGTH)
+        count = count * 10 + static_cast<unsigned long>(f[i] - '0');
+    }
+  }
+  if (code == 'a' || code == 'A') {
+    if (count != n) return text_fixed(a[0], QZ_DECODED_TEXT);
+    out.put(s, n);
+    return php_lib_taint_carry(a[1], text_result(a[0], out));
+  }
+  if (code != 'H' && code != 'h') return text_fixed(a[0], QZ_DECODED_TEXT);
+  if (count > n) count = n;
+  for (unsigned long i = 0; i < count && !out.failed; i += 2) {
+    int first = qz_ascii_hex_value(s[i]);
+    int second = i + 1 < count ? qz_ascii_hex_value(s[i + 1]) : 0;
+    if (first == QZ_ASCII_NOT_HEX) first = 0;
+    if (second == QZ_ASCII_NOT_HEX) second = 0;
+    out.put(static_cast<char>(code == 'H' ? first * 16 + second : second * 16 + first));
+  }
+  return php_lib_taint_carry(a[1], text_decoded(a[0], out));
+}
+
+_qz_token* php_lib_text_convert_uudecode(_qz_token* text) {
+  const char* s;
+  unsigned long n;
+  text_buf out;
+  auto dec = [](char c) { return (static_cast<unsigned char>(c) - ' ') & 077; };
+  if (text_of(text, &s, &n)) {
+    unsigned long i = 0;
+    while (i < n && !out.failed) {
+      unsigned long len = static_cast<unsigned long>(dec(s[i++]));
+      if (len == 0) break;
+      unsigned long groups = (len + 2) / 3;
+      if (groups * 4 > n - i) {
+        out.n = 0; /* a line cut short: nothing trustworthy was decoded */
+        break;
+      }
+      for (unsigned long g = 0; g < groups; g++, i += 4) {
+        char b[3] = {static_cast<char>(dec(s[i]) << 2 | dec(s[i + 1]) >> 4),
+                     static_cast<char>(dec(s[i + 1]) << 4 | dec(s[i + 2]) >> 2),
+                     static_cast<char>(dec(s[i + 2]) << 6 | dec(s[i + 3]))};
+        unsigned long take = len - g * 3 < 3 ? len - g * 3 : 3;
+        out.put(b, take);
+      }
+      while (i < n && s[i] != '\n') i++;
+      if (i < n) i++;
+    }
+  }
+  return php_lib_taint_carry(text, text_decoded(text, out));
+}
+
+_qz_token* php_lib_text_base_convert(_qz_token* number, _qz_token* from, _qz_token* to) {
+  long fb = text_int(from, 0), tb = text_int(to, 0);
+  if (fb < 2 || fb > 36 || tb < 2 || tb > 36) return text_fixed(number, QZ_INVALID_STRING_TEXT);
+  char dec[24];
+  const char* s = "";
+  unsigned long n = 0;
+  if (number) text_value_text(&number->value, dec, &s, &n);
+  unsigned long v = 0;
+  double d = 0;
+  bool big = false;
+  for (unsigned long i = 0; i < n; i++) {
+    char c = qz_ascii_lower(s[i]);
+    long digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : 99;
+    if (digit >= fb) continue; /* PHP skips what is no digit of the base */
+    unsigned long ub = static_cast<unsigned long>(fb), ud = static_cast<unsigned long>(digit);
+    if (!big && v > (~0ul - ud) / ub) {
+      big = true;
+      d = static_cast<double>(v);
+    }
+    if (big)
+      d = d * static_cast<double>(fb) + static_cast<double>(digit);
+    else
+      v = v * ub + ud;
+  }
+  static const char set[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  char buf[1100]; /* a double below 2^1024 has at most 1024 binary digits */
+  unsigned long at = sizeof buf;
+  if (!big) {
+    do {
+      buf[--at] = set[v % static_cast<unsigned long>(tb)];
+      v /= static_cast<unsigned long>(tb);
+    } while (v);
+  } else {
+    if (!std::isfinite(d)) return text_fixed(number, QZ_INVALID_STRING_TEXT);
+    do {
+      buf[--at] = set[static_cast<int>(std::fmod(d, static_cast<double>(tb)))];
+      d /= static_cast<double>(tb);
+    } while (at > 0 && std::fabs(d) >= 1);
+  }
+  return text_string_token(text_line(number), buf + at, sizeof buf - at);
+}
+
+_qz_token* php_lib_text_rawurldecode(_qz_token* text) {
+  const char* s;
+  unsigned long n;
+  if (!text_of(text, &s, &n)) return text_fixed(text, QZ_INVALID_STRING_TEXT);
+  text_buf out;
+  for (unsigned long i = 0; i < n && !out.failed; i++) {
+    if (s[i] == '%' && i + 2 < n && qz_ascii_hex_value(s[i + 1]) != QZ_ASCII_NOT_HEX &&
+        qz_ascii_hex_value(s[i + 2]) != QZ_ASCII_NOT_HEX) {
+      out.put(static_cast<char>(qz_ascii_hex_value(s[i + 1]) * 16 + qz_ascii_hex_value(s[i + 2])));
+      i += 2;
+    } else {
+      out.put(s[i]);
+    }
+  }
+  if (!qz_full_decode_enabled() && !out.failed && out.p) out.n = strnlen(out.p, out.n);
+  return php_lib_taint_carry(text, text_result(text, out));
+}
+
+/* ---- padding, repetition, case ------------------------------------------- */
+
+_qz_token* php_lib_text_str_pad(_qz_token* args) {
+  _qz_token* a[4];
+  text_args(args, a, 4);
+  const char *s, *pad = " ";
+  unsigned long n, pad_len = 1;
+  if (!text_of(a[0], &s, &n)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+  long want = text_int(a[1], 0);
+  if (a[2] && !text_of(a[2], &pad, &pad_len)) pad_len = 0;
+  long type = 1;
+  const char* type_name;
+  unsigned long type_len;
+  if (a[3] && a[3]->value.type != TOKEN_INTEGER && text_of(a[3], &type_name, &type_len)) {
+    if (strcasecmp(type_name, "STR_PAD_LEFT") == 0) type = 0;
+    if (strcasecmp(type_name, "STR_PAD_BOTH") == 0) type = 2;
+  } else {
+    type = text_int(a[3], 1);
+  }
+  text_buf out;
+  if (want <= static_cast<long>(n) || pad_len == 0) {
+    out.put(s, n);
+    return php_lib_taint_carry(a[0], text_result(a[0], out));
+  }
+  unsigned long total = static_cast<unsigned long>(want) - n;
+  unsigned long before = type == 0 ? total : type == 2 ? total / 2 : 0;
+  if (!out.reserve(total)) return text_result(a[0], out);
+  auto pad_out = [&](unsigned long k) {
+    for (unsigned long i = 0; i < k && !out.failed; i++) out.put(pad[i % pad_len]);
+  };
+  pad_out(before);
+  out.put(s, n);
+  pad_out(total - before);
+  return php_lib_taint_carry(a[0], text_result(a[0], out));
+}
+
+_qz_token* php_lib_text_str_repeat(_qz_token* text, _qz_token* count) {
+  const char* s;
+  unsigned long n;
+  long times = text_int(count, 0);
+  if (!text_of(text, &s, &n) || times < 0) return text_fixed(text, QZ_INVALID_STRING_TEXT);
+  text_buf out;
+  if (n > 0 && static_cast<unsigned long>(times) > QZ_MAX_STRING_LENGTH / n)
+    out.reserve(QZ_MAX_STRING_LENGTH + 1ul); /* refused: past the cap */
+  else
+    for (long i = 0; i < times && !out.failed; i++) out.put(s, n);
+  return php_lib_taint_carry(text, text_result(text, out));
+}
+
+_qz_token* php_lib_text_ucfirst(_qz_token* text) {
+  const char* s;
+  unsigned long n;
+  if (!text_of(text, &s, &n)) return text_fixed(text, QZ_INVALID_STRING_TEXT);
+  text_buf out;
+  out.put(s, n);
+  if (!out.failed && out.n > 0) out.p[0] = qz_ascii_upper(out.p[0]);
+  return php_lib_taint_carry(text, text_result(text, out));
+}
