@@ -14,6 +14,9 @@
 
 #include "builtins/php_lib_builtin.h"
 #include "builtins/php_lib_dump.h"
+#include "builtins/php_lib_regex.h"
+#include "builtins/php_lib_taint.h"
+#include "builtins/php_lib_text.h"
 #include "builtins/qz_transform.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
@@ -142,8 +145,64 @@ struct registry_row {
   unsigned char varargs;
 };
 
+/* The rows of QZ_OPT_INTERPRETER_REACH, registered ahead of every other row
+ * so that a name they share with one resolves to them. */
+static void registry_reach_rows() {
+  const registry_row rows[] = {
+      /* Transforms that carry markers from their input to their result. */
+      {"strrev", registry_fn(php_lib_taint_carried<qz_engine_strrev>), 1, 0},
+      {"strtolower", registry_fn(php_lib_taint_carried<qz_engine_str_to_lower>), 1, 0},
+      {"strtoupper", registry_fn(php_lib_taint_carried<qz_engine_str_to_upper>), 1, 0},
+      {"str_rot13", registry_fn(php_lib_taint_carried<qz_engine_str_rot13>), 1, 0},
+      {"trim", registry_fn(php_lib_taint_carried<qz_engine_trim>), 1, 0},
+      {"ltrim", registry_fn(php_lib_taint_carried<qz_engine_ltrim>), 1, 0},
+      {"rtrim", registry_fn(php_lib_taint_carried<qz_engine_rtrim>), 1, 0},
+      {"chop", registry_fn(php_lib_taint_carried<qz_engine_rtrim>), 1, 0},
+      {"urldecode", registry_fn(php_lib_taint_carried<qz_engine_urldecode>), 1, 0},
+      {"base64_encode", registry_fn(php_lib_taint_carried<qz_engine_b64encode>), 1, 0},
+      {"base64_decode", registry_fn(php_lib_taint_carried<qz_engine_b64decode>), 1, 0},
+      {"gzinflate", registry_fn(php_lib_taint_carried<qz_engine_gzinflate>), 1, 0},
+      {"gzuncompress", registry_fn(php_lib_taint_carried<qz_engine_gzuncompress>), 1, 0},
+      {"str_replace", registry_fn(php_lib_taint_str_replace), 3, 0},
+      {"preg_replace", registry_fn(php_lib_regex_preg_replace), 3, 0},
+      /* Text building. */
+      {"strtr", registry_fn(php_lib_text_strtr), 0, 1},
+      {"substr", registry_fn(php_lib_text_substr), 0, 1},
+      {"str_split", registry_fn(php_lib_text_str_split), 0, 1},
+      {"implode", registry_fn(php_lib_text_implode), 0, 1},
+      {"join", registry_fn(php_lib_text_implode), 0, 1},
+      {"array_reverse", registry_fn(php_lib_text_array_reverse), 0, 1},
+      {"sprintf", registry_fn(php_lib_text_sprintf), 0, 1},
+      {"vsprintf", registry_fn(php_lib_text_vsprintf), 2, 0},
+      {"hex2bin", registry_fn(php_lib_text_hex2bin), 1, 0},
+      {"pack", registry_fn(php_lib_text_pack), 0, 1},
+      {"str_pad", registry_fn(php_lib_text_str_pad), 0, 1},
+      {"str_repeat", registry_fn(php_lib_text_str_repeat), 2, 0},
+      {"ucfirst", registry_fn(php_lib_text_ucfirst), 1, 0},
+      {"convert_uudecode", registry_fn(php_lib_text_convert_uudecode), 1, 0},
+      {"base_convert", registry_fn(php_lib_text_base_convert), 3, 0},
+      {"rawurldecode", registry_fn(php_lib_text_rawurldecode), 1, 0},
+      /* Request data read other ways than through the request arrays. */
+      {"getenv", registry_fn(php_lib_taint_getenv), 1, 0},
+      {"getallheaders", registry_fn(php_lib_taint_headers), 0, 0},
+      {"apache_request_headers", registry_fn(php_lib_taint_headers), 0, 0},
+      {"file_get_contents", registry_fn(php_lib_taint_file_get_contents), 1, 0},
+      {"fopen", registry_fn(php_lib_taint_fopen), 2, 0},
+      {"fread", registry_fn(php_lib_taint_fread), 2, 0},
+      {"fgets", registry_fn(php_lib_taint_fgets), 1, 0},
+      {"fgetss", registry_fn(php_lib_taint_fgets), 1, 0},
+      {"stream_get_contents", registry_fn(php_lib_taint_fgets), 1, 0},
+  };
+  for (const registry_row& r : rows)
+    php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+  if (qz_engine_options & QZ_OPT_FULL_DECODE)
+    php_lib_append_internal_function("gzdecode",
+                                     registry_fn(php_lib_taint_carried<qz_engine_gzdecode>), 1, 0);
+}
+
 void php_lib_startup() {
   php_create_superglobals();
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) registry_reach_rows();
 
   /* Order matters: a name registered twice resolves to its first row. The
    * three repeated names ("qz_array_item", "stripslashes", "count") keep
