@@ -1,0 +1,243 @@
+// The built-ins of the interpreter reach flag, through whole scripts: text
+// built from pieces, markers kept through transforms, and request data read
+// from the environment, headers and the request body. Each row gives what the
+// sinks (f, system, eval, $f) receive with the flag and without it; every other
+// reported call must be made either way.
+
+#include "builtins/php_lib_regex.h"
+#include "builtins/php_lib_taint.h"
+#include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "support/scan_record.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using scan_record::run;
+using scan_record::Seen;
+using Reach = scan_record::EngineTest;
+
+const unsigned long reach = QZ_OPT_INTERPRETER_REACH;
+
+struct Row {
+  const char* what;
+  std::string script;
+  std::vector<std::string> with_flag, without_flag;  // calls of the sinks, in order
+};
+
+bool is_sink(const std::string& call) {
+  for (const char* s : {"f(", "system(", "eval(", "$f("})
+    if (call.compare(0, std::strlen(s), s) == 0) return true;
+  return false;
+}
+
+// Sink calls whole; other calls by name only, as their arguments may be
+// values that only the flag's built-ins make.
+void split(const Seen& seen, std::vector<std::string>* sinks, std::vector<std::string>* others) {
+  for (const std::string& c : seen.calls) {
+    if (is_sink(c))
+      sinks->push_back(c);
+    else
+      others->push_back(c.substr(0, c.find('(')));
+  }
+}
+
+void check(const std::vector<Row>& rows) {
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.what) + "\n" + row.script);
+    std::vector<std::string> on, off, on_others, off_others;
+    Seen with = run(row.script, reach), without = run(row.script, 0);
+    split(with, &on, &on_others);
+    split(without, &off, &off_others);
+    EXPECT_EQ(on, row.with_flag) << with.joined();
+    EXPECT_EQ(off, row.without_flag) << without.joined();
+    EXPECT_EQ(on_others, off_others);
+  }
+}
+
+TEST_F(Reach, TextIsBuiltFromPieces) {
+  // clang-format off
+  check({
+      {"strtr maps bytes, the shorter map decides", "<?php f(strtr('sYstEm', 'YE', 'ye'), strtr('ab', 'a', ''));",
+       {"f(system|ab)"}, {"f(|)"}},
+      {"strtr with pairs: longest key first, no rescan",
+       "<?php f(strtr('s#s#t#m', array('#' => '', 's#t' => 'yste')), strtr('hi all', array('hi' => 'hello', 'hello' => 'x')));",
+       {"f(system|hello all)"}, {"f(|)"}},
+      {"substr with negative start and length",
+       "<?php f(substr('xxsystemyy', 2, 6), substr('abcdef', 0 - 3), substr('abcdef', 1, 0 - 2), substr('abc', 5), substr('abc', 0 - 9, 1));",
+       {"f(system|def|bcd||a)"}, {"f(||||)"}},
+      {"str_split and implode in either order",
+       "<?php $p = str_split('sys tem', 4); f(implode('', $p), implode($p, '-'), join(',', array('a', 1)), count(str_split('abc', 0)));",
+       {"f(sys tem|sys -tem|a,1|)"}, {"f(|||)"}},
+      {"array_reverse", "<?php f(implode(array_reverse(array('tem', 'sys'))));", {"f(system)"}, {"f()"}},
+      {"sprintf and vsprintf; too few arguments or an unknown conversion fail",
+       "<?php f(sprintf('%2$s%1$s', 'tem', 'sys'), sprintf('%c%c%d%%', 101, 118, 0 - 5), "
+       "sprintf('%05d|%-3s|%x|%\\'*4s|%.2s', 42, 'a', 255, 'b', 'xyz'), vsprintf('%s-%s', array('a', 'b')), "
+       "sprintf('%s'), sprintf('%q', 1));",
+       {"f(system|ev-5%|00042|a  |ff|***b|xy|a-b|qz_invalid_string|qz_invalid_string)"}, {"f(|||||)"}},
+      {"hex2bin and pack; what does not decode is the decoded marker",
+       "<?php f(hex2bin('73797374656d'), hex2bin('7'), hex2bin('zz'), pack('H*', '6576616c'), pack('h4', '5667'), pack('N', 1));",
+       {"f(system|qz_decoded|qz_decoded|eval|ev|qz_decoded)"}, {"f(|||||)"}},
+      {"str_pad on each side and str_repeat",
+       "<?php f(str_pad('ab', 5, '-'), str_pad('ab', 5, 'xy', STR_PAD_LEFT), str_pad('ab', 6, '*', 2), str_pad('abc', 2), "
+       "str_repeat('ab', 3), str_repeat('', 99999999999));",
+       {"f(ab---|abxyx|**ab**|abc|ababab|)"}, {"f(|||||)"}},
+      {"ucfirst, convert_uudecode and base_convert",
+       "<?php f(ucfirst('system'), convert_uudecode('&<WES=&5M'), convert_uudecode('&<WES'), base_convert('ffff', 16, 2), "
+       "base_convert('zz', 36, 10), base_convert(1751, 10, 36), base_convert('1', 1, 10));",
+       {"f(System|system|qz_decoded|1111111111111111|1295|1cn|qz_invalid_string)"}, {"f(||||||)"}},
+      {"rawurldecode keeps plus and bad escapes; preg_replace on simple patterns",
+       "<?php f(rawurldecode('%73ys+%7'), preg_replace('/[^a-z]/', '', 's1y2s3t4e5m'), preg_replace('#x#i', '$0$0', 'aXb'), "
+       "preg_replace('/a+/', '', 'aab'), preg_replace('/e$/', '', 'eee'), preg_replace('/./', '', 'abc'));",
+       {"f(sys+%7|system|aXXb|aab|ee|)"}, {"f(|||||)"}},
+      {"preg_replace with the e modifier still runs the replacement",
+       "<?php f(preg_replace('/(a)|b/', 'x', 'ab'), preg_replace('/q/e', 'system(1)', 'q'));",
+       {"system(/)", "f(ab|)"}, {"system(/)", "f(|)"}},
+      {"a built name is called", "<?php $f = implode('', str_split(strrev('metsys'))); $f($_GET['c']);",
+       {"system($_GET_DATA)"}, {"$f($_GET_DATA)"}},
+  });
+  // clang-format on
+}
+
+TEST_F(Reach, MarkersSurviveTransforms) {
+  // clang-format off
+  check({
+      {"a marker alone stays the marker",
+       "<?php $x = $_GET['c']; system(strrev($x)); system(strtolower($x)); system(base64_decode($x)); "
+       "system(base64_encode($x)); system(urldecode($x)); system(str_rot13($x));",
+       {"system($_GET_DATA)", "system($_GET_DATA)", "system($_GET_DATA)", "system($_GET_DATA)",
+        "system($_GET_DATA)", "system($_GET_DATA)"},
+       {"system(ATAD_TEG_$)", "system($_get_data)", "system(qz_decoded)", "system(JF9HRVRfREFUQQ==)",
+        "system($_GET_DATA)", "system($_TRG_QNGN)"}},
+      {"new and newly registered transforms",
+       "<?php system(substr($_GET['c'], 1)); system(trim($_POST['p'])); system(str_replace('_', '', $_COOKIE['k'])); "
+       "system(strtr($_GET['c'], '_', '-')); system(ucfirst($_SERVER['x']));",
+       {"system($_GET_DATA)", "system($_POST_DATA)", "system($_COOKIE_DATA)", "system($_GET_DATA)", "system($_SERVER_DATA)"},
+       {"system()", "system()", "system($COOKIEDATA)", "system()", "system()"}},
+      {"a lost marker inside other text is appended",
+       "<?php system(strtolower('ls ' . $_GET['a'])); system(strtoupper('ls ' . $_GET['a']));",
+       {"system(ls $_get_data$_GET_DATA)", "system(LS $_GET_DATA)"},
+       {"system(ls $_get_data)", "system(LS $_GET_DATA)"}},
+      {"the decoded marker and decoders of request data",
+       "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
+       {"eval(qz_decoded)", "eval($_REQUEST_DATA)", "system($_GET_DATA)"},
+       {"eval(dedoced_zq)", "eval()", "system()"}},
+  });
+  // clang-format on
+}
+
+TEST_F(Reach, RequestDataFromOtherSources) {
+  // clang-format off
+  check({
+      {"getenv: request variables, unknown names and others",
+       "<?php system(getenv('HTTP_X_CMD')); system(getenv('PATH')); system(getenv($u)); system(getenv('query_string'));",
+       {"system($_SERVER_DATA)", "system($_ENV_DATA)", "system($_SERVER_DATA)", "system($_SERVER_DATA)"},
+       {"system($_ENV_DATA)", "system($_ENV_DATA)", "system($_ENV_DATA)", "system($_ENV_DATA)"}},
+      {"header arrays give the marker for any item",
+       "<?php $h = getallheaders(); system($h['X-C']); $g = apache_request_headers(); system($g['a']);",
+       {"system($_SERVER_DATA)", "system($_SERVER_DATA)"},
+       {"system(qz_invalid_string)", "system(qz_invalid_string)"}},
+      {"the request body, read whole or through a handle",
+       "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
+       "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",
+       {"eval($_POST_DATA)", "eval($_POST_DATA)", "eval($_POST_DATA)", "eval($_POST_DATA)", "eval($_FILE_CONTENTS)"},
+       {"eval($_REMOTE_FILE_CONTENTS)", "eval($_FILE_CONTENTS)", "eval($_FILE_CONTENTS)", "eval()",
+        "eval($_FILE_CONTENTS)"}},
+  });
+  // clang-format on
+}
+
+// A script that builds an array literal of n pairs, each key the given
+// width, for the strtr table bounds.
+std::string pairs(unsigned long n, unsigned long width, const std::string& value) {
+  std::string s = "array(";
+  for (unsigned long i = 0; i < n; i++) {
+    std::string key = std::to_string(i);
+    key = std::string(width > key.size() ? width - key.size() : 0, 'k') + key;
+    s += (i ? ", '" : "'") + key + "' => '" + value + "'";
+  }
+  return s + ")";
+}
+
+TEST_F(Reach, BoundsGiveTheirFallback) {
+  const std::string k63 = std::string(QZ_STRTR_MAX_KEY_LENGTH - 1, 'k') + "0";
+  const std::string k64 = std::string(QZ_STRTR_MAX_KEY_LENGTH, 'k') + "0";
+  const unsigned long fit = QZ_STRTR_MAX_KEY_BYTES / QZ_STRTR_MAX_KEY_LENGTH;
+  std::string items = "a";
+  for (int i = 0; i < QZ_PREG_MAX_ITEMS - 1; i++) items += "a";
+  const std::string subject = items + "b";
+  const struct {
+    const char* what;
+    std::string script, sink, limit;
+  } rows[] = {
+      // clang-format off
+      {"str_repeat past the string cap", "<?php f(str_repeat('ab', 9000000));", "f(qz_invalid_string)", "string_length"},
+      {"sprintf width past the string cap", "<?php f(sprintf('%99999999s', 'a'));", "f(qz_invalid_string)", "string_length"},
+      {"str_pad past the string cap", "<?php f(str_pad('a', 99999999));", "f(qz_invalid_string)", "string_length"},
+      {"str_split past the piece bound", "<?php f(count(str_split(str_repeat('a', 70000))));", "f(..E)", "explode_pieces"},
+      {"a strtr key at the length bound", "<?php f(strtr('" + k63 + "', " + pairs(1, QZ_STRTR_MAX_KEY_LENGTH, "x") + "));", "f(x)", ""},
+      {"a strtr key past it", "<?php f(strtr('" + k64 + "', " + pairs(1, QZ_STRTR_MAX_KEY_LENGTH + 1, "x") + "));", "f(" + k64 + ")", ""},
+      {"strtr keys at the byte bound", "<?php f(strtr('" + k63 + "', " + pairs(fit, QZ_STRTR_MAX_KEY_LENGTH, "x") + "));", "f(x)", ""},
+      {"strtr keys past it", "<?php f(strtr('" + k63 + "', " + pairs(fit + 1, QZ_STRTR_MAX_KEY_LENGTH, "x") + "));", "f(" + k63 + ")", ""},
+      {"strtr pairs at the pair bound", "<?php f(strtr('7', " + pairs(QZ_STRTR_MAX_PAIRS, 1, "x") + "));", "f(x)", ""},
+      {"strtr pairs past it", "<?php f(strtr('7', " + pairs(QZ_STRTR_MAX_PAIRS + 1, 1, "x") + "));", "f(7)", ""},
+      {"a pattern at the item bound", "<?php f(preg_replace('/" + items + "/', '', '" + subject + "'));", "f(b)", ""},
+      {"a pattern past it", "<?php f(preg_replace('/" + items + "a/', '', '" + items + "ab'));", "f(" + items + "ab)", ""},
+      // clang-format on
+  };
+  static_assert(QZ_STRTR_MAX_KEY_BYTES % QZ_STRTR_MAX_KEY_LENGTH == 0,
+                "the byte rows fill keys exactly");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Seen seen = run(row.script, reach | QZ_OPT_LIMIT_FINDINGS);
+    std::vector<std::string> sinks, limits;
+    for (const std::string& c : seen.calls) {
+      if (c.compare(0, 2, "f(") == 0) sinks.push_back(c);
+      if (c.compare(0, sizeof QZ_LIMIT_MARKER, QZ_LIMIT_MARKER "(") == 0) limits.push_back(c);
+    }
+    EXPECT_EQ(sinks, std::vector<std::string>{row.sink}) << seen.joined();
+    std::vector<std::string> want;
+    if (!row.limit.empty()) want.push_back(QZ_LIMIT_MARKER "(" + row.limit + ")");
+    EXPECT_EQ(limits, want);
+  }
+}
+
+// Patterns whose escapes the script lexer would not hand over, given to the
+// transform directly: (pattern, replacement, subject) -> result.
+using Regex = scan_record::RuntimeTest;
+
+TEST_F(Regex, SimplePatternsAreEmulatedOthersLeaveTheSubject) {
+  const struct {
+    std::string pattern, replacement, subject, result;
+  } rows[] = {
+      {"/\\d\\s/", "", "a1 b2\tc3", "abc3"},
+      {"/[\\w]\\W/", "-", "ab.c d", "a--d"},
+      {"~\\x41[^\\d]~i", "", "a-A1ab", "A1"},
+      {"/\\//", "|", "a/b", "a|b"},
+      {"(a)", "[${0}\\0$1]", "bab", "b[aa]b"},
+      {"/^a/m", "", "aa", "aa"},
+      {"/a/x", "", "aa", "aa"},
+      {"/[[:alpha:]]/", "", "aa", "aa"},
+      {"/a{2}/", "", "aa", "aa"},
+      {"/\\1/", "", "aa", "aa"},
+      {"/[z-a]/", "", "aa", "aa"},
+      {"/a", "", "aa", "aa"},
+      {"abc", "", "aa", "aa"},
+      {"//", "-", "ab", "-a-b-"},
+      {"/a$/", "", "ba\n", "b\n"},
+      {"/a$/D", "", "ba\n", "ba\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.pattern);
+    _qz_token* res = php_lib_regex_preg_replace(scan_record::str_tok(row.pattern),
+                                                scan_record::str_tok(row.replacement),
+                                                scan_record::str_tok(row.subject));
+    ASSERT_NE(res, nullptr);
+    ASSERT_EQ(res->value.type, TOKEN_STRING);
+    EXPECT_EQ(std::string(static_cast<_qz_string*>(res->value.ptr)->text), row.result);
+  }
+}
+
+}  // namespace
