@@ -750,6 +750,7 @@ _qz_token* php_lib_text_str_repeat(_qz_token* text, _qz_token* count) {
   long times = text_int(count, 0);
   if (!text_of(text, &s, &n) || times < 0) return text_fixed(text, QZ_INVALID_STRING_TEXT);
   text_buf out;
+  if (n == 0) times = 0; /* nothing to repeat: no loop over a huge count */
   if (n > 0 && static_cast<unsigned long>(times) > QZ_MAX_STRING_LENGTH / n)
     out.reserve(QZ_MAX_STRING_LENGTH + 1ul); /* refused: past the cap */
   else

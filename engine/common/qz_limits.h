@@ -130,7 +130,7 @@
 #define QZ_STRTR_MAX_KEY_BYTES 4096
 /* Items of a preg_replace pattern emulated as a transform; a longer pattern
  * leaves the subject as it is, bounding the work per subject byte. */
-#define QZ_PREG_MAX_ITEMS 256
+#define QZ_PREG_MAX_ITEMS 64
 
 /* ---- Evaluator, variables and call reporting ---- */
 
