@@ -36,6 +36,17 @@ static void regex_range(regex_set* set, int lo, int hi) {
   for (int c = lo; c <= hi; c++) set->set(static_cast<size_t>(c));
 }
 
+/* Adds the other case of every ASCII letter in a positive set (the "i"
+ * modifier); a class is folded before it is negated. */
+static void regex_fold(regex_set* set) {
+  for (int b = 'a'; b <= 'z'; b++) {
+    if (set->test(static_cast<size_t>(b)) || set->test(static_cast<size_t>(b - 32))) {
+      set->set(static_cast<size_t>(b));
+      set->set(static_cast<size_t>(b - 32));
+    }
+  }
+}
+
 /* The set of a class escape letter (d, w, s and their negations). */
 static bool regex_class_escape(char e, regex_set* set) {
   regex_set s;
@@ -83,7 +94,8 @@ static bool regex_byte_escape(const char* p, unsigned long n, unsigned long* i, 
 }
 
 /* A class from p[*i] (just after "[") to its "]"; *i is left on the "]". */
-static bool regex_class(const char* p, unsigned long n, unsigned long* i, regex_set* out) {
+static bool regex_class(const char* p, unsigned long n, unsigned long* i, bool fold,
+                        regex_set* out) {
   regex_set set;
   bool negate = *i < n && p[*i] == '^';
   if (negate) ++*i;
@@ -91,6 +103,7 @@ static bool regex_class(const char* p, unsigned long n, unsigned long* i, regex_
   for (; *i < n; ++*i, first = false) {
     char c = p[*i];
     if (c == ']' && !first) {
+      if (fold) regex_fold(&set);
       *out = negate ? ~set : set;
       return true;
     }
@@ -143,7 +156,8 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
   if (end <= body) return false;
   unsigned long body_end = end - 1;
 
-  bool fold = false, dot_all = false, multi = false, utf = false;
+  /* Every modifier is read, so that "e" is seen after one not understood. */
+  bool fold = false, dot_all = false, multi = false, utf = false, known = true;
   for (unsigned long k = end; k < n; k++) {
     switch (p[k]) {
       case 'i': fold = true; break;
@@ -156,9 +170,10 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
       case '\n':
       case '\r':
       case ' ': break;
-      default: return false;
+      default: known = false; break;
     }
   }
+  if (!known) return false;
 
   for (i = body; i < body_end; i++) {
     char c = p[i];
@@ -180,7 +195,7 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
       if (!dot_all) set.reset('\n');
     } else if (c == '[') {
       i++;
-      if (!regex_class(p, body_end, &i, &set)) return false;
+      if (!regex_class(p, body_end, &i, fold, &set)) return false;
     } else if (c == '\\') {
       if (++i >= body_end) return false;
       if (!regex_class_escape(p[i], &set)) {
@@ -190,14 +205,8 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
     } else {
       set.set(static_cast<unsigned char>(c));
     }
-    if (fold) {
-      for (int b = 'a'; b <= 'z'; b++) {
-        if (set.test(static_cast<size_t>(b)) || set.test(static_cast<size_t>(b - 32))) {
-          set.set(static_cast<size_t>(b));
-          set.set(static_cast<size_t>(b - 32));
-        }
-      }
-    }
+    /* A class folded itself; the negated escapes hold both cases or none. */
+    if (fold && c != '[') regex_fold(&set);
     prog->items.push_back(set);
   }
   if (multi && (prog->at_start || prog->at_end)) return false;
@@ -250,7 +259,7 @@ _qz_token* php_lib_regex_preg_replace(_qz_token* pattern, _qz_token* replacement
   if (!subject || !qz_value_text(&subject->value, &s, &sn)) return nullptr;
   regex_program prog;
   bool emulated = pattern && qz_value_text(&pattern->value, &p, &pn) && regex_compile(p, pn, &prog);
-  if (emulated && prog.eval) return nullptr;
+  if (prog.eval) return nullptr;
   if (!replacement || !qz_value_text(&replacement->value, &r, &rn)) {
     r = "";
     rn = 0;

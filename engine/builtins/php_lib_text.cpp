@@ -390,6 +390,7 @@ _qz_token* php_lib_text_array_reverse(_qz_token* args) {
   res->value.ptr = out;
   _qz_array* in = text_array(a[0]);
   if (!out || !in) return res;
+  out->item_marker = in->item_marker; /* a reversed request array is still one */
   std::vector<_qz_bucket*> items;
   for (_qz_bucket* b = in->head; b; b = b->next) items.push_back(b);
   for (size_t i = items.size(); i-- > 0;) {
@@ -474,7 +475,7 @@ static bool text_format(const char* fmt, unsigned long fmt_len,
     }
     if (i >= fmt_len) return false;
     char conv = fmt[i];
-    if (!std::strchr("scduxXob", conv)) return false;
+    if (!conv || !std::strchr("scduxXob", conv)) return false;
     if (arg >= values.size()) return false;
     if (!numbered) next_arg++;
     const _qz_value* v = values[arg];
@@ -718,14 +719,14 @@ _qz_token* php_lib_text_str_pad(_qz_token* args) {
   if (!text_of(a[0], &s, &n)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
   long want = text_int(a[1], 0);
   if (a[2] && !text_of(a[2], &pad, &pad_len)) pad_len = 0;
-  long type = 1;
+  /* The constants reach the emulation as their own names. */
+  long type = text_int(a[3], 1);
   const char* type_name;
   unsigned long type_len;
-  if (a[3] && a[3]->value.type != TOKEN_INTEGER && text_of(a[3], &type_name, &type_len)) {
+  if (text_of(a[3], &type_name, &type_len)) {
     if (strcasecmp(type_name, "STR_PAD_LEFT") == 0) type = 0;
+    if (strcasecmp(type_name, "STR_PAD_RIGHT") == 0) type = 1;
     if (strcasecmp(type_name, "STR_PAD_BOTH") == 0) type = 2;
-  } else {
-    type = text_int(a[3], 1);
   }
   text_buf out;
   if (want <= static_cast<long>(n) || pad_len == 0) {

@@ -93,8 +93,10 @@ TEST_F(Reach, TextIsBuiltFromPieces) {
        "preg_replace('/a+/', '', 'aab'), preg_replace('/e$/', '', 'eee'), preg_replace('/./', '', 'abc'));",
        {"f(sys+%7|system|aXXb|aab|ee|)"}, {"f(|||||)"}},
       {"preg_replace with the e modifier still runs the replacement",
-       "<?php f(preg_replace('/(a)|b/', 'x', 'ab'), preg_replace('/q/e', 'system(1)', 'q'));",
-       {"system(/)", "f(ab|)"}, {"system(/)", "f(|)"}},
+       "<?php f(preg_replace('/(a)|b/', 'x', 'ab'), preg_replace('/q/e', 'system(1)', 'q'), preg_replace('/(q)/ze', 'system(2)', 'q'));",
+       {"system(/)", "system(0)", "f(ab||)"}, {"system(/)", "system(0)", "f(||)"}},
+      {"a reversed request array keeps its marker", "<?php $r = array_reverse($_GET); system($r['x']);",
+       {"system($_GET_DATA)"}, {"system(qz_invalid_string)"}},
       {"a built name is called", "<?php $f = implode('', str_split(strrev('metsys'))); $f($_GET['c']);",
        {"system($_GET_DATA)"}, {"$f($_GET_DATA)"}},
   });
@@ -228,6 +230,8 @@ TEST_F(Regex, SimplePatternsAreEmulatedOthersLeaveTheSubject) {
       {"//", "-", "ab", "-a-b-"},
       {"/a$/", "", "ba\n", "b\n"},
       {"/a$/D", "", "ba\n", "ba\n"},
+      {"/[^a]/i", "", "aAb", "aA"},
+      {"/[a-c]x/i", "-", "BXcxdx", "--dx"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.pattern);
