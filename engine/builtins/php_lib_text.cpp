@@ -63,13 +63,13 @@ struct text_buf {
     return true;
   }
   void put(const char* s, unsigned long len) {
-    if (!reserve(len)) return;
+    if (len == 0 || !reserve(len)) return;
     std::memcpy(p + n, s, len);
     n += len;
   }
   void put(char c) { put(&c, 1); }
   void fill(char c, unsigned long count) {
-    if (!reserve(count)) return;
+    if (count == 0 || !reserve(count)) return;
     std::memset(p + n, c, count);
     n += count;
   }
