@@ -178,7 +178,6 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
   for (i = body; i < body_end; i++) {
     char c = p[i];
     if (static_cast<unsigned char>(c) >= 0x80 && utf) return false;
-    if (prog->items.size() >= QZ_PREG_MAX_ITEMS) return false;
     regex_set set;
     int byte;
     if (c == '^' && i == body) {
@@ -207,6 +206,7 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
     }
     /* A class folded itself; the negated escapes hold both cases or none. */
     if (fold && c != '[') regex_fold(&set);
+    if (prog->items.size() >= QZ_PREG_MAX_ITEMS) return false;
     prog->items.push_back(set);
   }
   if (multi && (prog->at_start || prog->at_end)) return false;

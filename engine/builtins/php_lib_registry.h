@@ -29,7 +29,10 @@ QZ_EXPORT extern qz_mempool<_php_function_map> qz_php_internal_function_map;
 
 /* Builds the registry for a new scan: creates the superglobals, registers
  * every built-in (gzdecode too under full decoding) and resets the per-scan
- * budgets of evaluated code. */
+ * budgets of evaluated code. With QZ_OPT_INTERPRETER_REACH the rows of the
+ * text, pattern and taint built-ins come first, so that a name they share
+ * with an older row resolves to them; without it the registry is exactly the
+ * older one. */
 QZ_EXPORT void php_lib_startup();
 /* Drops every registration; names stay interned in the engine's table. */
 QZ_EXPORT void php_lib_shutdown();
