@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* path = input.hold(data, size);
   std::string text(reinterpret_cast<const char*>(data), size);
   bool buffer_reads_all = text.find('\0') == std::string::npos;
-  for (unsigned long options : {0ul, 0ul + (QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE)}) {
+  for (unsigned long options :
+       {0ul, 0ul + (QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_INTERPRETER_REACH)}) {
     qz_engine_set_options(options);
     std::vector<std::string> from_file = scan_file(path);
     if (!buffer_reads_all) continue;

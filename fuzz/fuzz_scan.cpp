@@ -25,11 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)started;
   std::string text(reinterpret_cast<const char*>(data), size);
   // The input's length picks the options: none, the decoders, or every
-  // extension with the memory bounds (collections included).
+  // extension (extended reading, the memory bounds and collections included).
   static const unsigned long option_sets[] = {0, QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE,
                                               QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE |
                                                   QZ_OPT_BINARY_SAFE | QZ_OPT_LIMIT_FINDINGS |
-                                                  QZ_OPT_MEMORY_BUDGET};
+                                                  QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH};
   qz_engine_set_options(option_sets[size % 3]);
   qz_engine_scan_buff(text.c_str());
   return 0;

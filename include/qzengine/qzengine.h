@@ -145,7 +145,35 @@ enum qz_engine_option_flags : unsigned long {
    *    callback names, with what it would hand it;
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
-   *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line. */
+   *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - a string is read as PHP reads it, no character dropped: double-quoted
+   *    strings, heredocs and backtick commands decode every escape (\n \t \r
+   *    \v \e \f \\ \$ \", octal, \x, \u{...}; an unknown one keeps its
+   *    backslash), single-quoted strings only \\ and \', nowdocs none; a
+   *    heredoc ends at its label on a line of its own;
+   *  - variables in double-quoted strings, heredocs and backtick commands
+   *    ("$a", "$a[k]", "{$a['k']}", "${a}") are read as the pieces joined
+   *    with ".", at most 256 tokens per string, the rest kept as text;
+   *  - a backtick command is read as a call of shell_exec with its text;
+   *  - "<?" followed by code ("<?eval(", "<?$x=") or white space, and "<?php"
+   *    in any letter case, open PHP code; "<?xml" stays text;
+   *  - strtr, substr, str_split, implode and join, array_reverse, sprintf,
+   *    vsprintf, hex2bin, pack ("H", "h", "a"), str_pad, str_repeat,
+   *    ucfirst, convert_uudecode, base_convert, rawurldecode, trim, ltrim,
+   *    rtrim and chop are emulated on known text; preg_replace without the
+   *    "e" modifier replaces for simple patterns (literal bytes, ".",
+   *    classes, escapes, "^" and "$") and leaves the subject as it is for
+   *    any other;
+   *  - a text transform keeps its input's markers: a marker such as
+   *    "$_GET_DATA" or "qz_decoded" that the emulated result lost is put
+   *    back (the result is the marker itself when the input was exactly that
+   *    marker, else the lost markers are appended to it);
+   *  - getenv of an HTTP_ name, QUERY_STRING, REQUEST_URI, PATH_INFO,
+   *    CONTENT_TYPE or a name not known gives "$_SERVER_DATA"; every item of
+   *    getallheaders() and apache_request_headers() reads as
+   *    "$_SERVER_DATA"; file_get_contents("php://input") gives "$_POST_DATA",
+   *    fopen of it the handle "$_INPUT_HANDLE", and fread, fgets, fgetss and
+   *    stream_get_contents of that handle give "$_POST_DATA". */
   QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };
 /* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */
