@@ -25,6 +25,7 @@
 
 #include <strings.h>
 #include <cstring>
+#include <string>
 #include <vector>
 
 static _qz_token* call_zero(_qz_token* call) {
@@ -127,6 +128,38 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
       break;
     default: rec->value = fallback; break;
   }
+  /* Extended reading: text a decoder made is reported with the decoder
+   * marker after it, so that rules see its origin while the text itself is
+   * walked as it decodes. */
+  if ((v->value.spare1 & QZ_VALUE_DECODED) && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+      rec->value && !std::strstr(rec->value, qz_engine_decode_handle)) {
+    std::string marked = std::string(rec->value) + " " + qz_engine_decode_handle;
+    if (_qz_string* s = qz_string_alloc_n(marked.data(), marked.size())) rec->value = s->text;
+  }
+}
+
+/* The decoders whose output carries QZ_VALUE_DECODED. */
+static bool call_is_decoder(const char* name) {
+  static const char* const decoders[] = {"base64_decode", "gzinflate", "gzuncompress",
+                                         "gzdecode",      "str_rot13", "convert_uudecode",
+                                         "hex2bin"};
+  for (const char* d : decoders)
+    if (strcasecmp(name, d) == 0) return true;
+  return false;
+}
+
+/* Extended reading: a built-in's text result carries QZ_VALUE_DECODED when
+ * the built-in decodes or any argument carried it. */
+static void call_mark_decoded(const char* name, const std::vector<_qz_token*>& args,
+                              _qz_token* result) {
+  if (!result || !(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return;
+  if (result->value.type != TOKEN_STRING && result->value.type != TOKEN_LITERAL) return;
+  bool decoded = call_is_decoder(name);
+  for (size_t i = 0; i < args.size() && !decoded; i++) {
+    _qz_token* v = php_reference_globals(args[i]);
+    decoded = ((v ? v : args[i])->value.spare1 & QZ_VALUE_DECODED) != 0;
+  }
+  if (decoded) result->value.spare1 |= QZ_VALUE_DECODED;
 }
 
 /* ---- Callbacks (extended reading) ------------------------------------ */
@@ -306,6 +339,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     php_call_line = call->lineno;
     result = php_lib_call_wrapper(f, head);
     php_call_line = outer_line;
+    call_mark_decoded(name, in_order, result);
   }
 
   if (n == 0) {

@@ -388,6 +388,7 @@ static _qz_token* eval_assign(unsigned char* err) {
   } else if (v->value.type == TOKEN_STRING) {
     d->type = TOKEN_STRING;
     d->ptr = v->value.ptr ? qz_reference_string(static_cast<_qz_string*>(v->value.ptr)) : nullptr;
+    d->spare1 = v->value.spare1;
   } else if (v->value.type == TOKEN_ARRAY) {
     d->type = TOKEN_ARRAY;
     d->ptr = v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
@@ -407,13 +408,15 @@ static _qz_token* eval_assign(unsigned char* err) {
 
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. */
-static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined) {
+static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
+                                 unsigned long* provenance) {
   _qz_token *l, *r;
   if (!eval_pop_operands(err, &l, &r)) return false;
   _qz_string* ls = php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
   *joined = php_strcat(ls, rs);
   *left = l;
+  *provenance = l->value.spare1 | r->value.spare1;
   return true;
 }
 
@@ -439,9 +442,11 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
     if (eval_values().size() < 2) return nullptr;
     _qz_token* left;
     _qz_string* joined;
-    if (!eval_concat_operands(err, &left, &joined)) return nullptr;
+    unsigned long provenance;
+    if (!eval_concat_operands(err, &left, &joined, &provenance)) return nullptr;
     left->value.type = TOKEN_STRING;
     left->value.ptr = joined;
+    left->value.spare1 = provenance;
     qz_token_inc_assign_time(left);
     return left;
   }
@@ -450,9 +455,13 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
     if (eval_values().size() < 2) return nullptr;
     _qz_token* left;
     _qz_string* joined;
-    if (!eval_concat_operands(err, &left, &joined)) return nullptr;
+    unsigned long provenance;
+    if (!eval_concat_operands(err, &left, &joined, &provenance)) return nullptr;
     _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, op->lineno);
-    if (res) res->value.ptr = joined;
+    if (res) {
+      res->value.ptr = joined;
+      res->value.spare1 = provenance;
+    }
     if (!joined) *err = 1;
     return res;
   }

@@ -36,11 +36,15 @@ enum _token_type : int {
 struct _qz_value {
   _token_type type;
   long lval;
-  unsigned long spare1;
+  unsigned long spare1; /* provenance bits (extended reading only; else 0) */
   unsigned long spare2;
   unsigned long assign_time;
   void* ptr;
 };
+
+/* A provenance bit of _qz_value.spare1: the text came out of a decoder, or
+ * was made from text that did. Copies of the value keep it. */
+#define QZ_VALUE_DECODED 1ul
 
 struct _qz_token {
   unsigned long lineno;

@@ -146,6 +146,10 @@ enum qz_engine_option_flags : unsigned long {
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
    *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - text that came out of a decoder (base64_decode, gzinflate,
+   *    gzuncompress, gzdecode, str_rot13, convert_uudecode, hex2bin), or was
+   *    made from such text, is walked as it decodes but reported to the
+   *    call filter with " qz_decoded" after it;
    *  - a string is read as PHP reads it, no character dropped: double-quoted
    *    strings, heredocs and backtick commands decode every escape (\n \t \r
    *    \v \e \f \\ \$ \", octal, \x, \u{...}; an unknown one keeps its

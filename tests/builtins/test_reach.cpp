@@ -17,7 +17,7 @@ namespace {
 
 using scan_record::run;
 using scan_record::Seen;
-using Reach = scan_record::EngineTest;
+using ReachBuiltins = scan_record::EngineTest;
 
 const unsigned long reach = QZ_OPT_INTERPRETER_REACH;
 
@@ -57,7 +57,7 @@ void check(const std::vector<Row>& rows) {
   }
 }
 
-TEST_F(Reach, TextIsBuiltFromPieces) {
+TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
   // clang-format off
   check({
       {"strtr maps bytes, the shorter map decides", "<?php f(strtr('sYstEm', 'YE', 'ye'), strtr('ab', 'a', ''));",
@@ -79,7 +79,7 @@ TEST_F(Reach, TextIsBuiltFromPieces) {
        {"f(system|ev-5%|00042|a  |ff|***b|xy|a-b|qz_invalid_string|qz_invalid_string)"}, {"f(|||||)"}},
       {"hex2bin and pack; what does not decode is the decoded marker",
        "<?php f(hex2bin('73797374656d'), hex2bin('7'), hex2bin('zz'), pack('H*', '6576616c'), pack('h4', '5667'), pack('N', 1));",
-       {"f(system|qz_decoded|qz_decoded|eval|ev|qz_decoded)"}, {"f(|||||)"}},
+       {"f(system qz_decoded|qz_decoded|qz_decoded|eval|ev|qz_decoded)"}, {"f(|||||)"}},
       {"str_pad on each side and str_repeat",
        "<?php f(str_pad('ab', 5, '-'), str_pad('ab', 5, 'xy', STR_PAD_LEFT), str_pad('ab', 6, '*', 2), str_pad('abc', 2), "
        "str_repeat('ab', 3), str_repeat('', 99999999999));",
@@ -87,7 +87,7 @@ TEST_F(Reach, TextIsBuiltFromPieces) {
       {"ucfirst, convert_uudecode and base_convert",
        "<?php f(ucfirst('system'), convert_uudecode('&<WES=&5M'), convert_uudecode('&<WES'), base_convert('ffff', 16, 2), "
        "base_convert('zz', 36, 10), base_convert(1751, 10, 36), base_convert('1', 1, 10));",
-       {"f(System|system|qz_decoded|1111111111111111|1295|1cn|qz_invalid_string)"}, {"f(||||||)"}},
+       {"f(System|system qz_decoded|qz_decoded|1111111111111111|1295|1cn|qz_invalid_string)"}, {"f(||||||)"}},
       {"rawurldecode keeps plus and bad escapes; preg_replace on simple patterns",
        "<?php f(rawurldecode('%73ys+%7'), preg_replace('/[^a-z]/', '', 's1y2s3t4e5m'), preg_replace('#x#i', '$0$0', 'aXb'), "
        "preg_replace('/a+/', '', 'aab'), preg_replace('/e$/', '', 'eee'), preg_replace('/./', '', 'abc'));",
@@ -103,14 +103,14 @@ TEST_F(Reach, TextIsBuiltFromPieces) {
   // clang-format on
 }
 
-TEST_F(Reach, MarkersSurviveTransforms) {
+TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
   // clang-format off
   check({
       {"a marker alone stays the marker",
        "<?php $x = $_GET['c']; system(strrev($x)); system(strtolower($x)); system(base64_decode($x)); "
        "system(base64_encode($x)); system(urldecode($x)); system(str_rot13($x));",
-       {"system($_GET_DATA)", "system($_GET_DATA)", "system($_GET_DATA)", "system($_GET_DATA)",
-        "system($_GET_DATA)", "system($_GET_DATA)"},
+       {"system($_GET_DATA)", "system($_GET_DATA)", "system($_GET_DATA qz_decoded)", "system($_GET_DATA)",
+        "system($_GET_DATA)", "system($_GET_DATA qz_decoded)"},
        {"system(ATAD_TEG_$)", "system($_get_data)", "system(qz_decoded)", "system(JF9HRVRfREFUQQ==)",
         "system($_GET_DATA)", "system($_TRG_QNGN)"}},
       {"new and newly registered transforms",
@@ -124,13 +124,13 @@ TEST_F(Reach, MarkersSurviveTransforms) {
        {"system(ls $_get_data)", "system(LS $_GET_DATA)"}},
       {"the decoded marker and decoders of request data",
        "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
-       {"eval(qz_decoded)", "eval($_REQUEST_DATA)", "system($_GET_DATA)"},
+       {"eval(qz_decoded)", "eval($_REQUEST_DATA qz_decoded)", "system($_GET_DATA)"},
        {"eval(dedoced_zq)", "eval()", "system()"}},
   });
   // clang-format on
 }
 
-TEST_F(Reach, RequestDataFromOtherSources) {
+TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
   // clang-format off
   check({
       {"getenv: request variables, unknown names and others",
@@ -163,7 +163,7 @@ std::string pairs(unsigned long n, unsigned long width, const std::string& value
   return s + ")";
 }
 
-TEST_F(Reach, BoundsGiveTheirFallback) {
+TEST_F(ReachBuiltins, BoundsGiveTheirFallback) {
   const std::string k63 = std::string(QZ_STRTR_MAX_KEY_LENGTH - 1, 'k') + "0";
   const std::string k64 = std::string(QZ_STRTR_MAX_KEY_LENGTH, 'k') + "0";
   const unsigned long fit = QZ_STRTR_MAX_KEY_BYTES / QZ_STRTR_MAX_KEY_LENGTH;
