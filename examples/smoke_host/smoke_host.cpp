@@ -6,9 +6,10 @@
 // By default it sets the extended tags and full decoding only, and shortens
 // each argument to 60 characters. --extensions sets every option flag qzscan
 // sets. --full-args prints each argument whole, with backslash, control
-// characters and bytes of 0x7F and above written as \\, \n, \r, \t and \xHH,
-// so that one call is always one line and a marker deep inside a long text
-// stays visible to a script that reads the output.
+// characters, commas and bytes of 0x7F and above written as \\, \n, \r, \t
+// and \xHH, so that one call is always one line, the arguments split at ", ",
+// and a marker deep inside a long text stays visible to a script that reads
+// the output.
 
 #include <qzengine/qzengine.h>
 
@@ -33,7 +34,7 @@ static void append_escaped(std::string& out, const char* text) {
       out += "\\r";
     } else if (c == '\t') {
       out += "\\t";
-    } else if (c < 0x20 || c >= 0x7F) {
+    } else if (c < 0x20 || c >= 0x7F || c == ',') {
       out += "\\x";
       out += hex[c >> 4];
       out += hex[c & 15];
