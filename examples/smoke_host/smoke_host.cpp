@@ -5,11 +5,11 @@
 //
 // By default it sets the extended tags and full decoding only, and shortens
 // each argument to 60 characters. --extensions sets every option flag qzscan
-// sets. --full-args prints each argument whole, with backslash, control
-// characters, commas and bytes of 0x7F and above written as \\, \n, \r, \t
-// and \xHH, so that one call is always one line, the arguments split at ", ",
-// and a marker deep inside a long text stays visible to a script that reads
-// the output.
+// sets. --full-args prints the name and each argument whole, with backslash,
+// control characters, commas and bytes of 0x7F and above written as \\, \n,
+// \r, \t and \xHH, so that one call is always one line, the arguments split
+// at ", ", and a marker deep inside a long text stays visible to a script
+// that reads the output.
 
 #include <qzengine/qzengine.h>
 
@@ -58,7 +58,13 @@ static unsigned char print_call(unsigned long line, unsigned long, char* name, u
     if (a.size() > 60) a = a.substr(0, 57) + "...";
     text += a;
   }
-  std::printf("%s:%lu: %s(%s)\n", current_path, line, name ? name : "", text.c_str());
+  std::string callee;
+  if (full_args) {
+    append_escaped(callee, name ? name : "");
+  } else {
+    callee = name ? name : "";
+  }
+  std::printf("%s:%lu: %s(%s)\n", current_path, line, callee.c_str(), text.c_str());
   reported++;
   return 0;
 }
