@@ -222,8 +222,9 @@ struct reclaim_marks {
 };
 }  // namespace
 
-/* A collection keeping, beyond the variables, stacks and array items, the
- * statement chain from `first` and the walk's tokens a and b. */
+/* A collection keeping, beyond the variables, stacks, array items, the
+ * scan's kept lists and the lexer's waiting tokens, the statement chain from
+ * `first` and the walk's tokens a and b. */
 static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
   unsigned long kept = 0;
   try {
@@ -236,6 +237,7 @@ static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
       m.keep_value(e->value);
     }
     for (_qz_token* list : reclaim_kept_lists) m.keep_list(list);
+    for (unsigned long i = 0; i < php_lex_pending_count(); i++) m.keep_list(php_lex_pending_at(i));
     m.keep_list(first);
     m.keep_list(a);
     m.keep_list(b);

@@ -472,6 +472,13 @@ static const unsigned long LEX_TEXT_FIRST = 256;
 
 static unsigned long lex_queue_room() { return QZ_LEX_STRING_PIECES - php_lex_pending.count; }
 
+unsigned long php_lex_pending_count() { return php_lex_pending.count; }
+
+_qz_token* php_lex_pending_at(unsigned long i) {
+  if (i >= php_lex_pending.count) return nullptr;
+  return php_lex_pending.tokens[(php_lex_pending.first + i) % QZ_LEX_STRING_PIECES];
+}
+
 /* Appends tk to the queue; false (tk released) when the queue is full. */
 static bool lex_queue_push(_qz_token* tk) {
   if (!tk) return false;

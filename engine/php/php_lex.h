@@ -31,6 +31,11 @@ struct php_lex_queue {
   unsigned long count;
 };
 
+/* The tokens waiting in the running read's queue, oldest first: a
+ * collection must keep them. */
+unsigned long php_lex_pending_count();
+_qz_token* php_lex_pending_at(unsigned long i);
+
 /* Lexer state, process-global: one read at a time; php_lex_reset starts
  * every scan afresh, nested reads go through php_lex_save/restore below. */
 
