@@ -21,6 +21,7 @@
 #include "php/php_lex.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
+#include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
@@ -136,6 +137,17 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
     std::string marked = std::string(rec->value) + " " + qz_engine_decode_handle;
     if (_qz_string* s = qz_string_alloc_n(marked.data(), marked.size())) rec->value = s->text;
   }
+}
+
+/* Whether the argument arg stands for request data: a request array, or a
+ * request marker's text. */
+static bool call_is_request(_qz_token* arg) {
+  _qz_token* v = php_reference_globals(arg);
+  if (!v) v = arg;
+  const _qz_value& value = v->ref ? *v->ref : v->value;
+  if (value.type == TOKEN_ARRAY && value.ptr)
+    return static_cast<_qz_array*>(value.ptr)->item_marker;
+  return php_text_is_request_marker(php_value_text(value));
 }
 
 /* The decoders whose output carries QZ_VALUE_DECODED. */
@@ -295,7 +307,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     qz_report_fault(QZ_FAULT_CALL_NAME_NULL);
     return call_zero(call);
   }
-  if (std::strcmp(name, "extract") == 0) php_extract_called = 1;
+  const bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
+  const bool extracts =
+      std::strcmp(name, "extract") == 0 || (reach && std::strcmp(name, "parse_str") == 0);
+  if (extracts && !reach) php_extract_called = 1;
 
   /* Arguments come off last first; `args` keeps them in that order and the
    * same tokens are linked into the list the built-in receives. */
@@ -326,6 +341,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     args.push_back(t);
   }
   const unsigned long n = args.size();
+  /* Extended reading: only variables made from request data (extract of a
+   * request array, parse_str of request text into the scope) read as it. */
+  if (extracts && reach && n >= 1 && (name[0] == 'e' || n == 1) && call_is_request(args.back()))
+    php_extract_called = 1;
 
   _qz_token* result = nullptr;
   _php_function_map* f = nullptr;
@@ -342,7 +361,9 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     call_mark_decoded(name, in_order, result);
   }
 
-  if (n == 0) {
+  if (php_function_quiet()) {
+    /* A repeated walk computes values; its calls were reported already. */
+  } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
   } else {
     std::vector<_fcall_argument> records(n);

@@ -20,7 +20,9 @@
 #include "php/php_driver.h"
 #include "php/php_eval.h"
 #include "php/php_lex.h"
+#include "php/php_value.h"
 #include "php/php_variable.h"
+#include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
@@ -44,11 +46,16 @@ struct php_function {
   unsigned long line;
   unsigned long walks; /* bodies walked so far */
   bool walking;        /* its body is being walked now */
+  /* What kinds of argument earlier walks had (see function_signature): a
+   * walk with kinds seen before reports nothing, it only computes. */
+  std::vector<std::string> signatures;
 };
 
-/* A walk in progress: where the value of its first "return" goes. */
+/* A walk in progress: where the value of its first "return" goes, and
+ * whether its calls are reported. */
 struct php_walk {
   _qz_token* result;
+  bool quiet;
 };
 
 }  // namespace
@@ -123,7 +130,7 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
   php_reclaim_keep(params);
   php_reclaim_keep(body);
   try {
-    function_table.emplace(name, php_function{params, body, line, 0, false});
+    function_table.emplace(name, php_function{params, body, line, 0, false, {}});
   } catch (...) {
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
   }
@@ -222,6 +229,30 @@ static _qz_token* function_default(const php_param& p) {
   return v;
 }
 
+/* The value an argument hands over: a variable written as the argument
+ * stands for its value. */
+static _qz_value function_arg_value(_qz_token* a) {
+  if (a->type == TOKEN_WORD && a->name && a->name[0] == '$')
+    if (_qz_token* e = php_reference_globals(a)) a = e;
+  return a->ref ? *a->ref : a->value;
+}
+
+/* The kinds of the arguments a call hands over, one character each:
+ * request data, decoded text, or anything else. */
+static std::string function_signature(const std::vector<_qz_value>& values) {
+  std::string sig;
+  for (const _qz_value& v : values) {
+    const char* text = php_value_text(v);
+    bool request = text && (php_text_is_request_marker(text) || std::strstr(text, "_DATA"));
+    bool array_request =
+        v.type == TOKEN_ARRAY && v.ptr && static_cast<_qz_array*>(v.ptr)->item_marker;
+    sig += request || array_request ? 'r' : (v.spare1 & QZ_VALUE_DECODED) ? 'd' : '-';
+  }
+  return sig;
+}
+
+bool php_function_quiet() { return !function_walks.empty() && function_walks.back().quiet; }
+
 bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
                        _qz_token** result) {
   *result = nullptr;
@@ -239,6 +270,18 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   function_walks_made++;
   f.walks++;
 
+  /* Every argument is read before any parameter is bound: a parameter may
+   * share its name with a variable another argument reads. */
+  std::vector<_qz_value> values;
+  for (_qz_token* a : args) values.push_back(function_arg_value(a));
+
+  /* A second call with arguments of the kinds an earlier one had adds
+   * nothing for the rules to see (real code calls its helpers often):
+   * its body is walked for its value, quietly. */
+  std::string signature = function_signature(values);
+  bool seen = std::find(f.signatures.begin(), f.signatures.end(), signature) != f.signatures.end();
+  if (!seen) f.signatures.push_back(signature);
+
   /* Bind the parameters, keeping what their variables held before. */
   std::vector<php_param> params = function_params(f.params);
   std::vector<std::pair<_qz_token*, _qz_value>> saved;
@@ -246,14 +289,13 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     _qz_token* entry = php_reference_globals(params[i].var);
     if (!entry) continue;
     saved.emplace_back(entry, entry->value);
-    _qz_token* def = i < args.size() ? nullptr : function_default(params[i]);
-    const _qz_token* from = i < args.size() ? args[i] : def;
-    entry->value = from ? (from->ref ? *from->ref : from->value) : _qz_value{};
+    _qz_token* def = i < values.size() ? nullptr : function_default(params[i]);
+    entry->value = i < values.size() ? values[i] : def ? function_arg_value(def) : _qz_value{};
     entry->type = TOKEN_WORD;
     qz_token_free(def);
   }
-
-  function_walks.push_back(php_walk{nullptr});
+  bool quiet = seen || php_function_quiet();
+  function_walks.push_back(php_walk{nullptr, quiet});
   f.walking = true;
   php_debug(f.body->next, nullptr, 1);
   f.walking = false;

@@ -42,6 +42,9 @@ _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool* r
  * nothing, for any other name. */
 bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
                        _qz_token** result);
+/* True while a walk runs whose calls are not to be reported: a function
+ * walked again with arguments of the kinds of an earlier walk. */
+bool php_function_quiet();
 /* Walks, once, every recorded function whose body was never walked, with
  * its parameters unknown (the end of the top-level run). */
 void php_function_walk_uncalled();

@@ -132,7 +132,9 @@ enum qz_engine_option_flags : unsigned long {
    *    expression keyword (echo, print, return...) groups: it calls nothing;
    *  - a request array stays one through reassignment; the long names
    *    ($HTTP_GET_VARS...) read as the modern arrays; a variable named by
-   *    request data ($$k) works as extract;
+   *    request data ($$k), extract of a request array and parse_str of
+   *    request text alone make unset variables read as request data (an
+   *    extract of anything else no longer does);
    *  - foreach binds its variables to what the first iteration gives (for a
    *    request array: its item marker, for key and value);
    *  - a function definition is recorded, not reported; a call walks its
