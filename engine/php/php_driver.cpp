@@ -29,6 +29,9 @@
 
 #include <strings.h>
 
+#include <cstring>
+#include <vector>
+
 /* ---- Driver state (process-global) ------------------------------------- */
 
 /* Runs of php_debug active right now; 0 outside a scan. */
@@ -196,6 +199,36 @@ static void driver_foreach(qz_io_handle* source) {
 
 /* ---- Runs -------------------------------------------------------------- */
 
+/* Extended reading: which braces of a run open class bodies, so that a
+ * function defined inside one is recorded as a method. Function bodies are
+ * read whole by their definitions, so the braces seen here are those of
+ * classes and of control statements. */
+namespace {
+struct driver_classes {
+  std::vector<unsigned long> starts; /* brace depth of each open class body */
+  unsigned long depth = 0;
+  bool pending = false; /* a class keyword was met; its body opens next */
+
+  void see(const _qz_token* tk, const _qz_token* before) {
+    if (!tk->name) return;
+    if (tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_lleft_handle) {
+      depth++;
+      if (pending) starts.push_back(depth);
+      pending = false;
+    } else if (tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_lright_handle) {
+      if (!starts.empty() && starts.back() == depth) starts.pop_back();
+      if (depth) depth--;
+    } else if (tk->type == TOKEN_WORD &&
+               (tk->name == qz_engine_class_handle || strcasecmp(tk->name, "trait") == 0 ||
+                strcasecmp(tk->name, "interface") == 0)) {
+      /* "X::class" names a class; it opens nothing. */
+      pending = !(before && before->name && std::strcmp(before->name, ":") == 0);
+    }
+  }
+  bool inside() const { return !starts.empty(); }
+};
+}  // namespace
+
 /* The statement loop of one run; see php_debug. */
 static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   php_statement st;
@@ -203,6 +236,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
   php_call_run_begin();
   _qz_token* cursor = tokens;
   _qz_token* pending = nullptr; /* read ahead by a definition, not yet taken */
+  driver_classes classes;
   for (;;) {
     if (qz_engine_is_interupt()) {
       qz_token_free(pending);
@@ -236,6 +270,8 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     if (tk->type != TOKEN_CALL && tk->type != TOKEN_LITERAL && tk->name && tk->name[0] == '$')
       tk->type = TOKEN_WORD;
     if (tk->type != TOKEN_LITERAL) {
+      if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+        classes.see(tk, st.count ? st.tail : nullptr);
       if (tk->name == qz_engine_while_handle) {
         if (source) php_parse_while(tk, source);
         qz_token_free(tk);
@@ -251,7 +287,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
         if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
           bool replaces = false;
           _qz_token* unread = nullptr;
-          pending = php_function_define(tk, source, &replaces, &unread);
+          pending = php_function_define(tk, source, classes.inside(), &replaces, &unread);
           if (unread) { /* cut short: its tokens are code like any other */
             driver_stmt_append(&st, tk);
             driver_stmt_finish(&st);

@@ -35,6 +35,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <unordered_set>
 
 php_rt_state_t php_rt_state;
@@ -777,6 +778,27 @@ static bool eval_name_is(const _qz_token* t, const char* text) {
   return t->name && strcasecmp(t->name, text) == 0;
 }
 
+static bool eval_is_colon(const _qz_token* t) {
+  return t && t->type == TOKEN_SEPARATOR && t->name && std::strcmp(t->name, ":") == 0;
+}
+
+/* When cur is the arrow "->", or the first ":" of "::", drops the object or
+ * class value before it, sets *prefix to what names the method after it
+ * and returns true. */
+static bool eval_method_prefix(_qz_token* cur, std::string* prefix) {
+  if (!cur->name) return false;
+  if (std::strcmp(cur->name, "->") == 0) {
+    qz_pop_rt_data();
+    *prefix = "->";
+    return true;
+  }
+  if (!eval_is_colon(cur) || !eval_is_colon(cur->next)) return false;
+  _qz_token* cls = qz_pop_rt_data();
+  *prefix = std::string(cls && cls->name ? cls->name : "") + "::";
+  eval_release(cls);
+  return true;
+}
+
 _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   struct active_guard {
     active_guard() { eval_active++; }
@@ -789,16 +811,32 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   _qz_token* value = nullptr;
   bool aborted = false;
   unsigned long pos = 0;
+  std::string method; /* "->" or "Class::" for the call that follows */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
     if (eval_is_sep(cur, qz_engine_quote_handle)) break;
     if (cur->type == TOKEN_IGNORED) continue;
     /* ">" is also the object arrow: it drops the object before it and is
-     * never applied as a comparison. */
-    if (cur->type != TOKEN_LITERAL && cur->name == qz_engine_bigger_handle) {
+     * never applied as a comparison (extended reading reads "->" whole, and
+     * ">" compares). */
+    if (cur->type != TOKEN_LITERAL && cur->name == qz_engine_bigger_handle && !eval_reach()) {
       qz_pop_rt_data();
       continue;
+    }
+    /* Extended reading: "->" and "::" drop the object or class before them
+     * and name the method called after them "->name" or "Class::name". */
+    if (eval_reach() && cur->type != TOKEN_LITERAL && eval_method_prefix(cur, &method)) {
+      if (eval_is_colon(cur)) cur = cur->next, pos++;
+      prev = cur;
+      continue;
+    }
+    if (!method.empty()) {
+      if (cur->type == TOKEN_CALL && cur->name) {
+        std::string named = method + cur->name;
+        if (char* interned = qz_engine_insert_sym(&named[0])) cur->name = interned;
+      }
+      method.clear();
     }
     if (cur->type != TOKEN_WORD && eval_name_is(cur, "else")) continue;
     if (prev && eval_is_sep(cur, qz_engine_sleft_handle) && prev->name != qz_engine_mright_handle &&

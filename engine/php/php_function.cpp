@@ -137,8 +137,8 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
   return true;
 }
 
-_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool* replaces,
-                               _qz_token** unread) {
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
+                               bool* replaces, _qz_token** unread) {
   *replaces = false;
   *unread = nullptr;
   _qz_token* name = php_lex_get_token(source, 0);
@@ -173,7 +173,9 @@ _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool* r
     return nullptr;
   }
   if (!anonymous) {
-    function_record(name->name, params, body, keyword->lineno);
+    std::string method = std::string("->") + name->name;
+    char* key = in_class ? qz_engine_insert_sym(&method[0]) : name->name;
+    if (key) function_record(key, params, body, keyword->lineno);
     qz_token_free(name);
     return nullptr;
   }
@@ -258,6 +260,12 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   *result = nullptr;
   if (!function_reach() || !name) return false;
   auto it = function_table.find(name);
+  const char* scope = std::strstr(name, "::");
+  if (it == function_table.end() && scope) {
+    /* "Class::name" calls the method "->name" of whichever class has it. */
+    std::string method = std::string("->") + (scope + 2);
+    it = function_table.find(method.c_str());
+  }
   if (it == function_table.end()) return false;
   php_function& f = it->second;
   if (f.walking || function_walks.size() >= QZ_MAX_FUNCTION_DEPTH ||

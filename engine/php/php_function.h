@@ -29,12 +29,15 @@ void php_function_scan_begin();
  * QZ_CLOSURE_NAME_PREFIX, a literal token of that name, which the caller
  * puts in the statement in place of the whole definition, the keyword
  * included (*replaces is then true); otherwise the token read after the
- * keyword, which the caller appends after the keyword as before. A
+ * keyword, which the caller appends after the keyword as before. A named
+ * definition inside a class body (in_class) is a method, recorded as
+ * "->name": method calls ("$o->name", "Class::name") walk it, a call of a
+ * global function of the same name does not. A
  * definition that the end of input cuts short is not recorded: what was read
  * of it is left in *unread (null otherwise), a list the caller walks as
  * ordinary code. */
-_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool* replaces,
-                               _qz_token** unread);
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
+                               bool* replaces, _qz_token** unread);
 /* For a call of `name` with `args` (argument values in source order): when
  * name is a recorded function, walks its body (unless a bound is reached)
  * and returns true with *result set to a new token of the scan holding the

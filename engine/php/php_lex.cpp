@@ -1236,8 +1236,8 @@ static lex_step lex_doubled(qz_io_handle* source, char c, _qz_token** out) {
   return LEX_READ_ON;
 }
 
-/* "->" starts a token as its ">" alone; a "-" met just before the end of
- * input is still emitted. */
+/* "->" starts a token as its ">" alone (whole with extended reading); a "-"
+ * met just before the end of input is still emitted. */
 static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
   int ch2 = qz_source_getc(source);
   if (lex_is_eof(ch2)) {
@@ -1245,6 +1245,9 @@ static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
     return lex_finish(source, out);
   }
   if (static_cast<char>(ch2) == '>') {
+    /* Extended reading keeps the arrow whole, so that it is never taken
+     * for a comparison and method calls can be told from functions. */
+    if (lex_reach()) php_append_char('-');
     php_append_char('>');
   } else {
     source->_ungetc();

@@ -148,6 +148,10 @@ enum qz_engine_option_flags : unsigned long {
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
    *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - "->" is read whole and ">" compares; a method call is reported as
+   *    "->name" or "Class::name", never as the global function of that
+   *    name, and a function defined in a class body is a method that only
+   *    method calls walk;
    *  - text that came out of a decoder (base64_decode, gzinflate,
    *    gzuncompress, gzdecode, str_rot13, convert_uudecode, hex2bin), or was
    *    made from such text, is walked as it decodes but reported to the

@@ -163,6 +163,29 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
   // clang-format on
 }
 
+TEST_F(Reach, MethodsAreNotGlobalFunctions) {
+  // clang-format off
+  check({
+      {"method definitions and calls are told from functions",
+       "<?php class SSH { function exec($command, $cb = null) { return $this->send($command); } "
+       "static function run($c) { system($c); } } $db->exec($sql); exec($x); $s->exec($_GET['c']); "
+       "SSH::run($_POST['p']); $n = Foo::class; if (1) { function g($q) { passthru($q); } } g($_COOKIE['k']);",
+       {"1:->send:0($command)", "1:->exec:0($sql)", "1:exec:0($x)", "1:qz_array_item:0($_GET|c)",
+        "1:->send:0($_GET_DATA)", "1:->exec:0($_GET_DATA)", "1:qz_array_item:0($_POST|p)",
+        "1:system:0($_POST_DATA)", "1:SSH::run:0($_POST_DATA)", "1:if:0(/)", "1:qz_array_item:0($_COOKIE|k)",
+        "1:passthru:0($_COOKIE_DATA)", "1:g:0($_COOKIE_DATA)"},
+       {"1:exec:0($command|null)", "1:send:0($command)", "1:run:0($c)", "1:system:0($c)", "1:exec:0($sql)",
+        "1:exec:0($x)", "1:qz_array_item:0($_GET|c)", "1:exec:0($_GET_DATA)", "1:qz_array_item:0($_POST|p)",
+        "1:run:0($_POST_DATA)", "1:if:0(/)", "1:g:0($q)", "1:passthru:0($q)", "1:qz_array_item:0($_COOKIE|k)",
+        "1:g:0($_COOKIE_DATA)"}},
+      {"an arrow is no comparison; chains and static properties",
+       "<?php f($o->p->q(4)); self::$x->m(5); g($a > 3);",
+       {"1:->q:0(2)", "1:f:0()", "1:->m:0(3)", "1:g:0()"},
+       {"1:q:0(2)", "1:f:0()", "1:m:0(3)", "1:g:0(1)"}},
+  });
+  // clang-format on
+}
+
 // Walks are bounded per function and per scan; the call itself is always
 // reported, and the scan bound names itself once.
 TEST_F(Reach, FunctionWalksAreBounded) {
