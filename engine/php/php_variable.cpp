@@ -155,10 +155,29 @@ static void superglobal_create(const char* name, const char* marker) {
     superglobal_entries[superglobal_count++] = entry;
 }
 
+/* $GLOBALS with extended reading: an array whose items named after the
+ * request arrays ("_GET"...) are those arrays, so $GLOBALS['_GET']['c'] reads
+ * as $_GET['c']. */
+static void superglobal_globals() {
+  _qz_token* tk = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, 0);
+  _qz_array* arr = tk ? qz_array_alloc() : nullptr;
+  if (!arr) return;
+  tk->name = qz_engine_insert_isym(const_cast<char*>("$GLOBALS"));
+  tk->value.ptr = arr;
+  for (const auto& row : superglobal_rows) {
+    _qz_token* e = php_lookup_global_variable(const_cast<char*>(row[0]));
+    char* key = qz_engine_insert_sym(const_cast<char*>(row[0] + 1));
+    _qz_bucket* b = e && key ? qz_array_item(arr, key) : nullptr;
+    if (b) b->value = e->value;
+  }
+  php_reference_globals(tk);
+}
+
 void php_create_superglobals() {
   for (const auto& row : superglobal_rows) superglobal_create(row[0], row[1]);
-  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
-    for (const auto& row : superglobal_long_rows) superglobal_create(row[0], row[1]);
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return;
+  for (const auto& row : superglobal_long_rows) superglobal_create(row[0], row[1]);
+  superglobal_globals();
 }
 
 void php_variable_clear() {

@@ -131,7 +131,8 @@ enum qz_engine_option_flags : unsigned long {
    *  - a "(" at a statement start, after an operator, a separator or an
    *    expression keyword (echo, print, return...) groups: it calls nothing;
    *  - a request array stays one through reassignment; the long names
-   *    ($HTTP_GET_VARS...) read as the modern arrays; a variable named by
+   *    ($HTTP_GET_VARS...) read as the modern arrays, and so do the items
+   *    of $GLOBALS named after them ($GLOBALS['_GET']); a variable named by
    *    request data ($$k), extract of a request array and parse_str of
    *    request text alone make unset variables read as request data (an
    *    extract of anything else no longer does);
