@@ -45,7 +45,7 @@ bool php_paren_opens_call(const _qz_token* prev) {
   if (!n) return false;
   if (prev->type == TOKEN_LITERAL) return true;
   /* After ")" and "]" the evaluator calls the value just made itself. */
-  if (php_is_char_seperator(n[0])) return false;
+  if (php_is_char_seperator(n[0]) || n[0] == '^' || n[0] == '~') return false;
   static const char* const expression_keywords[] = {"echo", "print", "return", "and",  "or",
                                                     "xor",  "case",  "else",   "yield"};
   for (const char* k : expression_keywords)

@@ -76,9 +76,22 @@ static bool eval_is_sep(const _qz_token* tk, const char* handle) {
   return tk && tk->type == TOKEN_SEPARATOR && tk->name == handle;
 }
 
+/* Extended reading: "^", "|" and "&" between two values are bitwise
+ * operators, binding as tightly as "+" and "." do. */
+static bool eval_is_bitwise(const char* name) {
+  return name && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+         (std::strcmp(name, "^") == 0 || std::strcmp(name, "|") == 0 ||
+          std::strcmp(name, "&") == 0);
+}
+static const int EVAL_BITWISE_PRIORITY = 4;
+
 /* Priority of an operator text; false when the text is not an operator. */
 static bool eval_priority(const char* name, int* prio) {
   if (!name) return false;
+  if (eval_is_bitwise(name)) {
+    *prio = EVAL_BITWISE_PRIORITY;
+    return true;
+  }
   const php_operator* op = php_lookup_operator(const_cast<char*>(name));
   if (!op) return false;
   *prio = op->precedence;
@@ -409,6 +422,78 @@ static _qz_token* eval_assign(unsigned char* err) {
   return a;
 }
 
+/* The bytes of a text value (a string's recorded length, a literal's C
+ * text); false for any other value. */
+static bool eval_text_bytes(const _qz_value& v, const char** text, size_t* len) {
+  if (v.type == TOKEN_STRING && v.ptr) {
+    *text = static_cast<_qz_string*>(v.ptr)->text;
+    *len = static_cast<_qz_string*>(v.ptr)->length;
+    return true;
+  }
+  if (v.type == TOKEN_LITERAL && v.ptr) {
+    *text = static_cast<const char*>(v.ptr);
+    *len = std::strlen(*text);
+    return true;
+  }
+  return false;
+}
+
+/* "^", "|" and "&" (extended reading): on two texts byte by byte, as PHP
+ * does ("^" and "&" as long as the shorter, "|" as the longer, its extra
+ * bytes kept); else on the operands' integers. A new token of the result. */
+static _qz_token* eval_bitwise(char op, unsigned long line, unsigned char* err) {
+  if (eval_values().size() < 2) {
+    *err = 1;
+    return nullptr;
+  }
+  _qz_token *l, *r;
+  if (!eval_pop_operands(err, &l, &r)) return nullptr;
+  const _qz_value& lv = l->ref ? *l->ref : l->value;
+  const _qz_value& rv = r->ref ? *r->ref : r->value;
+  const char *a, *b;
+  size_t na, nb;
+  if (eval_text_bytes(lv, &a, &na) && eval_text_bytes(rv, &b, &nb)) {
+    std::string out(op == '|' ? std::max(na, nb) : std::min(na, nb), '\0');
+    for (size_t i = 0; i < out.size(); i++) {
+      unsigned char x = i < na ? a[i] : 0, y = i < nb ? b[i] : 0;
+      out[i] = static_cast<char>(op == '^' ? x ^ y : op == '&' ? x & y : x | y);
+    }
+    _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
+    if (res) res->value.ptr = qz_string_alloc_n(out.data(), out.size());
+    return res;
+  }
+  _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, line);
+  if (!res) return nullptr;
+  long x = lv.lval, y = rv.lval;
+  res->value.lval = op == '^' ? x ^ y : op == '&' ? x & y : x | y;
+  return res;
+}
+
+/* "~" (extended reading) on the value on top of the current value stack:
+ * each byte of a text, or an integer, inverted, in place of it. */
+static void eval_bitwise_not(unsigned long line) {
+  php_rt_stack& values = eval_values();
+  if (values.empty() || !values.back()) return;
+  _qz_token* t = eval_resolve(values.back());
+  if (!t) return;
+  const _qz_value& v = t->ref ? *t->ref : t->value;
+  const char* text;
+  size_t len;
+  _qz_token* res;
+  if (eval_text_bytes(v, &text, &len)) {
+    std::string out(text, len);
+    for (char& ch : out) ch = static_cast<char>(~static_cast<unsigned char>(ch));
+    res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
+    if (res) res->value.ptr = qz_string_alloc_n(out.data(), out.size());
+  } else {
+    res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, line);
+    if (res) res->value.lval = ~v.lval;
+  }
+  if (!res) return;
+  eval_release(values.back());
+  values.back() = res;
+}
+
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
@@ -483,6 +568,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
   }
 
   if (n == qz_engine_assign_handle) return eval_assign(err);
+  if (eval_is_bitwise(n)) return eval_bitwise(n[0], op->lineno, err);
   return nullptr;
 }
 
@@ -811,7 +897,8 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   _qz_token* value = nullptr;
   bool aborted = false;
   unsigned long pos = 0;
-  std::string method; /* "->" or "Class::" for the call that follows */
+  std::string method;        /* "->" or "Class::" for the call that follows */
+  unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
@@ -830,6 +917,20 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       if (eval_is_colon(cur)) cur = cur->next, pos++;
       prev = cur;
       continue;
+    }
+    if (eval_reach() && cur->type != TOKEN_LITERAL && cur->name) {
+      if (std::strcmp(cur->name, "~") == 0) {
+        inverts++;
+        prev = cur;
+        continue;
+      }
+      /* "&" after an operator, "(" or "," takes a reference: not bitwise. */
+      if (eval_is_bitwise(cur->name) &&
+          (cur->name[0] != '&' ||
+           (prev && prev->type != TOKEN_OPERATOR &&
+            (prev->type != TOKEN_SEPARATOR || prev->name == qz_engine_sright_handle ||
+             prev->name == qz_engine_mright_handle))))
+        cur->type = TOKEN_OPERATOR;
     }
     if (!method.empty()) {
       if (cur->type == TOKEN_CALL && cur->name) {
@@ -850,10 +951,13 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       }
     }
     prev = cur;
+    size_t before = eval_values().size();
     if (walk.dispatch(cur, pos) == STEP_ABORT) {
       aborted = true;
       break;
     }
+    /* A pending "~" applies to the value the token just put down. */
+    for (; inverts && eval_values().size() > before; inverts--) eval_bitwise_not(cur->lineno);
   }
 
   if (aborted)

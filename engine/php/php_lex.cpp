@@ -1289,6 +1289,12 @@ static lex_step lex_code_char(qz_io_handle* source, char c, unsigned char raw, _
   if (c == '"' || c == '\'' || (c == '`' && lex_reach())) return lex_quote(source, c, out);
   step = lex_comment(source, c, out);
   if (step != LEX_PASS) return step;
+  /* Extended reading: "^" and "~" are operators of their own, never part
+   * of a word. */
+  if ((c == '^' || c == '~') && lex_reach()) {
+    if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 1, out);
+    return lex_emit(lex_emit_text(c == '^' ? "^" : "~"), out);
+  }
   if (!php_is_char_seperator(c)) return lex_word_char(source, c, out);
   return lex_separator(source, c, out);
 }

@@ -149,6 +149,8 @@ enum qz_engine_option_flags : unsigned long {
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
    *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - "^", "|" and "&" between two values and "~" before one work bit by
+   *    bit on texts (as PHP does) and on integers;
    *  - "->" is read whole and ">" compares; a method call is reported as
    *    "->name" or "Class::name", never as the global function of that
    *    name, and a function defined in a class body is a method that only

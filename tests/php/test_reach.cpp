@@ -153,6 +153,12 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:" QZ_UNKNOWN_CALLEE ":0($x)", "1:f:0(/)", "1:" QZ_UNKNOWN_CALLEE ":0(0)"},
        {"1:qz_array_item:0($_GET|a)", "1:qz_array_item:0($_POST|b)", "0:$_GET_DATA:0($_POST_DATA)", "1:$f:0($x)",
         "1:):0(0)", "1:f:0(/|)"}},
+      {"bitwise operators build names from texts; on numbers they compute",
+       "<?php $f = '828?.&' ^ 'KKKKKK'; $f($_GET['c']); $g = ~\"\\x8c\\x86\\x8c\\x8b\\x9a\\x92\"; $g(1); "
+       "f(6 ^ 3, 5 & 3, 4 | 1, ~0); $x = &$y; h($a & $b);",
+       {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)", "1:system:1(/)", "1:f:0(3|/|3|zzzzz1)", "1:h:0()"},
+       {"1:qz_array_item:0($_GET|c)", "1:$f:0($_GET_DATA)", "1:$g:0(/)", "1:f:0(4|KKKKKK|1|3|1|2|/|~0)",
+        "1:h:0($a|$b)"}},
       {"decoded text is walked as it decodes and reported with its origin",
        "<?php $f = base64_decode('c3lzdGVt'); $f($_GET['c']); $c = 'x' . base64_decode('ZygxKTs='); "
        "eval(base64_decode('ZygxKTs=')); h($c);",
