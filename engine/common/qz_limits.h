@@ -74,6 +74,9 @@
 #define QZ_MAX_CALLBACK_DEPTH 4
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
+/* Rounds after the first that emulated loops walk per scan (extended
+ * reading): nested and repeated loops cost no more than this many walks. */
+#define QZ_MAX_LOOP_ROUNDS_PER_SCAN 2048
 /* Arguments a fixed-arity built-in can receive. */
 #define QZ_BUILTIN_MAX_ARGS 10
 /* Items the range() emulation builds at most, plus one. */

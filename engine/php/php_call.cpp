@@ -35,6 +35,7 @@ static _qz_token* call_zero(_qz_token* call) {
 
 unsigned long php_call_line = 0;
 unsigned char php_extract_called;
+unsigned long php_call_quiet = 0;
 
 void php_call_run_begin() { php_extract_called = 0; }
 
@@ -361,7 +362,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     call_mark_decoded(name, in_order, result);
   }
 
-  if (php_function_quiet()) {
+  if (php_call_quiet || php_function_quiet()) {
     /* A repeated walk computes values; its calls were reported already. */
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);

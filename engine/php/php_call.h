@@ -35,6 +35,10 @@ QZ_EXPORT extern unsigned char php_extract_called;
  * the value just made, which the evaluator does without marking. */
 bool php_paren_opens_call(const _qz_token* prev);
 
+/* While above 0, calls are made but not reported: code walked again only
+ * for the values it computes (the later rounds of an emulated loop). */
+extern unsigned long php_call_quiet;
+
 /* Starts the call state of a driver run (the driver calls it at the start of
  * every run, nested ones included): extract has not been called. */
 void php_call_run_begin();

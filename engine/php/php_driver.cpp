@@ -133,6 +133,97 @@ static bool driver_statement_full(const php_statement* st, const _qz_token* tk) 
   return true;
 }
 
+/* ---- for (extended reading) -------------------------------------------- */
+
+static bool driver_for_copy_part(_qz_token** pos, char* stop, _qz_token** out);
+static void driver_for_mark_calls(_qz_token* from, char* stop);
+
+/* Loop rounds after the first walked in this scan, against
+ * QZ_MAX_LOOP_ROUNDS_PER_SCAN. */
+static unsigned long driver_loop_rounds = 0;
+
+/* The body of a loop: a "{ ... }" group from its "{" (first), or one
+ * statement from first through its ";". A list owned by the caller; what the
+ * end of input cut short is the list so far. */
+static _qz_token* driver_read_body(_qz_token* first, qz_io_handle* source) {
+  bool group = first->type == TOKEN_SEPARATOR && first->name == qz_engine_lleft_handle;
+  first->prev = first->next = nullptr;
+  _qz_token* tail = first;
+  unsigned long depth = group ? 1 : 0;
+  if (!group && driver_is_statement_end(first)) return first;
+  for (_qz_token* t; (t = php_lex_get_token(source, 0));) {
+    t->prev = tail;
+    t->next = nullptr;
+    tail->next = t;
+    tail = t;
+    if (t->type != TOKEN_SEPARATOR) continue;
+    if (t->name == qz_engine_lleft_handle) depth++;
+    if (t->name == qz_engine_lright_handle && depth && --depth == 0 && group) break;
+    if (!group && depth == 0 && driver_is_statement_end(t)) break;
+  }
+  return first;
+}
+
+/* Whether a loop condition's value lets the loop go on. */
+static bool driver_goes_on(_qz_token* cond) {
+  if (!cond) return true; /* "for (;;)" */
+  _qz_token* r = php_eval_expr(cond, nullptr);
+  bool go = r && r->value.type == TOKEN_INTEGER && r->value.lval != 0;
+  qz_token_free(r);
+  return go;
+}
+
+/* "for (init; cond; step) body": init runs once; the body and the step run
+ * once whatever the condition (so that what the body does is always seen),
+ * then again while the condition gives a nonzero integer, at most
+ * QZ_FOR_LOOP_MAX rounds and QZ_MAX_LOOP_ROUNDS_PER_SCAN in the scan. The
+ * later rounds compute values (a decoder loop's output) without reporting
+ * calls again. */
+static void driver_for(qz_io_handle* source) {
+  _qz_token* header =
+      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  _qz_token* first = header ? php_lex_get_token(source, 0) : nullptr;
+  if (!first) {
+    qz_token_free(header);
+    return;
+  }
+  /* The lists below are held here only: no collection may run meanwhile. */
+  bool armed = php_reclaim_arm(false);
+  _qz_token* body = driver_read_body(first, source);
+  bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
+  _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
+  _qz_token* pos = header->next;
+  if (driver_for_copy_part(&pos, qz_engine_quote_handle, &init)) {
+    pos = pos->next;
+    driver_for_mark_calls(pos, qz_engine_quote_handle);
+    if (driver_for_copy_part(&pos, qz_engine_quote_handle, &cond) && pos->next) {
+      pos = pos->next;
+      driver_for_copy_part(&pos, qz_engine_sright_handle, &step);
+    }
+  }
+  if (init) qz_token_free(php_eval_expr(init, nullptr));
+  for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
+    if (round > 0) {
+      if (driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN) break;
+      driver_loop_rounds++;
+      php_call_quiet++;
+    }
+    bool go = round == 0 || driver_goes_on(cond);
+    if (go) {
+      php_debug(group ? body->next : body, nullptr, 1);
+      if (step) qz_token_free(php_eval_expr(step, nullptr));
+    }
+    if (round > 0) php_call_quiet--;
+    if (!go) break;
+  }
+  php_reclaim_arm(armed);
+  qz_token_free(header);
+  qz_token_free(body);
+  qz_token_free(init);
+  qz_token_free(cond);
+  qz_token_free(step);
+}
+
 /* ---- foreach (extended reading) ----------------------------------------- */
 
 /* Gives the variable named by tk (a "$name" word; anything else: nothing)
@@ -277,6 +368,12 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
         qz_token_free(tk);
         continue;
       }
+      if (tk->name == qz_engine_for_handle && source &&
+          (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+        qz_token_free(tk);
+        driver_for(source);
+        continue;
+      }
       if (tk->name == qz_engine_foreach_handle && source &&
           (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
         qz_token_free(tk);
@@ -341,6 +438,8 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
 
 void php_startup() {
   php_function_scan_begin();
+  driver_loop_rounds = 0;
+  php_call_quiet = 0;
   php_lex_reset();
   php_rt_state.call_depth = 0;
   php_driver_run_depth = 0;

@@ -149,6 +149,9 @@ enum qz_engine_option_flags : unsigned long {
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
    *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - a for loop runs its body once, then again while its condition holds
+   *    (at most 50 rounds, 2,048 later rounds per scan), the later rounds
+   *    computing values without reporting calls again;
    *  - "^", "|" and "&" between two values and "~" before one work bit by
    *    bit on texts (as PHP does) and on integers;
    *  - "->" is read whole and ">" compares; a method call is reported as

@@ -6,6 +6,7 @@
 
 #include "common/qz_limits.h"
 #include "php/php_eval.h"
+#include "php/php_variable.h"
 
 #include <algorithm>
 #include <string>
@@ -159,6 +160,13 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
        {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)", "1:system:1(/)", "1:f:0(3|/|3|zzzzz1)", "1:h:0()"},
        {"1:qz_array_item:0($_GET|c)", "1:$f:0($_GET_DATA)", "1:$g:0(/)", "1:f:0(4|KKKKKK|1|3|1|2|/|~0)",
         "1:h:0($a|$b)"}},
+      {"a decoder loop runs its rounds quietly; a body without braces is one statement",
+       "<?php $s = '828?.&'; $o = ''; for ($i = 0; $i < 6; $i++) { $o .= chr(ord($s[$i]) ^ 75); } "
+       "$o($_GET['c']); for ($j = 0; $j < 3; $j++) g($j); h(1);",
+       {"1:qz_array_item:0(828?.&|)", "1:ord:0(8)", "1:chr:0(n/)", "1:qz_array_item:0($_GET|c)",
+        "1:system:7($_GET_DATA)", "1:g:0()", "1:h:0(/)"},
+       {"1:for:0()", "1:qz_array_item:0(828?.&|/)", "1:ord:0(2)", "1:chr:0(m|^|9/)", "1:qz_array_item:0($_GET|c)",
+        "1:2:2($_GET_DATA)", "1:for:0()", "1:g:0(/)", "1:h:0(/)"}},
       {"decoded text is walked as it decodes and reported with its origin",
        "<?php $f = base64_decode('c3lzdGVt'); $f($_GET['c']); $c = 'x' . base64_decode('ZygxKTs='); "
        "eval(base64_decode('ZygxKTs=')); h($c);",
@@ -195,6 +203,22 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
        {"1:q:0(2)", "1:f:0()", "1:m:0(3)", "1:g:0(1)"}},
   });
   // clang-format on
+}
+
+// Loop rounds are bounded per loop and per scan; the first round of every
+// loop is walked aloud whatever its condition.
+TEST_F(Reach, LoopRoundsAreBounded) {
+  std::string loops = "<?php $n = 0;";
+  for (int i = 0; i < 100; i++) loops += " for (;;) { $n = $n + 1; k(1); }";
+  loops += " f($n); for ($i = 0; $i > 1; $i++) { never(1); }";
+  scan_record::Seen seen = run(loops, QZ_OPT_INTERPRETER_REACH);
+  EXPECT_EQ(std::count(seen.calls.begin(), seen.calls.end(), "k(/)"), 100);
+  long rounds = 100 + QZ_MAX_LOOP_ROUNDS_PER_SCAN;
+  static_assert(100 * (QZ_FOR_LOOP_MAX - 1) > QZ_MAX_LOOP_ROUNDS_PER_SCAN,
+                "the scan bound is reached");
+  char digits[QZ_L64A_TEXT_SIZE];
+  EXPECT_EQ(seen.calls[seen.calls.size() - 2], "f(" + std::string(php_l64a(rounds, digits)) + ")");
+  EXPECT_EQ(seen.calls.back(), "never(/)");
 }
 
 // Walks are bounded per function and per scan; the call itself is always
