@@ -246,9 +246,12 @@ static void call_through_callback(const char* callee, const std::vector<_qz_valu
     arg->value = v;
     php_rt_state.arg_stk.push_back(arg);
   }
-  call_callback_depth++;
+  /* Counted down on every way out, a throw included. */
+  struct depth_guard {
+    depth_guard() { call_callback_depth++; }
+    ~depth_guard() { call_callback_depth--; }
+  } depth;
   php_call_wrapper(call, nullptr);
-  call_callback_depth--;
 }
 
 /* When `name` takes a callback that names a function (a text, a recorded
