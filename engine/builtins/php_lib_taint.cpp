@@ -129,7 +129,7 @@ static const char* taint_text(_qz_token* t, unsigned long* len) {
 }
 
 static bool taint_is_input_stream(_qz_token* name) {
-  unsigned long len;
+  unsigned long len = 0;
   const char* text = taint_text(name, &len);
   static const char input[] = "php://input";
   return text && len == sizeof input - 1 && strncasecmp(text, input, len) == 0;
@@ -139,7 +139,7 @@ _qz_token* php_lib_taint_getenv(_qz_token* name) {
   /* The CGI variables a client sets: its headers and the request line. */
   static const char* const request_names[] = {"QUERY_STRING", "REQUEST_URI", "PATH_INFO",
                                               "CONTENT_TYPE"};
-  unsigned long len;
+  unsigned long len = 0;
   const char* text = taint_text(name, &len);
   bool request = !text || php_lib_taint_mask(text, len) != 0 ||
                  (len >= 5 && strncasecmp(text, "HTTP_", 5) == 0);
@@ -168,7 +168,7 @@ _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
 }
 
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
-  unsigned long len;
+  unsigned long len = 0;
   const char* text = taint_text(handle, &len);
   if (text && len == sizeof PHP_LIB_INPUT_HANDLE_MARKER - 1 &&
       std::memcmp(text, PHP_LIB_INPUT_HANDLE_MARKER, len) == 0)
