@@ -480,7 +480,14 @@ static void eval_bitwise_not(unsigned long line) {
   const char* text;
   size_t len;
   _qz_token* res;
-  if (eval_text_bytes(v, &text, &len)) {
+  /* A bare word that names nothing reads as its own text, as PHP reads an
+   * undefined constant: "~" over one hides a name in high bytes. */
+  bool bare = v.type == TOKEN_NONE && t->type == TOKEN_WORD && t->name && t->name[0] != '$';
+  if (bare) {
+    text = t->name;
+    len = std::strlen(text);
+  }
+  if (bare || eval_text_bytes(v, &text, &len)) {
     std::string out(text, len);
     for (char& ch : out) ch = static_cast<char>(~static_cast<unsigned char>(ch));
     res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);

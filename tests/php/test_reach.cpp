@@ -167,6 +167,10 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:system:7($_GET_DATA)", "1:g:0()", "1:h:0(/)"},
        {"1:for:0()", "1:qz_array_item:0(828?.&|/)", "1:ord:0(2)", "1:chr:0(m|^|9/)", "1:qz_array_item:0($_GET|c)",
         "1:2:2($_GET_DATA)", "1:for:0()", "1:g:0(/)", "1:h:0(/)"}},
+      {"a bare word of high bytes under \"~\" reads as its own text",
+       "<?php $x = ~\x8c\x86\x8c\x8b\x9a\x92; $x($_GET['c']);",
+       {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)"},
+       {"1:qz_array_item:0($_GET|c)", "1:~\x8c\x86\x8c\x8b\x9a\x92:1($_GET_DATA)"}},
       {"decoded text is walked as it decodes and reported with its origin",
        "<?php $f = base64_decode('c3lzdGVt'); $f($_GET['c']); $c = 'x' . base64_decode('ZygxKTs='); "
        "eval(base64_decode('ZygxKTs=')); h($c);",
