@@ -48,9 +48,7 @@ unsigned long php_lib_eval_depth() { return php_lib_eval_nesting; }
 
 static unsigned long php_lib_line(_qz_token* t) { return t ? t->lineno : 0; }
 
-/* A WORD token on line holding a new string of text; null when no token can
- * be had (a failed string leaves the invalid-string text or a null string). */
-static _qz_token* php_lib_string_token(unsigned long line, const char* text, unsigned long len) {
+_qz_token* php_lib_string_token(unsigned long line, const char* text, unsigned long len) {
   _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
   if (!res) return nullptr;
   _qz_string* s = qz_string_alloc_n(text, len);
@@ -59,7 +57,7 @@ static _qz_token* php_lib_string_token(unsigned long line, const char* text, uns
   return res;
 }
 
-static _qz_token* php_lib_marker(_qz_token* arg, const char* marker) {
+_qz_token* php_lib_marker(_qz_token* arg, const char* marker) {
   return php_lib_string_token(php_lib_line(arg), marker, std::strlen(marker));
 }
 
@@ -69,12 +67,18 @@ static _qz_token* php_lib_integer(unsigned long line, long v) {
   return res;
 }
 
-/* A WORD token on line holding a new empty array; the token without an
- * array when the pool refuses one, null when no token can be had. */
-static _qz_token* php_lib_array_token(unsigned long line) {
+_qz_token* php_lib_array_token(unsigned long line) {
   _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, line);
   if (res) res->value.ptr = qz_array_alloc();
   return res;
+}
+
+bool php_lib_push_piece(_qz_array* arr, const char* text, unsigned long len) {
+  _qz_string* piece = qz_string_alloc_n(text, len);
+  _qz_value v = {};
+  v.type = TOKEN_LITERAL;
+  v.ptr = piece ? piece->text : nullptr;
+  return piece && qz_array_push(arr, &v);
 }
 
 /* ---- taint sources ------------------------------------------------------- */
@@ -199,12 +203,7 @@ _qz_token* php_lib_explode(_qz_token* delimiter, _qz_token* text) {
     while (i < slen && is_delim[static_cast<unsigned char>(s[i])]) i++;
     unsigned long start = i;
     while (i < slen && !is_delim[static_cast<unsigned char>(s[i])]) i++;
-    if (i == start) break;
-    _qz_string* piece = qz_string_alloc_n(s + start, i - start);
-    _qz_value v = {};
-    v.type = TOKEN_LITERAL;
-    v.ptr = piece ? piece->text : nullptr;
-    if (!piece || !qz_array_push(arr, &v)) break;
+    if (i == start || !php_lib_push_piece(arr, s + start, i - start)) break;
     pieces++;
   }
   while (i < slen && is_delim[static_cast<unsigned char>(s[i])]) i++;

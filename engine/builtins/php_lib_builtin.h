@@ -15,6 +15,22 @@
 
 #include "runtime/qz_token.h"
 
+struct _qz_array;
+
+/* Result tokens the built-ins share. Each is a new token of the scan; null
+ * when no token can be had. */
+/* A WORD token on line holding a new string of the len bytes at text; the
+ * invalid-string text when the string cannot be made. */
+_qz_token* php_lib_string_token(unsigned long line, const char* text, unsigned long len);
+/* The same with the C text marker, on arg's line (0 for null arg). */
+_qz_token* php_lib_marker(_qz_token* arg, const char* marker);
+/* A WORD token on line holding a new empty array (none when the pool
+ * refuses one). */
+_qz_token* php_lib_array_token(unsigned long line);
+/* Appends to arr an item holding, as a LITERAL, a new string of the len
+ * bytes at text (a piece of a split text); false when memory runs out. */
+bool php_lib_push_piece(_qz_array* arr, const char* text, unsigned long len);
+
 /* Resets the per-scan budgets of evaluated code (runs and bytes) and the
  * nesting count; php_lib_startup calls it at the start of every scan. */
 void php_lib_builtin_scan_begin();

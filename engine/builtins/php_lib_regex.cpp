@@ -284,11 +284,9 @@ _qz_token* php_lib_regex_preg_replace(_qz_token* pattern, _qz_token* replacement
       too_long = out.size() > QZ_MAX_STRING_LENGTH;
     }
   }
-  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, subject->lineno);
-  if (!res) return nullptr;
-  _qz_string* str = too_long ? qz_string_alloc_n("", QZ_MAX_STRING_LENGTH + 1)
-                             : qz_string_alloc_n(out.data(), out.size());
-  if (!str) str = qz_string_alloc(nullptr);
-  res->value.ptr = str;
+  /* A result past the cap is refused by the string allocator, so that the
+   * refusal is counted like any other. */
+  _qz_token* res = too_long ? php_lib_string_token(subject->lineno, "", QZ_MAX_STRING_LENGTH + 1)
+                            : php_lib_string_token(subject->lineno, out.data(), out.size());
   return php_lib_taint_carry(subject, res);
 }

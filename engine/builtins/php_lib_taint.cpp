@@ -115,12 +115,6 @@ _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_
 
 /* ---- taint sources ------------------------------------------------------- */
 
-static _qz_token* taint_marker(_qz_token* arg, const char* marker) {
-  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, arg ? arg->lineno : 0);
-  if (res) res->value.ptr = qz_string_alloc(marker);
-  return res;
-}
-
 /* The argument's text when it has one, else null (the text is engine-owned). */
 static const char* taint_text(_qz_token* t, unsigned long* len) {
   const char* text;
@@ -145,25 +139,24 @@ _qz_token* php_lib_taint_getenv(_qz_token* name) {
                  (len >= 5 && strncasecmp(text, "HTTP_", 5) == 0);
   for (const char* r : request_names)
     if (text && len == std::strlen(r) && strncasecmp(text, r, len) == 0) request = true;
-  return taint_marker(name, request ? PHP_LIB_HEADER_DATA_MARKER : "$_ENV_DATA");
+  return php_lib_marker(name, request ? PHP_LIB_HEADER_DATA_MARKER : "$_ENV_DATA");
 }
 
 _qz_token* php_lib_taint_headers() {
-  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, php_call_line);
-  if (!res) return nullptr;
-  _qz_array* arr = qz_array_alloc();
-  if (arr) arr->item_marker = qz_engine_insert_isym(const_cast<char*>(PHP_LIB_HEADER_DATA_MARKER));
-  res->value.ptr = arr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  if (res && res->value.ptr)
+    static_cast<_qz_array*>(res->value.ptr)->item_marker =
+        qz_engine_insert_isym(const_cast<char*>(PHP_LIB_HEADER_DATA_MARKER));
   return res;
 }
 
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
-  if (taint_is_input_stream(name)) return taint_marker(name, PHP_LIB_INPUT_DATA_MARKER);
+  if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_DATA_MARKER);
   return php_lib_file_get_contents(name);
 }
 
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
-  if (taint_is_input_stream(name)) return taint_marker(name, PHP_LIB_INPUT_HANDLE_MARKER);
+  if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_HANDLE_MARKER);
   return php_lib_fopen(name, mode);
 }
 
@@ -172,7 +165,7 @@ _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
   const char* text = taint_text(handle, &len);
   if (text && len == sizeof PHP_LIB_INPUT_HANDLE_MARKER - 1 &&
       std::memcmp(text, PHP_LIB_INPUT_HANDLE_MARKER, len) == 0)
-    return taint_marker(handle, PHP_LIB_INPUT_DATA_MARKER);
+    return php_lib_marker(handle, PHP_LIB_INPUT_DATA_MARKER);
   return php_lib_fread(handle, length);
 }
 

@@ -11,6 +11,7 @@
 
 #include "builtins/php_lib_text.h"
 
+#include "builtins/php_lib_builtin.h"
 #include "builtins/php_lib_taint.h"
 #include "builtins/qz_transform.h"
 #include "common/qz_ascii.h"
@@ -94,25 +95,16 @@ static void text_args(_qz_token* list, _qz_token** out, int n) {
 
 static unsigned long text_line(_qz_token* t) { return t ? t->lineno : php_call_line; }
 
-static _qz_token* text_string_token(unsigned long line, const char* data, unsigned long len) {
-  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
-  if (!res) return nullptr;
-  _qz_string* s = qz_string_alloc_n(data, len);
-  if (!s) s = qz_string_alloc(nullptr);
-  res->value.ptr = s;
-  return res;
-}
-
 static _qz_token* text_fixed(_qz_token* at, const char* text) {
-  return text_string_token(text_line(at), text, std::strlen(text));
+  return php_lib_string_token(text_line(at), text, std::strlen(text));
 }
 
 /* The result of a buffer: its text, or the invalid-string text when it
  * failed (a refused long string when it grew past the cap). */
 static _qz_token* text_result(_qz_token* at, const text_buf& b) {
-  if (b.over_cap) return text_string_token(text_line(at), "", QZ_MAX_STRING_LENGTH + 1);
+  if (b.over_cap) return php_lib_string_token(text_line(at), "", QZ_MAX_STRING_LENGTH + 1);
   if (b.failed) return text_fixed(at, QZ_INVALID_STRING_TEXT);
-  return text_string_token(text_line(at), b.p ? b.p : "", b.n);
+  return php_lib_string_token(text_line(at), b.p ? b.p : "", b.n);
 }
 
 /* Bytes a decoder made: cut at the first NUL without full decoding, as
@@ -122,7 +114,7 @@ static _qz_token* text_decoded(_qz_token* at, const text_buf& b) {
   unsigned long n = b.n;
   if (!qz_full_decode_enabled() && b.p) n = strnlen(b.p, n);
   if (n == 0) return text_fixed(at, QZ_DECODED_TEXT);
-  return text_string_token(text_line(at), b.p, n);
+  return php_lib_string_token(text_line(at), b.p, n);
 }
 
 static bool text_of(_qz_token* t, const char** text, unsigned long* len) {
@@ -334,10 +326,9 @@ _qz_token* php_lib_text_substr(_qz_token* args) {
 _qz_token* php_lib_text_str_split(_qz_token* args) {
   _qz_token* a[2];
   text_args(args, a, 2);
-  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, text_line(a[0]));
+  _qz_token* res = php_lib_array_token(text_line(a[0]));
   if (!res) return nullptr;
-  _qz_array* arr = qz_array_alloc();
-  res->value.ptr = arr;
+  auto* arr = static_cast<_qz_array*>(res->value.ptr);
   const char* s;
   unsigned long n;
   long size = text_int(a[1], 1);
@@ -345,12 +336,7 @@ _qz_token* php_lib_text_str_split(_qz_token* args) {
   unsigned long step = static_cast<unsigned long>(size), pieces = 0, i = 0;
   for (; i < n && pieces < QZ_EXPLODE_MAX_PIECES; i += step, pieces++) {
     unsigned long take = n - i < step ? n - i : step;
-    _qz_string* piece = qz_string_alloc_n(s + i, take);
-    _qz_value v = {};
-    v.type = TOKEN_LITERAL;
-    v.ptr = piece ? piece->text : nullptr;
-    if (!piece || !qz_array_push(arr, &v)) return res;
-    if (take < step) return res;
+    if (!php_lib_push_piece(arr, s + i, take) || take < step) return res;
   }
   if (i < n) php_call_limit_reached(PHP_LIMIT_EXPLODE_PIECES, php_call_line);
   return res;
@@ -384,10 +370,9 @@ _qz_token* php_lib_text_implode(_qz_token* args) {
 _qz_token* php_lib_text_array_reverse(_qz_token* args) {
   _qz_token* a[1];
   text_args(args, a, 1);
-  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, text_line(a[0]));
+  _qz_token* res = php_lib_array_token(text_line(a[0]));
   if (!res) return nullptr;
-  _qz_array* out = qz_array_alloc();
-  res->value.ptr = out;
+  auto* out = static_cast<_qz_array*>(res->value.ptr);
   _qz_array* in = text_array(a[0]);
   if (!out || !in) return res;
   out->item_marker = in->item_marker; /* a reversed request array is still one */
@@ -688,7 +673,7 @@ _qz_token* php_lib_text_base_convert(_qz_token* number, _qz_token* from, _qz_tok
       d /= static_cast<double>(tb);
     } while (at > 0 && std::fabs(d) >= 1);
   }
-  return text_string_token(text_line(number), buf + at, sizeof buf - at);
+  return php_lib_string_token(text_line(number), buf + at, sizeof buf - at);
 }
 
 _qz_token* php_lib_text_rawurldecode(_qz_token* text) {
