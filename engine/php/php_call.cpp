@@ -335,13 +335,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       t->value.type = TOKEN_LITERAL;
       t->value.ptr = qz_engine_dangerous_data;
     }
-    t->next = nullptr;
-    t->prev = tail;
-    if (tail)
-      tail->next = t;
-    else
-      head = t;
-    tail = t;
+    qz_token_link(&head, &tail, t);
     args.push_back(t);
   }
   const unsigned long n = args.size();

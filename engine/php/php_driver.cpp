@@ -147,15 +147,12 @@ static unsigned long driver_loop_rounds = 0;
  * end of input cut short is the list so far. */
 static _qz_token* driver_read_body(_qz_token* first, qz_io_handle* source) {
   bool group = first->type == TOKEN_SEPARATOR && first->name == qz_engine_lleft_handle;
-  first->prev = first->next = nullptr;
-  _qz_token* tail = first;
+  _qz_token *head = nullptr, *tail = nullptr;
+  qz_token_link(&head, &tail, first);
   unsigned long depth = group ? 1 : 0;
   if (!group && driver_is_statement_end(first)) return first;
   for (_qz_token* t; (t = php_lex_get_token(source, 0));) {
-    t->prev = tail;
-    t->next = nullptr;
-    tail->next = t;
-    tail = t;
+    qz_token_link(&head, &tail, t);
     if (t->type != TOKEN_SEPARATOR) continue;
     if (t->name == qz_engine_lleft_handle) depth++;
     if (t->name == qz_engine_lright_handle && depth && --depth == 0 && group) break;
@@ -497,14 +494,7 @@ static bool driver_for_copy_part(_qz_token** pos, char* stop, _qz_token** out) {
   for (; t; t = t->next) {
     if (t->type == TOKEN_SEPARATOR && t->name == stop) break;
     _qz_token* c = qz_token_clone(t);
-    if (!c) continue;
-    if (!head) {
-      head = tail = c;
-    } else {
-      tail->next = c;
-      c->prev = tail;
-      tail = c;
-    }
+    if (c) qz_token_link(&head, &tail, c);
   }
   *out = head;
   *pos = t;

@@ -96,13 +96,7 @@ static _qz_token* function_read_group(_qz_token* first, char* open, char* close,
   unsigned long depth = 0;
   for (_qz_token* t = first ? first : php_lex_get_token(source, 0); t;
        t = php_lex_get_token(source, 0)) {
-    t->prev = tail;
-    t->next = nullptr;
-    if (tail)
-      tail->next = t;
-    else
-      head = t;
-    tail = t;
+    qz_token_link(&head, &tail, t);
     bool bracket = t->type == TOKEN_SEPARATOR;
     if (bracket && t->name == open && depth++ == 0) group = t;
     if (bracket && t->name == close && group && --depth == 0) {

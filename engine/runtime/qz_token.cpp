@@ -138,6 +138,16 @@ void qz_token_append(_qz_token* list, _qz_token* tk) {
   tk->prev = last;
 }
 
+void qz_token_link(_qz_token** head, _qz_token** tail, _qz_token* tk) {
+  tk->next = nullptr;
+  tk->prev = *head ? *tail : nullptr;
+  if (*head)
+    (*tail)->next = tk;
+  else
+    *head = tk;
+  *tail = tk;
+}
+
 void qz_token_append_one(_qz_token* list, _qz_token* tk) {
   if (!list || !tk) return;
   bool contains = false;

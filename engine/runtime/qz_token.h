@@ -79,6 +79,9 @@ QZ_EXPORT void qz_token_append(_qz_token* list, _qz_token* tk);
  * successors off (their first token's prev becomes null). No change when
  * either is null or list never ends. */
 QZ_EXPORT void qz_token_append_one(_qz_token* list, _qz_token* tk);
+/* Builds a list in constant time per token: links tk alone behind *tail, or
+ * starts the list with it when *head is null; *head and *tail follow. */
+void qz_token_link(_qz_token** head, _qz_token** tail, _qz_token* tk);
 /* Number of tokens from tk to the end of its list (distinct tokens when the
  * chain runs into a loop); 0 for null (reported). */
 QZ_EXPORT unsigned long qz_token_length(_qz_token* tk);
