@@ -814,29 +814,21 @@ static bool lex_str_dollar(lex_string* s) {
     return false;
   }
   int ch = lex_rd_get(&s->rd);
-  if (ch == '{') {
-    int first = lex_rd_get(&s->rd);
-    if (!lex_is_name_start(first)) {
-      lex_rd_unget(&s->rd, first);
-      lex_rd_unget(&s->rd, ch);
-      return false;
-    }
-    std::string name = "$";
-    lex_rd_unget(&s->rd, lex_str_read_name(s, first, &name));
-    lex_str_begin_var(s);
-    lex_str_push(s, lex_word_token(name));
-    lex_str_complex_rest(s);
-    return true;
-  }
-  if (!lex_is_name_start(ch)) {
+  bool braced = ch == '{'; /* "${name...}" */
+  int first = braced ? lex_rd_get(&s->rd) : ch;
+  if (!lex_is_name_start(first)) {
+    if (braced) lex_rd_unget(&s->rd, first);
     lex_rd_unget(&s->rd, ch);
     return false;
   }
   std::string name = "$";
-  lex_rd_unget(&s->rd, lex_str_read_name(s, ch, &name));
+  lex_rd_unget(&s->rd, lex_str_read_name(s, first, &name));
   lex_str_begin_var(s);
   lex_str_push(s, lex_word_token(name));
-  lex_str_simple_tail(s);
+  if (braced)
+    lex_str_complex_rest(s);
+  else
+    lex_str_simple_tail(s);
   return true;
 }
 
