@@ -112,10 +112,16 @@ static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) 
   return call->name;
 }
 
+/* The token whose value an argument of a call stands for: the variable entry
+ * named as the argument, else the argument itself. */
+static _qz_token* call_resolved(_qz_token* arg) {
+  _qz_token* v = php_reference_globals(arg);
+  return v ? v : arg;
+}
+
 /* Fills one reported argument from the value the argument stands for. */
 static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
-  _qz_token* v = php_reference_globals(arg);
-  if (!v) v = arg;
+  _qz_token* v = call_resolved(arg);
   const char* fallback = v->name ? v->name : qz_invalid_string_text();
   switch (v->value.type) {
     case TOKEN_INTEGER:
@@ -143,8 +149,7 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
 /* Whether the argument arg stands for request data: a request array, or a
  * request marker's text. */
 static bool call_is_request(_qz_token* arg) {
-  _qz_token* v = php_reference_globals(arg);
-  if (!v) v = arg;
+  _qz_token* v = call_resolved(arg);
   const _qz_value& value = v->ref ? *v->ref : v->value;
   if (value.type == TOKEN_ARRAY && value.ptr)
     return static_cast<_qz_array*>(value.ptr)->item_marker;
@@ -168,10 +173,8 @@ static void call_mark_decoded(const char* name, const std::vector<_qz_token*>& a
   if (!result || !(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return;
   if (result->value.type != TOKEN_STRING && result->value.type != TOKEN_LITERAL) return;
   bool decoded = call_is_decoder(name);
-  for (size_t i = 0; i < args.size() && !decoded; i++) {
-    _qz_token* v = php_reference_globals(args[i]);
-    decoded = ((v ? v : args[i])->value.spare1 & QZ_VALUE_DECODED) != 0;
-  }
+  for (size_t i = 0; i < args.size() && !decoded; i++)
+    decoded = (call_resolved(args[i])->value.spare1 & QZ_VALUE_DECODED) != 0;
   if (decoded) result->value.spare1 |= QZ_VALUE_DECODED;
 }
 
@@ -262,24 +265,18 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
       call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
     return;
-  /* An argument written as a variable stands for the variable's value. */
-  auto value_of = [](_qz_token* a) {
-    if (a->type == TOKEN_WORD && a->name && a->name[0] == '$')
-      if (_qz_token* e = php_reference_globals(a)) a = e;
-    return a->ref ? *a->ref : a->value;
-  };
   for (const call_callback_row& row : call_callback_rows) {
     if (strcasecmp(name, row.name) != 0) continue;
     size_t cb = row.callback < 0 ? args.size() - 1 : static_cast<size_t>(row.callback);
     if (cb >= args.size()) return;
-    const _qz_value callback = value_of(args[cb]);
+    const _qz_value callback = php_variable_value(args[cb]);
     const char* callee = php_value_text(callback);
     if (!callee || !callee[0]) return;
     std::vector<_qz_value> pass;
     if (row.pass == PASS_REST) {
-      for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(value_of(args[i]));
+      for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(php_variable_value(args[i]));
     } else if (row.pass != PASS_NONE && static_cast<size_t>(row.array) < args.size()) {
-      _qz_value v = value_of(args[row.array]), item;
+      _qz_value v = php_variable_value(args[row.array]), item;
       if (row.pass == PASS_VALUE || !php_value_first_item(v, &item, nullptr)) item = v;
       pass.push_back(item);
     }

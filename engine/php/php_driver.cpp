@@ -272,10 +272,8 @@ static void driver_foreach(qz_io_handle* source) {
       if (t->type != TOKEN_LITERAL && t->name && t->name[0] == '$') value_var = t;
     }
     /* A bare variable comes back as itself: its entry holds the value. */
-    bool bare = value && value->type == TOKEN_WORD && value->name && value->name[0] == '$';
-    _qz_token* holder = bare ? php_reference_globals(value) : value;
     _qz_value item, key;
-    if (holder && php_value_first_item(holder->value, &item, &key)) {
+    if (value && php_value_first_item(php_variable_value(value), &item, &key)) {
       if (key_var != value_var) driver_foreach_bind(key_var, key);
       driver_foreach_bind(value_var, item);
     }

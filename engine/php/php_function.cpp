@@ -225,14 +225,6 @@ static _qz_token* function_default(const php_param& p) {
   return v;
 }
 
-/* The value an argument hands over: a variable written as the argument
- * stands for its value. */
-static _qz_value function_arg_value(_qz_token* a) {
-  if (a->type == TOKEN_WORD && a->name && a->name[0] == '$')
-    if (_qz_token* e = php_reference_globals(a)) a = e;
-  return a->ref ? *a->ref : a->value;
-}
-
 /* The kinds of the arguments a call hands over, one character each:
  * request data, decoded text, or anything else. */
 static std::string function_signature(const std::vector<_qz_value>& values) {
@@ -275,7 +267,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   /* Every argument is read before any parameter is bound: a parameter may
    * share its name with a variable another argument reads. */
   std::vector<_qz_value> values;
-  for (_qz_token* a : args) values.push_back(function_arg_value(a));
+  for (_qz_token* a : args) values.push_back(php_variable_value(a));
 
   /* A second call with arguments of the kinds an earlier one had adds
    * nothing for the rules to see (real code calls its helpers often):
@@ -292,7 +284,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     if (!entry) continue;
     saved.emplace_back(entry, entry->value);
     _qz_token* def = i < values.size() ? nullptr : function_default(params[i]);
-    entry->value = i < values.size() ? values[i] : def ? function_arg_value(def) : _qz_value{};
+    entry->value = i < values.size() ? values[i] : def ? php_variable_value(def) : _qz_value{};
     entry->type = TOKEN_WORD;
     qz_token_free(def);
   }
@@ -331,7 +323,7 @@ bool php_function_return(_qz_token* head) {
   _qz_token* value = php_eval_expr(head, nullptr);
   /* A variable is read now, while the parameters are still bound. */
   if (value && value->type == TOKEN_WORD && value->name && value->name[0] == '$') {
-    if (_qz_token* e = php_reference_globals(value)) value->value = e->ref ? *e->ref : e->value;
+    value->value = php_variable_value(value);
     value->name = nullptr;
     value->ref = nullptr;
   }

@@ -105,6 +105,12 @@ _qz_token* php_reference_globals(_qz_token* tok) {
   return e;
 }
 
+_qz_value php_variable_value(_qz_token* tk) {
+  if (tk->type == TOKEN_WORD && tk->name && tk->name[0] == '$')
+    if (_qz_token* e = php_reference_globals(tk)) tk = e;
+  return tk->ref ? *tk->ref : tk->value;
+}
+
 _qz_token* php_lookup_global_variable(char* name) {
   if (!name) return nullptr;
   var_index_sync();

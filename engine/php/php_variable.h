@@ -18,6 +18,9 @@
 /* The variable entry for tok's name, made on first reference; tok itself when
  * it has no name; null when a new entry cannot be allocated. */
 QZ_EXPORT _qz_token* php_reference_globals(_qz_token* tok);
+/* The value tk stands for: a "$name" word its variable's value (made on
+ * first reference), anything else its own; through ref when it has one. */
+_qz_value php_variable_value(_qz_token* tk);
 /* The first entry whose name equals name ignoring case, or null. */
 QZ_EXPORT _qz_token* php_lookup_global_variable(char* name);
 /* The string form of tok: a LITERAL value's text, a variable's integer in
