@@ -14,6 +14,7 @@
 #include "php/php_call.h"
 
 #include "builtins/php_lib_registry.h"
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_eval.h"
@@ -27,6 +28,7 @@
 #include <strings.h>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 static _qz_token* call_zero(_qz_token* call) {
@@ -257,6 +259,20 @@ static void call_through_callback(const char* callee, const std::vector<_qz_valu
   php_call_wrapper(call, nullptr);
 }
 
+/* The row of a function that takes a callback, or null; found by name with
+ * letter case folded, without a walk of the table on every call. */
+static const call_callback_row* call_callback_row_of(const char* name) {
+  static const auto index = [] {
+    std::unordered_map<const char*, const call_callback_row*, qz_ascii_fold_hash,
+                       qz_ascii_fold_equal>
+        rows;
+    for (const call_callback_row& row : call_callback_rows) rows.emplace(row.name, &row);
+    return rows;
+  }();
+  auto it = index.find(name);
+  return it == index.end() ? nullptr : it->second;
+}
+
 /* When `name` takes a callback that names a function (a text, a recorded
  * anonymous function's name, request data), that function is called with
  * what the callback would get. */
@@ -265,24 +281,21 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
       call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
     return;
-  for (const call_callback_row& row : call_callback_rows) {
-    if (strcasecmp(name, row.name) != 0) continue;
-    size_t cb = row.callback < 0 ? args.size() - 1 : static_cast<size_t>(row.callback);
-    if (cb >= args.size()) return;
-    const _qz_value callback = php_variable_value(args[cb]);
-    const char* callee = php_value_text(callback);
-    if (!callee || !callee[0]) return;
-    std::vector<_qz_value> pass;
-    if (row.pass == PASS_REST) {
-      for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(php_variable_value(args[i]));
-    } else if (row.pass != PASS_NONE && static_cast<size_t>(row.array) < args.size()) {
-      _qz_value v = php_variable_value(args[row.array]), item;
-      if (row.pass == PASS_VALUE || !php_value_first_item(v, &item, nullptr)) item = v;
-      pass.push_back(item);
-    }
-    call_through_callback(callee, pass, line);
-    return;
+  const call_callback_row* row = call_callback_row_of(name);
+  if (!row) return;
+  size_t cb = row->callback < 0 ? args.size() - 1 : static_cast<size_t>(row->callback);
+  if (cb >= args.size()) return;
+  const char* callee = php_value_text(php_variable_value(args[cb]));
+  if (!callee || !callee[0]) return;
+  std::vector<_qz_value> pass;
+  if (row->pass == PASS_REST) {
+    for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(php_variable_value(args[i]));
+  } else if (row->pass != PASS_NONE && static_cast<size_t>(row->array) < args.size()) {
+    _qz_value v = php_variable_value(args[row->array]), item;
+    if (row->pass == PASS_VALUE || !php_value_first_item(v, &item, nullptr)) item = v;
+    pass.push_back(item);
   }
+  call_through_callback(callee, pass, line);
 }
 
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
