@@ -315,6 +315,16 @@ struct driver_classes {
 };
 }  // namespace
 
+/* Extended reading: the word "fn" opens an arrow function, unless it names
+ * a method ("->fn", "::fn"). */
+static bool driver_is_arrow_keyword(const _qz_token* tk, const _qz_token* before) {
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || tk->type != TOKEN_WORD || !tk->name ||
+      strcasecmp(tk->name, "fn") != 0)
+    return false;
+  return !(before && before->type != TOKEN_LITERAL && before->name &&
+           (std::strcmp(before->name, "->") == 0 || std::strcmp(before->name, ":") == 0));
+}
+
 /* The statement loop of one run; see php_debug. */
 static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   php_statement st;
@@ -330,9 +340,11 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       return;
     }
     _qz_token* tk = nullptr;
-    if (pending) {
+    if (pending) { /* one token, or a closure's name and what ended it */
       tk = pending;
-      pending = nullptr;
+      pending = tk->next;
+      tk->next = nullptr;
+      if (pending) pending->prev = nullptr;
     } else if (!tokens) {
       tk = php_lex_get_token(source, raw);
     } else if (cursor) {
@@ -375,11 +387,13 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
         driver_foreach(source);
         continue;
       }
-      if (tk->name == qz_engine_function_handle) {
+      bool arrow = driver_is_arrow_keyword(tk, st.count ? st.tail : nullptr);
+      if (tk->name == qz_engine_function_handle || (arrow && source)) {
         if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
           bool replaces = false;
           _qz_token* unread = nullptr;
-          pending = php_function_define(tk, source, classes.inside(), &replaces, &unread);
+          pending = arrow ? php_function_define_arrow(tk, source, &replaces, &unread)
+                          : php_function_define(tk, source, classes.inside(), &replaces, &unread);
           if (unread) { /* cut short: its tokens are code like any other */
             driver_stmt_append(&st, tk);
             driver_stmt_finish(&st);

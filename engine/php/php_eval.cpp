@@ -750,10 +750,25 @@ struct eval_walk {
     return STEP_NEXT;
   }
 
+  /* "(expr)(args)": the group's value, just left on the value stack, is
+   * the callee of the list that follows; it settles by its text as any
+   * callee does ('system', a closure's name, a variable's value). */
+  eval_step call_group_value(_qz_token* paren) {
+    php_rt_stack& values = eval_values();
+    if (values.empty() || !values.back() || values.back()->type == TOKEN_ARG_SPLITTER)
+      return STEP_NEXT;
+    _qz_token* callee = eval_pop(values);
+    if (!callee->prev && !callee->next && !php_variable_is_entry(callee)) eval_mark_made(callee);
+    if (!callee->lineno) callee->lineno = paren->lineno;
+    callee->type = TOKEN_CALL;
+    return open_call(callee);
+  }
+
   eval_step close(_qz_token* cur) {
     php_rt_stack& ops = php_rt_state.op_stk;
     if (cur->name == qz_engine_sright_handle && !ops.empty() && eval_is_group(ops.back())) {
       eval_release(eval_pop(ops));
+      if (eval_is_sep(successor(cur), qz_engine_sleft_handle)) return call_group_value(cur);
       return STEP_NEXT;
     }
     if (php_rt_state.call_depth == 0) return STEP_NEXT;
@@ -904,7 +919,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   _qz_token* value = nullptr;
   bool aborted = false;
   unsigned long pos = 0;
-  std::string method;        /* "->" or "Class::" for the call that follows */
+  std::string method;        /* "->", "Class::" or "new " for the call that follows */
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
@@ -922,6 +937,13 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
      * and name the method called after them "->name" or "Class::name". */
     if (eval_reach() && cur->type != TOKEN_LITERAL && eval_method_prefix(cur, &method)) {
       if (eval_is_colon(cur)) cur = cur->next, pos++;
+      prev = cur;
+      continue;
+    }
+    /* Extended reading: "new X(...)" is reported as a call of "new X",
+     * never as the global function X. */
+    if (eval_reach() && cur->type == TOKEN_WORD && eval_name_is(cur, "new")) {
+      method = "new ";
       prev = cur;
       continue;
     }

@@ -131,6 +131,24 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
   return true;
 }
 
+/* An anonymous function is recorded under a name of its own, and the
+ * expression reads as that name: a variable given it calls the body, and so
+ * does a callback naming it. Returns the literal of that name, or null (the
+ * groups are then released). */
+static _qz_token* function_closure(_qz_token* params, _qz_token* body, unsigned long line) {
+  std::string generated = QZ_CLOSURE_NAME_PREFIX + std::to_string(++function_closures);
+  char* interned = qz_engine_insert_sym(&generated[0]);
+  if (!interned) {
+    qz_token_free(params);
+    qz_token_free(body);
+    return nullptr;
+  }
+  if (!function_record(interned, params, body, line)) return nullptr;
+  _qz_token* value = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, line);
+  if (value) value->name = static_cast<char*>(value->value.ptr = interned);
+  return value;
+}
+
 _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
                                bool* replaces, _qz_token** unread) {
   *replaces = false;
@@ -173,15 +191,117 @@ _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in
     qz_token_free(name);
     return nullptr;
   }
-  /* An anonymous function is recorded under a name of its own, and the
-   * expression reads as that name: a variable given it calls the body, and
-   * so does a callback naming it. */
-  std::string generated = QZ_CLOSURE_NAME_PREFIX + std::to_string(++function_closures);
-  char* interned = qz_engine_insert_sym(&generated[0]);
-  if (!interned || !function_record(interned, params, body, keyword->lineno)) return nullptr;
-  _qz_token* value = qz_token_alloc(TOKEN_LITERAL, TOKEN_LITERAL, keyword->lineno);
-  if (value) value->name = static_cast<char*>(value->value.ptr = interned);
+  _qz_token* value = function_closure(params, body, keyword->lineno);
   *replaces = value != nullptr;
+  return value;
+}
+
+/* A new separator or word token named `name` (interned), or null. */
+static _qz_token* function_token(_token_type type, char* name, unsigned long line) {
+  _qz_token* t = qz_token_alloc(type, TOKEN_NONE, line);
+  if (t) t->name = name;
+  return t;
+}
+
+/* Whether t opens or closes a bracket pair, for depth counting. */
+static int function_bracket(const _qz_token* t) {
+  if (!t || t->type != TOKEN_SEPARATOR) return 0;
+  if (t->name == qz_engine_sleft_handle || t->name == qz_engine_mleft_handle ||
+      t->name == qz_engine_lleft_handle)
+    return 1;
+  if (t->name == qz_engine_sright_handle || t->name == qz_engine_mright_handle ||
+      t->name == qz_engine_lright_handle)
+    return -1;
+  return 0;
+}
+
+_qz_token* php_function_define_arrow(_qz_token* keyword, qz_io_handle* source, bool* replaces,
+                                     _qz_token** unread) {
+  *replaces = false;
+  *unread = nullptr;
+  _qz_token* open = php_lex_get_token(source, 0);
+  if (!function_is_sep(open, qz_engine_sleft_handle)) return open; /* read on as before */
+  _qz_token* params =
+      function_read_group(open, qz_engine_sleft_handle, qz_engine_sright_handle, source, unread);
+  if (!params) return nullptr;
+
+  /* What stands between the parameters and "=>" (a return type) is
+   * dropped; the expression runs to the first ";", ",", or closing bracket
+   * outside any bracket it opened, which is left for the statement. */
+  _qz_token *head = nullptr, *tail = nullptr;
+  bool arrow = false;
+  long depth = 0;
+  _qz_token* t;
+  while ((t = php_lex_get_token(source, 0)) != nullptr) {
+    if (!arrow) {
+      arrow = t->type != TOKEN_LITERAL && t->name == qz_engine_arrpair_handle;
+      if (!arrow && t->type != TOKEN_LITERAL && t->name == qz_engine_quote_handle) break;
+      qz_token_link(&head, &tail, t);
+      continue;
+    }
+    depth += function_bracket(t);
+    if (depth < 0 || (depth == 0 && (function_is_sep(t, qz_engine_quote_handle) ||
+                                     function_is_sep(t, qz_engine_comma_handle))))
+      break;
+    qz_token_link(&head, &tail, t);
+  }
+  if (!arrow) {
+    /* No "=>": not an arrow function after all; everything read is code. */
+    _qz_token* last = params;
+    while (last->next) last = last->next;
+    last->next = head;
+    if (head) head->prev = last;
+    while (last->next) last = last->next;
+    if (t) qz_token_link(&params, &last, t);
+    *unread = params;
+    return nullptr;
+  }
+  /* The tokens before the expression: the return type and the "=>". */
+  _qz_token* expr = head;
+  while (expr && !(expr->name == qz_engine_arrpair_handle && expr->type != TOKEN_LITERAL))
+    expr = expr->next;
+  _qz_token* first = expr ? expr->next : nullptr;
+  if (first) {
+    expr->next = nullptr;
+    first->prev = nullptr;
+  }
+  qz_token_free(head);
+
+  /* The body reads "{ return EXPR ; }", which a call walks as it walks
+   * any function's. */
+  unsigned long line = keyword->lineno;
+  _qz_token* body = function_token(TOKEN_SEPARATOR, qz_engine_lleft_handle, line);
+  _qz_token* ret =
+      function_token(TOKEN_WORD, qz_engine_insert_sym(const_cast<char*>("return")), line);
+  _qz_token* semi = function_token(TOKEN_SEPARATOR, qz_engine_quote_handle, line);
+  _qz_token* close = function_token(TOKEN_SEPARATOR, qz_engine_lright_handle, line);
+  _qz_token* btail = body;
+  if (body && ret && ret->name && semi && close) {
+    qz_token_link(&body, &btail, ret);
+    for (_qz_token* e = first; e;) {
+      _qz_token* nx = e->next;
+      e->next = e->prev = nullptr;
+      qz_token_link(&body, &btail, e);
+      e = nx;
+    }
+    qz_token_link(&body, &btail, semi);
+    qz_token_link(&body, &btail, close);
+  } else {
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+    qz_token_free(body);
+    qz_token_free(ret);
+    qz_token_free(semi);
+    qz_token_free(close);
+    qz_token_free(first);
+    body = nullptr;
+  }
+  _qz_token* value = function_closure(params, body, line);
+  if (value) {
+    *replaces = true;
+    value->next = t; /* the terminator, which the statement reads next */
+  } else {
+    qz_token_free(t);
+  }
   return value;
 }
 

@@ -38,6 +38,17 @@ void php_function_scan_begin();
  * ordinary code. */
 _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
                                bool* replaces, _qz_token** unread);
+/* Reads an arrow function "fn(params) => expression" after its "fn"
+ * keyword. When the token after the keyword is no "(", returns that token,
+ * which the caller appends after the keyword as before. Otherwise the
+ * function is recorded as an anonymous one whose body returns the
+ * expression, and the literal of its name is returned (*replaces true),
+ * linked through next to the token that ended the expression (a ";", ","
+ * or closing bracket; null at the end of input): the caller reads both, in
+ * that order, in place of the whole arrow function. Input that turns out
+ * to hold no "=>" is left in *unread, as php_function_define leaves it. */
+_qz_token* php_function_define_arrow(_qz_token* keyword, qz_io_handle* source, bool* replaces,
+                                     _qz_token** unread);
 /* For a call of `name` with `args` (argument values in source order): when
  * name is a recorded function, walks its body (unless a bound is reached)
  * and returns true with *result set to a new token of the scan holding the

@@ -130,6 +130,8 @@ enum qz_engine_option_flags : unsigned long {
    *    its first 5,000 characters;
    *  - a "(" at a statement start, after an operator, a separator or an
    *    expression keyword (echo, print, return...) groups: it calls nothing;
+   *    a group followed by "(" is the callee of that list ("('system')(...)",
+   *    "(function ($a) {...})(...)");
    *  - a request array stays one through reassignment; the long names
    *    ($HTTP_GET_VARS...) read as the modern arrays, and so do the items
    *    of $GLOBALS named after them ($GLOBALS['_GET']); a variable named by
@@ -142,7 +144,9 @@ enum qz_engine_option_flags : unsigned long {
    *    body with the arguments bound (defaults filled in) and takes the
    *    first return value back; a function never called is walked once at
    *    the end of the script. An anonymous function reads as its name
-   *    (QZ_CLOSURE_NAME_PREFIX and a number);
+   *    (QZ_CLOSURE_NAME_PREFIX and a number), and so does an arrow
+   *    function "fn(params) => expression", whose body returns the
+   *    expression;
    *  - a function that takes a callback (call_user_func, array_map, usort,
    *    preg_replace_callback, ob_start...) also calls the function its
    *    callback names, with what it would hand it;
@@ -157,7 +161,7 @@ enum qz_engine_option_flags : unsigned long {
    *  - "->" is read whole and ">" compares; a method call is reported as
    *    "->name" or "Class::name", never as the global function of that
    *    name, and a function defined in a class body is a method that only
-   *    method calls walk;
+   *    method calls walk; "new X(...)" is reported as a call of "new X";
    *  - text that came out of a decoder (base64_decode, gzinflate,
    *    gzuncompress, gzdecode, str_rot13, convert_uudecode, hex2bin), or was
    *    made from such text, is walked as it decodes but reported to the

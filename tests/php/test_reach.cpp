@@ -179,6 +179,31 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:h:0(xg(1); qz_decoded)"},
        {"1:base64_decode:0(c3lzdGVt)", "1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)",
         "1:base64_decode:0(ZygxKTs=)", "1:base64_decode:0(ZygxKTs=)", "1:g:0(/)", "1:eval:0(g(1);)", "1:h:0(xg(1);)"}},
+      {"a grouped value is the callee of the list after it",
+       "<?php ('system')($_GET['x']); $f = 'passthru'; ($f)(1); (function($b) { exec($b); })($_COOKIE['w']);",
+       {"1:qz_array_item:0($_GET|x)", "1:system:0($_GET_DATA)", "1:passthru:1(/)", "1:qz_array_item:0($_COOKIE|w)",
+        "1:exec:0($_COOKIE_DATA)", "1:qz_closure_1:0($_COOKIE_DATA)"},
+       {"1:qz_array_item:0($_GET|x)", "1:):0($_GET_DATA)", "1:):0(/)", "1:function:0($b)", "1:exec:0($b)",
+        "1:qz_array_item:0($_COOKIE|w)", "1:):0($_COOKIE_DATA)"}},
+      {"arrow functions are closures whose body returns the expression",
+       "<?php $g = fn($c) => system($c); $g($_GET['a']); $h = fn($p): string => base64_decode($p); "
+       "eval($h($_POST['z'])); usort($v, fn($a, $b) => f($a, $b)); $o->fn(1);",
+       {"1:qz_array_item:0($_GET|a)", "1:system:0($_GET_DATA)", "1:qz_closure_1:1($_GET_DATA)",
+        "1:qz_array_item:0($_POST|z)", "1:base64_decode:0($_POST_DATA)", "1:qz_closure_2:1($_POST_DATA)",
+        "1:eval:0($_POST_DATA qz_decoded)", "1:f:0($a|$b)", "1:qz_closure_3:0(qz_invalid_string)",
+        "1:usort:0($v|qz_closure_3)", "1:->fn:0(/)"},
+       {"1:fn:0($c)", "1:system:0($c)", "1:qz_array_item:0($_GET|a)", "1:$g:0($_GET_DATA)", "1:fn:0($p)",
+        "1:base64_decode:0($p)", "1:qz_array_item:0($_POST|z)", "1:$h:0($_POST_DATA)", "1:eval:0()",
+        "1:fn:0($a|$b)", "1:f:0($a|$b)", "1:usort:0($v|qz_invalid_string)", "1:fn:0(/)"}},
+      {"a closure that calls itself is walked once",
+       "<?php $f = function($n) use (&$f) { k($n); return $f($n); }; $f($_GET['n']);",
+       {"1:qz_array_item:0($_GET|n)", "1:k:0($_GET_DATA)", "1:qz_closure_1:1($_GET_DATA)",
+        "1:qz_closure_1:1($_GET_DATA)"},
+       {"1:function:0($n)", "1:use:0($f)", "1:k:0($n)", "1:$f:0($n)", "1:qz_array_item:0($_GET|n)",
+        "1:$f:0($_GET_DATA)"}},
+      {"new names the class it makes", "<?php $r = new ReflectionFunction($_GET['f']); $r->invoke(1); $o = new Foo;",
+       {"1:qz_array_item:0($_GET|f)", "1:new ReflectionFunction:0($_GET_DATA)", "1:->invoke:0(/)"},
+       {"1:qz_array_item:0($_GET|f)", "1:ReflectionFunction:0($_GET_DATA)", "1:invoke:0(/)"}},
       {"a definition cut short by an unclosed string is read as before",
        "<?php\nfunction f($a) { if ($a == '\\') { g(1); } }\nf(1);", {"2:f:0($a)", "2:if:0()"},
        {"2:f:0($a)", "2:if:0(/)"}},
@@ -248,6 +273,13 @@ TEST_F(Reach, FunctionWalksAreBounded) {
   EXPECT_EQ(std::count_if(seen.calls.begin(), seen.calls.end(),
                           [](const std::string& c) { return c.compare(0, 2, "k(") == 0; }),
             QZ_MAX_WALKS_PER_FUNCTION);
+  // A hundred thousand calls of one function: the call is reported each
+  // time, the body walked only up to its bound.
+  std::string hundred_thousand = "<?php function v($x) { k($x); }";
+  for (int i = 0; i < 100000; i++) hundred_thousand += " v(1);";
+  seen = run(hundred_thousand, reach);
+  EXPECT_EQ(count(seen, "v(/)"), 100000);
+  EXPECT_EQ(count(seen, "k(/)"), 1);
   seen = run(many_functions, reach);
   EXPECT_EQ(count(seen, "k(/)"), QZ_MAX_FUNCTION_WALKS_PER_SCAN);
   EXPECT_EQ(count(seen, QZ_LIMIT_MARKER "(function_walks)"), 1);
