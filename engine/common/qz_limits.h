@@ -29,6 +29,9 @@
  * them, the call around a backtick command): past it the rest of the string
  * is kept as text, so a string of a million "$a" cannot flood the lexer. */
 #define QZ_LEX_STRING_PIECES 256
+/* Characters of an integer literal read in its base (a 64-bit value in
+ * binary takes 66 with its "0b"); longer ones saturate as strtol does. */
+#define QZ_LEX_NUMBER_DIGITS 80
 /* Characters of a heredoc label that are kept; the rest is discarded. */
 #define QZ_LEX_LABEL_MAX 64
 /* Characters of a script tag read with get_str (into a 100-byte buffer). */

@@ -89,6 +89,15 @@ static void call_normalise_name(_qz_token* call) {
   if (interned && !php_variable_is_entry(call)) call->name = interned;
 }
 
+/* A callee's text, except that extended reading reports the text of a value
+ * the interpreter could not know under the unknown callee's name. */
+static const char* call_text_name(const char* text) {
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && text &&
+      std::strcmp(text, qz_invalid_string_text()) == 0)
+    return QZ_UNKNOWN_CALLEE;
+  return text;
+}
+
 /* The name the call is reported under, or null when it cannot be settled. */
 static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) {
   *fault = false;
@@ -97,9 +106,9 @@ static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) 
       *fault = true;
       return nullptr;
     }
-    return static_cast<_qz_string*>(g->value.ptr)->text;
+    return call_text_name(static_cast<_qz_string*>(g->value.ptr)->text);
   }
-  if (g->value.type == TOKEN_LITERAL) return static_cast<const char*>(g->value.ptr);
+  if (g->value.type == TOKEN_LITERAL) return call_text_name(static_cast<const char*>(g->value.ptr));
   if (php_extract_called && g->value.type == TOKEN_NONE && g->name && g->name[0] == '$' &&
       !php_lib_lookup_internal_function_by_name(call->name))
     return qz_engine_dangerous_call;
@@ -273,6 +282,21 @@ static const call_callback_row* call_callback_row_of(const char* name) {
   return it == index.end() ? nullptr : it->second;
 }
 
+/* The function a callback value names: its text, or for a pair
+ * [object, 'method'] the method "->method", for ['Class', 'method']
+ * "Class::method". Empty when it names none. */
+static std::string call_callback_callee(const _qz_value& v) {
+  if (const char* text = php_value_text(v)) return text;
+  if (v.type != TOKEN_ARRAY || !v.ptr) return std::string();
+  const _qz_bucket* first = static_cast<_qz_array*>(v.ptr)->head;
+  const _qz_bucket* second = first ? first->next : nullptr;
+  const char* method = second && !second->next ? php_value_text(second->value) : nullptr;
+  if (!method || !method[0]) return std::string();
+  const char* cls = php_value_text(first->value);
+  return cls && cls[0] && cls[0] != '$' ? std::string(cls) + "::" + method
+                                        : std::string("->") + method;
+}
+
 /* When `name` takes a callback that names a function (a text, a recorded
  * anonymous function's name, request data), that function is called with
  * what the callback would get. */
@@ -285,8 +309,8 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   if (!row) return;
   size_t cb = row->callback < 0 ? args.size() - 1 : static_cast<size_t>(row->callback);
   if (cb >= args.size()) return;
-  const char* callee = php_value_text(php_variable_value(args[cb]));
-  if (!callee || !callee[0]) return;
+  std::string callee = call_callback_callee(php_variable_value(args[cb]));
+  if (callee.empty()) return;
   std::vector<_qz_value> pass;
   if (row->pass == PASS_REST) {
     for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(php_variable_value(args[i]));
@@ -295,7 +319,7 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
     if (row->pass == PASS_VALUE || !php_value_first_item(v, &item, nullptr)) item = v;
     pass.push_back(item);
   }
-  call_through_callback(callee, pass, line);
+  call_through_callback(callee.c_str(), pass, line);
 }
 
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {

@@ -501,6 +501,23 @@ static void eval_bitwise_not(unsigned long line) {
   values.back() = res;
 }
 
+/* Extended reading: a unary "-" negates the number on top of the value
+ * stack; any other value is left as it is. */
+static void eval_negate(unsigned long line) {
+  php_rt_stack& values = eval_values();
+  if (values.empty() || !values.back()) return;
+  _qz_token* t = eval_resolve(values.back());
+  if (!t) return;
+  const _qz_value& v = t->ref ? *t->ref : t->value;
+  if (v.type != TOKEN_INTEGER) return;
+  _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, line);
+  if (!res) return;
+  /* Negated through unsigned arithmetic: the smallest long stays itself. */
+  res->value.lval = static_cast<long>(0ul - static_cast<unsigned long>(v.lval));
+  eval_release(values.back());
+  values.back() = res;
+}
+
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
@@ -764,6 +781,26 @@ struct eval_walk {
     return open_call(callee);
   }
 
+  /* Extended reading: "[" where a value begins opens a short array, read
+   * as the call "array(...)" that its matching "]" closes. */
+  eval_step open_array_literal(_qz_token* cur) {
+    if (!depth_left(cur)) return STEP_ABORT;
+    _qz_token* call = qz_token_alloc(TOKEN_CALL, TOKEN_NONE, cur->lineno);
+    _qz_token* open = qz_token_alloc(TOKEN_CALL, TOKEN_NONE, cur->lineno);
+    if (!call || !open) {
+      eval_release(call);
+      eval_release(open);
+      return STEP_ABORT;
+    }
+    call->name = qz_engine_tarray_handle;
+    eval_mark_made(call);
+    open->name = qz_engine_sleft_handle;
+    eval_mark_made(open);
+    open_call(call);
+    php_rt_state.op_stk.push_back(open);
+    return STEP_NEXT;
+  }
+
   eval_step close(_qz_token* cur) {
     php_rt_stack& ops = php_rt_state.op_stk;
     if (cur->name == qz_engine_sright_handle && !ops.empty() && eval_is_group(ops.back())) {
@@ -907,6 +944,19 @@ static bool eval_method_prefix(_qz_token* cur, std::string* prefix) {
   return true;
 }
 
+/* Whether a value begins after prev (null: the statement's start): after an
+ * operator, a separator other than a closing bracket, or a keyword that
+ * takes an expression. Elsewhere "[" indexes the value before it. */
+static bool eval_value_begins_after(const _qz_token* prev) {
+  if (!prev) return true;
+  if (prev->type == TOKEN_LITERAL) return false;
+  if (prev->type == TOKEN_OPERATOR) return true;
+  if (prev->type == TOKEN_SEPARATOR)
+    return prev->name != qz_engine_sright_handle && prev->name != qz_engine_mright_handle &&
+           prev->name != qz_engine_lright_handle;
+  return !php_paren_opens_call(prev);
+}
+
 _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   struct active_guard {
     active_guard() { eval_active++; }
@@ -921,6 +971,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   unsigned long pos = 0;
   std::string method;        /* "->", "Class::" or "new " for the call that follows */
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
+  unsigned long negates = 0; /* unary "-" read, waiting for the value they negate */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
@@ -953,6 +1004,14 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
         prev = cur;
         continue;
       }
+      /* A sign where a value begins belongs to that value (a group after
+       * it is read as before: its first value is not the group's). */
+      if ((cur->name == qz_engine_sub_handle || cur->name == qz_engine_add_handle) &&
+          eval_value_begins_after(prev) && !eval_is_sep(cur->next, qz_engine_sleft_handle)) {
+        if (cur->name == qz_engine_sub_handle) negates++;
+        prev = cur;
+        continue;
+      }
       /* "&" after an operator, "(" or "," takes a reference: not bitwise. */
       if (eval_is_bitwise(cur->name) &&
           (cur->name[0] != '&' ||
@@ -979,14 +1038,17 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
         break;
       }
     }
+    bool short_array =
+        eval_reach() && eval_is_sep(cur, qz_engine_mleft_handle) && eval_value_begins_after(prev);
     prev = cur;
     size_t before = eval_values().size();
-    if (walk.dispatch(cur, pos) == STEP_ABORT) {
+    if ((short_array ? walk.open_array_literal(cur) : walk.dispatch(cur, pos)) == STEP_ABORT) {
       aborted = true;
       break;
     }
     /* A pending "~" applies to the value the token just put down. */
     for (; inverts && eval_values().size() > before; inverts--) eval_bitwise_not(cur->lineno);
+    for (; negates && eval_values().size() > before; negates--) eval_negate(cur->lineno);
   }
 
   if (aborted)

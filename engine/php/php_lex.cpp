@@ -142,6 +142,35 @@ static long lex_read_integer(const char* text) {
   return v;
 }
 
+/* Extended reading: integer literals as PHP reads them: "0x1F", "0b101",
+ * "0o17" and "017" in their bases, "1_000" without its separators. Digits
+ * past the literal's end, or too many to fit, end it as strtol ends it. */
+static long lex_read_php_integer(const char* text) {
+  char digits[QZ_LEX_NUMBER_DIGITS];
+  size_t n = 0;
+  for (const char* p = text; *p && n + 1 < sizeof digits; p++)
+    if (*p != '_') digits[n++] = *p;
+  digits[n] = '\0';
+  int base = 10;
+  const char* from = digits;
+  if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    from += 2;
+  } else if (digits[0] == '0' && (digits[1] == 'b' || digits[1] == 'B')) {
+    base = 2;
+    from += 2;
+  } else if (digits[0] == '0' && (digits[1] == 'o' || digits[1] == 'O')) {
+    base = 8;
+    from += 2;
+  } else if (digits[0] == '0' && digits[1] >= '0' && digits[1] <= '7') {
+    base = 8;
+  }
+  int saved = errno;
+  long v = std::strtol(from, nullptr, base);
+  errno = saved;
+  return v;
+}
+
 _qz_token* php_accept(_token_type kind) {
   if (php_lex_temp_buff_idx == 0 && kind != TOKEN_LITERAL) {
     lex_clear_buffer();
@@ -169,7 +198,8 @@ _qz_token* php_accept(_token_type kind) {
     if (first >= '0' && first <= '9') {
       tk->type = TOKEN_INTEGER;
       tk->value.type = TOKEN_INTEGER;
-      tk->value.lval = lex_read_integer(text);
+      tk->value.lval = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) ? lex_read_php_integer(text)
+                                                                      : lex_read_integer(text);
     } else if (text[0] != '\0' && text[1] == '\0' && php_is_char_seperator(text[0])) {
       tk->type = TOKEN_SEPARATOR;
     }

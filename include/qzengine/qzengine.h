@@ -152,7 +152,14 @@ enum qz_engine_option_flags : unsigned long {
    *    callback names, with what it would hand it;
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
-   *  - a callee without text is reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - a callee without text, or whose text is the invalid-string text, is
+   *    reported as QZ_UNKNOWN_CALLEE, at its line;
+   *  - integer literals read in their base ("0x1F", "0b101", "0o17", "017")
+   *    and without "_" separators; a "-" or "+" where a value begins is its
+   *    sign ("substr($s, -3)");
+   *  - "[" where a value begins opens a short array, reported as a call of
+   *    "array" as "array(...)" is; a callback [$object, 'name'] calls
+   *    "->name", ['Class', 'name'] calls "Class::name";
    *  - a for loop runs its body once, then again while its condition holds
    *    (at most 50 rounds, 2,048 later rounds per scan), the later rounds
    *    computing values without reporting calls again;

@@ -211,6 +211,36 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
   // clang-format on
 }
 
+TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
+  // clang-format off
+  check({
+      {"integers in every base and with separators",
+       "<?php f(0x61, 0b11, 0o17, 017, 1_000, 0x); g(chr(0x73) . chr(0171) . 'stem');",
+       {"1:f:0(V/|1|D|D|cD|)", "1:chr:0(n/)", "1:chr:0(t/)", "1:g:0(system)"},
+       {"1:f:0(|||F|/|)", "1:chr:0()", "1:chr:0(f0)", "1:g:0(\xABstem)"}},
+      {"a sign where a value begins",
+       "<?php f(substr('abcdef', -3), 1, -2, 3 - 1); $x = -5; h($x, -$x, +4);",
+       {"1:substr:0(abcdef|xzzzz1)", "1:f:0(def|/|yzzzz1|0)", "1:h:0(vzzzz1|3|2)"},
+       {"1:substr:0(xzzzz1)", "1:f:0(|zzzzz1|0)", "1:h:0(2)"}},
+      {"short arrays are arrays, also as callbacks and names",
+       "<?php $f = implode(['sys', 'tem']); $f($_GET['c']); call_user_func([$o, 'm'], 1); "
+       "array_map(['K', 'n'], [2]); $a = [1, 2][0]; $b = $a[0];",
+       {"1:array:0(sys|tem)", "1:implode:0(qz_invalid_string)", "1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)",
+        "1:array:0($o|m)", "1:->m:0(/)", "1:call_user_func:0(qz_invalid_string|/)", "1:array:0(K|n)", "1:array:0(0)",
+        "1:K::n:0(0)", "1:array_map:0(qz_invalid_string|qz_invalid_string)", "1:array:0(/|0)",
+        "1:qz_array_item:0(qz_invalid_string|)", "1:qz_array_item:0($a|)"},
+       {"1:qz_array_item:0(sys|tem)", "1:implode:0(qz_invalid_string)", "1:qz_array_item:0($_GET|c)", "1:$f:1($_GET_DATA)",
+        "1:qz_array_item:0($o|m)", "1:call_user_func:0(qz_invalid_string|/)", "1:qz_array_item:0(K|n)",
+        "1:qz_array_item:0(qz_invalid_string|0)", "1:array_map:0(_)", "1:qz_array_item:0($a|/|0)",
+        "1:qz_array_item:0(qz_invalid_string|)", "1:qz_array_item:0($a|)"}},
+      {"a callee whose value the engine could not know",
+       "<?php $g = unknown_fn(); $h = implode('', $g); $h($_POST['p']);",
+       {"1:unknown_fn:0()", "1:implode:0(|)", "1:qz_array_item:0($_POST|p)", "1:" QZ_UNKNOWN_CALLEE ":1($_POST_DATA)"},
+       {"1:unknown_fn:0()", "1:implode:0(|)", "1:qz_array_item:0($_POST|p)", "1:$h:1($_POST_DATA)"}},
+  });
+  // clang-format on
+}
+
 TEST_F(Reach, MethodsAreNotGlobalFunctions) {
   // clang-format off
   check({
