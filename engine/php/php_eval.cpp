@@ -598,6 +598,17 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
 
 /* ---- statement walk ---- */
 
+/* Extended reading: whether call is a control statement's condition ("if
+ * (...)"), whose "(" after it begins the statement's body, not a call of
+ * its result. */
+static bool eval_is_control(const _qz_token* call) {
+  if (!eval_reach() || !call->name) return false;
+  static const char* const controls[] = {"if", "elseif", "while", "switch", "for", "foreach"};
+  for (const char* c : controls)
+    if (strcasecmp(call->name, c) == 0) return true;
+  return false;
+}
+
 namespace {
 
 /* Finds, for successive positions of one walk, the first later token named
@@ -815,7 +826,7 @@ struct eval_walk {
     eval_set_depth(php_rt_state.call_depth - 1);
     _qz_token* r = php_call_wrapper(call, nullptr);
     if (!r) return STEP_NEXT;
-    if (eval_is_sep(successor(cur), qz_engine_sleft_handle)) {
+    if (eval_is_sep(successor(cur), qz_engine_sleft_handle) && !eval_is_control(call)) {
       /* The result is called in its turn. A result that belongs to nobody
        * else is tagged so that an aborted statement releases it. */
       if (!r->prev && !r->next && !php_variable_is_entry(r)) eval_mark_made(r);

@@ -185,6 +185,12 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:exec:0($_COOKIE_DATA)", "1:qz_closure_1:0($_COOKIE_DATA)"},
        {"1:qz_array_item:0($_GET|x)", "1:):0($_GET_DATA)", "1:):0(/)", "1:function:0($b)", "1:exec:0($b)",
         "1:qz_array_item:0($_COOKIE|w)", "1:):0($_COOKIE_DATA)"}},
+      {"a group after a condition is the body, not a call of the condition",
+       "<?php if ($k) ($_ = $_REQUEST['q']) . $_($_REQUEST['z']);",
+       {"1:if:0($k)", "1:qz_array_item:0($_REQUEST|q)", "1:qz_array_item:0($_REQUEST|z)",
+        "1:$_REQUEST_DATA:1($_REQUEST_DATA)"},
+       {"1:qz_array_item:0($_REQUEST|q)", "1:):0($_REQUEST_DATA)", "1:qz_array_item:0($_REQUEST|z)",
+        "1:$_REQUEST_DATA:1($_REQUEST_DATA)", "1:if:0($k|)"}},
       {"arrow functions are closures whose body returns the expression",
        "<?php $g = fn($c) => system($c); $g($_GET['a']); $h = fn($p): string => base64_decode($p); "
        "eval($h($_POST['z'])); usort($v, fn($a, $b) => f($a, $b)); $o->fn(1);",
