@@ -901,7 +901,10 @@ struct eval_walk {
       default: break;
     }
     const char* n = cur->name;
-    if (n && n[0] == '$') return n[1] == '\0' ? dollar(cur, pos) : variable(cur, pos);
+    /* Extended reading: a string literal is text, even one that starts
+     * with "$" ('$_POST', "$"). */
+    bool text = cur->type == TOKEN_LITERAL && eval_reach();
+    if (n && n[0] == '$' && !text) return n[1] == '\0' ? dollar(cur, pos) : variable(cur, pos);
     eval_push_value(cur);
     return STEP_NEXT;
   }

@@ -152,6 +152,7 @@ enum qz_engine_option_flags : unsigned long {
    *    callback names, with what it would hand it;
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
+   *  - a string literal is text, even one that begins with "$";
    *  - a callee without text, or whose text is the invalid-string text, is
    *    reported as QZ_UNKNOWN_CALLEE, at its line;
    *  - integer literals read in their base ("0x1F", "0b101", "0o17", "017")
