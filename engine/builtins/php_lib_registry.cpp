@@ -168,6 +168,7 @@ static void registry_reach_rows() {
       /* Text building. */
       {"strtr", registry_fn(php_lib_text_strtr), 0, 1},
       {"substr", registry_fn(php_lib_text_substr), 0, 1},
+      {"substr_replace", registry_fn(php_lib_text_substr_replace), 0, 1},
       {"str_split", registry_fn(php_lib_text_str_split), 0, 1},
       {"implode", registry_fn(php_lib_text_implode), 0, 1},
       {"join", registry_fn(php_lib_text_implode), 0, 1},

@@ -302,24 +302,51 @@ _qz_token* php_lib_text_strtr(_qz_token* args) {
 
 /* ---- substr, str_split, implode, array_reverse ---------------------------- */
 
+/* The span substr takes of a text of n bytes for the start and length
+ * arguments (length null or missing: to the end); negative values count
+ * from the end, as PHP 8 counts them. */
+static void text_span(unsigned long n, _qz_token* start_arg, _qz_token* length_arg, long* start,
+                      long* count) {
+  long len = static_cast<long>(n);
+  long from = text_int(start_arg, 0);
+  if (from > len) from = len;
+  if (from < 0) from = from < -len ? 0 : len + from;
+  long take = len - from;
+  if (!text_is_null(length_arg)) {
+    long want = text_int(length_arg, take);
+    if (want < 0) want = want < -take ? 0 : take + want;
+    if (want < take) take = want;
+  }
+  *start = from;
+  *count = take;
+}
+
 _qz_token* php_lib_text_substr(_qz_token* args) {
   _qz_token* a[3];
   text_args(args, a, 3);
   const char* s;
   unsigned long n;
   if (!text_of(a[0], &s, &n)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
-  long len = static_cast<long>(n);
-  long start = text_int(a[1], 0);
-  if (start > len) start = len;
-  if (start < 0) start = start < -len ? 0 : len + start;
-  long count = len - start;
-  if (!text_is_null(a[2])) {
-    long want = text_int(a[2], count);
-    if (want < 0) want = want < -count ? 0 : count + want;
-    if (want < count) count = want;
-  }
+  long start, count;
+  text_span(n, a[1], a[2], &start, &count);
   text_buf out;
   out.put(s + start, static_cast<unsigned long>(count));
+  return php_lib_taint_carry(a[0], text_result(a[0], out));
+}
+
+_qz_token* php_lib_text_substr_replace(_qz_token* args) {
+  _qz_token* a[4];
+  text_args(args, a, 4);
+  const char *s, *with = "";
+  unsigned long n, with_len = 0;
+  if (!text_of(a[0], &s, &n)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+  if (a[1] && !text_of(a[1], &with, &with_len)) return text_fixed(a[0], QZ_INVALID_STRING_TEXT);
+  long start, count;
+  text_span(n, a[2], a[3], &start, &count);
+  text_buf out;
+  out.put(s, static_cast<unsigned long>(start));
+  out.put(with, with_len);
+  out.put(s + start + count, n - static_cast<unsigned long>(start + count));
   return php_lib_taint_carry(a[0], text_result(a[0], out));
 }
 

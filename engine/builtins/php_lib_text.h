@@ -31,6 +31,10 @@ _qz_token* php_lib_text_strtr(_qz_token* args);
 /* substr, list: (text, start[, length]) with negative start and length
  * counting from the end, as PHP 8 does. */
 _qz_token* php_lib_text_substr(_qz_token* args);
+/* substr_replace(string, replacement, start[, length]) on texts: the span
+ * substr(string, start, length) would give is replaced; the string's
+ * markers are kept. */
+_qz_token* php_lib_text_substr_replace(_qz_token* args);
 /* str_split, list: (text[, size]) an array of LITERAL pieces of size bytes
  * (the last one shorter), at most QZ_EXPLODE_MAX_PIECES of them; empty for
  * an empty text or a size below 1. */

@@ -68,6 +68,10 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"substr with negative start and length",
        "<?php f(substr('xxsystemyy', 2, 6), substr('abcdef', 0 - 3), substr('abcdef', 1, 0 - 2), substr('abc', 5), substr('abc', 0 - 9, 1));",
        {"f(system|def|bcd||a)"}, {"f(||||)"}},
+      {"substr_replace over the span substr would take",
+       "<?php f(substr_replace('aert', 'ss', 1, 0), substr_replace('sysXXX', 'tem', -3), substr_replace('abc', 'Z', 9), "
+       "substr_replace('abcdef', '', 1, -2), substr_replace(g(), 'x', 0));",
+       {"f(assert|system|abcZ|aef|qz_invalid_string)"}, {"f(||||)"}},
       {"str_split and implode in either order",
        "<?php $p = str_split('sys tem', 4); f(implode('', $p), implode($p, '-'), join(',', array('a', 1)), count(str_split('abc', 0)));",
        {"f(sys tem|sys -tem|a,1|)"}, {"f(|||)"}},
