@@ -187,8 +187,8 @@ enum qz_engine_option_flags : unsigned long {
    *    in any letter case, open PHP code; "<?xml" stays text;
    *  - strtr, substr, str_split, implode and join, array_reverse, sprintf,
    *    vsprintf, hex2bin, pack ("H", "h", "a"), str_pad, str_repeat,
-   *    ucfirst, substr_replace, convert_uudecode, base_convert, rawurldecode, trim, ltrim,
-   *    rtrim and chop are emulated on known text; preg_replace without the
+   *    ucfirst, substr_replace, convert_uudecode, base_convert,
+   *    rawurldecode, trim, ltrim, rtrim and chop are emulated on known text; preg_replace without the
    *    "e" modifier replaces for simple patterns (literal bytes, ".",
    *    classes, escapes, "^" and "$") and leaves the subject as it is for
    *    any other;
