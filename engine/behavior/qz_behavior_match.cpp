@@ -15,10 +15,12 @@ std::map<std::string, unsigned long> call_history;
 
 namespace {
 
-/* A condition with its pattern resolved to its alternatives. */
+/* A condition with its pattern resolved to its alternatives, or the
+ * constant test (alternatives then empty). */
 struct qz_match_cond {
   int64_t arg_index;
   std::vector<std::string> alternatives;
+  bool constant;
 };
 
 /* A behaviour rule ready for matching; rec points into qz_behaviors. The
@@ -48,6 +50,9 @@ struct qz_match_index {
 qz_match_index g_match_index;
 
 }  // namespace
+
+/* What every text the engine makes up for a value begins with. */
+static const char qz_match_engine_marker[] = "qz_";
 
 /* ASCII lower case, the folding strcasecmp applies in the C locale. */
 static void qz_match_lower(const char* text, std::string& out) {
@@ -103,9 +108,15 @@ static void qz_match_rebuild() {
     rule.exact = rec->exact_match != 0;
     rule.score = rec->score;
     uint64_t n = rec->cond_count <= QZ_RULE_ITEM_SLOTS ? rec->cond_count : QZ_RULE_ITEM_SLOTS;
-    for (uint64_t c = 0; c < n; ++c)
-      rule.conds.push_back(
-          {rec->conds[c].arg_index, qz_match_split(resolve(rec->conds[c].pattern))});
+    for (uint64_t c = 0; c < n; ++c) {
+      /* The constant marker is tested before variables are looked up, so that
+       * no define_var can stand in for it. */
+      const _behavior_condition& cond = rec->conds[c];
+      if (qz_rule_cond_is_constant(&cond))
+        rule.conds.push_back({cond.arg_index, {}, true});
+      else
+        rule.conds.push_back({cond.arg_index, qz_match_split(resolve(cond.pattern)), false});
+    }
     size_t pos = ix.rules.size();
     ix.rules.push_back(std::move(rule));
     for (const std::string& fn : qz_match_split(resolve(rec->functions))) {
@@ -135,6 +146,16 @@ static bool qz_match_alternatives(const std::vector<std::string>& alts, const ch
       return true;
   }
   return false;
+}
+
+/* The constant test of an argument text: not empty, no "$" (request markers
+ * such as $_GET_DATA and variables left unresolved both carry one), none of
+ * the engine's markers (qz_decoded, qz_unknown_callee, qz_closure_N) and not
+ * the invalid-string text (a value the interpreter could not build). */
+static bool qz_match_constant(const char* subject) {
+  return subject[0] != '\0' && strchr(subject, '$') == nullptr &&
+         strstr(subject, qz_match_engine_marker) == nullptr &&
+         strcmp(subject, qz_invalid_string_text()) != 0;
 }
 
 bool qz_behavior_data_match(char* list, char* subject, bool exact) {
@@ -221,7 +242,9 @@ static unsigned long qz_match_check_call(char* func_name, _fcall_argument* args,
         break;
       }
       const char* subject = args[cond.arg_index].value;
-      if (subject == nullptr || !qz_match_alternatives(cond.alternatives, subject, exact)) {
+      if (subject == nullptr ||
+          !(cond.constant ? qz_match_constant(subject)
+                          : qz_match_alternatives(cond.alternatives, subject, exact))) {
         ok = false;
         break;
       }

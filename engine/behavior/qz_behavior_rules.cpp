@@ -41,6 +41,21 @@ int64_t qz_rule_number_kept(long value) {
   return static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(value)));
 }
 
+bool qz_rule_constant_item(const char* item, int64_t* arg_index) {
+  if (item == nullptr) return false;
+  const char* p = item;
+  while (*p >= '0' && *p <= '9') ++p;
+  if (p == item || *p != QZ_RULE_TEST_SEP || strcmp(p + 1, QZ_RULE_CONSTANT_TEST) != 0)
+    return false;
+  if (arg_index != nullptr) *arg_index = qz_rule_number_kept(strtol(item, nullptr, 10));
+  return true;
+}
+
+bool qz_rule_cond_is_constant(const _behavior_condition* cond) {
+  return cond != nullptr &&
+         strncmp(cond->pattern, QZ_RULE_CONSTANT_PATTERN, sizeof cond->pattern) == 0;
+}
+
 /* Copies src into a field of `width` bytes, cutting it to width - 1
  * characters. The field is already zero-filled. */
 static void qz_rules_copy(char* dst, size_t width, const char* src) {
@@ -144,22 +159,29 @@ void define_behavior(char* text) {
   qz_rules_copy(rec->functions, sizeof rec->functions, f[0]);
   qz_rules_copy(rec->description, sizeof rec->description, description);
 
-  if (strlen(conditions) > QZ_RULE_NO_CONDITIONS_MAX) {
+  /* A short field with a ":" ("0:") is a test cut short, not "no
+   * conditions": read as none it would let the rule take every call. */
+  if (strlen(conditions) > QZ_RULE_NO_CONDITIONS_MAX ||
+      strchr(conditions, QZ_RULE_TEST_SEP) != nullptr) {
     char* cursor = conditions;
     char* item;
     while (rec->cond_count < QZ_RULE_MAX_ITEMS &&
            (item = qz_rules_next_item(&cursor, QZ_RULE_ITEM_SEP))) {
+      _behavior_condition& cond = rec->conds[rec->cond_count];
       char* eq = strchr(item, QZ_RULE_COND_SEP);
-      if (eq == nullptr) {
+      if (eq != nullptr) {
+        *eq = '\0';
+        cond.arg_index = qz_rules_number(item);
+        qz_rules_copy(cond.pattern, sizeof cond.pattern, eq + 1);
+      } else if (qz_rule_constant_item(item, &cond.arg_index)) {
+        qz_rules_copy(cond.pattern, sizeof cond.pattern, QZ_RULE_CONSTANT_PATTERN);
+      } else {
         /* Dropping only the item would let the rule match more calls than
          * its author wrote; the whole rule goes instead. */
         free(rec);
         return;
       }
-      *eq = '\0';
-      _behavior_condition& cond = rec->conds[rec->cond_count++];
-      cond.arg_index = qz_rules_number(item);
-      qz_rules_copy(cond.pattern, sizeof cond.pattern, eq + 1);
+      ++rec->cond_count;
     }
   }
   qz_rules_append(qz_behaviors, rec);

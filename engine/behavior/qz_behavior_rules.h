@@ -11,6 +11,8 @@
  *   define_behavior(FUNCTIONS,CONDITIONS,SCORE,DESCRIPTION[,EXACT])
  *   define_call_list(NAMES,SCORE,DESCRIPTION)
  *   define_repeat_call(FUNCTION,MIN_COUNT,SCORE,DESCRIPTION)
+ * CONDITIONS is a list of items "N=PATTERN" (argument N holds a pattern) and
+ * "N:constant" (argument N is a text the script fixed), joined by "&".
  * Text fields are cut to fit their fixed-width arrays; numbers are read as
  * strtol reads them and kept as signed 32-bit values. Lines that cannot be
  * deciphered or parsed are skipped silently.
@@ -40,10 +42,22 @@
 #define QZ_RULE_ITEM_SEP '&'
 /* Separates a condition's argument position from its pattern. */
 #define QZ_RULE_COND_SEP '='
+/* Separates a condition's argument position from the name of a test, in an
+ * item without QZ_RULE_COND_SEP: "N:constant". */
+#define QZ_RULE_TEST_SEP ':'
+/* The test that holds when the argument is a text the script fixed: not
+ * empty, no "$" (request markers, variables left unresolved) and none of the
+ * engine's own "qz_" markers (decoded, unknown or invalid values). */
+#define QZ_RULE_CONSTANT_TEST "constant"
+/* The pattern the loader stores for an "N:constant" condition, since the
+ * record has no field for a kind. It begins with QZ_RULE_ITEM_SEP, which
+ * splits items and so can never be part of a pattern cut from a rule text:
+ * no pattern written in a rule file reads as this marker. */
+#define QZ_RULE_CONSTANT_PATTERN "&constant"
 /* Separates the alternatives of a function list, a pattern or a value. */
 #define QZ_RULE_ALT_SEP '+'
 /* A conditions field of at most this many characters ("", "0", "ab") stands
- * for no conditions. */
+ * for no conditions, unless it holds QZ_RULE_TEST_SEP. */
 #define QZ_RULE_NO_CONDITIONS_MAX 2
 /* Longest plain rule text whose enciphered line (two hexadecimal digits per
  * character) and its LF fit one read of QZ_RULE_LINE_BUFFER bytes. */
@@ -82,6 +96,12 @@ const qz_rule_keyword* qz_rule_keyword_of(const char* text);
  * (base 10) read, taken as signed. " 7x" is 7, "x" is 0, 4294967295 is -1. */
 int64_t qz_rule_number_kept(long value);
 
+/* Whether a condition item (the text between two QZ_RULE_ITEM_SEP) is the
+ * constant test: one or more decimal digits, QZ_RULE_TEST_SEP and
+ * QZ_RULE_CONSTANT_TEST, nothing else. When it is and arg_index is not null,
+ * *arg_index receives the position as number fields keep it. */
+bool qz_rule_constant_item(const char* item, int64_t* arg_index);
+
 /* One define_var line. */
 struct _behavior_define_var {
   char var_name[QZ_RULE_FIELD_SIZE];
@@ -90,9 +110,14 @@ struct _behavior_define_var {
 
 /* One argument condition of a behaviour rule. */
 struct _behavior_condition {
-  int64_t arg_index;                /* argument position from 0 */
-  char pattern[QZ_RULE_FIELD_SIZE]; /* alternatives separated by "+", or a variable name */
+  int64_t arg_index; /* argument position from 0 */
+  /* alternatives separated by "+", a variable name, or, for the constant
+   * test, exactly QZ_RULE_CONSTANT_PATTERN */
+  char pattern[QZ_RULE_FIELD_SIZE];
 };
+
+/* Whether the condition is the constant test rather than a pattern. */
+bool qz_rule_cond_is_constant(const _behavior_condition* cond);
 
 /* One define_behavior line. */
 struct _behavior_descriptor {
@@ -152,7 +177,8 @@ QZ_EXPORT int qz_behavior_shutdown();
 /* Parse one deciphered rule text in place (zero bytes are written at the
  * field separators) and append one record to the kind's table. A malformed
  * text (no "(", no ")" after it, a missing comma before the last ")", a
- * condition item without "=") appends nothing. text must be a writable,
+ * condition item with neither "=" nor the form "N:constant") appends
+ * nothing. text must be a writable,
  * zero-terminated string; null is ignored. */
 QZ_EXPORT void define_var(char* text);
 QZ_EXPORT void define_behavior(char* text);

@@ -1,5 +1,7 @@
 #include "behavior_fixture.h"
 
+#include "common/qz_host.h"
+
 #include <cstring>
 #include <tuple>
 
@@ -86,6 +88,46 @@ TEST_F(MatchTest, NullNamesArgumentsAndLateRules) {
   EXPECT_EQ(check("exec").score, 5u);
   qz_behavior_shutdown();
   EXPECT_EQ(check("eval").score, 0u);
+}
+
+/* The constant test against the argument texts the interpreter reports. A
+ * variable named like the loader's marker must not stand in for it. */
+TEST_F(MatchTest, ConstantArgumentsAreExcepted) {
+  define_all({"define_var(SH,system+exec)", "define_var(&constant,$)",
+              "define_behavior(SH,0:constant,0,fixed command)",
+              "define_behavior(popen,0:constant&1=foo,0,fixed with foo)",
+              "define_behavior(SH,,4,shell call)", "define_behavior(popen,,4,shell call)"});
+  const std::string fixed = "fixed command", shell = "shell call";
+  const struct {
+    std::string name;
+    std::vector<std::string> args;
+    unsigned long score;
+    std::string desc;
+  } rows[] = {
+      {"system", {"ls -la"}, 0, fixed},
+      {"EXEC", {"whoami", "$_GET_DATA"}, 0, fixed},
+      {"system", {""}, 4, shell},
+      {"system", {"$_GET_DATA"}, 4, shell},
+      {"system", {"rm $x"}, 4, shell},
+      {"system", {"abc qz_decoded"}, 4, shell},
+      {"system", {"qz_unknown_callee"}, 4, shell},
+      {"system", {"qz_closure_1"}, 4, shell},
+      {"system", {qz_invalid_string_text()}, 4, shell},
+      {"system", {}, 4, shell},
+      {"popen", {"ls", "foo"}, 0, "fixed with foo"},
+      {"popen", {"ls", "bar"}, 4, shell},
+      {"popen", {"ls $y", "foo"}, 4, shell},
+      {"popen", {"ls"}, 4, shell},
+  };
+  for (const auto& r : rows) {
+    const Outcome got = check(r.name, r.args);
+    EXPECT_EQ(got.score, r.score) << r.name << "(" << (r.args.empty() ? "" : r.args[0]) << ")";
+    EXPECT_EQ(got.desc, r.desc) << r.name << "(" << (r.args.empty() ? "" : r.args[0]) << ")";
+  }
+  /* an argument record without text is no constant */
+  char name[] = "system", desc[QZ_RULE_DESC_BUFFER] = {0};
+  _fcall_argument null_text[1] = {};
+  EXPECT_EQ(qz_behavior_check(1, 0, name, 0, null_text, 1, desc, nullptr), 4u);
 }
 
 /* Thirteen 300-character arguments, behind a short or a 99-character name. */

@@ -45,6 +45,22 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
       {"define_behavior(eval,0=x,10)", ""},
       {"define_behavior(eval,0=x,10,desc,1,extra)", "B eval|desc|10|1|0=x\n"},
       {"define_behavior(" + f150 + ",,1,d)", "B " + f150.substr(0, 99) + "|d|1|0|\n"},
+      /* the constant test: digits, ":constant", and nothing else; a
+       * malformed item, even in a short field, drops the whole rule */
+      {"define_behavior(system,0:constant,0,fixed)", "B system|fixed|0|0|0=&constant\n"},
+      {"define_behavior(popen,1=foo&12:constant,0,d)", "B popen|d|0|0|1=foo;12=&constant\n"},
+      {"define_behavior(f,0=a:constant,1,d)", "B f|d|1|0|0=a:constant\n"},
+      {"define_behavior(f,0:,0,d)", ""},
+      {"define_behavior(f,:,0,d)", ""},
+      {"define_behavior(f,0:const,0,d)", ""},
+      {"define_behavior(f,x:constant,0,d)", ""},
+      {"define_behavior(f,:constant,0,d)", ""},
+      {"define_behavior(f,-1:constant,0,d)", ""},
+      {"define_behavior(f,0:Constant,0,d)", ""},
+      {"define_behavior(f,0:constant ,0,d)", ""},
+      {"define_behavior(f,1=a&0:constantly,0,d)", ""},
+      /* no rule text can write the marker as a pattern */
+      {"define_behavior(f,0=&constant,0,d)", ""},
       /* numbers as strtol reads them, low 32 bits signed */
       {"define_behavior(eval,, 7z,d)", "B eval|d|7|0|\n"},
       {"define_behavior(eval,,-3,d)", "B eval|d|-3|0|\n"},
