@@ -2,6 +2,8 @@
 
 #include "behavior/behavior_fixture.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sys/wait.h>
 
 #include <sstream>
@@ -142,6 +144,18 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
           {"define_repeat_call(chr,10,3,d)", ""},
           {"define_repeat_call(chr,20,3,d)", "the rule on line 34 fires"},
           {"define_repeat_call(CHR,40,3,d)", "the rule on line 33 fires"},
+          // A score-0 rule with conditions before a rule that scores the
+          // same calls is an exception, not a defect.
+          {"define_var(SHC,passthru+shell_exec)", ""},
+          {"define_behavior(SHC,0:constant,0,fixed command)", ""},
+          {"define_behavior(shc,1=x&0:constant,5,d)", "the rule on line 38 always"},
+          {"define_behavior(passthru,,4,shell)", ""},
+          {"define_behavior(proc_open,0:constant,0,excepts nothing)", "score 0"},
+          {"define_behavior(f,0:,1,d)",
+           "unknown test \"\" (the one test is \"constant\"); the rule is dropped"},
+          {"define_behavior(f,1=a&0:const,1,d)", "unknown test \"const\""},
+          {"define_behavior(f,x:constant,1,d)", "must be decimal digits; the rule is dropped"},
+          {"define_behavior(f,9999999999:constant,1,d)", "out of range"},
       },
       "\n");
   expect_findings(
@@ -154,6 +168,16 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
           {"", ""},
       },
       "\r\n");
+}
+
+// Dump shows a constant test as such, never as the loader's marker pattern.
+TEST_F(QzrulesTest, DumpShowsConstantConditions) {
+  TempFile rules(rule_file({"define_behavior(system,0:constant&1=x,0,fixed)"}));
+  ToolRun dump = qzrules("dump " + rules.path());
+  ASSERT_EQ(dump.status, 0);
+  const auto conds = nlohmann::json::parse(dump.out)["behaviors"][0]["conditions"];
+  EXPECT_EQ(conds, nlohmann::json::parse(
+                       R"([{"arg_index":0,"constant":true},{"arg_index":1,"pattern":"x"}])"));
 }
 
 TEST_F(QzrulesTest, TheDefaultRulesLintClean) {

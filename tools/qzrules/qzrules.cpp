@@ -138,8 +138,13 @@ nlohmann::ordered_json dump_tables() {
   json behaviors = json::array();
   for (const _behavior_descriptor* b : qz_behaviors) {
     json conds = json::array();
-    for (uint64_t k = 0; k < b->cond_count && k < QZ_RULE_ITEM_SLOTS; ++k)
-      conds.push_back({{"arg_index", b->conds[k].arg_index}, {"pattern", b->conds[k].pattern}});
+    for (uint64_t k = 0; k < b->cond_count && k < QZ_RULE_ITEM_SLOTS; ++k) {
+      const _behavior_condition& c = b->conds[k];
+      if (qz_rule_cond_is_constant(&c))
+        conds.push_back({{"arg_index", c.arg_index}, {"constant", true}});
+      else
+        conds.push_back({{"arg_index", c.arg_index}, {"pattern", c.pattern}});
+    }
     behaviors.push_back({{"functions", b->functions},
                          {"conditions", conds},
                          {"score", b->score},

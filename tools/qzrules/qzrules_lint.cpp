@@ -152,8 +152,22 @@ void check_more_items(size_t count, const char* what, std::vector<std::string>& 
                   std::to_string(count) + "): the rest are ignored");
 }
 
+/* Why the loader drops a condition item that has no "=". */
+std::string bad_item_reason(const std::string& item) {
+  size_t colon = item.find(QZ_RULE_TEST_SEP);
+  if (colon == std::string::npos)
+    return "condition " + quoted(item) + " has no \"=\": the rule is dropped";
+  std::string pos = item.substr(0, colon), test = item.substr(colon + 1);
+  if (pos.empty() || pos.find_first_not_of("0123456789") != std::string::npos)
+    return "condition " + quoted(item) +
+           ": the argument position before \":\" must be decimal digits; the rule is dropped";
+  return "condition " + quoted(item) + ": unknown test " + quoted(test) +
+         " (the one test is \"" QZ_RULE_CONSTANT_TEST "\"); the rule is dropped";
+}
+
 void check_conditions(const std::string& conds, std::vector<std::string>& out) {
-  if (conds.size() <= QZ_RULE_NO_CONDITIONS_MAX) {
+  if (conds.size() <= QZ_RULE_NO_CONDITIONS_MAX &&
+      conds.find(QZ_RULE_TEST_SEP) == std::string::npos) {
     if (!conds.empty() && conds.find(QZ_RULE_COND_SEP) != std::string::npos)
       out.push_back("conditions " + quoted(conds) + " have at most " +
                     std::to_string(QZ_RULE_NO_CONDITIONS_MAX) +
@@ -165,7 +179,10 @@ void check_conditions(const std::string& conds, std::vector<std::string>& out) {
   for (size_t k = 0; k < items.size() && k < QZ_RULE_MAX_ITEMS; ++k) {
     size_t eq = items[k].find(QZ_RULE_COND_SEP);
     if (eq == std::string::npos) {
-      out.push_back("condition " + quoted(items[k]) + " has no \"=\": the rule is dropped");
+      if (qz_rule_constant_item(items[k].c_str(), nullptr))
+        check_number(items[k].substr(0, items[k].find(QZ_RULE_TEST_SEP)), "argument position", out);
+      else
+        out.push_back(bad_item_reason(items[k]));
       continue;
     }
     check_number(items[k].substr(0, eq), "argument position", out);
@@ -462,14 +479,21 @@ struct Lint {
   ResolvedBehavior resolved(const _behavior_descriptor* b) const {
     ResolvedBehavior r{
         split_lower(resolve(b->functions), QZ_RULE_ALT_SEP), {}, b->exact_match != 0};
-    for (uint64_t c = 0; c < b->cond_count; ++c)
-      r.conds.insert({b->conds[c].arg_index, resolve(b->conds[c].pattern)});
+    for (uint64_t c = 0; c < b->cond_count; ++c) {
+      const _behavior_condition& cond = b->conds[c];
+      /* As in the matcher, no variable stands in for the constant marker. */
+      r.conds.insert(
+          {cond.arg_index, qz_rule_cond_is_constant(&cond) ? cond.pattern : resolve(cond.pattern)});
+    }
     return r;
   }
 
-  /* The checks of one behaviour rule that need no other rule. */
-  void check_behavior_alone(const _behavior_descriptor* b, size_t line, bool names_none) {
-    check_score(b->score, line, "ends the search for that call");
+  /* The checks of one behaviour rule that need no other rule but whether it
+   * is an exception: a rule with conditions and score 0 that keeps the calls
+   * it matches from a later rule that scores them. */
+  void check_behavior_alone(const _behavior_descriptor* b, size_t line, bool names_none,
+                            bool exception) {
+    if (!exception) check_score(b->score, line, "ends the search for that call");
     check_var_use(b->functions, line);
     for (uint64_t c = 0; c < b->cond_count; ++c) {
       check_var_use(b->conds[c].pattern, line);
@@ -488,10 +512,21 @@ struct Lint {
     std::map<std::string, size_t> fn_seen;  // function -> rules naming it
     std::map<Cond, size_t> cond_seen;       // condition -> rules holding it
     std::vector<ResolvedBehavior> done;
+    std::map<std::string, size_t> last_scoring;  // function -> last rule that scores it
     for (size_t j = 0; j < behaviors.size(); ++j) {
       done.push_back(resolved(behaviors[j].rec));
-      const ResolvedBehavior& b = done.back();
-      check_behavior_alone(behaviors[j].rec, behaviors[j].line, b.fns.empty());
+      if (behaviors[j].rec->score > 0)
+        for (const std::string& f : done.back().fns) last_scoring[f] = j;
+    }
+    for (size_t j = 0; j < behaviors.size(); ++j) {
+      const ResolvedBehavior& b = done[j];
+      bool exception = false;
+      if (behaviors[j].rec->score == 0 && !b.conds.empty())
+        for (const std::string& f : b.fns) {
+          auto it = last_scoring.find(f);
+          if (it != last_scoring.end() && it->second > j) exception = true;
+        }
+      check_behavior_alone(behaviors[j].rec, behaviors[j].line, b.fns.empty(), exception);
       if (b.fns.empty()) continue;
       const std::string& fn = rarest(b.fns, fn_seen);
       auto covers = [&](size_t i) { return always_matches_first(done[i], b); };
