@@ -6,7 +6,9 @@
 
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <sstream>
+#include <tuple>
 
 using namespace behavior_test;
 
@@ -178,6 +180,149 @@ TEST_F(QzrulesTest, DumpShowsConstantConditions) {
   const auto conds = nlohmann::json::parse(dump.out)["behaviors"][0]["conditions"];
   EXPECT_EQ(conds, nlohmann::json::parse(
                        R"([{"arg_index":0,"constant":true},{"arg_index":1,"pattern":"x"}])"));
+}
+
+// `qzrules test` on directories of look-alike scripts written here: request
+// input run as code or command, a fixed command (excepted by its rule) and a
+// command from a variable (suspicious).
+class QzrulesTestCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qzrules_test_XXXXXX";
+    dir = mkdtemp(tmpl);
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"mal/top.php", "<?php passthru($_COOKIE['f']);\n"},
+        {"mal/web/eval.php", "<?php @eval($_POST['x']);\n"},
+        {"mal/web/cmd.php", "<?php\n$c = $_GET['c'];\nsystem($c);\n"},
+        {"mal/kit/upload.php", "<?php system($_REQUEST['cmd']);\n"},
+        {"mal/kit/quiet.php", "<?php echo date('Y');\n"},
+        {"mal/kit/var.php", "<?php system($cmd);\n"},
+        {"ben/site/index.php", "<?php echo 'hello';\n"},
+        {"ben/site/ls.php", "<?php system('ls -la');\n"},
+        {"ben/site/notes.txt", "system($x);\n"},
+        {"ben/tools/run.php", "<?php\nsystem('ls ' . $dir);\n"},
+        {"rules.txt",
+         "# test rules\n"
+         "define_var(REQ,$_POST_DATA+$_GET_DATA+$_REQUEST_DATA+$_COOKIE_DATA)\n"
+         "define_behavior(eval+system+passthru,0=REQ,10,runs request input)\n"
+         "define_behavior(system,0:constant,0,runs a fixed command)\n"
+         "define_behavior(system,,4,runs a shell command)\n"},
+    };
+    for (const auto& [name, text] : files) {
+      std::filesystem::create_directories(std::filesystem::path(dir + "/" + name).parent_path());
+      std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    }
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  ToolRun test(const std::string& args, bool errors = false) {
+    return qzrules(
+        "test " + dir + "/rules.txt --malicious " + dir + "/mal --benign " + dir + "/ben " + args,
+        errors);
+  }
+  std::string dir;
+};
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+TEST_F(QzrulesTestCommand, TablesCountEachTopLevelDirectory) {
+  ToolRun r = test("-j 2");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& l : lines_of(r.out))
+    if (l.compare(0, 2, "  ") == 0 && l.compare(0, 4, "    ") != 0) rows.push_back(words(l));
+  // name, files, threats, suspicious, clean, errors, skipped, then the rates;
+  // then the missed and the wrongly flagged files
+  const std::vector<std::vector<std::string>> want = {
+      {".", "1", "1", "0", "0", "0", "0", "100.0%", "100.0%"},
+      {"kit", "3", "1", "1", "1", "0", "0", "66.7%", "33.3%"},
+      {"web", "2", "2", "0", "0", "0", "0", "100.0%", "100.0%"},
+      {"total", "6", "4", "1", "1", "0", "0", "83.3%", "66.7%"},
+      {"site", "2", "0", "0", "2", "0", "0", "0.0%"},
+      {"tools", "1", "0", "1", "0", "0", "0", "100.0%"},
+      {"total", "3", "0", "1", "2", "0", "0", "33.3%"},
+      {dir + "/mal/kit/quiet.php:", "clean"},
+      {dir + "/ben/tools/run.php:", "suspicious", "score=4"},
+  };
+  EXPECT_EQ(rows, want) << r.out;
+  EXPECT_NE(r.out.find("    line 2: system(ls $dir) -> runs a shell command [+4]\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(QzrulesTestCommand, ThresholdsDecideTheExitStatus) {
+  const std::vector<std::tuple<std::string, int, std::string>> rows = {
+      {"--min-detection 83", 0, ""},
+      {"--min-detection 90", 1, "qzrules: detection rate 83.3% is below --min-detection 90\n"},
+      {"--min-threat 66", 0, ""},
+      {"--min-threat 70", 1, "qzrules: threat rate 66.7% is below --min-threat 70\n"},
+      {"--max-fp 34", 0, ""},
+      {"--max-fp 30 --min-detection 10", 1,
+       "qzrules: false-positive rate 33.3% is above --max-fp 30\n"},
+  };
+  for (const auto& [args, status, err] : rows) {
+    // The verdict on the thresholds comes after the report, on standard error.
+    ToolRun r = test(args + " --json", true);
+    EXPECT_EQ(r.status, status) << args;
+    const std::string end = "}\n" + err;
+    EXPECT_EQ(r.out.compare(r.out.size() - std::min(r.out.size(), end.size()), end.size(), end), 0)
+        << args << "\n"
+        << r.out;
+  }
+}
+
+TEST_F(QzrulesTestCommand, JsonReportIsTheSameForPlainAndEncipheredRules) {
+  ToolRun plain = test("--json --min-detection 90");
+  EXPECT_EQ(plain.status, 1);
+  auto doc = nlohmann::json::parse(plain.out);
+  EXPECT_EQ(doc["schema"], "qzrules-test");
+  EXPECT_EQ(doc["malicious"]["dirs"][0]["dir"], dir + "/mal");
+  EXPECT_EQ(doc["malicious"]["dirs"][0]["rows"].size(), 3u);
+  EXPECT_EQ(doc["malicious"]["total"]["threats"], 4);
+  EXPECT_NEAR(doc["malicious"]["total"]["detection_rate"].get<double>(), 500.0 / 6, 1e-9);
+  EXPECT_NEAR(doc["benign"]["total"]["fp_rate"].get<double>(), 100.0 / 3, 1e-9);
+  ASSERT_EQ(doc["missed"].size(), 1u);
+  EXPECT_EQ(doc["missed"][0]["path"], dir + "/mal/kit/quiet.php");
+  ASSERT_EQ(doc["false_positives"].size(), 1u);
+  const auto& call = doc["false_positives"][0]["calls"][0];
+  EXPECT_EQ(call["name"], "system");
+  EXPECT_EQ(call["line"], 2);
+  EXPECT_EQ(call["description"], "runs a shell command");
+  EXPECT_EQ(
+      doc["thresholds"],
+      nlohmann::json::parse(
+          R"([{"option":"--min-detection","limit":90.0,"value":83.33333333333333,"met":false}])"));
+  EXPECT_EQ(doc["passed"], false);
+
+  ASSERT_EQ(qzrules("encrypt " + dir + "/rules.txt -o " + dir + "/rules.bin").status, 0);
+  ToolRun enc = qzrules("test " + dir + "/rules.bin --malicious " + dir + "/mal --benign " + dir +
+                        "/ben --json --min-detection 90");
+  auto again = nlohmann::json::parse(enc.out);
+  again["rules"] = doc["rules"];
+  EXPECT_EQ(again, doc);
+}
+
+TEST_F(QzrulesTestCommand, UsageAndInputErrors) {
+  std::ofstream(dir + "/vars.txt") << "define_var(A,b)\n";
+  const std::string rules = dir + "/rules.txt", mal = dir + "/mal", file = dir + "/mal/top.php";
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {rules + " --benign " + dir + "/none", dir + "/none: No such file or directory"},
+      {rules + " --malicious " + file, file + ": not a directory"},
+      {rules, "test: give --malicious or --benign directories, or both"},
+      {rules + " --malicious " + mal + " --max-fp 5", "test: --max-fp needs --benign"},
+      {dir + "/vars.txt --malicious " + mal, dir + "/vars.txt: no rule that scores"},
+      {rules + " --malicious " + mal + " --qzscan " + dir + "/none",
+       dir + "/none: cannot run: No such file or directory"},
+  };
+  for (const auto& [args, err] : rows) {
+    ToolRun r = qzrules("test " + args, true);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.out.rfind("qzrules: " + err, 0), 0u) << args << "\n" << r.out;
+  }
 }
 
 TEST_F(QzrulesTest, TheDefaultRulesLintClean) {

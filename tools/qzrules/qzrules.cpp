@@ -1,15 +1,17 @@
 /*
  * qzrules: the rule writer's tool. Enciphers plain rule files into the form
  * the engine loads and back, checks a rule file for lines the loader would
- * skip, cut or never use, and prints the tables the engine builds as JSON.
+ * skip, cut or never use, prints the tables the engine builds as JSON, and
+ * measures a rule file on known malicious and benign scripts.
  *
  * Exit status: 0 done and clean, 1 problems found (lint findings, lines that
- * could not be converted), 2 usage or I/O error.
+ * could not be converted, test thresholds not met), 2 usage or I/O error.
  */
 
 #include "behavior/qz_behavior_rules.h"
 #include "behavior/qz_cipher.h"
 #include "qzrules_lint.h"
+#include "qzrules_test.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -18,6 +20,9 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,27 +89,14 @@ int convert_file(const std::string& in_path, const std::string& out_path, Conver
 }
 
 int cmd_encrypt(const std::string& in_path, const std::string& out_path) {
-  return convert_file(
-      in_path, out_path, [](const std::string& line, const std::string& where, std::string* text) {
-        if (qzrules_is_plain_filler(line)) return LineResult::Skipped;
-        if (line.find('\0') != std::string::npos) {
-          problem(where, "a zero byte would end the rule text early; line left out");
-          return LineResult::LeftOut;
-        }
-        if (line.size() > QZ_RULE_PLAIN_MAX) {
-          problem(where, "rule text of " + std::to_string(line.size()) + " characters is over " +
-                             std::to_string(QZ_RULE_PLAIN_MAX) +
-                             " and could not be loaded; line left out");
-          return LineResult::LeftOut;
-        }
-        std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(line.c_str()));
-        if (!hex) {
-          problem(where, "cannot be enciphered");
-          return LineResult::LeftOut;
-        }
-        *text = hex.get();
-        return LineResult::Kept;
-      });
+  return convert_file(in_path, out_path,
+                      [](const std::string& line, const std::string& where, std::string* text) {
+                        if (qzrules_is_plain_filler(line)) return LineResult::Skipped;
+                        std::string why;
+                        if (qzrules_encipher_line(line, *text, why)) return LineResult::Kept;
+                        problem(where, why + "; line left out");
+                        return LineResult::LeftOut;
+                      });
 }
 
 int cmd_decrypt(const std::string& in_path, const std::string& out_path) {
@@ -186,6 +178,35 @@ int cmd_dump(const std::string& in_path, const std::string& out_path) {
   return kExitClean;
 }
 
+/* Most qzscan worker processes `test` asks for: qzscan's own bound. */
+constexpr unsigned kMaxJobs = 256;
+/* Bytes for the path of our own executable (PATH_MAX on Linux). */
+constexpr size_t kExePathBuffer = 4096;
+
+std::string exe_dir() {
+  char buf[kExePathBuffer];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string p(buf);
+  return p.substr(0, p.find_last_of('/'));
+}
+
+bool same_dir(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+/* The qzscan that `test` runs: the build tree's for the binary built there,
+ * else the one installed beside this binary, else the first in PATH. */
+std::string default_qzscan() {
+  const std::string dir = exe_dir();
+  if (*QZRULES_BUILD_DIR && same_dir(dir, QZRULES_BUILD_DIR)) return QZRULES_BUILD_QZSCAN;
+  const std::string beside = dir + "/qzscan";
+  return access(beside.c_str(), X_OK) == 0 ? beside : "qzscan";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -215,6 +236,32 @@ int main(int argc, char** argv) {
   dump->add_option("RULES", in_path, "enciphered rule file")->required();
   dump->add_option("-o,--output", out_path, "output file (default: standard output)");
 
+  qzrules_test_options topt;
+  CLI::App* test = app.add_subcommand(
+      "test", "Scan known malicious and benign directories with the rules and report the rates");
+  test->add_option("RULES", topt.rules, "rule file, enciphered or plain")->required();
+  test->add_option("--malicious", topt.malicious, "directories of malicious scripts");
+  test->add_option("--benign", topt.benign, "directories of benign scripts");
+  auto pct = CLI::Range(0.0, 100.0);
+  double min_detection = 0, min_threat = 0, max_fp = 0;
+  auto* min_det_opt = test->add_option("--min-detection", min_detection,
+                                       "fail unless this percentage of malicious files is flagged")
+                          ->check(pct);
+  auto* min_threat_opt =
+      test->add_option("--min-threat", min_threat,
+                       "fail unless this percentage of malicious files is a threat")
+          ->check(pct);
+  auto* max_fp_opt = test->add_option("--max-fp", max_fp,
+                                      "fail when more than this percentage of benign files is "
+                                      "flagged")
+                         ->check(pct);
+  test->add_flag("--json", topt.json, "print one JSON document instead of the tables");
+  test->add_flag("--no-extensions", topt.no_extensions,
+                 "scan as qzscan --no-extensions does (the baseline engine)");
+  test->add_option("-j,--jobs", topt.jobs, "qzscan's worker processes (default: qzscan's)")
+      ->check(CLI::Range(1u, kMaxJobs));
+  test->add_option("--qzscan", topt.qzscan, "the qzscan binary to run");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -235,5 +282,24 @@ int main(int argc, char** argv) {
     return cmd_lint(in_path, form);
   }
   if (dump->parsed()) return cmd_dump(in_path, out_path);
+  if (test->parsed()) {
+    if (topt.malicious.empty() && topt.benign.empty()) {
+      std::cerr << "qzrules: test: give --malicious or --benign directories, or both\n";
+      return kExitError;
+    }
+    if ((*min_det_opt || *min_threat_opt) && topt.malicious.empty()) {
+      std::cerr << "qzrules: test: --min-detection and --min-threat need --malicious\n";
+      return kExitError;
+    }
+    if (*max_fp_opt && topt.benign.empty()) {
+      std::cerr << "qzrules: test: --max-fp needs --benign\n";
+      return kExitError;
+    }
+    if (*min_det_opt) topt.min_detection = min_detection;
+    if (*min_threat_opt) topt.min_threat = min_threat;
+    if (*max_fp_opt) topt.max_fp = max_fp;
+    if (topt.qzscan.empty()) topt.qzscan = default_qzscan();
+    return qzrules_test(topt);
+  }
   return kExitError;
 }

@@ -656,6 +656,25 @@ bool qzrules_read_file(const std::string& path, std::string& contents, std::stri
   return true;
 }
 
+bool qzrules_encipher_line(const std::string& text, std::string& line, std::string& why) {
+  if (text.find('\0') != std::string::npos) {
+    why = "a zero byte would end the rule text early";
+    return false;
+  }
+  if (text.size() > QZ_RULE_PLAIN_MAX) {
+    why = "rule text of " + std::to_string(text.size()) + " characters is over " +
+          std::to_string(QZ_RULE_PLAIN_MAX) + " and could not be loaded";
+    return false;
+  }
+  std::unique_ptr<char[]> hex(qz_cipher_rule_encrypt(text.c_str()));
+  if (!hex) {
+    why = "cannot be enciphered";
+    return false;
+  }
+  line = hex.get();
+  return true;
+}
+
 qzrules_load_summary qzrules_check_load(const std::string& contents) {
   const std::vector<std::string> lines = qzrules_split_lines(contents);
   qz_behavior_shutdown();

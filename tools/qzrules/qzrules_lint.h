@@ -40,6 +40,11 @@ std::vector<std::string> qzrules_split_lines(const std::string& contents);
  * opened or read to its end (a directory, for one, cannot be read). */
 bool qzrules_read_file(const std::string& path, std::string& contents, std::string& why);
 
+/* Enciphers one plain rule text (without its line end) into the line the
+ * engine loads. False, with why set to the reason, when the text holds a
+ * zero byte, is longer than the loader can read or cannot be enciphered. */
+bool qzrules_encipher_line(const std::string& text, std::string& line, std::string& why);
+
 /* What the engine's loader keeps of an enciphered rule file. */
 struct qzrules_load_summary {
   unsigned long rules = 0;     /* records of all four kinds */
