@@ -306,6 +306,16 @@ TEST_F(QzrulesTestCommand, JsonReportIsTheSameForPlainAndEncipheredRules) {
   EXPECT_EQ(again, doc);
 }
 
+// A file name is hostile input: control characters reach no terminal.
+TEST_F(QzrulesTestCommand, ControlCharactersInNamesAreEscaped) {
+  std::filesystem::create_directories(dir + "/odd/x");
+  std::ofstream(dir + "/odd/x/a\nb\x1b[2J.php") << "<?php system($x);\n";
+  ToolRun r = qzrules("test " + dir + "/rules.txt --benign " + dir + "/odd");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("/odd/x/a\\x0Ab\\x1B[2J.php: suspicious"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
 TEST_F(QzrulesTestCommand, UsageAndInputErrors) {
   std::ofstream(dir + "/vars.txt") << "define_var(A,b)\n";
   const std::string rules = dir + "/rules.txt", mal = dir + "/mal", file = dir + "/mal/top.php";
