@@ -193,10 +193,11 @@ static void call_mark_decoded(const char* name, const std::vector<_qz_token*>& a
 
 /* How a function that takes a callback hands it its arguments. */
 enum call_pass {
-  PASS_REST,  /* the arguments after the callback */
-  PASS_ITEMS, /* an item of the array argument `array` */
-  PASS_VALUE, /* the argument `array` itself */
-  PASS_NONE,  /* nothing the script shows */
+  PASS_REST,   /* the arguments after the callback */
+  PASS_ITEMS,  /* an item of the array argument `array` */
+  PASS_VALUE,  /* the argument `array` itself */
+  PASS_NONE,   /* nothing the script shows */
+  PASS_COOKIE, /* the session id, which the request's cookie chooses */
 };
 
 struct call_callback_row {
@@ -228,6 +229,7 @@ static const call_callback_row call_callback_rows[] = {
     {"set_error_handler", 0, PASS_NONE, 0},
     {"set_exception_handler", 0, PASS_NONE, 0},
     {"spl_autoload_register", 0, PASS_NONE, 0},
+    {"session_set_save_handler", 2, PASS_COOKIE, 0}, /* its "read" handler */
     {"header_register_callback", 0, PASS_NONE, 0},
     {"array_udiff", -1, PASS_ITEMS, 0},
     {"array_udiff_assoc", -1, PASS_ITEMS, 0},
@@ -312,7 +314,12 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   std::string callee = call_callback_callee(php_variable_value(args[cb]));
   if (callee.empty()) return;
   std::vector<_qz_value> pass;
-  if (row->pass == PASS_REST) {
+  if (row->pass == PASS_COOKIE) {
+    _qz_value id{};
+    id.type = TOKEN_LITERAL;
+    id.ptr = qz_engine_insert_sym(const_cast<char*>("$_COOKIE_DATA"));
+    if (id.ptr) pass.push_back(id);
+  } else if (row->pass == PASS_REST) {
     for (size_t i = cb + 1; i < args.size(); i++) pass.push_back(php_variable_value(args[i]));
   } else if (row->pass != PASS_NONE && static_cast<size_t>(row->array) < args.size()) {
     _qz_value v = php_variable_value(args[row->array]), item;

@@ -149,7 +149,8 @@ enum qz_engine_option_flags : unsigned long {
    *    expression;
    *  - a function that takes a callback (call_user_func, array_map, usort,
    *    preg_replace_callback, ob_start...) also calls the function its
-   *    callback names, with what it would hand it;
+   *    callback names, with what it would hand it (a session save
+   *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose);
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
    *  - a string literal is text, even one that begins with "$";
