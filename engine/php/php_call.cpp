@@ -286,11 +286,15 @@ static const call_callback_row* call_callback_row_of(const char* name) {
 
 /* The function a callback value names: its text, or for a pair
  * [object, 'method'] the method "->method", for ['Class', 'method']
- * "Class::method". Empty when it names none. */
+ * "Class::method"; for a request array, its item marker. Empty when it
+ * names none. */
 static std::string call_callback_callee(const _qz_value& v) {
   if (const char* text = php_value_text(v)) return text;
   if (v.type != TOKEN_ARRAY || !v.ptr) return std::string();
-  const _qz_bucket* first = static_cast<_qz_array*>(v.ptr)->head;
+  const _qz_array* arr = static_cast<_qz_array*>(v.ptr);
+  /* A request array ("usort(...$_GET)"): the request names the function. */
+  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) return arr->item_marker;
+  const _qz_bucket* first = arr->head;
   const _qz_bucket* second = first ? first->next : nullptr;
   const char* method = second && !second->next ? php_value_text(second->value) : nullptr;
   if (!method || !method[0]) return std::string();

@@ -1018,6 +1018,11 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
         prev = cur;
         continue;
       }
+      /* The dots of "..." (spread and variadic) where a value begins: the
+       * value is read as the argument. */
+      if (eval_value_begins_after(prev) &&
+          (cur->name == qz_engine_cat_handle || std::strcmp(cur->name, "...") == 0))
+        continue;
       /* A sign where a value begins belongs to that value (a group after
        * it is read as before: its first value is not the group's). */
       if ((cur->name == qz_engine_sub_handle || cur->name == qz_engine_add_handle) &&

@@ -161,7 +161,8 @@ enum qz_engine_option_flags : unsigned long {
    *    sign ("substr($s, -3)");
    *  - "[" where a value begins opens a short array, reported as a call of
    *    "array" as "array(...)" is; a callback [$object, 'name'] calls
-   *    "->name", ['Class', 'name'] calls "Class::name";
+   *    "->name", ['Class', 'name'] calls "Class::name", a request array
+   *    its item marker; the dots of "..." before an argument are dropped;
    *  - a for loop runs its body once, then again while its condition holds
    *    (at most 50 rounds, 2,048 later rounds per scan), the later rounds
    *    computing values without reporting calls again;
