@@ -117,7 +117,12 @@ static void driver_include_as_call(php_statement* st) {
  * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
   driver_include_as_call(st);
-  if (!php_function_return(&st->head) && st->count > QZ_SHORT_STATEMENT_TOKENS)
+  /* Extended reading evaluates "$i++;" and "++$i;" too: a loop counter
+   * stepped in a loop body moves. */
+  unsigned long shortest = (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+                               ? QZ_SHORT_STATEMENT_TOKENS - 1
+                               : QZ_SHORT_STATEMENT_TOKENS;
+  if (!php_function_return(&st->head) && st->count > shortest)
     qz_token_free(php_eval_expr(&st->head, nullptr));
   driver_stmt_release(st);
 }
@@ -137,10 +142,13 @@ static bool driver_statement_full(const php_statement* st, const _qz_token* tk) 
 
 static bool driver_for_copy_part(_qz_token** pos, char* stop, _qz_token** out);
 static void driver_for_mark_calls(_qz_token* from, char* stop);
+static _qz_token* driver_last(_qz_token* list);
 
 /* Loop rounds after the first walked in this scan, against
  * QZ_MAX_LOOP_ROUNDS_PER_SCAN. */
 static unsigned long driver_loop_rounds = 0;
+/* Tokens those rounds walked, against QZ_MAX_LOOP_TOKENS_PER_SCAN. */
+static unsigned long driver_loop_tokens = 0;
 
 /* The body of a loop: a "{ ... }" group from its "{" (first), or one
  * statement from first through its ";". A list owned by the caller; what the
@@ -170,6 +178,63 @@ static bool driver_goes_on(_qz_token* cond) {
   return go;
 }
 
+/* The rounds of a loop over body (a list read by driver_read_body): the
+ * first whatever the condition, later ones, quietly, while cond gives a
+ * nonzero integer, at most QZ_FOR_LOOP_MAX rounds, and in the scan at most
+ * QZ_MAX_LOOP_ROUNDS_PER_SCAN rounds walking QZ_MAX_LOOP_TOKENS_PER_SCAN
+ * body tokens. step (may be null) follows each
+ * round's body. With cond_first, the first round evaluates cond aloud too
+ * (its calls are reported) before its body. */
+static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _qz_token* step) {
+  bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
+  unsigned long size = 0;
+  for (const _qz_token* t = body; t; t = t->next) size++;
+  for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
+    if (round > 0) {
+      if (driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
+          size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens)
+        break;
+      driver_loop_rounds++;
+      driver_loop_tokens += size;
+      php_call_quiet++;
+    }
+    if (round == 0 && cond_first && cond) qz_token_free(php_eval_expr(cond, nullptr));
+    bool go = round == 0 || driver_goes_on(cond);
+    if (go) {
+      php_debug(group ? body->next : body, nullptr, 1);
+      if (step) qz_token_free(php_eval_expr(step, nullptr));
+    }
+    if (round > 0) php_call_quiet--;
+    if (!go) break;
+  }
+}
+
+/* "while (cond) body" with extended reading: cond is evaluated aloud and
+ * the body walked once, then the loop runs on quietly while cond holds, as a
+ * for loop does (a decoder written as a while loop computes its output). */
+static void driver_while(qz_io_handle* source) {
+  _qz_token* header =
+      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+  _qz_token* first = header ? php_lex_get_token(source, 0) : nullptr;
+  if (!first) {
+    qz_token_free(header);
+    return;
+  }
+  bool armed = php_reclaim_arm(false);
+  _qz_token* body = driver_read_body(first, source);
+  /* The condition: everything between the header's "(" and its last ")". */
+  _qz_token* last = driver_last(header);
+  _qz_token *cond = nullptr, *tail = nullptr;
+  driver_for_mark_calls(header->next, nullptr);
+  for (_qz_token* t = header->next; t && t != last; t = t->next)
+    if (_qz_token* c = qz_token_clone(t)) qz_token_link(&cond, &tail, c);
+  driver_loop_run(cond, true, body, nullptr);
+  php_reclaim_arm(armed);
+  qz_token_free(header);
+  qz_token_free(body);
+  qz_token_free(cond);
+}
+
 /* "for (init; cond; step) body": init runs once; the body and the step run
  * once whatever the condition (so that what the body does is always seen),
  * then again while the condition gives a nonzero integer, at most
@@ -187,7 +252,6 @@ static void driver_for(qz_io_handle* source) {
   /* The lists below are held here only: no collection may run meanwhile. */
   bool armed = php_reclaim_arm(false);
   _qz_token* body = driver_read_body(first, source);
-  bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
   _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
   _qz_token* pos = header->next;
   if (driver_for_copy_part(&pos, qz_engine_quote_handle, &init)) {
@@ -199,20 +263,7 @@ static void driver_for(qz_io_handle* source) {
     }
   }
   if (init) qz_token_free(php_eval_expr(init, nullptr));
-  for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
-    if (round > 0) {
-      if (driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN) break;
-      driver_loop_rounds++;
-      php_call_quiet++;
-    }
-    bool go = round == 0 || driver_goes_on(cond);
-    if (go) {
-      php_debug(group ? body->next : body, nullptr, 1);
-      if (step) qz_token_free(php_eval_expr(step, nullptr));
-    }
-    if (round > 0) php_call_quiet--;
-    if (!go) break;
-  }
+  driver_loop_run(cond, false, body, step);
   php_reclaim_arm(armed);
   qz_token_free(header);
   qz_token_free(body);
@@ -371,7 +422,10 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
         classes.see(tk, st.count ? st.tail : nullptr);
       if (tk->name == qz_engine_while_handle) {
-        if (source) php_parse_while(tk, source);
+        if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH))
+          driver_while(source);
+        else if (source)
+          php_parse_while(tk, source);
         qz_token_free(tk);
         continue;
       }
@@ -448,6 +502,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
 void php_startup() {
   php_function_scan_begin();
   driver_loop_rounds = 0;
+  driver_loop_tokens = 0;
   php_call_quiet = 0;
   php_lex_reset();
   php_rt_state.call_depth = 0;
@@ -513,13 +568,14 @@ static bool driver_for_copy_part(_qz_token** pos, char* stop, _qz_token** out) {
   return t != nullptr;
 }
 
-/* The call marking of the driver, applied inside one part of a for header. */
+/* The call marking of the driver, applied inside one part of a loop header
+ * (stop: the separator that ends the part; null: the whole list). */
 static void driver_for_mark_calls(_qz_token* from, char* stop) {
   _qz_token* prev = nullptr;
   for (_qz_token* t = from; t; t = t->next) {
     if (t->type == TOKEN_SEPARATOR && t->name == stop) break;
     if (prev && t->type == TOKEN_SEPARATOR && t->name == qz_engine_sleft_handle &&
-        prev->name != qz_engine_mright_handle)
+        prev->name != qz_engine_mright_handle && php_paren_opens_call(prev))
       prev->type = TOKEN_CALL;
     prev = t;
   }

@@ -422,6 +422,46 @@ static _qz_token* eval_assign(unsigned char* err) {
   return a;
 }
 
+/* Extended reading: "+=", "-=", "*=", "/=" and "|=" assign the
+ * variable its value combined with the right operand, as the operator
+ * without "=" combines them. Null, the stack left as it was, for any other
+ * operator. */
+static _qz_token* eval_bitwise(char op, unsigned long line, unsigned char* err);
+static _qz_token* eval_compound_assign(_qz_token* op, unsigned char* err) {
+  static const struct {
+    const char* text;
+    char** base; /* the arithmetic operator's handle, or null: bitwise */
+    char bit;
+  } compounds[] = {{"+=", &qz_engine_add_handle, 0},
+                   {"-=", &qz_engine_sub_handle, 0},
+                   {"*=", &qz_engine_mul_handle, 0},
+                   {"/=", &qz_engine_div_handle, 0},
+                   {"|=", nullptr, '|'}};
+  const char* n = op->name;
+  for (const auto& c : compounds) {
+    if (std::strcmp(n, c.text) != 0) continue;
+    if (eval_values().size() < 2) return nullptr;
+    _qz_token* value = qz_pop_rt_data();
+    _qz_token* target = qz_pop_rt_data();
+    eval_values().push_back(qz_token_clone(target));
+    eval_values().push_back(value);
+    _qz_token* combined;
+    if (c.base) {
+      _qz_token base{};
+      base.name = *c.base;
+      base.lineno = op->lineno;
+      combined = php_eval_math_operator(&base, err);
+    } else {
+      combined = eval_bitwise(c.bit, op->lineno, err);
+    }
+    if (!combined) return nullptr;
+    eval_values().push_back(target);
+    eval_push_value(combined);
+    return eval_assign(err);
+  }
+  return nullptr;
+}
+
 /* The bytes of a text value (a string's recorded length, a literal's C
  * text); false for any other value. */
 static bool eval_text_bytes(const _qz_value& v, const char** text, size_t* len) {
@@ -593,6 +633,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
 
   if (n == qz_engine_assign_handle) return eval_assign(err);
   if (eval_is_bitwise(n)) return eval_bitwise(n[0], op->lineno, err);
+  if (eval_reach()) return eval_compound_assign(op, err);
   return nullptr;
 }
 

@@ -165,7 +165,10 @@ enum qz_engine_option_flags : unsigned long {
    *    its item marker; the dots of "..." before an argument are dropped;
    *  - a for loop runs its body once, then again while its condition holds
    *    (at most 50 rounds, 2,048 later rounds per scan), the later rounds
-   *    computing values without reporting calls again;
+   *    computing values without reporting calls again; a while loop does the
+   *    same, its condition read aloud in the first round; "$i++;" and
+   *    "++$i;" statements are evaluated, and "+=", "-=", "*=", "/=" and "|="
+   *    assign the combined value;
    *  - "^", "|" and "&" between two values and "~" before one work bit by
    *    bit on texts (as PHP does) and on integers;
    *  - "->" is read whole and ">" compares; a method call is reported as

@@ -236,6 +236,16 @@ TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
        {"1:f:0($a)", "1:array:0(0|1)", "1:g:0(/|qz_invalid_string)", "1:k:0(/)", "1:h:0(/)",
         "1:$_POST_DATA:0(qz_invalid_string)", "1:array_walk:0($x|$_POST)"},
        {"1:qz_array_item:0(qz_invalid_string/|0|1)", "1:k:0($args)", "1:h:0(/)", "1:array_walk:0($x|$_POST)"}},
+      {"counters step and compound assignments combine",
+       "<?php $i = 1; $i++; ++$i; f($i); $i += 2; $i -= 1; $i *= 5; $i /= 2; g($i); $s = 'a'; $s |= 'B'; h($s);",
+       {"1:f:0(1)", "1:g:0(8)", "1:h:0(c)"}, {"1:f:0(/)", "1:g:0(/)", "1:h:0(a)"}},
+      {"a while loop runs quietly while its condition holds",
+       "<?php $s = '828?.&'; $o = ''; $i = 0; while ($i < strlen($s)) { $o .= chr(ord($s[$i]) ^ 75); $i++; } "
+       "$o($_GET['c']); while (($l = fgets($fp)) !== false) echo $l; while (1) { k(1); }",
+       {"1:strlen:0(828?.&)", "1:qz_array_item:0(828?.&|)", "1:ord:0(8)", "1:chr:0(n/)", "1:qz_array_item:0($_GET|c)",
+        "1:system:7($_GET_DATA)", "1:fgets:0($fp)", "1:k:0(/)"},
+       {"1:strlen:0(828?.&)", "1:qz_array_item:0(828?.&|)", "1:ord:0(8)", "1:chr:0(s|^|9/)", "1:qz_array_item:0($_GET|c)",
+        "1:8:2($_GET_DATA)", "1:fgets:0($fp)", "1:(:0($_FILE_CONTENTS)", "1:k:0(/)"}},
       {"a sign where a value begins",
        "<?php f(substr('abcdef', -3), 1, -2, 3 - 1); $x = -5; h($x, -$x, +4);",
        {"1:substr:0(abcdef|xzzzz1)", "1:f:0(def|/|yzzzz1|0)", "1:h:0(vzzzz1|3|2)"},
@@ -296,6 +306,18 @@ TEST_F(Reach, LoopRoundsAreBounded) {
   char digits[QZ_L64A_TEXT_SIZE];
   EXPECT_EQ(seen.calls[seen.calls.size() - 2], "f(" + std::string(php_l64a(rounds, digits)) + ")");
   EXPECT_EQ(seen.calls.back(), "never(/)");
+
+  // A loop whose body is huge stops once its later rounds have walked the
+  // scan's share of tokens, long before its round bound.
+  std::string huge = "<?php $n = 0; for (;;) { $n = $n + 1;";
+  for (int i = 0; i < 200000; i++) huge += " k(1);";
+  huge += " } f($n);";
+  seen = run(huge, QZ_OPT_INTERPRETER_REACH);
+  long walked = 0;
+  for (long n = 1; n <= QZ_FOR_LOOP_MAX && !walked; n++)
+    if (seen.calls.back() == "f(" + std::string(php_l64a(n, digits)) + ")") walked = n;
+  EXPECT_GE(walked, 2);
+  EXPECT_LT(walked, 10);
 }
 
 // Walks are bounded per function and per scan; the call itself is always
