@@ -53,9 +53,10 @@ check_options() {
   shift 4
   local o missing
   [ -n "$opts" ] || { problem "$*: no options read from --help"; return; }
-  missing=$(missing_from_man "$page" $opts)
-  [ -z "$missing" ] || problem "$(basename "$page") lacks: $(echo $missing)"
-  for o in $opts; do
+  mapfile -t opts <<<"$opts"
+  missing=$(missing_from_man "$page" "${opts[@]}" | paste -sd' ')
+  [ -z "$missing" ] || problem "$(basename "$page") lacks: $missing"
+  for o in "${opts[@]}"; do
     complete_words "$comp" "$func" "$@" "$o" | grep -qxF -- "$o" ||
       problem "completion for '$* $o' does not offer $o"
   done
@@ -69,13 +70,13 @@ for o in --rules --format -o --quiet; do
 done
 
 rules_help=$("$qzrules" --help)
-subs=$(help_subcommands <<<"$rules_help")
-[ "$(echo $subs)" = "encrypt decrypt lint dump test" ] || problem "qzrules commands read: $(echo $subs)"
+mapfile -t subs < <(help_subcommands <<<"$rules_help")
+[ "${subs[*]}" = "encrypt decrypt lint dump test" ] || problem "qzrules commands read: ${subs[*]}"
 check_options "$man_dir/qzrules.1" "$comp_dir/qzrules" _qzrules \
   "$(help_options <<<"$rules_help")" qzrules
-missing=$(missing_from_man "$man_dir/qzrules.1" $subs)
-[ -z "$missing" ] || problem "qzrules.1 lacks the commands: $(echo $missing)"
-for s in $subs; do
+missing=$(missing_from_man "$man_dir/qzrules.1" "${subs[@]}" | paste -sd' ')
+[ -z "$missing" ] || problem "qzrules.1 lacks the commands: $missing"
+for s in "${subs[@]}"; do
   check_options "$man_dir/qzrules.1" "$comp_dir/qzrules" _qzrules \
     "$("$qzrules" "$s" --help | help_options)" qzrules "$s"
 done
