@@ -2,7 +2,7 @@
 # Every option that `qzscan --help` and `qzrules [COMMAND] --help` print is
 # described in the tool's man page and offered by its bash completion; the
 # completion also completes option values and file names. The checker itself
-# must catch an option taken out of a man page.
+# must catch an option taken out of a man page. The pages carry the version.
 #   doc_options_test.sh QZSCAN QZRULES SOURCE_DIR
 set -euo pipefail
 qzscan=$1
@@ -111,6 +111,12 @@ got=$(complete_words "$comp_dir/qzscan" _qzscan qzscan -q "$work/site dir/u")
 [ "$got" = "$work/site dir/up load.php" ] || problem "qzscan path completion: '$got'"
 got=$(complete_words "$comp_dir/qzrules" _qzrules qzrules test r --benign "$work/s")
 [ "$got" = "$work/site dir" ] || problem "qzrules --benign directory completion: '$got'"
+
+# The pages carry the version of the tools.
+version=$("$qzscan" --version | sed -n '1s/^qzscan //p')
+for page in "$man_dir"/*.1; do
+  grep -q "^\.TH .* \"qz-engine $version\"" "$page" || problem "$page is not marked version $version"
+done
 
 # The checker catches an option missing from a page.
 sed 's/\\-\\-explain/--expl/g' "$man_dir/qzscan.1" >"$work/stripped.1"
