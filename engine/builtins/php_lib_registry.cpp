@@ -183,6 +183,8 @@ static void registry_reach_rows() {
       {"convert_uudecode", registry_fn(php_lib_text_convert_uudecode), 1, 0},
       {"base_convert", registry_fn(php_lib_text_base_convert), 3, 0},
       {"rawurldecode", registry_fn(php_lib_text_rawurldecode), 1, 0},
+      {"htmlspecialchars_decode", registry_fn(php_lib_text_html_decode), 1, 0},
+      {"html_entity_decode", registry_fn(php_lib_text_html_decode), 1, 0},
       /* Request data read other ways than through the request arrays. */
       {"getenv", registry_fn(php_lib_taint_getenv), 1, 0},
       {"getallheaders", registry_fn(php_lib_taint_headers), 0, 0},

@@ -721,6 +721,34 @@ _qz_token* php_lib_text_rawurldecode(_qz_token* text) {
   return php_lib_taint_carry(text, text_result(text, out));
 }
 
+_qz_token* php_lib_text_html_decode(_qz_token* text) {
+  const char* s;
+  unsigned long n;
+  if (!text_of(text, &s, &n)) return text_fixed(text, QZ_INVALID_STRING_TEXT);
+  static const struct {
+    const char* name;
+    char ch;
+  } entities[] = {{"&quot;", '"'}, {"&amp;", '&'},   {"&lt;", '<'},
+                  {"&gt;", '>'},   {"&#039;", '\''}, {"&apos;", '\''}};
+  text_buf out;
+  for (unsigned long i = 0; i < n && !out.failed; i++) {
+    bool named = false;
+    if (s[i] == '&') {
+      for (const auto& e : entities) {
+        unsigned long len = std::strlen(e.name);
+        if (n - i >= len && strncasecmp(s + i, e.name, len) == 0) {
+          out.put(e.ch);
+          i += len - 1;
+          named = true;
+          break;
+        }
+      }
+    }
+    if (!named) out.put(s[i]);
+  }
+  return php_lib_taint_carry(text, text_result(text, out));
+}
+
 /* ---- padding, repetition, case ------------------------------------------- */
 
 _qz_token* php_lib_text_str_pad(_qz_token* args) {

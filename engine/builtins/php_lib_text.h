@@ -35,6 +35,10 @@ _qz_token* php_lib_text_substr(_qz_token* args);
  * substr(string, start, length) would give is replaced; the string's
  * markers are kept. */
 _qz_token* php_lib_text_substr_replace(_qz_token* args);
+/* htmlspecialchars_decode and html_entity_decode on texts: the entities
+ * htmlspecialchars writes (&quot; &amp; &lt; &gt; &#039; &apos;) become
+ * their characters; anything else stays as it is. */
+_qz_token* php_lib_text_html_decode(_qz_token* text);
 /* str_split, list: (text[, size]) an array of LITERAL pieces of size bytes
  * (the last one shorter), at most QZ_EXPLODE_MAX_PIECES of them; empty for
  * an empty text or a size below 1. */

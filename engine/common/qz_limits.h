@@ -153,6 +153,8 @@
 #define QZ_CALL_PRECEDENCE 100
 /* Bytes of an integer's radix-64 text: six digits cover 32 bits, plus NUL. */
 #define QZ_L64A_TEXT_SIZE 7
+/* Characters of a long written in decimal, sign and NUL included. */
+#define QZ_DECIMAL_TEXT_SIZE 24
 /* Bytes of the text a variable variable ($$name) is composed into: "$", at
  * most QZ_VARVAR_NAME_MAX characters of the named text, and the NUL. */
 #define QZ_VARVAR_BUFFER (QZ_VARVAR_NAME_MAX + 2)

@@ -1012,6 +1012,20 @@ static bool eval_value_begins_after(const _qz_token* prev) {
   return !php_paren_opens_call(prev);
 }
 
+/* Whether "(" cur begins a cast: "(", a type name, ")", all before end. */
+static bool eval_is_cast(const _qz_token* cur, const _qz_token* end) {
+  if (!eval_is_sep(cur, qz_engine_sleft_handle) || !cur->next || cur->next == end ||
+      cur->next->next == end || !eval_is_sep(cur->next->next, qz_engine_sright_handle))
+    return false;
+  const _qz_token* type = cur->next;
+  if (type->type == TOKEN_LITERAL || !type->name) return false;
+  static const char* const types[] = {"int",  "integer", "bool",   "boolean", "float",  "double",
+                                      "real", "string",  "binary", "array",   "object", "unset"};
+  for (const char* t : types)
+    if (strcasecmp(type->name, t) == 0) return true;
+  return false;
+}
+
 _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   struct active_guard {
     active_guard() { eval_active++; }
@@ -1044,6 +1058,13 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     if (eval_reach() && cur->type != TOKEN_LITERAL && eval_method_prefix(cur, &method)) {
       if (eval_is_colon(cur)) cur = cur->next, pos++;
       prev = cur;
+      continue;
+    }
+    /* Extended reading: a cast "(int)", "(array)"... changes nothing the
+     * rules can see: it is dropped, and the value after it read as is. */
+    if (eval_reach() && eval_is_cast(cur, end)) {
+      cur = cur->next->next;
+      pos += 2;
       continue;
     }
     /* Extended reading: "new X(...)" is reported as a call of "new X",

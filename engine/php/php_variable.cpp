@@ -20,10 +20,12 @@
 
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
+#include "common/qz_limits.h"
 #include "php/php_eval.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
 
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
@@ -222,8 +224,12 @@ char* php_l64a(long v, char* out) {
 
 _qz_string* php_to_tring(_qz_token* tok) {
   if (!tok) return qz_string_alloc(QZ_INVALID_STRING_TEXT);
-  char digits[QZ_L64A_TEXT_SIZE];
-  php_l64a(tok->value.lval, digits);
+  /* Extended reading joins a number as PHP writes it, in decimal. */
+  char digits[QZ_DECIMAL_TEXT_SIZE];
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+    snprintf(digits, sizeof digits, "%ld", tok->value.lval);
+  else
+    php_l64a(tok->value.lval, digits);
   if (tok->value.type == TOKEN_LITERAL)
     return qz_string_alloc(static_cast<const char*>(tok->value.ptr));
   if (tok->type == TOKEN_WORD) {

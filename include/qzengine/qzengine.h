@@ -153,7 +153,9 @@ enum qz_engine_option_flags : unsigned long {
    *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose);
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
-   *  - a string literal is text, even one that begins with "$";
+   *  - a string literal is text, even one that begins with "$"; a number
+   *    joined to text is written in decimal; a cast ("(int)", "(array)"...)
+   *    is dropped;
    *  - a callee without text, or whose text is the invalid-string text, is
    *    reported as QZ_UNKNOWN_CALLEE, at its line;
    *  - integer literals read in their base ("0x1F", "0b101", "0o17", "017")
@@ -193,7 +195,8 @@ enum qz_engine_option_flags : unsigned long {
    *  - strtr, substr, str_split, implode and join, array_reverse, sprintf,
    *    vsprintf, hex2bin, pack ("H", "h", "a"), str_pad, str_repeat,
    *    ucfirst, substr_replace, convert_uudecode, base_convert,
-   *    rawurldecode, trim, ltrim, rtrim and chop are emulated on known text; preg_replace without the
+   *    rawurldecode, htmlspecialchars_decode, html_entity_decode, trim,
+   *    ltrim, rtrim and chop are emulated on known text; preg_replace without the
    *    "e" modifier replaces for simple patterns (literal bytes, ".",
    *    classes, escapes, "^" and "$") and leaves the subject as it is for
    *    any other;

@@ -72,6 +72,8 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
        "<?php f(substr_replace('aert', 'ss', 1, 0), substr_replace('sysXXX', 'tem', -3), substr_replace('abc', 'Z', 9), "
        "substr_replace('abcdef', '', 1, -2), substr_replace(g(), 'x', 0));",
        {"f(assert|system|abcZ|aef|qz_invalid_string)"}, {"f(||||)"}},
+      {"html entities decoded", "<?php eval(htmlspecialchars_decode('echo &quot;&lt;b&gt;&#039;&amp;x&quot;;')); f(html_entity_decode('&QUOT;&nbsp;'));",
+       {"eval(echo \"<b>'&x\";)", "f(\"&nbsp;)"}, {"eval()", "f()"}},
       {"str_split and implode in either order",
        "<?php $p = str_split('sys tem', 4); f(implode('', $p), implode($p, '-'), join(',', array('a', 1)), count(str_split('abc', 0)));",
        {"f(sys tem|sys -tem|a,1|)"}, {"f(|||)"}},
