@@ -157,9 +157,22 @@ _qz_token* php_lib_assert(_qz_token* code) { return php_lib_eval(code); }
 
 _qz_token* php_lib_create_function(_qz_token*, _qz_token* code) { return php_lib_eval(code); }
 
-_qz_token* php_lib_file_put_contents(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
+/* Text written to a file is walked as code, since a dropper writes the
+ * script it plants. With extended reading only text holding an opening tag
+ * is: a file without one runs no PHP, and a log line that quotes request
+ * data is not code. */
+static _qz_token* php_lib_written(_qz_token* data) {
+  const char* text;
+  unsigned long len;
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && data &&
+      qz_value_text(&data->value, &text, &len) && !memmem(text, len, "<?", 2))
+    return nullptr;
+  return php_lib_eval(data);
+}
 
-_qz_token* php_lib_fwrite(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
+_qz_token* php_lib_file_put_contents(_qz_token*, _qz_token* data) { return php_lib_written(data); }
+
+_qz_token* php_lib_fwrite(_qz_token*, _qz_token* data) { return php_lib_written(data); }
 
 _qz_token* php_lib_fputs(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
 

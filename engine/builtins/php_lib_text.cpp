@@ -23,6 +23,7 @@
 #include "runtime/qz_string.h"
 
 #include <strings.h>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -595,9 +596,22 @@ _qz_token* php_lib_text_hex2bin(_qz_token* hex) {
   return php_lib_taint_carry(hex, text_decoded(hex, out));
 }
 
+/* pack("C"/"c" with a count or "*", numbers...): one byte per number. */
+static _qz_token* text_pack_bytes(_qz_token* format, _qz_token* numbers) {
+  text_buf out;
+  for (_qz_token* t = numbers; t && !out.failed; t = t->next)
+    out.put(static_cast<char>(text_int(text_resolve(t), 0) & 0xff));
+  return text_decoded(format, out);
+}
+
 _qz_token* php_lib_text_pack(_qz_token* args) {
   _qz_token* a[3];
   text_args(args, a, 3);
+  const char* code_text;
+  unsigned long code_len;
+  if (args && text_of(a[0], &code_text, &code_len) && code_len >= 1 &&
+      (code_text[0] == 'C' || code_text[0] == 'c'))
+    return text_pack_bytes(a[0], args->next);
   const char *f, *s;
   unsigned long f_len, n;
   text_buf out;
@@ -660,6 +674,31 @@ _qz_token* php_lib_text_convert_uudecode(_qz_token* text) {
   }
   return php_lib_taint_carry(text, text_decoded(text, out));
 }
+
+/* hexdec, octdec and bindec: the digits of the base in the text, others
+ * skipped as PHP skips them; a value past a long saturates. */
+static _qz_token* text_digits_in_base(_qz_token* number, unsigned base) {
+  const char* s;
+  unsigned long n;
+  unsigned long v = 0;
+  if (text_of(number, &s, &n)) {
+    for (unsigned long i = 0; i < n; i++) {
+      char c = qz_ascii_lower(s[i]);
+      unsigned d = c >= '0' && c <= '9'   ? unsigned(c - '0')
+                   : c >= 'a' && c <= 'z' ? unsigned(c - 'a' + 10)
+                                          : 99;
+      if (d >= base) continue;
+      v = v > (static_cast<unsigned long>(LONG_MAX) - d) / base ? LONG_MAX : v * base + d;
+    }
+  }
+  _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, text_line(number));
+  if (res) res->value.lval = static_cast<long>(v);
+  return res;
+}
+
+_qz_token* php_lib_text_hexdec(_qz_token* number) { return text_digits_in_base(number, 16); }
+_qz_token* php_lib_text_octdec(_qz_token* number) { return text_digits_in_base(number, 8); }
+_qz_token* php_lib_text_bindec(_qz_token* number) { return text_digits_in_base(number, 2); }
 
 _qz_token* php_lib_text_base_convert(_qz_token* number, _qz_token* from, _qz_token* to) {
   long fb = text_int(from, 0), tb = text_int(to, 0);

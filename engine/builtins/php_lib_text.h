@@ -75,6 +75,11 @@ _qz_token* php_lib_text_ucfirst(_qz_token* text);
  * characters) up to a line of length 0 or the end; a line cut short or no
  * byte decoded gives the decoded marker. */
 _qz_token* php_lib_text_convert_uudecode(_qz_token* text);
+/* hexdec, octdec, bindec: the number a text's digits of the base make
+ * (other characters skipped); a value past a long saturates. */
+_qz_token* php_lib_text_hexdec(_qz_token* number);
+_qz_token* php_lib_text_octdec(_qz_token* number);
+_qz_token* php_lib_text_bindec(_qz_token* number);
 /* base_convert: the digits of number valid in base from (others skipped)
  * written in base to, lower case; a base outside 2..36 gives the
  * invalid-string text. Past 64 bits the value is a double, as in PHP. */

@@ -83,7 +83,7 @@
 /* Tokens that those later rounds may walk in all per scan: decoder loops
  * are a few dozen tokens, so this leaves them room while a hostile loop with
  * a huge body costs no more than a few walks of a large script. */
-#define QZ_MAX_LOOP_TOKENS_PER_SCAN (4ul * 1024 * 1024)
+#define QZ_MAX_LOOP_TOKENS_PER_SCAN (1024ul * 1024)
 /* Arguments a fixed-arity built-in can receive. */
 #define QZ_BUILTIN_MAX_ARGS 10
 /* Items the range() emulation builds at most, plus one. */

@@ -150,16 +150,56 @@ static unsigned long driver_loop_rounds = 0;
 /* Tokens those rounds walked, against QZ_MAX_LOOP_TOKENS_PER_SCAN. */
 static unsigned long driver_loop_tokens = 0;
 
+/* Where a run reads its tokens: its source, or the token list it walks (a
+ * function body, a loop body), whose tokens it hands out as clones. */
+struct driver_input {
+  qz_io_handle* source;
+  _qz_token** cursor; /* the list's next token; used when source is null */
+
+  bool readable() const { return source || cursor; }
+
+  _qz_token* next() {
+    if (source) return php_lex_get_token(source, 0);
+    while (cursor && *cursor) {
+      _qz_token* src = *cursor;
+      *cursor = src->next;
+      if (_qz_token* c = qz_token_clone(src)) return c;
+    }
+    return nullptr;
+  }
+
+  /* The group from the next "open" through its matching "close", what came
+   * before it dropped (php_lex_get_token_pair, over either input); null
+   * when the input ends first. */
+  _qz_token* group(char* open, char* close) {
+    if (source) return php_lex_get_token_pair(open, close, source);
+    _qz_token *head = nullptr, *tail = nullptr;
+    unsigned long depth = 0;
+    for (_qz_token* t; (t = next());) {
+      bool bracket = t->type != TOKEN_LITERAL;
+      if (!head && !(bracket && t->name == open)) {
+        qz_token_free(t);
+        continue;
+      }
+      qz_token_link(&head, &tail, t);
+      if (bracket && t->name == open) depth++;
+      if (bracket && t->name == close && --depth == 0) return head;
+    }
+    qz_token_free(head);
+    return nullptr;
+  }
+};
+
 /* The body of a loop: a "{ ... }" group from its "{" (first), or one
  * statement from first through its ";". A list owned by the caller; what the
  * end of input cut short is the list so far. */
-static _qz_token* driver_read_body(_qz_token* first, qz_io_handle* source) {
+static _qz_token* driver_read_body(_qz_token* first, driver_input* in) {
   bool group = first->type == TOKEN_SEPARATOR && first->name == qz_engine_lleft_handle;
   _qz_token *head = nullptr, *tail = nullptr;
   qz_token_link(&head, &tail, first);
   unsigned long depth = group ? 1 : 0;
   if (!group && driver_is_statement_end(first)) return first;
-  for (_qz_token* t; (t = php_lex_get_token(source, 0));) {
+  for (_qz_token* t; (t = in->next());) {
     qz_token_link(&head, &tail, t);
     if (t->type != TOKEN_SEPARATOR) continue;
     if (t->name == qz_engine_lleft_handle) depth++;
@@ -180,18 +220,23 @@ static bool driver_goes_on(_qz_token* cond) {
 
 /* The rounds of a loop over body (a list read by driver_read_body): the
  * first whatever the condition, later ones, quietly, while cond gives a
- * nonzero integer, at most QZ_FOR_LOOP_MAX rounds, and in the scan at most
+ * nonzero integer (never when cond is missing or a fixed number), at most
+ * QZ_FOR_LOOP_MAX rounds, and in the scan at most
  * QZ_MAX_LOOP_ROUNDS_PER_SCAN rounds walking QZ_MAX_LOOP_TOKENS_PER_SCAN
  * body tokens. step (may be null) follows each
  * round's body. With cond_first, the first round evaluates cond aloud too
  * (its calls are reported) before its body. */
 static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _qz_token* step) {
   bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
+  /* A loop whose condition is missing or fixed ("for (;;)", "while (true)")
+   * ends only at a break the walk cannot follow: it is walked once. */
+  bool fixed = !cond || (!cond->next && cond->value.type == TOKEN_INTEGER &&
+                         !(cond->name && cond->name[0] == '$'));
   unsigned long size = 0;
   for (const _qz_token* t = body; t; t = t->next) size++;
   for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
     if (round > 0) {
-      if (driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
+      if (fixed || driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
           size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens)
         break;
       driver_loop_rounds++;
@@ -212,16 +257,15 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
 /* "while (cond) body" with extended reading: cond is evaluated aloud and
  * the body walked once, then the loop runs on quietly while cond holds, as a
  * for loop does (a decoder written as a while loop computes its output). */
-static void driver_while(qz_io_handle* source) {
-  _qz_token* header =
-      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
-  _qz_token* first = header ? php_lex_get_token(source, 0) : nullptr;
+static void driver_while(driver_input* in) {
+  _qz_token* header = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
+  _qz_token* first = header ? in->next() : nullptr;
   if (!first) {
     qz_token_free(header);
     return;
   }
   bool armed = php_reclaim_arm(false);
-  _qz_token* body = driver_read_body(first, source);
+  _qz_token* body = driver_read_body(first, in);
   /* The condition: everything between the header's "(" and its last ")". */
   _qz_token* last = driver_last(header);
   _qz_token *cond = nullptr, *tail = nullptr;
@@ -241,17 +285,16 @@ static void driver_while(qz_io_handle* source) {
  * QZ_FOR_LOOP_MAX rounds and QZ_MAX_LOOP_ROUNDS_PER_SCAN in the scan. The
  * later rounds compute values (a decoder loop's output) without reporting
  * calls again. */
-static void driver_for(qz_io_handle* source) {
-  _qz_token* header =
-      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
-  _qz_token* first = header ? php_lex_get_token(source, 0) : nullptr;
+static void driver_for(driver_input* in) {
+  _qz_token* header = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
+  _qz_token* first = header ? in->next() : nullptr;
   if (!first) {
     qz_token_free(header);
     return;
   }
   /* The lists below are held here only: no collection may run meanwhile. */
   bool armed = php_reclaim_arm(false);
-  _qz_token* body = driver_read_body(first, source);
+  _qz_token* body = driver_read_body(first, in);
   _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
   _qz_token* pos = header->next;
   if (driver_for_copy_part(&pos, qz_engine_quote_handle, &init)) {
@@ -292,9 +335,8 @@ static void driver_foreach_bind(_qz_token* tk, const _qz_value& v) {
  * reported), and the loop variables get what its first iteration would give
  * them; the body that follows is read on as ordinary statements. Nothing of
  * a header without "as" is evaluated. */
-static void driver_foreach(qz_io_handle* source) {
-  _qz_token* group =
-      php_lex_get_token_pair(qz_engine_sleft_handle, qz_engine_sright_handle, source);
+static void driver_foreach(driver_input* in) {
+  _qz_token* group = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
   if (!group) return;
   /* The evaluation below may collect; the header is held only here. */
   bool armed = php_reclaim_arm(false);
@@ -384,6 +426,9 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
   _qz_token* cursor = tokens;
   _qz_token* pending = nullptr; /* read ahead by a definition, not yet taken */
   driver_classes classes;
+  /* Loops read their header and body from the same input as the run. */
+  driver_input in{tokens ? nullptr : source, tokens ? &cursor : nullptr};
+  bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
   for (;;) {
     if (qz_engine_is_interupt()) {
       qz_token_free(pending);
@@ -422,23 +467,21 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
         classes.see(tk, st.count ? st.tail : nullptr);
       if (tk->name == qz_engine_while_handle) {
-        if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH))
-          driver_while(source);
+        if (reach && in.readable())
+          driver_while(&in);
         else if (source)
           php_parse_while(tk, source);
         qz_token_free(tk);
         continue;
       }
-      if (tk->name == qz_engine_for_handle && source &&
-          (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+      if (tk->name == qz_engine_for_handle && reach && in.readable()) {
         qz_token_free(tk);
-        driver_for(source);
+        driver_for(&in);
         continue;
       }
-      if (tk->name == qz_engine_foreach_handle && source &&
-          (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+      if (tk->name == qz_engine_foreach_handle && reach && in.readable()) {
         qz_token_free(tk);
-        driver_foreach(source);
+        driver_foreach(&in);
         continue;
       }
       bool arrow = driver_is_arrow_keyword(tk, st.count ? st.tail : nullptr);

@@ -153,6 +153,10 @@ enum qz_engine_option_flags : unsigned long {
    *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose);
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
+   *  - text written by file_put_contents or fwrite is walked as code only
+   *    when it holds "<?" (a file without an opening tag runs no PHP);
+   *  - loops inside function bodies and other walked token lists run as
+   *    they do at the top level;
    *  - a string literal is text, even one that begins with "$"; a number
    *    joined to text is written in decimal; a cast ("(int)", "(array)"...)
    *    is dropped;
@@ -166,6 +170,7 @@ enum qz_engine_option_flags : unsigned long {
    *    "->name", ['Class', 'name'] calls "Class::name", a request array
    *    its item marker; the dots of "..." before an argument are dropped;
    *  - a for loop runs its body once, then again while its condition holds
+   *    (a missing or fixed condition, which only a break ends: once only)
    *    (at most 50 rounds, 2,048 later rounds per scan), the later rounds
    *    computing values without reporting calls again; a while loop does the
    *    same, its condition read aloud in the first round; "$i++;" and
@@ -195,8 +200,9 @@ enum qz_engine_option_flags : unsigned long {
    *  - strtr, substr, str_split, implode and join, array_reverse, sprintf,
    *    vsprintf, hex2bin, pack ("H", "h", "a"), str_pad, str_repeat,
    *    ucfirst, substr_replace, convert_uudecode, base_convert,
-   *    rawurldecode, htmlspecialchars_decode, html_entity_decode, trim,
-   *    ltrim, rtrim and chop are emulated on known text; preg_replace without the
+   *    rawurldecode, htmlspecialchars_decode, html_entity_decode, hexdec,
+   *    octdec, bindec, trim, ltrim, rtrim and chop are emulated on known
+   *    text, and pack "C" makes a byte of each number; preg_replace without the
    *    "e" modifier replaces for simple patterns (literal bytes, ".",
    *    classes, escapes, "^" and "$") and leaves the subject as it is for
    *    any other;

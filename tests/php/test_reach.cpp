@@ -252,6 +252,19 @@ TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
         "1:f:0($_POST_DATA|$_GET_DATA|base64_decode|x-12)"},
        {"1:=:0(array)", "1:qz_array_item:0($_POST|x)", "1:array:0(/|0)", "1:=:0(string)", "1:qz_array_item:0($_GET|q)",
         "1:f:0($a|$c|ozzzz1)"}},
+      {"loops inside a function body run as they do at the top level",
+       "<?php function d($h) { $o = ''; for ($i = 0; $i < strlen($h); $i += 2) { $o .= pack('C', hexdec(substr($h, $i, 2))); } "
+       "return $o; } $f = d('73797374656d'); $f($_GET['c']);",
+       {"1:substr:0(73797374656d||0)", "1:hexdec:0(73)", "1:pack:0(C|n/)", "1:d:0(73797374656d)",
+        "1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)"},
+       {"1:d:0($h)", "1:for:0()", "1:strlen:0($h)", "1:substr:0($h||0)", "1:hexdec:0()", "1:pack:0(C|)",
+        "1:d:0(73797374656d)", "1:qz_array_item:0($_GET|c)", "1:$f:1($_GET_DATA)"}},
+      {"text written to a file is walked only when it holds an opening tag",
+       "<?php file_put_contents('a.log', 'note (x): ' . $_GET['a']); file_put_contents('b.php', '<?php system($_GET[c]);');",
+       {"1:qz_array_item:0($_GET|a)", "1:file_put_contents:0(a.log|note (x): $_GET_DATA)", "1:qz_array_item:0($_GET|c)",
+        "1:system:0($_GET_DATA)", "1:file_put_contents:0(b.php|<?php system($_GET[c]);)"},
+       {"1:qz_array_item:0($_GET|a)", "1:note:0(x)", "1:file_put_contents:0(a.log|note (x): $_GET_DATA)",
+        "1:qz_array_item:0($_GET|c)", "1:system:0($_GET_DATA)", "1:file_put_contents:0(b.php|<?php system($_GET[c]);)"}},
       {"a sign where a value begins",
        "<?php f(substr('abcdef', -3), 1, -2, 3 - 1); $x = -5; h($x, -$x, +4);",
        {"1:substr:0(abcdef|xzzzz1)", "1:f:0(def|/|yzzzz1|0)", "1:h:0(vzzzz1|3|2)"},
@@ -302,7 +315,7 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
 // loop is walked aloud whatever its condition.
 TEST_F(Reach, LoopRoundsAreBounded) {
   std::string loops = "<?php $n = 0;";
-  for (int i = 0; i < 100; i++) loops += " for (;;) { $n = $n + 1; k(1); }";
+  for (int i = 0; i < 100; i++) loops += " for ($j = 0; $j < 99; $j++) { $n = $n + 1; k(1); }";
   loops += " f($n); for ($i = 0; $i > 1; $i++) { never(1); }";
   scan_record::Seen seen = run(loops, QZ_OPT_INTERPRETER_REACH);
   EXPECT_EQ(std::count(seen.calls.begin(), seen.calls.end(), "k(/)"), 100);
@@ -315,8 +328,8 @@ TEST_F(Reach, LoopRoundsAreBounded) {
 
   // A loop whose body is huge stops once its later rounds have walked the
   // scan's share of tokens, long before its round bound.
-  std::string huge = "<?php $n = 0; for (;;) { $n = $n + 1;";
-  for (int i = 0; i < 200000; i++) huge += " k(1);";
+  std::string huge = "<?php $n = 0; for ($i = 0; $i < 99; $i++) { $n = $n + 1;";
+  for (int i = 0; i < 50000; i++) huge += " k(1);";
   huge += " } f($n);";
   seen = run(huge, QZ_OPT_INTERPRETER_REACH);
   long walked = 0;
@@ -324,6 +337,11 @@ TEST_F(Reach, LoopRoundsAreBounded) {
     if (seen.calls.back() == "f(" + std::string(php_l64a(n, digits)) + ")") walked = n;
   EXPECT_GE(walked, 2);
   EXPECT_LT(walked, 10);
+
+  // Loops that only a break could end are walked once.
+  seen = run("<?php $n = 0; while (true) { $n = $n + 1; } for (;;) { $n = $n + 1; } f($n);",
+             QZ_OPT_INTERPRETER_REACH);
+  EXPECT_EQ(seen.calls.back(), "f(" + std::string(php_l64a(2, digits)) + ")");
 }
 
 // Walks are bounded per function and per scan; the call itself is always
