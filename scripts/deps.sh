@@ -3,12 +3,18 @@
 # skipping those already present. Needs root (or sudo).
 #   scripts/deps.sh          the build, the tools and the tests
 #   scripts/deps.sh --fuzz   also clang with its libFuzzer runtime (fuzz/)
+#   scripts/deps.sh --bench  also what bench/compare and bench/callgrind run:
+#                            yara, php-cli, GNU time, valgrind
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
           libssl-dev libcli11-dev nlohmann-json3-dev python3)
-if [ "${1:-}" = --fuzz ]; then
-  packages+=(clang libclang-rt-14-dev)
-fi
+for flag in "$@"; do
+  case "$flag" in
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    --bench) packages+=(yara php-cli time valgrind) ;;
+    *) echo "deps.sh: unknown option $flag" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
