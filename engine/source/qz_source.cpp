@@ -9,6 +9,7 @@
 #include "source/qz_source.h"
 
 #include <cstring>
+#include <typeinfo>
 
 int qz_io_handle::_getc() { return -1; }
 bool qz_io_handle::get_str(char, char*, unsigned long*) { return false; }
@@ -17,12 +18,35 @@ void qz_io_handle::_ungetc() {}
 void qz_io_handle::unget_str(char*) {}
 void qz_io_handle::close() {}
 
+/* The concrete source kinds a read may consult, as dynamic_cast finds them
+ * for one source object. */
+struct io_kinds {
+  const qz_io_handle* source; /* the object these casts were made for */
+  const std::type_info* type; /* its dynamic type when they were made */
+  buf_file_handle* buf;
+  linux_file_handle* file;
+};
+
+/* The casts of the source read last: a scan reads one source byte after
+ * byte, and a cast per byte would cost more than the read. Valid while the
+ * same object with the same dynamic type is read, which is all the casts
+ * depend on; any other source is cast afresh. */
+static io_kinds io_last_kinds = {nullptr, nullptr, nullptr, nullptr};
+
+static const io_kinds& io_kinds_of(qz_io_handle* src) {
+  const std::type_info* type = &typeid(*src);
+  if (io_last_kinds.source != src || io_last_kinds.type != type)
+    io_last_kinds = {src, type, dynamic_cast<buf_file_handle*>(src),
+                     dynamic_cast<linux_file_handle*>(src)};
+  return io_last_kinds;
+}
+
 /* Whether the -1 that src->_getc just returned was a 0xFF byte of the input;
  * position_before is a buf_file_handle's position before that read. */
-static bool io_read_was_data(qz_io_handle* src, unsigned long position_before) {
-  if (auto* buf = dynamic_cast<buf_file_handle*>(src)) return buf->position > position_before;
-  if (auto* file = dynamic_cast<linux_file_handle*>(src))
-    return file->stream && !std::feof(file->stream) && !std::ferror(file->stream);
+static bool io_read_was_data(const io_kinds& kinds, unsigned long position_before) {
+  if (kinds.buf) return kinds.buf->position > position_before;
+  if (kinds.file)
+    return kinds.file->stream && !std::feof(kinds.file->stream) && !std::ferror(kinds.file->stream);
   return false;
 }
 
@@ -31,11 +55,13 @@ int qz_source_getc(qz_io_handle* src) {
     int ch = src->_getc();
     return (ch & 0xFF) == 0xFF ? QZ_SOURCE_END : ch;
   }
-  auto* buf = dynamic_cast<buf_file_handle*>(src);
-  unsigned long before = buf ? buf->position : 0;
+  const io_kinds& kinds = io_kinds_of(src);
+  unsigned long before = kinds.buf ? kinds.buf->position : 0;
   int ch = src->_getc();
   if ((ch & 0xFF) != 0xFF) return ch;
-  return io_read_was_data(src, before) ? 0xFF : QZ_SOURCE_END;
+  /* _getc may have read another source (a host's own reading one through
+   * another): ask about src itself. */
+  return io_read_was_data(io_kinds_of(src), before) ? 0xFF : QZ_SOURCE_END;
 }
 
 /* Reads through the source's own _getc up to and including delim into out,
@@ -104,8 +130,18 @@ void linux_file_handle::reset() {
   if (stream) std::fseek(stream, 0, SEEK_SET);
 }
 
+/* Steps back over the byte before the stream's position. When the stream's
+ * buffer still holds that byte, pushing it back is the same step without a
+ * seek (glibc then only moves its read pointer back); otherwise, and at the
+ * end of the file, the position is sought. */
 void linux_file_handle::_ungetc() {
   if (!stream) return;
+#ifdef __GLIBC__
+  if (stream->_IO_read_ptr > stream->_IO_read_base) {
+    std::ungetc(static_cast<unsigned char>(stream->_IO_read_ptr[-1]), stream);
+    return;
+  }
+#endif
   long pos = std::ftell(stream);
   if (pos > 0) std::fseek(stream, pos - 1, SEEK_SET);
 }

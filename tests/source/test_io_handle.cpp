@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,60 @@ TEST(IoHandle, GetStrReadsUpToTheDelimiter) {
   buf_file_handle b("<\xFF\xFF>x");
   EXPECT_TRUE(b.get_str('>', out, &size));
   EXPECT_STREQ(out, "<\xFF\xFF>");
+  qz_engine_set_options(0);
+}
+
+// Stepping back: a file and a buffer holding the same bytes give the same
+// reads for any run of reads and steps back, past the stream's buffer
+// boundaries, several steps in a row and at and after the end, with and
+// without the binary-safe option.
+TEST(IoHandle, FileStepsBackAsABufferDoes) {
+  std::string bytes;
+  for (int i = 0; i < 10000; i++) bytes += static_cast<char>('!' + (i * 7) % 90);
+  // One row per run: reads before each burst of steps back, the steps.
+  const struct {
+    int reads;
+    int steps;
+  } rows[] = {{1, 1}, {4095, 1}, {1, 2}, {3, 3}, {4200, 5}, {7, 1}, {1800, 4}, {40, 2}, {9000, 1}};
+  for (unsigned long options : {0ul, static_cast<unsigned long>(QZ_OPT_BINARY_SAFE)}) {
+    qz_engine_set_options(options);
+    buf_file_handle b(bytes.c_str());
+    linux_file_handle l(temp_file_with(bytes));
+    for (const auto& r : rows) {
+      for (int i = 0; i < r.reads; i++)
+        ASSERT_EQ(qz_source_getc(&l), qz_source_getc(&b)) << "read at " << b.position;
+      for (int i = 0; i < r.steps; i++) {
+        l._ungetc();
+        b._ungetc();
+      }
+      ASSERT_EQ(std::ftell(l.stream), static_cast<long>(b.position)) << "options " << options;
+    }
+    l.close();
+  }
+  qz_engine_set_options(0);
+}
+
+// A 0xFF byte is data only for the library's own sources, also when sources
+// of other kinds are read one after another from the same address.
+TEST(IoHandle, EachSourceKindAtOneAddressTellsDataFromTheEnd) {
+  struct HostSource : qz_io_handle {
+    int _getc() override { return -1; }
+  };
+  qz_engine_set_options(QZ_OPT_BINARY_SAFE);
+  alignas(linux_file_handle) unsigned char room[sizeof(linux_file_handle) + 64];
+  const std::string text = "\xFFz";
+  for (int round = 0; round < 2; round++) {
+    auto* b = new (room) buf_file_handle(text.c_str());
+    EXPECT_EQ(qz_source_getc(b), 0xFF);
+    b->~buf_file_handle();
+    auto* h = new (room) HostSource();
+    EXPECT_EQ(qz_source_getc(h), QZ_SOURCE_END);
+    h->~HostSource();
+    auto* l = new (room) linux_file_handle(temp_file_with(text));
+    EXPECT_EQ(qz_source_getc(l), 0xFF);
+    l->close();
+    l->~linux_file_handle();
+  }
   qz_engine_set_options(0);
 }
 
