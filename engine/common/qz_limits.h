@@ -171,6 +171,9 @@
  * for the scripts met day to day to reuse them; a scan that grew the pool
  * further gives the rest back to the heap when it ends. */
 #define QZ_POOL_KEEP_SLABS 32
+/* Array and bucket slabs kept between scans (about 150 KB and 230 KB): most
+ * scripts make arrays, and one slab each spares a scan making them afresh. */
+#define QZ_ARRAY_KEEP_SLABS 1
 /* Bytes of strings, tokens and array items a scan makes before its first
  * collection, and at least between two: small scripts never collect. */
 #ifndef QZ_RECLAIM_MIN_STEP /* the fuzzing build sets a small one */

@@ -270,6 +270,6 @@ unsigned long qz_array_count() { return qz_engine_array_pool.count; }
 void qz_array_free_all() {
   for (qz_array_index* ix : qz_array_indexes) delete ix;
   qz_array_indexes.clear();
-  qz_engine_array_pool.free_all();
-  qz_engine_bucket_pool.free_all();
+  qz_engine_array_pool.reset_in_place(QZ_ARRAY_KEEP_SLABS);
+  qz_engine_bucket_pool.reset_in_place(QZ_ARRAY_KEEP_SLABS);
 }

@@ -67,7 +67,8 @@ QZ_EXPORT _qz_token* qz_bucket_to_token(_qz_bucket* b);
 /* Arrays in use in the array pool. */
 QZ_EXPORT unsigned long qz_array_count();
 /* Frees every array, bucket and lookup index (end of a scan): pointers to
- * them handed out before are invalid afterwards. */
+ * them handed out before are invalid afterwards. The first
+ * QZ_ARRAY_KEEP_SLABS slabs of each pool stay, zeroed, for the next scan. */
 QZ_EXPORT void qz_array_free_all();
 
 #endif

@@ -54,8 +54,11 @@ struct qz_mempool {
     T items[QZ_POOL_SLAB_ITEMS];
     uint32_t bitmap[QZ_POOL_BITMAP_WORDS];
     mempool_item* next;
-    unsigned long ordinal;  /* position in the chain, from 0 */
-    unsigned long used;     /* slots in use */
+    unsigned long ordinal; /* position in the chain, from 0 */
+    unsigned long used;    /* slots in use */
+    /* Slots from this index on have not been taken since the slab was made
+     * or last reset, so they are zero: a reset zeroes only those before it. */
+    unsigned long taken_end;
     uint64_t open_words[2]; /* bit w set while bitmap word w has a clear bit */
   };
 
@@ -71,6 +74,8 @@ struct qz_mempool {
   std::vector<mempool_item*> by_address; /* slabs sorted by address */
   std::vector<mempool_item*> by_ordinal; /* slabs in chain order */
   std::vector<uint64_t> open_slabs;      /* bit o set while slab o has a free slot */
+  /* The slab slab_of found last, or null; always a slab of this pool. */
+  mutable mempool_item* last_found = nullptr;
 
   /* Slabs of this pool count against the scan's memory budget. */
   bool charged = false;
@@ -127,14 +132,23 @@ struct qz_mempool {
     if (++cur->used == QZ_POOL_SLAB_ITEMS)
       open_slabs[cur->ordinal / 64] &= ~(1ull << (cur->ordinal % 64));
     if (cur->ordinal >= touched) touched = cur->ordinal + 1;
+    unsigned long slot = w * 32ul + b;
+    if (slot >= cur->taken_end) cur->taken_end = slot + 1;
     count++;
     allocations++;
-    return &cur->items[w * 32 + b];
+    return &cur->items[slot];
   }
 
   /* The slab whose item area holds `item`, or null. */
   mempool_item* slab_of(const void* item) const {
     auto addr = reinterpret_cast<uintptr_t>(item);
+    /* Records released together mostly lie in one slab: the slab found last
+     * is asked first, before the search. */
+    if (mempool_item* hit = last_found) {
+      auto base = reinterpret_cast<uintptr_t>(hit->items);
+      if (addr >= base && addr < base + sizeof(hit->items))
+        return (addr - base) % sizeof(T) == 0 ? hit : nullptr;
+    }
     auto it = std::upper_bound(
         by_address.begin(), by_address.end(), addr,
         [](uintptr_t a, mempool_item* s) { return a < reinterpret_cast<uintptr_t>(s); });
@@ -143,6 +157,7 @@ struct qz_mempool {
     auto base = reinterpret_cast<uintptr_t>(slab->items);
     if (addr >= base + sizeof(slab->items)) return nullptr;
     if ((addr - base) % sizeof(T) != 0) return nullptr;
+    last_found = slab;
     return slab;
   }
 
@@ -169,15 +184,17 @@ struct qz_mempool {
     return true;
   }
 
-  /* Frees every slot and sets count to 0: the slabs a slot was taken from
-   * since the last reset are zeroed (the others are zero already), so the
-   * cost follows what was used, not how far the pool once grew. Slabs from
-   * ordinal `keep_slabs` on are then given back to the heap; the rest stay. */
+  /* Frees every slot and sets count to 0: in the slabs a slot was taken from
+   * since the last reset, the slots up to the highest one taken are zeroed
+   * (the others are zero already), so the cost follows what was used, not
+   * how far the pool once grew. Slabs from ordinal `keep_slabs` on are then
+   * given back to the heap; the rest stay. */
   void reset_in_place(unsigned long keep_slabs = ~0ul) {
     for (unsigned long o = 0; o < touched && o < by_ordinal.size(); o++) {
       mempool_item* s = by_ordinal[o];
       std::memset(s->bitmap, 0, sizeof(s->bitmap));
-      std::memset(static_cast<void*>(s->items), 0, sizeof(s->items));
+      std::memset(static_cast<void*>(s->items), 0, s->taken_end * sizeof(T));
+      s->taken_end = 0;
       mark_all_open(s);
       zeroed_slabs++;
     }
@@ -188,6 +205,7 @@ struct qz_mempool {
       return;
     }
     if (slab_count() <= keep_slabs) return;
+    last_found = nullptr;
     for (unsigned long o = keep_slabs; o < by_ordinal.size(); o++) std::free(by_ordinal[o]);
     by_ordinal.resize(keep_slabs);
     last = by_ordinal.back();
@@ -209,6 +227,7 @@ struct qz_mempool {
     count = 0;
     touched = 0;
     last = nullptr;
+    last_found = nullptr;
     by_address.clear();
     by_ordinal.clear();
     open_slabs.clear();

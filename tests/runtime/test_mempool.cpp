@@ -7,6 +7,7 @@
 
 #include <random>
 #include <set>
+#include <vector>
 
 // The heap-refusal test asks for an impossible slab; the sanitizer's
 // allocator must then return null as the C library does.
@@ -36,10 +37,11 @@ TEST(MemPool, ResetCostFollowsUseAndTrimsToKept) {
   } rows[] = {
       {S * 3 + 1, ~0ul, 4, 4}, {S * 3 + 1, 2, 2, 4}, {S * 70, 65, 65, 70},
       {S * 2, 5, 2, 2},        {5, 0, 0, 1},         {0, 1, 0, 0},
+      {S + 37, ~0ul, 2, 2},    {100, 1, 1, 1},  // partly used slabs
   };
   for (auto& r : rows) {
     qz_mempool<rec> pool;
-    for (unsigned long i = 0; i < r.items; i++) pool.alloc(nullptr)->a = 7;
+    for (unsigned long i = 0; i < r.items; i++) pool.alloc(nullptr)->c = 7;
     pool.reset_in_place(r.keep);
     EXPECT_EQ(pool.slab_count(), r.slabs_after) << r.items << " keep " << r.keep;
     EXPECT_EQ(pool.zeroed_slabs, r.zeroed) << r.items << " keep " << r.keep;
@@ -49,7 +51,7 @@ TEST(MemPool, ResetCostFollowsUseAndTrimsToKept) {
     for (unsigned long i = 0; i < r.slabs_after * S + 1; i++) {
       rec* p = pool.alloc(nullptr);
       ASSERT_NE(p, nullptr);
-      ASSERT_EQ(p->a, 0) << "slot " << i;
+      ASSERT_EQ(p->a | p->b | p->c, 0) << "slot " << i;
       ASSERT_EQ(global_slot(pool, p), static_cast<long>(i));
       ASSERT_EQ(pool.slab_of(p) != nullptr, true);
     }
@@ -60,6 +62,33 @@ TEST(MemPool, ResetCostFollowsUseAndTrimsToKept) {
     pool.reset_in_place(r.keep);
     EXPECT_EQ(pool.zeroed_slabs - before, 1u);
   }
+}
+
+// slab_of answers the same whichever slab it found before: a slot of each
+// slab, a pointer inside a slot, past the last slab, and a slot of a slab
+// given back by a reset.
+TEST(MemPool, SlabOfKnowsOnlyLiveSlots) {
+  const unsigned long S = QZ_POOL_SLAB_ITEMS;
+  qz_mempool<rec> pool;
+  std::vector<rec*> firsts;
+  for (unsigned long i = 0; i < 3 * S; i++) {
+    rec* p = pool.alloc(nullptr);
+    if (i % S == 0) firsts.push_back(p);
+  }
+  auto* inside = reinterpret_cast<const char*>(firsts[1]) + 1;
+  const struct {
+    const void* item;
+    bool found;
+  } rows[] = {
+      {firsts[2], true},      {firsts[0], true},         {inside, false}, {firsts[1], true},
+      {firsts[1] + S, false}, {firsts[2] + S - 1, true}, {inside, false}, {firsts[0] + S - 1, true},
+  };
+  for (const auto& r : rows) EXPECT_EQ(pool.slab_of(r.item) != nullptr, r.found) << r.item;
+  EXPECT_NE(pool.slab_of(firsts[2]), nullptr);
+  pool.reset_in_place(1);
+  EXPECT_EQ(pool.slab_of(firsts[2]), nullptr) << "a slab given back";
+  EXPECT_EQ(pool.slab_of(firsts[1]), nullptr);
+  EXPECT_NE(pool.slab_of(firsts[0]), nullptr);
 }
 
 TEST(MemPool, RefusedSlabYieldsNull) {
