@@ -107,18 +107,29 @@ static uint64_t qz_sym_siphash(const unsigned char* in, size_t len) {
   return v0 ^ v1 ^ v2 ^ v3;
 }
 
-struct qz_sym_text_hash {
-  size_t operator()(std::string_view s) const {
-    return static_cast<size_t>(
-        qz_sym_siphash(reinterpret_cast<const unsigned char*>(s.data()), s.size()));
-  }
+/* A text with its hash. Both tables hash with the one process key, so a
+ * text hashed once is looked up in one table and stored in the other with
+ * the same hash. */
+struct qz_sym_hashed {
+  std::string_view text;
+  size_t hash;
+  bool operator==(const qz_sym_hashed& other) const { return text == other.text; }
 };
+
+struct qz_sym_hashed_hash {
+  size_t operator()(const qz_sym_hashed& k) const { return k.hash; }
+};
+
+static qz_sym_hashed qz_sym_hashed_of(const char* s, size_t n) {
+  return {std::string_view(s, n),
+          static_cast<size_t>(qz_sym_siphash(reinterpret_cast<const unsigned char*>(s), n))};
+}
 
 /* ---- the index kept on a table's first block ---- */
 
 struct qz_symtable_index {
   /* Stored text (viewing its arena copy) to that copy. */
-  std::unordered_map<std::string_view, char*, qz_sym_text_hash> texts;
+  std::unordered_map<qz_sym_hashed, char*, qz_sym_hashed_hash> texts;
   /* The chain's blocks in order; blocks[0] is the first block. */
   std::vector<_qz_sym_table_ex*> blocks;
   /* Max-tree over free bytes: leaf i (at leaves + i) is blocks[i]'s free
@@ -191,7 +202,7 @@ static void qz_sym_index_build(_qz_sym_table_ex* t) {
     for (_qz_sym_table_ex* b = t; b; b = b->next) {
       ix->blocks.push_back(b);
       qz_sym_each_slot(b, [&](char** slot) {
-        if (*slot) ix->texts.emplace(std::string_view(*slot), *slot);
+        if (*slot) ix->texts.emplace(qz_sym_hashed_of(*slot, std::strlen(*slot)), *slot);
         return false;
       });
     }
@@ -248,14 +259,18 @@ bool qz_compare_string(void* slot, void* s, unsigned long n) {
   return n == 0 || std::memcmp(stored, s, n) == 0;
 }
 
-char* qz_lookup_sym(_qz_sym_table_ex* t, char* s) {
-  if (!t || !s) return nullptr;
-  size_t n = std::strlen(s);
+/* The stored copy of k's text in t, or null. */
+static char* qz_sym_lookup_key(_qz_sym_table_ex* t, const qz_sym_hashed& k) {
   if (t->index) {
-    auto it = t->index->texts.find(std::string_view(s, n));
+    auto it = t->index->texts.find(k);
     return it == t->index->texts.end() ? nullptr : it->second;
   }
-  return qz_sym_scan(t, s, n);
+  return qz_sym_scan(t, k.text.data(), k.text.size());
+}
+
+char* qz_lookup_sym(_qz_sym_table_ex* t, char* s) {
+  if (!t || !s) return nullptr;
+  return qz_sym_lookup_key(t, qz_sym_hashed_of(s, std::strlen(s)));
 }
 
 /* The first block from t with at least m free bytes, or null; *last is set
@@ -278,10 +293,11 @@ static _qz_sym_table_ex* qz_sym_place(_qz_sym_table_ex* t, unsigned long m, _qz_
   return fit;
 }
 
-char* qz_symtable_insert(_qz_sym_table_ex* t, char* s) {
-  if (!t || !s) return nullptr;
-  if (char* found = qz_lookup_sym(t, s)) return found;
-  unsigned long m = std::strlen(s) + 1;
+/* qz_symtable_insert for a text already hashed (t not null). */
+static char* qz_sym_insert_key(_qz_sym_table_ex* t, const qz_sym_hashed& k) {
+  if (char* found = qz_sym_lookup_key(t, k)) return found;
+  const char* s = k.text.data();
+  unsigned long m = k.text.size() + 1;
 
   _qz_sym_table_ex* last = nullptr;
   size_t pos = 0;
@@ -317,13 +333,18 @@ char* qz_symtable_insert(_qz_sym_table_ex* t, char* s) {
 
   if (qz_symtable_index* ix = t->index) {
     try {
-      ix->texts.emplace(std::string_view(copy, m - 1), copy);
+      ix->texts.emplace(qz_sym_hashed{std::string_view(copy, m - 1), k.hash}, copy);
       qz_sym_tree_update(ix, pos);
     } catch (const std::bad_alloc&) {
       qz_sym_index_drop(t);
     }
   }
   return copy;
+}
+
+char* qz_symtable_insert(_qz_sym_table_ex* t, char* s) {
+  if (!t || !s) return nullptr;
+  return qz_sym_insert_key(t, qz_sym_hashed_of(s, std::strlen(s)));
 }
 
 void qz_symtable_reset(_qz_sym_table_ex* t) {
@@ -377,8 +398,11 @@ void qz_engine_symtable_reset() {
 }
 
 char* qz_engine_insert_sym(char* s) {
-  if (char* internal = qz_lookup_sym(qz_engine_isym_table, s)) return internal;
-  return qz_symtable_insert(qz_engine_sym_table, s);
+  if (!s) return nullptr;
+  qz_sym_hashed k = qz_sym_hashed_of(s, std::strlen(s));
+  if (qz_engine_isym_table)
+    if (char* internal = qz_sym_lookup_key(qz_engine_isym_table, k)) return internal;
+  return qz_engine_sym_table ? qz_sym_insert_key(qz_engine_sym_table, k) : nullptr;
 }
 
 char* qz_engine_insert_isym(char* s) { return qz_symtable_insert(qz_engine_isym_table, s); }
