@@ -109,9 +109,11 @@ void buf_file_handle::unget_str(char* s) {
 
 void buf_file_handle::close() {}
 
+/* A scan has the stream to itself while it runs (one scan at a time), so
+ * the read takes no stream lock. */
 int linux_file_handle::_getc() {
   if (!stream) return -1;
-  int ch = std::fgetc(stream);
+  int ch = getc_unlocked(stream);
   if (ch == EOF) {
     last_char = static_cast<char>(-1);
     return -1;
