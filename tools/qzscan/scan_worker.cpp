@@ -20,11 +20,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <new>
 #include <set>
 #include <thread>
@@ -180,18 +183,29 @@ std::vector<ScoredCall> g_calls;
 unsigned long g_calls_dropped = 0;  // scored calls beyond kMaxCallsKept
 std::deque<Decoder> g_decoders;
 
-const std::set<std::string>& decoder_names() {
-  static const std::set<std::string> names = {
-      "base64_decode",    "gzinflate", "gzuncompress", "gzdecode",    "str_rot13",
-      "strrev",           "urldecode", "rawurldecode", "str_replace", "hex2bin",
-      "convert_uudecode", "strtr",     "pack",         "chr",         "create_function"};
-  return names;
-}
+// The decoders, sorted for a binary search.
+const char* const kDecoderNames[] = {"base64_decode",   "chr",         "convert_uudecode",
+                                     "create_function", "gzdecode",    "gzinflate",
+                                     "gzuncompress",    "hex2bin",     "pack",
+                                     "rawurldecode",    "str_replace", "str_rot13",
+                                     "strrev",          "strtr",       "urldecode"};
+// Room for the longest decoder name and its terminator; a longer name is
+// none of them.
+const size_t kDecoderNameRoom = 20;
 
-std::string lower(const char* s) {
-  std::string r = s ? s : "";
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
+// Whether name, in any letter case, is one of the decoders. Called for every
+// reported call, so it compares in place without building a string.
+bool is_decoder(const char* name) {
+  if (!name) return false;
+  char low[kDecoderNameRoom];
+  size_t n = 0;
+  for (; name[n]; n++) {
+    if (n + 1 >= sizeof low) return false;
+    low[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[n])));
+  }
+  low[n] = '\0';
+  return std::binary_search(std::begin(kDecoderNames), std::end(kDecoderNames), low,
+                            [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
 }
 
 // Wraps the adapter's own filter: the adapter scores the call exactly as it
@@ -199,7 +213,7 @@ std::string lower(const char* s) {
 unsigned char explain_filter(unsigned long line, unsigned long reserved, char* name,
                              unsigned long assign, _fcall_argument* args, unsigned long n) {
   unsigned long depth = qz_engine_eval_depth();
-  if (name && decoder_names().count(lower(name))) {
+  if (is_decoder(name)) {
     g_decoders.push_back({depth, std::string(name) + "@" + std::to_string(line)});
     if (g_decoders.size() > kDecoderMemory) g_decoders.pop_front();
   }
@@ -432,8 +446,7 @@ std::string request(const std::string& path, bool follow) {
   if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(kWorkerExitNoRules);
   if (opt.extensions)
     qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
-                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET |
-                          QZ_OPT_INTERPRETER_REACH);
+                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH);
   qz_engine_set_fcall_filter(explain_filter);
   std::string req;
   while (read_frame(in_fd, &req) && !req.empty()) {
