@@ -36,12 +36,23 @@ void qz_scan_memory_credit(size_t bytes) {
   qz_scan_memory_used -= std::min<unsigned long>(bytes, qz_scan_memory_used);
 }
 
-void* qz_scan_calloc(size_t bytes, bool charged) {
+/* qz_scan_calloc and qz_scan_malloc: the heap's allocation `get`, charged
+ * and noted as they describe. */
+template <class Get>
+static void* qz_scan_get(size_t bytes, bool charged, Get get) {
   if (charged && !qz_scan_memory_charge(bytes)) return nullptr;
-  void* p = std::calloc(1, bytes);
+  void* p = get();
   if (!p) {
     if (charged) qz_scan_memory_credit(bytes);
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
   }
   return p;
+}
+
+void* qz_scan_calloc(size_t bytes, bool charged) {
+  return qz_scan_get(bytes, charged, [bytes] { return std::calloc(1, bytes); });
+}
+
+void* qz_scan_malloc(size_t bytes, bool charged) {
+  return qz_scan_get(bytes, charged, [bytes] { return std::malloc(bytes); });
 }

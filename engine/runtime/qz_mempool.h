@@ -44,6 +44,8 @@ void qz_scan_memory_credit(size_t bytes);
  * scan as out of memory. The caller frees the block with std::free and, when
  * charged, credits the bytes back. */
 void* qz_scan_calloc(size_t bytes, bool charged);
+/* The same without zeroing the block, for a caller that writes every byte. */
+void* qz_scan_malloc(size_t bytes, bool charged);
 
 /* Entry b is 2 to the power b: the mask of bit b of a bitmap word. */
 QZ_EXPORT extern const unsigned long mempool_masks[32];

@@ -44,14 +44,17 @@ static size_t qz_string_block_bytes(size_t n) {
 static const char qz_string_invalid_text[] = QZ_INVALID_STRING_TEXT;
 
 /* Makes the block for a text of n bytes (n within QZ_MAX_STRING_LENGTH, so
- * the sum cannot wrap), zeroed, with length n and refcount 1, and lists it.
- * The caller copies the text in. Null when the heap refuses. */
+ * the sum cannot wrap), with length n, refcount 1 and the zero bytes after
+ * the text, and lists it. The caller copies the n bytes of text in: the
+ * block is not zeroed first, since a concatenation would then write every
+ * byte twice. Null when the heap refuses. */
 static _qz_string* qz_string_new_block(size_t n) {
   size_t bytes = qz_string_block_bytes(n);
-  auto* s = static_cast<_qz_string*>(qz_scan_calloc(bytes, true));
+  auto* s = static_cast<_qz_string*>(qz_scan_malloc(bytes, true));
   if (!s) return nullptr;
   s->length = n;
   s->refcount = 1;
+  std::memset(s->text + n, 0, qz_string_pad);
   try {
     qz_engine_all_strings.push_back(s);
   } catch (const std::bad_alloc&) {
