@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -63,7 +64,12 @@ struct Launch {
   std::vector<std::string> env = {};  // NAME=value, added to the environment
   std::string stdout_path = "";       // empty: a file the runner reads back
   long max_file_bytes = -1;           // a file size limit, with SIGXFSZ ignored
+  std::string stdin_data = "";        // what the run reads on standard input
+  bool as_nobody = false;             // drop root's rights first, for permission tests
 };
+
+// The user and group that runs qzscan under Launch::as_nobody.
+inline const uid_t kNobody = 65534;
 
 struct Ran {
   int status;  // the exit status, or minus the signal
@@ -94,6 +100,8 @@ class QzscanRun : public ::testing::Test {
   pid_t start(const Launch& l) {
     const std::string out = l.stdout_path.empty() ? tmp + "/out" : l.stdout_path;
     const std::string qzscan = QZ_BINARY_DIR "/tools/qzscan/qzscan", err = tmp + "/err";
+    const std::string in = tmp + "/in";
+    std::ofstream(in, std::ios::binary) << l.stdin_data;
     std::vector<const char*> argv = {qzscan.c_str(), "--rules", rules.c_str()};
     for (const std::string& a : l.args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
@@ -103,6 +111,10 @@ class QzscanRun : public ::testing::Test {
       if (chdir(root.c_str()) != 0) _exit(127);
       dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
       dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+      dup2(open(in.c_str(), O_RDONLY), STDIN_FILENO);
+      if (l.as_nobody && getuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        _exit(126);
       for (const std::string& e : l.env) putenv(const_cast<char*>(e.c_str()));
       if (l.max_file_bytes >= 0) {
         signal(SIGXFSZ, SIG_IGN);

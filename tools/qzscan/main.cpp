@@ -3,6 +3,7 @@
 
 #include "qzrules_lint.h"
 #include "scan_files.h"
+#include "scan_lists.h"
 #include "scan_report.h"
 #include "scan_worker.h"
 
@@ -187,6 +188,8 @@ struct Progress {
 // The command line, with its defaults.
 struct CliOptions {
   std::vector<std::string> paths, excludes;
+  std::string files_from, newer_than;
+  bool nul_list = false, one_file_system = false;
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
   bool all_files = false, follow = false, quiet = false, explain = false, no_ext = false;
@@ -204,8 +207,20 @@ std::string join_commas(const std::vector<std::string>& items) {
 }
 
 void add_options(CLI::App& app, CliOptions& o) {
-  app.add_option("PATH", o.paths, "Files and directories to scan (directories recursively)")
-      ->required();
+  app.add_option("PATH", o.paths,
+                 "Files and directories to scan (directories recursively); - scans standard "
+                 "input, named <stdin> in reports");
+  app.add_option("--files-from", o.files_from,
+                 "Also scan the paths listed in FILE, one per line (- for standard input)")
+      ->type_name("FILE");
+  app.add_flag("-0,--null", o.nul_list,
+               "The --files-from list is separated by NUL bytes, as find -print0 writes it");
+  app.add_option("--newer-than", o.newer_than,
+                 "Only files modified within DURATION (90s, 30m, 12h, 2d, 1w) or since DATE "
+                 "(2026-12-01, 2026-12-01T08:30)")
+      ->type_name("DURATION|DATE");
+  app.add_flag("--one-file-system", o.one_file_system,
+               "Do not descend into directories on other file systems");
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)");
   app.add_flag("--strict-rules", o.strict_rules,
                "Stop when the engine would drop a line of the rule file (else a warning)");
@@ -271,6 +286,13 @@ std::vector<std::string> parse_extension_list(const std::string& list) {
 // False, after saying why, when the size limit does not parse.
 bool make_selection(const CliOptions& o, SelectOptions* sel) {
   sel->all_files = o.all_files;
+  sel->one_file_system = o.one_file_system;
+  std::string why;
+  if (!o.newer_than.empty() &&
+      !parse_newer_than(o.newer_than, time(nullptr), &sel->newer_than, &why)) {
+    std::fprintf(stderr, "qzscan: --newer-than: %s\n", why.c_str());
+    return false;
+  }
   sel->excludes = o.excludes;
   sel->follow_symlinks = o.follow;
   if (!parse_size(o.max_size, &sel->max_filesize)) {
@@ -282,13 +304,14 @@ bool make_selection(const CliOptions& o, SelectOptions* sel) {
 }
 
 // False, after saying why, when the memory limit does not parse.
-bool make_worker_options(const CliOptions& o, const SelectOptions& sel, WorkerOptions* w) {
+bool make_worker_options(const CliOptions& o, const SelectOptions& sel,
+                         const std::vector<std::string>& paths, WorkerOptions* w) {
   w->rules_path = o.rules.empty() ? default_rules() : o.rules;
   w->jobs = o.jobs;
   w->timeout_seconds = o.timeout;
   w->extensions = !o.no_ext;
   w->follow_symlinks = o.follow;
-  w->named_paths.insert(o.paths.begin(), o.paths.end());
+  w->named_paths.insert(paths.begin(), paths.end());
   w->max_filesize = sel.max_filesize;
   if (!parse_size(o.worker_memory, &w->memory_limit)) {
     std::fprintf(stderr, "qzscan: --worker-memory: not a size: %s\n", o.worker_memory.c_str());
@@ -297,17 +320,64 @@ bool make_worker_options(const CliOptions& o, const SelectOptions& sel, WorkerOp
   return true;
 }
 
+// The paths to walk: the PATH arguments, with standard input's copy in place
+// of "-", then the paths of the --files-from list. False, after saying why,
+// when standard input is asked for twice, a list cannot be read, or nothing
+// at all was named.
+bool gather_paths(const CliOptions& o, const SelectOptions& sel, StdinCopy* copy,
+                  std::vector<std::string>* paths) {
+  const size_t stdin_uses =
+      static_cast<size_t>(std::count(o.paths.begin(), o.paths.end(), kStdinArgument)) +
+      (o.files_from == kStdinArgument ? 1 : 0);
+  std::string why;
+  if (stdin_uses > 1) {
+    std::fprintf(stderr,
+                 "qzscan: standard input can be read once: expected - as one PATH or as the "
+                 "--files-from file, not both\n");
+    return false;
+  }
+  if (o.nul_list && o.files_from.empty()) {
+    std::fprintf(stderr, "qzscan: -0: expected with --files-from FILE, whose list it splits\n");
+    return false;
+  }
+  if (o.paths.empty() && o.files_from.empty()) {
+    std::fprintf(stderr,
+                 "qzscan: nothing to scan: expected a PATH, --files-from FILE, or - for standard "
+                 "input (see --help)\n");
+    return false;
+  }
+  for (const std::string& p : o.paths) {
+    if (p != kStdinArgument) {
+      paths->push_back(p);
+      continue;
+    }
+    bool too_large = false;
+    if (!copy->take(sel.max_filesize, &too_large, &why)) {
+      std::fprintf(stderr, "qzscan: %s\n", escape_text(why).c_str());
+      return false;
+    }
+    paths->push_back(copy->path());
+  }
+  if (!o.files_from.empty() && !read_path_list(o.files_from, o.nul_list, paths, &why)) {
+    std::fprintf(stderr, "qzscan: --files-from: %s\n", escape_text(why).c_str());
+    return false;
+  }
+  return true;
+}
+
 // Shows each file as soon as it is done: its error on standard error and,
 // in text formats, its result in the report.
 struct ResultWriter {
-  const std::vector<FileResult>& files;
+  std::vector<FileResult>& files;
+  const std::string& stdin_path;  // the copy of standard input, or empty
   Format fmt;
   ReportOutput& out;
   bool explain, quiet;
   Progress& progress;
 
   void operator()(size_t i) const {
-    const FileResult& f = files[i];
+    FileResult& f = files[i];
+    if (!stdin_path.empty() && f.path == stdin_path) f.path = kStdinName;
     if (!f.error.empty())
       std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "",
                    escape_text(f.path).c_str(), escape_text(f.error).c_str());
@@ -383,14 +453,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qzscan: %s\n", why.c_str());
     return kExitError;
   }
+  StdinCopy stdin_copy;
+  std::vector<std::string> paths;
+  if (!gather_paths(o, sel, &stdin_copy, &paths)) return kExitError;
   WorkerOptions wopt;
   RunInfo run;
-  if (!make_worker_options(o, sel, &wopt) ||
+  if (!make_worker_options(o, sel, paths, &wopt) ||
       !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
     return kExitError;
 
   auto start = std::chrono::steady_clock::now();
-  std::vector<FileResult> files = select_files(o.paths, sel);
+  std::vector<FileResult> files = select_files(paths, sel);
+  if (files.empty())
+    std::fprintf(stderr,
+                 "qzscan: no file selected (check the paths, --ext, --exclude and "
+                 "--newer-than)\n");
   Progress progress;
   progress.enabled = !o.quiet && isatty(STDERR_FILENO);
   progress.count(files);
@@ -398,8 +475,8 @@ int main(int argc, char** argv) {
                : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
-  WorkerRun workers =
-      scan_in_workers(files, wopt, ResultWriter{files, fmt, out, o.explain, o.quiet, progress});
+  WorkerRun workers = scan_in_workers(
+      files, wopt, ResultWriter{files, stdin_copy.path(), fmt, out, o.explain, o.quiet, progress});
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());

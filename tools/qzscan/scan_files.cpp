@@ -63,6 +63,8 @@ struct Walker {
   // With links followed: every directory and file met so far, so that each
   // is walked or listed once, at the first path that reaches it.
   std::set<FileId> met;
+  dev_t root_dev = 0;  // the device of the PATH being walked
+  uint64_t dirs_read = 0;
 
   // False when links are followed and the file or directory was met before.
   bool first_meeting(const struct stat& st) {
@@ -120,6 +122,7 @@ struct Walker {
       return;
     }
     if (!explicit_arg && !wanted_extension(path)) return;
+    if (opt.newer_than && st.st_mtime < opt.newer_than) return;
     if (!first_meeting(st)) return;
     FileResult r;
     r.path = path;
@@ -132,6 +135,7 @@ struct Walker {
   }
 
   void visit_dir(const std::string& path, const struct stat& st) {
+    if (opt.one_file_system && st.st_dev != root_dev) return;
     FileId key{st.st_dev, st.st_ino};
     if (active_dirs.count(key)) {
       add_error(path, "symbolic link loop");
@@ -149,6 +153,7 @@ struct Walker {
       names.push_back(e->d_name);
     }
     closedir(d);
+    if (opt.on_walk) opt.on_walk(++dirs_read, out.size());
     std::sort(names.begin(), names.end());
     active_dirs.insert(key);
     std::string prefix = path.back() == '/' ? path : path + "/";
@@ -161,7 +166,11 @@ struct Walker {
 
 std::vector<FileResult> select_files(const std::vector<std::string>& paths,
                                      const SelectOptions& opt) {
-  Walker w{opt, {}, {}, {}};
-  for (const std::string& p : paths) w.visit(p, true);
+  Walker w{opt, {}, {}, {}, 0, 0};
+  for (const std::string& p : paths) {
+    struct stat st;
+    if (opt.one_file_system) w.root_dev = stat(p.c_str(), &st) == 0 ? st.st_dev : 0;
+    w.visit(p, true);
+  }
   return std::move(w.out);
 }

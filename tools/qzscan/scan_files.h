@@ -6,6 +6,8 @@
 #include "scan_types.h"
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,14 @@ struct SelectOptions {
   std::vector<std::string> excludes;  // globs, matched against the path and the base name
   uint64_t max_filesize = uint64_t{kDefaultMaxFilesizeMiB} << 20;
   bool follow_symlinks = false;
+  // Files modified before this time are passed over, walked or named; 0: none.
+  time_t newer_than = 0;
+  // Directories on another file system than the PATH they were reached from
+  // are passed over.
+  bool one_file_system = false;
+  // Called after each directory read, with the directories read and files
+  // listed so far, for a progress line; may be empty.
+  std::function<void(uint64_t dirs, uint64_t files)> on_walk;
 };
 
 // The extensions scanned by default.
@@ -34,8 +44,9 @@ std::vector<std::string> default_extensions();
 // listed with `skipped` set; an unreadable file or directory, a missing path,
 // a symbolic-link loop and a path named here that is not a regular file
 // (a device, a FIFO) are listed with `error` set; such files met inside a
-// directory are passed over. With links followed, each directory is walked
-// and each file listed once, at the first path that reaches it. Nothing is
+// directory are passed over, as are files older than newer_than and, with
+// one_file_system, directories on another device than their PATH. With links followed, each
+// directory is walked and each file listed once, at the first path that reaches it. Nothing is
 // fatal.
 std::vector<FileResult> select_files(const std::vector<std::string>& paths,
                                      const SelectOptions& opt);

@@ -1,0 +1,177 @@
+// qzscan's inputs beside PATH: lists of paths (as find writes them), the
+// content of standard input, --newer-than and --one-file-system.
+
+#include "tools/qzscan_runner.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <set>
+
+using namespace qzscan_test;
+
+namespace {
+
+const char* const kShell = "<?php\nsystem($_GET['c']);\n";
+
+// The paths of the files in a JSON report, byte for byte.
+std::multiset<std::string> report_paths(const std::string& out) {
+  std::multiset<std::string> paths;
+  const json report = json::parse(out, nullptr, false);
+  if (report.is_discarded()) return {"<not a report>"};
+  for (const json& f : report["files"]) {
+    std::string p = f["path"];
+    if (f.contains("path_bytes")) {
+      // Decoded with the same alphabet the report uses.
+      const std::string abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+      const std::string b64 = f["path_bytes"];
+      p.clear();
+      unsigned bits = 0, n = 0;
+      for (char c : b64) {
+        if (c == '=') break;
+        bits = (bits << 6) | static_cast<unsigned>(abc.find(c));
+        if ((n += 6) >= 8) p += static_cast<char>((bits >> (n -= 8)) & 0xFF);
+      }
+    }
+    paths.insert(p + (f.value("verdict", "") == "threat" ? " T" : ""));
+  }
+  return paths;
+}
+
+class QzscanLists : public QzscanRun {
+ protected:
+  void SetUp() override {
+    QzscanRun::SetUp();
+    for (const std::string& n : kOdd) put("www/" + n, kShell);
+    put("www/clean.php", "<?php echo 1;\n");
+  }
+  // Names a newline-separated list cannot hold, and some it can.
+  const std::vector<std::string> kOdd = {"with space.php", "new\nline.php", "bad\xff.php",
+                                         "-dash.php", "tab\t.php"};
+};
+
+TEST_F(QzscanLists, ListsOfPathsReachTheScanByteForByte) {
+  std::string nul_list, line_list;
+  std::multiset<std::string> all, lines;
+  for (const std::string& n : kOdd) {
+    nul_list += "www/" + n + std::string(1, '\0');
+    all.insert("www/" + n + " T");
+    if (n.find('\n') == std::string::npos) {
+      line_list += "www/" + n + "\n";
+      lines.insert("www/" + n + " T");
+    }
+  }
+  put("nul.list", nul_list);
+  put("line.list", "\n" + line_list + "\n");
+  std::multiset<std::string> with_stdin = {"<stdin> T", "www/clean.php"};
+  const struct {
+    Launch launch;
+    int status;
+    std::multiset<std::string> paths;  // " T" after a threat's path
+  } rows[] = {
+      {{{"--format", "json", "--files-from", "nul.list", "-0"}}, 1, all},
+      {{{"--format", "json", "--files-from", "-", "--null"}, {}, "", -1, nul_list}, 1, all},
+      {{{"--format", "json", "--files-from", "line.list"}}, 1, lines},
+      // The PATH arguments come first, then the list.
+      {{{"--format", "json", "www/clean.php", "--files-from", "line.list"}},
+       1,
+       [&] {
+         auto p = lines;
+         p.insert("www/clean.php");
+         return p;
+       }()},
+      // "-" scans the content of standard input, named <stdin>.
+      {{{"--format", "json", "-", "www/clean.php"}, {}, "", -1, kShell}, 1, with_stdin},
+      {{{"--format", "json", "-"}, {}, "", -1, "<?php echo 1;\n"}, 0, {"<stdin>"}},
+      // An empty list selects nothing, which is said, and is no error.
+      {{{"--format", "json", "--files-from", "-", "-0"}, {}, "", -1, ""}, 0, {}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.launch.args[2]);
+    Ran res = run(r.launch);
+    EXPECT_EQ(res.status, r.status) << res.err;
+    EXPECT_EQ(report_paths(res.out), r.paths) << res.out;
+  }
+  Ran text = run({{"-"}, {}, "", -1, kShell});
+  EXPECT_EQ(text.out.rfind("<stdin>: THREAT score=10 line=2", 0), 0u) << text.out;
+  EXPECT_EQ(text.out.find("qzscan-stdin"), std::string::npos) << text.out;
+  Ran none = run({{"--files-from", "-"}, {}, "", -1, ""});
+  EXPECT_EQ(none.err.rfind("qzscan: no file selected (", 0), 0u) << none.err;
+}
+
+TEST_F(QzscanLists, StandardInputOverTheSizeLimitIsSkipped) {
+  Ran res = run({{"--max-filesize", "1K", "-"}, {}, "", -1, kShell + std::string(5000, '#')});
+  EXPECT_EQ(res.status, 0) << res.err;
+  EXPECT_EQ(res.out.rfind("<stdin>: SKIPPED: larger than the size limit\n", 0), 0u) << res.out;
+}
+
+TEST_F(QzscanLists, UsageErrorsSayWhatWasExpected) {
+  const struct {
+    Launch launch;
+    std::string err;  // the start of standard error
+  } rows[] = {
+      {{{"-", "--files-from", "-"}}, "qzscan: standard input can be read once: expected"},
+      {{{"-0", "www"}}, "qzscan: -0: expected with --files-from FILE"},
+      {{{"--files-from", "missing.list"}},
+       "qzscan: --files-from: missing.list: No such file or directory"},
+      {{{}}, "qzscan: nothing to scan: expected a PATH, --files-from FILE, or -"},
+      {{{"--newer-than", "yesterday", "www"}}, "qzscan: --newer-than: expected a duration"},
+      {{{"--newer-than", "2d3", "www"}}, "qzscan: --newer-than: expected a duration"},
+      {{{"--newer-than", "2026-13-40", "www"}}, "qzscan: --newer-than: expected a duration"},
+  };
+  for (const auto& r : rows) {
+    Launch l = r.launch;
+    l.args.erase(std::remove(l.args.begin(), l.args.end(), ""), l.args.end());
+    Ran res = run(l);
+    EXPECT_EQ(res.status, 2) << r.err;
+    EXPECT_EQ(res.err.rfind(r.err, 0), 0u) << res.err;
+  }
+}
+
+// Files older than --newer-than are passed over, walked or listed.
+TEST_F(QzscanLists, NewerThanKeepsRecentlyModifiedFiles) {
+  put("age/old.php", kShell);
+  put("age/new.php", kShell);
+  const time_t now = time(nullptr), three_days = 3 * 86400;
+  struct timeval old_times[2] = {{now - three_days, 0}, {now - three_days, 0}};
+  ASSERT_EQ(utimes((root + "/age/old.php").c_str(), old_times), 0);
+  char date[32];
+  const time_t two_days_ago = now - 2 * 86400;
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M", std::localtime(&two_days_ago));
+  const struct {
+    std::vector<std::string> args;
+    std::multiset<std::string> paths;
+  } rows[] = {
+      {{"age"}, {"age/new.php T", "age/old.php T"}},
+      {{"--newer-than", "2d", "age"}, {"age/new.php T"}},
+      {{"--newer-than", "1d23h", "age/old.php", "age/new.php"}, {"age/new.php T"}},
+      {{"--newer-than", date, "age"}, {"age/new.php T"}},
+      {{"--newer-than", "4d", "age"}, {"age/new.php T", "age/old.php T"}},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = {"--format", "json"};
+    args.insert(args.end(), r.args.begin(), r.args.end());
+    Ran res = run(Launch{args});
+    EXPECT_EQ(report_paths(res.out), r.paths) << r.args[0] << " " << res.err;
+  }
+}
+
+// A directory on another file system is walked only without
+// --one-file-system (reached here through a followed link to shared memory).
+TEST_F(QzscanLists, OneFileSystemStaysOnThePathsDevice) {
+  struct stat a, b;
+  if (stat("/dev/shm", &b) != 0 || stat(root.c_str(), &a) != 0 || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  char tmpl[] = "/dev/shm/qzscan_test_XXXXXX";
+  const std::string other = mkdtemp(tmpl);
+  std::ofstream(other + "/far.php") << kShell;
+  ASSERT_EQ(symlink(other.c_str(), (root + "/www/far").c_str()), 0);
+  Ran all = run("--format json --follow-symlinks www");
+  Ran one = run("--format json --follow-symlinks --one-file-system www");
+  fs::remove_all(other);
+  EXPECT_EQ(report_paths(all.out).count("www/far/far.php T"), 1u) << all.out;
+  EXPECT_EQ(report_paths(one.out).count("www/far/far.php T"), 0u) << one.out;
+  EXPECT_EQ(report_paths(one.out).size(), kOdd.size() + 1);
+}
+
+}  // namespace
