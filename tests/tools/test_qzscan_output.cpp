@@ -139,7 +139,8 @@ TEST_F(QzscanOutput, JsonMatchesItsSchemaAndKeepsTheExactBytes) {
   EXPECT_EQ(plain["line"], 2);
   EXPECT_EQ(plain["sha256"], sha256_of(root + "/site/plain.php"));
   EXPECT_EQ(plain["calls"], json::parse(R"([{"line": 2, "name": "system", "args": ["$_GET_DATA"],
-      "description": "runs request input", "score": 10, "depth": 0, "decoders": []}])"));
+      "description": "runs request input", "score": 10, "definite": true, "depth": 0,
+      "decoders": []}])"));
   report["summary"].erase("seconds");
   one["summary"].erase("seconds");
   EXPECT_EQ(report, one);

@@ -13,6 +13,8 @@
 #include "qzrules_lint.h"
 #include "qzrules_test.h"
 
+#include <qzengine/version.h>
+
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -212,6 +214,7 @@ std::string default_qzscan() {
 int main(int argc, char** argv) {
   CLI::App app{"qzrules: encipher, decipher, check and inspect behaviour rule files"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("qzrules ") + qz_engine_version_string());
 
   std::string in_path, out_path;
   CLI::App* enc = app.add_subcommand("encrypt",
@@ -267,6 +270,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -34,6 +35,20 @@
 #endif
 
 namespace {
+
+// The end of --help: exit statuses and examples.
+const char* const kHelpFooter =
+    "Exit status: 0 nothing found; 1 a threat was found (or, with --fail-on, a suspicious or\n"
+    "skipped file); 2 a file could not be scanned, the rule file is unusable, the report could\n"
+    "not be written, or a usage error; 128+N when stopped by signal N (130 for Ctrl-C).\n"
+    "\n"
+    "Examples:\n"
+    "  qzscan /var/www\n"
+    "      scan a tree: one line per finding, then a summary\n"
+    "  find /var/www -type f -newer stamp -print0 | qzscan --files-from - -0\n"
+    "      scan the files changed since stamp, whatever their names\n"
+    "  qzscan --format json -o report.json --explain -j 4 /srv/site\n"
+    "      write a JSON report with the calls behind each finding\n";
 
 // Exit statuses (documented in the README).
 constexpr int kExitClean = 0;     // nothing that fails the run was found
@@ -56,6 +71,8 @@ constexpr size_t kExePathBuffer = 4096;
 const char* const kClearLine = "\r\033[K";
 // Shortest interval between two refreshes of the progress line.
 const auto kProgressInterval = std::chrono::milliseconds(100);
+// Bytes for the text of the progress line.
+constexpr size_t kProgressLineBuffer = 160;
 
 std::string exe_dir() {
   char buf[kExePathBuffer];
@@ -148,8 +165,14 @@ std::string version_text(const std::string& rules) {
   return text + "\nsha256: " + info.sha256 + "\nrules loaded: " + std::to_string(info.rules);
 }
 
+// The progress line on a terminal's standard error. It is redrawn at most
+// every kProgressInterval, and cleared only when something else is about to
+// be printed on the same terminal, so that it does not flicker.
 struct Progress {
   bool enabled = false;
+  // The report goes to the terminal that shows the progress line.
+  bool shares_terminal = false;
+  bool drawn = false;
   uint64_t total_files = 0, total_bytes = 0, files = 0, bytes = 0, findings = 0;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(), last;
 
@@ -167,21 +190,44 @@ struct Progress {
     bytes += f.size;
     if (f.verdict != Verdict::Clean) findings++;
   }
-  void update(bool force = false) {
-    if (!enabled) return;
+  bool due(bool force) {
     auto now = std::chrono::steady_clock::now();
-    if (!force && now - last < kProgressInterval) return;
+    if (!enabled || (!force && now - last < kProgressInterval)) return false;
     last = now;
-    double secs = std::chrono::duration<double>(now - start).count();
-    std::fprintf(stderr, "%s%llu/%llu files, %.1f/%.1f MB, %.1f MB/s, %llu findings", kClearLine,
-                 static_cast<unsigned long long>(files),
-                 static_cast<unsigned long long>(total_files), bytes / kBytesPerMB,
-                 total_bytes / kBytesPerMB, secs > 0 ? bytes / kBytesPerMB / secs : 0.0,
-                 static_cast<unsigned long long>(findings));
-    std::fflush(stderr);
+    return true;
   }
-  void clear() {
-    if (enabled) std::fputs(kClearLine, stderr);
+  void draw(const std::string& text) {
+    std::fprintf(stderr, "%s%s", kClearLine, text.c_str());
+    std::fflush(stderr);
+    drawn = true;
+  }
+  // While the paths are walked, before any scan.
+  void walk(uint64_t dirs, uint64_t listed) {
+    if (!due(false)) return;
+    draw("walking: " + std::to_string(dirs) + " directories, " + std::to_string(listed) +
+         " files listed");
+  }
+  void update(bool force = false) {
+    if (!due(force)) return;
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    char text[kProgressLineBuffer];
+    std::snprintf(text, sizeof text, "%llu/%llu files, %.1f/%.1f MB, %.1f MB/s, %llu findings",
+                  static_cast<unsigned long long>(files),
+                  static_cast<unsigned long long>(total_files), bytes / kBytesPerMB,
+                  total_bytes / kBytesPerMB, secs > 0 ? bytes / kBytesPerMB / secs : 0.0,
+                  static_cast<unsigned long long>(findings));
+    draw(text);
+  }
+  // Before a message on standard error, or report text on the same terminal.
+  void clear(bool for_report = false) {
+    if (!drawn || (for_report && !shares_terminal)) return;
+    std::fputs(kClearLine, stderr);
+    drawn = false;
+  }
+  // After such a message: the line comes back at once rather than at the
+  // next file done.
+  void restore() {
+    if (enabled && !drawn) update(true);
   }
 };
 
@@ -193,7 +239,8 @@ struct CliOptions {
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
   bool all_files = false, follow = false, quiet = false, explain = false, no_ext = false;
-  bool print0 = false;
+  bool print0 = false, no_summary = false, ext_given = false;
+  std::string color = "auto";
   bool strict_rules = false;
   std::string worker_memory = std::to_string(kDefaultWorkerMemoryMiB) + "M";
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -209,7 +256,8 @@ std::string join_commas(const std::vector<std::string>& items) {
 void add_options(CLI::App& app, CliOptions& o) {
   app.add_option("PATH", o.paths,
                  "Files and directories to scan (directories recursively); - scans standard "
-                 "input, named <stdin> in reports");
+                 "input, named <stdin> in reports")
+      ->type_name("");
   app.add_option("--files-from", o.files_from,
                  "Also scan the paths listed in FILE, one per line (- for standard input)")
       ->type_name("FILE");
@@ -221,39 +269,57 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->type_name("DURATION|DATE");
   app.add_flag("--one-file-system", o.one_file_system,
                "Do not descend into directories on other file systems");
-  app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)");
+  app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)")
+      ->type_name("FILE");
   app.add_flag("--strict-rules", o.strict_rules,
                "Stop when the engine would drop a line of the rule file (else a warning)");
   app.add_option(
-      "--ext", o.ext_list,
-      "Comma-separated extensions to scan (default: " + join_commas(default_extensions()) + ")");
+         "--ext", o.ext_list,
+         "Comma-separated extensions to scan (default: " + join_commas(default_extensions()) + ")")
+      ->type_name("LIST");
   app.add_flag("--all-files", o.all_files, "Scan every file whatever its extension");
   app.add_option("--exclude", o.excludes, "Skip paths matching this glob (repeatable)")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("GLOB");
   app.add_option("--max-filesize", o.max_size,
-                 "Skip files larger than SIZE, e.g. 512K, 16M (default " + o.max_size + ")");
+                 "Skip files larger than SIZE, e.g. 512K, 16M (default " + o.max_size + ")")
+      ->type_name("SIZE");
   app.add_flag("--follow-symlinks", o.follow,
                "Follow symbolic links (loops are detected; each directory and file is met once)");
-  app.add_option("-j,--jobs", o.jobs, "Worker processes (default: number of cores)")
-      ->check(CLI::Range(1u, kMaxJobs));
+  app.add_option(
+         "-j,--jobs", o.jobs,
+         "Worker processes, 1 to " + std::to_string(kMaxJobs) + " (default: number of cores)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, kMaxJobs).description(""));
   app.add_option("--timeout", o.timeout,
                  "Seconds allowed per file before its worker is replaced (default " +
-                     std::to_string(o.timeout) + ")")
-      ->check(CLI::Range(1u, kMaxTimeoutSeconds));
+                     std::to_string(o.timeout) + ", at most " + std::to_string(kMaxTimeoutSeconds) +
+                     ")")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1u, kMaxTimeoutSeconds).description(""));
   app.add_option("--worker-memory", o.worker_memory,
                  "Address space each worker may use, e.g. 512M, 2G; 0 for no limit (default " +
-                     o.worker_memory + ")");
+                     o.worker_memory + ")")
+      ->type_name("SIZE");
   CLI::Option* format =
       app.add_option("--format", o.format,
                      "Output format: text (paths and texts from files escaped: \\\\, \\n, \\t, "
                      "\\r, \\xHH for other control characters and bytes outside UTF-8), json "
                      "or sarif")
-          ->check(CLI::IsMember({"text", "json", "sarif"}));
+          ->type_name("FORMAT")
+          ->check(CLI::IsMember({"text", "json", "sarif"}).description(""));
   app.add_flag("--print0", o.print0,
                "Print only the path of each file with a finding, as it is, followed by a NUL "
                "byte")
       ->excludes(format);
-  app.add_option("-o,--output", o.output, "Write the report to FILE instead of standard output");
+  app.add_option("-o,--output", o.output, "Write the report to FILE instead of standard output")
+      ->type_name("FILE");
+  app.add_flag("--no-summary", o.no_summary, "Leave out the summary line of text output");
+  app.add_option("--color", o.color,
+                 "Colour the verdicts of text output: auto (when the report goes to a terminal "
+                 "and NO_COLOR is not set; the default), always or never")
+      ->type_name("WHEN")
+      ->check(CLI::IsMember({"auto", "always", "never"}).description(""));
   app.add_flag("-q,--quiet", o.quiet,
                "Print findings and skipped files only: no progress or summary (errors still go "
                "to standard error)");
@@ -261,7 +327,8 @@ void add_options(CLI::App& app, CliOptions& o) {
   app.add_option("--fail-on", o.fail_on,
                  "Exit 1 on: threat (default: a threat was found), suspicious (a threat or a "
                  "suspicious file) or skip (a threat or a skipped file)")
-      ->check(CLI::IsMember({"threat", "suspicious", "skip"}));
+      ->type_name("WHAT")
+      ->check(CLI::IsMember({"threat", "suspicious", "skip"}).description(""));
   app.add_flag("--no-extensions", o.no_ext,
                "Scan exactly as the baseline engine: no extended PHP tags, no full decoding,\n"
                "0xFF ends the input, no limit findings, no memory bounds, no extended reading of\n"
@@ -299,7 +366,14 @@ bool make_selection(const CliOptions& o, SelectOptions* sel) {
     std::fprintf(stderr, "qzscan: --max-filesize: not a size: %s\n", o.max_size.c_str());
     return false;
   }
-  sel->extensions = o.ext_list.empty() ? default_extensions() : parse_extension_list(o.ext_list);
+  sel->extensions = o.ext_given ? parse_extension_list(o.ext_list) : default_extensions();
+  if (sel->extensions.empty() && !o.all_files) {
+    std::fprintf(stderr,
+                 "qzscan: --ext: expected a comma-separated list of extensions, such as php,inc "
+                 "(or --all-files), not \"%s\"\n",
+                 escape_text(o.ext_list).c_str());
+    return false;
+  }
   return true;
 }
 
@@ -372,23 +446,40 @@ struct ResultWriter {
   const std::string& stdin_path;  // the copy of standard input, or empty
   Format fmt;
   ReportOutput& out;
-  bool explain, quiet;
+  TextStyle style;
   Progress& progress;
 
   void operator()(size_t i) const {
     FileResult& f = files[i];
     if (!stdin_path.empty() && f.path == stdin_path) f.path = kStdinName;
-    if (!f.error.empty())
-      std::fprintf(stderr, "%sqzscan: %s: %s\n", progress.enabled ? kClearLine : "",
-                   escape_text(f.path).c_str(), escape_text(f.error).c_str());
-    progress.advance(f);
-    if (fmt == Format::Text || fmt == Format::Print0) {
+    if (!f.error.empty()) {
       progress.clear();
-      write_result(out, fmt, f, explain, quiet && f.skipped.empty());
+      std::fprintf(stderr, "qzscan: %s: %s\n", escape_text(f.path).c_str(),
+                   escape_text(f.error).c_str());
     }
+    progress.advance(f);
+    TextStyle shown = style;
+    shown.quiet = style.quiet && f.skipped.empty();
+    const std::string text = result_text(fmt, f, shown);
+    if (!text.empty()) {
+      progress.clear(true);
+      out.write(text);
+      out.flush();
+    }
+    progress.restore();
     progress.update();
   }
 };
+
+TextStyle text_style(const CliOptions& o) {
+  TextStyle style;
+  style.explain = o.explain;
+  style.quiet = o.quiet;
+  const char* no_color = std::getenv("NO_COLOR");
+  style.color = o.color == "always" || (o.color == "auto" && o.output.empty() &&
+                                        isatty(STDOUT_FILENO) && !(no_color && *no_color));
+  return style;
+}
 
 Summary summarize(const std::vector<FileResult>& files,
                   std::chrono::steady_clock::time_point start) {
@@ -415,7 +506,7 @@ Summary summarize(const std::vector<FileResult>& files,
 // written.
 bool finish_report(ReportOutput& out, const CliOptions& o, Format fmt,
                    const std::vector<FileResult>& files, const Summary& sum, const RunInfo& run) {
-  write_report_end(out, fmt, files, sum, run, o.quiet, QZSCAN_VERSION);
+  write_report_end(out, fmt, files, sum, run, o.quiet || o.no_summary, QZSCAN_VERSION);
   std::string why;
   if (out.finish(&why)) return true;
   std::fprintf(stderr, "qzscan: %s\n", why.c_str());
@@ -439,11 +530,16 @@ int main(int argc, char** argv) {
   // Defined after --rules, whose value it then sees.
   app.set_version_flag("--version",
                        [&o] { return version_text(o.rules.empty() ? default_rules() : o.rules); });
+  app.footer(kHelpFooter);
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return std::string("qzscan: ") + e.what() + "\nRun with --help for more information.\n";
+  });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitClean : kExitError;
   }
+  o.ext_given = app.count("--ext") > 0;
 
   SelectOptions sel;
   if (!make_selection(o, &sel)) return kExitError;
@@ -463,20 +559,23 @@ int main(int argc, char** argv) {
     return kExitError;
 
   auto start = std::chrono::steady_clock::now();
+  Progress progress;
+  progress.enabled = !o.quiet && isatty(STDERR_FILENO);
+  progress.shares_terminal = o.output.empty() && isatty(STDOUT_FILENO);
+  sel.on_walk = [&progress](uint64_t dirs, uint64_t listed) { progress.walk(dirs, listed); };
   std::vector<FileResult> files = select_files(paths, sel);
+  progress.clear();
   if (files.empty())
     std::fprintf(stderr,
                  "qzscan: no file selected (check the paths, --ext, --exclude and "
                  "--newer-than)\n");
-  Progress progress;
-  progress.enabled = !o.quiet && isatty(STDERR_FILENO);
   progress.count(files);
   Format fmt = o.print0              ? Format::Print0
                : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
   WorkerRun workers = scan_in_workers(
-      files, wopt, ResultWriter{files, stdin_copy.path(), fmt, out, o.explain, o.quiet, progress});
+      files, wopt, ResultWriter{files, stdin_copy.path(), fmt, out, text_style(o), progress});
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());

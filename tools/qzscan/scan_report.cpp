@@ -55,6 +55,11 @@ struct NamedEscape {
 };
 const NamedEscape kNamedEscapes[] = {{'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}};
 const char* const kHexDigits = "0123456789ABCDEF";
+// Terminal colours (SGR sequences) of the verdict words, and the reset.
+const char* const kColorThreat = "\033[1;31m";
+const char* const kColorSuspicious = "\033[33m";
+const char* const kColorSkipped = "\033[2m";
+const char* const kColorReset = "\033[0m";
 // Bits in a hex digit, and hex digits in a byte.
 const unsigned kNibbleBits = 4, kNibbleMask = 0xF;
 
@@ -95,21 +100,40 @@ std::string joined(const std::vector<std::string>& v, const char* sep) {
 
 unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
 
-std::string text_result(const FileResult& f, bool explain, bool quiet) {
+// The verdict word, in its colour when asked for.
+std::string verdict_word(const char* word, const char* color, bool colored) {
+  return colored ? std::string(color) + word + kColorReset : word;
+}
+
+// The line a finding is shown at: a threat's deciding line, else the line
+// of the first scored call.
+uint64_t shown_line(const FileResult& f) {
+  if (f.line || f.calls.empty()) return f.line;
+  return f.calls.front().line;
+}
+
+std::string text_result(const FileResult& f, const TextStyle& style) {
   const std::string path = escape_text(f.path);
   if (!f.error.empty()) return "";  // errors go to standard error, from the caller
-  if (!f.skipped.empty()) return quiet ? "" : path + ": SKIPPED: " + escape_text(f.skipped) + "\n";
+  if (!f.skipped.empty())
+    return style.quiet ? ""
+                       : path + ": " + verdict_word("SKIPPED", kColorSkipped, style.color) + ": " +
+                             escape_text(f.skipped) + "\n";
   if (f.verdict == Verdict::Clean) return "";
   const bool threat = f.verdict == Verdict::Threat;
-  std::string r =
-      strprintf("%s: %s score=%llu line=%llu ", path.c_str(), threat ? "THREAT" : "SUSPICIOUS",
-                ull(f.score + (threat ? 0 : f.suspicious_score)), ull(f.line)) +
-      joined(f.descriptions, "; ") + "\n";
-  if (!explain) return r;
+  std::string r = path + ": " +
+                  (threat ? verdict_word("THREAT", kColorThreat, style.color)
+                          : verdict_word("SUSPICIOUS", kColorSuspicious, style.color)) +
+                  strprintf(" score=%llu line=%llu ",
+                            ull(f.score + (threat ? 0 : f.suspicious_score)), ull(shown_line(f))) +
+                  joined(f.descriptions, "; ") + "\n";
+  if (!style.explain) return r;
   for (const ScoredCall& c : f.calls) {
+    // A threat's score is the definite sum: suspicious scores do not count.
+    const bool counted = !threat || c.definite;
     r += strprintf("    line %llu: ", ull(c.line)) + escape_text(c.name) + "(" +
          joined(c.args, ", ") + ") -> " + escape_text(c.description) +
-         strprintf(" [+%llu]", ull(c.score));
+         strprintf(counted ? " [+%llu]" : " [+%llu, not counted]", ull(c.score));
     if (c.depth)
       r += strprintf(" in evaluated code, depth %llu, from ", ull(c.depth)) +
            (c.decoders.empty() ? "(no decoder seen)" : joined(c.decoders, " <- "));
@@ -377,14 +401,11 @@ bool ReportOutput::finish(std::string* why) {
   return false;
 }
 
-void write_result(ReportOutput& out, Format fmt, const FileResult& f, bool explain, bool quiet) {
-  std::string text;
-  if (fmt == Format::Text) text = text_result(f, explain, quiet);
+std::string result_text(Format fmt, const FileResult& f, const TextStyle& style) {
+  if (fmt == Format::Text) return text_result(f, style);
   if (fmt == Format::Print0 && f.scanned && f.verdict != Verdict::Clean)
-    text = f.path + std::string(1, '\0');
-  if (text.empty()) return;
-  out.write(text);
-  out.flush();
+    return f.path + std::string(1, '\0');
+  return "";
 }
 
 void write_report_end(ReportOutput& out, Format fmt, const std::vector<FileResult>& files,

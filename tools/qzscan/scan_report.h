@@ -76,13 +76,19 @@ class ReportOutput {
   std::string error_;   // the first failure, empty while all went well
 };
 
-// Writes, as soon as a file is done, what the format shows of it, and hands
-// it to the reader: in text, its finding (and with `explain` the scored
-// calls) or, unless `quiet`, why it was skipped; in Print0, the path of a
-// file with a finding, byte for byte, then a NUL byte. A file in error is
-// not shown (the caller says so on standard error); JSON and SARIF write
-// nothing here.
-void write_result(ReportOutput& out, Format fmt, const FileResult& f, bool explain, bool quiet);
+// How text output shows a file: with the scored calls (`explain`), without
+// skipped files (`quiet`), with the verdict coloured for a terminal.
+struct TextStyle {
+  bool explain = false, quiet = false, color = false;
+};
+
+// What the format shows of a file as soon as it is done, or an empty text:
+// in text, its finding (and with `explain` the scored calls, those a threat's
+// score leaves out marked "not counted") or, unless `quiet`, why it was
+// skipped; in Print0, the path of a file with a finding, byte for byte, then
+// a NUL byte. A file in error is not shown (the caller says so on standard
+// error); JSON and SARIF show nothing here.
+std::string result_text(Format fmt, const FileResult& f, const TextStyle& style);
 // Writes what comes at the end: the summary line of text output (unless
 // `quiet`), or the whole JSON or SARIF report. Print0 writes nothing more.
 void write_report_end(ReportOutput& out, Format fmt, const std::vector<FileResult>& files,

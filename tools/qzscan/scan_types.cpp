@@ -179,7 +179,11 @@ void from_json(const json& j, Verdict& v) {
 }
 
 void to_json(json& j, const ScoredCall& c) {
-  j = {{"line", c.line}, {"score", c.score}, {"depth", c.depth}, {"decoders", c.decoders}};
+  j = {{"line", c.line},
+       {"score", c.score},
+       {"definite", c.definite},
+       {"depth", c.depth},
+       {"decoders", c.decoders}};
   put_text(j, "name", c.name);
   put_texts(j, "args", c.args);
   put_text(j, "description", c.description);
@@ -191,6 +195,7 @@ void from_json(const json& j, ScoredCall& c) {
   c.args = get_texts(j, "args");
   c.description = get_text(j, "description");
   c.score = j.value("score", 0ull);
+  c.definite = j.value("definite", false);
   c.depth = j.value("depth", 0ull);
   c.decoders = j.value("decoders", std::vector<std::string>{});
 }

@@ -19,8 +19,14 @@ struct ScoredCall {
   std::vector<std::string> args;  // cut to a readable length
   std::string description;
   uint64_t score = 0;
-  uint64_t depth = 0;                 // 0: in the file itself; n: inside n levels of evaluated code
-  std::vector<std::string> decoders;  // decoder calls (name@line) whose output was evaluated
+  // The score went to the definite sum; otherwise to the suspicious one,
+  // which a threat's score leaves out.
+  bool definite = false;
+  uint64_t depth = 0;  // 0: in the file itself; n: inside n levels of evaluated code
+  // Decoder calls (name@line) whose output was evaluated, the outermost
+  // first: lower depths first, and within a depth the call that took the
+  // other's result first.
+  std::vector<std::string> decoders;
 };
 
 enum class Verdict { Clean, Suspicious, Threat };

@@ -218,6 +218,7 @@ unsigned char explain_filter(unsigned long line, unsigned long reserved, char* n
     if (g_decoders.size() > kDecoderMemory) g_decoders.pop_front();
   }
   unsigned long before = g_current_file_score + g_current_file_suspicious_score;
+  unsigned long definite_before = g_current_file_score;
   unsigned char r = qz_engine_wrapper_fcall_filter(line, reserved, name, assign, args, n);
   unsigned long after = g_current_file_score + g_current_file_suspicious_score;
   if (after > before && g_calls.size() >= kMaxCallsKept) {
@@ -234,11 +235,18 @@ unsigned char explain_filter(unsigned long line, unsigned long reserved, char* n
     unsigned long score = 0;
     c.description = qz_engine_wrapper_last_match(&score);
     c.score = after - before;
+    c.definite = g_current_file_score > definite_before;
     c.depth = depth;
+    // The latest decoders, outermost first: arguments run before the call
+    // that takes them, so within a depth the later call is the outer one.
+    std::vector<const Decoder*> chain;
     if (depth > 0)
       for (auto it = g_decoders.rbegin();
-           it != g_decoders.rend() && c.decoders.size() < kDecodersPerCall; ++it)
-        if (it->depth < depth) c.decoders.insert(c.decoders.begin(), it->text);
+           it != g_decoders.rend() && chain.size() < kDecodersPerCall; ++it)
+        if (it->depth < depth) chain.push_back(&*it);
+    std::stable_sort(chain.begin(), chain.end(),
+                     [](const Decoder* a, const Decoder* b) { return a->depth < b->depth; });
+    for (const Decoder* d : chain) c.decoders.push_back(d->text);
     g_calls.push_back(std::move(c));
   }
   return r;

@@ -1,0 +1,189 @@
+// qzscan's text output and command line as a person meets them: scores that
+// add up under --explain, decoder chains, colour, the progress line on a
+// terminal, --help and the messages of usage errors.
+
+#include "tools/qzscan_runner.h"
+
+#include <poll.h>
+#include <pty.h>
+
+#include <regex>
+
+using namespace qzscan_test;
+
+namespace {
+
+// A threat with a suspicious call beside it, a suspicious file whose call is
+// not on its first line, and code hidden behind two decoders.
+const char* const kMixed = "<?php\nexec('ls');\nsystem($_GET['c']);\n";
+const char* const kSuspicious = "<?php\n\n\nexec('ls');\n";
+const char* const kDecoded =
+    "<?php\neval(str_rot13(base64_decode('ZmxmZ3J6KCRfVFJHWydwJ10pOw==')));\n";
+
+class QzscanText : public QzscanRun {
+ protected:
+  void SetUp() override {
+    QzscanRun::SetUp();
+    put("site/mixed.php", kMixed);
+    put("site/susp.php", kSuspicious);
+    put("site/decoded.php", kDecoded);
+  }
+};
+
+// Under --explain, the score on a finding's line is the sum of the calls
+// listed without "not counted", and only a threat's suspicious calls carry it.
+TEST_F(QzscanText, TheScoreShownIsTheSumOfTheCountedCalls) {
+  const struct {
+    std::string file;
+    std::string head;                // the finding's line, up to the descriptions
+    std::vector<std::string> calls;  // each listed call, from its "->"
+  } rows[] = {
+      {"site/mixed.php",
+       "site/mixed.php: THREAT score=10 line=3 ",
+       {"-> runs a command [+3, not counted]", "-> runs request input [+10]"}},
+      {"site/susp.php", "site/susp.php: SUSPICIOUS score=3 line=4 ", {"-> runs a command [+3]"}},
+      {"site/decoded.php",
+       "site/decoded.php: THREAT score=10 line=2 ",
+       {"-> runs request input [+10] in evaluated code, depth 1, from str_rot13@2 <- "
+        "base64_decode@2"}},
+  };
+  const std::regex counted(R"(\[\+(\d+)\]$|\[\+(\d+)\] in evaluated)");
+  for (const auto& r : rows) {
+    Ran res = run("--explain --no-summary " + r.file);
+    std::istringstream lines(res.out);
+    std::string head, line;
+    std::getline(lines, head);
+    EXPECT_EQ(head.rfind(r.head, 0), 0u) << res.out;
+    uint64_t sum = 0;
+    std::vector<std::string> calls;
+    while (std::getline(lines, line)) {
+      calls.push_back(line.substr(line.find("->")));
+      std::smatch m;
+      if (std::regex_search(line, m, counted)) sum += std::stoull(m[1].matched ? m[1] : m[2]);
+    }
+    EXPECT_EQ(calls, r.calls) << res.out;
+    std::smatch shown;
+    ASSERT_TRUE(std::regex_search(head, shown, std::regex("score=(\\d+) "))) << head;
+    EXPECT_EQ(std::to_string(sum), shown[1].str()) << res.out;
+  }
+  const json f = json::parse(run("--format json site/mixed.php").out)["files"][0];
+  EXPECT_EQ(f["calls"][0]["definite"], false);
+  EXPECT_EQ(f["calls"][1]["definite"], true);
+}
+
+TEST_F(QzscanText, SummaryAndColourFollowTheirOptions) {
+  const std::string red = "\033[1;31mTHREAT\033[0m", yellow = "\033[33mSUSPICIOUS\033[0m";
+  const struct {
+    Launch launch;
+    bool summary, colour;
+  } rows[] = {
+      {{{"site"}}, true, false},  // standard output is a file here: auto means none
+      {{{"--no-summary", "site"}}, false, false},
+      {{{"--color=always", "site"}}, true, true},
+      {{{"--color", "always", "-q", "site"}}, false, true},
+      {{{"--color=never", "site"}}, true, false},
+      {{{"--color=always", "-o", "report", "site"}}, true, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.launch.args[0]);
+    Ran res = run(r.launch);
+    const std::string out = res.out.empty() ? slurp(root + "/report") : res.out;
+    EXPECT_EQ(res.status, 1) << res.err;
+    EXPECT_EQ(out.find(" files: ") != std::string::npos, r.summary) << out;
+    EXPECT_EQ(out.find(red) != std::string::npos, r.colour) << out;
+    EXPECT_EQ(out.find(yellow) != std::string::npos, r.colour) << out;
+    EXPECT_EQ(out.find("\033") != std::string::npos, r.colour) << out;
+  }
+}
+
+TEST_F(QzscanText, HelpNamesItsPlaceholdersExitStatusesAndExamples) {
+  Ran help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* shown :
+       {"--rules FILE", "--exclude GLOB", "--max-filesize SIZE", "-j,--jobs N", "--files-from FILE",
+        "--newer-than DURATION|DATE", "Exit status: 0", "128+N", "\nExamples:\n"})
+    EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
+  for (const char* hidden : {" TEXT", " UINT", ":{"})
+    EXPECT_EQ(help.out.find(hidden), std::string::npos) << hidden << "\n" << help.out;
+  const std::string examples = help.out.substr(help.out.find("\nExamples:\n"));
+  // Three examples, each a command line and a line that says what it does.
+  std::istringstream lines(examples);
+  int commands = 0;
+  for (std::string l; std::getline(lines, l);) commands += l.rfind("  ", 0) == 0 && l[2] != ' ';
+  EXPECT_EQ(commands, 3) << examples;
+
+  FILE* p = popen(QZ_BINARY_DIR "/tools/qzrules/qzrules --version", "r");
+  ASSERT_NE(p, nullptr);
+  char line[256] = {};
+  EXPECT_NE(std::fgets(line, sizeof line, p), nullptr);
+  EXPECT_EQ(pclose(p), 0);
+  EXPECT_EQ(std::string(line).rfind("qzrules ", 0), 0u) << line;
+}
+
+TEST_F(QzscanText, UsageErrorsAreOneQzscanLineSayingWhatWasExpected) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;  // the start of standard error
+  } rows[] = {
+      {{"--jobs", "0", "site"}, "qzscan: --jobs: Value 0 not in range 1 to 256\n"},
+      {{"--ext", "", "site"}, "qzscan: --ext: expected a comma-separated list of extensions"},
+      {{"--ext", ",.,", "site"}, "qzscan: --ext: expected a comma-separated list of extensions"},
+      {{"--format", "xml", "site"}, "qzscan: --format: xml not in {text,json,sarif}\n"},
+      {{"--bogus", "site"}, "qzscan: The following argument was not expected: --bogus\n"},
+      {{"--max-filesize", "lots", "site"}, "qzscan: --max-filesize: not a size: lots\n"},
+  };
+  for (const auto& r : rows) {
+    Ran res = run(Launch{r.args});
+    EXPECT_EQ(res.status, 2) << r.err;
+    EXPECT_EQ(res.err.rfind(r.err, 0), 0u) << res.err;
+  }
+  // --ext with --all-files may be empty, and an empty selection is said.
+  Ran res = run(Launch{{"--ext", "", "--all-files", "site"}});
+  EXPECT_EQ(res.status, 1) << res.err;
+  res = run("--ext txt site");
+  EXPECT_EQ(res.status, 0);
+  EXPECT_EQ(res.err.rfind("qzscan: no file selected", 0), 0u) << res.err;
+}
+
+// On a terminal the progress line shows the walk, then the scan, and is
+// cleared only to make room for a finding, not once per file.
+TEST_F(QzscanText, TheProgressLineIsNotClearedForEachFile) {
+  const int kFiles = 300;
+  for (int i = 0; i < kFiles; i++)
+    put("many/f" + std::to_string(1000 + i) + ".php", "<?php echo 1;\n");
+  put("many/zz.php", kMixed);
+  int master = -1;
+  const std::string qzscan = QZ_BINARY_DIR "/tools/qzscan/qzscan";
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(root.c_str()) != 0) _exit(127);
+    execl(qzscan.c_str(), qzscan.c_str(), "--rules", rules.c_str(), "-j", "2", "many", nullptr);
+    _exit(127);
+  }
+  std::string screen;
+  char buf[4096];
+  for (;;) {
+    pollfd pfd{master, POLLIN, 0};
+    if (poll(&pfd, 1, 20000) <= 0) break;
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    screen.append(buf, static_cast<size_t>(n));
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  close(master);
+  EXPECT_EQ(WEXITSTATUS(st), 1);
+  size_t clears = 0;
+  for (size_t at = screen.find("\r\033[K"); at != std::string::npos;
+       at = screen.find("\r\033[K", at + 1))
+    clears++;
+  EXPECT_NE(screen.find("walking: 1 directories"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("many/zz.php: \033[1;31mTHREAT"), std::string::npos) << screen;
+  EXPECT_NE(screen.find(std::to_string(kFiles + 1) + " files: "), std::string::npos) << screen;
+  // Each clear comes with a redraw at most every 100 ms, or before the
+  // finding or the summary.
+  EXPECT_LT(clears, 40u) << screen;
+}
+
+}  // namespace
