@@ -2,6 +2,7 @@
 // scripts with the qz-engine behaviour rules.
 
 #include "qzrules_lint.h"
+#include "scan_allow.h"
 #include "scan_files.h"
 #include "scan_lists.h"
 #include "scan_report.h"
@@ -179,7 +180,7 @@ struct Progress {
   // Takes the totals from the files that are to be scanned.
   void count(const std::vector<FileResult>& all) {
     for (const FileResult& f : all)
-      if (f.skipped.empty() && f.error.empty()) {
+      if (f.skipped.empty() && f.error.empty() && !f.allowed) {
         total_files++;
         total_bytes += f.size;
       }
@@ -235,6 +236,9 @@ struct Progress {
 struct CliOptions {
   std::vector<std::string> paths, excludes;
   std::string files_from, newer_than;
+  std::vector<std::string> allowlists;
+  std::string make_allowlist, baseline;
+  bool only_new = false;
   bool nul_list = false, one_file_system = false;
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
@@ -269,6 +273,23 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->type_name("DURATION|DATE");
   app.add_flag("--one-file-system", o.one_file_system,
                "Do not descend into directories on other file systems");
+  app.add_option("--allowlist", o.allowlists,
+                 "Files whose SHA-256 is listed in FILE are reported as allowed, not scanned "
+                 "(repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("FILE");
+  app.add_option("--make-allowlist", o.make_allowlist,
+                 "Print an allowlist of the files under DIR (and any PATH), then exit")
+      ->type_name("DIR");
+  CLI::Option* baseline =
+      app.add_option("--baseline", o.baseline,
+                     "With --only-new: an earlier JSON report whose findings are not reported "
+                     "again")
+          ->type_name("REPORT");
+  app.add_flag("--only-new", o.only_new,
+               "Report only findings not in the --baseline report (same path and digest)")
+      ->needs(baseline);
+  baseline->needs("--only-new");
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)")
       ->type_name("FILE");
   app.add_flag("--strict-rules", o.strict_rules,
@@ -414,7 +435,8 @@ bool gather_paths(const CliOptions& o, const SelectOptions& sel, StdinCopy* copy
     std::fprintf(stderr, "qzscan: -0: expected with --files-from FILE, whose list it splits\n");
     return false;
   }
-  if (o.paths.empty() && o.files_from.empty()) {
+  if (!o.make_allowlist.empty()) paths->push_back(o.make_allowlist);
+  if (o.paths.empty() && o.files_from.empty() && paths->empty()) {
     std::fprintf(stderr,
                  "qzscan: nothing to scan: expected a PATH, --files-from FILE, or - for standard "
                  "input (see --help)\n");
@@ -439,6 +461,70 @@ bool gather_paths(const CliOptions& o, const SelectOptions& sel, StdinCopy* copy
   return true;
 }
 
+// What is known of files before the scan.
+struct Known {
+  DigestSet allowed;    // digests of --allowlist files
+  FindingSet baseline;  // findings of the --baseline report
+};
+
+// False, after saying why, when an allowlist or the baseline cannot be read.
+bool load_known(const CliOptions& o, Known* known) {
+  std::string why;
+  for (const std::string& a : o.allowlists)
+    if (!load_allowlist(a, &known->allowed, &why)) {
+      std::fprintf(stderr, "qzscan: --allowlist: %s\n", escape_text(why).c_str());
+      return false;
+    }
+  if (!o.baseline.empty() && !load_baseline(o.baseline, &known->baseline, &why)) {
+    std::fprintf(stderr, "qzscan: --baseline: %s\n", escape_text(why).c_str());
+    return false;
+  }
+  return true;
+}
+
+DigestOptions digest_options(const WorkerOptions& w) {
+  DigestOptions d;
+  d.threads = w.jobs;
+  d.follow_symlinks = w.follow_symlinks;
+  d.named_paths = &w.named_paths;
+  d.max_filesize = w.max_filesize;
+  return d;
+}
+
+// Hashes the selected files, when an allowlist needs their digests, and
+// settles those on it.
+void settle_known(std::vector<FileResult>& files, const WorkerOptions& w, const Known& known) {
+  if (known.allowed.empty()) return;
+  hash_files(files, digest_options(w));
+  for (FileResult& f : files)
+    if (!f.settled() && !f.sha256.empty() && known.allowed.count(f.sha256)) f.allowed = true;
+}
+
+// --make-allowlist: hashes the selected files and writes their digests.
+// Exit status 2 when a file could not be hashed or the list not written.
+int make_allowlist(const CliOptions& o, const SelectOptions& sel,
+                   const std::vector<std::string>& paths, const WorkerOptions& w,
+                   ReportOutput& out) {
+  std::vector<FileResult> files = select_files(paths, sel);
+  DigestOptions d = digest_options(w);
+  d.record_errors = true;
+  hash_files(files, d);
+  int status = kExitClean;
+  for (const FileResult& f : files)
+    if (!f.error.empty()) {
+      std::fprintf(stderr, "qzscan: %s: %s\n", escape_text(f.path).c_str(),
+                   escape_text(f.error).c_str());
+      status = kExitError;
+    }
+  write_allowlist(out, files, o.make_allowlist);
+  std::string why;
+  if (!out.finish(&why)) {
+    std::fprintf(stderr, "qzscan: %s\n", why.c_str());
+    return kExitError;
+  }
+  return status;
+}
+
 // Shows each file as soon as it is done: its error on standard error and,
 // in text formats, its result in the report.
 struct ResultWriter {
@@ -448,10 +534,13 @@ struct ResultWriter {
   ReportOutput& out;
   TextStyle style;
   Progress& progress;
+  const FindingSet* baseline;  // findings not to report again, or null
 
   void operator()(size_t i) const {
     FileResult& f = files[i];
     if (!stdin_path.empty() && f.path == stdin_path) f.path = kStdinName;
+    if (baseline && f.scanned && f.verdict != Verdict::Clean)
+      f.known = baseline->count({f.path, f.sha256}) != 0;
     if (!f.error.empty()) {
       progress.clear();
       std::fprintf(stderr, "qzscan: %s: %s\n", escape_text(f.path).c_str(),
@@ -460,7 +549,7 @@ struct ResultWriter {
     progress.advance(f);
     TextStyle shown = style;
     shown.quiet = style.quiet && f.skipped.empty();
-    const std::string text = result_text(fmt, f, shown);
+    const std::string text = f.known ? "" : result_text(fmt, f, shown);
     if (!text.empty()) {
       progress.clear(true);
       out.write(text);
@@ -486,15 +575,22 @@ Summary summarize(const std::vector<FileResult>& files,
   Summary sum;
   for (const FileResult& f : files) {
     sum.files++;
-    if (!f.error.empty())
+    if (!f.error.empty()) {
       sum.errors++;
-    else if (!f.skipped.empty())
+    } else if (!f.skipped.empty()) {
       sum.skipped++;
-    else {
+    } else if (f.allowed) {
+      sum.allowed++;
+    } else {
       sum.scanned++;
       sum.bytes += f.size;
-      if (f.verdict == Verdict::Threat) sum.threats++;
-      if (f.verdict == Verdict::Suspicious) sum.suspicious++;
+      sum.cached += f.cached;
+      if (f.known)
+        sum.known++;
+      else if (f.verdict == Verdict::Threat)
+        sum.threats++;
+      else if (f.verdict == Verdict::Suspicious)
+        sum.suspicious++;
     }
   }
   sum.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -554,8 +650,10 @@ int main(int argc, char** argv) {
   if (!gather_paths(o, sel, &stdin_copy, &paths)) return kExitError;
   WorkerOptions wopt;
   RunInfo run;
-  if (!make_worker_options(o, sel, paths, &wopt) ||
-      !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
+  if (!make_worker_options(o, sel, paths, &wopt)) return kExitError;
+  if (!o.make_allowlist.empty()) return make_allowlist(o, sel, paths, wopt, out);
+  Known known;
+  if (!load_known(o, &known) || !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
     return kExitError;
 
   auto start = std::chrono::steady_clock::now();
@@ -569,13 +667,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "qzscan: no file selected (check the paths, --ext, --exclude and "
                  "--newer-than)\n");
+  settle_known(files, wopt, known);
   progress.count(files);
   Format fmt = o.print0              ? Format::Print0
                : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
-  WorkerRun workers = scan_in_workers(
-      files, wopt, ResultWriter{files, stdin_copy.path(), fmt, out, text_style(o), progress});
+  WorkerRun workers =
+      scan_in_workers(files, wopt,
+                      ResultWriter{files, stdin_copy.path(), fmt, out, text_style(o), progress,
+                                   o.only_new ? &known.baseline : nullptr});
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());

@@ -153,6 +153,9 @@ std::string text_summary(const Summary& s, const RunInfo& run) {
   if (!run.rules.path.empty())
     r += strprintf("; %lu rules from ", run.rules.rules) + escape_text(run.rules.path) +
          " (sha256 " + run.rules.sha256 + ")";
+  if (s.allowed) r += strprintf("; %llu allowed", ull(s.allowed));
+  if (s.cached) r += strprintf("; %llu from the cache", ull(s.cached));
+  if (s.known) r += strprintf("; %llu known findings not shown", ull(s.known));
   if (run.interrupted) r += "; interrupted";
   return r + "\n";
 }
@@ -228,7 +231,7 @@ struct SarifResults {
   }
 
   void add(const FileResult& f) {
-    if (!f.scanned || f.verdict == Verdict::Clean) return;
+    if (!f.scanned || f.verdict == Verdict::Clean || f.known) return;
     std::vector<std::string> descs = f.descriptions;
     if (descs.empty())
       descs.push_back(f.verdict == Verdict::Threat ? "malicious behaviour"
@@ -420,4 +423,7 @@ void to_json(json& j, const Summary& s) {
   j = {{"files", s.files},     {"scanned", s.scanned},      {"skipped", s.skipped},
        {"errors", s.errors},   {"bytes", s.bytes},          {"seconds", s.seconds},
        {"threats", s.threats}, {"suspicious", s.suspicious}};
+  if (s.allowed) j["allowed"] = s.allowed;
+  if (s.cached) j["cached"] = s.cached;
+  if (s.known) j["known"] = s.known;
 }

@@ -18,6 +18,10 @@ enum class Format { Text, Print0, Json, Sarif };
 struct Summary {
   uint64_t files = 0, scanned = 0, skipped = 0, errors = 0, bytes = 0;
   uint64_t threats = 0, suspicious = 0;
+  // Files on the allowlist, outcomes taken from the cache, and findings the
+  // baseline already had (not among threats and suspicious): reported only
+  // when not 0.
+  uint64_t allowed = 0, cached = 0, known = 0;
   double seconds = 0;
 };
 

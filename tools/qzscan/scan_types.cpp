@@ -222,8 +222,14 @@ void from_json(const json& j, ScanOutcome& o) {
   o.calls_dropped = j.value("calls_dropped", 0ul);
 }
 
+std::string json_text(const json& j, const std::string& key) {
+  return j.is_object() ? get_text(j, key) : std::string();
+}
+
 void to_json(json& j, const FileResult& f) {
-  if (!f.error.empty()) {
+  if (f.allowed) {
+    j = {{"status", "allowed"}, {"sha256", f.sha256}};
+  } else if (!f.error.empty()) {
     j = {{"status", "error"}};
     put_text(j, "error", f.error);
   } else if (!f.skipped.empty()) {
@@ -232,6 +238,8 @@ void to_json(json& j, const FileResult& f) {
   } else {
     to_json(j, static_cast<const ScanOutcome&>(f));
     j["status"] = "scanned";
+    if (f.cached) j["cached"] = true;
+    if (f.known) j["known"] = true;
   }
   put_text(j, "path", f.path);
   j["size"] = f.size;

@@ -47,8 +47,13 @@ struct FileResult : ScanOutcome {
   std::string path;
   uint64_t size = 0;
   bool scanned = false;
-  std::string skipped;  // reason, when the file was listed but not scanned
-  std::string error;    // reason, when the file could not be scanned
+  std::string skipped;   // reason, when the file was listed but not scanned
+  std::string error;     // reason, when the file could not be scanned
+  bool allowed = false;  // its digest is on the allowlist: not scanned
+  bool cached = false;   // the outcome is a stored verdict for the same digest
+  bool known = false;    // a finding the --baseline report already had
+  // Settled before any worker saw it: skipped, in error, allowed or cached.
+  bool settled() const { return !skipped.empty() || !error.empty() || allowed || cached; }
 };
 
 // The rule file a run used: its path, the SHA-256 of its bytes and the
@@ -89,6 +94,9 @@ void from_json(const nlohmann::json& j, ScanOutcome& o);
 // The report's entry for a file: path, size and status, then the reason it
 // was skipped or failed, or its outcome. Reports are only written.
 void to_json(nlohmann::json& j, const FileResult& f);
+// The text under `key`, byte for byte: from its "_bytes" member when there
+// is one, else as it is; empty when absent.
+std::string json_text(const nlohmann::json& j, const std::string& key);
 // The rule file a report names: path, sha256 and count (of rules).
 void to_json(nlohmann::json& j, const RuleFileInfo& r);
 

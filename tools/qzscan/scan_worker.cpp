@@ -601,7 +601,7 @@ struct Scheduler {
   void queue_files() {
     done.assign(files.size(), false);
     for (size_t i = 0; i < files.size(); i++) {
-      if (!files[i].skipped.empty() || !files[i].error.empty())
+      if (files[i].settled())
         done[i] = true;
       else
         queue.push_back(i);
