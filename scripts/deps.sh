@@ -7,7 +7,7 @@
 #                            yara, php-cli, GNU time, valgrind
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-          libssl-dev libcli11-dev nlohmann-json3-dev python3)
+          libssl-dev libcli11-dev nlohmann-json3-dev libsqlite3-dev python3)
 for flag in "$@"; do
   case "$flag" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;

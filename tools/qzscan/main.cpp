@@ -3,10 +3,13 @@
 
 #include "qzrules_lint.h"
 #include "scan_allow.h"
+#include "scan_cache.h"
 #include "scan_files.h"
 #include "scan_lists.h"
 #include "scan_report.h"
 #include "scan_worker.h"
+
+#include <qzengine/version.h>
 
 #include <CLI/CLI.hpp>
 
@@ -237,7 +240,7 @@ struct CliOptions {
   std::vector<std::string> paths, excludes;
   std::string files_from, newer_than;
   std::vector<std::string> allowlists;
-  std::string make_allowlist, baseline;
+  std::string make_allowlist, baseline, cache;
   bool only_new = false;
   bool nul_list = false, one_file_system = false;
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
@@ -290,6 +293,10 @@ void add_options(CLI::App& app, CliOptions& o) {
                "Report only findings not in the --baseline report (same path and digest)")
       ->needs(baseline);
   baseline->needs("--only-new");
+  app.add_option("--cache", o.cache,
+                 "Keep verdicts in the SQLite database FILE, keyed by the file's SHA-256, the "
+                 "rules, the engine and the options; a file already there is not scanned again")
+      ->type_name("FILE");
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)")
       ->type_name("FILE");
   app.add_flag("--strict-rules", o.strict_rules,
@@ -491,13 +498,49 @@ DigestOptions digest_options(const WorkerOptions& w) {
   return d;
 }
 
-// Hashes the selected files, when an allowlist needs their digests, and
-// settles those on it.
-void settle_known(std::vector<FileResult>& files, const WorkerOptions& w, const Known& known) {
-  if (known.allowed.empty()) return;
+// Hashes the selected files, when an allowlist or the cache needs their
+// digests, and settles those on the allowlist, then those with a verdict in
+// the cache.
+void settle_known(std::vector<FileResult>& files, const WorkerOptions& w, const Known& known,
+                  VerdictCache& cache) {
+  if (known.allowed.empty() && !cache.active()) return;
   hash_files(files, digest_options(w));
-  for (FileResult& f : files)
-    if (!f.settled() && !f.sha256.empty() && known.allowed.count(f.sha256)) f.allowed = true;
+  for (FileResult& f : files) {
+    if (f.settled() || f.sha256.empty()) continue;
+    if (known.allowed.count(f.sha256)) {
+      f.allowed = true;
+      continue;
+    }
+    ScanOutcome stored;
+    if (cache.lookup(f.sha256, &stored)) {
+      static_cast<ScanOutcome&>(f) = stored;
+      f.scanned = f.cached = true;
+    }
+  }
+}
+
+// The scan options that can change a verdict, as the cache keys them.
+const char* const kCacheOptionsExtended = "extensions";
+const char* const kCacheOptionsBaseline = "no-extensions";
+
+// Opens the --cache database for this run's rules, engine and options; a
+// database that cannot be used is said and the run goes on without it.
+void open_cache(const CliOptions& o, const RunInfo& run, VerdictCache* cache) {
+  if (o.cache.empty()) return;
+  CacheKey key;
+  key.rules_sha256 = run.rules.sha256;
+  key.engine = std::string("engine ") + qz_engine_version_string() + ", qzscan " + QZSCAN_VERSION;
+  // Lets the tests stand in for an upgraded engine.
+  if (const char* v = std::getenv("QZSCAN_TEST_ENGINE_VERSION")) key.engine = v;
+  key.options = o.no_ext ? kCacheOptionsBaseline : kCacheOptionsExtended;
+  std::string warning;
+  if (!cache->open(o.cache, key, &warning))
+    std::fprintf(stderr, "qzscan: warning: %s\n", escape_text(warning).c_str());
+}
+
+void say_cache_warning(VerdictCache& cache) {
+  const std::string w = cache.take_warning();
+  if (!w.empty()) std::fprintf(stderr, "qzscan: warning: %s\n", escape_text(w).c_str());
 }
 
 // --make-allowlist: hashes the selected files and writes their digests.
@@ -535,6 +578,7 @@ struct ResultWriter {
   TextStyle style;
   Progress& progress;
   const FindingSet* baseline;  // findings not to report again, or null
+  VerdictCache& cache;         // where new verdicts are stored, when active
 
   void operator()(size_t i) const {
     FileResult& f = files[i];
@@ -546,6 +590,7 @@ struct ResultWriter {
       std::fprintf(stderr, "qzscan: %s: %s\n", escape_text(f.path).c_str(),
                    escape_text(f.error).c_str());
     }
+    if (f.scanned && !f.cached) cache.store(f);
     progress.advance(f);
     TextStyle shown = style;
     shown.quiet = style.quiet && f.skipped.empty();
@@ -667,7 +712,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "qzscan: no file selected (check the paths, --ext, --exclude and "
                  "--newer-than)\n");
-  settle_known(files, wopt, known);
+  VerdictCache cache;
+  open_cache(o, run, &cache);
+  settle_known(files, wopt, known, cache);
+  say_cache_warning(cache);
   progress.count(files);
   Format fmt = o.print0              ? Format::Print0
                : o.format == "json"  ? Format::Json
@@ -676,13 +724,15 @@ int main(int argc, char** argv) {
   WorkerRun workers =
       scan_in_workers(files, wopt,
                       ResultWriter{files, stdin_copy.path(), fmt, out, text_style(o), progress,
-                                   o.only_new ? &known.baseline : nullptr});
+                                   o.only_new ? &known.baseline : nullptr, cache});
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());
     return kExitError;
   }
 
+  cache.flush();
+  say_cache_warning(cache);
   Summary sum = summarize(files, start);
   run.interrupted = workers.stop_signal != 0;
   if (!finish_report(out, o, fmt, files, sum, run)) return kExitError;

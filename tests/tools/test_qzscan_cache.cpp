@@ -1,0 +1,169 @@
+// qzscan's verdict cache end to end: hits, misses, what invalidates a
+// stored verdict, and databases that must not be trusted.
+
+#include "tools/qzscan_runner.h"
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <map>
+
+using namespace qzscan_test;
+
+namespace {
+
+const char* const kShell = "<?php\nsystem($_GET['c']);\n";
+
+struct Seen {
+  std::map<std::string, std::string> verdicts;  // path -> verdict
+  size_t cached = 0;
+};
+
+Seen seen(const Ran& r) {
+  Seen s;
+  const json report = json::parse(r.out, nullptr, false);
+  if (report.is_discarded()) return {{{"<not a report>", r.out + r.err}}, 0};
+  for (const json& f : report["files"]) {
+    s.verdicts[f["path"]] = f.value("verdict", f["status"].get<std::string>());
+    s.cached += f.value("cached", false);
+  }
+  return s;
+}
+
+void sql(const std::string& db_path, const std::string& text) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(db_path.c_str(), &db), SQLITE_OK);
+  char* err = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+  sqlite3_free(err);
+  sqlite3_close(db);
+}
+
+class QzscanCache : public QzscanRun {
+ protected:
+  void SetUp() override {
+    QzscanRun::SetUp();
+    put("site/shell.php", kShell);
+    put("site/cmd.php", "<?php exec('ls');\n");
+    put("site/clean.php", "<?php echo 1;\n");
+    put("site/odd\nname.php", kShell);
+    expected = {{"site/clean.php", "clean"},
+                {"site/cmd.php", "suspicious"},
+                {"site/odd\nname.php", "threat"},
+                {"site/shell.php", "threat"}};
+  }
+  Ran scan(const std::vector<std::string>& env = {}, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"--format", "json", "--cache", "cache.db"};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back("site");
+    return run(Launch{args, env});
+  }
+  std::map<std::string, std::string> expected;
+};
+
+// Each step runs on the database the steps before it left.
+TEST_F(QzscanCache, HitsMissesAndInvalidation) {
+  const std::string more_rules = encipher("define_behavior(phpinfo,,2,shows the configuration)");
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::vector<std::string> env, args;
+    size_t cached;
+  } steps[] = {
+      {"a new database", [] {}, {}, {}, 0},
+      // Workers that met any file would crash: none is scanned.
+      {"all known", [] {}, {"QZSCAN_TEST_CRASH_ON=site"}, {}, 4},
+      {"one file changed", [&] { put("site/clean.php", "<?php echo 2;\n"); }, {}, {}, 3},
+      {"another engine", [] {}, {"QZSCAN_TEST_ENGINE_VERSION=9.9"}, {}, 0},
+      {"the engine again", [] {}, {}, {}, 4},
+      {"other options", [] {}, {}, {"--no-extensions"}, 0},
+      {"other rules",
+       [&] { std::ofstream(rules, std::ios::app) << more_rules << "\n"; },
+       {},
+       {},
+       0},
+      {"the new rules again", [] {}, {}, {}, 4},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.change();
+    Ran r = scan(s.env, s.args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err, "");
+    const Seen got = seen(r);
+    EXPECT_EQ(got.verdicts, expected);
+    EXPECT_EQ(got.cached, s.cached);
+    EXPECT_EQ(json::parse(r.out)["summary"].value("cached", 0u), s.cached);
+  }
+  // A cached outcome is reported in full, as when it was scanned.
+  const json fresh = json::parse(run("--format json --explain site/shell.php").out)["files"][0];
+  json cached = json::parse(scan().out)["files"][3];
+  EXPECT_EQ(cached["cached"], true);
+  cached.erase("cached");
+  EXPECT_EQ(cached, fresh);
+}
+
+// A database that cannot be trusted is said once, and the scan goes on
+// without it to the same verdicts.
+TEST_F(QzscanCache, DatabasesNotToTrustGiveAWarningAndTheRightVerdicts) {
+  const std::string db = root + "/cache.db";
+  auto fill = [&] { ASSERT_EQ(scan().status, 1); };
+  auto damage_pages = [&] {
+    fill();
+    sql(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+    std::fstream f(db, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(4096 + 8);  // the second page, past its header's first bytes
+    f << std::string(4096 * 2, '\xA5');
+  };
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string warning;  // after "qzscan: warning: cache.db: "; empty: none
+    size_t cached;
+  } rows[] = {
+      {"not a database", [&] { put("cache.db", "SQLite format 2\nnothing here"); },
+       "not a qzscan cache: file is not a database; scanning without the cache\n", 0},
+      {"another program's", [&] { sql(db, "CREATE TABLE notes (text TEXT)"); },
+       "not a qzscan cache (a database of another program); scanning without the cache\n", 0},
+      {"another layout",
+       [&] {
+         fill();
+         sql(db, "PRAGMA user_version = 77");
+       },
+       "a cache of another qzscan version; scanning without the cache\n", 0},
+      {"damaged pages", damage_pages, "cannot read the cache: ", 0},
+      // A row changed behind qzscan's back fails its check and is scanned again.
+      {"a forged verdict",
+       [&] {
+         fill();
+         sql(db, "UPDATE verdicts SET outcome = replace(outcome, 'threat', 'clean')");
+       },
+       "", 2},
+      {"a directory", [&] { fs::create_directory(db); }, "cannot open the cache: ", 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    fs::remove_all(db);
+    fs::remove(db + "-wal");
+    fs::remove(db + "-shm");
+    r.make();
+    const std::string before = fs::is_regular_file(db) ? slurp(db) : "";
+    Ran res = scan();
+    EXPECT_EQ(res.status, 1) << res.err;
+    const Seen got = seen(res);
+    EXPECT_EQ(got.verdicts, expected);
+    EXPECT_EQ(got.cached, r.cached);
+    if (r.warning.empty()) {
+      EXPECT_EQ(res.err, "");
+    } else {
+      EXPECT_EQ(res.err.rfind("qzscan: warning: cache.db: " + r.warning, 0), 0u) << res.err;
+      EXPECT_EQ(std::count(res.err.begin(), res.err.end(), '\n'), 1) << res.err;
+    }
+    // A database that is not ours is left as it was.
+    if (r.cached == 0 && !before.empty() && std::string(r.what) != "damaged pages") {
+      EXPECT_EQ(slurp(db), before);
+    }
+  }
+}
+
+}  // namespace

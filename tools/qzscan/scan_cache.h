@@ -1,0 +1,67 @@
+#ifndef QZSCAN_SCAN_CACHE_H
+#define QZSCAN_SCAN_CACHE_H
+
+// The verdict cache (--cache FILE): an SQLite database of scan outcomes
+// keyed by the file's SHA-256, the rule file's SHA-256, the engine's version
+// and the scan options. A file whose key is stored is not scanned again. A
+// change of rules, engine or options gives other keys, so stale verdicts are
+// never met. Only the parent process opens the database: it looks up
+// verdicts before the scan and writes new ones, in batched transactions,
+// with a write-ahead log so that other runs can read meanwhile.
+
+#include "scan_types.h"
+
+#include <cstddef>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// What a stored verdict holds for, besides the file's digest.
+struct CacheKey {
+  std::string rules_sha256;
+  std::string engine;   // engine and tool versions
+  std::string options;  // the scan options that change verdicts
+};
+
+class VerdictCache {
+ public:
+  VerdictCache() = default;
+  VerdictCache(const VerdictCache&) = delete;
+  VerdictCache& operator=(const VerdictCache&) = delete;
+  // Commits what is pending and closes the database.
+  ~VerdictCache();
+
+  // Opens the database at `path`, creating it when missing. False, with
+  // *warning set, when it cannot be used: not a database, corrupt, made by
+  // another program or another version of this one, or not writable. The
+  // file is then left as it was, and the cache stays inactive.
+  bool open(const std::string& path, const CacheKey& key, std::string* warning);
+  bool active() const { return db_ != nullptr; }
+
+  // The stored outcome for a file with this digest. False when there is
+  // none, when the stored row fails its check (then it is ignored), or when
+  // the database fails, which also ends the cache for the run with a
+  // warning (see take_warning).
+  bool lookup(const std::string& sha256, ScanOutcome* out);
+  // Stores the outcome of a file just scanned; written in batches.
+  void store(const ScanOutcome& outcome);
+  // Commits what is pending.
+  void flush();
+  // The first failure met since the cache was opened, once; empty when none.
+  std::string take_warning();
+
+ private:
+  void fail(const char* what);
+  bool exec(const char* sql);
+  void close();
+
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* select_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+  CacheKey key_;
+  std::string path_, warning_;
+  size_t pending_ = 0;  // rows written in the open transaction
+};
+
+#endif
