@@ -6,6 +6,7 @@
 #include "scan_cache.h"
 #include "scan_files.h"
 #include "scan_lists.h"
+#include "scan_quarantine.h"
 #include "scan_report.h"
 #include "scan_worker.h"
 
@@ -240,7 +241,7 @@ struct CliOptions {
   std::vector<std::string> paths, excludes;
   std::string files_from, newer_than;
   std::vector<std::string> allowlists;
-  std::string make_allowlist, baseline, cache;
+  std::string make_allowlist, baseline, cache, quarantine, restore;
   bool only_new = false;
   bool nul_list = false, one_file_system = false;
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
@@ -297,6 +298,14 @@ void add_options(CLI::App& app, CliOptions& o) {
                  "Keep verdicts in the SQLite database FILE, keyed by the file's SHA-256, the "
                  "rules, the engine and the options; a file already there is not scanned again")
       ->type_name("FILE");
+  app.add_option("--quarantine", o.quarantine,
+                 "Move each threat into DIR with a manifest of where it was (never a suspicious "
+                 "file; nothing is deleted or overwritten)")
+      ->type_name("DIR");
+  app.add_option("--restore", o.restore,
+                 "Put the files quarantined in DIR back as they were (the items named by the "
+                 "PATH arguments, or all), then exit")
+      ->type_name("DIR");
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)")
       ->type_name("FILE");
   app.add_flag("--strict-rules", o.strict_rules,
@@ -579,6 +588,7 @@ struct ResultWriter {
   Progress& progress;
   const FindingSet* baseline;  // findings not to report again, or null
   VerdictCache& cache;         // where new verdicts are stored, when active
+  Quarantine& quarantine;      // where threats go, when active
 
   void operator()(size_t i) const {
     FileResult& f = files[i];
@@ -591,10 +601,20 @@ struct ResultWriter {
                    escape_text(f.error).c_str());
     }
     if (f.scanned && !f.cached) cache.store(f);
+    if (quarantine.active() && f.scanned && f.verdict == Verdict::Threat && !f.known &&
+        (stdin_path.empty() || f.path != kStdinName) &&
+        !quarantine.move(f, &f.quarantine_id, &f.quarantine_error)) {
+      f.quarantine_id.clear();
+      progress.clear();
+      std::fprintf(stderr, "qzscan: %s: not quarantined: %s\n", escape_text(f.path).c_str(),
+                   escape_text(f.quarantine_error).c_str());
+    }
     progress.advance(f);
     TextStyle shown = style;
     shown.quiet = style.quiet && f.skipped.empty();
-    const std::string text = f.known ? "" : result_text(fmt, f, shown);
+    std::string text = f.known ? "" : result_text(fmt, f, shown);
+    if (fmt == Format::Text && !f.quarantine_id.empty())
+      text += "    quarantined: " + escape_text(quarantine.dir() + "/" + f.quarantine_id) + "\n";
     if (!text.empty()) {
       progress.clear(true);
       out.write(text);
@@ -630,6 +650,8 @@ Summary summarize(const std::vector<FileResult>& files,
       sum.scanned++;
       sum.bytes += f.size;
       sum.cached += f.cached;
+      sum.quarantined += !f.quarantine_id.empty();
+      sum.not_quarantined += !f.quarantine_error.empty();
       if (f.known)
         sum.known++;
       else if (f.verdict == Verdict::Threat)
@@ -655,7 +677,7 @@ bool finish_report(ReportOutput& out, const CliOptions& o, Format fmt,
 }
 
 int exit_status(const Summary& sum, const std::string& fail_on) {
-  if (sum.errors) return kExitError;
+  if (sum.errors || sum.not_quarantined) return kExitError;
   if (sum.threats || (fail_on == "suspicious" && sum.suspicious) ||
       (fail_on == "skip" && sum.skipped))
     return kExitFindings;
@@ -681,6 +703,7 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitClean : kExitError;
   }
   o.ext_given = app.count("--ext") > 0;
+  if (!o.restore.empty()) return restore_items(o.restore, o.paths) ? kExitError : kExitClean;
 
   SelectOptions sel;
   if (!make_selection(o, &sel)) return kExitError;
@@ -700,6 +723,16 @@ int main(int argc, char** argv) {
   Known known;
   if (!load_known(o, &known) || !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
     return kExitError;
+
+  Quarantine quarantine;
+  if (!o.quarantine.empty()) {
+    if (!quarantine.open(o.quarantine, &why)) {
+      std::fprintf(stderr, "qzscan: --quarantine: %s\n", escape_text(why).c_str());
+      return kExitError;
+    }
+    struct stat st;
+    if (stat(quarantine.dir().c_str(), &st) == 0) sel.pass_over_dirs.insert({st.st_dev, st.st_ino});
+  }
 
   auto start = std::chrono::steady_clock::now();
   Progress progress;
@@ -724,7 +757,7 @@ int main(int argc, char** argv) {
   WorkerRun workers =
       scan_in_workers(files, wopt,
                       ResultWriter{files, stdin_copy.path(), fmt, out, text_style(o), progress,
-                                   o.only_new ? &known.baseline : nullptr, cache});
+                                   o.only_new ? &known.baseline : nullptr, cache, quarantine});
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());

@@ -136,6 +136,7 @@ struct Walker {
 
   void visit_dir(const std::string& path, const struct stat& st) {
     if (opt.one_file_system && st.st_dev != root_dev) return;
+    if (opt.pass_over_dirs.count({st.st_dev, st.st_ino})) return;
     FileId key{st.st_dev, st.st_ino};
     if (active_dirs.count(key)) {
       add_error(path, "symbolic link loop");

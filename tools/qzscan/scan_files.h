@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Default size limit in MiB: larger files are rarely hand-written scripts and
@@ -31,6 +33,8 @@ struct SelectOptions {
   // Directories on another file system than the PATH they were reached from
   // are passed over.
   bool one_file_system = false;
+  // Directories (device, inode) never walked: the quarantine.
+  std::set<std::pair<uint64_t, uint64_t>> pass_over_dirs;
   // Called after each directory read, with the directories read and files
   // listed so far, for a progress line; may be empty.
   std::function<void(uint64_t dirs, uint64_t files)> on_walk;

@@ -156,6 +156,8 @@ std::string text_summary(const Summary& s, const RunInfo& run) {
   if (s.allowed) r += strprintf("; %llu allowed", ull(s.allowed));
   if (s.cached) r += strprintf("; %llu from the cache", ull(s.cached));
   if (s.known) r += strprintf("; %llu known findings not shown", ull(s.known));
+  if (s.quarantined) r += strprintf("; %llu quarantined", ull(s.quarantined));
+  if (s.not_quarantined) r += strprintf("; %llu not quarantined", ull(s.not_quarantined));
   if (run.interrupted) r += "; interrupted";
   return r + "\n";
 }
@@ -426,4 +428,6 @@ void to_json(json& j, const Summary& s) {
   if (s.allowed) j["allowed"] = s.allowed;
   if (s.cached) j["cached"] = s.cached;
   if (s.known) j["known"] = s.known;
+  if (s.quarantined) j["quarantined"] = s.quarantined;
+  if (s.not_quarantined) j["not_quarantined"] = s.not_quarantined;
 }

@@ -22,6 +22,8 @@ struct Summary {
   // baseline already had (not among threats and suspicious): reported only
   // when not 0.
   uint64_t allowed = 0, cached = 0, known = 0;
+  // Threats moved by --quarantine, and those that could not be (errors).
+  uint64_t quarantined = 0, not_quarantined = 0;
   double seconds = 0;
 };
 

@@ -222,6 +222,10 @@ void from_json(const json& j, ScanOutcome& o) {
   o.calls_dropped = j.value("calls_dropped", 0ul);
 }
 
+void json_put_text(json& j, const std::string& key, const std::string& text) {
+  put_text(j, key, text);
+}
+
 std::string json_text(const json& j, const std::string& key) {
   return j.is_object() ? get_text(j, key) : std::string();
 }
@@ -240,6 +244,8 @@ void to_json(json& j, const FileResult& f) {
     j["status"] = "scanned";
     if (f.cached) j["cached"] = true;
     if (f.known) j["known"] = true;
+    if (!f.quarantine_id.empty()) j["quarantine"] = {{"id", f.quarantine_id}};
+    if (!f.quarantine_error.empty()) put_text(j["quarantine"], "error", f.quarantine_error);
   }
   put_text(j, "path", f.path);
   j["size"] = f.size;

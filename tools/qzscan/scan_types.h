@@ -52,6 +52,9 @@ struct FileResult : ScanOutcome {
   bool allowed = false;  // its digest is on the allowlist: not scanned
   bool cached = false;   // the outcome is a stored verdict for the same digest
   bool known = false;    // a finding the --baseline report already had
+  // Under --quarantine, for a threat: the item it was moved to, or why it
+  // was not moved.
+  std::string quarantine_id, quarantine_error;
   // Settled before any worker saw it: skipped, in error, allowed or cached.
   bool settled() const { return !skipped.empty() || !error.empty() || allowed || cached; }
 };
@@ -97,6 +100,9 @@ void to_json(nlohmann::json& j, const FileResult& f);
 // The text under `key`, byte for byte: from its "_bytes" member when there
 // is one, else as it is; empty when absent.
 std::string json_text(const nlohmann::json& j, const std::string& key);
+// Sets j[key] to the text as valid UTF-8 and, when that lost bytes, its
+// "_bytes" member to the exact bytes.
+void json_put_text(nlohmann::json& j, const std::string& key, const std::string& text);
 // The rule file a report names: path, sha256 and count (of rules).
 void to_json(nlohmann::json& j, const RuleFileInfo& r);
 
