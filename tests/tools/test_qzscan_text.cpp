@@ -130,7 +130,10 @@ TEST_F(QzscanText, UsageErrorsAreOneQzscanLineSayingWhatWasExpected) {
       {{"--ext", ",.,", "site"}, "qzscan: --ext: expected a comma-separated list of extensions"},
       {{"--format", "xml", "site"}, "qzscan: --format: xml not in {text,json,sarif}\n"},
       {{"--bogus", "site"}, "qzscan: The following argument was not expected: --bogus\n"},
-      {{"--max-filesize", "lots", "site"}, "qzscan: --max-filesize: not a size: lots\n"},
+      {{"--max-filesize", "lots", "site"},
+       "qzscan: --max-filesize: expected a size in bytes, or with a K, M or G suffix (512K, 16M, "
+       "1G), not \"lots\"\n"},
+      {{"--worker-memory", "2X", "site"}, "qzscan: --worker-memory: expected a size in bytes"},
   };
   for (const auto& r : rows) {
     Ran res = run(Launch{r.args});

@@ -44,8 +44,9 @@ namespace {
 // The end of --help: exit statuses and examples.
 const char* const kHelpFooter =
     "Exit status: 0 nothing found; 1 a threat was found (or, with --fail-on, a suspicious or\n"
-    "skipped file); 2 a file could not be scanned, the rule file is unusable, the report could\n"
-    "not be written, or a usage error; 128+N when stopped by signal N (130 for Ctrl-C).\n"
+    "skipped file); 2 a file could not be scanned or quarantined, the rule file, an allowlist\n"
+    "or the baseline is unusable, the report could not be written, or a usage error; 128+N\n"
+    "when stopped by signal N (130 for Ctrl-C).\n"
     "\n"
     "Examples:\n"
     "  qzscan /var/www\n"
@@ -205,6 +206,11 @@ struct Progress {
     std::fprintf(stderr, "%s%s", kClearLine, text.c_str());
     std::fflush(stderr);
     drawn = true;
+  }
+  // While the selected files are hashed, before any scan.
+  void hashing(size_t done, size_t total) {
+    if (!due(false)) return;
+    draw("hashing: " + std::to_string(done) + "/" + std::to_string(total) + " files");
   }
   // While the paths are walked, before any scan.
   void walk(uint64_t dirs, uint64_t listed) {
@@ -387,7 +393,14 @@ std::vector<std::string> parse_extension_list(const std::string& list) {
   return exts;
 }
 
-// False, after saying why, when the size limit does not parse.
+// What a size option says of a value that is no size.
+std::string size_expected(const std::string& text) {
+  return "expected a size in bytes, or with a K, M or G suffix (512K, 16M, 1G), not \"" +
+         escape_text(text) + "\"";
+}
+
+// False, after saying why, when --newer-than, the size limit or --ext does
+// not parse.
 bool make_selection(const CliOptions& o, SelectOptions* sel) {
   sel->all_files = o.all_files;
   sel->one_file_system = o.one_file_system;
@@ -400,7 +413,7 @@ bool make_selection(const CliOptions& o, SelectOptions* sel) {
   sel->excludes = o.excludes;
   sel->follow_symlinks = o.follow;
   if (!parse_size(o.max_size, &sel->max_filesize)) {
-    std::fprintf(stderr, "qzscan: --max-filesize: not a size: %s\n", o.max_size.c_str());
+    std::fprintf(stderr, "qzscan: --max-filesize: %s\n", size_expected(o.max_size).c_str());
     return false;
   }
   sel->extensions = o.ext_given ? parse_extension_list(o.ext_list) : default_extensions();
@@ -425,7 +438,7 @@ bool make_worker_options(const CliOptions& o, const SelectOptions& sel,
   w->named_paths.insert(paths.begin(), paths.end());
   w->max_filesize = sel.max_filesize;
   if (!parse_size(o.worker_memory, &w->memory_limit)) {
-    std::fprintf(stderr, "qzscan: --worker-memory: not a size: %s\n", o.worker_memory.c_str());
+    std::fprintf(stderr, "qzscan: --worker-memory: %s\n", size_expected(o.worker_memory).c_str());
     return false;
   }
   return true;
@@ -511,9 +524,12 @@ DigestOptions digest_options(const WorkerOptions& w) {
 // digests, and settles those on the allowlist, then those with a verdict in
 // the cache.
 void settle_known(std::vector<FileResult>& files, const WorkerOptions& w, const Known& known,
-                  VerdictCache& cache) {
+                  VerdictCache& cache, Progress& progress) {
   if (known.allowed.empty() && !cache.active()) return;
-  hash_files(files, digest_options(w));
+  DigestOptions d = digest_options(w);
+  d.on_progress = [&](size_t done) { progress.hashing(done, files.size()); };
+  hash_files(files, d);
+  progress.clear();
   for (FileResult& f : files) {
     if (f.settled() || f.sha256.empty()) continue;
     if (known.allowed.count(f.sha256)) {
@@ -747,7 +763,7 @@ int main(int argc, char** argv) {
                  "--newer-than)\n");
   VerdictCache cache;
   open_cache(o, run, &cache);
-  settle_known(files, wopt, known, cache);
+  settle_known(files, wopt, known, cache, progress);
   say_cache_warning(cache);
   progress.count(files);
   Format fmt = o.print0              ? Format::Print0

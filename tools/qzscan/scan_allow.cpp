@@ -149,8 +149,9 @@ bool load_baseline(const std::string& path, FindingSet* findings, std::string* w
 
 void hash_files(std::vector<FileResult>& files, const DigestOptions& opt) {
   std::atomic<size_t> next{0};
-  auto work = [&] {
+  auto work = [&](bool caller) {
     for (size_t i; (i = next++) < files.size();) {
+      if (caller && opt.on_progress) opt.on_progress(i);
       FileResult& f = files[i];
       if (f.settled()) continue;
       std::string hex, why;
@@ -161,8 +162,8 @@ void hash_files(std::vector<FileResult>& files, const DigestOptions& opt) {
     }
   };
   std::vector<std::thread> threads;
-  for (unsigned t = 1; t < opt.threads; t++) threads.emplace_back(work);
-  work();
+  for (unsigned t = 1; t < opt.threads; t++) threads.emplace_back(work, false);
+  work(true);
   for (std::thread& t : threads) t.join();
 }
 

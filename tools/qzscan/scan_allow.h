@@ -10,6 +10,7 @@
 #include "scan_types.h"
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -43,6 +44,9 @@ struct DigestOptions {
   // A file that cannot be hashed gets `error` set; otherwise it is left for
   // a worker, which reports what it finds.
   bool record_errors = false;
+  // Called now and then from the calling thread with the number of files
+  // looked at so far, for a progress line; may be empty.
+  std::function<void(size_t done)> on_progress;
 };
 
 // Sets the sha256 of every file of `files` that is not settled, reading
