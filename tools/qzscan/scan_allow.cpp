@@ -29,6 +29,9 @@ const size_t kHashChunk = 65536;
 // How the parent opens a file to hash it: never blocking on a FIFO, never
 // leaking the descriptor into a worker.
 const int kHashOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+// Lowercase hex digits of a digest, and the bits of one.
+const char* const kHexDigits = "0123456789abcdef";
+const unsigned kNibbleBits = 4, kNibbleMask = 0xF;
 // The report a baseline must be: its schema name.
 const char* const kReportSchema = "qzscan-report";
 
@@ -42,37 +45,6 @@ bool is_digest(const std::string& s) {
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-// The SHA-256 of what is left to read of `fd`, as lowercase hex; false on a
-// read error, with *why set.
-bool digest_fd(int fd, std::string* hex, std::string* why) {
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr)) {
-    *why = "cannot start a SHA-256 digest";
-    return false;
-  }
-  std::unique_ptr<char[]> buf(new char[kHashChunk]);
-  for (;;) {
-    ssize_t n = read(fd, buf.get(), kHashChunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *why = std::string("read error: ") + std::strerror(errno);
-      return false;
-    }
-    if (n == 0) break;
-    EVP_DigestUpdate(ctx.get(), buf.get(), static_cast<size_t>(n));
-  }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_DigestFinal_ex(ctx.get(), md, &len);
-  static const char* const kHex = "0123456789abcdef";
-  hex->clear();
-  for (unsigned i = 0; i < len; i++) {
-    *hex += kHex[md[i] >> 4];
-    *hex += kHex[md[i] & 0xF];
-  }
-  return true;
 }
 
 // Opens and hashes one file as a worker would open it; false, with *why
@@ -93,12 +65,52 @@ bool hash_one(const FileResult& f, const DigestOptions& opt, std::string* hex, s
     *why = "not a regular file", ok = false;
   else if (static_cast<uint64_t>(st.st_size) > opt.max_filesize)
     *why = "larger than the size limit", ok = false;
-  ok = ok && digest_fd(fd, hex, why);
+  if (ok && !sha256_stream(fd, -1, hex)) {
+    *why = std::string("read error: ") + std::strerror(errno);
+    ok = false;
+  }
   close(fd);
   return ok;
 }
 
+bool write_all(int fd, const char* p, size_t n) {
+  while (n) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool sha256_stream(int from, int copy_to, std::string* hex) {
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr)) {
+    errno = ENOMEM;
+    return false;
+  }
+  std::unique_ptr<char[]> buf(new char[kHashChunk]);
+  for (;;) {
+    ssize_t n = read(from, buf.get(), kHashChunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    EVP_DigestUpdate(ctx.get(), buf.get(), static_cast<size_t>(n));
+    if (copy_to >= 0 && !write_all(copy_to, buf.get(), static_cast<size_t>(n))) return false;
+  }
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_DigestFinal_ex(ctx.get(), md, &len);
+  hex->clear();
+  for (unsigned i = 0; i < len; i++) {
+    *hex += kHexDigits[md[i] >> kNibbleBits];
+    *hex += kHexDigits[md[i] & kNibbleMask];
+  }
+  return true;
+}
 
 bool load_allowlist(const std::string& path, DigestSet* digests, std::string* why) {
   std::ifstream in(path, std::ios::binary);

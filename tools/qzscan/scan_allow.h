@@ -49,6 +49,11 @@ struct DigestOptions {
   std::function<void(size_t done)> on_progress;
 };
 
+// Hashes what is left to read of `from` (SHA-256, lowercase hex) and, when
+// `copy_to` is not negative, writes the same bytes there. False, with errno
+// set, on a read or write error.
+bool sha256_stream(int from, int copy_to, std::string* hex);
+
 // Sets the sha256 of every file of `files` that is not settled, reading
 // files in opt.threads threads. A file that is not a regular file, is over
 // the size limit or cannot be read keeps an empty digest.

@@ -2,9 +2,9 @@
 
 #include "scan_quarantine.h"
 
+#include "scan_allow.h"
 #include "scan_report.h"
 
-#include <openssl/evp.h>
 #include <nlohmann/json.hpp>
 
 #include <dirent.h>
@@ -19,7 +19,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <memory>
 
 using json = nlohmann::json;
 
@@ -36,8 +35,6 @@ const mode_t kManifestMode = 0600;
 const mode_t kQuarantinedFileMode = 0;
 // Permission bits, with set-id and sticky, as restored.
 const mode_t kModeBits = 07777;
-// Bytes copied and hashed at a time.
-const size_t kCopyChunk = 65536;
 // Tries at a free item id before giving up: each try adds to a counter, so
 // only a crowd of items made in the same second by the same process id
 // exhausts them.
@@ -98,28 +95,7 @@ bool write_all(int fd, const char* p, size_t n) {
 // negative, writing it there. False, with errno set, on a read or write
 // error.
 bool copy_and_hash(int from, int to, std::string* hex) {
-  if (lseek(from, 0, SEEK_SET) != 0) return false;
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr)) return false;
-  std::unique_ptr<char[]> buf(new char[kCopyChunk]);
-  for (;;) {
-    ssize_t n = read(from, buf.get(), kCopyChunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    EVP_DigestUpdate(ctx.get(), buf.get(), static_cast<size_t>(n));
-    if (to >= 0 && !write_all(to, buf.get(), static_cast<size_t>(n))) return false;
-  }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_DigestFinal_ex(ctx.get(), md, &len);
-  static const char* const kHex = "0123456789abcdef";
-  hex->clear();
-  for (unsigned i = 0; i < len; i++) {
-    *hex += kHex[md[i] >> 4];
-    *hex += kHex[md[i] & 0xF];
-  }
-  return true;
+  return lseek(from, 0, SEEK_SET) == 0 && sha256_stream(from, to, hex);
 }
 
 bool same_inode(const struct stat& a, const struct stat& b) {
