@@ -525,7 +525,8 @@ DigestOptions digest_options(const WorkerOptions& w) {
 // the cache.
 void settle_known(std::vector<FileResult>& files, const WorkerOptions& w, const Known& known,
                   VerdictCache& cache, Progress& progress) {
-  if (known.allowed.empty() && !cache.active()) return;
+  const bool lookups = cache.active() && cache.has_verdicts_for_key();
+  if (known.allowed.empty() && !lookups) return;
   DigestOptions d = digest_options(w);
   d.on_progress = [&](size_t done) { progress.hashing(done, files.size()); };
   hash_files(files, d);
@@ -537,7 +538,7 @@ void settle_known(std::vector<FileResult>& files, const WorkerOptions& w, const 
       continue;
     }
     ScanOutcome stored;
-    if (cache.lookup(f.sha256, &stored)) {
+    if (lookups && cache.lookup(f.sha256, &stored)) {
       static_cast<ScanOutcome&>(f) = stored;
       f.scanned = f.cached = true;
     }

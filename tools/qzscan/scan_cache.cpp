@@ -36,6 +36,10 @@ const char* const kCreate =
 const char* const kSelect =
     "SELECT outcome, checksum FROM verdicts WHERE file_sha256 = ?1 AND rules_sha256 = ?2 AND "
     "engine = ?3 AND options = ?4";
+// ?1 is bound but unused, so that the key binds as in the other statements.
+const char* const kAnyForKey =
+    "SELECT 1 FROM verdicts WHERE ?1 IS NOT NULL AND rules_sha256 = ?2 AND engine = ?3 AND "
+    "options = ?4 LIMIT 1";
 const char* const kInsert =
     "INSERT OR REPLACE INTO verdicts (file_sha256, rules_sha256, engine, options, outcome, "
     "checksum) VALUES (?1, ?2, ?3, ?4, ?5, ?6)";
@@ -156,6 +160,20 @@ bool VerdictCache::open(const std::string& path, const CacheKey& key, std::strin
     return refuse("not a qzscan cache: " + why);
   }
   return true;
+}
+
+bool VerdictCache::has_verdicts_for_key() {
+  if (!db_) return false;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, kAnyForKey, -1, &st, nullptr) != SQLITE_OK) {
+    fail("cannot read the cache");
+    return false;
+  }
+  bind_key(st, "", key_);
+  const int rc = sqlite3_step(st);
+  sqlite3_finalize(st);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail("cannot read the cache");
+  return rc == SQLITE_ROW;
 }
 
 bool VerdictCache::lookup(const std::string& sha256, ScanOutcome* out) {

@@ -38,6 +38,9 @@ class VerdictCache {
   // file is then left as it was, and the cache stays inactive.
   bool open(const std::string& path, const CacheKey& key, std::string* warning);
   bool active() const { return db_ != nullptr; }
+  // True when the database holds a verdict for this run's rules, engine and
+  // options: with none, hashing the files to look them up would be wasted.
+  bool has_verdicts_for_key();
 
   // The stored outcome for a file with this digest. False when there is
   // none, when the stored row fails its check (then it is ignored), or when
