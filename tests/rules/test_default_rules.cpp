@@ -117,6 +117,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php $s = ''; foreach (str_split($_POST['h'], 2) as $p) { $s .= chr(hexdec($p)); }\n"
        "eval(unknown_wrap($s));",
        Verdict::Threat},
+      {"file reversed before evaluation",
+       "<?php eval(strrev(file_get_contents('data.bin')));", Verdict::Suspicious},
+      {"compiled template read and evaluated",
+       "<?php eval('?>' . file_get_contents('cache/page.tpl.php'));", Verdict::Clean},
       {"command functions listed",
        "<?php foreach (array('system', 'exec', 'passthru', 'shell_exec') as $f) {\n"
        "  if (function_exists($f)) { break; } }",
