@@ -1321,6 +1321,19 @@ static lex_step lex_code_char(qz_io_handle* source, char c, unsigned char raw, _
   return lex_separator(source, c, out);
 }
 
+/* Extended reading keeps the "!" of "!=" and "!==" in code, which the loose
+ * reading drops with the other ignored characters: "$a != 'x'" would read
+ * as an assignment. */
+static bool lex_keeps_bang(qz_io_handle* source, char c) {
+  if (c != '!' || !(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !php_lex_state.in_php ||
+      php_lex_state.in_string)
+    return false;
+  int next = qz_source_getc(source);
+  if (lex_is_eof(next)) return false;
+  source->_ungetc();
+  return next == '=';
+}
+
 _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
   if (php_lex_pending.count > 0) return lex_queue_pop();
   if (!source || source == php_lex_ended_source) return lex_end_of_input(nullptr);
@@ -1332,7 +1345,7 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
       php_lex_cur_lineno++;
       continue;
     }
-    if (php_ignore_chr(c)) continue;
+    if (php_ignore_chr(c) && !lex_keeps_bang(source, c)) continue;
     _qz_token* tk = nullptr;
     lex_step step = !raw && !php_lex_state.in_php ? lex_outside_code(source, c, &tk)
                                                   : lex_code_char(source, c, raw, &tk);

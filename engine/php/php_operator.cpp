@@ -21,9 +21,9 @@ static constexpr php_operator php_operator_table[] = {
     PHP_OP("+=", 2), PHP_OP("-=", 2), PHP_OP("*=", 2),  PHP_OP("/=", 2), PHP_OP(".=", 2),
     PHP_OP("%=", 2), PHP_OP("=", 3),  PHP_OP("&=", 3),  PHP_OP("|=", 3), PHP_OP("+", 4),
     PHP_OP("-", 4),  PHP_OP("*", 5),  PHP_OP("/", 5),   PHP_OP(".", 4),  PHP_OP("++", 4),
-    PHP_OP("--", 4), PHP_OP("==", 4), PHP_OP("===", 4), PHP_OP("!=", 4), PHP_OP(">", 4),
-    PHP_OP("<", 4),  PHP_OP("->", 3), PHP_OP(">=", 3),  PHP_OP("<=", 3), PHP_OP("=>", 4),
-    PHP_OP("&&", 2), PHP_OP("|", 2),  PHP_OP("||", 2),  PHP_OP("!", 6),
+    PHP_OP("--", 4), PHP_OP("==", 4), PHP_OP("===", 4), PHP_OP("!=", 4), PHP_OP("!==", 4),
+    PHP_OP(">", 4),  PHP_OP("<", 4),  PHP_OP("->", 3),  PHP_OP(">=", 3), PHP_OP("<=", 3),
+    PHP_OP("=>", 4), PHP_OP("&&", 2), PHP_OP("|", 2),   PHP_OP("||", 2), PHP_OP("!", 6),
 };
 
 #undef PHP_OP

@@ -157,6 +157,7 @@ enum qz_engine_option_flags : unsigned long {
    *    when it holds "<?" (a file without an opening tag runs no PHP);
    *  - loops inside function bodies and other walked token lists run as
    *    they do at the top level;
+   *  - the "!" of "!=" and "!==" is kept: an inequality assigns nothing;
    *  - a string literal is text, even one that begins with "$"; a number
    *    joined to text is written in decimal; a cast ("(int)", "(array)"...)
    *    is dropped;
