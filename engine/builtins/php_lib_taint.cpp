@@ -15,6 +15,8 @@
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_call.h"
+#include "php/php_value.h"
+#include "php/php_variable.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
 #include "runtime/qz_symtable.h"
@@ -148,6 +150,34 @@ _qz_token* php_lib_taint_headers() {
     static_cast<_qz_array*>(res->value.ptr)->item_marker =
         qz_engine_insert_isym(const_cast<char*>(PHP_LIB_HEADER_DATA_MARKER));
   return res;
+}
+
+/* The request marker a value carries: a request array's item marker, or a
+ * text that is a request marker itself; null for anything else. */
+static const char* taint_request_marker(_qz_token* t) {
+  if (!t) return nullptr;
+  _qz_value v = php_variable_value(t);
+  if (v.type == TOKEN_ARRAY && v.ptr) {
+    const char* marker = static_cast<_qz_array*>(v.ptr)->item_marker;
+    return marker && php_text_is_request_marker(marker) ? marker : nullptr;
+  }
+  const char* text = php_value_text(v);
+  return text && php_text_is_request_marker(text) ? text : nullptr;
+}
+
+_qz_token* php_lib_taint_request_array(_qz_token* value) {
+  const char* marker = taint_request_marker(value);
+  if (!marker) return nullptr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  if (res && res->value.ptr)
+    static_cast<_qz_array*>(res->value.ptr)->item_marker =
+        qz_engine_insert_isym(const_cast<char*>(marker));
+  return res;
+}
+
+_qz_token* php_lib_taint_request_item(_qz_token* array) {
+  const char* marker = taint_request_marker(array);
+  return marker ? php_lib_marker(array, marker) : nullptr;
 }
 
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {

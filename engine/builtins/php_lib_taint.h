@@ -59,6 +59,12 @@ _qz_token* php_lib_taint_getenv(_qz_token* name);
 /* getallheaders and apache_request_headers: a new array whose every item
  * not written reads as "$_SERVER_DATA", as the request arrays' items do. */
 _qz_token* php_lib_taint_headers();
+/* json_decode, array_values: of request text or a request array, an array
+ * every item of which is request data (that marker); null otherwise. */
+_qz_token* php_lib_taint_request_array(_qz_token* value);
+/* key, current, reset, end, array_pop, array_shift of a request array (or
+ * request text): that request marker; null otherwise. */
+_qz_token* php_lib_taint_request_item(_qz_token* array);
 /* "$_POST_DATA" for "php://input" (ignoring case); else as
  * php_lib_file_get_contents. */
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);

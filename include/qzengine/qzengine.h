@@ -216,7 +216,9 @@ enum qz_engine_option_flags : unsigned long {
    *    getallheaders() and apache_request_headers() reads as
    *    "$_SERVER_DATA"; file_get_contents("php://input") gives "$_POST_DATA",
    *    fopen of it the handle "$_INPUT_HANDLE", and fread, fgets, fgetss and
-   *    stream_get_contents of that handle give "$_POST_DATA". */
+   *    stream_get_contents of that handle give "$_POST_DATA"; json_decode
+   *    and array_values of request data give a request array, and key,
+   *    current, reset, end, array_pop and array_shift of one its marker. */
   QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };
 /* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */
