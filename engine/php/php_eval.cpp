@@ -1060,9 +1060,10 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       prev = cur;
       continue;
     }
-    /* Extended reading: a cast "(int)", "(array)"... changes nothing the
-     * rules can see: it is dropped, and the value after it read as is. */
-    if (eval_reach() && eval_is_cast(cur, end)) {
+    /* Extended reading: a cast "(int)", "(array)"... where a value begins
+     * changes nothing the rules can see: it is dropped, and the value after
+     * it read as is ("f(array)" stays a call). */
+    if (eval_reach() && eval_value_begins_after(prev) && eval_is_cast(cur, end)) {
       cur = cur->next->next;
       pos += 2;
       continue;
