@@ -73,17 +73,6 @@ bool hash_one(const FileResult& f, const DigestOptions& opt, std::string* hex, s
   return ok;
 }
 
-bool write_all(int fd, const char* p, size_t n) {
-  while (n) {
-    ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool sha256_stream(int from, int copy_to, std::string* hex) {

@@ -1,6 +1,7 @@
 // Lists of paths, the content of standard input and --newer-than for qzscan.
 
 #include "scan_lists.h"
+#include "scan_types.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,17 +44,6 @@ bool read_all_fd(int fd, std::string* out) {
     if (n == 0) return true;
     out->append(buf, static_cast<size_t>(n));
   }
-}
-
-bool write_all_fd(int fd, const char* p, size_t n) {
-  while (n) {
-    ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
 }
 
 // "1d12h" -> 129600 seconds; false unless the whole text is number-unit pairs.
@@ -160,7 +150,7 @@ bool StdinCopy::take(uint64_t max_bytes, bool* too_large, std::string* why) {
     }
     if (n == 0) break;
     size_ += static_cast<uint64_t>(n);
-    if (!write_all_fd(fd, buf, static_cast<size_t>(n))) {
+    if (!write_all(fd, buf, static_cast<size_t>(n))) {
       *why = "cannot copy standard input: " + path_ + ": " + std::strerror(errno);
       close(fd);
       return false;

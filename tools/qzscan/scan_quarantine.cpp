@@ -80,17 +80,6 @@ void sync_dir(const std::string& dir) {
   if (d.fd >= 0) fsync(d.fd);
 }
 
-bool write_all(int fd, const char* p, size_t n) {
-  while (n) {
-    ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
 // Reads `from` from its start to its end, hashing it and, when `to` is not
 // negative, writing it there. False, with errno set, on a read or write
 // error.

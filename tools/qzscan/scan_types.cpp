@@ -4,7 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 using json = nlohmann::json;
@@ -254,4 +257,16 @@ void to_json(json& j, const FileResult& f) {
 void to_json(json& j, const RuleFileInfo& r) {
   j = {{"sha256", r.sha256}, {"count", r.rules}};
   put_text(j, "path", r.path);
+}
+
+bool write_all(int fd, const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
 }

@@ -76,6 +76,10 @@ struct RunInfo {
 
 const char* verdict_name(Verdict v);
 
+// Writes all n bytes of data to fd, going on after interrupted and short
+// writes; false when a write fails (errno tells why).
+bool write_all(int fd, const void* data, size_t n);
+
 // Length of the well-formed UTF-8 sequence that starts at s[i], or 0 when the
 // byte there starts none: a stray continuation byte, an overlong form, a
 // surrogate, a code point beyond U+10FFFF or a sequence cut short.

@@ -134,18 +134,6 @@ const char kOutOfMemoryResult[] =
     "{\"error\":\"out of memory: an allocation failed during the scan (see --worker-memory)\","
     "\"retire\":true}";
 
-bool write_all(int fd, const void* data, size_t n) {
-  const char* p = static_cast<const char*>(data);
-  while (n) {
-    ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
 bool read_all(int fd, void* data, size_t n) {
   char* p = static_cast<char*>(data);
   while (n) {
