@@ -254,18 +254,28 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
   }
 }
 
-/* "while (cond) body" with extended reading: cond is evaluated aloud and
- * the body walked once, then the loop runs on quietly while cond holds, as a
- * for loop does (a decoder written as a while loop computes its output). */
-static void driver_while(driver_input* in) {
+/* A loop's header group "( ... )" and its body (*body, driver_read_body's
+ * list): both lists belong to the caller. Null, with nothing held, when the
+ * input ends before the body begins. */
+static _qz_token* driver_loop_header(driver_input* in, _qz_token** body) {
   _qz_token* header = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
   _qz_token* first = header ? in->next() : nullptr;
   if (!first) {
     qz_token_free(header);
-    return;
+    return nullptr;
   }
+  *body = driver_read_body(first, in);
+  return header;
+}
+
+/* "while (cond) body" with extended reading: cond is evaluated aloud and
+ * the body walked once, then the loop runs on quietly while cond holds, as a
+ * for loop does (a decoder written as a while loop computes its output). */
+static void driver_while(driver_input* in) {
+  _qz_token* body;
+  _qz_token* header = driver_loop_header(in, &body);
+  if (!header) return;
   bool armed = php_reclaim_arm(false);
-  _qz_token* body = driver_read_body(first, in);
   /* The condition: everything between the header's "(" and its last ")". */
   _qz_token* last = driver_last(header);
   _qz_token *cond = nullptr, *tail = nullptr;
@@ -286,15 +296,11 @@ static void driver_while(driver_input* in) {
  * later rounds compute values (a decoder loop's output) without reporting
  * calls again. */
 static void driver_for(driver_input* in) {
-  _qz_token* header = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
-  _qz_token* first = header ? in->next() : nullptr;
-  if (!first) {
-    qz_token_free(header);
-    return;
-  }
+  _qz_token* body;
+  _qz_token* header = driver_loop_header(in, &body);
+  if (!header) return;
   /* The lists below are held here only: no collection may run meanwhile. */
   bool armed = php_reclaim_arm(false);
-  _qz_token* body = driver_read_body(first, in);
   _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
   _qz_token* pos = header->next;
   if (driver_for_copy_part(&pos, qz_engine_quote_handle, &init)) {
