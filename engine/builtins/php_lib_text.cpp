@@ -675,6 +675,16 @@ _qz_token* php_lib_text_convert_uudecode(_qz_token* text) {
   return php_lib_taint_carry(text, text_decoded(text, out));
 }
 
+/* The value of a digit in bases up to 36 ("0"-"9", then letters in either
+ * case); kTextNoDigit, past every base, for any other character. */
+static const unsigned kTextNoDigit = 99;
+static unsigned text_digit(char ch) {
+  char c = qz_ascii_lower(ch);
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'z') return static_cast<unsigned>(c - 'a' + 10);
+  return kTextNoDigit;
+}
+
 /* hexdec, octdec and bindec: the digits of the base in the text, others
  * skipped as PHP skips them; a value past a long saturates. */
 static _qz_token* text_digits_in_base(_qz_token* number, unsigned base) {
@@ -683,10 +693,7 @@ static _qz_token* text_digits_in_base(_qz_token* number, unsigned base) {
   unsigned long v = 0;
   if (text_of(number, &s, &n)) {
     for (unsigned long i = 0; i < n; i++) {
-      char c = qz_ascii_lower(s[i]);
-      unsigned d = c >= '0' && c <= '9'   ? unsigned(c - '0')
-                   : c >= 'a' && c <= 'z' ? unsigned(c - 'a' + 10)
-                                          : 99;
+      unsigned d = text_digit(s[i]);
       if (d >= base) continue;
       v = v > (static_cast<unsigned long>(LONG_MAX) - d) / base ? LONG_MAX : v * base + d;
     }
@@ -711,8 +718,7 @@ _qz_token* php_lib_text_base_convert(_qz_token* number, _qz_token* from, _qz_tok
   double d = 0;
   bool big = false;
   for (unsigned long i = 0; i < n; i++) {
-    char c = qz_ascii_lower(s[i]);
-    long digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : 99;
+    long digit = text_digit(s[i]);
     if (digit >= fb) continue; /* PHP skips what is no digit of the base */
     unsigned long ub = static_cast<unsigned long>(fb), ud = static_cast<unsigned long>(digit);
     if (!big && v > (~0ul - ud) / ub) {
