@@ -175,6 +175,38 @@ _qz_token* php_lib_taint_request_array(_qz_token* value) {
   return res;
 }
 
+/* The keys (`keys`) or the values of an array the script built, as a new
+ * list; null for anything that is no array. */
+static _qz_token* taint_array_list(_qz_token* array, bool keys) {
+  _qz_value v = php_variable_value(array);
+  if (v.type != TOKEN_ARRAY || !v.ptr) return nullptr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  _qz_array* out = res ? static_cast<_qz_array*>(res->value.ptr) : nullptr;
+  if (!out) return res;
+  for (_qz_bucket* b = static_cast<_qz_array*>(v.ptr)->head; b; b = b->next) {
+    _qz_value item = b->value;
+    if (keys) {
+      item = _qz_value{};
+      item.type = b->key ? TOKEN_LITERAL : TOKEN_INTEGER;
+      item.ptr = b->key;
+      item.lval = static_cast<long>(b->index);
+    }
+    if (!qz_array_push(out, &item)) break;
+  }
+  return res;
+}
+
+_qz_token* php_lib_taint_array_values(_qz_token* array) {
+  if (_qz_token* res = php_lib_taint_request_array(array)) return res;
+  return taint_array_list(array, false);
+}
+
+_qz_token* php_lib_taint_array_keys(_qz_token* array) {
+  /* The keys of request data are names the client chose. */
+  if (_qz_token* res = php_lib_taint_request_array(array)) return res;
+  return taint_array_list(array, true);
+}
+
 _qz_token* php_lib_taint_request_item(_qz_token* array) {
   const char* marker = taint_request_marker(array);
   return marker ? php_lib_marker(array, marker) : nullptr;

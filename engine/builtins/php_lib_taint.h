@@ -59,9 +59,14 @@ _qz_token* php_lib_taint_getenv(_qz_token* name);
 /* getallheaders and apache_request_headers: a new array whose every item
  * not written reads as "$_SERVER_DATA", as the request arrays' items do. */
 _qz_token* php_lib_taint_headers();
-/* json_decode, array_values: of request text or a request array, an array
- * every item of which is request data (that marker); null otherwise. */
+/* json_decode: of request text or a request array, an array every item of
+ * which is request data (that marker); null otherwise. */
 _qz_token* php_lib_taint_request_array(_qz_token* value);
+/* array_values, array_keys: as php_lib_taint_request_array for request
+ * data; of an array the script built, a new list of its values (keys: the
+ * key texts, or the numbers of items without one); null otherwise. */
+_qz_token* php_lib_taint_array_values(_qz_token* array);
+_qz_token* php_lib_taint_array_keys(_qz_token* array);
 /* key, current, reset, end, array_pop, array_shift of a request array (or
  * request text): that request marker; null otherwise. */
 _qz_token* php_lib_taint_request_item(_qz_token* array);

@@ -303,6 +303,22 @@ static std::string call_callback_callee(const _qz_value& v) {
                                         : std::string("->") + method;
 }
 
+/* filter_var(value, FILTER_CALLBACK, ['options' => callback]): the callback
+ * named under "options" (empty when there is none). */
+static std::string call_filter_callback(const std::vector<_qz_token*>& args) {
+  if (args.size() < 3) return std::string();
+  /* The constant is a bare word: its name is its text. */
+  const char* filter = php_value_text(php_variable_value(args[1]));
+  if (!filter) filter = args[1]->name;
+  if (!filter || (std::strcmp(filter, "FILTER_CALLBACK") != 0 && std::strcmp(filter, "1024") != 0))
+    return std::string();
+  _qz_value options = php_variable_value(args[2]);
+  if (options.type != TOKEN_ARRAY || !options.ptr) return std::string();
+  for (_qz_bucket* b = static_cast<_qz_array*>(options.ptr)->head; b; b = b->next)
+    if (b->key && std::strcmp(b->key, "options") == 0) return call_callback_callee(b->value);
+  return std::string();
+}
+
 /* When `name` takes a callback that names a function (a text, a recorded
  * anonymous function's name, request data), that function is called with
  * what the callback would get. */
@@ -311,6 +327,11 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
       call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
     return;
+  if (strcasecmp(name, "filter_var") == 0) {
+    std::string callee = call_filter_callback(args);
+    if (!callee.empty()) call_through_callback(callee.c_str(), {php_variable_value(args[0])}, line);
+    return;
+  }
   const call_callback_row* row = call_callback_row_of(name);
   if (!row) return;
   size_t cb = row->callback < 0 ? args.size() - 1 : static_cast<size_t>(row->callback);

@@ -26,6 +26,7 @@
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
+#include "runtime/qz_symtable.h"
 
 #include <strings.h>
 
@@ -113,10 +114,32 @@ static void driver_include_as_call(php_statement* st) {
   first->type = TOKEN_CALL;
 }
 
+/* Extended reading: "$v = $v . ..." with $v never assigned starts from the
+ * empty text, as PHP reads an undefined variable (junk-code generators build
+ * names that way); otherwise the variable's name would be joined. */
+static void driver_accumulate_from_empty(php_statement* st) {
+  _qz_token* var = st->head.next;
+  _qz_token* assign = var ? var->next : nullptr;
+  _qz_token* again = assign ? assign->next : nullptr;
+  _qz_token* cat = again ? again->next : nullptr;
+  if (!cat || var->type != TOKEN_WORD || !var->name || var->name[0] != '$' ||
+      assign->name != qz_engine_assign_handle || again->name != var->name ||
+      cat->name != qz_engine_cat_handle)
+    return;
+  _qz_token* entry = php_reference_globals(var);
+  if (!entry || entry->value.type != TOKEN_NONE || entry->ref ||
+      php_variable_is_superglobal(entry))
+    return;
+  entry->type = TOKEN_WORD;
+  entry->value.type = TOKEN_LITERAL;
+  entry->value.ptr = qz_engine_insert_sym(const_cast<char*>(""));
+}
+
 /* Evaluates a statement unless it is too short to (a function's "return"
  * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
   driver_include_as_call(st);
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) driver_accumulate_from_empty(st);
   /* Extended reading evaluates "$i++;" and "++$i;" too: a loop counter
    * stepped in a loop body moves. */
   unsigned long shortest = (qz_engine_options & QZ_OPT_INTERPRETER_REACH)

@@ -561,10 +561,14 @@ static void eval_negate(unsigned long line) {
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
-                                 unsigned long* provenance) {
+                                 unsigned long* provenance, bool append = false) {
   _qz_token *l, *r;
   if (!eval_pop_operands(err, &l, &r)) return false;
-  _qz_string* ls = php_to_tring(l);
+  /* Extended reading: appending to a variable never assigned starts from
+   * the empty text, as in PHP, rather than from the variable's name. */
+  bool fresh = append && eval_reach() && l->value.type == TOKEN_NONE && !l->ref && l->name &&
+               l->name[0] == '$' && !php_variable_is_superglobal(l);
+  _qz_string* ls = fresh ? qz_string_alloc("") : php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
   *joined = php_strcat(ls, rs);
   *left = l;
@@ -595,7 +599,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
     _qz_token* left;
     _qz_string* joined;
     unsigned long provenance;
-    if (!eval_concat_operands(err, &left, &joined, &provenance)) return nullptr;
+    if (!eval_concat_operands(err, &left, &joined, &provenance, true)) return nullptr;
     left->value.type = TOKEN_STRING;
     left->value.ptr = joined;
     left->value.spare1 = provenance;

@@ -26,6 +26,7 @@
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
+#include <cctype>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -38,6 +39,7 @@ struct php_param {
   _qz_token* var;       /* the "$name" token in the parameter group */
   _qz_token* def_first; /* first token of its default, or null */
   _qz_token* def_end;   /* the token after the default (a "," or the ")") */
+  bool by_ref;          /* declared "&$name": the caller's variable takes its last value */
 };
 
 struct php_function {
@@ -309,7 +311,7 @@ _qz_token* php_function_define_arrow(_qz_token* keyword, qz_io_handle* source, b
 static std::vector<php_param> function_params(_qz_token* group) {
   std::vector<php_param> out;
   unsigned long depth = 0;
-  php_param cur{nullptr, nullptr, nullptr};
+  php_param cur{nullptr, nullptr, nullptr, false};
   for (_qz_token* t = group ? group->next : nullptr; t; t = t->next) {
     bool open =
         function_is_sep(t, qz_engine_sleft_handle) || function_is_sep(t, qz_engine_mleft_handle);
@@ -318,15 +320,18 @@ static std::vector<php_param> function_params(_qz_token* group) {
     if (depth == 0 && (function_is_sep(t, qz_engine_comma_handle) || close)) {
       if (cur.def_first) cur.def_end = t;
       if (cur.var) out.push_back(cur);
-      cur = php_param{nullptr, nullptr, nullptr};
+      cur = php_param{nullptr, nullptr, nullptr, false};
       if (close) break;
       continue;
     }
     if (open) depth++;
     if (close && depth) depth--;
     if (depth == 0 && !cur.var && t->type != TOKEN_LITERAL && t->name && t->name[0] == '$' &&
-        t->name[1])
+        t->name[1]) {
       cur.var = t;
+      cur.by_ref = t->prev && t->prev->type != TOKEN_LITERAL && t->prev->name &&
+                   std::strcmp(t->prev->name, "&") == 0;
+    }
     else if (depth == 0 && cur.var && !cur.def_first && t->name == qz_engine_assign_handle)
       cur.def_first = t->next;
   }
@@ -357,6 +362,20 @@ static std::string function_signature(const std::vector<_qz_value>& values) {
     sig += request || array_request ? 'r' : (v.spare1 & QZ_VALUE_DECODED) ? 'd' : '-';
   }
   return sig;
+}
+
+/* The variable an argument names when it is a plain variable of the script
+ * (not a request array), for a by-reference parameter to write back; else
+ * null. */
+static _qz_token* function_ref_target(_qz_token* arg) {
+  if (!arg || arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$' || !arg->name[1])
+    return nullptr;
+  for (const char* c = arg->name + 1; *c; c++)
+    if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '_' &&
+        static_cast<unsigned char>(*c) < 0x80)
+      return nullptr;
+  _qz_token* entry = php_reference_globals(arg);
+  return entry && !php_variable_is_superglobal(entry) ? entry : nullptr;
 }
 
 bool php_function_quiet() { return !function_walks.empty() && function_walks.back().quiet; }
@@ -415,7 +434,16 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   f.walking = false;
   *result = function_walks.back().result;
   function_walks.pop_back();
+  /* What a by-reference parameter ends with, read before the parameters
+   * are unbound, goes to the caller's variable afterwards. */
+  std::vector<std::pair<_qz_token*, _qz_value>> out;
+  for (size_t i = 0; i < params.size() && i < args.size(); i++) {
+    _qz_token* target = params[i].by_ref ? function_ref_target(args[i]) : nullptr;
+    _qz_token* entry = target ? php_reference_globals(params[i].var) : nullptr;
+    if (entry) out.emplace_back(target, entry->value);
+  }
   for (auto it2 = saved.rbegin(); it2 != saved.rend(); ++it2) it2->first->value = it2->second;
+  for (const auto& target_value : out) target_value.first->value = target_value.second;
   return true;
 }
 

@@ -159,6 +159,10 @@ _qz_token* php_lib_build_array(_qz_token* first) {
         copy->value = b->value;
         qz_array_push(arr, copy);
       }
+    } else if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) {
+      /* A variable stands for the value it holds now. */
+      _qz_value v = php_variable_value(t);
+      qz_array_push(arr, &v);
     } else {
       qz_array_push(arr, &t->value);
     }

@@ -139,18 +139,25 @@ enum qz_engine_option_flags : unsigned long {
    *    request text alone make unset variables read as request data (an
    *    extract of anything else no longer does);
    *  - foreach binds its variables to what the first iteration gives (for a
-   *    request array: its item marker, for key and value);
+   *    request array: its item marker, for key and value); a variable in an
+   *    array literal stands for the value it holds;
+   *  - "$v = $v . ..." and "$v .= ..." with $v never assigned start from the
+   *    empty text, not from the variable's name;
    *  - a function definition is recorded, not reported; a call walks its
    *    body with the arguments bound (defaults filled in) and takes the
    *    first return value back; a function never called is walked once at
-   *    the end of the script. An anonymous function reads as its name
+   *    the end of the script; a parameter declared "&$name" hands the value
+   *    it ended with back to a plain variable passed for it (the call is
+   *    then reported with that value). An anonymous function reads as its name
    *    (QZ_CLOSURE_NAME_PREFIX and a number), and so does an arrow
    *    function "fn(params) => expression", whose body returns the
    *    expression;
    *  - a function that takes a callback (call_user_func, array_map, usort,
    *    preg_replace_callback, ob_start...) also calls the function its
    *    callback names, with what it would hand it (a session save
-   *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose);
+   *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose), and
+   *    filter_var(value, FILTER_CALLBACK, ['options' => callback]) calls
+   *    the callback with the value;
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path;
    *  - text written by file_put_contents or fwrite is walked as code only
@@ -216,8 +223,10 @@ enum qz_engine_option_flags : unsigned long {
    *    getallheaders() and apache_request_headers() reads as
    *    "$_SERVER_DATA"; file_get_contents("php://input") gives "$_POST_DATA",
    *    fopen of it the handle "$_INPUT_HANDLE", and fread, fgets, fgetss and
-   *    stream_get_contents of that handle give "$_POST_DATA"; json_decode
-   *    and array_values of request data give a request array, and key,
+   *    stream_get_contents of that handle give "$_POST_DATA"; json_decode,
+   *    array_values and array_keys of request data give a request array
+   *    (array_values and array_keys of an array the script built a list of
+   *    its values or keys), and key,
    *    current, reset, end, array_pop and array_shift of one its marker. */
   QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };

@@ -150,6 +150,15 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "<?php $h = getallheaders(); system($h['X-C']); $g = apache_request_headers(); system($g['a']);",
        {"system($_SERVER_DATA)", "system($_SERVER_DATA)"},
        {"system(qz_invalid_string)", "system(qz_invalid_string)"}},
+      {"keys and values of arrays the script built; keys of request data are request data",
+       "<?php $k = array_keys(array('sy' => 1, 'stem' => 2, 5 => 3)); f($k[0] . $k[1], $k[2]); "
+       "$v = array_values(array('x' => 'ls')); system($v[0]); $q = array_keys($_GET); f($q[0]);",
+       {"f(system|5)", "system(ls)", "f($_GET_DATA)"},
+       {"f(qz_invalid_stringqz_invalid_string|qz_invalid_string)", "system(qz_invalid_string)", "f(qz_invalid_string)"}},
+      {"a filter callback is called with the value, only under FILTER_CALLBACK",
+       "<?php filter_var($_GET['c'], FILTER_CALLBACK, array('options' => 'system')); "
+       "filter_var($_GET['d'], FILTER_VALIDATE_INT, array('options' => 'system')); filter_var($x, FILTER_CALLBACK);",
+       {"system($_GET_DATA)"}, {}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",
