@@ -33,6 +33,7 @@
 
 #include <strings.h>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -541,21 +542,79 @@ static void eval_bitwise_not(unsigned long line) {
   values.back() = res;
 }
 
-/* Extended reading: a unary "-" negates the number on top of the value
- * stack; any other value is left as it is. */
-static void eval_negate(unsigned long line) {
+/* Extended reading: a unary sign makes the value on top of the value stack
+ * a number, negated for "-" (`negate`): a number stays one, a text that is
+ * no request marker becomes the integer its leading digits give (0 for
+ * none), as PHP reads "+$s"; any other value is left as it is. */
+static void eval_negate(unsigned long line, bool negate) {
   php_rt_stack& values = eval_values();
   if (values.empty() || !values.back()) return;
   _qz_token* t = eval_resolve(values.back());
   if (!t) return;
   const _qz_value& v = t->ref ? *t->ref : t->value;
-  if (v.type != TOKEN_INTEGER) return;
+  long n = v.lval;
+  if (v.type != TOKEN_INTEGER) {
+    const char* text = v.type == TOKEN_LITERAL || v.type == TOKEN_STRING ? php_value_text(v) : nullptr;
+    if (!text || php_text_is_request_marker(text)) return;
+    n = std::strtol(text, nullptr, 10);
+  } else if (!negate) {
+    return;
+  }
   _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, line);
   if (!res) return;
   /* Negated through unsigned arithmetic: the smallest long stays itself. */
-  res->value.lval = static_cast<long>(0ul - static_cast<unsigned long>(v.lval));
+  res->value.lval = negate ? static_cast<long>(0ul - static_cast<unsigned long>(n)) : n;
   eval_release(values.back());
   values.back() = res;
+}
+
+/* PHP's "++" on a text that is no number: the last letter or digit steps
+ * on ("a" to "b", "z" to "a" carrying into the one before, likewise "Z" and
+ * "9"), a carry out of the first adds "1", "A" or "a" in front; a text
+ * ending in any other byte stays as it is; the empty text becomes "1". */
+static std::string eval_increment_text(std::string s) {
+  if (s.empty()) return "1";
+  char front = 0;
+  for (size_t pos = s.size(); pos-- > 0;) {
+    char& c = s[pos];
+    char first, last;
+    if (c >= 'a' && c <= 'z') first = 'a', last = 'z';
+    else if (c >= 'A' && c <= 'Z') first = 'A', last = 'Z';
+    else if (c >= '0' && c <= '9') first = '1', last = '9';
+    else return s;
+    if (c != last) {
+      c++;
+      return s;
+    }
+    c = first == '1' ? '0' : first;
+    front = first;
+  }
+  return std::string(1, front) + s;
+}
+
+/* Extended reading: "++" on a variable holding text that is no request
+ * marker (a numeric text becomes the next integer); false when the value is
+ * anything else. */
+static bool eval_increment_text_value(_qz_token* t) {
+  if (!eval_reach() || (t->value.type != TOKEN_LITERAL && t->value.type != TOKEN_STRING))
+    return false;
+  const char* text = php_value_text(t->value);
+  if (!text || php_text_is_request_marker(text)) return false;
+  char* end = nullptr;
+  long n = std::strtol(text, &end, 10);
+  if (text[0] && end && !*end) { /* a numeric text steps as a number */
+    t->value.type = TOKEN_INTEGER;
+    t->value.lval = php_add_long(n, 1);
+    qz_token_inc_assign_time(t);
+    return true;
+  }
+  std::string next = eval_increment_text(text);
+  _qz_string* str = qz_string_alloc_n(next.data(), next.size());
+  if (!str) return false;
+  t->value.type = TOKEN_STRING;
+  t->value.ptr = str;
+  qz_token_inc_assign_time(t);
+  return true;
 }
 
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
@@ -588,6 +647,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
   if (n == qz_engine_self_inc_handle || n == qz_engine_self_dec_handle) {
     if (eval_values().empty()) return nullptr;
     _qz_token* t = eval_resolve(qz_pop_rt_data());
+    if (t && n == qz_engine_self_inc_handle && eval_increment_text_value(t)) return nullptr;
     if (t)
       t->value.lval = n == qz_engine_self_inc_handle ? php_add_long(t->value.lval, 1)
                                                      : php_sub_long(t->value.lval, 1);
@@ -1044,7 +1104,8 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   unsigned long pos = 0;
   std::string method;        /* "->", "Class::" or "new " for the call that follows */
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
-  unsigned long negates = 0; /* unary "-" read, waiting for the value they negate */
+  unsigned long signs = 0;   /* unary "-" and "+" read, waiting for their value */
+  bool negative = false;     /* an odd number of those signs are "-" */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
@@ -1094,7 +1155,8 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
        * it is read as before: its first value is not the group's). */
       if ((cur->name == qz_engine_sub_handle || cur->name == qz_engine_add_handle) &&
           eval_value_begins_after(prev) && !eval_is_sep(cur->next, qz_engine_sleft_handle)) {
-        if (cur->name == qz_engine_sub_handle) negates++;
+        signs++;
+        if (cur->name == qz_engine_sub_handle) negative = !negative;
         prev = cur;
         continue;
       }
@@ -1134,7 +1196,11 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     }
     /* A pending "~" applies to the value the token just put down. */
     for (; inverts && eval_values().size() > before; inverts--) eval_bitwise_not(cur->lineno);
-    for (; negates && eval_values().size() > before; negates--) eval_negate(cur->lineno);
+    if (signs && eval_values().size() > before) {
+      eval_negate(cur->lineno, negative);
+      signs = 0;
+      negative = false;
+    }
   }
 
   if (aborted)

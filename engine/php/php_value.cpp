@@ -76,7 +76,11 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
     return nullptr;
   }
 
-  if (key->value.type == TOKEN_INTEGER && value_is_text(v->value))
+  /* Extended reading: an item of the empty text makes the variable an
+   * array, as PHP does when it is written. */
+  bool empty_text = value_is_text(v->value) && value_text_length(v->value) == 0 &&
+                    (qz_engine_options & QZ_OPT_INTERPRETER_REACH);
+  if (key->value.type == TOKEN_INTEGER && value_is_text(v->value) && !empty_text)
     return value_index_string(container, v, key->value.lval);
 
   /* A text indexed by a key may name a variable (a marker that is itself a

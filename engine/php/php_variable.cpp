@@ -236,6 +236,12 @@ _qz_string* php_to_tring(_qz_token* tok) {
     /* The variable's own string, shared, not copied; null when it holds none. */
     if (tok->value.type == TOKEN_STRING) return static_cast<_qz_string*>(tok->value.ptr);
     if (tok->value.type == TOKEN_INTEGER) return qz_string_alloc(digits);
+    /* Extended reading: an array the script built is "Array" as text, as
+     * in PHP; a request array keeps its name. */
+    if (tok->value.type == TOKEN_ARRAY && tok->value.ptr &&
+        (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+        !static_cast<_qz_array*>(tok->value.ptr)->item_marker)
+      return qz_string_alloc("Array");
     return qz_string_alloc(tok->name ? tok->name : QZ_INVALID_STRING_TEXT);
   }
   if (tok->type == TOKEN_INTEGER) return qz_string_alloc(digits);

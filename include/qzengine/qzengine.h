@@ -172,7 +172,10 @@ enum qz_engine_option_flags : unsigned long {
    *    reported as QZ_UNKNOWN_CALLEE, at its line;
    *  - integer literals read in their base ("0x1F", "0b101", "0o17", "017")
    *    and without "_" separators; a "-" or "+" where a value begins is its
-   *    sign ("substr($s, -3)");
+   *    sign ("substr($s, -3)") and makes a text that is no request marker
+   *    the integer its leading digits give; "++" steps a text as PHP does
+   *    ("Az" to "Ba", "9" to 10); an array the script built joins text as
+   *    "Array", and an item of the empty text makes its variable an array;
    *  - "[" where a value begins opens a short array, reported as a call of
    *    "array" as "array(...)" is; a callback [$object, 'name'] calls
    *    "->name", ['Class', 'name'] calls "Class::name", a request array

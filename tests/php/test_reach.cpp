@@ -253,6 +253,12 @@ TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
        "<?php f(0x61, 0b11, 0o17, 017, 1_000, 0x); g(chr(0x73) . chr(0171) . 'stem');",
        {"1:f:0(V/|1|D|D|cD|)", "1:chr:0(n/)", "1:chr:0(t/)", "1:g:0(system)"},
        {"1:f:0(|||F|/|)", "1:chr:0()", "1:chr:0(f0)", "1:g:0(\xABstem)"}},
+      {"letters from an array's text, signs and text increments, as non-alphanumeric code builds names",
+       "<?php $_ = ''; $_[+$_]++; $_ = $_ . ''; $a = $_[+'']; $a++; $z = 'Az'; $z++; $y = 'zz'; $y++; $n = '9'; $n++; "
+       "f($_, $a, $z, $y, $n, -'3x', +$_GET['q']);",
+       {"1:qz_array_item:0($_|)", "1:qz_array_item:0(Array|)", "1:qz_array_item:0($_GET|q)",
+        "1:f:0(Array|B|Ba|aaa|8|xzzzz1|$_GET_DATA)"},
+       {"1:qz_array_item:0()", "1:qz_array_item:0()", "1:qz_array_item:0($_GET|q)", "1:f:0(||Az|zz|)"}},
       {"a string literal that starts with a dollar is text",
        "<?php $k = '$_GET'; $a = '<?php eval(' . \"$\" . '_POST[x]);'; f($k, $a, \"$\");",
        {"1:f:0($_GET|<?php eval($_POST[x]);|$)"}, {"1:f:0($_GET|$a)"}},
