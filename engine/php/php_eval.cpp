@@ -568,6 +568,23 @@ static void eval_negate(unsigned long line, bool negate) {
   values.back() = res;
 }
 
+/* An assignment operator: "=", or one that combines and assigns (".=",
+ * "+="...), not a comparison. */
+static bool eval_is_assignment(const char* name) {
+  if (!name) return false;
+  size_t n = std::strlen(name);
+  if (n == 0 || name[n - 1] != '=') return false;
+  if (n == 1) return true;
+  return n == 2 && std::strchr("+-*/.%|^", name[0]) != nullptr;
+}
+
+/* The value read last is a "$name" variable. */
+static bool eval_last_is_variable() {
+  php_rt_stack& values = eval_values();
+  const _qz_token* t = values.empty() ? nullptr : values.back();
+  return t && t->type == TOKEN_WORD && t->name && t->name[0] == '$' && t->name[1];
+}
+
 /* PHP's "++" on a text that is no number: the last letter or digit steps
  * on ("a" to "b", "z" to "a" carrying into the one before, likewise "Z" and
  * "9"), a carry out of the first adds "1", "A" or "a" in front; a text
@@ -809,7 +826,11 @@ struct eval_walk {
 
   eval_step operator_token(_qz_token* cur) {
     php_rt_stack& ops = php_rt_state.op_stk;
-    if (ops.empty() || ops.back()->name == qz_engine_sleft_handle) {
+    /* Extended reading: an assignment binds only the variable just read,
+     * whatever operators wait before it ("$a = 'x' . $b = 'y'" assigns $b
+     * first), and assignments chain from the right. */
+    if (ops.empty() || ops.back()->name == qz_engine_sleft_handle ||
+        (eval_reach() && eval_is_assignment(cur->name) && eval_last_is_variable())) {
       ops.push_back(cur);
       return STEP_NEXT;
     }

@@ -165,6 +165,9 @@ enum qz_engine_option_flags : unsigned long {
    *  - loops inside function bodies and other walked token lists run as
    *    they do at the top level;
    *  - the "!" of "!=" and "!==" is kept: an inequality assigns nothing;
+   *  - an assignment binds the variable just read, whatever operators come
+   *    before it ("$a = 'x' . $b = 'y'" assigns $b first), and assignments
+   *    chain from the right;
    *  - a string literal is text, even one that begins with "$"; a number
    *    joined to text is written in decimal; a cast ("(int)", "(array)"...)
    *    is dropped;
