@@ -853,3 +853,15 @@ _qz_token* php_lib_text_ucfirst(_qz_token* text) {
   if (!out.failed && out.n > 0) out.p[0] = qz_ascii_upper(out.p[0]);
   return php_lib_taint_carry(text, text_result(text, out));
 }
+
+_qz_token* php_lib_text_basename(_qz_token* path) {
+  const char* s;
+  unsigned long n;
+  if (!text_of(path, &s, &n)) return text_fixed(path, QZ_INVALID_STRING_TEXT);
+  while (n > 1 && s[n - 1] == '/') n--;
+  unsigned long start = n;
+  while (start > 0 && s[start - 1] != '/') start--;
+  text_buf out;
+  out.put(s + start, n - start);
+  return php_lib_taint_carry(path, text_result(path, out));
+}

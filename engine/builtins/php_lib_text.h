@@ -71,6 +71,9 @@ _qz_token* php_lib_text_str_pad(_qz_token* args);
 _qz_token* php_lib_text_str_repeat(_qz_token* text, _qz_token* count);
 /* ucfirst: the first byte upper-cased (ASCII). */
 _qz_token* php_lib_text_ucfirst(_qz_token* text);
+/* basename: the last "/"-separated part of a path, trailing "/" dropped;
+ * request markers kept (a client's file name stays request data). */
+_qz_token* php_lib_text_basename(_qz_token* path);
 /* convert_uudecode: uuencoded lines (a length character, then groups of four
  * characters) up to a line of length 0 or the end; a line cut short or no
  * byte decoded gives the decoded marker. */

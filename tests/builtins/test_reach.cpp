@@ -122,6 +122,9 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
         "system($_GET_DATA)", "system($_GET_DATA qz_decoded)"},
        {"system(ATAD_TEG_$)", "system($_get_data)", "system(qz_decoded)", "system(JF9HRVRfREFUQQ==)",
         "system($_GET_DATA)", "system($_TRG_QNGN)"}},
+      {"basename keeps a client's file name as request data",
+       "<?php f(basename('/a/b/c.php'), basename('x/'), basename('/'), 'up/' . basename($_FILES['f']['name']));",
+       {"f(c.php|x||up/$_FILES_DATA_DATA)"}, {"f(|||up/)"}},
       {"new and newly registered transforms",
        "<?php system(substr($_GET['c'], 1)); system(trim($_POST['p'])); system(str_replace('_', '', $_COOKIE['k'])); "
        "system(strtr($_GET['c'], '_', '-')); system(ucfirst($_SERVER['x']));",
