@@ -111,7 +111,49 @@ _qz_token* php_lib_taint_carry(_qz_token* source, _qz_token* res) {
   return res;
 }
 
+/* A new token standing for the text of v (a literal pointing at it: the
+ * text stays owned where it is), or for `fallback` when v has no text. */
+static _qz_token* taint_text_token(const _qz_value* v, const char* fallback) {
+  const char* text = v ? php_value_text(*v) : nullptr;
+  _qz_token* t = qz_token_alloc(TOKEN_WORD, TOKEN_LITERAL, php_call_line);
+  if (t) t->value.ptr = const_cast<char*>(text ? text : fallback);
+  return t;
+}
+
+/* str_replace with an array of searches: each replaced in turn by the
+ * replacement, or by the item of a replacement array at its position (the
+ * empty text past its end). Null when `search` is no array or has too many
+ * items. */
+static _qz_token* taint_str_replace_each(_qz_token* search, _qz_token* replace,
+                                         _qz_token* subject) {
+  _qz_value sv = php_variable_value(search);
+  if (sv.type != TOKEN_ARRAY || !sv.ptr) return nullptr;
+  _qz_array* searches = static_cast<_qz_array*>(sv.ptr);
+  if (qz_array_size(searches) > QZ_STR_REPLACE_MAX_SEARCHES) return nullptr;
+  _qz_value rv = php_variable_value(replace);
+  const _qz_bucket* rb =
+      rv.type == TOKEN_ARRAY && rv.ptr ? static_cast<_qz_array*>(rv.ptr)->head : nullptr;
+  const bool replace_each = rv.type == TOKEN_ARRAY;
+  _qz_token* cur = subject;
+  for (const _qz_bucket* b = searches->head; b && cur; b = b->next) {
+    _qz_token* s = taint_text_token(&b->value, "");
+    _qz_token* r = taint_text_token(replace_each ? (rb ? &rb->value : nullptr) : &rv, "");
+    _qz_token* next = s && r ? qz_engine_str_replace(cur, s, r) : nullptr;
+    qz_token_free(s);
+    qz_token_free(r);
+    if (cur != subject) qz_token_free(cur);
+    cur = next;
+    if (rb) rb = rb->next;
+  }
+  if (cur != subject) return cur;
+  /* No search at all: the text as it was. */
+  const char* text = php_value_text(subject->value);
+  return text ? php_lib_string_token(php_call_line, text, std::strlen(text)) : nullptr;
+}
+
 _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject) {
+  if (_qz_token* res = taint_str_replace_each(search, replace, subject))
+    return php_lib_taint_carry(subject, res);
   return php_lib_taint_carry(subject, qz_engine_str_replace(subject, search, replace));
 }
 

@@ -138,6 +138,9 @@
 #define QZ_STRTR_MAX_PAIRS 1024
 #define QZ_STRTR_MAX_KEY_LENGTH 64
 #define QZ_STRTR_MAX_KEY_BYTES 4096
+/* str_replace with an array of searches: at most this many, each a pass
+ * over the whole text; with more the text is left as it is. */
+#define QZ_STR_REPLACE_MAX_SEARCHES 64
 /* Items of a preg_replace pattern emulated as a transform; a longer pattern
  * leaves the subject as it is, bounding the work per subject byte. */
 #define QZ_PREG_MAX_ITEMS 64

@@ -880,13 +880,14 @@ struct eval_walk {
     marker->name = qz_engine_array_item_handle;
     eval_mark_made(marker);
     eval_set_depth(php_rt_state.call_depth + 1);
+    _qz_token* subject;
     if (php_rt_state.call_depth == 1) {
       qz_push_arg_splitter();
-      _qz_token* subject = qz_pop_rt_data_ever();
+      subject = qz_pop_rt_data_ever();
       if (!subject) return STEP_ABORT;
       eval_push_value(subject);
     } else {
-      _qz_token* subject = qz_pop_rt_arg();
+      subject = qz_pop_rt_arg();
       if (!subject) return STEP_ABORT;
       qz_push_arg_splitter();
       eval_push_value(subject);
@@ -899,6 +900,12 @@ struct eval_walk {
     php_rt_state.op_stk.push_back(open);
     if (eval_is_sep(successor(cur), qz_engine_mright_handle)) {
       _qz_token* zero = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, cur->lineno);
+      /* Extended reading: "$a[] = v" appends, at the array's next index. */
+      if (zero && eval_reach()) {
+        _qz_value v = php_variable_value(subject);
+        if (v.type == TOKEN_ARRAY && v.ptr)
+          zero->value.lval = static_cast<long>(qz_array_size(static_cast<_qz_array*>(v.ptr)));
+      }
       if (zero) eval_push_value(zero);
     }
     return STEP_NEXT;

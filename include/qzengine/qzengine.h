@@ -179,6 +179,7 @@ enum qz_engine_option_flags : unsigned long {
    *    the integer its leading digits give; "++" steps a text as PHP does
    *    ("Az" to "Ba", "9" to 10); an array the script built joins text as
    *    "Array", and an item of the empty text makes its variable an array;
+   *  - "$a[] = v" appends v at the array's next index;
    *  - "[" where a value begins opens a short array, reported as a call of
    *    "array" as "array(...)" is; a callback [$object, 'name'] calls
    *    "->name", ['Class', 'name'] calls "Class::name", a request array
@@ -216,7 +217,8 @@ enum qz_engine_option_flags : unsigned long {
    *    ucfirst, substr_replace, convert_uudecode, base_convert,
    *    rawurldecode, htmlspecialchars_decode, html_entity_decode, hexdec,
    *    octdec, bindec, basename, trim, ltrim, rtrim and chop are emulated on known
-   *    text, and pack "C" makes a byte of each number; preg_replace without the
+   *    text, and pack "C" makes a byte of each number; str_replace takes arrays of
+   *    searches and replacements (each search in turn); preg_replace without the
    *    "e" modifier replaces for simple patterns (literal bytes, ".",
    *    classes, escapes, "^" and "$") and leaves the subject as it is for
    *    any other;

@@ -65,6 +65,10 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"strtr with pairs: longest key first, no rescan",
        "<?php f(strtr('s#s#t#m', array('#' => '', 's#t' => 'yste')), strtr('hi all', array('hi' => 'hello', 'hello' => 'x')));",
        {"f(system|hello all)"}, {"f(|)"}},
+      {"str_replace with arrays of searches: each in turn, by the matching replacement",
+       "<?php f(str_replace(array('a', 'b'), '', 'xaybz'), str_replace(array('\\n', ';'), array('N'), 'p;q\\nr'), "
+       "str_replace(array(), 'x', 'keep'), str_replace(array('s', 't'), array('S', 'T'), $_GET['c']));",
+       {"f(xyz|pqNr|keep|$_GET_DATA)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
       {"substr with negative start and length",
        "<?php f(substr('xxsystemyy', 2, 6), substr('abcdef', 0 - 3), substr('abcdef', 1, 0 - 2), substr('abc', 5), substr('abc', 0 - 9, 1));",
        {"f(system|def|bcd||a)"}, {"f(||||)"}},
