@@ -68,6 +68,11 @@
  * function called in a long loop of statements costs no more. */
 #define QZ_MAX_FUNCTION_WALKS_PER_SCAN 256
 #define QZ_MAX_WALKS_PER_FUNCTION 8
+/* Calls of names not defined yet that are kept for a function defined
+ * further down (extended reading), and the bytes of argument text kept for
+ * them: only the first call of a name is kept. */
+#define QZ_MAX_EARLY_CALLS 1024
+#define QZ_MAX_EARLY_CALL_BYTES (1024ul * 1024)
 /* User-function bodies walked inside one another at once: well below the
  * driver's own nesting bound, so deep call chains never read as nested
  * evaluated code. A function is never walked inside its own walk. */

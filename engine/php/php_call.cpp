@@ -414,8 +414,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   _php_function_map* f = nullptr;
   const std::vector<_qz_token*> in_order(args.rbegin(), args.rend());
   call_callbacks(name, in_order, call->lineno);
-  if (!php_function_call(name, in_order, call->lineno, &result))
+  if (!php_function_call(name, in_order, call->lineno, &result)) {
     f = php_lib_lookup_internal_function_by_name(name);
+    if (!f && reach) php_function_note_early_call(name, in_order, call->lineno);
+  }
   if (f && (f->varargs || n >= f->argc)) {
     /* Code that the built-in evaluates is read as standing on the call's line. */
     unsigned long outer_line = php_call_line;

@@ -75,7 +75,26 @@ static unsigned long function_closures = 0;
 
 static bool function_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
 
+/* A call met before its function was defined: its line and the text of
+ * each argument (absent for a value without text). Texts are copied: the
+ * scan's own strings may be collected before the end. */
+struct php_early_call {
+  unsigned long line;
+  std::vector<std::pair<bool, std::string>> args;
+};
+/* Early calls by name with letter case folded; only a name's first. */
+static std::unordered_map<std::string, php_early_call> function_early_calls;
+static unsigned long function_early_bytes = 0;
+
+static std::string function_fold(const char* name) {
+  std::string folded(name);
+  for (char& c : folded) c = qz_ascii_lower(c);
+  return folded;
+}
+
 void php_function_scan_begin() {
+  function_early_calls.clear();
+  function_early_bytes = 0;
   function_table.clear();
   function_walks.clear();
   function_walks_made = 0;
@@ -447,18 +466,58 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   return true;
 }
 
+void php_function_note_early_call(const char* name, const std::vector<_qz_token*>& args,
+                                  unsigned long line) {
+  if (!function_reach() || !name || function_early_calls.size() >= QZ_MAX_EARLY_CALLS ||
+      function_table.count(name))
+    return;
+  std::string key = function_fold(name);
+  if (function_early_calls.count(key)) return;
+  php_early_call call{line, {}};
+  unsigned long bytes = key.size();
+  for (_qz_token* a : args) {
+    const char* text = php_value_text(php_variable_value(a));
+    call.args.emplace_back(text != nullptr, text ? text : "");
+    bytes += call.args.back().second.size();
+  }
+  if (bytes > QZ_MAX_EARLY_CALL_BYTES - function_early_bytes) return;
+  function_early_bytes += bytes;
+  function_early_calls.emplace(std::move(key), std::move(call));
+}
+
+/* Walks function `name` with the arguments kept from its early call, or
+ * with none. */
+static void function_walk_late(const char* name) {
+  auto early = function_early_calls.find(function_fold(name));
+  std::vector<_qz_token*> args;
+  unsigned long line = function_table.at(name).line;
+  if (early != function_early_calls.end()) {
+    line = early->second.line;
+    for (const auto& has_text : early->second.args) {
+      _qz_token* a = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, line);
+      _qz_string* s = a && has_text.first
+                          ? qz_string_alloc_n(has_text.second.data(), has_text.second.size())
+                          : nullptr;
+      if (s) {
+        a->value.type = TOKEN_STRING;
+        a->value.ptr = s;
+      }
+      if (a) args.push_back(a);
+    }
+  }
+  _qz_token* r = nullptr;
+  php_function_call(name, args, line, &r);
+  qz_token_free(r);
+  for (_qz_token* a : args) qz_token_free(a);
+}
+
 void php_function_walk_uncalled() {
   if (!function_reach()) return;
   std::vector<std::pair<unsigned long, const char*>> names; /* in source order */
   for (const auto& entry : function_table)
     if (entry.second.walks == 0) names.emplace_back(entry.second.line, entry.first);
   std::sort(names.begin(), names.end());
-  for (const auto& line_name : names) {
-    const char* n = line_name.second;
-    _qz_token* r = nullptr;
-    php_function_call(n, {}, function_table.at(n).line, &r);
-    qz_token_free(r);
-  }
+  for (const auto& line_name : names) function_walk_late(line_name.second);
 }
 
 bool php_function_return(_qz_token* head) {

@@ -59,8 +59,16 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
 /* True while a walk runs whose calls are not to be reported: a function
  * walked again with arguments of the kinds of an earlier walk. */
 bool php_function_quiet();
-/* Walks, once, every recorded function whose body was never walked, with
- * its parameters unknown (the end of the top-level run). */
+/* Keeps the argument texts of a call of `name`, which no recorded function
+ * or built-in answered, for a function of that name defined later (only the
+ * first call of a name, within QZ_MAX_EARLY_CALLS and
+ * QZ_MAX_EARLY_CALL_BYTES; extended reading only). */
+void php_function_note_early_call(const char* name, const std::vector<_qz_token*>& args,
+                                  unsigned long line);
+/* Walks, once, every recorded function whose body was never walked: with
+ * the arguments of an earlier call of its name when one was kept (PHP
+ * defines a file's functions before running it), else with its parameters
+ * unknown (the end of the top-level run). */
 void php_function_walk_uncalled();
 /* The driver's statement hook: true when the statement that begins with
  * `first` is a "return" inside a function walk; its value is then kept as

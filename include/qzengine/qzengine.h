@@ -146,7 +146,8 @@ enum qz_engine_option_flags : unsigned long {
    *  - a function definition is recorded, not reported; a call walks its
    *    body with the arguments bound (defaults filled in) and takes the
    *    first return value back; a function never called is walked once at
-   *    the end of the script; a parameter declared "&$name" hands the value
+   *    the end of the script, with the arguments of the first call of its
+   *    name made before it was defined when there was one; a parameter declared "&$name" hands the value
    *    it ended with back to a plain variable passed for it (the call is
    *    then reported with that value). An anonymous function reads as its name
    *    (QZ_CLOSURE_NAME_PREFIX and a number), and so does an arrow
