@@ -50,7 +50,9 @@ static bool io_read_was_data(const io_kinds& kinds, unsigned long position_befor
   return false;
 }
 
-int qz_source_getc(qz_io_handle* src) {
+int qz_source_getc(qz_io_handle* src) { return qz_source_next(src); }
+
+int qz_source_getc_any(qz_io_handle* src) {
   if (!(qz_engine_options & QZ_OPT_BINARY_SAFE)) {
     int ch = src->_getc();
     return (ch & 0xFF) == 0xFF ? QZ_SOURCE_END : ch;
