@@ -37,30 +37,44 @@ static constexpr bool operator_table_fits() {
 }
 static_assert(operator_table_fits(), "operator longer than the lexer reads or ranked above a call");
 
+static constexpr unsigned long PHP_OPERATORS =
+    sizeof(php_operator_table) / sizeof(php_operator_table[0]);
+static constexpr unsigned char PHP_NO_OPERATOR = 0xFF;
+static_assert(PHP_OPERATORS < PHP_NO_OPERATOR, "operator indexes fit a byte");
+
+/* For each first byte, the records whose text starts with it, chained in
+ * table order (PHP_NO_OPERATOR ends a chain): a lookup compares only those. */
+struct php_operator_index {
+  unsigned char first[256];
+  unsigned char next[PHP_OPERATORS];
+};
+
+static constexpr php_operator_index php_make_operator_index() {
+  php_operator_index ix{};
+  for (unsigned i = 0; i < 256; i++) ix.first[i] = PHP_NO_OPERATOR;
+  for (unsigned long i = PHP_OPERATORS; i-- > 0;) {
+    unsigned char c = static_cast<unsigned char>(php_operator_table[i].text[0]);
+    ix.next[i] = ix.first[c];
+    ix.first[c] = static_cast<unsigned char>(i);
+  }
+  return ix;
+}
+
+static constexpr php_operator_index php_operator_by_first = php_make_operator_index();
+
 const php_operator* php_lookup_operator(char* text) {
   if (!text) return nullptr;
-  /* Every operator is one to QZ_OPERATOR_MAX_LENGTH characters long and
-   * starts with one of these; most words are rejected here without a table
-   * walk. */
-  switch (text[0]) {
-    case '+':
-    case '-':
-    case '*':
-    case '/':
-    case '.':
-    case '%':
-    case '=':
-    case '&':
-    case '|':
-    case '!':
-    case '<':
-    case '>': break;
-    default: return nullptr;
-  }
-  unsigned long n = std::strlen(text);
+  unsigned char i = php_operator_by_first.first[static_cast<unsigned char>(text[0])];
+  if (i == PHP_NO_OPERATOR) return nullptr;
+  /* The text's length, counted no further than one past the longest
+   * operator. */
+  unsigned long n = 1;
+  while (n <= QZ_OPERATOR_MAX_LENGTH && text[n]) n++;
   if (n > QZ_OPERATOR_MAX_LENGTH) return nullptr;
-  for (const php_operator& op : php_operator_table)
+  for (; i != PHP_NO_OPERATOR; i = php_operator_by_first.next[i]) {
+    const php_operator& op = php_operator_table[i];
     if (op.length == n && std::memcmp(op.text, text, n) == 0) return &op;
+  }
   return nullptr;
 }
 
