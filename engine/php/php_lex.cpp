@@ -60,9 +60,18 @@ static php_lex_queue php_lex_pending;
  * (the byte 0xFF is then a word character). */
 static bool lex_is_eof(int ch) { return ch == QZ_SOURCE_END; }
 
-/* The 23 separators: + - * / % = . > ! < ( ) , [ ] { } ? : ; & | and space. */
-unsigned char php_is_char_seperator(char c) {
-  switch (static_cast<unsigned char>(c)) {
+/* Flags of a byte value, in lex_class. */
+enum : unsigned char {
+  LEX_C_SEPARATOR = 1, /* + - * / % = . > ! < ( ) , [ ] { } ? : ; & | and space */
+  /* A byte that, met in code outside a string, only joins or ends a pending
+   * word: no other step of lex_code_char takes it. Neither a separator, nor
+   * a byte of the default php_ignore_syms, nor a newline, blank or NUL, nor
+   * one of ? " ' ` / # ^ ~. */
+  LEX_C_WORD = 2,
+};
+
+static constexpr bool lex_is_separator_byte(unsigned char u) {
+  switch (u) {
     case '+':
     case '-':
     case '*':
@@ -85,30 +94,73 @@ unsigned char php_is_char_seperator(char c) {
     case ';':
     case '&':
     case '|':
-    case ' ': return 1;
-    default: return 0;
+    case ' ': return true;
+    default: return false;
   }
 }
 
-unsigned char php_ignore_chr(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u == 0) return 0;
-  for (const char* p = php_ignore_syms; *p; p++)
-    if (static_cast<unsigned char>(*p) == u) return 1;
-  return 0;
+static constexpr bool lex_is_plain_word_byte(unsigned char u) {
+  switch (u) {
+    case '\0':
+    case '\n':
+    case '\r':
+    case '\t':
+    case '@':
+    case '"':
+    case '\'':
+    case '`':
+    case '#':
+    case '^':
+    case '~': return false;
+    default: return !lex_is_separator_byte(u);
+  }
 }
+
+struct lex_class_table {
+  unsigned char flags[256];
+};
+
+static constexpr lex_class_table lex_make_classes() {
+  lex_class_table t{};
+  for (unsigned u = 0; u < 256; u++)
+    t.flags[u] = static_cast<unsigned char>(
+        (lex_is_separator_byte(static_cast<unsigned char>(u)) ? LEX_C_SEPARATOR : 0) |
+        (lex_is_plain_word_byte(static_cast<unsigned char>(u)) ? LEX_C_WORD : 0));
+  return t;
+}
+
+static constexpr lex_class_table lex_class = lex_make_classes();
+
+static bool lex_is_sep(char c) {
+  return (lex_class.flags[static_cast<unsigned char>(c)] & LEX_C_SEPARATOR) != 0;
+}
+
+unsigned char php_is_char_seperator(char c) { return lex_is_sep(c) ? 1 : 0; }
+
+/* Whether c is one of php_ignore_syms, read up to its first NUL and never
+ * past its end; NUL itself is never ignored. */
+static bool lex_ignored(char c) {
+  if (c == '\0') return false;
+  for (unsigned i = 0; i < sizeof(php_ignore_syms) && php_ignore_syms[i]; i++)
+    if (php_ignore_syms[i] == c) return true;
+  return false;
+}
+
+unsigned char php_ignore_chr(char c) { return lex_ignored(c) ? 1 : 0; }
 
 static bool lex_is_blank(char c) { return c == ' ' || c == '\t'; }
 
 /* ---- Token buffer ------------------------------------------------------ */
 
-void php_append_char(char c) {
+static void lex_append(char c) {
   if (php_lex_temp_buff_idx >= QZ_LEX_TOKEN_MAX) return;
   if (!php_lex_state.in_string && lex_is_blank(c)) return;
-  if (php_lex_temp_buff_idx == 0) php_lex_state.word_start = php_is_char_seperator(c) ? 0 : 1;
+  if (php_lex_temp_buff_idx == 0) php_lex_state.word_start = lex_is_sep(c) ? 0 : 1;
   php_lex_temp_buffer[php_lex_temp_buff_idx++] = c;
   php_lex_temp_buffer[php_lex_temp_buff_idx] = '\0';
 }
+
+void php_append_char(char c) { lex_append(c); }
 
 void php_unappend_char() {
   if (php_lex_temp_buff_idx == 0) return;
@@ -171,6 +223,80 @@ static long lex_read_php_integer(const char* text) {
   return v;
 }
 
+/* The texts of the engine's handles, with for each first byte the handles
+ * whose text starts with it, chained in table order (LEX_NO_HANDLE ends a
+ * chain). */
+#define LEX_HANDLE_TEXT(name, text) text,
+static constexpr const char* lex_handle_texts[] = {QZ_ENGINE_HANDLES(LEX_HANDLE_TEXT)};
+#undef LEX_HANDLE_TEXT
+#define LEX_HANDLE_VAR(name, text) &name,
+static char** const lex_handle_vars[] = {QZ_ENGINE_HANDLES(LEX_HANDLE_VAR)};
+#undef LEX_HANDLE_VAR
+
+static constexpr unsigned long LEX_HANDLES = sizeof(lex_handle_texts) / sizeof(lex_handle_texts[0]);
+static constexpr unsigned char LEX_NO_HANDLE = 0xFF;
+static_assert(LEX_HANDLES < LEX_NO_HANDLE, "handle indexes fit a byte");
+
+struct lex_handle_index {
+  unsigned char first[256];
+  unsigned char next[LEX_HANDLES];
+};
+
+static constexpr lex_handle_index lex_make_handle_index() {
+  lex_handle_index ix{};
+  for (unsigned i = 0; i < 256; i++) ix.first[i] = LEX_NO_HANDLE;
+  for (unsigned long i = LEX_HANDLES; i-- > 0;) {
+    unsigned char c = static_cast<unsigned char>(lex_handle_texts[i][0]);
+    ix.next[i] = ix.first[c];
+    ix.first[c] = static_cast<unsigned char>(i);
+  }
+  return ix;
+}
+
+static constexpr lex_handle_index lex_handles = lex_make_handle_index();
+
+/* Whether the NUL-terminated texts a and b are equal. */
+static bool lex_same_text(const char* a, const char* b) {
+  for (; *b; a++, b++)
+    if (*a != *b) return false;
+  return *a == '\0';
+}
+
+/* The interned copy of text when it is the text of an engine handle: the
+ * handle itself, which is the internal table's copy, so what
+ * qz_engine_insert_sym would return. Null for any other text, and whenever
+ * the handle is not a text of the internal table's first arena (before
+ * startup or after shutdown): the caller then interns the text as usual. */
+static char* lex_handle_name(const char* text) {
+  const _qz_sym_table_ex* isym = qz_engine_isym_table;
+  if (!isym) return nullptr;
+  for (unsigned char i = lex_handles.first[static_cast<unsigned char>(text[0])]; i != LEX_NO_HANDLE;
+       i = lex_handles.next[i]) {
+    if (!lex_same_text(text, lex_handle_texts[i])) continue;
+    char* h = *lex_handle_vars[i];
+    if (h && h >= isym->text && h < isym->text + isym->capacity) return h;
+    return nullptr;
+  }
+  return nullptr;
+}
+
+/* Interns the text of a word, a separator or an operator for the scan. */
+static char* lex_intern(char* text) {
+  if (char* h = lex_handle_name(text)) return h;
+  return qz_engine_insert_sym(text);
+}
+
+/* "true" or "false" in any letter case: the words that read as 1 and 0. */
+static bool lex_is_bool_word(const char* text) {
+  switch (text[0]) {
+    case 't':
+    case 'T': return strcasecmp(text, "true") == 0;
+    case 'f':
+    case 'F': return strcasecmp(text, "false") == 0;
+    default: return false;
+  }
+}
+
 _qz_token* php_accept(_token_type kind) {
   if (php_lex_temp_buff_idx == 0 && kind != TOKEN_LITERAL) {
     lex_clear_buffer();
@@ -187,12 +313,12 @@ _qz_token* php_accept(_token_type kind) {
     tk->name = qz_engine_insert_sym(text);
     tk->value.type = TOKEN_LITERAL;
     tk->value.ptr = tk->name;
-  } else if (strcasecmp(text, "true") == 0 || strcasecmp(text, "false") == 0) {
+  } else if (lex_is_bool_word(text)) {
     tk->type = TOKEN_WORD;
     tk->value.type = TOKEN_INTEGER;
     tk->value.lval = (text[0] == 't' || text[0] == 'T') ? 1 : 0;
   } else {
-    tk->name = qz_engine_insert_sym(text);
+    tk->name = lex_intern(text);
     tk->type = TOKEN_WORD;
     unsigned char first = static_cast<unsigned char>(text[0]);
     if (first >= '0' && first <= '9') {
@@ -200,7 +326,7 @@ _qz_token* php_accept(_token_type kind) {
       tk->value.type = TOKEN_INTEGER;
       tk->value.lval = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) ? lex_read_php_integer(text)
                                                                       : lex_read_integer(text);
-    } else if (text[0] != '\0' && text[1] == '\0' && php_is_char_seperator(text[0])) {
+    } else if (text[0] != '\0' && text[1] == '\0' && lex_is_sep(text[0])) {
       tk->type = TOKEN_SEPARATOR;
     }
     if (php_lookup_operator(text)) tk->type = TOKEN_OPERATOR;
@@ -240,13 +366,13 @@ static bool lex_extended_tags() { return (qz_engine_options & QZ_OPT_EXTENDED_TA
 static bool lex_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
 
 static void lex_step_back(qz_io_handle* source, unsigned long n) {
-  while (n-- > 0) source->_ungetc();
+  while (n-- > 0) qz_source_ungetc(source);
 }
 
 /* Fills the buffer with text and makes a word token of it. */
 static _qz_token* lex_emit_text(const char* text) {
   lex_clear_buffer();
-  for (const char* p = text; *p; p++) php_append_char(*p);
+  for (const char* p = text; *p; p++) lex_append(*p);
   return php_accept(TOKEN_WORD);
 }
 
@@ -327,7 +453,7 @@ static void lex_script_tag(qz_io_handle* source) {
 static lex_step lex_open_tag(qz_io_handle* source, _qz_token** out) {
   char la[QZ_LEX_TAG_LOOKAHEAD + 1] = {'<'};
   for (int i = 1; i <= QZ_LEX_TAG_LOOKAHEAD; i++) {
-    int ch = qz_source_getc(source);
+    int ch = qz_source_next(source);
     if (lex_is_eof(ch)) return lex_finish(source, out);
     la[i] = static_cast<char>(ch);
   }
@@ -391,7 +517,7 @@ static unsigned long lex_heredoc_label(qz_io_handle* source, char* label, bool* 
   *at_end = false;
   *nowdoc = false;
   for (;;) {
-    int ch = qz_source_getc(source);
+    int ch = qz_source_next(source);
     if (lex_is_eof(ch)) {
       *at_end = true;
       break;
@@ -435,7 +561,7 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
   char window[QZ_LEX_LABEL_MAX];
   unsigned long total = 0; /* characters that entered the body, capped or not */
   for (;;) {
-    int ch = qz_source_getc(source);
+    int ch = qz_source_next(source);
     if (lex_is_eof(ch)) {
       *at_end = true;
       break;
@@ -443,7 +569,7 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
     char c = static_cast<char>(ch);
     if (c == '\n') php_lex_cur_lineno++;
     if (lex_is_blank(c)) continue;
-    php_append_char(c);
+    lex_append(c);
     window[total % len] = c;
     total++;
     if (total < len) continue;
@@ -453,8 +579,8 @@ static _qz_token* lex_heredoc(qz_io_handle* source, bool* at_end) {
     if (match && total == len) {
       /* The label right at the start: an empty body, but only when the label
        * stands alone (a word that merely begins with it is body text). */
-      int next = qz_source_getc(source);
-      if (!lex_is_eof(next)) source->_ungetc();
+      int next = qz_source_next(source);
+      if (!lex_is_eof(next)) qz_source_ungetc(source);
       if (lex_is_eof(next) || !lex_is_word_byte(static_cast<char>(next))) {
         *at_end = lex_is_eof(next);
         lex_clear_buffer();
@@ -557,7 +683,7 @@ struct lex_reader {
 static int lex_rd_get(lex_reader* r) {
   if (r->nback > 0) return r->back[--r->nback];
   if (r->ended) return QZ_SOURCE_END;
-  int ch = qz_source_getc(r->source);
+  int ch = qz_source_next(r->source);
   if (lex_is_eof(ch)) {
     r->ended = true;
     return QZ_SOURCE_END;
@@ -578,7 +704,7 @@ static void lex_rd_unget(lex_reader* r, int ch) {
 static void lex_rd_finish(lex_reader* r) {
   while (r->nback > 0) {
     if (r->back[--r->nback] == '\n') php_lex_cur_lineno--;
-    r->source->_ungetc();
+    qz_source_ungetc(r->source);
   }
   if (r->ended) php_lex_ended_source = r->source;
 }
@@ -826,7 +952,7 @@ static void lex_str_complex_rest(lex_string* s) {
       }
       lex_rd_unget(&s->rd, gt);
       lex_str_push(s, lex_emit_text("-"));
-    } else if (php_is_char_seperator(static_cast<char>(ch)) && ch != ' ') {
+    } else if (lex_is_sep(static_cast<char>(ch)) && ch != ' ') {
       if (ch == '[' || ch == '(') depth++;
       if ((ch == ']' || ch == ')') && depth > 0) depth--;
       const char one[2] = {static_cast<char>(ch), '\0'};
@@ -1110,10 +1236,10 @@ static lex_step lex_reach_heredoc(qz_io_handle* source, _qz_token** out) {
  * in PHP. After any other character the "?" passes on. */
 static lex_step lex_closing_tag(qz_io_handle* source, char c, unsigned char raw, _qz_token** out) {
   if (c != '?' || php_lex_state.in_string) return LEX_PASS;
-  int ch2 = qz_source_getc(source);
+  int ch2 = qz_source_next(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   if (static_cast<char>(ch2) != '>') {
-    source->_ungetc();
+    qz_source_ungetc(source);
     return LEX_PASS;
   }
   if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 2, out);
@@ -1126,21 +1252,21 @@ static lex_step lex_closing_tag(qz_io_handle* source, char c, unsigned char raw,
  * "\x" (or "\X"): the two characters after it give one byte, a first
  * non-digit counting as 15 and a second as QZ_ASCII_NOT_HEX. */
 static lex_step lex_escape(qz_io_handle* source, _qz_token** out) {
-  int ch2 = qz_source_getc(source);
+  int ch2 = qz_source_next(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   char c2 = static_cast<char>(ch2);
   if (c2 != 'x' && c2 != 'X') {
-    php_append_char(c2);
+    lex_append(c2);
     return LEX_READ_ON;
   }
-  int h = qz_source_getc(source);
+  int h = qz_source_next(source);
   if (lex_is_eof(h)) return lex_finish(source, out);
-  int l = qz_source_getc(source);
+  int l = qz_source_next(source);
   if (lex_is_eof(l)) return lex_finish(source, out);
   int hi = qz_ascii_hex_value(static_cast<char>(h));
   int lo = qz_ascii_hex_value(static_cast<char>(l));
   if (hi == QZ_ASCII_NOT_HEX) hi = 15;
-  php_append_char(static_cast<char>((16 * hi + lo) & 0xFF));
+  lex_append(static_cast<char>((16 * hi + lo) & 0xFF));
   return LEX_READ_ON;
 }
 
@@ -1152,7 +1278,7 @@ static lex_step lex_string_char(qz_io_handle* source, char c, _qz_token** out) {
     php_lex_state.in_string = 0;
     return lex_emit(php_accept(TOKEN_LITERAL), out);
   }
-  php_append_char(c);
+  lex_append(c);
   return LEX_READ_ON;
 }
 
@@ -1173,7 +1299,7 @@ static lex_step lex_quote(qz_io_handle* source, char c, _qz_token** out) {
 /* Skips the rest of a line comment, its newline included. */
 static lex_step lex_line_comment(qz_io_handle* source, _qz_token** out) {
   for (;;) {
-    int d = qz_source_getc(source);
+    int d = qz_source_next(source);
     if (lex_is_eof(d)) return lex_finish(source, out);
     if (static_cast<char>(d) == '\n') {
       php_lex_cur_lineno++;
@@ -1188,7 +1314,7 @@ static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
   if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 2, out);
   bool star = false;
   for (;;) {
-    int d = qz_source_getc(source);
+    int d = qz_source_next(source);
     if (lex_is_eof(d)) return lex_finish(source, out);
     char dc = static_cast<char>(d);
     if (dc == '\n') php_lex_cur_lineno++;
@@ -1201,7 +1327,7 @@ static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
  * not end the pending text, except a block comment. A lone "/" passes on. */
 static lex_step lex_comment(qz_io_handle* source, char c, _qz_token** out) {
   if (c != '/' && c != '#') return LEX_PASS;
-  int ch2 = qz_source_getc(source);
+  int ch2 = qz_source_next(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   char c2 = static_cast<char>(ch2);
   if (c == '#' || c2 == '/') {
@@ -1210,7 +1336,7 @@ static lex_step lex_comment(qz_io_handle* source, char c, _qz_token** out) {
     return LEX_READ_ON;
   }
   if (c2 == '*') return lex_block_comment(source, out);
-  source->_ungetc();
+  qz_source_ungetc(source);
   return LEX_PASS;
 }
 
@@ -1219,22 +1345,22 @@ static lex_step lex_comment(qz_io_handle* source, char c, _qz_token** out) {
 /* A word character joins the pending word; pending separator text is emitted
  * first (and the character read again). */
 static lex_step lex_word_char(qz_io_handle* source, char c, _qz_token** out) {
-  if (php_lex_temp_buff_idx > 0 && php_is_char_seperator(php_lex_temp_buffer[0]))
+  if (php_lex_temp_buff_idx > 0 && lex_is_sep(php_lex_temp_buffer[0]))
     return lex_emit_pending(source, 1, out);
-  php_append_char(c);
+  lex_append(c);
   return LEX_READ_ON;
 }
 
 /* After a "<" that starts a token: "<<<" opens a heredoc, whose body is the
  * token; any other "<" starts a token of its own. */
 static lex_step lex_less_than(qz_io_handle* source, _qz_token** out) {
-  int a = qz_source_getc(source);
+  int a = qz_source_next(source);
   if (lex_is_eof(a)) return lex_finish(source, out);
-  int b = qz_source_getc(source);
+  int b = qz_source_next(source);
   if (lex_is_eof(b)) return lex_finish(source, out);
   if (static_cast<char>(a) != '<' || static_cast<char>(b) != '<') {
     lex_step_back(source, 2);
-    php_append_char('<');
+    lex_append('<');
     return LEX_READ_ON;
   }
   if (lex_reach()) return lex_reach_heredoc(source, out);
@@ -1248,32 +1374,32 @@ static lex_step lex_less_than(qz_io_handle* source, _qz_token** out) {
 
 /* "==", "&&" and "||" start a token whole; a single one alone. */
 static lex_step lex_doubled(qz_io_handle* source, char c, _qz_token** out) {
-  int ch2 = qz_source_getc(source);
+  int ch2 = qz_source_next(source);
   if (lex_is_eof(ch2)) return lex_finish(source, out);
   if (static_cast<char>(ch2) == c)
-    php_append_char(c);
+    lex_append(c);
   else
-    source->_ungetc();
-  php_append_char(c);
+    qz_source_ungetc(source);
+  lex_append(c);
   return LEX_READ_ON;
 }
 
 /* "->" starts a token as its ">" alone (whole with extended reading); a "-"
  * met just before the end of input is still emitted. */
 static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
-  int ch2 = qz_source_getc(source);
+  int ch2 = qz_source_next(source);
   if (lex_is_eof(ch2)) {
-    php_append_char('-');
+    lex_append('-');
     return lex_finish(source, out);
   }
   if (static_cast<char>(ch2) == '>') {
     /* Extended reading keeps the arrow whole, so that it is never taken
      * for a comparison and method calls can be told from functions. */
-    if (lex_reach()) php_append_char('-');
-    php_append_char('>');
+    if (lex_reach()) lex_append('-');
+    lex_append('>');
   } else {
-    source->_ungetc();
-    php_append_char('-');
+    qz_source_ungetc(source);
+    lex_append('-');
   }
   return LEX_READ_ON;
 }
@@ -1285,7 +1411,7 @@ static lex_step lex_minus(qz_io_handle* source, _qz_token** out) {
 static lex_step lex_separator(qz_io_handle* source, char c, _qz_token** out) {
   if (php_lex_temp_buff_idx > 0 && php_lex_temp_buff_idx <= QZ_OPERATOR_MAX_LENGTH &&
       php_lookup_operator(php_lex_temp_buffer)) {
-    php_append_char(c);
+    lex_append(c);
     if (php_lookup_operator(php_lex_temp_buffer)) return LEX_READ_ON;
     php_unappend_char();
   }
@@ -1297,7 +1423,7 @@ static lex_step lex_separator(qz_io_handle* source, char c, _qz_token** out) {
     case '|': return lex_doubled(source, c, out);
     case '-': return lex_minus(source, out);
     case ' ': return LEX_READ_ON;
-    default: php_append_char(c); return LEX_READ_ON;
+    default: lex_append(c); return LEX_READ_ON;
   }
 }
 
@@ -1317,7 +1443,7 @@ static lex_step lex_code_char(qz_io_handle* source, char c, unsigned char raw, _
     if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 1, out);
     return lex_emit(lex_emit_text(c == '^' ? "^" : "~"), out);
   }
-  if (!php_is_char_seperator(c)) return lex_word_char(source, c, out);
+  if (!lex_is_sep(c)) return lex_word_char(source, c, out);
   return lex_separator(source, c, out);
 }
 
@@ -1328,9 +1454,9 @@ static bool lex_keeps_bang(qz_io_handle* source, char c) {
   if (c != '!' || !(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !php_lex_state.in_php ||
       php_lex_state.in_string)
     return false;
-  int next = qz_source_getc(source);
+  int next = qz_source_next(source);
   if (lex_is_eof(next)) return false;
-  source->_ungetc();
+  qz_source_ungetc(source);
   return next == '=';
 }
 
@@ -1338,15 +1464,22 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
   if (php_lex_pending.count > 0) return lex_queue_pop();
   if (!source || source == php_lex_ended_source) return lex_end_of_input(nullptr);
   for (;;) {
-    int ch = qz_source_getc(source);
+    int ch = qz_source_next(source);
     if (lex_is_eof(ch)) return lex_end_of_input(source);
     char c = static_cast<char>(ch);
+    _qz_token* tk = nullptr;
+    /* The bulk of code: a byte that only joins the pending word, or ends
+     * pending separator text, as lex_word_char does. */
+    if ((lex_class.flags[static_cast<unsigned char>(c)] & LEX_C_WORD) && !php_lex_state.in_string &&
+        (raw || php_lex_state.in_php) && !lex_ignored(c)) {
+      if (lex_word_char(source, c, &tk) == LEX_DONE) return tk;
+      continue;
+    }
     if (c == '\n') {
       php_lex_cur_lineno++;
       continue;
     }
-    if (php_ignore_chr(c) && !lex_keeps_bang(source, c)) continue;
-    _qz_token* tk = nullptr;
+    if (lex_ignored(c) && !lex_keeps_bang(source, c)) continue;
     lex_step step = !raw && !php_lex_state.in_php ? lex_outside_code(source, c, &tk)
                                                   : lex_code_char(source, c, raw, &tk);
     if (step == LEX_DONE) return tk;
