@@ -135,14 +135,16 @@ void linux_file_handle::reset() {
 }
 
 /* Steps back over the byte before the stream's position. When the stream's
- * buffer still holds that byte, pushing it back is the same step without a
- * seek (glibc then only moves its read pointer back); otherwise, and at the
- * end of the file, the position is sought. */
+ * buffer still holds that byte, its read pointer steps back over it and the
+ * end-of-file mark is cleared, which is all glibc's ungetc does when handed
+ * back that very byte; otherwise, and at the end of the file, the position
+ * is sought. */
 void linux_file_handle::_ungetc() {
   if (!stream) return;
 #ifdef __GLIBC__
   if (stream->_IO_read_ptr > stream->_IO_read_base) {
-    std::ungetc(static_cast<unsigned char>(stream->_IO_read_ptr[-1]), stream);
+    stream->_IO_read_ptr--;
+    stream->_flags &= ~_IO_EOF_SEEN;
     return;
   }
 #endif
