@@ -141,6 +141,10 @@ unsigned char php_is_char_seperator(char c) { return lex_is_sep(c) ? 1 : 0; }
  * past its end; NUL itself is never ignored. */
 static bool lex_ignored(char c) {
   if (c == '\0') return false;
+  /* The set as it stands at load, which a host seldom changes. */
+  if (php_ignore_syms[0] == '\r' && php_ignore_syms[1] == '!' && php_ignore_syms[2] == '@' &&
+      php_ignore_syms[3] == '\0')
+    return c == '\r' || c == '!' || c == '@';
   for (unsigned i = 0; i < sizeof(php_ignore_syms) && php_ignore_syms[i]; i++)
     if (php_ignore_syms[i] == c) return true;
   return false;

@@ -11,8 +11,6 @@
 
 #include "common/qz_limits.h"
 
-#include <cstring>
-
 #define PHP_OP(text, prec) \
   { text, sizeof(text) - 1, prec }
 
@@ -73,7 +71,10 @@ const php_operator* php_lookup_operator(char* text) {
   if (n > QZ_OPERATOR_MAX_LENGTH) return nullptr;
   for (; i != PHP_NO_OPERATOR; i = php_operator_by_first.next[i]) {
     const php_operator& op = php_operator_table[i];
-    if (op.length == n && std::memcmp(op.text, text, n) == 0) return &op;
+    if (op.length != n) continue;
+    unsigned long k = 1; /* the first bytes are equal */
+    while (k < n && op.text[k] == text[k]) k++;
+    if (k == n) return &op;
   }
   return nullptr;
 }
