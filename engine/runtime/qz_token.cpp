@@ -77,17 +77,24 @@ static _qz_token* qz_token_last(_qz_token* list, _qz_token* probe, bool* contain
 /* Takes a slot, first-fit over the whole pool. */
 static _qz_token* qz_token_take_slot() { return qz_engine_memory_pool_for_token.alloc(nullptr); }
 
+/* Whether the pool has a slab or can get its first; reported when not. */
+static bool qz_token_pool_ready() {
+  if (qz_engine_memory_pool_for_token.first || qz_engine_memory_pool_for_token.add_slab())
+    return true;
+  qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
+  return false;
+}
+
+static void qz_token_zero(_qz_token* tk) { std::memset(static_cast<void*>(tk), 0, sizeof(*tk)); }
+
 _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned long lineno) {
-  if (!qz_engine_memory_pool_for_token.first && !qz_engine_memory_pool_for_token.add_slab()) {
-    qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
-    return nullptr;
-  }
+  if (!qz_token_pool_ready()) return nullptr;
   _qz_token* tk = qz_token_take_slot();
   if (!tk) {
     qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
     return nullptr;
   }
-  qz_token_init(tk);
+  qz_token_zero(tk);
   tk->lineno = lineno;
   tk->type = type;
   tk->value.type = value_type;
@@ -95,33 +102,29 @@ _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned lon
 }
 
 _qz_token* qz_token_alloc(unsigned long lineno) {
-  if (!qz_engine_memory_pool_for_token.first && !qz_engine_memory_pool_for_token.add_slab()) {
-    qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
-    return nullptr;
-  }
+  if (!qz_token_pool_ready()) return nullptr;
   _qz_token* tk = qz_token_take_slot();
   if (!tk) return nullptr;
-  qz_token_init(tk);
+  qz_token_zero(tk);
   tk->lineno = lineno;
   return tk;
 }
 
 void qz_token_init(_qz_token* tk) {
-  if (tk) std::memset(static_cast<void*>(tk), 0, sizeof(*tk));
+  if (tk) qz_token_zero(tk);
 }
 
+/* A clone takes its slot as qz_token_alloc(lineno) does, failures and
+ * their reports included, and then sets every field. */
 _qz_token* qz_token_clone(_qz_token* src) {
   if (!src) {
     qz_report_fault(QZ_FAULT_TOKEN_CLONE_NULL);
     return nullptr;
   }
-  _qz_token* tk = qz_token_alloc(src->lineno);
+  if (!qz_token_pool_ready()) return nullptr;
+  _qz_token* tk = qz_token_take_slot();
   if (!tk) return nullptr;
-  tk->lineno = src->lineno;
-  tk->name = src->name;
-  tk->type = src->type;
-  tk->value = src->value;
-  tk->ref = src->ref;
+  *tk = *src;
   tk->prev = nullptr;
   tk->next = nullptr;
   return tk;
