@@ -6,6 +6,8 @@
 #include "php/php_operator.h"
 #include "support/scan_record.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,17 +33,21 @@ std::string render(const _qz_token* t) {
 
 typedef std::vector<std::string> Toks;
 
-// Reads text to its end with a fresh lexer state, releasing each token.
-Toks lex(const std::string& text, std::vector<unsigned long>* lines = nullptr) {
+// Reads src to its end with a fresh lexer state, releasing each token.
+Toks lex_source(qz_io_handle* src, std::vector<unsigned long>* lines = nullptr) {
   php_lex_reset();
-  buf_file_handle src(text.c_str());
   Toks out;
-  while (_qz_token* t = php_lex_get_token(&src, 0)) {
+  while (_qz_token* t = php_lex_get_token(src, 0)) {
     out.push_back(render(t));
     if (lines) lines->push_back(t->lineno);
     qz_token_free(t);
   }
   return out;
+}
+
+Toks lex(const std::string& text, std::vector<unsigned long>* lines = nullptr) {
+  buf_file_handle src(text.c_str());
+  return lex_source(&src, lines);
 }
 
 struct TokenCase {
@@ -297,6 +303,159 @@ TEST_F(Lexer, ReachNestedReadKeepsPendingPieces) {
   EXPECT_EQ(got, (Toks{"L a ", "O .", "W $x", "O .", "L  b", "S ;"}));
   EXPECT_EQ(nested, (Toks{"W $y", "O .", "L  c", "S ;", "W shell_exec", "S (", "L id", "S )", "S ;",
                           "W $z"}));
+}
+
+// The library's two source kinds are read inline and every other kind
+// through its virtual operations: a buffer, a file and classes derived from
+// them give the same tokens and lines, also across the stream's buffer
+// boundaries and with a 0xFF byte as data.
+TEST_F(Lexer, EverySourceKindReadsTheSameTokens) {
+  struct DerivedBuffer : buf_file_handle {
+    using buf_file_handle::buf_file_handle;
+  };
+  struct DerivedFile : linux_file_handle {
+    using linux_file_handle::linux_file_handle;
+  };
+  const std::string long_code =
+      scan_record::repeat("$a=f($b,'x y')?>t<?php /*c*/ $c.=1;//d\n", 300);
+  const std::string texts[] = {
+      "abc <?php $a = 1; ?> def <?PHP echo 2;",
+      "<script language=php>f(1);</script>",
+      "<?php x /*/ y */ z; a&&b; $x === 1; $a<<$b; f(1)?>x",
+      "<?php 'a\\x41\\n' \"a\\\"b\" `ls {$d}` \"a $x[k] b\";",
+      "<?php <<<EOT\r\nx $y\r\nEOT;\r\nf(1);",
+      "<?php a; ?><?= $x ?><? f(1); <?eval(1);",
+      "<?php $a != $b; @f(); $\xE4x = 1; a\xFF b; g(2);",
+      long_code,
+  };
+  const unsigned long options[] = {0, QZ_OPT_BINARY_SAFE, QZ_OPT_INTERPRETER_REACH,
+                                   QZ_OPT_EXTENDED_TAGS | QZ_OPT_INTERPRETER_REACH};
+  for (unsigned long o : options) {
+    qz_engine_set_options(o);
+    for (const std::string& text : texts) {
+      std::vector<unsigned long> want_lines;
+      const Toks want = lex(text, &want_lines);
+      ASSERT_FALSE(want.empty()) << text.substr(0, 40);
+      DerivedBuffer derived(text.c_str());
+      std::vector<unsigned long> lines;
+      EXPECT_EQ(lex_source(&derived, &lines), want) << "derived buffer, options " << o;
+      EXPECT_EQ(lines, want_lines);
+      for (int kind = 0; kind < 2; kind++) {
+        FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::rewind(f);
+        linux_file_handle file(f);
+        DerivedFile derived_file(f);
+        qz_io_handle* src = kind ? static_cast<qz_io_handle*>(&derived_file) : &file;
+        lines.clear();
+        EXPECT_EQ(lex_source(src, &lines), want)
+            << "file kind " << kind << ", options " << o << ": " << text.substr(0, 40);
+        EXPECT_EQ(lines, want_lines);
+        std::fclose(f);
+      }
+    }
+  }
+}
+
+// Every token's name is the scan's interned copy of its text, the engine's
+// handle for a handle's text: names are compared by pointer.
+TEST_F(Lexer, NamesAreTheInternedTexts) {
+  const std::string text =
+      "<?php ; , ( ) [ ] { } = == === > < >= <= ++ -- + - * / . .= => -> && || | ! % $ "
+      "if else for do while function class try foreach switch echo print array int bool "
+      "float string object integer boolean double real eval $_POST_DATA qz_decoded "
+      "ECHO Echo iff $x foo 'lit' 12 ?>";
+  for (unsigned long o : {0ul, static_cast<unsigned long>(QZ_OPT_INTERPRETER_REACH)}) {
+    qz_engine_set_options(o);
+    php_lex_reset();
+    buf_file_handle src(text.c_str());
+    unsigned long named = 0;
+    while (_qz_token* t = php_lex_get_token(&src, 0)) {
+      ASSERT_NE(t->name, nullptr);
+      std::string copy = t->name;
+      EXPECT_EQ(t->name, qz_engine_insert_sym(&copy[0])) << copy;
+      named++;
+      qz_token_free(t);
+    }
+    EXPECT_GT(named, 60u);
+  }
+  const struct {
+    const char* text;
+    char* const* handle;
+  } handles[] = {{"<?php ;", &qz_engine_quote_handle},
+                 {"<?php (", &qz_engine_sleft_handle},
+                 {"<?php =>", &qz_engine_arrpair_handle},
+                 {"<?php echo", &qz_engine_echo_handle},
+                 {"<?php $_POST_DATA", &qz_engine_dangerous_data}};
+  for (const auto& h : handles) {
+    php_lex_reset();
+    buf_file_handle src(h.text);
+    _qz_token* t = php_lex_get_token(&src, 0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->name, *h.handle) << h.text;
+    qz_token_free(t);
+  }
+}
+
+TEST_F(Lexer, TrueAndFalseInAnyLetterCase) {
+  const TokenCase cases[] = {
+      {"lower case", "<?php true false", {"B1", "B0"}},
+      {"any case", "<?php TRUE tRuE False FALSE", {"B1", "B1", "B0", "B0"}},
+      {"longer and shorter words",
+       "<?php truex fals t f falsey",
+       {"W truex", "W fals", "W t", "W f", "W falsey"}},
+      {"a variable named so", "<?php $true", {"W $true"}},
+  };
+  for (const TokenCase& c : cases) EXPECT_EQ(lex(c.text), c.expected) << c.what;
+}
+
+// The ignored characters are php_ignore_syms as it stands, read up to its
+// first NUL and never past its four bytes.
+TEST_F(Lexer, IgnoredCharactersFollowTheSet) {
+  char saved[sizeof php_ignore_syms];
+  std::memcpy(saved, php_ignore_syms, sizeof saved);
+  const struct {
+    char syms[4];
+    std::string text;
+    Toks expected;
+  } rows[] = {
+      {{'\r', '!', '@', '\0'}, "<?php a@b!c;", {"W abc", "S ;"}},
+      {{'x', '\0', '@', '\0'}, "<?php axb@c;", {"W ab@c", "S ;"}},  // '@' follows the NUL
+      {{'x', 'y', 'z', 'w'}, "<?php axbyczwd@e;", {"W abcd@e", "S ;"}},
+      {{'\0', '!', '@', '\r'}, "<?php a@b;", {"W a@b", "S ;"}},
+  };
+  for (const auto& r : rows) {
+    std::memcpy(php_ignore_syms, r.syms, sizeof r.syms);
+    EXPECT_EQ(lex(r.text), r.expected) << r.text;
+  }
+  std::memcpy(php_ignore_syms, saved, sizeof saved);
+}
+
+// The operator table: exact texts only, one to three characters.
+TEST(OperatorTable, LookupMatchesWholeTexts) {
+  const struct {
+    const char* text;
+    int precedence;  // -1: no operator
+  } rows[] = {
+      {"+=", 2}, {"=", 3},  {"==", 4},   {"===", 4},   {"!==", 4},  {"->", 3},
+      {"=>", 4}, {"&&", 2}, {"||", 2},   {"|", 2},     {"!", 6},    {"*", 5},
+      {".=", 2}, {"<=", 3}, {"&", -1},   {"====", -1}, {"=x", -1},  {"", -1},
+      {"a", -1}, {"^", -1}, {"!=!", -1}, {"<<", -1},   {"+++", -1}, {"-->", -1},
+  };
+  for (const auto& r : rows) {
+    std::string text = r.text;
+    const php_operator* op = php_lookup_operator(&text[0]);
+    if (r.precedence < 0) {
+      EXPECT_EQ(op, nullptr) << r.text;
+      continue;
+    }
+    ASSERT_NE(op, nullptr) << r.text;
+    EXPECT_STREQ(op->text, r.text);
+    EXPECT_EQ(op->length, text.size());
+    EXPECT_EQ(op->precedence, r.precedence) << r.text;
+  }
+  EXPECT_EQ(php_lookup_operator(nullptr), nullptr);
 }
 
 }  // namespace

@@ -83,4 +83,41 @@ TEST_F(Tokens, AppendForms) {
   EXPECT_EQ(qz_token_length(nullptr), 0u);
 }
 
+// A clone holds every field of its source but the links; the source's
+// list is left as it was.
+TEST_F(Tokens, CloneCopiesAllButTheLinks) {
+  auto v = make_list(3);
+  _qz_token* src = v[1];
+  _qz_value elsewhere{};
+  char name[] = "n";
+  src->name = name;
+  src->type = TOKEN_OPERATOR;
+  src->value.type = TOKEN_INTEGER;
+  src->value.lval = -7;
+  src->value.spare1 = QZ_VALUE_DECODED;
+  src->value.spare2 = 9;
+  src->value.assign_time = 4;
+  src->value.ptr = &elsewhere;
+  src->ref = &elsewhere;
+  _qz_token* c = qz_token_clone(src);
+  ASSERT_NE(c, nullptr);
+  EXPECT_NE(c, src);
+  EXPECT_EQ(c->lineno, 2u);
+  EXPECT_EQ(c->name, name);
+  EXPECT_EQ(c->type, TOKEN_OPERATOR);
+  EXPECT_EQ(c->value.type, TOKEN_INTEGER);
+  EXPECT_EQ(c->value.lval, -7);
+  EXPECT_EQ(c->value.spare1, QZ_VALUE_DECODED);
+  EXPECT_EQ(c->value.spare2, 9u);
+  EXPECT_EQ(c->value.assign_time, 4u);
+  EXPECT_EQ(c->value.ptr, &elsewhere);
+  EXPECT_EQ(c->ref, &elsewhere);
+  EXPECT_EQ(c->prev, nullptr);
+  EXPECT_EQ(c->next, nullptr);
+  EXPECT_EQ(src->prev, v[0]);
+  EXPECT_EQ(src->next, v[2]);
+  EXPECT_EQ(pool().count, 4u);
+  EXPECT_EQ(qz_token_clone(nullptr), nullptr);
+}
+
 }  // namespace

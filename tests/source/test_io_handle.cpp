@@ -178,4 +178,38 @@ TEST(IoHandle, EachSourceKindAtOneAddressTellsDataFromTheEnd) {
   qz_engine_set_options(0);
 }
 
+// The library's own source kinds are read without their virtual _getc; a
+// class derived from one is read through its own, and its 0xFF bytes are
+// data under the binary-safe option as those of the class it derives from.
+TEST(IoHandle, DerivedSourcesReadThroughTheirOwnGetc) {
+  struct UpperBuffer : buf_file_handle {
+    using buf_file_handle::buf_file_handle;
+    int _getc() override {
+      int c = buf_file_handle::_getc();
+      return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+    }
+  };
+  struct UpperFile : linux_file_handle {
+    using linux_file_handle::linux_file_handle;
+    int _getc() override {
+      int c = linux_file_handle::_getc();
+      return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+    }
+  };
+  const std::string text = "ab\xFF";
+  for (unsigned long options : {0ul, static_cast<unsigned long>(QZ_OPT_BINARY_SAFE)}) {
+    qz_engine_set_options(options);
+    const std::vector<int> want = {'A', 'B', options ? 0xFF : QZ_SOURCE_END, QZ_SOURCE_END};
+    UpperBuffer b(text.c_str());
+    UpperFile l(temp_file_with(text));
+    for (qz_io_handle* h : {static_cast<qz_io_handle*>(&b), static_cast<qz_io_handle*>(&l)}) {
+      std::vector<int> got;
+      for (size_t i = 0; i < want.size(); i++) got.push_back(qz_source_getc(h));
+      EXPECT_EQ(got, want) << "options " << options;
+    }
+    l.close();
+  }
+  qz_engine_set_options(0);
+}
+
 }  // namespace
