@@ -139,12 +139,17 @@ unsigned char php_is_char_seperator(char c) { return lex_is_sep(c) ? 1 : 0; }
 
 /* Whether c is one of php_ignore_syms, read up to its first NUL and never
  * past its end; NUL itself is never ignored. */
+static constexpr char lex_default_ignore_syms[sizeof(php_ignore_syms)] = {'\r', '!', '@', '\0'};
+
+/* Whether php_ignore_syms is the set it is at load, which hosts seldom
+ * change. None of its bytes is a word byte, a newline or a "<". */
+static bool lex_default_ignored_set() {
+  return std::memcmp(php_ignore_syms, lex_default_ignore_syms, sizeof(php_ignore_syms)) == 0;
+}
+
 static bool lex_ignored(char c) {
   if (c == '\0') return false;
-  /* The set as it stands at load, which a host seldom changes. */
-  if (php_ignore_syms[0] == '\r' && php_ignore_syms[1] == '!' && php_ignore_syms[2] == '@' &&
-      php_ignore_syms[3] == '\0')
-    return c == '\r' || c == '!' || c == '@';
+  if (lex_default_ignored_set()) return c == '\r' || c == '!' || c == '@';
   for (unsigned i = 0; i < sizeof(php_ignore_syms) && php_ignore_syms[i]; i++)
     if (php_ignore_syms[i] == c) return true;
   return false;
@@ -1464,19 +1469,80 @@ static bool lex_keeps_bang(qz_io_handle* source, char c) {
   return next == '=';
 }
 
+/* Runs: stretches of bytes that every step of the token reader would only
+ * add to the pending word or skip, taken in one loop instead. Each reads on
+ * through next (a reader of the source's own kind) and returns the first
+ * byte it does not take, already read, or QZ_SOURCE_END. Both take bytes only
+ * while php_ignore_syms is the default set; with another they read one byte
+ * and take none. */
+template <class Next>
+static int lex_word_run_with(Next next) {
+  for (;;) {
+    int ch = next();
+    if (lex_is_eof(ch) || !(lex_class.flags[static_cast<unsigned char>(ch)] & LEX_C_WORD))
+      return ch;
+    lex_append(static_cast<char>(ch));
+  }
+}
+
+template <class Next>
+static int lex_text_run_with(Next next) {
+  for (;;) {
+    int ch = next();
+    if (lex_is_eof(ch) || static_cast<char>(ch) == '<') return ch;
+    if (static_cast<char>(ch) == '\n') php_lex_cur_lineno++;
+  }
+}
+
+/* Word bytes after a word byte in code outside strings: each joins the
+ * pending word, which does not start with a separator. */
+static int lex_word_run(qz_io_handle* source) {
+  if (!lex_default_ignored_set()) return qz_source_next(source);
+  if (qz_source_is<buf_file_handle>(source)) {
+    auto* b = static_cast<buf_file_handle*>(source);
+    return lex_word_run_with([b] { return qz_source_buf_next(b); });
+  }
+  if (qz_source_is<linux_file_handle>(source)) {
+    auto* l = static_cast<linux_file_handle*>(source);
+    return lex_word_run_with([l] { return qz_source_file_next(l); });
+  }
+  return lex_word_run_with([source] { return qz_source_getc_any(source); });
+}
+
+/* Bytes outside PHP code up to the next "<": skipped, newlines counted. */
+static int lex_text_run(qz_io_handle* source) {
+  if (!lex_default_ignored_set()) return qz_source_next(source);
+  if (qz_source_is<buf_file_handle>(source)) {
+    auto* b = static_cast<buf_file_handle*>(source);
+    return lex_text_run_with([b] { return qz_source_buf_next(b); });
+  }
+  if (qz_source_is<linux_file_handle>(source)) {
+    auto* l = static_cast<linux_file_handle*>(source);
+    return lex_text_run_with([l] { return qz_source_file_next(l); });
+  }
+  return lex_text_run_with([source] { return qz_source_getc_any(source); });
+}
+
+/* What the reader's byte read ahead holds when a run has not left one. */
+static const int LEX_NO_BYTE = -1000;
+
 _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
   if (php_lex_pending.count > 0) return lex_queue_pop();
   if (!source || source == php_lex_ended_source) return lex_end_of_input(nullptr);
+  int ahead = LEX_NO_BYTE; /* the byte a run stopped at, read and not yet handled */
   for (;;) {
-    int ch = qz_source_next(source);
+    int ch = ahead != LEX_NO_BYTE ? ahead : qz_source_next(source);
+    ahead = LEX_NO_BYTE;
     if (lex_is_eof(ch)) return lex_end_of_input(source);
     char c = static_cast<char>(ch);
     _qz_token* tk = nullptr;
+    bool code = raw || php_lex_state.in_php;
     /* The bulk of code: a byte that only joins the pending word, or ends
      * pending separator text, as lex_word_char does. */
-    if ((lex_class.flags[static_cast<unsigned char>(c)] & LEX_C_WORD) && !php_lex_state.in_string &&
-        (raw || php_lex_state.in_php) && !lex_ignored(c)) {
+    if (code && (lex_class.flags[static_cast<unsigned char>(c)] & LEX_C_WORD) &&
+        !php_lex_state.in_string && !lex_ignored(c)) {
       if (lex_word_char(source, c, &tk) == LEX_DONE) return tk;
+      ahead = lex_word_run(source);
       continue;
     }
     if (c == '\n') {
@@ -1484,8 +1550,11 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
       continue;
     }
     if (lex_ignored(c) && !lex_keeps_bang(source, c)) continue;
-    lex_step step = !raw && !php_lex_state.in_php ? lex_outside_code(source, c, &tk)
-                                                  : lex_code_char(source, c, raw, &tk);
+    if (!code && c != '<') {
+      ahead = lex_text_run(source);
+      continue;
+    }
+    lex_step step = code ? lex_code_char(source, c, raw, &tk) : lex_outside_code(source, c, &tk);
     if (step == LEX_DONE) return tk;
   }
 }

@@ -43,31 +43,37 @@ inline bool qz_source_is(const qz_io_handle* src) {
   return &typeid(*src) == &typeid(T);
 }
 
+/* qz_source_getc of a source known to be exactly a buf_file_handle. */
+inline int qz_source_buf_next(buf_file_handle* b) {
+  if (!b->buffer) return QZ_SOURCE_END;
+  unsigned char u = static_cast<unsigned char>(b->buffer[b->position]);
+  if (u == 0) return QZ_SOURCE_END;
+  b->position++;
+  if (u != 0xFF) return static_cast<signed char>(u);
+  return (qz_engine_options & QZ_OPT_BINARY_SAFE) ? 0xFF : QZ_SOURCE_END;
+}
+
+/* qz_source_getc of a source known to be exactly a linux_file_handle. */
+inline int qz_source_file_next(linux_file_handle* l) {
+  if (!l->stream) return QZ_SOURCE_END;
+  int ch = getc_unlocked(l->stream);
+  if (ch == EOF) {
+    l->last_char = static_cast<char>(-1);
+    return QZ_SOURCE_END;
+  }
+  l->last_char = static_cast<char>(ch);
+  if (ch != 0xFF) return static_cast<signed char>(ch);
+  bool data =
+      (qz_engine_options & QZ_OPT_BINARY_SAFE) && !std::feof(l->stream) && !std::ferror(l->stream);
+  return data ? 0xFF : QZ_SOURCE_END;
+}
+
 /* qz_source_getc, inline for the lexer's loops. */
 inline int qz_source_next(qz_io_handle* src) {
-  if (qz_source_is<buf_file_handle>(src)) {
-    auto* b = static_cast<buf_file_handle*>(src);
-    if (!b->buffer) return QZ_SOURCE_END;
-    unsigned char u = static_cast<unsigned char>(b->buffer[b->position]);
-    if (u == 0) return QZ_SOURCE_END;
-    b->position++;
-    if (u != 0xFF) return static_cast<signed char>(u);
-    return (qz_engine_options & QZ_OPT_BINARY_SAFE) ? 0xFF : QZ_SOURCE_END;
-  }
-  if (qz_source_is<linux_file_handle>(src)) {
-    auto* l = static_cast<linux_file_handle*>(src);
-    if (!l->stream) return QZ_SOURCE_END;
-    int ch = getc_unlocked(l->stream);
-    if (ch == EOF) {
-      l->last_char = static_cast<char>(-1);
-      return QZ_SOURCE_END;
-    }
-    l->last_char = static_cast<char>(ch);
-    if (ch != 0xFF) return static_cast<signed char>(ch);
-    bool data = (qz_engine_options & QZ_OPT_BINARY_SAFE) && !std::feof(l->stream) &&
-                !std::ferror(l->stream);
-    return data ? 0xFF : QZ_SOURCE_END;
-  }
+  if (qz_source_is<buf_file_handle>(src))
+    return qz_source_buf_next(static_cast<buf_file_handle*>(src));
+  if (qz_source_is<linux_file_handle>(src))
+    return qz_source_file_next(static_cast<linux_file_handle*>(src));
   return qz_source_getc_any(src);
 }
 
