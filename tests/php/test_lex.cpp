@@ -424,6 +424,7 @@ TEST_F(Lexer, IgnoredCharactersFollowTheSet) {
       {{'x', '\0', '@', '\0'}, "<?php axb@c;", {"W ab@c", "S ;"}},  // '@' follows the NUL
       {{'x', 'y', 'z', 'w'}, "<?php axbyczwd@e;", {"W abcd@e", "S ;"}},
       {{'\0', '!', '@', '\r'}, "<?php a@b;", {"W a@b", "S ;"}},
+      {{'<', '\0', '\0', '\0'}, "t <?php a; ?> u <?php b;", {}},  // no tag can open
   };
   for (const auto& r : rows) {
     std::memcpy(php_ignore_syms, r.syms, sizeof r.syms);
