@@ -27,6 +27,7 @@
 
 #include <strings.h>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -193,15 +194,24 @@ void php_lex_reset() {
 
 /* ---- Classification of the collected text ----------------------------- */
 
-/* Integer literals are read as base-10 longs from their leading digits. A
- * literal beyond the range of a long saturates at the largest long (the
- * standard strtol rule), never wraps or traps. */
-static long lex_read_integer(const char* text) {
-  int saved = errno;
-  long v = std::strtol(text, nullptr, 10);
-  errno = saved;
-  return v;
+/* The base-10 value of the digits that start text, as strtol reads them: a
+ * value beyond the range of a long saturates at the largest long, never
+ * wraps or traps. */
+static long lex_read_decimal(const char* text) {
+  unsigned long v = 0;
+  bool over = false;
+  for (const char* p = text; *p >= '0' && *p <= '9'; p++) {
+    unsigned long d = static_cast<unsigned long>(*p - '0');
+    if (over || v > (static_cast<unsigned long>(LONG_MAX) - d) / 10)
+      over = true;
+    else
+      v = v * 10 + d;
+  }
+  return over ? LONG_MAX : static_cast<long>(v);
 }
+
+/* Integer literals are read as base-10 longs from their leading digits. */
+static long lex_read_integer(const char* text) { return lex_read_decimal(text); }
 
 /* Extended reading: integer literals as PHP reads them: "0x1F", "0b101",
  * "0o17" and "017" in their bases, "1_000" without its separators. Digits
@@ -226,6 +236,7 @@ static long lex_read_php_integer(const char* text) {
   } else if (digits[0] == '0' && digits[1] >= '0' && digits[1] <= '7') {
     base = 8;
   }
+  if (base == 10) return lex_read_decimal(from);
   int saved = errno;
   long v = std::strtol(from, nullptr, base);
   errno = saved;
@@ -632,8 +643,10 @@ static const unsigned long LEX_SIMPLE_VAR_TOKENS = 5;
 static const unsigned LEX_PUSHBACK = 4;
 /* Digits that every long holds: a longer number key is text. */
 static const unsigned long LEX_LONG_DIGITS = 18;
-/* Smallest allocation of a string's text buffer. */
+/* Bytes of a string's text kept in the reader's own record; a longer text
+ * moves to the heap, growing twofold. */
 static const unsigned long LEX_TEXT_FIRST = 256;
+static_assert(LEX_TEXT_FIRST <= QZ_MAX_STRING_LENGTH + 1, "a text that fits is never cut");
 
 static unsigned long lex_queue_room() { return QZ_LEX_STRING_PIECES - php_lex_pending.count; }
 
@@ -722,12 +735,18 @@ static void lex_rd_finish(lex_reader* r) {
  * kept counts the characters of the whole string: past QZ_MAX_STRING_LENGTH
  * (or when the buffer cannot grow) characters are dropped and capped is set. */
 struct lex_text {
-  char* data = nullptr;
+  char first[LEX_TEXT_FIRST]; /* holds the text while it fits */
+  char* data = first;         /* first, or a heap block once the text outgrew it */
   unsigned long len = 0;
-  unsigned long size = 0;
+  unsigned long size = LEX_TEXT_FIRST;
   unsigned long kept = 0;
   bool capped = false;
-  ~lex_text() { std::free(data); }
+  lex_text() = default;
+  lex_text(const lex_text&) = delete;
+  lex_text& operator=(const lex_text&) = delete;
+  ~lex_text() {
+    if (data != first) std::free(data);
+  }
 };
 
 static void lex_text_add(lex_text* t, char c) {
@@ -736,14 +755,16 @@ static void lex_text_add(lex_text* t, char c) {
     return;
   }
   if (t->len + 1 >= t->size) {
-    unsigned long size = t->size ? 2 * t->size : LEX_TEXT_FIRST;
+    unsigned long size = 2 * t->size;
     if (size > QZ_MAX_STRING_LENGTH + 1) size = QZ_MAX_STRING_LENGTH + 1;
-    char* grown = static_cast<char*>(std::realloc(t->data, size));
+    bool inline_text = t->data == t->first;
+    char* grown = static_cast<char*>(inline_text ? std::malloc(size) : std::realloc(t->data, size));
     if (!grown) {
       qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
       t->capped = true;
       return;
     }
+    if (inline_text) std::memcpy(grown, t->first, t->len);
     t->data = grown;
     t->size = size;
   }

@@ -6,6 +6,7 @@
 #include "php/php_operator.h"
 #include "support/scan_record.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -431,6 +432,42 @@ TEST_F(Lexer, IgnoredCharactersFollowTheSet) {
     EXPECT_EQ(lex(r.text), r.expected) << r.text;
   }
   std::memcpy(php_ignore_syms, saved, sizeof saved);
+}
+
+// Integer literals: base 10 from the leading digits without the extended
+// reading, PHP's bases and separators with it; too large saturates.
+TEST_F(Lexer, IntegerValues) {
+  const struct {
+    const char* text;
+    long plain, reach;
+  } rows[] = {
+      {"0", 0, 0},
+      {"42abc", 42, 42},
+      {"0012", 12, 10},
+      {"09", 9, 9},
+      {"1_000", 1, 1000},
+      {"0x1F", 0, 31},
+      {"0b101", 0, 5},
+      {"0o17", 0, 15},
+      {"9223372036854775807", LONG_MAX, LONG_MAX},
+      {"9223372036854775808", LONG_MAX, LONG_MAX},
+      {"99999999999999999999999", LONG_MAX, LONG_MAX},
+      {"18446744073709551626", LONG_MAX, LONG_MAX},
+  };
+  for (const auto& r : rows) {
+    for (bool reach : {false, true}) {
+      qz_engine_set_options(reach ? static_cast<unsigned long>(QZ_OPT_INTERPRETER_REACH) : 0ul);
+      php_lex_reset();
+      std::string text = std::string("<?php ") + r.text + ";";
+      buf_file_handle src(text.c_str());
+      _qz_token* t = php_lex_get_token(&src, 0);
+      ASSERT_NE(t, nullptr);
+      EXPECT_EQ(t->type, TOKEN_INTEGER) << r.text;
+      EXPECT_EQ(t->value.lval, reach ? r.reach : r.plain) << r.text << (reach ? " (reach)" : "");
+      qz_token_free(t);
+    }
+  }
+  qz_engine_set_options(0);
 }
 
 // The operator table: exact texts only, one to three characters.
