@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -45,10 +46,14 @@ std::string nested_parens_script(size_t size) {
   return "<?php $a = " + std::string(depth, '(') + "1" + std::string(depth, ')') + "; f(1);";
 }
 
-void lex_all(const std::string& text) {
+void lex_source(qz_io_handle* src) {
   php_lex_reset();
+  while (_qz_token* t = php_lex_get_token(src, 0)) qz_token_free(t);
+}
+
+void lex_all(const std::string& text) {
   buf_file_handle src(text.c_str());
-  while (_qz_token* t = php_lex_get_token(&src, 0)) qz_token_free(t);
+  lex_source(&src);
 }
 
 void BM_LexRealistic(benchmark::State& state) {
@@ -59,6 +64,30 @@ void BM_LexRealistic(benchmark::State& state) {
     qz_engine_release_all_resource();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  qz_engine_shutdown();
+}
+
+// The same script read from a file with the extended reading on, as
+// qzscan's workers read files.
+void BM_LexRealisticFileReach(benchmark::State& state) {
+  qz_engine_startup();
+  qz_engine_set_options(QZ_OPT_INTERPRETER_REACH | QZ_OPT_EXTENDED_TAGS | QZ_OPT_BINARY_SAFE);
+  std::string text = realistic_script(static_cast<size_t>(state.range(0)));
+  FILE* f = std::tmpfile();
+  if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size()) {
+    state.SkipWithError("cannot write a temporary file");
+    qz_engine_shutdown();
+    return;
+  }
+  for (auto _ : state) {
+    std::rewind(f);
+    linux_file_handle src(f);
+    lex_source(&src);
+    qz_engine_release_all_resource();
+  }
+  std::fclose(f);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  qz_engine_set_options(0);
   qz_engine_shutdown();
 }
 
@@ -84,6 +113,7 @@ void BM_ScanNestedParens(benchmark::State& state) {
 constexpr int64_t kMB = 1 << 20;
 
 BENCHMARK(BM_LexRealistic)->Arg(kMB)->Arg(10 * kMB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LexRealisticFileReach)->Arg(kMB)->Arg(10 * kMB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanRealistic)->Arg(kMB)->Arg(10 * kMB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanNoSemicolon)->Arg(kMB)->Arg(10 * kMB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanNestedParens)->Arg(kMB / 4)->Arg(kMB)->Unit(benchmark::kMillisecond);
