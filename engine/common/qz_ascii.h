@@ -3,7 +3,8 @@
 
 /*
  * ASCII byte helpers: letter case of one byte, the value of a hexadecimal
- * digit, and the case-folded hash and equality behind the name indexes.
+ * digit, an index of a text table by first byte, and the case-folded hash
+ * and equality behind the name indexes.
  *
  * Only the 26 ASCII letters have a case; every other byte, bytes above 0x7F
  * included, folds to itself, which is how strcasecmp compares in the C
@@ -36,6 +37,33 @@ inline int qz_ascii_hex_value(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return QZ_ASCII_NOT_HEX;
+}
+
+/* What a qz_ascii_first_index holds where no entry follows. */
+#define QZ_ASCII_NO_ENTRY 0xFF
+
+/* An index over a table of N texts by their first byte: first[b] is the
+ * lowest index of an entry whose text starts with byte b, next[i] the next
+ * such entry after entry i, in table order; QZ_ASCII_NO_ENTRY ends a chain.
+ * A lookup then compares only the entries that can match. */
+template <unsigned long N>
+struct qz_ascii_first_index {
+  static_assert(N < QZ_ASCII_NO_ENTRY, "entry indexes fit a byte");
+  unsigned char first[256];
+  unsigned char next[N];
+};
+
+/* The index of N texts, the first byte of entry i being first_byte(i). */
+template <unsigned long N, class FirstByte>
+constexpr qz_ascii_first_index<N> qz_ascii_index_first_bytes(FirstByte first_byte) {
+  qz_ascii_first_index<N> ix{};
+  for (unsigned b = 0; b < 256; b++) ix.first[b] = QZ_ASCII_NO_ENTRY;
+  for (unsigned long i = N; i-- > 0;) {
+    unsigned char c = static_cast<unsigned char>(first_byte(i));
+    ix.next[i] = ix.first[c];
+    ix.first[c] = static_cast<unsigned char>(i);
+  }
+  return ix;
 }
 
 /* Hash of a NUL-terminated text with letter case folded (64-bit FNV-1a over

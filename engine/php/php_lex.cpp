@@ -243,9 +243,7 @@ static long lex_read_php_integer(const char* text) {
   return v;
 }
 
-/* The texts of the engine's handles, with for each first byte the handles
- * whose text starts with it, chained in table order (LEX_NO_HANDLE ends a
- * chain). */
+/* The texts of the engine's handles, indexed by their first byte. */
 #define LEX_HANDLE_TEXT(name, text) text,
 static constexpr const char* lex_handle_texts[] = {QZ_ENGINE_HANDLES(LEX_HANDLE_TEXT)};
 #undef LEX_HANDLE_TEXT
@@ -254,26 +252,8 @@ static char** const lex_handle_vars[] = {QZ_ENGINE_HANDLES(LEX_HANDLE_VAR)};
 #undef LEX_HANDLE_VAR
 
 static constexpr unsigned long LEX_HANDLES = sizeof(lex_handle_texts) / sizeof(lex_handle_texts[0]);
-static constexpr unsigned char LEX_NO_HANDLE = 0xFF;
-static_assert(LEX_HANDLES < LEX_NO_HANDLE, "handle indexes fit a byte");
-
-struct lex_handle_index {
-  unsigned char first[256];
-  unsigned char next[LEX_HANDLES];
-};
-
-static constexpr lex_handle_index lex_make_handle_index() {
-  lex_handle_index ix{};
-  for (unsigned i = 0; i < 256; i++) ix.first[i] = LEX_NO_HANDLE;
-  for (unsigned long i = LEX_HANDLES; i-- > 0;) {
-    unsigned char c = static_cast<unsigned char>(lex_handle_texts[i][0]);
-    ix.next[i] = ix.first[c];
-    ix.first[c] = static_cast<unsigned char>(i);
-  }
-  return ix;
-}
-
-static constexpr lex_handle_index lex_handles = lex_make_handle_index();
+static constexpr qz_ascii_first_index<LEX_HANDLES> lex_handles =
+    qz_ascii_index_first_bytes<LEX_HANDLES>([](unsigned long i) { return lex_handle_texts[i][0]; });
 
 /* Whether the NUL-terminated texts a and b are equal. */
 static bool lex_same_text(const char* a, const char* b) {
@@ -290,8 +270,8 @@ static bool lex_same_text(const char* a, const char* b) {
 static char* lex_handle_name(const char* text) {
   const _qz_sym_table_ex* isym = qz_engine_isym_table;
   if (!isym) return nullptr;
-  for (unsigned char i = lex_handles.first[static_cast<unsigned char>(text[0])]; i != LEX_NO_HANDLE;
-       i = lex_handles.next[i]) {
+  for (unsigned char i = lex_handles.first[static_cast<unsigned char>(text[0])];
+       i != QZ_ASCII_NO_ENTRY; i = lex_handles.next[i]) {
     if (!lex_same_text(text, lex_handle_texts[i])) continue;
     char* h = *lex_handle_vars[i];
     if (h && h >= isym->text && h < isym->text + isym->capacity) return h;
@@ -1515,33 +1495,30 @@ static int lex_text_run_with(Next next) {
   }
 }
 
-/* Word bytes after a word byte in code outside strings: each joins the
- * pending word, which does not start with a separator. */
-static int lex_word_run(qz_io_handle* source) {
+/* Runs run_with (one of the two above) with a reader of source's own kind. */
+template <class Run>
+static int lex_run(qz_io_handle* source, Run run_with) {
   if (!lex_default_ignored_set()) return qz_source_next(source);
   if (qz_source_is<buf_file_handle>(source)) {
     auto* b = static_cast<buf_file_handle*>(source);
-    return lex_word_run_with([b] { return qz_source_buf_next(b); });
+    return run_with([b] { return qz_source_buf_next(b); });
   }
   if (qz_source_is<linux_file_handle>(source)) {
     auto* l = static_cast<linux_file_handle*>(source);
-    return lex_word_run_with([l] { return qz_source_file_next(l); });
+    return run_with([l] { return qz_source_file_next(l); });
   }
-  return lex_word_run_with([source] { return qz_source_getc_any(source); });
+  return run_with([source] { return qz_source_getc_any(source); });
+}
+
+/* Word bytes after a word byte in code outside strings: each joins the
+ * pending word, which does not start with a separator. */
+static int lex_word_run(qz_io_handle* source) {
+  return lex_run(source, [](auto next) { return lex_word_run_with(next); });
 }
 
 /* Bytes outside PHP code up to the next "<": skipped, newlines counted. */
 static int lex_text_run(qz_io_handle* source) {
-  if (!lex_default_ignored_set()) return qz_source_next(source);
-  if (qz_source_is<buf_file_handle>(source)) {
-    auto* b = static_cast<buf_file_handle*>(source);
-    return lex_text_run_with([b] { return qz_source_buf_next(b); });
-  }
-  if (qz_source_is<linux_file_handle>(source)) {
-    auto* l = static_cast<linux_file_handle*>(source);
-    return lex_text_run_with([l] { return qz_source_file_next(l); });
-  }
-  return lex_text_run_with([source] { return qz_source_getc_any(source); });
+  return lex_run(source, [](auto next) { return lex_text_run_with(next); });
 }
 
 /* What the reader's byte read ahead holds when a run has not left one. */

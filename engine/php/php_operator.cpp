@@ -9,6 +9,7 @@
 
 #include "php/php_operator.h"
 
+#include "common/qz_ascii.h"
 #include "common/qz_limits.h"
 
 #define PHP_OP(text, prec) \
@@ -37,39 +38,23 @@ static_assert(operator_table_fits(), "operator longer than the lexer reads or ra
 
 static constexpr unsigned long PHP_OPERATORS =
     sizeof(php_operator_table) / sizeof(php_operator_table[0]);
-static constexpr unsigned char PHP_NO_OPERATOR = 0xFF;
-static_assert(PHP_OPERATORS < PHP_NO_OPERATOR, "operator indexes fit a byte");
 
-/* For each first byte, the records whose text starts with it, chained in
- * table order (PHP_NO_OPERATOR ends a chain): a lookup compares only those. */
-struct php_operator_index {
-  unsigned char first[256];
-  unsigned char next[PHP_OPERATORS];
-};
-
-static constexpr php_operator_index php_make_operator_index() {
-  php_operator_index ix{};
-  for (unsigned i = 0; i < 256; i++) ix.first[i] = PHP_NO_OPERATOR;
-  for (unsigned long i = PHP_OPERATORS; i-- > 0;) {
-    unsigned char c = static_cast<unsigned char>(php_operator_table[i].text[0]);
-    ix.next[i] = ix.first[c];
-    ix.first[c] = static_cast<unsigned char>(i);
-  }
-  return ix;
-}
-
-static constexpr php_operator_index php_operator_by_first = php_make_operator_index();
+/* The records by the first byte of their text: a lookup compares only those
+ * that start with the text's first byte. */
+static constexpr qz_ascii_first_index<PHP_OPERATORS> php_operator_by_first =
+    qz_ascii_index_first_bytes<PHP_OPERATORS>(
+        [](unsigned long i) { return php_operator_table[i].text[0]; });
 
 const php_operator* php_lookup_operator(char* text) {
   if (!text) return nullptr;
   unsigned char i = php_operator_by_first.first[static_cast<unsigned char>(text[0])];
-  if (i == PHP_NO_OPERATOR) return nullptr;
+  if (i == QZ_ASCII_NO_ENTRY) return nullptr;
   /* The text's length, counted no further than one past the longest
    * operator. */
   unsigned long n = 1;
   while (n <= QZ_OPERATOR_MAX_LENGTH && text[n]) n++;
   if (n > QZ_OPERATOR_MAX_LENGTH) return nullptr;
-  for (; i != PHP_NO_OPERATOR; i = php_operator_by_first.next[i]) {
+  for (; i != QZ_ASCII_NO_ENTRY; i = php_operator_by_first.next[i]) {
     const php_operator& op = php_operator_table[i];
     if (op.length != n) continue;
     unsigned long k = 1; /* the first bytes are equal */
