@@ -56,9 +56,9 @@ static php_lex_queue php_lex_pending;
 
 /* ---- Character classes ------------------------------------------------- */
 
-/* Every read goes through qz_source_getc, which says when the input ended:
- * at a 0xFF byte, or only at the source's real end under QZ_OPT_BINARY_SAFE
- * (the byte 0xFF is then a word character). */
+/* Every read goes through qz_source_next (qz_source_getc, inline), which
+ * says when the input ended: at a 0xFF byte, or only at the source's real end
+ * under QZ_OPT_BINARY_SAFE (the byte 0xFF is then a word character). */
 static bool lex_is_eof(int ch) { return ch == QZ_SOURCE_END; }
 
 /* Flags of a byte value, in lex_class. */
@@ -138,8 +138,7 @@ static bool lex_is_sep(char c) {
 
 unsigned char php_is_char_seperator(char c) { return lex_is_sep(c) ? 1 : 0; }
 
-/* Whether c is one of php_ignore_syms, read up to its first NUL and never
- * past its end; NUL itself is never ignored. */
+/* php_ignore_syms as it is at load. */
 static constexpr char lex_default_ignore_syms[sizeof(php_ignore_syms)] = {'\r', '!', '@', '\0'};
 
 /* Whether php_ignore_syms is the set it is at load, which hosts seldom
@@ -148,6 +147,8 @@ static bool lex_default_ignored_set() {
   return std::memcmp(php_ignore_syms, lex_default_ignore_syms, sizeof(php_ignore_syms)) == 0;
 }
 
+/* Whether c is one of php_ignore_syms, read up to its first NUL and never
+ * past its end; NUL itself is never ignored. */
 static bool lex_ignored(char c) {
   if (c == '\0') return false;
   if (lex_default_ignored_set()) return c == '\r' || c == '!' || c == '@';
