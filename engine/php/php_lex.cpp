@@ -1522,16 +1522,16 @@ static int lex_text_run(qz_io_handle* source) {
   return lex_run(source, [](auto next) { return lex_text_run_with(next); });
 }
 
-/* What the reader's byte read ahead holds when a run has not left one. */
-static const int LEX_NO_BYTE = -1000;
-
 _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
   if (php_lex_pending.count > 0) return lex_queue_pop();
   if (!source || source == php_lex_ended_source) return lex_end_of_input(nullptr);
-  int ahead = LEX_NO_BYTE; /* the byte a run stopped at, read and not yet handled */
+  /* The byte a run stopped at, read and not yet handled: a host's source
+   * may return any int, so no value of it can mean "none". */
+  bool have_ahead = false;
+  int ahead = 0;
   for (;;) {
-    int ch = ahead != LEX_NO_BYTE ? ahead : qz_source_next(source);
-    ahead = LEX_NO_BYTE;
+    int ch = have_ahead ? ahead : qz_source_next(source);
+    have_ahead = false;
     if (lex_is_eof(ch)) return lex_end_of_input(source);
     char c = static_cast<char>(ch);
     _qz_token* tk = nullptr;
@@ -1542,6 +1542,7 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
         !php_lex_state.in_string && !lex_ignored(c)) {
       if (lex_word_char(source, c, &tk) == LEX_DONE) return tk;
       ahead = lex_word_run(source);
+      have_ahead = true;
       continue;
     }
     if (c == '\n') {
@@ -1551,6 +1552,7 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
     if (lex_ignored(c) && !lex_keeps_bang(source, c)) continue;
     if (!code && c != '<') {
       ahead = lex_text_run(source);
+      have_ahead = true;
       continue;
     }
     lex_step step = code ? lex_code_char(source, c, raw, &tk) : lex_outside_code(source, c, &tk);

@@ -359,6 +359,39 @@ TEST_F(Lexer, EverySourceKindReadsTheSameTokens) {
   }
 }
 
+// A host's source may return any int for a byte; the lexer reads the low
+// byte of each, whatever else the value holds, as it does for a buffer.
+TEST_F(Lexer, AHostSourceIsReadByLowBytes) {
+  struct Shifted : qz_io_handle {
+    explicit Shifted(const std::string& t) : text(t) {}
+    int _getc() override {
+      if (at >= text.size()) return -1;
+      return static_cast<unsigned char>(text[at++]) - 1024;  // 0x18 reads as -1000
+    }
+    void _ungetc() override {
+      if (at > 0) at--;
+    }
+    std::string text;
+    size_t at = 0;
+  };
+  const std::string texts[] = {
+      "<?php $a\x18"
+      "b = 1; ?>x\x18"
+      "y<?php f($a\x18"
+      "b, 'q\x18');",
+      "t\x18<?php " + scan_record::repeat("w\x18", 50) + ";",
+  };
+  for (unsigned long o : {0ul, static_cast<unsigned long>(QZ_OPT_INTERPRETER_REACH)}) {
+    qz_engine_set_options(o);
+    for (const std::string& text : texts) {
+      const Toks want = lex(text);
+      ASSERT_GT(want.size(), 1u);
+      Shifted host(text);
+      EXPECT_EQ(lex_source(&host), want) << "options " << o;
+    }
+  }
+}
+
 // Every token's name is the scan's interned copy of its text, the engine's
 // handle for a handle's text: names are compared by pointer.
 TEST_F(Lexer, NamesAreTheInternedTexts) {
