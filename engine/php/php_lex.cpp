@@ -28,6 +28,7 @@
 #include <strings.h>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -275,7 +276,9 @@ static char* lex_handle_name(const char* text) {
        i != QZ_ASCII_NO_ENTRY; i = lex_handles.next[i]) {
     if (!lex_same_text(text, lex_handle_texts[i])) continue;
     char* h = *lex_handle_vars[i];
-    if (h && h >= isym->text && h < isym->text + isym->capacity) return h;
+    auto at = reinterpret_cast<uintptr_t>(h);
+    auto arena = reinterpret_cast<uintptr_t>(isym->text);
+    if (h && at >= arena && at - arena < isym->capacity) return h;
     return nullptr;
   }
   return nullptr;
