@@ -51,6 +51,10 @@ bool php_paren_opens_call(const _qz_token* prev) {
   if (php_is_char_seperator(n[0]) || n[0] == '^' || n[0] == '~') return false;
   static const char* const expression_keywords[] = {"echo", "print", "return", "and",  "or",
                                                     "xor",  "case",  "else",   "yield"};
+  /* Most names are longer than any keyword or start with another letter:
+   * settled before any comparison, on the hot path of every "(". */
+  size_t len = strnlen(n, 7);
+  if (len < 2 || len > 6 || !std::strchr("epraoxcyEPRAOXCY", n[0])) return true;
   for (const char* k : expression_keywords)
     if (strcasecmp(n, k) == 0) return false;
   return true;
