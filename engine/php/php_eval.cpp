@@ -390,6 +390,19 @@ static _qz_token* eval_new_variable(const char* name, unsigned long line) {
 }
 
 /* "=": the value V (top) goes into the target A (below it). */
+/* Extended reading: the statement being evaluated is a branch that fills
+ * in a default: an "else", or an "if"/"elseif" testing empty() or isset()
+ * (both branches are read, one after the other). */
+static bool eval_in_branch = false;
+
+/* Whether value v holds request data: a request marker in its text, or a
+ * request array. */
+static bool eval_holds_request(const _qz_value& v) {
+  if (v.type == TOKEN_ARRAY) return v.ptr && static_cast<_qz_array*>(v.ptr)->item_marker;
+  const char* text = php_value_text(v);
+  return text && (php_text_is_request_marker(text) || std::strstr(text, "_DATA"));
+}
+
 static _qz_token* eval_assign(unsigned char* err) {
   if (eval_values().size() < 2) return nullptr;
   _qz_token *a, *v;
@@ -398,6 +411,13 @@ static _qz_token* eval_assign(unsigned char* err) {
    * `$_POST = sanitise($_POST)`): its items keep reading as request data. */
   if (eval_reach() && !a->ref && php_variable_is_superglobal(a)) return a;
   _qz_value* d = a->ref ? a->ref : &a->value;
+  /* In a branch, a default that would replace request data is the other
+   * way the script may go: "if (empty($c)) $c = 'ls';" or the else of
+   * "if (isset($_GET['c'])) $c = $_GET['c']; else $c = '';" leaves the
+   * request's value standing. */
+  if (eval_reach() && eval_in_branch && eval_holds_request(*d) &&
+      !eval_holds_request(php_variable_value(v)))
+    return a;
   a->type = TOKEN_WORD;
   if (v->type == TOKEN_LITERAL) {
     d->type = TOKEN_STRING;
@@ -1120,8 +1140,15 @@ static bool eval_is_cast(const _qz_token* cur, const _qz_token* end) {
 
 _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   struct active_guard {
-    active_guard() { eval_active++; }
-    ~active_guard() { eval_active--; }
+    bool outer_branch = eval_in_branch;
+    active_guard() {
+      eval_active++;
+      eval_in_branch = false;
+    }
+    ~active_guard() {
+      eval_active--;
+      eval_in_branch = outer_branch;
+    }
   } active;
   qz_report_performance(php_lex_cur_lineno);
   eval_set_depth(0);
@@ -1134,11 +1161,25 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
   unsigned long signs = 0;   /* unary "-" and "+" read, waiting for their value */
   bool negative = false;     /* an odd number of those signs are "-" */
+  bool in_if = false;        /* an "if" or "elseif" read in this statement */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
     if (eval_is_sep(cur, qz_engine_quote_handle)) break;
     if (cur->type == TOKEN_IGNORED) continue;
+    /* A branch that fills in a default: an "else", or an "if" whose
+     * condition asks whether a value is there at all (validation that
+     * replaces a bad value is left to take effect). */
+    if (eval_reach() && cur->type != TOKEN_LITERAL && cur->name &&
+        (cur->name[0] == 'i' || cur->name[0] == 'e' || cur->name[0] == 'I' ||
+         cur->name[0] == 'E')) {
+      if (eval_name_is(cur, "else"))
+        eval_in_branch = true;
+      else if (eval_name_is(cur, "if") || eval_name_is(cur, "elseif"))
+        in_if = true;
+      else if (in_if && (eval_name_is(cur, "empty") || eval_name_is(cur, "isset")))
+        eval_in_branch = true;
+    }
     /* ">" is also the object arrow: it drops the object before it and is
      * never applied as a comparison (extended reading reads "->" whole, and
      * ">" compares). */

@@ -141,6 +141,10 @@ enum qz_engine_option_flags : unsigned long {
    *  - foreach binds its variables to what the first iteration gives (for a
    *    request array: its item marker, for key and value); a variable in an
    *    array literal stands for the value it holds;
+   *  - in an "else" branch, or an "if"/"elseif" whose condition calls empty()
+   *    or isset(), an assignment without request data does not replace
+   *    request data (both branches are read; the default is the other way
+   *    the script may go);
    *  - "$v = $v . ..." and "$v .= ..." with $v never assigned start from the
    *    empty text, not from the variable's name;
    *  - a function definition is recorded, not reported; a call walks its

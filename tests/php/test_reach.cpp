@@ -106,6 +106,17 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
         "1:system:0($_GET_DATA)", "1:qz_array_item:0($a|)", "1:f:0(md5)"},
        {"1:qz_array_item:0($a|)", "1:qz_array_item:0($a|)", "1:qz_array_item:0($a|/)", "1:qz_array_item:0($_GET|c)",
         "0:qz_invalid_string:0($_GET_DATA)", "1:qz_array_item:0($a|)", "1:f:0(system)"}},
+      {"a default filled in a branch leaves request data standing; other branches assign",
+       "<?php if (isset($_GET['d'])) { $d = $_GET['d']; } else { $d = ''; } system($d); "
+       "$u = $_POST['u']; if (empty($u)) { $u = 'id'; } exec($u); "
+       "$t = $_POST['t']; if (trim($t) !== '') { $t = 'x'; } f($t); $k = 'a'; if ($y) { $k = 'b'; } f($k);",
+       {"1:qz_array_item:0($_GET|d)", "1:isset:0($_GET_DATA)", "1:if:0()", "1:qz_array_item:0($_GET|d)",
+        "1:system:0($_GET_DATA)", "1:qz_array_item:0($_POST|u)", "1:empty:0($_POST_DATA)", "1:if:0()",
+        "1:exec:0($_POST_DATA)", "1:qz_array_item:0($_POST|t)", "1:trim:0($_POST_DATA)", "1:if:0($_POST_DATA|)",
+        "1:f:0(x)", "1:if:0($y)", "1:f:0(b)"},
+       {"1:qz_array_item:0($_GET|d)", "1:isset:0($_GET_DATA)", "1:if:0()", "1:qz_array_item:0($_GET|d)",
+        "1:system:0()", "1:qz_array_item:0($_POST|u)", "1:empty:0($_POST_DATA)", "1:if:0()", "1:exec:0(id)",
+        "1:qz_array_item:0($_POST|t)", "1:trim:0($_POST_DATA)", "1:if:0()", "1:f:0(x)", "1:if:0($y)", "1:f:0(b)"}},
       {"the old long names", "<?php system($HTTP_GET_VARS['c'], $HTTP_POST_FILES['f']);",
        {"1:qz_array_item:0($HTTP_GET_VARS|c)", "1:qz_array_item:0($HTTP_POST_FILES|f)", "1:system:0($_GET_DATA|$_FILES_DATA)"},
        {"1:qz_array_item:0($HTTP_GET_VARS|c)", "1:qz_array_item:0($HTTP_POST_FILES|f)",
