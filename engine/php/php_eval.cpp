@@ -87,8 +87,24 @@ static bool eval_is_bitwise(const char* name) {
 static const int EVAL_BITWISE_PRIORITY = 4;
 
 /* Priority of an operator text; false when the text is not an operator. */
+/* Extended reading: the operators a ternary leaves pending, "C ? A : B"
+ * (its condition already read and dropped) and "A ?? B" / "A ?: B"; they
+ * bind more loosely than any other, so the branches are whole. */
+static const char EVAL_CHOICE_NAME[] = "?:";
+static const char EVAL_COALESCE_NAME[] = "??";
+static const int EVAL_CHOICE_PRIORITY = 1;
+
+static bool eval_is_choice(const char* name) {
+  return name && name[0] == '?' && name[1] && name[2] == '\0' &&
+         (std::strcmp(name, EVAL_CHOICE_NAME) == 0 || std::strcmp(name, EVAL_COALESCE_NAME) == 0);
+}
+
 static bool eval_priority(const char* name, int* prio) {
   if (!name) return false;
+  if (eval_is_choice(name)) {
+    *prio = EVAL_CHOICE_PRIORITY;
+    return true;
+  }
   if (eval_is_bitwise(name)) {
     *prio = EVAL_BITWISE_PRIORITY;
     return true;
@@ -654,6 +670,18 @@ static bool eval_increment_text_value(_qz_token* t) {
   return true;
 }
 
+/* Extended reading: the value of a ternary's branches A and B, both read.
+ * "A ?? B" and "A ?: B" give B when A is not set; otherwise, and for
+ * "C ? A : B", the branch that holds request data, else A (the script may
+ * go either way; the request's is the way that matters). */
+static _qz_token* eval_choose(const char* name, unsigned char* err) {
+  _qz_token *a, *b;
+  if (!eval_pop_operands(err, &a, &b)) return nullptr;
+  _qz_value av = php_variable_value(a);
+  if (std::strcmp(name, EVAL_COALESCE_NAME) == 0 && av.type == TOKEN_NONE) return b;
+  return eval_holds_request(php_variable_value(b)) && !eval_holds_request(av) ? b : a;
+}
+
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
@@ -733,6 +761,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
   }
 
   if (n == qz_engine_assign_handle) return eval_assign(err);
+  if (eval_reach() && eval_is_choice(n)) return eval_choose(n, err);
   if (eval_is_bitwise(n)) return eval_bitwise(n[0], op->lineno, err);
   if (eval_reach()) return eval_compound_assign(op, err);
   return nullptr;
@@ -750,6 +779,9 @@ static bool eval_is_control(const _qz_token* call) {
     if (strcasecmp(call->name, c) == 0) return true;
   return false;
 }
+
+static bool eval_is_colon(const _qz_token* t);
+static bool eval_value_begins_after(const _qz_token* prev);
 
 namespace {
 
@@ -991,8 +1023,73 @@ struct eval_walk {
     return STEP_NEXT;
   }
 
+  /* Applies the pending operators above the nearest call, group, ternary
+   * or assignment (the operand the ternary sign ends). */
+  eval_step reduce_to_choice() {
+    php_rt_stack& ops = php_rt_state.op_stk;
+    while (!ops.empty() && ops.back() && ops.back()->type == TOKEN_OPERATOR &&
+           !eval_is_choice(ops.back()->name) && !eval_is_assignment(ops.back()->name)) {
+      unsigned char err = 0;
+      _qz_token* r = php_eval_operator(eval_pop(ops), &err);
+      if (r) eval_push_value(r);
+      if (err) return STEP_ABORT;
+    }
+    return STEP_NEXT;
+  }
+
+  /* Pushes a ternary operator named `name` (a token of its own). */
+  eval_step push_choice(const _qz_token* at, const char* name) {
+    _qz_token* op = qz_token_alloc(TOKEN_OPERATOR, TOKEN_NONE, at->lineno);
+    if (!op) return STEP_ABORT;
+    op->name = qz_engine_insert_sym(const_cast<char*>(name));
+    eval_mark_made(op);
+    php_rt_state.op_stk.push_back(op);
+    return STEP_NEXT;
+  }
+
+  /* Extended reading: "?" of a ternary. "??" and "?:" are pending until
+   * their right operand is read; in "C ? A : B" the condition C, read
+   * whole, is dropped, and ":" (below) leaves A waiting for B. */
+  eval_step ternary(_qz_token* cur) {
+    if (reduce_to_choice() == STEP_ABORT) return STEP_ABORT;
+    _qz_token* nx = cur->next;
+    bool pair = nx && nx == successor(cur) && nx->type == TOKEN_SEPARATOR && nx->name &&
+                (std::strcmp(nx->name, "?") == 0 || std::strcmp(nx->name, ":") == 0);
+    if (pair) {
+      nx->type = TOKEN_IGNORED;
+      return push_choice(cur, EVAL_COALESCE_NAME);
+    }
+    if (!eval_values().empty()) eval_pop(eval_values());
+    return push_choice(cur, EVAL_CHOICE_NAME);
+  }
+
+  /* Extended reading: ":" of a ternary whose "?" is pending; any other ":"
+   * (case labels, alternative syntax) changes nothing. */
+  eval_step ternary_else() {
+    php_rt_stack& ops = php_rt_state.op_stk;
+    size_t i = ops.size();
+    while (i > 0 && ops[i - 1] && ops[i - 1]->type == TOKEN_OPERATOR &&
+           !eval_is_choice(ops[i - 1]->name))
+      i--;
+    if (i == 0 || !ops[i - 1] || !eval_is_choice(ops[i - 1]->name) ||
+        std::strcmp(ops[i - 1]->name, EVAL_CHOICE_NAME) != 0)
+      return STEP_NEXT;
+    while (ops.size() > i) {
+      unsigned char err = 0;
+      _qz_token* r = php_eval_operator(eval_pop(ops), &err);
+      if (r) eval_push_value(r);
+      if (err) return STEP_ABORT;
+    }
+    return STEP_NEXT;
+  }
+
   eval_step separator(_qz_token* cur) {
     const char* n = cur->name;
+    /* A "?" with no value before it ("<?php" in walked text) is no ternary. */
+    if (eval_reach() && n && n[0] == '?' && n[1] == '\0' && !eval_value_begins_after(cur->prev))
+      return ternary(cur);
+    if (eval_reach() && n && n[0] == ':' && n[1] == '\0' && !eval_is_colon(cur->next))
+      return ternary_else();
     if (n == qz_engine_sleft_handle) {
       php_rt_state.op_stk.push_back(eval_opens_group() ? eval_group_marker(cur) : cur);
     } else if (n == qz_engine_sright_handle || n == qz_engine_mright_handle) {

@@ -170,6 +170,9 @@ enum qz_engine_option_flags : unsigned long {
    *  - loops inside function bodies and other walked token lists run as
    *    they do at the top level;
    *  - the "!" of "!=" and "!==" is kept: an inequality assigns nothing;
+   *  - a ternary "C ? A : B" gives the branch holding request data, else A
+   *    (C is read and dropped); "A ?? B" and "A ?: B" give B when A is not
+   *    set, else as the ternary does;
    *  - an assignment binds the variable just read, whatever operators come
    *    before it ("$a = 'x' . $b = 'y'" assigns $b first), and assignments
    *    chain from the right;
