@@ -46,6 +46,7 @@ struct php_function {
   _qz_token* params; /* the "( ... )" group */
   _qz_token* body;   /* the "{ ... }" group */
   unsigned long line;
+  unsigned long order; /* place among the scan's definitions, from 0 */
   unsigned long walks; /* bodies walked so far */
   bool walking;        /* its body is being walked now */
   /* What kinds of argument earlier walks had (see function_signature): a
@@ -72,6 +73,8 @@ static std::vector<php_walk> function_walks;
 static unsigned long function_walks_made = 0;
 /* Anonymous functions recorded in this scan; numbers their names. */
 static unsigned long function_closures = 0;
+/* Definitions recorded in this scan; gives each its order. */
+static unsigned long function_defined = 0;
 
 static bool function_reach() { return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0; }
 
@@ -99,6 +102,7 @@ void php_function_scan_begin() {
   function_walks.clear();
   function_walks_made = 0;
   function_closures = 0;
+  function_defined = 0;
 }
 
 static bool function_is_sep(const _qz_token* t, const char* handle) {
@@ -145,7 +149,8 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
   php_reclaim_keep(params);
   php_reclaim_keep(body);
   try {
-    function_table.emplace(name, php_function{params, body, line, 0, false, {}});
+    function_table.emplace(name,
+                           php_function{params, body, line, function_defined++, 0, false, {}});
   } catch (...) {
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
   }
@@ -513,18 +518,27 @@ static void function_walk_late(const char* name) {
 
 void php_function_walk_uncalled() {
   if (!function_reach()) return;
-  std::vector<std::pair<unsigned long, const char*>> names; /* in source order */
+  /* In source order: by line, then, for definitions sharing a line, in the
+   * order they were read. Never by name address, which the heap chooses. */
+  struct uncalled {
+    unsigned long line, order;
+    const char* name;
+  };
+  std::vector<uncalled> names;
   for (const auto& entry : function_table)
-    if (entry.second.walks == 0) names.emplace_back(entry.second.line, entry.first);
-  std::sort(names.begin(), names.end());
-  for (const auto& line_name : names) function_walk_late(line_name.second);
+    if (entry.second.walks == 0)
+      names.push_back({entry.second.line, entry.second.order, entry.first});
+  std::sort(names.begin(), names.end(), [](const uncalled& a, const uncalled& b) {
+    return a.line != b.line ? a.line < b.line : a.order < b.order;
+  });
+  for (const auto& u : names) function_walk_late(u.name);
 }
 
 bool php_function_return(_qz_token* head) {
   if (function_walks.empty() || !head) return false;
   _qz_token* first = head->next;
   if (!first || first->type == TOKEN_LITERAL || !first->name ||
-      strcasecmp(first->name, "return") != 0)
+      !qz_ascii_fold_equal()(first->name, "return"))
     return false;
   first->type = TOKEN_IGNORED;
   _qz_token* value = php_eval_expr(head, nullptr);

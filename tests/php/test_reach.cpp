@@ -151,6 +151,11 @@ TEST_F(Reach, FunctionBodiesAreWalkedWithTheirArguments) {
        {"2:qz_array_item:0($_GET|c)", "2:Run:0($_GET_DATA|3)", "3:run:0(x|/)", "4:system:0($_GET_DATA)", "5:exec:0($y)"},
        {"2:qz_array_item:0($_GET|c)", "2:Run:0($_GET_DATA|3)", "3:run:0(x|/)", "4:run:0($x|$n)", "4:system:0($x)",
         "5:idle:0($y)", "5:exec:0($y)"}},
+      {"functions never called on one line are walked in the order they are defined, whatever "
+       "order their names were first met in",
+       "<?php echo $zz . 'second'; function first() { exec(1); } function second() { system(2); }",
+       {"1:exec:0(/)", "1:system:0(0)"},
+       {"1:first:0()", "1:exec:0(/)", "1:second:0()", "1:system:0(0)"}},
       {"a definition inside evaluated code", "<?php eval('function e1($a) { system($a); }'); e1($_GET['x']);",
        {"1:eval:0(function e1($a) { system($a); })", "1:qz_array_item:0($_GET|x)", "1:system:0($_GET_DATA)", "1:e1:0($_GET_DATA)"},
        {"1:e1:0($a)", "1:system:0($a)", "1:eval:0(function e1($a) { system($a); })", "1:qz_array_item:0($_GET|x)",
