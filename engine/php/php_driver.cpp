@@ -17,6 +17,7 @@
 #include "php/php_driver.h"
 
 #include "builtins/php_lib_registry.h"
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_call.h"
@@ -104,7 +105,7 @@ static void driver_include_as_call(php_statement* st) {
     return;
   static const char* const includes[] = {"include", "include_once", "require", "require_once"};
   bool is_include = false;
-  for (const char* k : includes) is_include = is_include || strcasecmp(first->name, k) == 0;
+  for (const char* k : includes) is_include = is_include || qz_ascii_fold_equal()(first->name, k);
   if (!is_include ||
       (first->next->type == TOKEN_SEPARATOR && first->next->name == qz_engine_sleft_handle))
     return;
@@ -427,8 +428,8 @@ struct driver_classes {
       if (!starts.empty() && starts.back() == depth) starts.pop_back();
       if (depth) depth--;
     } else if (tk->type == TOKEN_WORD &&
-               (tk->name == qz_engine_class_handle || strcasecmp(tk->name, "trait") == 0 ||
-                strcasecmp(tk->name, "interface") == 0)) {
+               (tk->name == qz_engine_class_handle || qz_ascii_fold_equal()(tk->name, "trait") ||
+                qz_ascii_fold_equal()(tk->name, "interface"))) {
       /* "X::class" names a class; it opens nothing. */
       pending = !(before && before->name && std::strcmp(before->name, ":") == 0);
     }
@@ -441,7 +442,7 @@ struct driver_classes {
  * a method ("->fn", "::fn"). */
 static bool driver_is_arrow_keyword(const _qz_token* tk, const _qz_token* before) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || tk->type != TOKEN_WORD || !tk->name ||
-      strcasecmp(tk->name, "fn") != 0)
+      !qz_ascii_fold_equal()(tk->name, "fn"))
     return false;
   return !(before && before->type != TOKEN_LITERAL && before->name &&
            (std::strcmp(before->name, "->") == 0 || std::strcmp(before->name, ":") == 0));

@@ -21,6 +21,7 @@
 
 #include "php/php_eval.h"
 
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_call.h"
@@ -1183,8 +1184,10 @@ struct eval_walk {
 
 }  // namespace
 
+/* Runs for most tokens of a statement: the inline fold stops at the first
+ * byte that differs, where strcasecmp would cost a library call. */
 static bool eval_name_is(const _qz_token* t, const char* text) {
-  return t->name && strcasecmp(t->name, text) == 0;
+  return t->name && qz_ascii_fold_equal()(t->name, text);
 }
 
 static bool eval_is_colon(const _qz_token* t) {
@@ -1294,7 +1297,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     /* Extended reading: a cast "(int)", "(array)"... where a value begins
      * changes nothing the rules can see: it is dropped, and the value after
      * it read as is ("f(array)" stays a call). */
-    if (eval_reach() && eval_value_begins_after(prev) && eval_is_cast(cur, end)) {
+    if (eval_reach() && eval_is_cast(cur, end) && eval_value_begins_after(prev)) {
       cur = cur->next->next;
       pos += 2;
       continue;
@@ -1314,8 +1317,8 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       }
       /* The dots of "..." (spread and variadic) where a value begins: the
        * value is read as the argument. */
-      if (eval_value_begins_after(prev) &&
-          (cur->name == qz_engine_cat_handle || std::strcmp(cur->name, "...") == 0))
+      if ((cur->name == qz_engine_cat_handle || std::strcmp(cur->name, "...") == 0) &&
+          eval_value_begins_after(prev))
         continue;
       /* A sign where a value begins belongs to that value (a group after
        * it is read as before: its first value is not the group's). */
