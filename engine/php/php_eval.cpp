@@ -1345,8 +1345,9 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       method.clear();
     }
     if (cur->type != TOKEN_WORD && eval_name_is(cur, "else")) continue;
-    if (prev && eval_is_sep(cur, qz_engine_sleft_handle) && prev->name != qz_engine_mright_handle &&
-        php_paren_opens_call(prev))
+    /* The driver marked most calls already; those need no second look. */
+    if (prev && prev->type != TOKEN_CALL && eval_is_sep(cur, qz_engine_sleft_handle) &&
+        prev->name != qz_engine_mright_handle && php_paren_opens_call(prev))
       prev->type = TOKEN_CALL;
     if (eval_is_sep(cur, qz_engine_comma_handle) || eval_is_sep(cur, qz_engine_sright_handle) ||
         eval_is_sep(cur, qz_engine_mright_handle)) {
