@@ -22,6 +22,11 @@
  * result is not built and the invalid-string text stands in for it. */
 #define QZ_MAX_STRING_LENGTH (16ul * 1024 * 1024)
 
+/* Entries of the cache of interned texts that spares a repeated text the
+ * keyed hash and the table lookups; a text whose entry another took is
+ * looked up in the tables as before. */
+#define QZ_SYMTAB_CACHE_SLOTS 2048
+
 /* Characters the lexer keeps of one token; the rest is read and dropped. */
 #define QZ_LEX_TOKEN_MAX 5000
 /* Tokens one string becomes at most when QZ_OPT_INTERPRETER_REACH splits it

@@ -125,6 +125,43 @@ static qz_sym_hashed qz_sym_hashed_of(const char* s, size_t n) {
           static_cast<size_t>(qz_sym_siphash(reinterpret_cast<const unsigned char*>(s), n))};
 }
 
+/* ---- the answers of qz_engine_insert_sym, remembered ----
+ * A script interns the same few hundred texts (names, keywords, operators)
+ * over and over. A direct-mapped cache, indexed by a cheap hash, remembers
+ * the copy qz_engine_insert_sym returned for a text, so a repeated text
+ * costs one hash and one compare instead of the keyed hash and two lookups.
+ * An entry is believed only when its generation is the current one and its
+ * bytes equal the text: a collision, hostile or not, only costs a miss.
+ * Anything that could change an answer starts a new generation: a reset or
+ * cleanup of a table (copies become invalid) and a new text stored in the
+ * internal table (which takes precedence over the script table's copy). */
+
+struct qz_sym_cached {
+  size_t len;
+  char* copy;
+  unsigned long generation; /* 0: never filled */
+};
+
+static qz_sym_cached qz_sym_cache[QZ_SYMTAB_CACHE_SLOTS];
+/* The generation whose entries are believed; starts at 1 so that the
+ * zero-filled cache holds nothing. */
+static unsigned long qz_sym_generation = 1;
+
+static void qz_sym_cache_forget() { qz_sym_generation++; }
+
+/* Cache slot of a text: a multiplicative hash of its bytes, 8 at a time. */
+static size_t qz_sym_cache_slot(const char* s, size_t n) {
+  uint64_t h = n * 0x9e3779b97f4a7c15ull;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t m;
+    std::memcpy(&m, s + i, 8);
+    h = (h ^ m) * 0xff51afd7ed558ccdull;
+  }
+  for (; i < n; i++) h = (h ^ static_cast<unsigned char>(s[i])) * 0xc4ceb9fe1a85ec53ull;
+  return static_cast<size_t>(h >> 40) % QZ_SYMTAB_CACHE_SLOTS;
+}
+
 /* ---- the index kept on a table's first block ---- */
 
 struct qz_symtable_index {
@@ -330,6 +367,7 @@ static char* qz_sym_insert_key(_qz_sym_table_ex* t, const qz_sym_hashed& k) {
   b->used += m;
   *slot = copy;
   t->total_texts++;
+  if (t == qz_engine_isym_table) qz_sym_cache_forget();
 
   if (qz_symtable_index* ix = t->index) {
     try {
@@ -349,6 +387,7 @@ char* qz_symtable_insert(_qz_sym_table_ex* t, char* s) {
 
 void qz_symtable_reset(_qz_sym_table_ex* t) {
   if (!t) return;
+  qz_sym_cache_forget();
   for (_qz_sym_table_ex* b = t; b; b = b->next) {
     /* Bytes past `used` were never written since the arena was made or last reset. */
     std::memset(b->text, 0, b->used);
@@ -362,6 +401,7 @@ void qz_symtable_reset(_qz_sym_table_ex* t) {
 }
 
 void qz_symtable_cleanup(_qz_sym_table_ex* t) {
+  qz_sym_cache_forget();
   /* Iterative, so a chain of any length costs no stack. */
   while (t) {
     _qz_sym_table_ex* next = t->next;
@@ -399,10 +439,16 @@ void qz_engine_symtable_reset() {
 
 char* qz_engine_insert_sym(char* s) {
   if (!s) return nullptr;
-  qz_sym_hashed k = qz_sym_hashed_of(s, std::strlen(s));
-  if (qz_engine_isym_table)
-    if (char* internal = qz_sym_lookup_key(qz_engine_isym_table, k)) return internal;
-  return qz_engine_sym_table ? qz_sym_insert_key(qz_engine_sym_table, k) : nullptr;
+  size_t n = std::strlen(s);
+  qz_sym_cached& c = qz_sym_cache[qz_sym_cache_slot(s, n)];
+  if (c.generation == qz_sym_generation && c.len == n && std::memcmp(c.copy, s, n) == 0)
+    return c.copy;
+  qz_sym_hashed k = qz_sym_hashed_of(s, n);
+  char* copy = nullptr;
+  if (qz_engine_isym_table) copy = qz_sym_lookup_key(qz_engine_isym_table, k);
+  if (!copy && qz_engine_sym_table) copy = qz_sym_insert_key(qz_engine_sym_table, k);
+  if (copy) c = qz_sym_cached{n, copy, qz_sym_generation};
+  return copy;
 }
 
 char* qz_engine_insert_isym(char* s) { return qz_symtable_insert(qz_engine_isym_table, s); }

@@ -99,4 +99,38 @@ TEST_F(SymTable, LookupsAndPlacementMatchAModel) {
   }
 }
 
+// qz_engine_insert_sym answers what the two tables hold now: the internal
+// copy when there is one, else the script table's, whatever it answered for
+// the same text before a reset or before the text entered the internal
+// table. Few texts recur often (remembered answers are used); many distinct
+// ones push each other out of the memory of answers.
+TEST_F(SymTable, InterningFollowsTheTablesThroughResetsAndNewEngineNames) {
+  std::mt19937 rng(77);
+  std::vector<std::string> common;
+  for (int i = 0; i < 40; i++) common.push_back("name_" + std::to_string(i));
+  for (int step = 0; step < 60000; step++) {
+    unsigned kind = rng() % 1000;
+    std::string s = kind < 600 ? common[rng() % common.size()]
+                               : "t" + std::to_string(rng() % (4 * QZ_SYMTAB_CACHE_SLOTS));
+    if (kind < 3) {
+      qz_engine_symtable_reset();
+      continue;
+    }
+    if (kind < 6) {
+      ASSERT_NE(qz_engine_insert_isym(w(s)), nullptr);
+      continue;
+    }
+    char* expect = qz_lookup_sym(qz_engine_isym_table, w(s));
+    if (!expect) expect = qz_lookup_sym(qz_engine_sym_table, w(s));
+    char* got = qz_engine_insert_sym(w(s));
+    ASSERT_NE(got, nullptr) << step;
+    if (expect) {
+      ASSERT_EQ(got, expect) << step << ": " << s;
+    } else {
+      ASSERT_EQ(qz_lookup_sym(qz_engine_sym_table, w(s)), got) << step;
+    }
+    ASSERT_EQ(std::string(got), s) << step;
+  }
+}
+
 }  // namespace
