@@ -8,6 +8,12 @@
  * of a script, so it goes through an index (lower-cased name -> earliest
  * entry) that registration keeps and shutdown clears, instead of a walk over
  * every slot.
+ *
+ * The rows a scan starts with depend only on two options, so they, their
+ * interned names and their index (name -> first row) are made once per
+ * choice of options and kept between scans: a scan's startup copies the rows
+ * into the pool and nothing more. Registrations made by anyone else go
+ * through an index of their own that shutdown clears.
  */
 
 #include "builtins/php_lib_registry.h"
@@ -26,16 +32,44 @@
 #include "runtime/qz_symtable.h"
 
 #include <algorithm>
+#include <iterator>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
 qz_mempool<_php_function_map> qz_php_internal_function_map;
 
-/* Name, case folded -> first registration. Keys are the entries' own names,
- * interned in the engine's table, so they outlive the index (cleared with
- * the pool at the end of every scan). */
+/* Name, case folded -> first registration, for the registrations that are
+ * not the scan's starting rows copied in by startup. Keys are the entries'
+ * own names, interned in the engine's table, so they outlive the index
+ * (cleared with the pool at the end of every scan). */
 static std::unordered_map<const char*, _php_function_map*, qz_ascii_fold_hash, qz_ascii_fold_equal>
     registry_index;
+
+struct registry_row {
+  const char* name;
+  void* func;
+  unsigned long argc;
+  unsigned char varargs;
+};
+
+/* The rows a scan starts with, made for `options` (the bits that choose
+ * them) with their names interned in the engine's table of `epoch`, and by
+ * case-folded name the position of each name's first row. Made by the first
+ * scan with those options; made again when the options or the engine's
+ * table change. */
+static struct {
+  bool made = false;
+  unsigned long options = 0;
+  unsigned long epoch = 0;
+  std::vector<registry_row> rows;
+  std::unordered_map<const char*, size_t, qz_ascii_fold_hash, qz_ascii_fold_equal> first;
+} registry_start;
+
+/* Entry i is the pool entry of registry_start's row i while a scan uses the
+ * rows (startup copied them in as the pool's first registrations); empty
+ * outside, and shorter when the pool refused an entry. */
+static std::vector<_php_function_map*> registry_start_entries;
 
 void php_lib_append_internal_function(const char* name, void* func, unsigned long argc,
                                       unsigned char varargs) {
@@ -50,7 +84,13 @@ void php_lib_append_internal_function(const char* name, void* func, unsigned lon
 }
 
 _php_function_map* php_lib_lookup_internal_function_by_name(char* name) {
-  if (!name || registry_index.empty()) return nullptr;
+  if (!name) return nullptr;
+  if (!registry_start_entries.empty()) {
+    auto row = registry_start.first.find(name);
+    if (row != registry_start.first.end() && row->second < registry_start_entries.size())
+      return registry_start_entries[row->second];
+  }
+  if (registry_index.empty()) return nullptr;
   auto it = registry_index.find(name);
   return it == registry_index.end() ? nullptr : it->second;
 }
@@ -138,16 +178,9 @@ static void* registry_fn(F* f) {
   return reinterpret_cast<void*>(f);
 }
 
-struct registry_row {
-  const char* name;
-  void* func;
-  unsigned long argc;
-  unsigned char varargs;
-};
-
 /* The rows of QZ_OPT_INTERPRETER_REACH, registered ahead of every other row
  * so that a name they share with one resolves to them. */
-static void registry_reach_rows() {
+static void registry_reach_rows(std::vector<registry_row>* out) {
   const registry_row rows[] = {
       /* Transforms that carry markers from their input to their result. */
       {"strrev", registry_fn(php_lib_taint_carried<qz_engine_strrev>), 1, 0},
@@ -209,17 +242,13 @@ static void registry_reach_rows() {
       {"fgetss", registry_fn(php_lib_taint_fgets), 1, 0},
       {"stream_get_contents", registry_fn(php_lib_taint_fgets), 1, 0},
   };
-  for (const registry_row& r : rows)
-    php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+  out->insert(out->end(), std::begin(rows), std::end(rows));
   if (qz_engine_options & QZ_OPT_FULL_DECODE)
-    php_lib_append_internal_function("gzdecode",
-                                     registry_fn(php_lib_taint_carried<qz_engine_gzdecode>), 1, 0);
+    out->push_back({"gzdecode", registry_fn(php_lib_taint_carried<qz_engine_gzdecode>), 1, 0});
 }
 
-void php_lib_startup() {
-  php_create_superglobals();
-  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) registry_reach_rows();
-
+/* The rows every scan has, after those of extended reading. */
+static void registry_base_rows(std::vector<registry_row>* out) {
   /* Order matters: a name registered twice resolves to its first row. The
    * three repeated names ("qz_array_item", "stripslashes", "count") keep
    * their later handlers registered but unreachable by name. */
@@ -271,17 +300,81 @@ void php_lib_startup() {
       {"count", registry_fn(php_lib_count), 0, 0},
   };
   static_assert(sizeof(rows) / sizeof(rows[0]) == 45, "every registration is listed");
-  for (const registry_row& r : rows)
-    php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+  out->insert(out->end(), std::begin(rows), std::end(rows));
   /* With full decoding the gzip framing is decoded too; registered last so
    * that it changes nothing else. */
   if (qz_engine_options & QZ_OPT_FULL_DECODE)
-    php_lib_append_internal_function("gzdecode", registry_fn(qz_engine_gzdecode), 1, 0);
+    out->push_back({"gzdecode", registry_fn(qz_engine_gzdecode), 1, 0});
+}
 
+/* Makes registry_start fit the current options and engine table. False,
+ * with nothing made, when memory runs out. */
+static bool registry_make_start() {
+  const unsigned long options = qz_engine_options & (QZ_OPT_INTERPRETER_REACH | QZ_OPT_FULL_DECODE);
+  const unsigned long epoch = qz_engine_isym_epoch();
+  if (registry_start.made && registry_start.options == options && registry_start.epoch == epoch)
+    return true;
+  registry_start.made = false;
+  registry_start.first.clear();
+  registry_start.rows.clear();
+  try {
+    if (options & QZ_OPT_INTERPRETER_REACH) registry_reach_rows(&registry_start.rows);
+    registry_base_rows(&registry_start.rows);
+    for (size_t i = 0; i < registry_start.rows.size(); i++) {
+      registry_row& r = registry_start.rows[i];
+      r.name = qz_engine_insert_isym(const_cast<char*>(r.name));
+      if (!r.name) return false;
+      registry_start.first.emplace(r.name, i);
+    }
+    registry_start_entries.reserve(registry_start.rows.size());
+  } catch (const std::bad_alloc&) {
+    registry_start.first.clear();
+    registry_start.rows.clear();
+    return false;
+  }
+  registry_start.options = options;
+  registry_start.epoch = epoch;
+  registry_start.made = true;
+  return true;
+}
+
+void php_lib_startup() {
+  php_create_superglobals();
+  if (qz_php_internal_function_map.count == 0 && registry_make_start()) {
+    /* The starting rows become the pool's first entries, found through
+     * registry_start's index. A row the pool refuses is left out, as a
+     * refused registration always is, and the rows after it go the common
+     * way. */
+    registry_start_entries.clear();
+    const std::vector<registry_row>& rows = registry_start.rows;
+    size_t i = 0;
+    for (; i < rows.size(); i++) {
+      _php_function_map* e = qz_php_internal_function_map.alloc(nullptr);
+      if (!e) break;
+      *e = _php_function_map{const_cast<char*>(rows[i].name), rows[i].func, rows[i].argc,
+                             rows[i].varargs};
+      registry_start_entries.push_back(e);
+    }
+    for (i++; i < rows.size(); i++)
+      php_lib_append_internal_function(rows[i].name, rows[i].func, rows[i].argc, rows[i].varargs);
+  } else {
+    /* Registrations came first (or the rows could not be made): every row
+     * is appended behind them. */
+    try {
+      std::vector<registry_row> rows;
+      if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) registry_reach_rows(&rows);
+      registry_base_rows(&rows);
+      for (const registry_row& r : rows)
+        php_lib_append_internal_function(r.name, r.func, r.argc, r.varargs);
+    } catch (const std::bad_alloc&) {
+      qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+    }
+  }
   php_lib_builtin_scan_begin();
 }
 
 void php_lib_shutdown() {
-  qz_php_internal_function_map.free_all();
+  qz_php_internal_function_map.reset_in_place(QZ_REGISTRY_KEEP_SLABS);
   registry_index.clear();
+  registry_start_entries.clear();
 }

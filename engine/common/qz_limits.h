@@ -187,6 +187,9 @@
 /* Array and bucket slabs kept between scans (about 150 KB and 230 KB): most
  * scripts make arrays, and one slab each spares a scan making them afresh. */
 #define QZ_ARRAY_KEEP_SLABS 1
+/* Slabs of the built-in registry kept between scans (about 100 KB): one
+ * holds every row a scan starts with, so no scan makes it afresh. */
+#define QZ_REGISTRY_KEEP_SLABS 1
 /* Bytes of strings, tokens and array items a scan makes before its first
  * collection, and at least between two: small scripts never collect. */
 #ifndef QZ_RECLAIM_MIN_STEP /* the fuzzing build sets a small one */

@@ -38,6 +38,8 @@
 _qz_sym_table_ex* qz_engine_isym_table = nullptr;
 /* Script names: created at startup, emptied after every scan. */
 _qz_sym_table_ex* qz_engine_sym_table = nullptr;
+/* Raised whenever qz_engine_isym_table is made or freed (qz_engine_isym_epoch). */
+static unsigned long qz_isym_epoch = 0;
 
 /* ---- keyed text hash ----
  * Identifiers and literals come from the scanned script, so the hash is
@@ -412,7 +414,10 @@ void qz_symtable_cleanup(_qz_sym_table_ex* t) {
 
 _qz_sym_table_ex* qz_engine_symtable_startup() {
   /* Tables already made are kept: a second start must not drop them. */
-  if (!qz_engine_isym_table) qz_engine_isym_table = qz_symtable_alloc();
+  if (!qz_engine_isym_table) {
+    qz_engine_isym_table = qz_symtable_alloc();
+    qz_isym_epoch++;
+  }
   if (!qz_engine_sym_table) qz_engine_sym_table = qz_symtable_alloc();
   return qz_engine_sym_table;
 }
@@ -420,6 +425,7 @@ _qz_sym_table_ex* qz_engine_symtable_startup() {
 void qz_engine_symtable_shutdown() {
   qz_symtable_cleanup(qz_engine_isym_table);
   qz_symtable_cleanup(qz_engine_sym_table);
+  qz_isym_epoch++;
   /* Cleared so that a late use finds no table instead of freed memory. */
   qz_engine_isym_table = nullptr;
   qz_engine_sym_table = nullptr;
@@ -452,6 +458,8 @@ char* qz_engine_insert_sym(char* s) {
 }
 
 char* qz_engine_insert_isym(char* s) { return qz_symtable_insert(qz_engine_isym_table, s); }
+
+unsigned long qz_engine_isym_epoch() { return qz_isym_epoch; }
 
 int qz_engine_symtable_useage(unsigned long& used, unsigned long& blocks) {
   used = 0;

@@ -71,6 +71,9 @@ QZ_EXPORT void qz_engine_symtable_reset();
 QZ_EXPORT char* qz_engine_insert_sym(char* s);
 /* Interns s in the internal table, valid until shutdown; null as above. */
 QZ_EXPORT char* qz_engine_insert_isym(char* s);
+/* Changes whenever the internal table is made or freed: names interned in it
+ * under one value are valid as long as the value stays. */
+unsigned long qz_engine_isym_epoch();
 /* Sets used to the texts and blocks to the blocks of the script table (both
  * 0 when there is none) without walking it. Returns 1. */
 QZ_EXPORT int qz_engine_symtable_useage(unsigned long& used, unsigned long& blocks);

@@ -72,6 +72,33 @@ TEST_F(Registry, EachScanStartsWithTheBuiltInTable) {
   EXPECT_NE(find("strlen"), nullptr);
 }
 
+// The rows a scan starts with are made once and reused: registrations made
+// before startup still come first, and after the engine restarts the rows
+// carry the new engine table's names.
+TEST_F(Registry, StartingRowsAreReusedOnlyWhereTheyStillHold) {
+  const unsigned long built = qz_php_internal_function_map.count;
+  void* handler = reinterpret_cast<void*>(take0);
+  php_shutdown();
+  qz_engine_release_all_resource();
+  php_lib_append_internal_function("strlen", handler, 0, 0);
+  php_startup();
+  EXPECT_EQ(qz_php_internal_function_map.count, built + 1);
+  ASSERT_NE(find("strlen"), nullptr);
+  EXPECT_EQ(find("strlen")->func, handler) << "a registration before startup comes first";
+  EXPECT_NE(find("eval"), nullptr);
+
+  php_shutdown();
+  qz_engine_release_all_resource();
+  qz_engine_shutdown();
+  qz_engine_startup();
+  php_startup();
+  std::string name = "strlen";
+  ASSERT_NE(find("STRLEN"), nullptr);
+  EXPECT_NE(find("STRLEN")->func, handler);
+  EXPECT_EQ(find("STRLEN")->name, qz_engine_insert_isym(&name[0]));
+  EXPECT_EQ(qz_php_internal_function_map.count, built);
+}
+
 TEST_F(Registry, DispatchByArity) {
   php_lib_append_internal_function("t0", reinterpret_cast<void*>(take0), 0, 0);
   php_lib_append_internal_function("t2", reinterpret_cast<void*>(take2), 2, 0);
