@@ -200,11 +200,16 @@ static void reclaim_schedule(unsigned long kept) {
   reclaim_next = reclaim_bytes_made() + step;
 }
 
+/* Values the scan's last collection kept: the next one sizes its set for as many,
+ * sparing the set its step-by-step growth. */
+static size_t reclaim_last_values = 0;
+
 /* Lists held for the whole scan (php_reclaim_keep). */
 static std::vector<_qz_token*> reclaim_kept_lists;
 
 void php_reclaim_scan_begin() {
   reclaim_armed = true;
+  reclaim_last_values = 0;
   reclaim_kept_lists.clear();
   reclaim_schedule(0);
 }
@@ -261,6 +266,7 @@ static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
   unsigned long kept = 0;
   try {
     reclaim_marks m;
+    m.values.reserve(reclaim_last_values);
     /* The list holds distinct pool tokens, so it cannot be longer than the
      * pool's count; the bound only guards against a list run into a loop. */
     unsigned long steps = qz_engine_memory_pool_for_token.count;
@@ -278,6 +284,7 @@ static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
     m.keep_stack(php_rt_state.op_stk);
     qz_engine_bucket_pool.for_each_used([&m](const _qz_bucket* bk) { m.keep_value(bk->value); });
     qz_engine_memory_pool_for_token.sweep(m.tokens);
+    reclaim_last_values = m.values.size();
     kept = qz_string_sweep(m.values);
   } catch (const std::bad_alloc&) {
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
