@@ -41,6 +41,12 @@ static unsigned long php_driver_run_depth;
 
 unsigned long php_run_depth() { return php_driver_run_depth; }
 
+/* Entry d holds the outer statement's stacks while the run at depth d
+ * works. Kept between runs, its emptied stacks keep their capacity, so a
+ * nested run (every function walk and loop round) starts with stacks that
+ * need not grow again. */
+static php_rt_saved driver_saved[QZ_MAX_NESTED_RUNS];
+
 /* ---- The statement being collected ------------------------------------- */
 
 /* The statement's tokens hang from a local head that the evaluator skips.
@@ -552,7 +558,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
     return 0;
   }
   bool nested = php_driver_run_depth > 0;
-  php_rt_saved saved;
+  php_rt_saved& saved = driver_saved[php_driver_run_depth];
   php_lex_saved lex;
   php_lex_save(&lex);
   if (nested) php_rt_save(&saved);
