@@ -31,7 +31,6 @@
 #include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
 
-#include <algorithm>
 #include <iterator>
 #include <new>
 #include <unordered_map>
@@ -134,24 +133,27 @@ _qz_token* php_lib_call_wrapper(_php_function_map* f, _qz_token* args) {
     if (first) first->prev = nullptr;
     return reinterpret_cast<builtin1>(f->func)(first);
   }
+  size_t k = f->argc;
+  if (k > QZ_BUILTIN_MAX_ARGS) return nullptr;
   /* The list runs last argument first; the handler takes the first k in
-   * source order, each as its variable entry. */
-  std::vector<_qz_token*> in_order;
+   * source order, the last k of the list, each as its variable entry. The
+   * walk keeps the k tokens seen last, token j at j % k. */
+  _qz_token* seen[QZ_BUILTIN_MAX_ARGS] = {};
+  size_t n = 0;
   for (_qz_token* t = args; t; t = t->next) {
-    in_order.push_back(t);
+    if (k) seen[n % k] = t;
+    n++;
     if (t->next == args) break;
   }
-  std::reverse(in_order.begin(), in_order.end());
   /* A handler is never run with fewer arguments than it takes: its missing
    * parameters would be read from nowhere. The call wrapper never asks for
    * that; a direct caller gets null. */
-  if (in_order.size() < f->argc) return nullptr;
-  size_t k = f->argc;
-  if (k > QZ_BUILTIN_MAX_ARGS) return nullptr;
+  if (n < k) return nullptr;
   _qz_token* a[QZ_BUILTIN_MAX_ARGS] = {};
   for (size_t i = 0; i < k; i++) {
-    _qz_token* v = php_reference_globals(in_order[i]);
-    a[i] = v ? v : in_order[i];
+    _qz_token* t = seen[(n - 1 - i) % k];
+    _qz_token* v = php_reference_globals(t);
+    a[i] = v ? v : t;
   }
   void* fn = f->func;
   switch (k) {
