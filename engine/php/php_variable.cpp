@@ -222,20 +222,25 @@ char* php_l64a(long v, char* out) {
   return out;
 }
 
-_qz_string* php_to_tring(_qz_token* tok) {
-  if (!tok) return qz_string_alloc(QZ_INVALID_STRING_TEXT);
-  /* Extended reading joins a number as PHP writes it, in decimal. */
+/* A new string of the integer v's text: in decimal, as PHP writes it, with
+ * extended reading; else in radix-64 form. */
+static _qz_string* var_integer_text(long v) {
   char digits[QZ_DECIMAL_TEXT_SIZE];
   if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
-    snprintf(digits, sizeof digits, "%ld", tok->value.lval);
+    snprintf(digits, sizeof digits, "%ld", v);
   else
-    php_l64a(tok->value.lval, digits);
+    php_l64a(v, digits);
+  return qz_string_alloc(digits);
+}
+
+_qz_string* php_to_tring(_qz_token* tok) {
+  if (!tok) return qz_string_alloc(QZ_INVALID_STRING_TEXT);
   if (tok->value.type == TOKEN_LITERAL)
     return qz_string_alloc(static_cast<const char*>(tok->value.ptr));
   if (tok->type == TOKEN_WORD) {
     /* The variable's own string, shared, not copied; null when it holds none. */
     if (tok->value.type == TOKEN_STRING) return static_cast<_qz_string*>(tok->value.ptr);
-    if (tok->value.type == TOKEN_INTEGER) return qz_string_alloc(digits);
+    if (tok->value.type == TOKEN_INTEGER) return var_integer_text(tok->value.lval);
     /* Extended reading: an array the script built is "Array" as text, as
      * in PHP; a request array keeps its name. */
     if (tok->value.type == TOKEN_ARRAY && tok->value.ptr &&
@@ -244,7 +249,7 @@ _qz_string* php_to_tring(_qz_token* tok) {
       return qz_string_alloc("Array");
     return qz_string_alloc(tok->name ? tok->name : QZ_INVALID_STRING_TEXT);
   }
-  if (tok->type == TOKEN_INTEGER) return qz_string_alloc(digits);
+  if (tok->type == TOKEN_INTEGER) return var_integer_text(tok->value.lval);
   return qz_string_alloc(QZ_INVALID_STRING_TEXT);
 }
 
