@@ -62,6 +62,10 @@
 #define QZ_MAX_STATEMENT_TOKENS (1ul << 18)
 /* Nested runs of the driver (while conditions, evaluated code) at once. */
 #define QZ_MAX_NESTED_RUNS 32
+/* Entries of each runtime stack that a nested run's slot keeps between runs
+ * (32 KB): ordinary statements fit, so runs need not grow their stacks
+ * again, while stacks a huge statement grew are given back. */
+#define QZ_RUN_STACK_KEEP 4096
 /* Nested runs of the driver per scan; past it evaluated code is not walked
  * (the call is still reported), which ends eval bombs. */
 #define QZ_MAX_NESTED_RUNS_PER_SCAN 1000

@@ -47,6 +47,13 @@ unsigned long php_run_depth() { return php_driver_run_depth; }
  * need not grow again. */
 static php_rt_saved driver_saved[QZ_MAX_NESTED_RUNS];
 
+/* Gives back the stacks of a slot that a huge statement grew past
+ * QZ_RUN_STACK_KEEP entries, so no slot holds that memory for good. */
+static void driver_saved_trim(php_rt_saved* saved) {
+  for (php_rt_stack* s : {&saved->arg_stk, &saved->data_stk, &saved->op_stk})
+    if (s->capacity() > QZ_RUN_STACK_KEEP) php_rt_stack().swap(*s);
+}
+
 /* ---- The statement being collected ------------------------------------- */
 
 /* The statement's tokens hang from a local head that the evaluator skips.
@@ -571,6 +578,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   if (nested) {
     php_reclaim_arm(armed);
     php_rt_restore(&saved);
+    driver_saved_trim(&saved);
     php_lex_restore_ended(&lex);
   }
   return 0;
