@@ -141,8 +141,7 @@ static void driver_accumulate_from_empty(php_statement* st) {
       cat->name != qz_engine_cat_handle)
     return;
   _qz_token* entry = php_reference_globals(var);
-  if (!entry || entry->value.type != TOKEN_NONE || entry->ref ||
-      php_variable_is_superglobal(entry))
+  if (!entry || entry->value.type != TOKEN_NONE || entry->ref || php_variable_is_superglobal(entry))
     return;
   entry->type = TOKEN_WORD;
   entry->value.type = TOKEN_LITERAL;

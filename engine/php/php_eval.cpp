@@ -598,7 +598,8 @@ static void eval_negate(unsigned long line, bool negate) {
   const _qz_value& v = t->ref ? *t->ref : t->value;
   long n = v.lval;
   if (v.type != TOKEN_INTEGER) {
-    const char* text = v.type == TOKEN_LITERAL || v.type == TOKEN_STRING ? php_value_text(v) : nullptr;
+    const char* text =
+        v.type == TOKEN_LITERAL || v.type == TOKEN_STRING ? php_value_text(v) : nullptr;
     if (!text || php_text_is_request_marker(text)) return;
     n = std::strtol(text, nullptr, 10);
   } else if (!negate) {
@@ -638,17 +639,20 @@ static std::string eval_increment_text(std::string s) {
   char front = 0;
   for (size_t pos = s.size(); pos-- > 0;) {
     char& c = s[pos];
-    char first, last;
-    if (c >= 'a' && c <= 'z') first = 'a', last = 'z';
-    else if (c >= 'A' && c <= 'Z') first = 'A', last = 'Z';
-    else if (c >= '0' && c <= '9') first = '1', last = '9';
-    else return s;
-    if (c != last) {
+    /* The class of c: its first value, its last, and what a carry out of
+     * the front adds ("1" for digits, where "9" wraps to "0"). */
+    static const struct {
+      char low, high, wrap, carry;
+    } classes[] = {{'a', 'z', 'a', 'a'}, {'A', 'Z', 'A', 'A'}, {'0', '9', '0', '1'}};
+    const auto* cls = std::find_if(std::begin(classes), std::end(classes),
+                                   [c](const auto& k) { return c >= k.low && c <= k.high; });
+    if (cls == std::end(classes)) return s;
+    if (c != cls->high) {
       c++;
       return s;
     }
-    c = first == '1' ? '0' : first;
-    front = first;
+    c = cls->wrap;
+    front = cls->carry;
   }
   return std::string(1, front) + s;
 }

@@ -26,8 +26,8 @@
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -355,8 +355,7 @@ static std::vector<php_param> function_params(_qz_token* group) {
       cur.var = t;
       cur.by_ref = t->prev && t->prev->type != TOKEN_LITERAL && t->prev->name &&
                    std::strcmp(t->prev->name, "&") == 0;
-    }
-    else if (depth == 0 && cur.var && !cur.def_first && t->name == qz_engine_assign_handle)
+    } else if (depth == 0 && cur.var && !cur.def_first && t->name == qz_engine_assign_handle)
       cur.def_first = t->next;
   }
   return out;

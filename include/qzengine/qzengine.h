@@ -151,12 +151,12 @@ enum qz_engine_option_flags : unsigned long {
    *    body with the arguments bound (defaults filled in) and takes the
    *    first return value back; a function never called is walked once at
    *    the end of the script, with the arguments of the first call of its
-   *    name made before it was defined when there was one; a parameter declared "&$name" hands the value
-   *    it ended with back to a plain variable passed for it (the call is
-   *    then reported with that value). An anonymous function reads as its name
-   *    (QZ_CLOSURE_NAME_PREFIX and a number), and so does an arrow
-   *    function "fn(params) => expression", whose body returns the
-   *    expression;
+   *    name made before it was defined when there was one; a parameter
+   *    declared "&$name" hands the value it ended with back to a plain
+   *    variable passed for it (the call is then reported with that value).
+   *    An anonymous function reads as its name (QZ_CLOSURE_NAME_PREFIX and
+   *    a number), and so does an arrow function "fn(params) => expression",
+   *    whose body returns the expression;
    *  - a function that takes a callback (call_user_func, array_map, usort,
    *    preg_replace_callback, ob_start...) also calls the function its
    *    callback names, with what it would hand it (a session save
