@@ -43,6 +43,18 @@ static bool value_is_text(const _qz_value& v) {
   return v.type == TOKEN_STRING || v.type == TOKEN_LITERAL;
 }
 
+/* A request marker, or a marker of an item of one ("$_FILES_DATA_DATA"):
+ * "$_" and an upper-case name ending in "_DATA", nothing else. */
+static bool value_is_request_marker(const char* text) {
+  if (!text || php_text_is_request_marker(text)) return text != nullptr;
+  size_t n = std::strlen(text);
+  if (n < 8 || text[0] != '$' || text[1] != '_' || std::strcmp(text + n - 5, "_DATA") != 0)
+    return false;
+  for (size_t i = 2; i < n; i++)
+    if (!(text[i] == '_' || (text[i] >= 'A' && text[i] <= 'Z'))) return false;
+  return true;
+}
+
 /* String indexing by number: one character, a blank past the end, or the
  * marker itself when the text is a request or database marker. */
 static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long index) {
@@ -93,6 +105,14 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
     }
   }
 
+  /* Extended reading: an item of request data ($_GET['a']['b'], a file's
+   * name by index) is request data too. */
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && value_is_text(v->value) &&
+      value_is_request_marker(php_value_text(v->value))) {
+    _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, container->lineno);
+    if (res) res->value.ptr = qz_string_alloc(php_value_text(v->value));
+    return res;
+  }
   if (v->value.type != TOKEN_ARRAY || !v->value.ptr) {
     _qz_array* arr = qz_array_alloc();
     if (!arr) return nullptr;

@@ -187,7 +187,9 @@ enum qz_engine_option_flags : unsigned long {
    *    the integer its leading digits give; "++" steps a text as PHP does
    *    ("Az" to "Ba", "9" to 10); an array the script built joins text as
    *    "Array", and an item of the empty text makes its variable an array;
-   *  - "$a[] = v" appends v at the array's next index;
+   *  - "$a[] = v" appends v at the array's next index; an item of request
+   *    data (a text that is a request marker, "$_FILES_DATA_DATA" too) is
+   *    that marker, whatever its key;
    *  - "[" where a value begins opens a short array, reported as a call of
    *    "array" as "array(...)" is; a callback [$object, 'name'] calls
    *    "->name", ['Class', 'name'] calls "Class::name", a request array
