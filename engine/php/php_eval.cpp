@@ -684,14 +684,21 @@ static bool eval_increment_text_value(_qz_token* t) {
 
 /* Extended reading: the value of a ternary's branches A and B, both read.
  * "A ?? B" and "A ?: B" give B when A is not set; otherwise, and for
- * "C ? A : B", the branch that holds request data, else A (the script may
- * go either way; the request's is the way that matters). */
+ * "C ? A : B", the branch that holds request data (the script may go
+ * either way; the request's is the way that matters), else A unless only B
+ * is a text the scan knows. */
 static _qz_token* eval_choose(const char* name, unsigned char* err) {
   _qz_token *a, *b;
   if (!eval_pop_operands(err, &a, &b)) return nullptr;
-  _qz_value av = php_variable_value(a);
+  _qz_value av = php_variable_value(a), bv = php_variable_value(b);
   if (std::strcmp(name, EVAL_COALESCE_NAME) == 0 && av.type == TOKEN_NONE) return b;
-  return eval_holds_request(php_variable_value(b)) && !eval_holds_request(av) ? b : a;
+  if (eval_holds_request(av) != eval_holds_request(bv)) return eval_holds_request(av) ? a : b;
+  /* Neither or both: a known text rather than one the scan could not follow. */
+  const char* at = php_value_text(av);
+  const char* bt = php_value_text(bv);
+  bool a_unknown = !at || std::strcmp(at, QZ_INVALID_STRING_TEXT) == 0;
+  bool b_unknown = !bt || std::strcmp(bt, QZ_INVALID_STRING_TEXT) == 0;
+  return a_unknown && !b_unknown ? b : a;
 }
 
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
@@ -774,6 +781,15 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
 
   if (n == qz_engine_assign_handle) return eval_assign(err);
   if (eval_reach() && eval_is_choice(n)) return eval_choose(n, err);
+  /* Extended reading: "&&" and "||" take both operands and give a truth
+   * value the scan cannot know (1 stands for it). */
+  if (eval_reach() && (std::strcmp(n, "&&") == 0 || std::strcmp(n, "||") == 0)) {
+    _qz_token *l, *r;
+    if (!eval_pop_operands(err, &l, &r)) return nullptr;
+    _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, op->lineno);
+    if (res) res->value.lval = 1;
+    return res;
+  }
   if (eval_is_bitwise(n)) return eval_bitwise(n[0], op->lineno, err);
   if (eval_reach()) return eval_compound_assign(op, err);
   return nullptr;
@@ -905,7 +921,11 @@ struct eval_walk {
       top = QZ_CALL_PRECEDENCE;
     else if (!eval_priority(ops.back()->name, &top))
       return STEP_ABORT;
-    if (top >= p) {
+    /* Extended reading: whatever follows an assignment belongs to its right
+     * side ("$a = $b && $c" assigns the conjunction), so a waiting
+     * assignment is never applied by a later operator. */
+    auto waits = [](const _qz_token* op) { return eval_reach() && eval_is_assignment(op->name); };
+    if (top >= p && !waits(ops.back())) {
       for (;;) {
         _qz_token* t = eval_pop(ops);
         unsigned char err = 0;
@@ -913,7 +933,9 @@ struct eval_walk {
         if (r) eval_push_value(r);
         if (err) return STEP_ABORT;
         int next;
-        if (ops.empty() || !eval_priority(ops.back()->name, &next) || p > next) break;
+        if (ops.empty() || waits(ops.back()) || !eval_priority(ops.back()->name, &next) ||
+            p > next)
+          break;
       }
     }
     ops.push_back(cur);

@@ -244,6 +244,8 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"page chosen by the request inside the application's folder",
        "<?php $p = isset($_GET['p']) ? basename($_GET['p']) : 'home'; include __DIR__ . \"/pages/$p.php\";",
        Verdict::Clean},
+      {"include from a folder or host the request names",
+       "<?php include($_REQUEST['e'] . '/errors.php');", Verdict::Threat},
       {"include of a path taken whole from the request", "<?php $f = $_GET['f'] ?? 'a.php'; include $f;",
        Verdict::Threat},
       {"fixed download", "<?php copy('https://cdn.example.org/logo.png', 'logo.png');",
