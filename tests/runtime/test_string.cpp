@@ -1,10 +1,12 @@
 // Runtime strings: creation, concatenation by length, lifetime until the bulk
-// release, and the size cap that no computation may wrap around.
+// release, and the size cap that no computation may wrap around; and, seen
+// from scripts, that ".=" never changes a text some other value still holds.
 
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "runtime/qz_string.h"
 #include "support/rt_fault_capture.h"
+#include "support/scan_record.h"
 
 #include <gtest/gtest.h>
 
@@ -86,6 +88,82 @@ TEST_F(Strings, OnlyTheBulkReleaseFreesAString) {
             rt_fault_list{"engine/interpreter/qz_string_impl:86:qz_reference_string str为NULL"});
   qz_string_free_all();
   EXPECT_EQ(qz_string_count(), 0u);
+}
+
+TEST_F(Strings, ConcatKeepsInnerZerosByLength) {
+  const struct {
+    std::string a, b;
+  } rows[] = {
+      {std::string("a\0b", 3), std::string("\0c", 2)},
+      {std::string("\0", 1), ""},
+      {"", std::string("\0\0", 2)},
+  };
+  for (const auto& r : rows) {
+    _qz_string* s = qz_string_concat(make(r.a), make(r.b));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(text_of(s), r.a + r.b);
+    for (int i = 0; i < 8; i++) EXPECT_EQ(s->text[s->length + i], 0);
+  }
+}
+
+using Appends = scan_record::EngineTest;
+
+// Every value that took a variable's text before a ".=" keeps that text:
+// another variable, an array item, a function's parameter or result, the
+// value of the ".=" expression itself. Rows append to a text that ".=" made,
+// so a text grown in place would show through.
+TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
+  const unsigned long options = QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
+                                QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET |
+                                QZ_OPT_INTERPRETER_REACH;
+  const std::string mb(1ul << 20, 'n');
+  const struct {
+    const char* what;
+    std::string script;
+    std::vector<std::string> events;
+  } rows[] = {
+      {"assigned literal", "<?php $a = 'x'; $b = $a; $a .= 'y'; f($a, $b);", {"1:f:0(xy|x)"}},
+      {"assigned appended text",
+       "<?php $a = 'x'; $a .= 'y'; $b = $a; $a .= 'z'; f($a, $b);",
+       {"1:f:0(xyz|xy)"}},
+      {"the copy appends",
+       "<?php $a = 'a'; $a .= 'b'; $b = $a; $b .= 'c'; f($a, $b);",
+       {"1:f:0(ab|abc)"}},
+      {"value of the append",
+       "<?php $a = 'x'; $a .= 'y'; $h = ($a .= 'z'); $a .= 'w'; f($a, $h);",
+       {"1:f:0(xyzw|xyz)"}},
+      {"array literal item",
+       "<?php $a = 'x'; $a .= 'y'; $r = array($a); $a .= 'z'; f($r[0], $a);",
+       {"1:array:0(xy)", "1:qz_array_item:0($r|)", "1:f:0(xy|xyz)"}},
+      {"pushed and keyed items",
+       "<?php $a = 'x'; $a .= 'y'; $r[] = $a; $r['k'] = $a; $a .= 'z'; f($r[0], $r['k'], $a);",
+       {"1:qz_array_item:0($r|)", "1:qz_array_item:0($r|k)", "1:qz_array_item:0($r|)",
+        "1:qz_array_item:0($r|k)", "1:f:0(xy|xy|xyz)"}},
+      {"parameter appended in the callee",
+       "<?php function g($p) { $p .= 'q'; f($p); } $a = 'x'; $a .= 'y'; g($a); f($a);",
+       {"1:f:0(xyq)", "1:g:0(xy)", "1:f:0(xy)"}},
+      {"parameter returned",
+       "<?php function g($p) { return $p; } $a = 'x'; $a .= 'y'; $r = g($a); $a .= 'z'; f($r, $a);",
+       {"1:g:0(xy)", "1:f:0(xy|xyz)"}},
+      {"built-in results",
+       "<?php $a = 'a'; $a .= 'b'; $u = strtoupper($a); $a .= 'c'; f($a, $u);",
+       {"1:strtoupper:0(ab)", "1:f:0(abc|AB)"}},
+      {"appending a text to itself",
+       "<?php $a = 'ab'; $a .= $a; $a .= $a; f($a);",
+       {"1:f:0(abababab)"}},
+      // Four doublings reach the cap exactly; one byte more gives the
+      // invalid-string text, while the copy taken at the cap keeps its length.
+      {"the length cap",
+       "<?php $f = '" + mb + "'; $f .= $f; $f .= $f; $f .= $f; $f .= $f; $g = $f; $f .= 'x'; " +
+           "$f .= 'y'; f($f, strlen($g) == 16777216, strlen($f));",
+       {"1:qz_limit_reached:0(string_length)", "1:strlen:0(" + std::string(16ul << 20, 'n') + ")",
+        "1:strlen:0(qz_invalid_stringy)", "1:f:0(qz_invalid_stringy|/|G)"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    scan_record::Seen seen = scan_record::run(r.script, options);
+    EXPECT_TRUE(seen.events == r.events) << seen.joined();
+  }
 }
 
 }  // namespace
