@@ -116,7 +116,7 @@ TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
   const unsigned long options = QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
                                 QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET |
                                 QZ_OPT_INTERPRETER_REACH;
-  const std::string mb(1ul << 20, 'n');
+  const std::string sixteenth(QZ_MAX_STRING_LENGTH / 16, 'n');
   const struct {
     const char* what;
     std::string script;
@@ -154,9 +154,12 @@ TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
       // Four doublings reach the cap exactly; one byte more gives the
       // invalid-string text, while the copy taken at the cap keeps its length.
       {"the length cap",
-       "<?php $f = '" + mb + "'; $f .= $f; $f .= $f; $f .= $f; $f .= $f; $g = $f; $f .= 'x'; " +
-           "$f .= 'y'; f($f, strlen($g) == 16777216, strlen($f));",
-       {"1:qz_limit_reached:0(string_length)", "1:strlen:0(" + std::string(16ul << 20, 'n') + ")",
+       "<?php $f = '" + sixteenth +
+           "'; $f .= $f; $f .= $f; $f .= $f; $f .= $f; $g = $f; $f .= 'x'; " +
+           "$f .= 'y'; f($f, strlen($g) == " + std::to_string(QZ_MAX_STRING_LENGTH) +
+           ", strlen($f));",
+       {"1:qz_limit_reached:0(string_length)",
+        "1:strlen:0(" + std::string(QZ_MAX_STRING_LENGTH, 'n') + ")",
         "1:strlen:0(qz_invalid_stringy)", "1:f:0(qz_invalid_stringy|/|G)"}},
   };
   for (const auto& r : rows) {
