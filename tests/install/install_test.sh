@@ -28,6 +28,9 @@ for f in "$rules" "$lib" "$pcdir/qzengine.pc" "$prefix/bin/qzscan" "$prefix/bin/
   "$prefix/share/doc/qzengine/examples/qzscan-nightly"; do
   [ -f "$f" ] || problem "not installed: ${f#"$prefix"/}"
 done
+# The headers are installed, their templates are not.
+stray=$(find "$prefix/include" -type f ! -name '*.h')
+[ -z "$stray" ] || problem "installed beside the headers: $stray"
 [ "$fail" -eq 0 ] || exit 1
 
 shell=$src/examples/scripts/shells/request_eval.php
