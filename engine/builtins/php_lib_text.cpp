@@ -854,6 +854,27 @@ _qz_token* php_lib_text_ucfirst(_qz_token* text) {
   return php_lib_taint_carry(text, text_result(text, out));
 }
 
+/* The text of `text` unchanged, markers kept. */
+static _qz_token* text_same(_qz_token* text) {
+  const char* s;
+  unsigned long n;
+  if (!text_of(text, &s, &n)) return text_fixed(text, QZ_INVALID_STRING_TEXT);
+  text_buf out;
+  out.put(s, n);
+  return php_lib_taint_carry(text, text_result(text, out));
+}
+
+_qz_token* php_lib_text_iconv(_qz_token* from, _qz_token* to, _qz_token* text) {
+  (void)from;
+  (void)to;
+  return text_same(text);
+}
+
+_qz_token* php_lib_text_mb_convert_encoding(_qz_token* text, _qz_token* to) {
+  (void)to;
+  return text_same(text);
+}
+
 _qz_token* php_lib_text_basename(_qz_token* path) {
   const char* s;
   unsigned long n;

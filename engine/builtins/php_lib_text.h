@@ -71,6 +71,11 @@ _qz_token* php_lib_text_str_pad(_qz_token* args);
 _qz_token* php_lib_text_str_repeat(_qz_token* text, _qz_token* count);
 /* ucfirst: the first byte upper-cased (ASCII). */
 _qz_token* php_lib_text_ucfirst(_qz_token* text);
+/* iconv(from, to, text) and mb_convert_encoding(text, to[, from]): the
+ * text as it is (a change of encoding leaves what matters to the rules),
+ * request markers kept. */
+_qz_token* php_lib_text_iconv(_qz_token* from, _qz_token* to, _qz_token* text);
+_qz_token* php_lib_text_mb_convert_encoding(_qz_token* text, _qz_token* to);
 /* basename: the last "/"-separated part of a path, trailing "/" dropped;
  * request markers kept (a client's file name stays request data). */
 _qz_token* php_lib_text_basename(_qz_token* path);

@@ -226,10 +226,11 @@ enum qz_engine_option_flags : unsigned long {
    *    vsprintf, hex2bin, pack ("H", "h", "a"), str_pad, str_repeat,
    *    ucfirst, substr_replace, convert_uudecode, base_convert,
    *    rawurldecode, htmlspecialchars_decode, html_entity_decode, hexdec,
-   *    octdec, bindec, basename, trim, ltrim, rtrim and chop are emulated on known
-   *    text, and pack "C" makes a byte of each number; str_replace takes arrays of
-   *    searches and replacements (each search in turn); preg_replace without the
-   *    "e" modifier replaces for simple patterns (literal bytes, ".",
+   *    octdec, bindec, basename, iconv, mb_convert_encoding, trim, ltrim,
+   *    rtrim and chop are emulated on known text, and pack "C" makes a
+   *    byte of each number; str_replace takes arrays of searches and
+   *    replacements (each search in turn); preg_replace without the "e"
+   *    modifier replaces for simple patterns (literal bytes, ".",
    *    classes, escapes, "^" and "$") and leaves the subject as it is for
    *    any other;
    *  - a text transform keeps its input's markers: a marker such as
