@@ -88,6 +88,10 @@ VerdictCache::~VerdictCache() { close(); }
 void VerdictCache::close() {
   if (!db_) return;
   flush();
+  release();
+}
+
+void VerdictCache::release() {
   sqlite3_finalize(select_);
   sqlite3_finalize(insert_);
   select_ = insert_ = nullptr;
@@ -103,11 +107,7 @@ void VerdictCache::fail(const char* what) {
   // Nothing more is read or written: what was committed stays.
   sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   pending_ = 0;
-  sqlite3_finalize(select_);
-  sqlite3_finalize(insert_);
-  select_ = insert_ = nullptr;
-  sqlite3_close(db_);
-  db_ = nullptr;
+  release();
 }
 
 bool VerdictCache::exec(const char* sql) {

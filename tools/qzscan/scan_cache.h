@@ -58,6 +58,8 @@ class VerdictCache {
   void fail(const char* what);
   bool exec(const char* sql);
   void close();
+  // Finalizes the statements and closes the database, committing nothing.
+  void release();
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* select_ = nullptr;
