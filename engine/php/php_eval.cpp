@@ -96,7 +96,7 @@ static const char EVAL_COALESCE_NAME[] = "??";
 static const int EVAL_CHOICE_PRIORITY = 1;
 
 static bool eval_is_choice(const char* name) {
-  return name && name[0] == '?' && name[1] && name[2] == '\0' &&
+  return name && name[0] == '?' &&
          (std::strcmp(name, EVAL_CHOICE_NAME) == 0 || std::strcmp(name, EVAL_COALESCE_NAME) == 0);
 }
 
@@ -419,14 +419,6 @@ static _qz_token* eval_new_variable(const char* name, unsigned long line) {
  * (both branches are read, one after the other). */
 static bool eval_in_branch = false;
 
-/* Whether value v holds request data: a request marker in its text, or a
- * request array. */
-static bool eval_holds_request(const _qz_value& v) {
-  if (v.type == TOKEN_ARRAY) return v.ptr && static_cast<_qz_array*>(v.ptr)->item_marker;
-  const char* text = php_value_text(v);
-  return text && (php_text_is_request_marker(text) || std::strstr(text, "_DATA"));
-}
-
 static _qz_token* eval_assign(unsigned char* err) {
   if (eval_values().size() < 2) return nullptr;
   _qz_token *a, *v;
@@ -439,8 +431,8 @@ static _qz_token* eval_assign(unsigned char* err) {
    * way the script may go: "if (empty($c)) $c = 'ls';" or the else of
    * "if (isset($_GET['c'])) $c = $_GET['c']; else $c = '';" leaves the
    * request's value standing. */
-  if (eval_reach() && eval_in_branch && eval_holds_request(*d) &&
-      !eval_holds_request(php_variable_value(v)))
+  if (eval_reach() && eval_in_branch && php_value_holds_request(*d) &&
+      !php_value_holds_request(php_variable_value(v)))
     return a;
   a->type = TOKEN_WORD;
   if (v->type == TOKEN_LITERAL) {
@@ -590,7 +582,7 @@ static void eval_bitwise_not(unsigned long line) {
  * a number, negated for "-" (`negate`): a number stays one, a text that is
  * no request marker becomes the integer its leading digits give (0 for
  * none), as PHP reads "+$s"; any other value is left as it is. */
-static void eval_negate(unsigned long line, bool negate) {
+static void eval_apply_sign(unsigned long line, bool negate) {
   php_rt_stack& values = eval_values();
   if (values.empty() || !values.back()) return;
   _qz_token* t = eval_resolve(values.back());
@@ -692,7 +684,8 @@ static _qz_token* eval_choose(const char* name, unsigned char* err) {
   if (!eval_pop_operands(err, &a, &b)) return nullptr;
   _qz_value av = php_variable_value(a), bv = php_variable_value(b);
   if (std::strcmp(name, EVAL_COALESCE_NAME) == 0 && av.type == TOKEN_NONE) return b;
-  if (eval_holds_request(av) != eval_holds_request(bv)) return eval_holds_request(av) ? a : b;
+  if (php_value_holds_request(av) != php_value_holds_request(bv))
+    return php_value_holds_request(av) ? a : b;
   /* Neither or both: a known text rather than one the scan could not follow. */
   const char* at = php_value_text(av);
   const char* bt = php_value_text(bv);
@@ -933,8 +926,7 @@ struct eval_walk {
         if (r) eval_push_value(r);
         if (err) return STEP_ABORT;
         int next;
-        if (ops.empty() || waits(ops.back()) || !eval_priority(ops.back()->name, &next) ||
-            p > next)
+        if (ops.empty() || waits(ops.back()) || !eval_priority(ops.back()->name, &next) || p > next)
           break;
       }
     }
@@ -1400,7 +1392,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     /* A pending "~" applies to the value the token just put down. */
     for (; inverts && eval_values().size() > before; inverts--) eval_bitwise_not(cur->lineno);
     if (signs && eval_values().size() > before) {
-      eval_negate(cur->lineno, negative);
+      eval_apply_sign(cur->lineno, negative);
       signs = 0;
       negative = false;
     }

@@ -27,7 +27,6 @@
 
 #include <strings.h>
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -85,15 +84,11 @@ struct php_early_call {
   unsigned long line;
   std::vector<std::pair<bool, std::string>> args;
 };
-/* Early calls by name with letter case folded; only a name's first. */
-static std::unordered_map<std::string, php_early_call> function_early_calls;
+/* Early calls by name with letter case folded (names are the scan's
+ * interned texts, as the function table's are); only a name's first. */
+static std::unordered_map<const char*, php_early_call, qz_ascii_fold_hash, qz_ascii_fold_equal>
+    function_early_calls;
 static unsigned long function_early_bytes = 0;
-
-static std::string function_fold(const char* name) {
-  std::string folded(name);
-  for (char& c : folded) c = qz_ascii_lower(c);
-  return folded;
-}
 
 void php_function_scan_begin() {
   function_early_calls.clear();
@@ -378,11 +373,7 @@ static _qz_token* function_default(const php_param& p) {
 static std::string function_signature(const std::vector<_qz_value>& values) {
   std::string sig;
   for (const _qz_value& v : values) {
-    const char* text = php_value_text(v);
-    bool request = text && (php_text_is_request_marker(text) || std::strstr(text, "_DATA"));
-    bool array_request =
-        v.type == TOKEN_ARRAY && v.ptr && static_cast<_qz_array*>(v.ptr)->item_marker;
-    sig += request || array_request ? 'r' : (v.spare1 & QZ_VALUE_DECODED) ? 'd' : '-';
+    sig += php_value_holds_request(v) ? 'r' : (v.spare1 & QZ_VALUE_DECODED) ? 'd' : '-';
   }
   return sig;
 }
@@ -393,9 +384,11 @@ static std::string function_signature(const std::vector<_qz_value>& values) {
 static _qz_token* function_ref_target(_qz_token* arg) {
   if (!arg || arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$' || !arg->name[1])
     return nullptr;
+  /* A name's bytes as PHP takes them: ASCII letters, digits, "_" and any
+   * byte from 0x80. */
   for (const char* c = arg->name + 1; *c; c++)
-    if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '_' &&
-        static_cast<unsigned char>(*c) < 0x80)
+    if (!qz_ascii_is_upper(*c) && !qz_ascii_is_lower(*c) && !(*c >= '0' && *c <= '9') &&
+        *c != '_' && static_cast<unsigned char>(*c) < 0x80)
       return nullptr;
   _qz_token* entry = php_reference_globals(arg);
   return entry && !php_variable_is_superglobal(entry) ? entry : nullptr;
@@ -475,10 +468,9 @@ void php_function_note_early_call(const char* name, const std::vector<_qz_token*
   if (!function_reach() || !name || function_early_calls.size() >= QZ_MAX_EARLY_CALLS ||
       function_table.count(name))
     return;
-  std::string key = function_fold(name);
-  if (function_early_calls.count(key)) return;
+  if (function_early_calls.count(name)) return;
   php_early_call call{line, {}};
-  unsigned long bytes = key.size();
+  unsigned long bytes = std::strlen(name);
   for (_qz_token* a : args) {
     const char* text = php_value_text(php_variable_value(a));
     call.args.emplace_back(text != nullptr, text ? text : "");
@@ -486,13 +478,13 @@ void php_function_note_early_call(const char* name, const std::vector<_qz_token*
   }
   if (bytes > QZ_MAX_EARLY_CALL_BYTES - function_early_bytes) return;
   function_early_bytes += bytes;
-  function_early_calls.emplace(std::move(key), std::move(call));
+  function_early_calls.emplace(name, std::move(call));
 }
 
 /* Walks function `name` with the arguments kept from its early call, or
  * with none. */
 static void function_walk_late(const char* name) {
-  auto early = function_early_calls.find(function_fold(name));
+  auto early = function_early_calls.find(name);
   std::vector<_qz_token*> args;
   unsigned long line = function_table.at(name).line;
   if (early != function_early_calls.end()) {

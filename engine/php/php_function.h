@@ -62,7 +62,8 @@ bool php_function_quiet();
 /* Keeps the argument texts of a call of `name`, which no recorded function
  * or built-in answered, for a function of that name defined later (only the
  * first call of a name, within QZ_MAX_EARLY_CALLS and
- * QZ_MAX_EARLY_CALL_BYTES; extended reading only). */
+ * QZ_MAX_EARLY_CALL_BYTES; extended reading only). `name` is an interned
+ * text of the scan. */
 void php_function_note_early_call(const char* name, const std::vector<_qz_token*>& args,
                                   unsigned long line);
 /* Walks, once, every recorded function whose body was never walked: with

@@ -32,6 +32,12 @@ const char* php_value_text(const _qz_value& v) {
   return nullptr;
 }
 
+bool php_value_holds_request(const _qz_value& v) {
+  if (v.type == TOKEN_ARRAY) return v.ptr && static_cast<_qz_array*>(v.ptr)->item_marker;
+  const char* text = php_value_text(v);
+  return text && (php_text_is_request_marker(text) || std::strstr(text, "_DATA"));
+}
+
 /* Length of a LITERAL or STRING value's text (0 when there is none). */
 static unsigned long value_text_length(const _qz_value& v) {
   if (v.type == TOKEN_STRING && v.ptr) return static_cast<_qz_string*>(v.ptr)->length;

@@ -55,6 +55,10 @@ QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
  * False when v is no array or an empty one. */
 bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key);
 
+/* Whether v holds request data: a request array, or a text that is a
+ * request marker or holds one ("..._DATA"). */
+bool php_value_holds_request(const _qz_value& v);
+
 /* The text of a LITERAL value (its pointer, null or not) or of a STRING
  * value holding a string; null for any other value. The text is the value's
  * own, valid as long as the value's string or literal. */
