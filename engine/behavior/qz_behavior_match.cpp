@@ -15,12 +15,18 @@ std::map<std::string, unsigned long> call_history;
 
 namespace {
 
-/* A condition with its pattern resolved to its alternatives, or the
- * constant test (alternatives then empty). */
+/* How a condition tests its argument. */
+enum qz_match_kind {
+  QZ_MATCH_CONTAINS, /* holds one alternative (equals one, under the exact flag) */
+  QZ_MATCH_BEGINS,   /* begins with one alternative, whatever the exact flag */
+  QZ_MATCH_CONSTANT  /* is a text the script fixed (alternatives then empty) */
+};
+
+/* A condition with its pattern resolved to its alternatives. */
 struct qz_match_cond {
   int64_t arg_index;
   std::vector<std::string> alternatives;
-  bool constant;
+  qz_match_kind kind;
 };
 
 /* A behaviour rule ready for matching; rec points into qz_behaviors. The
@@ -113,9 +119,12 @@ static void qz_match_rebuild() {
        * no define_var can stand in for it. */
       const _behavior_condition& cond = rec->conds[c];
       if (qz_rule_cond_is_constant(&cond))
-        rule.conds.push_back({cond.arg_index, {}, true});
+        rule.conds.push_back({cond.arg_index, {}, QZ_MATCH_CONSTANT});
+      else if (const char* prefix = qz_rule_cond_prefix(&cond))
+        rule.conds.push_back({cond.arg_index, qz_match_split(resolve(prefix)), QZ_MATCH_BEGINS});
       else
-        rule.conds.push_back({cond.arg_index, qz_match_split(resolve(cond.pattern)), false});
+        rule.conds.push_back(
+            {cond.arg_index, qz_match_split(resolve(cond.pattern)), QZ_MATCH_CONTAINS});
     }
     size_t pos = ix.rules.size();
     ix.rules.push_back(std::move(rule));
@@ -145,6 +154,12 @@ static bool qz_match_alternatives(const std::vector<std::string>& alts, const ch
     if (exact ? strcasecmp(alt.c_str(), subject) == 0 : strstr(subject, alt.c_str()) != nullptr)
       return true;
   }
+  return false;
+}
+
+static bool qz_match_begins(const std::vector<std::string>& alts, const char* subject) {
+  for (const std::string& alt : alts)
+    if (strncmp(subject, alt.c_str(), alt.size()) == 0) return true;
   return false;
 }
 
@@ -242,9 +257,17 @@ static unsigned long qz_match_check_call(char* func_name, _fcall_argument* args,
         break;
       }
       const char* subject = args[cond.arg_index].value;
-      if (subject == nullptr ||
-          !(cond.constant ? qz_match_constant(subject)
-                          : qz_match_alternatives(cond.alternatives, subject, exact))) {
+      bool held = false;
+      if (subject != nullptr) {
+        switch (cond.kind) {
+          case QZ_MATCH_CONTAINS:
+            held = qz_match_alternatives(cond.alternatives, subject, exact);
+            break;
+          case QZ_MATCH_BEGINS: held = qz_match_begins(cond.alternatives, subject); break;
+          case QZ_MATCH_CONSTANT: held = qz_match_constant(subject); break;
+        }
+      }
+      if (!held) {
         ok = false;
         break;
       }

@@ -51,6 +51,22 @@ bool qz_rule_constant_item(const char* item, int64_t* arg_index) {
   return true;
 }
 
+bool qz_rule_prefix_item(const char* item, int64_t* arg_index, const char** pattern) {
+  if (item == nullptr) return false;
+  const char* p = item;
+  while (*p >= '0' && *p <= '9') ++p;
+  if (p == item || *p != QZ_RULE_PREFIX_SEP || p[1] == '\0') return false;
+  if (arg_index != nullptr) *arg_index = qz_rule_number_kept(strtol(item, nullptr, 10));
+  if (pattern != nullptr) *pattern = p + 1;
+  return true;
+}
+
+const char* qz_rule_cond_prefix(const _behavior_condition* cond) {
+  static const size_t mark = sizeof QZ_RULE_PREFIX_MARK - 1;
+  if (cond == nullptr || strncmp(cond->pattern, QZ_RULE_PREFIX_MARK, mark) != 0) return nullptr;
+  return cond->pattern + mark;
+}
+
 bool qz_rule_cond_is_constant(const _behavior_condition* cond) {
   return cond != nullptr &&
          strncmp(cond->pattern, QZ_RULE_CONSTANT_PATTERN, sizeof cond->pattern) == 0;
@@ -159,22 +175,27 @@ void define_behavior(char* text) {
   qz_rules_copy(rec->functions, sizeof rec->functions, f[0]);
   qz_rules_copy(rec->description, sizeof rec->description, description);
 
-  /* A short field with a ":" ("0:") is a test cut short, not "no
-   * conditions": read as none it would let the rule take every call. */
+  /* A short field with a ":" or "^" ("0:", "0^") is a test cut short, not
+   * "no conditions": read as none it would let the rule take every call. */
   if (strlen(conditions) > QZ_RULE_NO_CONDITIONS_MAX ||
-      strchr(conditions, QZ_RULE_TEST_SEP) != nullptr) {
+      strchr(conditions, QZ_RULE_TEST_SEP) != nullptr ||
+      strchr(conditions, QZ_RULE_PREFIX_SEP) != nullptr) {
     char* cursor = conditions;
     char* item;
     while (rec->cond_count < QZ_RULE_MAX_ITEMS &&
            (item = qz_rules_next_item(&cursor, QZ_RULE_ITEM_SEP))) {
       _behavior_condition& cond = rec->conds[rec->cond_count];
       char* eq = strchr(item, QZ_RULE_COND_SEP);
+      const char* prefix = nullptr;
       if (eq != nullptr) {
         *eq = '\0';
         cond.arg_index = qz_rules_number(item);
         qz_rules_copy(cond.pattern, sizeof cond.pattern, eq + 1);
       } else if (qz_rule_constant_item(item, &cond.arg_index)) {
         qz_rules_copy(cond.pattern, sizeof cond.pattern, QZ_RULE_CONSTANT_PATTERN);
+      } else if (qz_rule_prefix_item(item, &cond.arg_index, &prefix)) {
+        std::string marked = std::string(QZ_RULE_PREFIX_MARK) + prefix;
+        qz_rules_copy(cond.pattern, sizeof cond.pattern, marked.c_str());
       } else {
         /* Dropping only the item would let the rule match more calls than
          * its author wrote; the whole rule goes instead. */

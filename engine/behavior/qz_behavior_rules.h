@@ -11,8 +11,9 @@
  *   define_behavior(FUNCTIONS,CONDITIONS,SCORE,DESCRIPTION[,EXACT])
  *   define_call_list(NAMES,SCORE,DESCRIPTION)
  *   define_repeat_call(FUNCTION,MIN_COUNT,SCORE,DESCRIPTION)
- * CONDITIONS is a list of items "N=PATTERN" (argument N holds a pattern) and
- * "N:constant" (argument N is a text the script fixed), joined by "&".
+ * CONDITIONS is a list of items "N=PATTERN" (argument N holds a pattern),
+ * "N^PATTERN" (argument N begins with a pattern) and "N:constant" (argument
+ * N is a text the script fixed), joined by "&".
  * Text fields are cut to fit their fixed-width arrays; numbers are read as
  * strtol reads them and kept as signed 32-bit values. Lines that cannot be
  * deciphered or parsed are skipped silently.
@@ -54,10 +55,16 @@
  * splits items and so can never be part of a pattern cut from a rule text:
  * no pattern written in a rule file reads as this marker. */
 #define QZ_RULE_CONSTANT_PATTERN "&constant"
+/* Separates a condition's argument position from a pattern the argument
+ * must begin with, in an item without QZ_RULE_COND_SEP: "N^PATTERN". */
+#define QZ_RULE_PREFIX_SEP '^'
+/* What the loader stores before the pattern of an "N^PATTERN" condition; it
+ * begins with QZ_RULE_ITEM_SEP for the reason given above. */
+#define QZ_RULE_PREFIX_MARK "&^"
 /* Separates the alternatives of a function list, a pattern or a value. */
 #define QZ_RULE_ALT_SEP '+'
 /* A conditions field of at most this many characters ("", "0", "ab") stands
- * for no conditions, unless it holds QZ_RULE_TEST_SEP. */
+ * for no conditions, unless it holds QZ_RULE_TEST_SEP or QZ_RULE_PREFIX_SEP. */
 #define QZ_RULE_NO_CONDITIONS_MAX 2
 /* Longest plain rule text whose enciphered line (two hexadecimal digits per
  * character) and its LF fit one read of QZ_RULE_LINE_BUFFER bytes. */
@@ -102,6 +109,12 @@ int64_t qz_rule_number_kept(long value);
  * *arg_index receives the position as number fields keep it. */
 bool qz_rule_constant_item(const char* item, int64_t* arg_index);
 
+/* Whether a condition item is a begins-with test: one or more decimal
+ * digits, QZ_RULE_PREFIX_SEP and a pattern of at least one character. When
+ * it is, *arg_index (if not null) receives the position as number fields
+ * keep it and *pattern (if not null) points at the pattern inside item. */
+bool qz_rule_prefix_item(const char* item, int64_t* arg_index, const char** pattern);
+
 /* One define_var line. */
 struct _behavior_define_var {
   char var_name[QZ_RULE_FIELD_SIZE];
@@ -112,12 +125,17 @@ struct _behavior_define_var {
 struct _behavior_condition {
   int64_t arg_index; /* argument position from 0 */
   /* alternatives separated by "+", a variable name, or, for the constant
-   * test, exactly QZ_RULE_CONSTANT_PATTERN */
+   * test, exactly QZ_RULE_CONSTANT_PATTERN, or, for a begins-with test,
+   * QZ_RULE_PREFIX_MARK followed by alternatives or a variable name */
   char pattern[QZ_RULE_FIELD_SIZE];
 };
 
 /* Whether the condition is the constant test rather than a pattern. */
 bool qz_rule_cond_is_constant(const _behavior_condition* cond);
+
+/* The pattern of a begins-with condition (inside cond->pattern, after
+ * QZ_RULE_PREFIX_MARK), or null when the condition is of another kind. */
+const char* qz_rule_cond_prefix(const _behavior_condition* cond);
 
 /* One define_behavior line. */
 struct _behavior_descriptor {
@@ -177,7 +195,8 @@ QZ_EXPORT int qz_behavior_shutdown();
 /* Parse one deciphered rule text in place (zero bytes are written at the
  * field separators) and append one record to the kind's table. A malformed
  * text (no "(", no ")" after it, a missing comma before the last ")", a
- * condition item with neither "=" nor the form "N:constant") appends
+ * condition item with no "=" and neither of the forms "N:constant" and
+ * "N^PATTERN") appends
  * nothing. text must be a writable,
  * zero-terminated string; null is ignored. */
 QZ_EXPORT void define_var(char* text);

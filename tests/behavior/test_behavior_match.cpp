@@ -130,6 +130,31 @@ TEST_F(MatchTest, ConstantArgumentsAreExcepted) {
   EXPECT_EQ(qz_behavior_check(1, 0, name, 0, null_text, 1, desc, nullptr), 4u);
 }
 
+/* The begins-with test: a path the request leads against one it completes,
+ * through a variable; the exact flag leaves it case-sensitive. */
+TEST_F(MatchTest, BeginsWithTestsTheStartOfTheArgument) {
+  define_all({"define_var(REQ,$_GET_DATA+$_POST_DATA)",
+              "define_behavior(include,0^REQ,6,request leads the path)",
+              "define_behavior(include,0=REQ,0,request completes the path)",
+              "define_behavior(include,0^http://,8,remote code,1)",
+              "define_behavior(include,,2,other include)"});
+  const struct {
+    const char* arg;
+    unsigned long score;
+  } rows[] = {
+      {"$_GET_DATA/errors.php", 6},
+      {"$_POST_DATA", 6},
+      {"/srv/app/lang/$_GET_DATA.php", 0},
+      {" $_GET_DATA", 0},
+      {"$_get_data/x", 2},
+      {"http://example.net/x.txt", 8},
+      {"HTTP://example.net/x.txt", 2},
+      {"http:/", 2},
+      {"", 2},
+  };
+  for (const auto& r : rows) EXPECT_EQ(check("include", {r.arg}).score, r.score) << r.arg;
+}
+
 /* Thirteen 300-character arguments, behind a short or a 99-character name. */
 TEST_F(MatchTest, DetailTextNeverPassesItsBuffer) {
   std::string conds = "0=a";

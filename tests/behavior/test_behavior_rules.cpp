@@ -59,6 +59,16 @@ TEST_F(RulesTest, PlainRuleTextsFillTheTables) {
       {"define_behavior(f,0:Constant,0,d)", ""},
       {"define_behavior(f,0:constant ,0,d)", ""},
       {"define_behavior(f,1=a&0:constantly,0,d)", ""},
+      /* the begins-with test: digits, "^" and a pattern, kept behind its
+       * mark; "^" after "=" is part of a pattern */
+      {"define_behavior(include,0^REQ,6,d)", "B include|d|6|0|0=&^REQ\n"},
+      {"define_behavior(f,1=a&2^b+c,1,d)", "B f|d|1|0|1=a;2=&^b+c\n"},
+      {"define_behavior(f,0=^a,1,d)", "B f|d|1|0|0=^a\n"},
+      {"define_behavior(f,0^a^b,1,d)", "B f|d|1|0|0=&^a^b\n"},
+      {"define_behavior(f,0=x&0^,1,d)", ""},
+      {"define_behavior(f,x^a,1,d)", ""},
+      {"define_behavior(f,^a,1,d)", ""},
+      {"define_behavior(f,0^,1,d)", ""},
       /* no rule text can write the marker as a pattern */
       {"define_behavior(f,0=&constant,0,d)", ""},
       /* numbers as strtol reads them, low 32 bits signed */

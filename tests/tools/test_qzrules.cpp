@@ -158,6 +158,9 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
           {"define_behavior(f,1=a&0:const,1,d)", "unknown test \"const\""},
           {"define_behavior(f,x:constant,1,d)", "must be decimal digits; the rule is dropped"},
           {"define_behavior(f,9999999999:constant,1,d)", "out of range"},
+          {"define_behavior(include,0^http://+ftp://,8,d)", ""},
+          {"define_behavior(f,x^a,1,d)", "before \"^\" must be decimal digits"},
+          {"define_behavior(include,0^NO_SUCH_VAR,1,d)", "looks like a variable name"},
       },
       "\n");
   expect_findings(
@@ -172,14 +175,16 @@ TEST_F(QzrulesTest, LintFindsEachDefectOnItsLine) {
       "\r\n");
 }
 
-// Dump shows a constant test as such, never as the loader's marker pattern.
-TEST_F(QzrulesTest, DumpShowsConstantConditions) {
-  TempFile rules(rule_file({"define_behavior(system,0:constant&1=x,0,fixed)"}));
+// Dump shows constant and begins-with tests as such, never as the loader's
+// marked patterns.
+TEST_F(QzrulesTest, DumpShowsConditionKinds) {
+  TempFile rules(rule_file({"define_behavior(system,0:constant&1=x&2^y,0,fixed)"}));
   ToolRun dump = qzrules("dump " + rules.path());
   ASSERT_EQ(dump.status, 0);
   const auto conds = nlohmann::json::parse(dump.out)["behaviors"][0]["conditions"];
-  EXPECT_EQ(conds, nlohmann::json::parse(
-                       R"([{"arg_index":0,"constant":true},{"arg_index":1,"pattern":"x"}])"));
+  EXPECT_EQ(conds, nlohmann::json::parse(R"([{"arg_index":0,"constant":true},)"
+                                         R"({"arg_index":1,"pattern":"x"},)"
+                                         R"({"arg_index":2,"begins":"y"}])"));
 }
 
 // `qzrules test` on directories of look-alike scripts written here: request

@@ -136,6 +136,8 @@ nlohmann::ordered_json dump_tables() {
       const _behavior_condition& c = b->conds[k];
       if (qz_rule_cond_is_constant(&c))
         conds.push_back({{"arg_index", c.arg_index}, {"constant", true}});
+      else if (const char* prefix = qz_rule_cond_prefix(&c))
+        conds.push_back({{"arg_index", c.arg_index}, {"begins", prefix}});
       else
         conds.push_back({{"arg_index", c.arg_index}, {"pattern", c.pattern}});
     }

@@ -154,7 +154,15 @@ void check_more_items(size_t count, const char* what, std::vector<std::string>& 
 
 /* Why the loader drops a condition item that has no "=". */
 std::string bad_item_reason(const std::string& item) {
+  size_t caret = item.find(QZ_RULE_PREFIX_SEP);
   size_t colon = item.find(QZ_RULE_TEST_SEP);
+  if (caret != std::string::npos && caret < colon) {
+    std::string pos = item.substr(0, caret);
+    if (pos.empty() || pos.find_first_not_of("0123456789") != std::string::npos)
+      return "condition " + quoted(item) +
+             ": the argument position before \"^\" must be decimal digits; the rule is dropped";
+    return "condition " + quoted(item) + ": nothing after \"^\" to begin with; the rule is dropped";
+  }
   if (colon == std::string::npos)
     return "condition " + quoted(item) + " has no \"=\": the rule is dropped";
   std::string pos = item.substr(0, colon), test = item.substr(colon + 1);
@@ -167,7 +175,8 @@ std::string bad_item_reason(const std::string& item) {
 
 void check_conditions(const std::string& conds, std::vector<std::string>& out) {
   if (conds.size() <= QZ_RULE_NO_CONDITIONS_MAX &&
-      conds.find(QZ_RULE_TEST_SEP) == std::string::npos) {
+      conds.find(QZ_RULE_TEST_SEP) == std::string::npos &&
+      conds.find(QZ_RULE_PREFIX_SEP) == std::string::npos) {
     if (!conds.empty() && conds.find(QZ_RULE_COND_SEP) != std::string::npos)
       out.push_back("conditions " + quoted(conds) + " have at most " +
                     std::to_string(QZ_RULE_NO_CONDITIONS_MAX) +
@@ -179,10 +188,17 @@ void check_conditions(const std::string& conds, std::vector<std::string>& out) {
   for (size_t k = 0; k < items.size() && k < QZ_RULE_MAX_ITEMS; ++k) {
     size_t eq = items[k].find(QZ_RULE_COND_SEP);
     if (eq == std::string::npos) {
-      if (qz_rule_constant_item(items[k].c_str(), nullptr))
+      const char* prefix = nullptr;
+      if (qz_rule_constant_item(items[k].c_str(), nullptr)) {
         check_number(items[k].substr(0, items[k].find(QZ_RULE_TEST_SEP)), "argument position", out);
-      else
+      } else if (qz_rule_prefix_item(items[k].c_str(), nullptr, &prefix)) {
+        check_number(items[k].substr(0, items[k].find(QZ_RULE_PREFIX_SEP)), "argument position",
+                     out);
+        /* The loader keeps the pattern behind its kind mark, in the same field. */
+        check_cut(prefix, kFieldMax - (sizeof QZ_RULE_PREFIX_MARK - 1), "pattern", out);
+      } else {
         out.push_back(bad_item_reason(items[k]));
+      }
       continue;
     }
     check_number(items[k].substr(0, eq), "argument position", out);
@@ -481,9 +497,15 @@ struct Lint {
         split_lower(resolve(b->functions), QZ_RULE_ALT_SEP), {}, b->exact_match != 0};
     for (uint64_t c = 0; c < b->cond_count; ++c) {
       const _behavior_condition& cond = b->conds[c];
-      /* As in the matcher, no variable stands in for the constant marker. */
-      r.conds.insert(
-          {cond.arg_index, qz_rule_cond_is_constant(&cond) ? cond.pattern : resolve(cond.pattern)});
+      /* As in the matcher, no variable stands in for the constant marker; a
+       * begins-with pattern keeps its mark, so that it never equals a
+       * contains pattern. */
+      if (qz_rule_cond_is_constant(&cond))
+        r.conds.insert({cond.arg_index, cond.pattern});
+      else if (const char* prefix = qz_rule_cond_prefix(&cond))
+        r.conds.insert({cond.arg_index, QZ_RULE_PREFIX_MARK + resolve(prefix)});
+      else
+        r.conds.insert({cond.arg_index, resolve(cond.pattern)});
     }
     return r;
   }
@@ -496,7 +518,8 @@ struct Lint {
     if (!exception) check_score(b->score, line, "ends the search for that call");
     check_var_use(b->functions, line);
     for (uint64_t c = 0; c < b->cond_count; ++c) {
-      check_var_use(b->conds[c].pattern, line);
+      const char* prefix = qz_rule_cond_prefix(&b->conds[c]);
+      check_var_use(prefix != nullptr ? prefix : b->conds[c].pattern, line);
       if (b->conds[c].arg_index < 0)
         add(line, "negative argument position " + std::to_string(b->conds[c].arg_index) +
                       ": the rule never matches");
