@@ -220,9 +220,6 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"mb_convert_encoding", registry_fn(php_lib_text_mb_convert_encoding), 2, 0},
       {"convert_uudecode", registry_fn(php_lib_text_convert_uudecode), 1, 0},
       {"base_convert", registry_fn(php_lib_text_base_convert), 3, 0},
-      {"hexdec", registry_fn(php_lib_text_hexdec), 1, 0},
-      {"octdec", registry_fn(php_lib_text_octdec), 1, 0},
-      {"bindec", registry_fn(php_lib_text_bindec), 1, 0},
       {"rawurldecode", registry_fn(php_lib_text_rawurldecode), 1, 0},
       {"htmlspecialchars_decode", registry_fn(php_lib_text_html_decode), 1, 0},
       {"html_entity_decode", registry_fn(php_lib_text_html_decode), 1, 0},
@@ -245,6 +242,11 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"fgets", registry_fn(php_lib_taint_fgets), 1, 0},
       {"fgetss", registry_fn(php_lib_taint_fgets), 1, 0},
       {"stream_get_contents", registry_fn(php_lib_taint_fgets), 1, 0},
+      /* Digits the request sent, read as numbers or characters. */
+      {"hexdec", registry_fn(php_lib_taint_from_digits<php_lib_text_hexdec>), 1, 0},
+      {"octdec", registry_fn(php_lib_taint_from_digits<php_lib_text_octdec>), 1, 0},
+      {"bindec", registry_fn(php_lib_taint_from_digits<php_lib_text_bindec>), 1, 0},
+      {"chr", registry_fn(php_lib_taint_from_digits<php_lib_chr>), 1, 0},
   };
   out->insert(out->end(), std::begin(rows), std::end(rows));
   if (qz_engine_options & QZ_OPT_FULL_DECODE)

@@ -265,12 +265,22 @@ _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
 }
 
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
+  static const char socket[] = "$_SOCKET_HANDLE";
   unsigned long len = 0;
   const char* text = taint_text(handle, &len);
   if (text && len == sizeof PHP_LIB_INPUT_HANDLE_MARKER - 1 &&
       std::memcmp(text, PHP_LIB_INPUT_HANDLE_MARKER, len) == 0)
     return php_lib_marker(handle, PHP_LIB_INPUT_DATA_MARKER);
+  if (text && len == sizeof socket - 1 && std::memcmp(text, socket, len) == 0)
+    return php_lib_marker(handle, socket);
   return php_lib_fread(handle, length);
+}
+
+_qz_token* php_lib_taint_digits_result(_qz_token* source, _qz_token* res) {
+  unsigned long len = 0;
+  const char* text = taint_text(source, &len);
+  if (!text || !php_lib_taint_mask(text, len)) return res;
+  return php_lib_taint_carry(source, php_lib_string_token(php_call_line, "", 0));
 }
 
 _qz_token* php_lib_taint_fgets(_qz_token* handle) { return php_lib_taint_fread(handle, nullptr); }

@@ -46,6 +46,15 @@ template <_qz_token* (*F)(_qz_token*)>
 _qz_token* php_lib_taint_carried(_qz_token* t) {
   return php_lib_taint_carry(t, F(t));
 }
+/* Numbers and characters made from request data (hexdec, octdec, bindec,
+ * chr): the result becomes the source's markers, so that code a script
+ * rebuilds from digits the request sent (chr(hexdec(...)) in a loop) is
+ * still request data. Any other source gives F's result unchanged. */
+_qz_token* php_lib_taint_digits_result(_qz_token* source, _qz_token* res);
+template <_qz_token* (*F)(_qz_token*)>
+_qz_token* php_lib_taint_from_digits(_qz_token* t) {
+  return php_lib_taint_digits_result(t, F(t));
+}
 /* str_replace in PHP order, carrying the subject's markers. */
 _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
 
@@ -75,7 +84,8 @@ _qz_token* php_lib_taint_request_item(_qz_token* array);
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);
 /* "$_INPUT_HANDLE" for "php://input" (ignoring case); else as php_lib_fopen. */
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode);
-/* Reads of a handle: "$_POST_DATA" from the input handle, else
+/* Reads of a handle: "$_POST_DATA" from the input handle, "$_SOCKET_HANDLE"
+ * (text off the network) from a socket fsockopen opened, else
  * "$_FILE_CONTENTS" (fread, fgets, fgetss, stream_get_contents). */
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length);
 _qz_token* php_lib_taint_fgets(_qz_token* handle);

@@ -361,6 +361,12 @@ _qz_token* php_lib_text_str_split(_qz_token* args) {
   unsigned long n;
   long size = text_int(a[1], 1);
   if (!arr || !text_of(a[0], &s, &n) || size < 1) return res;
+  /* Pieces of request data are request data: cutting a marker's own
+   * letters apart would lose it. */
+  if (php_lib_taint_mask(s, n) != 0) {
+    php_lib_push_piece(arr, s, n);
+    return res;
+  }
   unsigned long step = static_cast<unsigned long>(size), pieces = 0, i = 0;
   for (; i < n && pieces < QZ_EXPLODE_MAX_PIECES; i += step, pieces++) {
     unsigned long take = n - i < step ? n - i : step;

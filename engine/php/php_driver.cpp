@@ -108,24 +108,30 @@ static bool driver_insert_separator(php_statement* st, _qz_token* at, char* hand
   return true;
 }
 
+static bool driver_is_include_word(const _qz_token* tk) {
+  static const char* const includes[] = {"include", "include_once", "require", "require_once"};
+  if (tk->type != TOKEN_WORD || !tk->name) return false;
+  for (const char* k : includes)
+    if (qz_ascii_fold_equal()(tk->name, k)) return true;
+  return false;
+}
+
 /* Extended reading: "include EXPR;" (and include_once, require,
  * require_once) without parentheses is read as the call "include(EXPR);",
- * so the path's value is reported. */
+ * so the path's value is reported. The keyword may stand anywhere in the
+ * statement ("return include EXPR;", "$c = require EXPR;"): as in PHP, the
+ * path runs from the keyword to the end of the statement. */
 static void driver_include_as_call(php_statement* st) {
-  _qz_token* first = st->head.next;
-  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !first || first == st->tail ||
-      first->type != TOKEN_WORD || !first->name)
-    return;
-  static const char* const includes[] = {"include", "include_once", "require", "require_once"};
-  bool is_include = false;
-  for (const char* k : includes) is_include = is_include || qz_ascii_fold_equal()(first->name, k);
-  if (!is_include ||
-      (first->next->type == TOKEN_SEPARATOR && first->next->name == qz_engine_sleft_handle))
-    return;
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return;
   _qz_token* last = driver_is_statement_end(st->tail) ? st->tail->prev : st->tail;
-  if (!driver_insert_separator(st, last, qz_engine_sright_handle)) return;
-  if (!driver_insert_separator(st, first, qz_engine_sleft_handle)) return;
-  first->type = TOKEN_CALL;
+  for (_qz_token* tk = st->head.next; tk && tk != last; tk = tk->next) {
+    if (!driver_is_include_word(tk)) continue;
+    if (tk->next->type == TOKEN_SEPARATOR && tk->next->name == qz_engine_sleft_handle) return;
+    if (!driver_insert_separator(st, last, qz_engine_sright_handle)) return;
+    if (!driver_insert_separator(st, tk, qz_engine_sleft_handle)) return;
+    tk->type = TOKEN_CALL;
+    return;
+  }
 }
 
 /* Extended reading: "$v = $v . ..." with $v never assigned starts from the

