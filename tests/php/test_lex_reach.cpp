@@ -1,6 +1,7 @@
 // What the extended reading of strings and tags lets the interpreter reach:
 // scripts in, reported calls out, with QZ_OPT_INTERPRETER_REACH and without.
 
+#include "support/codec.h"
 #include "support/scan_record.h"
 
 #include "common/qz_limits.h"
@@ -16,21 +17,6 @@ using scan_record::Seen;
 using LexReach = scan_record::EngineTest;
 
 const unsigned long kReach = QZ_OPT_INTERPRETER_REACH;
-
-std::string base64(const std::string& in) {
-  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    unsigned long n = static_cast<unsigned char>(in[i]) << 16;
-    if (i + 1 < in.size()) n |= static_cast<unsigned char>(in[i + 1]) << 8;
-    if (i + 2 < in.size()) n |= static_cast<unsigned char>(in[i + 2]);
-    out += digits[(n >> 18) & 63];
-    out += digits[(n >> 12) & 63];
-    out += i + 1 < in.size() ? digits[(n >> 6) & 63] : '=';
-    out += i + 2 < in.size() ? digits[n & 63] : '=';
-  }
-  return out;
-}
 
 bool reported(const Seen& seen, const std::string& call) {
   return std::find(seen.calls.begin(), seen.calls.end(), call) != seen.calls.end();
@@ -53,9 +39,7 @@ void check(const std::vector<Row>& rows, unsigned long more_options = 0) {
 // Fifteen layers of eval(base64_decode('...')) around a shell: the outer
 // literals are far longer than a token without the flag keeps.
 TEST_F(LexReach, NestedEncodedLayers) {
-  std::string code = "system($_GET['c']);";
-  for (int i = 0; i < 15; i++) code = "eval(base64_decode('" + base64(code) + "'));";
-  const std::string script = "<?php " + code;
+  const std::string script = "<?php " + codec::eval_layers("system($_GET['c']);", 15);
   ASSERT_GT(script.size(), static_cast<size_t>(QZ_LEX_TOKEN_MAX));
   const std::string shell = "system($_GET_DATA)";
   Seen on = run(script, QZ_OPT_FULL_DECODE | kReach);

@@ -48,22 +48,7 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
   put("mem/big.php", php + "/*" + std::string(8 << 20, ' ') + "*/\n");  // past the scan's budget
   // Fifteen layers of eval(base64_decode(...)): the outer literal is far
   // longer than the baseline's 5,000-character token.
-  std::string layered = "system($_GET['c']);";
-  for (int i = 0; i < 15; i++) {
-    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string b64;
-    for (size_t k = 0; k < layered.size(); k += 3) {
-      unsigned v = static_cast<unsigned char>(layered[k]) << 16;
-      if (k + 1 < layered.size()) v |= static_cast<unsigned char>(layered[k + 1]) << 8;
-      if (k + 2 < layered.size()) v |= static_cast<unsigned char>(layered[k + 2]);
-      b64 += abc[v >> 18 & 63];
-      b64 += abc[v >> 12 & 63];
-      b64 += k + 1 < layered.size() ? abc[v >> 6 & 63] : '=';
-      b64 += k + 2 < layered.size() ? abc[v & 63] : '=';
-    }
-    layered = "eval(base64_decode('" + b64 + "'));";
-  }
-  put("layers/deep.php", "<?php " + layered + "\n");
+  put("layers/deep.php", "<?php " + codec::eval_layers("system($_GET['c']);", 15) + "\n");
   const Row rows[] = {
       // Layers of encoded code are unwrapped to the command inside.
       {"layers/deep.php", 1, {"deep.php: THREAT score=10"}},

@@ -11,18 +11,6 @@ using namespace qzscan_test;
 
 namespace {
 
-// Decodes base64 up to its padding (a foreign character garbles the result).
-std::string unbase64(const std::string& text) {
-  const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned bits = 0, n = 0;
-  for (size_t i = 0; i < text.size() && text[i] != '='; i++) {
-    bits = (bits << 6) | static_cast<unsigned>(digits.find(text[i]) & 63);
-    if ((n += 6) >= 8) out += static_cast<char>((bits >> (n -= 8)) & 0xFF);
-  }
-  return out;
-}
-
 // Decodes %HH escapes after an optional file:// prefix.
 std::string unpercent(std::string text) {
   if (text.rfind("file://", 0) == 0) text.erase(0, 7);
@@ -120,8 +108,8 @@ TEST_F(QzscanOutput, JsonMatchesItsSchemaAndKeepsTheExactBytes) {
   EXPECT_EQ(report["rules"], json({{"path", rules}, {"sha256", sha256_of(rules)}, {"count", 3}}));
   std::map<std::string, json> by_path;
   for (const json& f : report["files"])
-    by_path[f.contains("path_bytes") ? unbase64(f["path_bytes"]) : f["path"].get<std::string>()] =
-        f;
+    by_path[f.contains("path_bytes") ? codec::unbase64(f["path_bytes"])
+                                     : f["path"].get<std::string>()] = f;
   EXPECT_EQ(by_path.size(), std::size(kHostile) + 1);
   EXPECT_EQ(by_path["site/clean.php"]["verdict"], "clean");
   for (const Hostile& h : kHostile) {
@@ -132,7 +120,7 @@ TEST_F(QzscanOutput, JsonMatchesItsSchemaAndKeepsTheExactBytes) {
     ASSERT_EQ(f["calls"].size(), 1u) << h.shown;
     EXPECT_EQ(f["calls"][0].contains("args_bytes"), !h.arg.empty()) << h.shown;
     if (!h.arg.empty()) {
-      EXPECT_EQ(unbase64(f["calls"][0]["args_bytes"][0]), "\x1b]0;t\x07\xff$_GET_DATA");
+      EXPECT_EQ(codec::unbase64(f["calls"][0]["args_bytes"][0]), "\x1b]0;t\x07\xff$_GET_DATA");
     }
   }
   const json& plain = by_path["site/plain.php"];
