@@ -6,6 +6,7 @@
 // any byte; its standard output and error are read back from files.
 
 #include "behavior/qz_cipher.h"
+#include "support/codec.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -35,6 +37,9 @@ namespace fs = std::filesystem;
 inline const char* const kRules[] = {"define_var(REQ,$_GET_DATA+$_POST_DATA+$_REQUEST_DATA)",
                                      "define_behavior(eval+system,0=REQ,10,runs request input)",
                                      "define_behavior(exec,,3,runs a command)"};
+
+// A shell run on request input: a threat under kRules.
+inline const char* const kShell = "<?php\nsystem($_GET['c']);\n";
 
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -57,6 +62,25 @@ inline std::string sha256_of(const std::string& path) {
     pclose(p);
   }
   return digest;
+}
+
+// Each file of a JSON report, by its exact path (path_bytes decoded when
+// the path is not UTF-8), as "status[ verdict][ known][ cached]"; output
+// that is not a report gives one entry holding it.
+inline std::multimap<std::string, std::string> report_files(const std::string& out) {
+  const json report = json::parse(out, nullptr, false);
+  if (report.is_discarded() || !report.contains("files")) return {{"<not a report>", out}};
+  std::multimap<std::string, std::string> files;
+  for (const json& f : report["files"]) {
+    std::string status = f["status"];
+    if (f.contains("verdict")) status += " " + f["verdict"].get<std::string>();
+    if (f.value("known", false)) status += " known";
+    if (f.value("cached", false)) status += " cached";
+    files.emplace(
+        f.contains("path_bytes") ? codec::unbase64(f["path_bytes"]) : f["path"].get<std::string>(),
+        status);
+  }
+  return files;
 }
 
 struct Launch {

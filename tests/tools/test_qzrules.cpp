@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <tuple>
@@ -66,23 +67,6 @@ TEST_F(QzrulesTest, EncryptMatchesAnIndependentEncipheringAndDecryptsBack) {
   ToolRun dec = qzrules("decrypt " + out.path());
   EXPECT_EQ(dec.status, 1);
   EXPECT_EQ(lines_of(dec.out), kRules);
-}
-
-// A file that cannot be read or written is an error of every command, named.
-TEST_F(QzrulesTest, UnreadableAndUnwritableFilesAreErrors) {
-  TempFile in(kRules[0] + "\n");
-  const std::string dir = QZ_BINARY_DIR "/rules", missing = "/nonexistent/qz/rules";
-  std::vector<std::pair<std::string, std::string>> rows = {
-      {"encrypt " + in.path() + " -o " + missing, missing + ": cannot write"}};
-  for (const char* cmd : {"lint", "dump", "decrypt", "encrypt"}) {
-    rows.push_back({std::string(cmd) + " " + dir, dir + ": Is a directory"});
-    rows.push_back({std::string(cmd) + " " + missing, missing + ": No such file or directory"});
-  }
-  for (const auto& [args, err] : rows) {
-    ToolRun r = qzrules(args, true);
-    EXPECT_EQ(r.status, 2) << args;
-    EXPECT_EQ(r.out, "qzrules: " + err + "\n") << args;
-  }
 }
 
 // Lints files of the given lines: a row with an empty finding must be clean,
@@ -321,29 +305,41 @@ TEST_F(QzrulesTestCommand, ControlCharactersInNamesAreEscaped) {
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
 
+// A file that cannot be read or written, and a test run without what it
+// needs, are errors: status 2 and the problem named.
 TEST_F(QzrulesTestCommand, UsageAndInputErrors) {
   std::ofstream(dir + "/vars.txt") << "define_var(A,b)\n";
   const std::string rules = dir + "/rules.txt", mal = dir + "/mal", file = dir + "/mal/top.php";
-  const std::vector<std::pair<std::string, std::string>> rows = {
-      {rules + " --benign " + dir + "/none", dir + "/none: No such file or directory"},
-      {rules + " --malicious " + file, file + ": not a directory"},
-      {rules, "test: give --malicious or --benign directories, or both"},
-      {rules + " --malicious " + mal + " --max-fp 5", "test: --max-fp needs --benign"},
-      {dir + "/vars.txt --malicious " + mal, dir + "/vars.txt: no rule that scores"},
-      {rules + " --malicious " + mal + " --qzscan " + dir + "/none",
+  const std::string missing = "/nonexistent/qz/rules";
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"encrypt " + rules + " -o " + missing, missing + ": cannot write"},
+      {"test " + rules + " --benign " + dir + "/none", dir + "/none: No such file or directory"},
+      {"test " + rules + " --malicious " + file, file + ": not a directory"},
+      {"test " + rules, "test: give --malicious or --benign directories, or both"},
+      {"test " + rules + " --malicious " + mal + " --max-fp 5", "test: --max-fp needs --benign"},
+      {"test " + dir + "/vars.txt --malicious " + mal, dir + "/vars.txt: no rule that scores"},
+      {"test " + rules + " --malicious " + mal + " --qzscan " + dir + "/none",
        dir + "/none: cannot run: No such file or directory"},
   };
+  for (const char* cmd : {"lint", "dump", "decrypt", "encrypt"}) {
+    rows.push_back({std::string(cmd) + " " + dir, dir + ": Is a directory"});
+    rows.push_back({std::string(cmd) + " " + missing, missing + ": No such file or directory"});
+  }
   for (const auto& [args, err] : rows) {
-    ToolRun r = qzrules("test " + args, true);
+    ToolRun r = qzrules(args, true);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(r.out.rfind("qzrules: " + err, 0), 0u) << args << "\n" << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
   }
 }
 
-TEST_F(QzrulesTest, TheDefaultRulesLintClean) {
+TEST_F(QzrulesTest, TheDefaultRulesLintCleanAndVersionNamesTheTool) {
   ToolRun lint = qzrules("lint " QZ_BINARY_DIR "/rules/default.rules", true);
   EXPECT_EQ(lint.status, 0);
   EXPECT_EQ(lint.out, "");
+  ToolRun version = qzrules("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("qzrules ", 0), 0u) << version.out;
 }
 
 }  // namespace

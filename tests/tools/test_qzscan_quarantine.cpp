@@ -12,8 +12,6 @@ using namespace qzscan_test;
 
 namespace {
 
-const char* const kShell = "<?php\nsystem($_GET['c']);\n";
-
 // What a restore must bring back of a file.
 struct Meta {
   std::string content;
