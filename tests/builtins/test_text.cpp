@@ -19,13 +19,8 @@ namespace {
 using scan_record::int_tok;
 using scan_record::linked;
 using scan_record::str_tok;
+using scan_record::text_of;
 using Text = scan_record::RuntimeTest;
-
-std::string text_of(_qz_token* t) {
-  if (!t || t->value.type != TOKEN_STRING || !t->value.ptr) return "<no string>";
-  auto* s = static_cast<_qz_string*>(t->value.ptr);
-  return std::string(s->text, s->length);
-}
 
 // uuencoded as the classic tool writes it: lines of up to 45 bytes, each
 // led by its length character, then a line of length 0.

@@ -14,6 +14,7 @@ namespace {
 
 using scan_record::deflate_with;
 using scan_record::str_tok;
+using scan_record::text_of;
 
 class Transforms : public scan_record::RuntimeTest {
  protected:
@@ -31,12 +32,6 @@ _qz_token* lit_tok(const char* s) { return tok(TOKEN_LITERAL, const_cast<char*>(
 _qz_token* array_tok() {
   static char not_text[4] = {'\x7f', '\x7f', '\x7f', '\x7f'};
   return tok(TOKEN_ARRAY, not_text);
-}
-
-std::string text_of(_qz_token* t) {
-  if (!t || t->value.type != TOKEN_STRING || !t->value.ptr) return "<no string>";
-  auto* s = static_cast<_qz_string*>(t->value.ptr);
-  return std::string(s->text, s->length);
 }
 
 typedef _qz_token* (*transform_fn)(_qz_token*);

@@ -132,6 +132,13 @@ inline _qz_token* str_tok(const std::string& bytes, unsigned long line = 3) {
   return t;
 }
 
+// The bytes of a runtime string value; "<no string>" for any other value.
+inline std::string text_of(_qz_token* t) {
+  if (!t || t->value.type != TOKEN_STRING || !t->value.ptr) return "<no string>";
+  auto* s = static_cast<_qz_string*>(t->value.ptr);
+  return std::string(s->text, s->length);
+}
+
 // Links the tokens into a list in the given order; returns its head.
 inline _qz_token* linked(const std::vector<_qz_token*>& tokens) {
   for (size_t i = 0; i < tokens.size(); i++) {
