@@ -162,9 +162,10 @@ class QzscanRun : public ::testing::Test {
   Ran run(const Launch& l) { return finish(start(l)); }
 
   // The arguments split at spaces; leading NAME=value words go to the
-  // environment.
-  Ran run(const std::string& args) {
+  // environment. The run reads input on its standard input.
+  Ran run(const std::string& args, const std::string& input = "") {
     Launch l;
+    l.stdin_data = input;
     std::istringstream in(args);
     for (std::string a; in >> a;)
       (l.args.empty() && a.find('=') != std::string::npos ? l.env : l.args).push_back(a);

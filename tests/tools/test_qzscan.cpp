@@ -38,6 +38,7 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
     int status;
     std::vector<std::string> shown;        // on standard error when it begins "qzscan: "
     std::vector<std::string> absent = {};  // in neither output
+    std::string input = "";                // on standard input
   };
   const std::string some = "--exclude *.PHP --exclude cache --exclude big.php site";
   const std::string skip = "--max-filesize 1K site/index.php site/big.php";
@@ -49,6 +50,7 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
   // Fifteen layers of eval(base64_decode(...)): the outer literal is far
   // longer than the baseline's 5,000-character token.
   put("layers/deep.php", "<?php " + codec::eval_layers("system($_GET['c']);", 15) + "\n");
+  // clang-format off
   const Row rows[] = {
       // Layers of encoded code are unwrapped to the command inside.
       {"layers/deep.php", 1, {"deep.php: THREAT score=10"}},
@@ -58,30 +60,31 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
       {some, 0, {"odd.phtml: SUSPICIOUS"}, {"shell.PHP", "cached.php"}},
       {"--fail-on suspicious " + some, 1, {"odd.phtml"}},
       {"--ext txt site", 1, {"notes.txt: THREAT"}, {"shell.PHP"}},
+      // An empty selection is said and is no error; with --all-files --ext may be empty.
+      {"--ext inc site", 0, {"qzscan: no file selected ("}},
+      {"--ext= --all-files site", 1, {"notes.txt: THREAT", "shell.PHP: THREAT"}},
       {"site/missing.php site/shell.PHP", 2, {"shell.PHP", "qzscan: site/missing.php: "}},
       {"--follow-symlinks site", 2, {"qzscan: site/lib/up: symbolic link loop"}},
-      {"QZSCAN_TEST_CRASH_ON=odd.phtml -j 2 site",
-       2,
-       {"shell.PHP: THREAT", "qzscan: site/lib/odd.phtml: worker crashed"}},
-      {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site",
-       2,
-       {"shell.PHP", "qzscan: site/index.php: timed out after 1 seconds"}},
-      {"-j 1 --worker-memory 64M mem/big.php site/shell.PHP",
-       2,
+      {"QZSCAN_TEST_CRASH_ON=odd.phtml -j 2 site", 2, {"shell.PHP: THREAT", "qzscan: site/lib/odd.phtml: worker crashed"}},
+      {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site", 2, {"shell.PHP", "qzscan: site/index.php: timed out after 1 seconds"}},
+      {"-j 1 --worker-memory 64M mem/big.php site/shell.PHP", 2,
        {"qzscan: mem/big.php: out of memory: an allocation failed", "site/shell.PHP: THREAT"}},
       // Named on the command line, what is not a regular file is an error and
       // a FIFO is never waited on.
-      {"/dev/zero site/lib/pipe.php",
-       2,
-       {"qzscan: /dev/zero: not a regular file", "qzscan: site/lib/pipe.php: not a regular file"}},
+      {"/dev/zero site/lib/pipe.php", 2, {"qzscan: /dev/zero: not a regular file", "qzscan: site/lib/pipe.php: not a regular file"}},
       // Skipped files are listed under -q and fail the run under --fail-on skip.
       {"-q " + skip, 0, {"big.php: SKIPPED"}, {"THREAT"}},
       {"--fail-on skip " + skip, 1, {"big.php: SKIPPED"}},
+      // "-" scans standard input as <stdin> (never by its temporary name), within the size limit.
+      {"-", 1, {"<stdin>: THREAT score=10 line=2"}, {"qzscan-stdin"}, kShell},
+      {"--max-filesize 1K -", 0, {"<stdin>: SKIPPED: larger than the size limit\n"}, {}, kShell + std::string(5000, '#')},
+      {"--files-from -", 0, {"qzscan: no file selected ("}},
   };
+  // clang-format on
   for (const Row& r : rows) {
     // Sanitizer builds run workers without a memory limit.
     if (kSanitized && r.args.find("--worker-memory") != std::string::npos) continue;
-    Ran res = run(r.args);
+    Ran res = run(r.args, r.input);
     const std::string all = res.out + res.err, what = r.args + "\n" + all;
     EXPECT_EQ(res.status, r.status) << what;
     for (const std::string& p : r.shown)

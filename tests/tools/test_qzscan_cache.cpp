@@ -63,6 +63,7 @@ TEST_F(QzscanCache, HitsMissesAndInvalidation) {
     std::vector<std::string> env, args;
     size_t cached;
   } steps[] = {
+      // clang-format off
       {"a new database", [] {}, {}, {}, 0},
       // Workers that met any file would crash: none is scanned.
       {"all known", [] {}, {"QZSCAN_TEST_CRASH_ON=site"}, {}, 4},
@@ -70,12 +71,9 @@ TEST_F(QzscanCache, HitsMissesAndInvalidation) {
       {"another engine", [] {}, {"QZSCAN_TEST_ENGINE_VERSION=9.9"}, {}, 0},
       {"the engine again", [] {}, {}, {}, 4},
       {"other options", [] {}, {}, {"--no-extensions"}, 0},
-      {"other rules",
-       [&] { std::ofstream(rules, std::ios::app) << more_rules << "\n"; },
-       {},
-       {},
-       0},
+      {"other rules", [&] { std::ofstream(rules, std::ios::app) << more_rules << "\n"; }, {}, {}, 0},
       {"the new rules again", [] {}, {}, {}, 4},
+      // clang-format on
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.what);
@@ -112,25 +110,18 @@ TEST_F(QzscanCache, DatabasesNotToTrustGiveAWarningAndTheRightVerdicts) {
     std::string warning;  // after "qzscan: warning: cache.db: "; empty: none
     size_t cached;
   } rows[] = {
+      // clang-format off
       {"not a database", [&] { put("cache.db", "SQLite format 2\nnothing here"); },
        "not a qzscan cache: file is not a database; scanning without the cache\n", 0},
       {"another program's", [&] { sql(db, "CREATE TABLE notes (text TEXT)"); },
        "not a qzscan cache (a database of another program); scanning without the cache\n", 0},
-      {"another layout",
-       [&] {
-         fill();
-         sql(db, "PRAGMA user_version = 77");
-       },
+      {"another layout", [&] { fill(); sql(db, "PRAGMA user_version = 77"); },
        "a cache of another qzscan version; scanning without the cache\n", 0},
       {"damaged pages", damage_pages, "cannot read the cache: ", 0},
       // A row changed behind qzscan's back fails its check and is scanned again.
-      {"a forged verdict",
-       [&] {
-         fill();
-         sql(db, "UPDATE verdicts SET outcome = replace(outcome, 'threat', 'clean')");
-       },
-       "", 2},
+      {"a forged verdict", [&] { fill(); sql(db, "UPDATE verdicts SET outcome = replace(outcome, 'threat', 'clean')"); }, "", 2},
       {"a directory", [&] { fs::create_directory(db); }, "cannot open the cache: ", 0},
+      // clang-format on
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);

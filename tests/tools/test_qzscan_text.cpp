@@ -171,12 +171,6 @@ TEST_F(QzscanText, UsageErrorsAreOneQzscanLineSayingWhatWasExpected) {
     const std::string rest = res.err.substr(res.err.find('\n') + 1);
     EXPECT_TRUE(rest.empty() || rest == "Run with --help for more information.\n") << res.err;
   }
-  // --ext with --all-files may be empty, and an empty selection is said.
-  Ran res = run(Launch{{"--ext", "", "--all-files", "site"}});
-  EXPECT_EQ(res.status, 1) << res.err;
-  res = run("--ext txt site");
-  EXPECT_EQ(res.status, 0);
-  EXPECT_EQ(res.err.rfind("qzscan: no file selected", 0), 0u) << res.err;
 }
 
 // On a terminal the progress line shows the walk, then the scan, and is
