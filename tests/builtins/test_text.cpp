@@ -71,27 +71,19 @@ TEST_F(Text, NumbersAndFormats) {
     _qz_token* result;
     std::string out;
   } rows[] = {
-      {"base_convert of 64 bits exactly",
-       php_lib_text_base_convert(str_tok("ffffffffffffffff"), int_tok(16), int_tok(36)),
-       "3w5e11264sgsf"},
-      {"base_convert skips what is no digit",
-       php_lib_text_base_convert(str_tok("1_0 2"), int_tok(2), int_tok(10)), "2"},
-      {"base_convert to base 37 fails",
-       php_lib_text_base_convert(str_tok("1"), int_tok(10), int_tok(37)), "qz_invalid_string"},
-      {"sprintf bases and signs",
-       php_lib_text_sprintf(linked({str_tok("%b|%o|%X|%+d|%u|%'x5d"), int_tok(5), int_tok(8),
-                                    int_tok(255), int_tok(3), int_tok(-1), int_tok(7)})),
+      // clang-format off
+      {"base_convert of 64 bits exactly", php_lib_text_base_convert(str_tok("ffffffffffffffff"), int_tok(16), int_tok(36)), "3w5e11264sgsf"},
+      {"base_convert skips what is no digit", php_lib_text_base_convert(str_tok("1_0 2"), int_tok(2), int_tok(10)), "2"},
+      {"base_convert to base 37 fails", php_lib_text_base_convert(str_tok("1"), int_tok(10), int_tok(37)), "qz_invalid_string"},
+      {"sprintf bases and signs", php_lib_text_sprintf(linked({str_tok("%b|%o|%X|%+d|%u|%'x5d"), int_tok(5), int_tok(8),
+                                                               int_tok(255), int_tok(3), int_tok(-1), int_tok(7)})),
        "101|10|FF|+3|18446744073709551615|xxxx7"},
-      {"sprintf zero padding puts the sign first",
-       php_lib_text_sprintf(linked({str_tok("%06d|%-4d|"), int_tok(-42), int_tok(-1)})),
-       "-00042|-1  |"},
-      {"sprintf reads a number out of a text",
-       php_lib_text_sprintf(linked({str_tok("%d"), str_tok("12ab")})), "12"},
-      {"vsprintf with too few items", php_lib_text_vsprintf(str_tok("%s%s"), str_tok("x")),
-       "qz_invalid_string"},
-      {"pack H with an odd count keeps the high nibble",
-       php_lib_text_pack(linked({str_tok("H3"), str_tok("616")})), "a`"},
+      {"sprintf zero padding puts the sign first", php_lib_text_sprintf(linked({str_tok("%06d|%-4d|"), int_tok(-42), int_tok(-1)})), "-00042|-1  |"},
+      {"sprintf reads a number out of a text", php_lib_text_sprintf(linked({str_tok("%d"), str_tok("12ab")})), "12"},
+      {"vsprintf with too few items", php_lib_text_vsprintf(str_tok("%s%s"), str_tok("x")), "qz_invalid_string"},
+      {"pack H with an odd count keeps the high nibble", php_lib_text_pack(linked({str_tok("H3"), str_tok("616")})), "a`"},
       {"pack a copies the text", php_lib_text_pack(linked({str_tok("a*"), str_tok("sys")})), "sys"},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

@@ -65,20 +65,17 @@ TEST_F(Wrapper, VerdictTable) {
     uint64_t file_line;  // line written by a file scan (0: untouched)
     const char* desc;    // expected file_desc
   };
+  // clang-format off
   const Row rows[] = {
       {"nothing", "<?php harmless(1);", 0, false, 0, false, 0, ""},
-      {"only suspicious", "<?php susp_a(1); susp_a(2); susp_a(3);", 0, true, 0, true, 0,
-       "suspicious A  "},
+      {"only suspicious", "<?php susp_a(1); susp_a(2); susp_a(3);", 0, true, 0, true, 0, "suspicious A  "},
       // the definite call ends the walk: the call after it never scores
-      {"definite during the walk", "<?php susp_a(1);\ndefinite_b(1);\nlow_c(1);", 1, true, 5, false,
-       2, "suspicious A  definite B  "},
-      {"suspicious and definite file-level", "<?php low_c(1); list_x(1); list_y(1);", 1, true, 7,
-       true, 0, "low C  definite list  "},
-      {"definite file-level alone", "<?php list_x(1); list_y(1);", 1, false, 0, false, 0,
-       "definite list  "},
-      {"suspicious file-level", "<?php slist_p(1); slist_q(1);", 0, true, 0, true, 0,
-       "suspicious list  "},
+      {"definite during the walk", "<?php susp_a(1);\ndefinite_b(1);\nlow_c(1);", 1, true, 5, false, 2, "suspicious A  definite B  "},
+      {"suspicious and definite file-level", "<?php low_c(1); list_x(1); list_y(1);", 1, true, 7, true, 0, "low C  definite list  "},
+      {"definite file-level alone", "<?php list_x(1); list_y(1);", 1, false, 0, false, 0, "definite list  "},
+      {"suspicious file-level", "<?php slist_p(1); slist_q(1);", 0, true, 0, true, 0, "suspicious list  "},
   };
+  // clang-format on
   for (const Row& r : rows) {
     for (bool as_file : {false, true}) {
       SCOPED_TRACE(std::string(r.name) + (as_file ? " (file)" : " (buffer)"));
