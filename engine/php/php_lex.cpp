@@ -1471,7 +1471,8 @@ static bool lex_keeps_bang(qz_io_handle* source, char c) {
   int next = qz_source_next(source);
   if (lex_is_eof(next)) return false;
   qz_source_ungetc(source);
-  return next == '=';
+  /* A host's source may return more than the byte: only its low byte counts. */
+  return (next & 0xFF) == '=';
 }
 
 /* Runs: stretches of bytes that every step of the token reader would only

@@ -344,6 +344,7 @@ TEST_F(Lexer, EverySourceKindReadsTheSameTokens) {
       {"<?php <<<EOT\r\nx $y\r\nEOT;\r\nf(1);", true},
       {"<?php a; ?><?= $x ?><? f(1); <?eval(1);", true},
       {"<?php $a != $b; @f(); $\xE4x = 1; a\xFF b; g(2);", false},
+      {"<?php if ($a != $b && $c !== 1) f();", true},
       {"<?php $a\x18z = 1; ?>x\x18y<?php f($a\x18z, 'q\x18');", true},
       {"t\x18<?php " + scan_record::repeat("w\x18", 50) + ";", true},
       {scan_record::repeat("$a=f($b,'x y')?>t<?php /*c*/ $c.=1;//d\n", 300), true},
