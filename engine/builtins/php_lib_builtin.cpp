@@ -146,9 +146,15 @@ _qz_token* php_lib_eval(_qz_token* code) {
   php_lex_saved outer;
   php_lex_save(&outer);
   php_lex_begin_text(php_call_line);
-  php_lib_eval_nesting++;
-  php_debug(nullptr, &source, 1);
-  php_lib_eval_nesting--;
+  {
+    /* Counted down on every way out: a host callback may throw through the
+     * nested run, and the depth must not stay raised after that scan. */
+    struct nesting_guard {
+      nesting_guard() { php_lib_eval_nesting++; }
+      ~nesting_guard() { php_lib_eval_nesting--; }
+    } nesting;
+    php_debug(nullptr, &source, 1);
+  }
   php_lex_restore(&outer);
   return nullptr;
 }
