@@ -98,6 +98,11 @@
  * are a few dozen tokens, so this leaves them room while a hostile loop with
  * a huge body costs no more than a few walks of a large script. */
 #define QZ_MAX_LOOP_TOKENS_PER_SCAN (1024ul * 1024)
+/* Under a memory budget, later loop rounds stop once the scan has used this
+ * fraction (one over it) of the budget: a loop the walk cannot settle may
+ * grow its texts each round, and ending the whole scan at the budget for
+ * values only computed would leave the rest of a real script unread. */
+#define QZ_LOOP_BUDGET_SHARE 4ul
 /* Arguments a fixed-arity built-in can receive. */
 #define QZ_BUILTIN_MAX_ARGS 10
 /* Items the range() emulation builds at most, plus one. */

@@ -27,6 +27,7 @@
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
+#include "runtime/qz_mempool.h"
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
@@ -252,6 +253,16 @@ static _qz_token* driver_read_body(_qz_token* first, driver_input* in) {
 }
 
 /* Whether a loop condition's value lets the loop go on. */
+/* Whether the scan has used more of its memory budget than later loop
+ * rounds may take: they only compute values, and a loop whose condition the
+ * walk cannot settle may keep growing its texts (a string spliced into itself
+ * each round) where the real loop would have stopped. The rest of the script
+ * keeps the room. */
+static bool driver_loop_memory_spent() {
+  return qz_scan_memory_budget != 0 &&
+         qz_scan_memory_used > qz_scan_memory_budget / QZ_LOOP_BUDGET_SHARE;
+}
+
 static bool driver_goes_on(_qz_token* cond) {
   if (!cond) return true; /* "for (;;)" */
   _qz_token* r = php_eval_expr(cond, nullptr);
@@ -265,7 +276,8 @@ static bool driver_goes_on(_qz_token* cond) {
  * nonzero integer (never when cond is missing or a fixed number), at most
  * QZ_FOR_LOOP_MAX rounds, and in the scan at most
  * QZ_MAX_LOOP_ROUNDS_PER_SCAN rounds walking QZ_MAX_LOOP_TOKENS_PER_SCAN
- * body tokens. step (may be null) follows each
+ * body tokens, and none once the scan has used 1/QZ_LOOP_BUDGET_SHARE of its
+ * memory budget. step (may be null) follows each
  * round's body. With cond_first, the first round evaluates cond aloud too
  * (its calls are reported) before its body. */
 static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _qz_token* step) {
@@ -279,7 +291,7 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
   for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
     if (round > 0) {
       if (fixed || driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
-          size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens)
+          size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens || driver_loop_memory_spent())
         break;
       driver_loop_rounds++;
       driver_loop_tokens += size;

@@ -101,6 +101,11 @@ TEST_F(Engine, ScanStatus) {
       {0, nullptr, dir, QZ_SCAN_INPUT_UNREADABLE, {}},
       {0, nullptr, nullptr, QZ_SCAN_INPUT_UNREADABLE, {}},
       {0, "", nullptr, 0, {}},
+      // A loop the walk cannot settle, splicing its text into itself: its
+      // later rounds stop before the budget, and the script is read on.
+      {QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH,
+       "<?php $s = 'ab'; while ($p < strlen($s) && more($s)) { $p = strlen($s); $s = substr_replace($s, $s, 0, 1); } after(1);",
+       nullptr, 0, {"strlen", "more", "strlen", "substr_replace", "after"}},
       {0, "<?php before(1); eval('x(1); boom(2); y(3);'); after(4);", nullptr, oom, {"before", "x", "boom"}},
       {0, "<?php eval('x(1);'); after(4);", nullptr, 0, {"x", "eval", "after"}},
       {0, "<?php outer_call(1); after_call(2);", nullptr, 0, {"outer_call", "after_call"}, true},
