@@ -112,6 +112,8 @@ static bool driver_insert_separator(php_statement* st, _qz_token* at, char* hand
 static bool driver_is_include_word(const _qz_token* tk) {
   static const char* const includes[] = {"include", "include_once", "require", "require_once"};
   if (tk->type != TOKEN_WORD || !tk->name) return false;
+  char first = qz_ascii_lower(tk->name[0]);
+  if (first != 'i' && first != 'r') return false; /* most words, settled cheaply */
   for (const char* k : includes)
     if (qz_ascii_fold_equal()(tk->name, k)) return true;
   return false;
