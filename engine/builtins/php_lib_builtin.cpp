@@ -293,9 +293,16 @@ _qz_token* php_lib_chr(_qz_token* n) {
 }
 
 /* name takes value's whole value; a variable of that name is created when
- * none exists. Returns name itself. */
+ * none exists. Returns name itself. With extended reading a quoted name
+ * arrives as itself (see php_call_arg_entry): the constant's entry is found
+ * or made here and takes the value. */
 _qz_token* php_lib_define(_qz_token* name, _qz_token* value) {
   if (!name) return nullptr;
+  if (name->type == TOKEN_LITERAL && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+    _qz_token* entry = php_reference_globals(name);
+    if (entry && value) entry->value = value->value;
+    return entry ? entry : name;
+  }
   if (value) name->value = value->value;
   php_reference_globals(name);
   return name;

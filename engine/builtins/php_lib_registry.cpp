@@ -27,6 +27,7 @@
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "php/php_call.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_symtable.h"
@@ -152,7 +153,7 @@ _qz_token* php_lib_call_wrapper(_php_function_map* f, _qz_token* args) {
   _qz_token* a[QZ_BUILTIN_MAX_ARGS] = {};
   for (size_t i = 0; i < k; i++) {
     _qz_token* t = seen[(n - 1 - i) % k];
-    _qz_token* v = php_reference_globals(t);
+    _qz_token* v = php_call_arg_entry(t);
     a[i] = v ? v : t;
   }
   void* fn = f->func;

@@ -127,10 +127,16 @@ static const char* call_settle_name(_qz_token* call, _qz_token* g, bool* fault) 
   return call->name;
 }
 
+_qz_token* php_call_arg_entry(_qz_token* arg) {
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && arg && arg->type == TOKEN_LITERAL)
+    return arg;
+  return php_reference_globals(arg);
+}
+
 /* The token whose value an argument of a call stands for: the variable entry
  * named as the argument, else the argument itself. */
 static _qz_token* call_resolved(_qz_token* arg) {
-  _qz_token* v = php_reference_globals(arg);
+  _qz_token* v = php_call_arg_entry(arg);
   return v ? v : arg;
 }
 

@@ -35,6 +35,13 @@ QZ_EXPORT extern unsigned char php_extract_called;
  * the value just made, which the evaluator does without marking. */
 bool php_paren_opens_call(const _qz_token* prev);
 
+/* The token a call argument stands for, as built-ins and the call filter see
+ * it: the variable entry named as the argument (php_reference_globals, which
+ * makes it on first reference). With extended reading a quoted text stands
+ * for itself: 'c' is the text "c" whatever a constant or property named c
+ * holds. */
+_qz_token* php_call_arg_entry(_qz_token* arg);
+
 /* While above 0, calls are made but not reported: code walked again only
  * for the values it computes (the later rounds of an emulated loop). */
 extern unsigned long php_call_quiet;

@@ -163,6 +163,9 @@ enum qz_engine_option_flags : unsigned long {
    *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose), and
    *    filter_var(value, FILTER_CALLBACK, ['options' => callback]) calls
    *    the callback with the value;
+   *  - a quoted text handed to a call is that text: 'c' no longer reads as
+   *    the value of a constant or property named c (define() still makes
+   *    the constant);
    *  - include, include_once, require and require_once without parentheses
    *    are calls of their path, which runs to the end of the statement
    *    wherever the keyword stands ("$c = require 'c.php';",
