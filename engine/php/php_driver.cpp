@@ -447,26 +447,39 @@ static void driver_foreach(driver_input* in) {
 namespace {
 struct driver_classes {
   std::vector<unsigned long> starts; /* brace depth of each open class body */
+  std::vector<const char*> names;    /* its class's name (interned), null if none */
   unsigned long depth = 0;
-  bool pending = false; /* a class keyword was met; its body opens next */
+  bool pending = false;               /* a class keyword was met; its body opens next */
+  const char* pending_name = nullptr; /* the word after that keyword */
 
   void see(const _qz_token* tk, const _qz_token* before) {
     if (!tk->name) return;
     if (tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_lleft_handle) {
       depth++;
-      if (pending) starts.push_back(depth);
+      if (pending) {
+        starts.push_back(depth);
+        names.push_back(pending_name);
+      }
       pending = false;
     } else if (tk->type == TOKEN_SEPARATOR && tk->name == qz_engine_lright_handle) {
-      if (!starts.empty() && starts.back() == depth) starts.pop_back();
+      if (!starts.empty() && starts.back() == depth) {
+        starts.pop_back();
+        names.pop_back();
+      }
       if (depth) depth--;
     } else if (tk->type == TOKEN_WORD &&
                (tk->name == qz_engine_class_handle || qz_ascii_fold_equal()(tk->name, "trait") ||
                 qz_ascii_fold_equal()(tk->name, "interface"))) {
       /* "X::class" names a class; it opens nothing. */
       pending = !(before && before->name && std::strcmp(before->name, ":") == 0);
+      pending_name = nullptr;
+    } else if (pending && !pending_name && tk->type == TOKEN_WORD && before &&
+               before->name == qz_engine_class_handle) {
+      pending_name = tk->name;
     }
   }
   bool inside() const { return !starts.empty(); }
+  const char* name() const { return names.empty() ? nullptr : names.back(); }
 };
 }  // namespace
 
@@ -552,7 +565,8 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
           bool replaces = false;
           _qz_token* unread = nullptr;
           pending = arrow ? php_function_define_arrow(tk, source, &replaces, &unread)
-                          : php_function_define(tk, source, classes.inside(), &replaces, &unread);
+                          : php_function_define(tk, source, classes.inside(), classes.name(),
+                                                &replaces, &unread);
           if (unread) { /* cut short: its tokens are code like any other */
             driver_stmt_append(&st, tk);
             driver_stmt_finish(&st);

@@ -171,7 +171,7 @@ static _qz_token* function_closure(_qz_token* params, _qz_token* body, unsigned 
 }
 
 _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
-                               bool* replaces, _qz_token** unread) {
+                               const char* class_name, bool* replaces, _qz_token** unread) {
   *replaces = false;
   *unread = nullptr;
   _qz_token* name = php_lex_get_token(source, 0);
@@ -207,6 +207,8 @@ _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in
   }
   if (!anonymous) {
     std::string method = std::string("->") + name->name;
+    if (in_class && class_name && qz_ascii_fold_equal()(name->name, "__construct"))
+      method = std::string("new ") + class_name;
     char* key = in_class ? qz_engine_insert_sym(&method[0]) : name->name;
     if (key) function_record(key, params, body, keyword->lineno);
     qz_token_free(name);

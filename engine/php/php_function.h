@@ -32,12 +32,14 @@ void php_function_scan_begin();
  * keyword, which the caller appends after the keyword as before. A named
  * definition inside a class body (in_class) is a method, recorded as
  * "->name": method calls ("$o->name", "Class::name") walk it, a call of a
- * global function of the same name does not. A
+ * global function of the same name does not. A constructor of a class whose
+ * name is known (class_name, not null) is recorded as "new Class" instead:
+ * "new Class(...)" walks it with its arguments. A
  * definition that the end of input cuts short is not recorded: what was read
  * of it is left in *unread (null otherwise), a list the caller walks as
  * ordinary code. */
 _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
-                               bool* replaces, _qz_token** unread);
+                               const char* class_name, bool* replaces, _qz_token** unread);
 /* Reads an arrow function "fn(params) => expression" after its "fn"
  * keyword. When the token after the keyword is no "(", returns that token,
  * which the caller appends after the keyword as before. Otherwise the

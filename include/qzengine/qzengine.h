@@ -211,7 +211,8 @@ enum qz_engine_option_flags : unsigned long {
    *  - "->" is read whole and ">" compares; a method call is reported as
    *    "->name" or "Class::name", never as the global function of that
    *    name, and a function defined in a class body is a method that only
-   *    method calls walk; "new X(...)" is reported as a call of "new X";
+   *    method calls walk; "new X(...)" is reported as a call of "new X"
+   *    and walks the constructor of class X with its arguments;
    *  - text that came out of a decoder (base64_decode, gzinflate,
    *    gzuncompress, gzdecode, str_rot13, convert_uudecode, hex2bin), or was
    *    made from such text, is walked as it decodes but reported to the

@@ -407,6 +407,13 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
         "1:exec:0($x)", "1:qz_array_item:0($_GET|c)", "1:exec:0($_GET_DATA)", "1:qz_array_item:0($_POST|p)",
         "1:run:0($_POST_DATA)", "1:if:0(/)", "1:g:0($q)", "1:passthru:0($q)", "1:qz_array_item:0($_COOKIE|k)",
         "1:g:0($_COOKIE_DATA)"}},
+      {"a constructor runs at new with its arguments; properties it sets are read by methods",
+       "<?php class Runner extends B { function __construct($c) { $this->c = $c; } function go() { return shell_exec($this->c); } } "
+       "class Other { function __construct() { f(1); } } $r = new Runner($_POST['c']); $r->go(); $o = new Other;",
+       {"1:qz_array_item:0($_POST|c)", "1:new Runner:0($_POST_DATA)", "1:shell_exec:0($_POST_DATA)", "1:->go:0()",
+        "1:f:0(/)"},
+       {"1:__construct:0($c)", "1:go:0()", "1:shell_exec:0($c)", "1:__construct:0()", "1:f:0(/)",
+        "1:qz_array_item:0($_POST|$c)", "1:Runner:0($_POST_DATA)", "1:go:0()"}},
       {"an arrow is no comparison; chains and static properties",
        "<?php f($o->p->q(4)); self::$x->m(5); g($a > 3);",
        {"1:->q:0(2)", "1:f:0()", "1:->m:0(3)", "1:g:0()"},
