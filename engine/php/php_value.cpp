@@ -62,13 +62,22 @@ static bool value_is_request_marker(const char* text) {
 }
 
 /* String indexing by number: one character, a blank past the end, or the
- * marker itself when the text is a request or database marker. */
+ * marker itself when the text is a request or database marker. With
+ * extended reading a character of a value the scan does not know is not
+ * known either (the invalid-string text, not one of its letters), and past
+ * the end is the empty text, as PHP gives. */
 static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long index) {
   _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, container->lineno);
   if (!res) return nullptr;
   const char* text = php_value_text(v->value);
   unsigned long len = value_text_length(v->value);
+  bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
+  if (reach && text && std::strcmp(text, qz_invalid_string_text()) == 0) {
+    res->value.ptr = qz_string_alloc(text);
+    return res;
+  }
   char pick[2] = {' ', '\0'};
+  if (reach) pick[0] = '\0';
   if (text && static_cast<unsigned long>(index) < len) pick[0] = text[index];
   if (text) {
     for (const char* marker : value_sticky_markers) {
@@ -78,7 +87,7 @@ static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long in
       }
     }
   }
-  res->value.ptr = qz_string_alloc_n(pick, 1);
+  res->value.ptr = qz_string_alloc_n(pick, pick[0] ? 1 : 0);
   return res;
 }
 

@@ -163,6 +163,9 @@ enum qz_engine_option_flags : unsigned long {
    *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose), and
    *    filter_var(value, FILTER_CALLBACK, ['options' => callback]) calls
    *    the callback with the value;
+   *  - a character of a value the scan does not know is not known either
+   *    (never a letter of "qz_invalid_string"), and one past the end of a
+   *    text is the empty text;
    *  - a quoted text handed to a call is that text: 'c' no longer reads as
    *    the value of a constant or property named c (define() still makes
    *    the constant);

@@ -305,6 +305,8 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Suspicious},
       {"helper program named by the environment", "<?php $p = popen(getenv('PAGER'), 'w');",
        Verdict::Suspicious},
+      {"payload read from another file and evaluated", "<?php eval(file_get_contents('/tmp/.x/cache.dat'));",
+       Verdict::Suspicious},
       // Names hidden from a reader of the source.
       {"function names kept encoded in a table",
        "<?php $GLOBALS['_t'] = array(base64_decode('c3RybGVu'), base64_decode('dHJpbQ=='), "
