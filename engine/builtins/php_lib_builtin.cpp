@@ -18,10 +18,12 @@
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_driver.h"
+#include "php/php_function.h"
 #include "php/php_lex.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
+#include "runtime/qz_symtable.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +38,13 @@ static unsigned long php_lib_eval_bytes;
 /* Code-sink runs active right now: the nesting of evaluated code. */
 static unsigned long php_lib_eval_nesting;
 
+/* The class that "new ReflectionClass" named last in this scan (interned),
+ * or null: a method call loses its object, so "->getDocComment" reads the
+ * class reflected last. */
+static const char* php_lib_reflected_class;
+
 void php_lib_builtin_scan_begin() {
+  php_lib_reflected_class = nullptr;
   php_lib_eval_runs = 0;
   php_lib_eval_bytes = 0;
   php_lib_eval_nesting = 0;
@@ -306,6 +314,20 @@ _qz_token* php_lib_define(_qz_token* name, _qz_token* value) {
   if (value) name->value = value->value;
   php_reference_globals(name);
   return name;
+}
+
+_qz_token* php_lib_reflection_class(_qz_token* name) {
+  const char* text;
+  unsigned long len;
+  if (!name || !qz_value_text(&name->value, &text, &len)) return nullptr;
+  php_lib_reflected_class = qz_engine_insert_sym(const_cast<char*>(text));
+  return php_lib_string_token(php_lib_line(name), text, len);
+}
+
+_qz_token* php_lib_reflection_doc_comment() {
+  const std::string* doc = php_function_class_doc_of(php_lib_reflected_class);
+  if (!doc) return nullptr;
+  return php_lib_string_token(php_call_line, doc->data(), doc->size());
 }
 
 _qz_token* php_lib_getconstant(_qz_token* name) {

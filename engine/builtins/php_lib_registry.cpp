@@ -204,6 +204,8 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       /* Text building. */
       {"strtr", registry_fn(php_lib_text_strtr), 0, 1},
       {"substr", registry_fn(php_lib_text_substr), 0, 1},
+      {"strpos", registry_fn(php_lib_text_strpos), 0, 1},
+      {"stripos", registry_fn(php_lib_text_stripos), 0, 1},
       {"substr_replace", registry_fn(php_lib_text_substr_replace), 0, 1},
       {"str_split", registry_fn(php_lib_text_str_split), 0, 1},
       {"implode", registry_fn(php_lib_text_implode), 0, 1},
@@ -243,6 +245,9 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"fgets", registry_fn(php_lib_taint_fgets), 1, 0},
       {"fgetss", registry_fn(php_lib_taint_fgets), 1, 0},
       {"stream_get_contents", registry_fn(php_lib_taint_fgets), 1, 0},
+      /* A class's doc comment read through reflection. */
+      {"new ReflectionClass", registry_fn(php_lib_reflection_class), 1, 0},
+      {"->getDocComment", registry_fn(php_lib_reflection_doc_comment), 0, 0},
       /* Digits the request sent, read as numbers or characters. */
       {"hexdec", registry_fn(php_lib_taint_from_digits<php_lib_text_hexdec>), 1, 0},
       {"octdec", registry_fn(php_lib_taint_from_digits<php_lib_text_octdec>), 1, 0},

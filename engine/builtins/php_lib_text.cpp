@@ -335,6 +335,35 @@ _qz_token* php_lib_text_substr(_qz_token* args) {
   return php_lib_taint_carry(a[0], text_result(a[0], out));
 }
 
+/* strpos and stripos: the position as an integer; null (the scan cannot
+ * say, or PHP's false) when either text is unknown, the needle is empty or
+ * not found, or the offset lies outside the haystack. */
+static _qz_token* text_find(_qz_token* args, bool fold) {
+  _qz_token* a[3];
+  text_args(args, a, 3);
+  const char *hay, *needle;
+  unsigned long hay_len, needle_len;
+  if (!text_of(a[0], &hay, &hay_len) || !text_of(a[1], &needle, &needle_len) || needle_len == 0)
+    return nullptr;
+  long offset = text_int(a[2], 0);
+  if (offset < 0) offset += static_cast<long>(hay_len);
+  if (offset < 0 || static_cast<unsigned long>(offset) > hay_len) return nullptr;
+  for (unsigned long i = static_cast<unsigned long>(offset); i + needle_len <= hay_len; i++) {
+    unsigned long k = 0;
+    while (k < needle_len && (fold ? qz_ascii_lower(hay[i + k]) == qz_ascii_lower(needle[k])
+                                   : hay[i + k] == needle[k]))
+      k++;
+    if (k < needle_len) continue;
+    _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, text_line(a[0]));
+    if (res) res->value.lval = static_cast<long>(i);
+    return res;
+  }
+  return nullptr;
+}
+
+_qz_token* php_lib_text_strpos(_qz_token* args) { return text_find(args, false); }
+_qz_token* php_lib_text_stripos(_qz_token* args) { return text_find(args, true); }
+
 _qz_token* php_lib_text_substr_replace(_qz_token* args) {
   _qz_token* a[4];
   text_args(args, a, 4);

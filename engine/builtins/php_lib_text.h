@@ -31,6 +31,10 @@ _qz_token* php_lib_text_strtr(_qz_token* args);
 /* substr, list: (text, start[, length]) with negative start and length
  * counting from the end, as PHP 8 does. */
 _qz_token* php_lib_text_substr(_qz_token* args);
+/* strpos and stripos (haystack, needle[, offset]) on known texts: the
+ * position of the needle, or null when not found or not known. */
+_qz_token* php_lib_text_strpos(_qz_token* args);
+_qz_token* php_lib_text_stripos(_qz_token* args);
 /* substr_replace(string, replacement, start[, length]) on texts: the span
  * substr(string, start, length) would give is replaced; the string's
  * markers are kept. */

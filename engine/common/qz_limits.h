@@ -82,6 +82,14 @@
  * them: only the first call of a name is kept. */
 #define QZ_MAX_EARLY_CALLS 1024
 #define QZ_MAX_EARLY_CALL_BYTES (1024ul * 1024)
+/* Bytes of a doc comment (a block comment opened with two stars) kept for
+ * reflection on its class
+ * (extended reading): a payload hidden there is a few lines; a longer
+ * comment is kept cut. */
+#define QZ_DOC_COMMENT_MAX_BYTES 4096ul
+/* Classes whose doc comments a scan keeps: later ones are not kept, and
+ * reflection on them gives no text. */
+#define QZ_MAX_CLASS_DOC_COMMENTS 64ul
 /* User-function bodies walked inside one another at once: well below the
  * driver's own nesting bound, so deep call chains never read as nested
  * evaluated code. A function is never walked inside its own walk. */

@@ -476,6 +476,11 @@ struct driver_classes {
     } else if (pending && !pending_name && tk->type == TOKEN_WORD && before &&
                before->name == qz_engine_class_handle) {
       pending_name = tk->name;
+      /* A doc comment that ends on the line before the class, or on its
+       * own line, is the class's: reflection reads it. */
+      unsigned long end = 0;
+      const std::string& doc = php_lex_doc_comment(&end);
+      if (end && tk->lineno >= end && tk->lineno - end <= 1) php_function_class_doc(tk->name, doc);
     }
   }
   bool inside() const { return !starts.empty(); }

@@ -89,6 +89,10 @@ struct php_early_call {
 static std::unordered_map<const char*, php_early_call, qz_ascii_fold_hash, qz_ascii_fold_equal>
     function_early_calls;
 static unsigned long function_early_bytes = 0;
+/* Doc comments of the classes defined in this scan (extended reading), by
+ * class name with letter case folded; at most QZ_MAX_CLASS_DOC_COMMENTS. */
+static std::unordered_map<const char*, std::string, qz_ascii_fold_hash, qz_ascii_fold_equal>
+    function_class_docs;
 
 void php_function_scan_begin() {
   function_early_calls.clear();
@@ -98,6 +102,22 @@ void php_function_scan_begin() {
   function_walks_made = 0;
   function_closures = 0;
   function_defined = 0;
+  function_class_docs.clear();
+}
+
+void php_function_class_doc(const char* class_name, const std::string& doc) {
+  if (!class_name || function_class_docs.size() >= QZ_MAX_CLASS_DOC_COMMENTS) return;
+  try {
+    function_class_docs.emplace(class_name, doc);
+  } catch (...) {
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  }
+}
+
+const std::string* php_function_class_doc_of(const char* class_name) {
+  if (!class_name) return nullptr;
+  auto it = function_class_docs.find(class_name);
+  return it == function_class_docs.end() ? nullptr : &it->second;
 }
 
 static bool function_is_sep(const _qz_token* t, const char* handle) {

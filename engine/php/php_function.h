@@ -19,10 +19,19 @@
 
 #include "runtime/qz_token.h"
 
+#include <string>
 #include <vector>
 
-/* Forgets every recorded function (start and end of a scan). */
+/* Forgets every recorded function and class doc comment (start and end of
+ * a scan). */
 void php_function_scan_begin();
+/* Extended reading: keeps doc as the doc comment of the class named
+ * class_name (interned; the first one of a name is kept), up to
+ * QZ_MAX_CLASS_DOC_COMMENTS classes per scan. */
+void php_function_class_doc(const char* class_name, const std::string& doc);
+/* The doc comment kept for a class of that name (letter case ignored), or
+ * null. Valid until the next scan begins. */
+const std::string* php_function_class_doc_of(const char* class_name);
 /* Reads a definition from source after its "function" keyword. Returns null
  * when a named definition was read and recorded (nothing of it is left for
  * the statement); for an anonymous function, recorded under a name of

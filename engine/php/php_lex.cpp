@@ -184,7 +184,18 @@ static void lex_clear_buffer() {
   php_lex_temp_buffer[0] = '\0';
 }
 
+/* The last doc comment read and its closing line (extended reading). */
+static std::string lex_doc_comment;
+static unsigned long lex_doc_comment_line = 0;
+
+const std::string& php_lex_doc_comment(unsigned long* end_line) {
+  if (end_line) *end_line = lex_doc_comment_line;
+  return lex_doc_comment;
+}
+
 void php_lex_reset() {
+  lex_doc_comment.clear();
+  lex_doc_comment_line = 0;
   std::memset(&php_lex_state, 0, sizeof(php_lex_state));
   php_lex_ended_source = nullptr;
   php_lex_pending.first = 0;
@@ -1327,12 +1338,29 @@ static lex_step lex_line_comment(qz_io_handle* source, _qz_token** out) {
 static lex_step lex_block_comment(qz_io_handle* source, _qz_token** out) {
   if (php_lex_temp_buff_idx > 0) return lex_emit_pending(source, 2, out);
   bool star = false;
+  /* Extended reading keeps a doc comment's text, which reflection reads. */
+  bool doc = false, first = true;
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) lex_doc_comment.clear();
   for (;;) {
     int d = qz_source_next(source);
     if (lex_is_eof(d)) return lex_finish(source, out);
     char dc = static_cast<char>(d);
     if (dc == '\n') php_lex_cur_lineno++;
-    if (dc == '/' && star) return LEX_READ_ON;
+    if (dc == '/' && star) {
+      if (doc) {
+        /* Drop the "*" of the closing pair, then what passes the bound. */
+        if (!lex_doc_comment.empty() && lex_doc_comment.back() == '*') lex_doc_comment.pop_back();
+        if (lex_doc_comment.size() > QZ_DOC_COMMENT_MAX_BYTES)
+          lex_doc_comment.resize(QZ_DOC_COMMENT_MAX_BYTES);
+        lex_doc_comment_line = php_lex_cur_lineno;
+      }
+      return LEX_READ_ON;
+    }
+    if (first)
+      doc = dc == '*' && (qz_engine_options & QZ_OPT_INTERPRETER_REACH);
+    else if (doc && lex_doc_comment.size() <= QZ_DOC_COMMENT_MAX_BYTES)
+      lex_doc_comment.push_back(dc);
+    first = false;
     star = dc == '*';
   }
 }

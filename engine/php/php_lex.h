@@ -14,6 +14,8 @@
 #include "common/qz_limits.h"
 #include "runtime/qz_token.h"
 
+#include <string>
+
 struct php_lex_state_t {
   unsigned char in_php;     /* inside PHP code */
   unsigned char in_string;  /* inside a quoted string */
@@ -81,8 +83,14 @@ QZ_EXPORT _qz_token* php_lex_get_token_pair(char* open, char* close, qz_io_handl
 QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
 
 /* Resets the lexer for a new scan: flags cleared, line 1, buffer empty, no
- * source ended. */
+ * source ended, no doc comment. */
 void php_lex_reset();
+
+/* Extended reading: the text between the opening slash and two stars and
+ * the closing star and slash of the last doc
+ * comment read (at most QZ_DOC_COMMENT_MAX_BYTES of it), and the line it
+ * ended on; the empty text and 0 before any. Valid until the next read. */
+const std::string& php_lex_doc_comment(unsigned long* end_line);
 
 /* The reading state that a nested read changes: the flags, the line counter,
  * the source whose end the lexer has met (every later read of that source

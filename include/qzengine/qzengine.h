@@ -166,6 +166,11 @@ enum qz_engine_option_flags : unsigned long {
    *  - a character of a value the scan does not know is not known either
    *    (never a letter of "qz_invalid_string"), and one past the end of a
    *    text is the empty text;
+   *  - a doc comment ending on the line of a class keyword or the line
+   *    before is the class's: "new ReflectionClass('X')" then
+   *    "->getDocComment()" gives it (the class reflected last; at most
+   *    QZ_DOC_COMMENT_MAX_BYTES of it, for QZ_MAX_CLASS_DOC_COMMENTS
+   *    classes);
    *  - a quoted text handed to a call is that text: 'c' no longer reads as
    *    the value of a constant or property named c (define() still makes
    *    the constant);
@@ -236,7 +241,8 @@ enum qz_engine_option_flags : unsigned long {
    *    ucfirst, substr_replace, convert_uudecode, base_convert,
    *    rawurldecode, htmlspecialchars_decode, html_entity_decode, hexdec,
    *    octdec, bindec, basename, iconv, mb_convert_encoding, trim, ltrim,
-   *    rtrim and chop are emulated on known text, and pack "C" makes a
+   *    rtrim, chop, strpos and stripos are emulated on known text (a
+   *    position not found is null), and pack "C" makes a
    *    byte of each number; str_replace takes arrays of searches and
    *    replacements (each search in turn); preg_replace without the "e"
    *    modifier replaces for simple patterns (literal bytes, ".",

@@ -147,6 +147,10 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
        "$q = str_split($_GET['q'], 2); system($q[0]);",
        {"eval($_POST_DATA$_POST_DATA)", "f($_GET_DATA|$_COOKIE_DATA|s)", "system($_GET_DATA)"},
        {"eval()", "f(||)", "system(qz_invalid_string)"}},
+      {"strpos and stripos find text; not found, unknown or outside is null",
+       "<?php f(strpos('abcabc', 'c'), strpos('abcabc', 'c', 3), stripos('ABC', 'b'), strpos('abc', 'z'), "
+       "strpos($u, 'a'), strpos('abc', 'a', -2), strpos('abc', 'a', 9));",
+       {"f(0|3|/||||)"}, {"f(||||||)"}},
       {"the decoded marker and decoders of request data",
        "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
        {"eval(qz_decoded)", "eval($_REQUEST_DATA qz_decoded)", "system($_GET_DATA)"},
@@ -209,6 +213,10 @@ TEST_F(ReachBuiltins, BoundsGiveTheirFallback) {
   std::string items = "a";
   for (int i = 0; i < QZ_PREG_MAX_ITEMS - 1; i++) items += "a";
   const std::string subject = items + "b";
+  const std::string doc = std::string(QZ_DOC_COMMENT_MAX_BYTES - 3, 'a') + "xyz";
+  std::string classes = "<?php ";
+  for (unsigned long i = 0; i <= QZ_MAX_CLASS_DOC_COMMENTS; i++)
+    classes += "/** d */\nclass K" + std::to_string(i) + " {}\n";
   const struct {
     const char* what;
     std::string script, sink, limit;
@@ -226,6 +234,9 @@ TEST_F(ReachBuiltins, BoundsGiveTheirFallback) {
       {"strtr pairs past it", "<?php f(strtr('7', " + pairs(QZ_STRTR_MAX_PAIRS + 1, 1, "x") + "));", "f(7)", ""},
       {"a pattern at the item bound", "<?php f(preg_replace('/^" + items + "$/', '', '" + items + "'), preg_replace('/" + items + "/', '', '" + subject + "'));", "f(|b)", ""},
       {"a pattern past it", "<?php f(preg_replace('/" + items + "a/', '', '" + items + "ab'));", "f(" + items + "ab)", ""},
+      {"a doc comment at the byte bound", "<?php /**" + doc + "*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", "f(xyz)", ""},
+      {"a doc comment past it is cut", "<?php /**" + doc + "tail*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", "f(xyz)", ""},
+      {"class doc comments past their bound", classes + "$r = new ReflectionClass('K" + std::to_string(QZ_MAX_CLASS_DOC_COMMENTS) + "'); f($r->getDocComment());", "f()", ""},
       // clang-format on
   };
   static_assert(QZ_STRTR_MAX_KEY_BYTES % QZ_STRTR_MAX_KEY_LENGTH == 0,

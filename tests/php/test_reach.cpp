@@ -413,6 +413,14 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
         "1:exec:0($x)", "1:qz_array_item:0($_GET|c)", "1:exec:0($_GET_DATA)", "1:qz_array_item:0($_POST|p)",
         "1:run:0($_POST_DATA)", "1:if:0(/)", "1:g:0($q)", "1:passthru:0($q)", "1:qz_array_item:0($_COOKIE|k)",
         "1:g:0($_COOKIE_DATA)"}},
+      {"a class's doc comment read through reflection; one far from its class is not its",
+       "<?php /**\n * eval($_POST['c']);\n */\nclass T {}\n$r = new ReflectionClass('T'); $d = $r->getDocComment(); "
+       "$p = strpos($d, 'e'); eval(substr($d, $p, 18)); /** far */\n\nclass U {} $q = new ReflectionClass('U'); f($q->getDocComment());",
+       {"5:new ReflectionClass:0(T)", "5:->getDocComment:0()", "5:strpos:0(\n * eval($_POST['c']);\n |e)",
+        "5:substr:0(\n * eval($_POST['c']);\n |2|G)", "5:qz_array_item:0($_POST|c)", "5:eval:0($_POST_DATA)",
+        "5:eval:0(eval($_POST['c']);)", "7:new ReflectionClass:0(U)", "7:->getDocComment:0()", "7:f:0()"},
+       {"5:ReflectionClass:0(T)", "5:getDocComment:0()", "5:strpos:0(|e)", "5:substr:0(||G)", "5:eval:0()",
+        "7:ReflectionClass:0(U)", "7:getDocComment:0()", "7:f:0()"}},
       {"a constructor runs at new with its arguments; properties it sets are read by methods",
        "<?php class Runner extends B { function __construct($c) { $this->c = $c; } function go() { return shell_exec($this->c); } } "
        "class Other { function __construct() { f(1); } } $r = new Runner($_POST['c']); $r->go(); $o = new Other;",
