@@ -320,7 +320,8 @@ _qz_token* php_lib_reflection_class(_qz_token* name) {
   const char* text;
   unsigned long len;
   if (!name || !qz_value_text(&name->value, &text, &len)) return nullptr;
-  php_lib_reflected_class = qz_engine_insert_sym(const_cast<char*>(text));
+  php_lib_reflected_class =
+      len <= QZ_REFLECTED_NAME_MAX ? qz_engine_insert_sym(const_cast<char*>(text)) : nullptr;
   return php_lib_string_token(php_lib_line(name), text, len);
 }
 

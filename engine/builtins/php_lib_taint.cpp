@@ -280,6 +280,7 @@ _qz_token* php_lib_taint_digits_result(_qz_token* source, _qz_token* res) {
   unsigned long len = 0;
   const char* text = taint_text(source, &len);
   if (!text || !php_lib_taint_mask(text, len)) return res;
+  qz_token_free(res);
   return php_lib_taint_carry(source, php_lib_string_token(php_call_line, "", 0));
 }
 

@@ -90,6 +90,9 @@
 /* Classes whose doc comments a scan keeps: later ones are not kept, and
  * reflection on them gives no text. */
 #define QZ_MAX_CLASS_DOC_COMMENTS 64ul
+/* Longest text that "new ReflectionClass" takes for a class name; a longer
+ * one names no class, so hostile input cannot intern huge names. */
+#define QZ_REFLECTED_NAME_MAX 128ul
 /* User-function bodies walked inside one another at once: well below the
  * driver's own nesting bound, so deep call chains never read as nested
  * evaluated code. A function is never walked inside its own walk. */

@@ -214,6 +214,7 @@ TEST_F(ReachBuiltins, BoundsGiveTheirFallback) {
   for (int i = 0; i < QZ_PREG_MAX_ITEMS - 1; i++) items += "a";
   const std::string subject = items + "b";
   const std::string doc = std::string(QZ_DOC_COMMENT_MAX_BYTES - 3, 'a') + "xyz";
+  const std::string n128(QZ_REFLECTED_NAME_MAX, 'N');
   std::string classes = "<?php ";
   for (unsigned long i = 0; i <= QZ_MAX_CLASS_DOC_COMMENTS; i++)
     classes += "/** d */\nclass K" + std::to_string(i) + " {}\n";
@@ -236,6 +237,8 @@ TEST_F(ReachBuiltins, BoundsGiveTheirFallback) {
       {"a pattern past it", "<?php f(preg_replace('/" + items + "a/', '', '" + items + "ab'));", "f(" + items + "ab)", ""},
       {"a doc comment at the byte bound", "<?php /**" + doc + "*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", "f(xyz)", ""},
       {"a doc comment past it is cut", "<?php /**" + doc + "tail*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", "f(xyz)", ""},
+      {"a reflected name at its bound", "<?php /** d */\nclass " + n128 + " {} $r = new ReflectionClass('" + n128 + "'); f($r->getDocComment());", "f( d )", ""},
+      {"a reflected name past it names no class", "<?php /** d */\nclass " + n128 + "b {} $r = new ReflectionClass('" + n128 + "b'); f($r->getDocComment());", "f()", ""},
       {"class doc comments past their bound", classes + "$r = new ReflectionClass('K" + std::to_string(QZ_MAX_CLASS_DOC_COMMENTS) + "'); f($r->getDocComment());", "f()", ""},
       // clang-format on
   };
