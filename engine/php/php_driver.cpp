@@ -254,7 +254,6 @@ static _qz_token* driver_read_body(_qz_token* first, driver_input* in) {
   return first;
 }
 
-/* Whether a loop condition's value lets the loop go on. */
 /* Whether the scan has used more of its memory budget than later loop
  * rounds may take: they only compute values, and a loop whose condition the
  * walk cannot settle may keep growing its texts (a string spliced into itself
@@ -265,6 +264,7 @@ static bool driver_loop_memory_spent() {
          qz_scan_memory_used > qz_scan_memory_budget / QZ_LOOP_BUDGET_SHARE;
 }
 
+/* Whether a loop condition's value lets the loop go on. */
 static bool driver_goes_on(_qz_token* cond) {
   if (!cond) return true; /* "for (;;)" */
   _qz_token* r = php_eval_expr(cond, nullptr);
