@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 /* ---- helpers ------------------------------------------------------------- */
@@ -337,7 +338,9 @@ _qz_token* php_lib_text_substr(_qz_token* args) {
 
 /* strpos and stripos: the position as an integer; null (the scan cannot
  * say, or PHP's false) when either text is unknown, the needle is empty or
- * not found, or the offset lies outside the haystack. */
+ * not found, the offset lies outside the haystack, or (stripos) the
+ * haystack is longer than QZ_FOLD_SEARCH_MAX_BYTES. The search is memmem's,
+ * linear in the texts whatever they hold. */
 static _qz_token* text_find(_qz_token* args, bool fold) {
   _qz_token* a[3];
   text_args(args, a, 3);
@@ -348,17 +351,22 @@ static _qz_token* text_find(_qz_token* args, bool fold) {
   long offset = text_int(a[2], 0);
   if (offset < 0) offset += static_cast<long>(hay_len);
   if (offset < 0 || static_cast<unsigned long>(offset) > hay_len) return nullptr;
-  for (unsigned long i = static_cast<unsigned long>(offset); i + needle_len <= hay_len; i++) {
-    unsigned long k = 0;
-    while (k < needle_len && (fold ? qz_ascii_lower(hay[i + k]) == qz_ascii_lower(needle[k])
-                                   : hay[i + k] == needle[k]))
-      k++;
-    if (k < needle_len) continue;
-    _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, text_line(a[0]));
-    if (res) res->value.lval = static_cast<long>(i);
-    return res;
+  std::string folded_hay, folded_needle;
+  if (fold) {
+    if (hay_len > QZ_FOLD_SEARCH_MAX_BYTES) return nullptr;
+    folded_hay.assign(hay, hay_len);
+    folded_needle.assign(needle, needle_len);
+    for (char& c : folded_hay) c = qz_ascii_lower(c);
+    for (char& c : folded_needle) c = qz_ascii_lower(c);
+    hay = folded_hay.data();
+    needle = folded_needle.data();
   }
-  return nullptr;
+  unsigned long from = static_cast<unsigned long>(offset);
+  const void* at = memmem(hay + from, hay_len - from, needle, needle_len);
+  if (!at) return nullptr;
+  _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, text_line(a[0]));
+  if (res) res->value.lval = static_cast<const char*>(at) - hay;
+  return res;
 }
 
 _qz_token* php_lib_text_strpos(_qz_token* args) { return text_find(args, false); }

@@ -93,6 +93,10 @@
 /* Longest text that "new ReflectionClass" takes for a class name; a longer
  * one names no class, so hostile input cannot intern huge names. */
 #define QZ_REFLECTED_NAME_MAX 128ul
+/* Longest haystack stripos searches (extended reading): it folds a copy of
+ * the text first; a longer one gives "not known" instead of a copy of up to
+ * a whole string cap. */
+#define QZ_FOLD_SEARCH_MAX_BYTES (1024ul * 1024)
 /* User-function bodies walked inside one another at once: well below the
  * driver's own nesting bound, so deep call chains never read as nested
  * evaluated code. A function is never walked inside its own walk. */

@@ -239,6 +239,8 @@ TEST_F(ReachBuiltins, BoundsGiveTheirFallback) {
       {"a doc comment past it is cut", "<?php /**" + doc + "tail*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", "f(xyz)", ""},
       {"a reflected name at its bound", "<?php /** d */\nclass " + n128 + " {} $r = new ReflectionClass('" + n128 + "'); f($r->getDocComment());", "f( d )", ""},
       {"a reflected name past it names no class", "<?php /** d */\nclass " + n128 + "b {} $r = new ReflectionClass('" + n128 + "b'); f($r->getDocComment());", "f()", ""},
+      {"stripos at its haystack bound", "<?php $h = str_repeat('a', " + std::to_string(QZ_FOLD_SEARCH_MAX_BYTES - 1) + ") . 'B'; f(stripos($h, 'b') > 0, strpos($h, 'B') > 0);", "f(/|/)", ""},
+      {"stripos past it gives no position", "<?php $h = str_repeat('a', " + std::to_string(QZ_FOLD_SEARCH_MAX_BYTES) + ") . 'B'; f(stripos($h, 'b') > 0, strpos($h, 'B') > 0);", "f(|/)", ""},
       {"class doc comments past their bound", classes + "$r = new ReflectionClass('K" + std::to_string(QZ_MAX_CLASS_DOC_COMMENTS) + "'); f($r->getDocComment());", "f()", ""},
       // clang-format on
   };
