@@ -143,8 +143,11 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
       break;
     case TOKEN_LITERAL: item = qz_array_item(arr, static_cast<char*>(key->value.ptr)); break;
     case TOKEN_STRING:
+      /* A new item keeps the key's text itself as its key: the string is
+       * referenced, so no append may grow it in place afterwards. */
       item = qz_array_item(
-          arr, key->value.ptr ? static_cast<_qz_string*>(key->value.ptr)->text : nullptr);
+          arr, key->value.ptr ? qz_reference_string(static_cast<_qz_string*>(key->value.ptr))->text
+                              : nullptr);
       break;
     default:
       if (key->name) item = qz_array_item(arr, key->name);
