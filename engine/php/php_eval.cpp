@@ -695,7 +695,9 @@ static _qz_token* eval_choose(const char* name, unsigned char* err) {
 }
 
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
- * operand is missing. */
+ * operand is missing. For ".=" the left operand's token is the owner of the
+ * result, which its next ".=" may then grow in place (qz_string_append);
+ * a token that stands for a value stored elsewhere (ref) owns nothing. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
                                  unsigned long* provenance, bool append = false) {
   _qz_token *l, *r;
@@ -706,7 +708,7 @@ static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_strin
                l->name[0] == '$' && !php_variable_is_superglobal(l);
   _qz_string* ls = fresh ? qz_string_alloc("") : php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
-  *joined = php_strcat(ls, rs);
+  *joined = append ? qz_string_append(ls, rs, l->ref ? nullptr : l) : php_strcat(ls, rs);
   *left = l;
   *provenance = l->value.spare1 | r->value.spare1;
   return true;

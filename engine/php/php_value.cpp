@@ -154,8 +154,7 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
       break;
   }
   if (!item) {
-    _qz_value zero;
-    std::memset(&zero, 0, sizeof(zero));
+    _qz_value zero{};
     zero.type = TOKEN_INTEGER;
     item = qz_array_push(arr, &zero);
     if (!item) return nullptr;
@@ -221,8 +220,7 @@ _qz_token* php_lib_build_empty_array(_qz_token* t) {
   _qz_array* arr = qz_array_alloc();
   if (!arr) return nullptr;
   holder->value.ptr = arr;
-  _qz_value zero;
-  std::memset(&zero, 0, sizeof(zero));
+  _qz_value zero{};
   _qz_bucket* item = qz_array_push(arr, &zero);
   if (!item) return nullptr;
   _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, t->lineno);

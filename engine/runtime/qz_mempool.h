@@ -163,6 +163,14 @@ struct qz_mempool {
     return slab;
   }
 
+  /* Whether `item` is the start of a slot of this pool that is in use. */
+  bool in_use(const T* item) const {
+    const mempool_item* slab = slab_of(item);
+    if (!slab) return false;
+    unsigned long s = static_cast<unsigned long>(item - slab->items);
+    return (slab->bitmap[s / 32] & static_cast<uint32_t>(mempool_masks[s % 32])) != 0;
+  }
+
   /* Releases one slot: clears its bit and zeroes the record. Returns false,
    * touching nothing, for a record that lies in no slab of this pool (or not
    * at the start of a slot). Releasing a slot that is already free zeroes it

@@ -8,6 +8,12 @@
  * qz_string_free_all, or until a collection finds nothing holding it
  * (qz_string_sweep); the reference count only records sharing.
  *
+ * A string is immutable once made, with one exception: qz_string_append may
+ * grow the text of a string that an earlier append made for the same owner,
+ * into room kept behind it, while no other value holds it. The count that
+ * tells so is kept by value copies and token releases (runtime/qz_token.h);
+ * a string that any other value may see is never written again.
+ *
  * Sizes are checked before any block is requested: a text longer than
  * QZ_MAX_STRING_LENGTH is never built. Such a request yields a new string
  * holding the invalid-string text instead, so the scan goes on with a value
@@ -20,6 +26,7 @@
 #include "common/qz_limits.h"
 #include "runtime/qz_mempool.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -36,29 +43,64 @@ static unsigned long qz_string_bytes_total = 0;
 /* Zero bytes kept behind every text. */
 static const size_t qz_string_pad = 9;
 
-/* Bytes of the block of a string of n bytes of text. */
-static size_t qz_string_block_bytes(size_t n) {
-  return offsetof(_qz_string, text) + n + qz_string_pad;
+/* What a string that qz_string_append made keeps in front of its header
+ * (QZ_STRING_GROWABLE): other strings are charged nothing for it. */
+struct qz_string_room {
+  unsigned long capacity; /* bytes of text the block has room for, >= length */
+  const void* owner;      /* the holder an append may grow the text for */
+};
+
+static bool qz_string_growable(const _qz_string* s) {
+  return (s->refcount & QZ_STRING_GROWABLE) != 0;
+}
+
+static qz_string_room* qz_string_room_of(_qz_string* s) {
+  return reinterpret_cast<qz_string_room*>(reinterpret_cast<char*>(s) - sizeof(qz_string_room));
+}
+
+/* Bytes of the block of a string with room for n bytes of text. */
+static size_t qz_string_block_bytes(size_t n, bool growable = false) {
+  return (growable ? sizeof(qz_string_room) : 0) + offsetof(_qz_string, text) + n + qz_string_pad;
+}
+
+/* Bytes of s's block, as charged when it was made. */
+static size_t qz_string_bytes_of(_qz_string* s) {
+  if (qz_string_growable(s)) return qz_string_block_bytes(qz_string_room_of(s)->capacity, true);
+  return qz_string_block_bytes(s->length);
+}
+
+/* The start of s's block, which std::free takes. */
+static void* qz_string_block_of(_qz_string* s) {
+  return qz_string_growable(s) ? static_cast<void*>(qz_string_room_of(s)) : s;
 }
 
 static const char qz_string_invalid_text[] = QZ_INVALID_STRING_TEXT;
 
-/* Makes the block for a text of n bytes (n within QZ_MAX_STRING_LENGTH, so
- * the sum cannot wrap), with length n, refcount 1 and the zero bytes after
- * the text, and lists it. The caller copies the n bytes of text in: the
- * block is not zeroed first, since a concatenation would then write every
- * byte twice. Null when the heap refuses. */
-static _qz_string* qz_string_new_block(size_t n) {
-  size_t bytes = qz_string_block_bytes(n);
-  auto* s = static_cast<_qz_string*>(qz_scan_malloc(bytes, true));
-  if (!s) return nullptr;
+/* Makes the block for a text of n bytes with room for `room` (n <= room <=
+ * QZ_MAX_STRING_LENGTH, so the sum cannot wrap), with length n, refcount 1
+ * and zero bytes from n to the end of the block, and lists it. A growable
+ * string (room record in front, see above) belongs to `owner`. The caller
+ * copies the n bytes of text in: they are not zeroed first, since a
+ * concatenation would then write every byte twice. Null when the heap
+ * refuses. */
+static _qz_string* qz_string_new_block(size_t n, size_t room, bool growable, const void* owner) {
+  size_t bytes = qz_string_block_bytes(room, growable);
+  void* block = qz_scan_malloc(bytes, true);
+  if (!block) return nullptr;
+  _qz_string* s = static_cast<_qz_string*>(block);
+  if (growable) {
+    auto* r = static_cast<qz_string_room*>(block);
+    r->capacity = room;
+    r->owner = owner;
+    s = reinterpret_cast<_qz_string*>(r + 1);
+  }
   s->length = n;
-  s->refcount = 1;
-  std::memset(s->text + n, 0, qz_string_pad);
+  s->refcount = growable ? QZ_STRING_GROWABLE | 1 : 1;
+  std::memset(s->text + n, 0, room - n + qz_string_pad);
   try {
     qz_engine_all_strings.push_back(s);
   } catch (const std::bad_alloc&) {
-    std::free(s);
+    std::free(block);
     qz_scan_memory_credit(bytes);
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
     return nullptr;
@@ -66,6 +108,10 @@ static _qz_string* qz_string_new_block(size_t n) {
   qz_string_made++;
   qz_string_bytes_total += bytes;
   return s;
+}
+
+static _qz_string* qz_string_new_block(size_t n) {
+  return qz_string_new_block(n, n, false, nullptr);
 }
 
 /* A new string of exactly n bytes of src (n within the cap). */
@@ -118,6 +164,47 @@ _qz_string* qz_string_concat(_qz_string* a, _qz_string* b) {
   return s;
 }
 
+/* Room for a text of n bytes that appends keep growing: twice n, within
+ * the length cap, and with a scan budget, within half of what the block
+ * of n bytes would leave of it (so the room never ends a scan early: an
+ * exact block that fits the budget leaves the room's block fitting too). */
+static size_t qz_string_append_room(size_t n) {
+  size_t room = n <= QZ_MAX_STRING_LENGTH - n ? 2 * n : QZ_MAX_STRING_LENGTH;
+  if (qz_scan_memory_budget) {
+    size_t exact = qz_string_block_bytes(n, true);
+    size_t left = qz_scan_memory_budget - std::min(qz_scan_memory_used, qz_scan_memory_budget);
+    size_t spare = left > exact ? (left - exact) / 2 : 0;
+    room = std::min(room, n + spare);
+  }
+  return room;
+}
+
+_qz_string* qz_string_append(_qz_string* a, _qz_string* b, const void* owner) {
+  if (!a || !b) return nullptr;
+  if (a->length > QZ_MAX_STRING_LENGTH || b->length > QZ_MAX_STRING_LENGTH - a->length)
+    return qz_string_refuse_long();
+  size_t n = a->length + b->length;
+  qz_string_room* r = qz_string_growable(a) ? qz_string_room_of(a) : nullptr;
+  bool own = owner && r && r->owner == owner && a->refcount == (QZ_STRING_GROWABLE | 1);
+  if (own && n <= r->capacity) {
+    /* b's bytes land past a's text, so they cannot overlap b even when b is
+     * a itself; the bytes behind the new end were zeroed with the block. */
+    if (b->length) std::memcpy(a->text + a->length, b->text, b->length);
+    a->length = n;
+    qz_string_made++;
+    return a;
+  }
+  /* An owner's second append starts keeping room; a one-off append makes
+   * an exact block, as a concatenation does, and without an owner a plain
+   * string. */
+  _qz_string* s =
+      qz_string_new_block(n, own ? qz_string_append_room(n) : n, owner != nullptr, owner);
+  if (!s) return nullptr;
+  if (a->length) std::memcpy(s->text, a->text, a->length);
+  if (b->length) std::memcpy(s->text + a->length, b->text, b->length);
+  return s;
+}
+
 _qz_string* qz_string_concat(_qz_string* a, const char* b) {
   /* The string made from b is listed even when a is null. */
   _qz_string* sb = qz_string_alloc(b);
@@ -145,21 +232,21 @@ unsigned long qz_string_sweep(const std::unordered_set<const void*>& live) {
   unsigned long kept = 0;
   for (auto it = qz_engine_all_strings.begin(); it != qz_engine_all_strings.end();) {
     _qz_string* s = *it;
-    size_t bytes = qz_string_block_bytes(s->length);
+    size_t bytes = qz_string_bytes_of(s);
     if (live.count(s) || live.count(s->text)) {
       kept += bytes;
       ++it;
       continue;
     }
     qz_scan_memory_credit(bytes);
-    std::free(s);
+    std::free(qz_string_block_of(s));
     it = qz_engine_all_strings.erase(it);
   }
   return kept;
 }
 
 void qz_string_free_all() {
-  for (_qz_string* s : qz_engine_all_strings) std::free(s);
+  for (_qz_string* s : qz_engine_all_strings) std::free(qz_string_block_of(s));
   qz_engine_all_strings.clear();
   qz_string_made = 0;
   qz_string_refused = 0;

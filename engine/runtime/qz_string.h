@@ -14,10 +14,20 @@
 #include <unordered_set>
 
 struct _qz_string {
-  unsigned long length;   /* bytes of text, terminator not counted */
-  unsigned long refcount; /* 1 at creation, never lowered */
-  char text[1];           /* length bytes, then at least eight zero bytes */
+  unsigned long length; /* bytes of text, terminator not counted */
+  /* 1 at creation, raised by qz_reference_string. The top bit
+   * (QZ_STRING_GROWABLE) marks a string that qz_string_append made: its
+   * block also holds, in front of this header, the room and the owner that
+   * let a later append grow the text in place. For such a string the count
+   * also counts every copy of a value holding it and is lowered when a pool
+   * token holding it is released: it is never below the number of values
+   * that hold it. */
+  unsigned long refcount;
+  char text[1]; /* length bytes, then at least eight zero bytes */
 };
+
+/* The flag bit of _qz_string.refcount described above. */
+#define QZ_STRING_GROWABLE (1ul << (sizeof(unsigned long) * 8 - 1))
 
 /* Every string made since the last qz_string_free_all, in creation order. */
 QZ_EXPORT extern std::list<_qz_string*> qz_engine_all_strings;
@@ -36,13 +46,32 @@ QZ_EXPORT _qz_string* qz_string_concat(_qz_string* a, const char* b);
 /* A new string of exactly n bytes copied from s (may hold NULs); the
  * invalid-string text when n exceeds QZ_MAX_STRING_LENGTH. */
 _qz_string* qz_string_alloc_n(const char* s, unsigned long n);
+/* The text of a followed by b's, for ".=" into the value that `owner` (may
+ * be null) holds a in. When a is owner's own (an earlier append for owner
+ * made it) and no other value holds it (refcount 1), a is grown in place and
+ * returned: its room grows geometrically, so a run of appends costs time in
+ * proportion to the text made. Otherwise a new string owned by `owner`,
+ * with a left unchanged. Results as qz_string_concat: null if a or b is null
+ * or the heap or budget refuses (a is then unchanged), the invalid-string
+ * text past QZ_MAX_STRING_LENGTH. b may be a itself. */
+_qz_string* qz_string_append(_qz_string* a, _qz_string* b, const void* owner);
+/* A value holding s was copied: counts the copy when an append made s. */
+inline void qz_string_note_copy(_qz_string* s) {
+  if (s->refcount & QZ_STRING_GROWABLE) s->refcount++;
+}
+/* A value holding s is gone for good (its token released): lowers the
+ * count of a string an append made, never below 1. */
+inline void qz_string_drop_holder(_qz_string* s) {
+  if ((s->refcount & QZ_STRING_GROWABLE) && (s->refcount & ~QZ_STRING_GROWABLE) > 1) s->refcount--;
+}
 /* Raises s's reference count and returns s; null s is reported and gives null. */
 QZ_EXPORT _qz_string* qz_reference_string(_qz_string* s);
 /* Do nothing: a string lives until qz_string_free_all whatever its count. */
 QZ_EXPORT void qz_dereference_string(_qz_string* s);
 QZ_EXPORT void qz_string_free(_qz_string* s);
-/* Number of strings made since the last qz_string_free_all: a count of
- * work, which a collection does not lower. */
+/* Number of strings made since the last qz_string_free_all (an append
+ * that grows a text in place counts as one): a count of work, which a
+ * collection does not lower. */
 QZ_EXPORT unsigned long qz_string_count();
 /* Frees every listed string whose address and whose text's address are both
  * missing from `live` (a value may hold either), crediting the scan's memory

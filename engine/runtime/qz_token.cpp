@@ -180,8 +180,11 @@ void qz_token_free(_qz_token* tk) {
    * before the token is zeroed, and no token is reached twice in n steps. */
   for (unsigned long i = 0; i < n && tk; i++) {
     _qz_token* next = tk->next;
-    if (tk->value.type == TOKEN_STRING)
-      qz_dereference_string(static_cast<_qz_string*>(tk->value.ptr));
+    /* Only a slot in use held its value: a local list head or a slot
+     * released before holds nothing that was counted. */
+    if (tk->value.type == TOKEN_STRING && tk->value.ptr &&
+        qz_engine_memory_pool_for_token.in_use(tk))
+      qz_string_drop_holder(static_cast<_qz_string*>(tk->value.ptr));
     qz_engine_memory_pool_for_token.release(tk);
     tk = next;
   }

@@ -12,6 +12,7 @@
 #include <qzengine/export.h>
 
 #include "runtime/qz_mempool.h"
+#include "runtime/qz_string.h"
 
 /* The type of a token and the type of a value share one enumeration. */
 enum _token_type : int {
@@ -32,7 +33,13 @@ enum _token_type : int {
 
 /* A value; always copied whole. ptr is a _qz_string* (STRING), constant text
  * living to the end of the scan (LITERAL), a _qz_array* (ARRAY, ARRAY_REF) or
- * the pair's _qz_bucket* (PAIR). */
+ * the pair's _qz_bucket* (PAIR).
+ *
+ * Copying a value (construction or assignment) counts the copy on a string
+ * that an append may grow in place (qz_string_note_copy), so such a string
+ * is never grown while a copy can see it. A value's string must therefore
+ * reach another value only by a copy of the value, or through
+ * qz_reference_string; moving the pointer by hand would hide a holder. */
 struct _qz_value {
   _token_type type;
   long lval;
@@ -40,6 +47,32 @@ struct _qz_value {
   unsigned long spare2;
   unsigned long assign_time;
   void* ptr;
+
+  _qz_value() = default;
+  _qz_value(const _qz_value& o)
+      : type(o.type),
+        lval(o.lval),
+        spare1(o.spare1),
+        spare2(o.spare2),
+        assign_time(o.assign_time),
+        ptr(o.ptr) {
+    note_copy();
+  }
+  _qz_value& operator=(const _qz_value& o) {
+    type = o.type;
+    lval = o.lval;
+    spare1 = o.spare1;
+    spare2 = o.spare2;
+    assign_time = o.assign_time;
+    ptr = o.ptr;
+    note_copy();
+    return *this;
+  }
+
+ private:
+  void note_copy() {
+    if (type == TOKEN_STRING && ptr) qz_string_note_copy(static_cast<_qz_string*>(ptr));
+  }
 };
 
 /* A provenance bit of _qz_value.spare1: the text came out of a decoder, or

@@ -4,6 +4,7 @@
 
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "runtime/qz_mempool.h"
 #include "runtime/qz_string.h"
 #include "support/rt_fault_capture.h"
 #include "support/scan_record.h"
@@ -106,12 +107,123 @@ TEST_F(Strings, ConcatKeepsInnerZerosByLength) {
   }
 }
 
+// An owner's first append makes an exact text of its own, the second keeps
+// room behind it, and later ones grow that text in place, zeros kept behind,
+// inner NULs and self-appends included, up to the length cap exactly. A text
+// another owner, no owner or a second holder appends to is left as it was.
+TEST_F(Strings, AppendGrowsOnlyAnUnsharedTextOfItsOwner) {
+  int owner = 0, other = 0;
+  const std::string nul("n\0l", 3);
+  _qz_string* base = make("ab");
+  _qz_string* first = qz_string_append(base, make(nul), &owner);
+  _qz_string* second = qz_string_append(first, make("c"), &owner);
+  _qz_string* third = qz_string_append(second, second, &owner);
+  EXPECT_NE(first, base);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(third, second) << "room kept by the second append";
+  EXPECT_EQ(text_of(base), "ab");
+  EXPECT_EQ(text_of(first), "ab" + nul);
+  EXPECT_EQ(text_of(third), "ab" + nul + "c" + "ab" + nul + "c");
+  for (int i = 0; i < 8; i++) EXPECT_EQ(third->text[third->length + i], 0);
+
+  const struct {
+    const char* what;
+    const void* owner;
+    bool referenced;
+  } rows[] = {{"another owner", &other, false},
+              {"no owner", nullptr, false},
+              {"a second holder", &owner, true}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.referenced) qz_reference_string(third);
+    const std::string before = text_of(third);
+    _qz_string* out = qz_string_append(third, make("x"), r.owner);
+    ASSERT_NE(out, nullptr);
+    EXPECT_NE(out, third);
+    EXPECT_EQ(text_of(third), before);
+    EXPECT_EQ(text_of(out), before + "x");
+  }
+
+  // Room never passes the cap; the cap is reached in place, one more byte
+  // gives the invalid-string text and leaves the text whole.
+  _qz_string* half = make(std::string(QZ_MAX_STRING_LENGTH / 2, 'n'));
+  _qz_string* big = qz_string_append(qz_string_append(half, make("n"), &owner), make("n"), &owner);
+  _qz_string* full =
+      qz_string_append(big, make(std::string(QZ_MAX_STRING_LENGTH / 2 - 2, 'n')), &owner);
+  EXPECT_EQ(full, big);
+  ASSERT_EQ(full->length, QZ_MAX_STRING_LENGTH);
+  unsigned long refused = qz_string_refused_long();
+  EXPECT_EQ(text_of(qz_string_append(full, make("x"), &owner)), "qz_invalid_string");
+  EXPECT_EQ(qz_string_refused_long(), refused + 1);
+  EXPECT_EQ(full->length, QZ_MAX_STRING_LENGTH);
+  EXPECT_EQ(full->text[QZ_MAX_STRING_LENGTH], 0);
+}
+
+// The room an append keeps fits the scan's budget with half of what is left
+// to spare; an append the budget refuses gives null, noted as the budget's,
+// and leaves the text as it was.
+TEST_F(Strings, AppendRoomStaysInsideTheBudget) {
+  struct restore {
+    ~restore() {
+      qz_scan_memory_budget = 0;
+      qz_scan_memory_used = 0;
+      qz_engine_scan_flags = 0;
+      qz_engine_interupt_debug = 0;
+    }
+  } restore_globals;
+  int owner = 0, probe = 0;
+  _qz_string* first = qz_string_append(make(std::string(100, 'a')), make("c"), &owner);
+  _qz_string *d = make("d"), *ten = make(std::string(10, 'b')), *z = make("z");
+  qz_scan_memory_budget = 1ul << 40;
+  qz_scan_memory_used = 0;
+  ASSERT_NE(qz_string_append(first, d, &probe), nullptr);
+  const unsigned long exact = qz_scan_memory_used;  // one exact block for 102 bytes
+
+  qz_scan_memory_used = 0;
+  qz_scan_memory_budget = exact + 20;
+  _qz_string* second = qz_string_append(first, d, &owner);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(qz_scan_memory_used, exact + 10) << "room for ten more bytes";
+  EXPECT_EQ(qz_string_append(second, ten, &owner), second);
+  EXPECT_EQ(qz_engine_scan_flags & QZ_SCAN_MEMORY_BUDGET, 0ul);
+  EXPECT_EQ(qz_string_append(second, z, &owner), nullptr);
+  EXPECT_NE(qz_engine_scan_flags & QZ_SCAN_MEMORY_BUDGET, 0ul);
+  EXPECT_EQ(text_of(second), std::string(100, 'a') + "cd" + std::string(10, 'b'));
+}
+
 using Appends = scan_record::EngineTest;
+
+// A token's copies hold its text until they are released; releasing a slot
+// twice gives up one hold, and releasing a local list head (outside the pool,
+// never counted) gives up none.
+TEST_F(Appends, ReleasedCopiesStopHoldingAText) {
+  _qz_token* var = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, 1);
+  ASSERT_NE(var, nullptr);
+  _qz_string* s = qz_string_append(qz_string_append(make("a"), make("b"), var), make("c"), var);
+  var->value.type = TOKEN_STRING;
+  var->value.ptr = s;
+  _qz_token* c1 = qz_token_clone(var);
+  _qz_token* c2 = qz_token_clone(var);
+  _qz_token head{};
+  head.value.type = TOKEN_STRING;
+  head.value.ptr = s;
+  auto grows_in_place = [&] { return qz_string_append(s, make("d"), var) == s; };
+
+  EXPECT_FALSE(grows_in_place()) << "held by two clones";
+  qz_token_free(c1);
+  qz_token_free(c1);
+  qz_token_free(&head);
+  EXPECT_FALSE(grows_in_place()) << "still held by one clone";
+  qz_token_free(c2);
+  EXPECT_TRUE(grows_in_place());
+  EXPECT_EQ(text_of(s), "abcd");
+}
 
 // Every value that took a variable's text before a ".=" keeps that text:
 // another variable, an array item, a function's parameter or result, the
-// value of the ".=" expression itself. Rows append to a text that ".=" made,
-// so a text grown in place would show through.
+// value of the ".=" expression itself. Rows append twice before the copy is
+// taken: the second append keeps room behind the text, so the append after
+// the copy would grow the copy's text in place if the copy went unnoticed.
 TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
   const unsigned long options = QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
                                 QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET |
@@ -124,33 +236,51 @@ TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
   } rows[] = {
       {"assigned literal", "<?php $a = 'x'; $b = $a; $a .= 'y'; f($a, $b);", {"1:f:0(xy|x)"}},
       {"assigned appended text",
-       "<?php $a = 'x'; $a .= 'y'; $b = $a; $a .= 'z'; f($a, $b);",
-       {"1:f:0(xyz|xy)"}},
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; $b = $a; $a .= 'z'; f($a, $b);",
+       {"1:f:0(xyyz|xyy)"}},
       {"the copy appends",
-       "<?php $a = 'a'; $a .= 'b'; $b = $a; $b .= 'c'; f($a, $b);",
-       {"1:f:0(ab|abc)"}},
+       "<?php $a = 'a'; $a .= 'b'; $a .= 'b'; $b = $a; $b .= 'c'; $a .= 'd'; f($a, $b);",
+       {"1:f:0(abbd|abbc)"}},
       {"value of the append",
-       "<?php $a = 'x'; $a .= 'y'; $h = ($a .= 'z'); $a .= 'w'; f($a, $h);",
-       {"1:f:0(xyzw|xyz)"}},
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; $h = ($a .= 'z'); $a .= 'w'; f($a, $h);",
+       {"1:f:0(xyyzw|xyyz)"}},
       {"array literal item",
-       "<?php $a = 'x'; $a .= 'y'; $r = array($a); $a .= 'z'; f($r[0], $a);",
-       {"1:array:0(xy)", "1:qz_array_item:0($r|)", "1:f:0(xy|xyz)"}},
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; $r = array($a); $a .= 'z'; f($r[0], $a);",
+       {"1:array:0(xyy)", "1:qz_array_item:0($r|)", "1:f:0(xyy|xyyz)"}},
       {"pushed and keyed items",
-       "<?php $a = 'x'; $a .= 'y'; $r[] = $a; $r['k'] = $a; $a .= 'z'; f($r[0], $r['k'], $a);",
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; $r[] = $a; $r['k'] = $a; $a .= 'z'; "
+       "f($r[0], $r['k'], $a);",
        {"1:qz_array_item:0($r|)", "1:qz_array_item:0($r|k)", "1:qz_array_item:0($r|)",
-        "1:qz_array_item:0($r|k)", "1:f:0(xy|xy|xyz)"}},
+        "1:qz_array_item:0($r|k)", "1:f:0(xyy|xyy|xyyz)"}},
       {"parameter appended in the callee",
-       "<?php function g($p) { $p .= 'q'; f($p); } $a = 'x'; $a .= 'y'; g($a); f($a);",
-       {"1:f:0(xyq)", "1:g:0(xy)", "1:f:0(xy)"}},
+       "<?php function g($p) { $p .= 'q'; $p .= 'q'; $p .= 'q'; f($p); } $a = 'x'; $a .= 'y'; "
+       "$a .= 'y'; g($a); $a .= 'z'; f($a);",
+       {"1:f:0(xyyqqq)", "1:g:0(xyy)", "1:f:0(xyyz)"}},
       {"parameter returned",
-       "<?php function g($p) { return $p; } $a = 'x'; $a .= 'y'; $r = g($a); $a .= 'z'; f($r, $a);",
-       {"1:g:0(xy)", "1:f:0(xy|xyz)"}},
+       "<?php function g($p) { return $p; } $a = 'x'; $a .= 'y'; $a .= 'y'; $r = g($a); "
+       "$a .= 'z'; f($r, $a);",
+       {"1:g:0(xyy)", "1:f:0(xyy|xyyz)"}},
       {"built-in results",
-       "<?php $a = 'a'; $a .= 'b'; $u = strtoupper($a); $a .= 'c'; f($a, $u);",
-       {"1:strtoupper:0(ab)", "1:f:0(abc|AB)"}},
+       "<?php $a = 'a'; $a .= 'b'; $a .= 'b'; $u = strtoupper($a); $t = trim($a); $a .= 'c'; "
+       "f($a, $u, $t);",
+       {"1:strtoupper:0(abb)", "1:trim:0(abb)", "1:f:0(abbc|ABB|abb)"}},
       {"appending a text to itself",
-       "<?php $a = 'ab'; $a .= $a; $a .= $a; f($a);",
-       {"1:f:0(abababab)"}},
+       "<?php $a = 'ab'; $a .= $a; $a .= $a; $a .= $a; f($a);",
+       {"1:f:0(abababababababab)"}},
+      {"second array literal item",
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; $r = array($a, $a); $a .= 'z'; f($r[1], $a);",
+       {"1:array:0(xyy|xyy)", "1:qz_array_item:0($r|/)", "1:f:0(xyy|xyyz)"}},
+      {"text used as an array key",
+       "<?php $v = 'v'; $k = 'a'; $k .= 'b'; $k .= 'b'; $r[$k] = $v; f($r[$k]); $k .= 'c'; "
+       "f($r[$k], $k);",
+       {"1:qz_array_item:0($r|abb)", "1:qz_array_item:0($r|abb)", "1:f:0(v)",
+        "1:qz_array_item:0($r|abbc)", "1:f:0(qz_invalid_string|abbc)"}},
+      {"ternary branch",
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; $b = $c ? $a : 'q'; $a .= 'w'; f($b, $a);",
+       {"1:f:0(xyy|xyyw)"}},
+      {"appends between the arguments of one call",
+       "<?php $a = 'x'; $a .= 'y'; $a .= 'y'; f($a, $a .= '1', $a .= '2'); g($a);",
+       {"1:f:0(xyy12|xyy12|xyy12)", "1:g:0(xyy12)"}},
       // Four doublings reach the cap exactly; one byte more gives the
       // invalid-string text, while the copy taken at the cap keeps its length.
       {"the length cap",
