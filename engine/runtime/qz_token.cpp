@@ -124,7 +124,9 @@ _qz_token* qz_token_clone(_qz_token* src) {
   if (!qz_token_pool_ready()) return nullptr;
   _qz_token* tk = qz_token_take_slot();
   if (!tk) return nullptr;
-  *tk = *src;
+  /* Byte for byte: the copy is counted once, below. */
+  std::memcpy(static_cast<void*>(tk), src, sizeof(*tk));
+  tk->value.note_copy();
   tk->prev = nullptr;
   tk->next = nullptr;
   return tk;
@@ -182,9 +184,11 @@ void qz_token_free(_qz_token* tk) {
     _qz_token* next = tk->next;
     /* Only a slot in use held its value: a local list head or a slot
      * released before holds nothing that was counted. */
-    if (tk->value.type == TOKEN_STRING && tk->value.ptr &&
-        qz_engine_memory_pool_for_token.in_use(tk))
-      qz_string_drop_holder(static_cast<_qz_string*>(tk->value.ptr));
+    if (tk->value.type == TOKEN_STRING && tk->value.ptr) {
+      auto* s = static_cast<_qz_string*>(tk->value.ptr);
+      if ((s->refcount & QZ_STRING_GROWABLE) && qz_engine_memory_pool_for_token.in_use(tk))
+        qz_string_drop_holder(s);
+    }
     qz_engine_memory_pool_for_token.release(tk);
     tk = next;
   }

@@ -69,7 +69,7 @@ struct _qz_value {
     return *this;
   }
 
- private:
+  /* Counts a copy made byte for byte (a whole token copied with memcpy). */
   void note_copy() {
     if (type == TOKEN_STRING && ptr) qz_string_note_copy(static_cast<_qz_string*>(ptr));
   }
