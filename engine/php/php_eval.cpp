@@ -206,17 +206,36 @@ static size_t reclaim_last_values = 0;
 
 /* Lists held for the whole scan (php_reclaim_keep). */
 static std::vector<_qz_token*> reclaim_kept_lists;
+/* Value vectors held until released (php_reclaim_hold), innermost last. */
+static std::vector<const std::vector<_qz_value>*> reclaim_held_values;
 
 void php_reclaim_scan_begin() {
   reclaim_armed = true;
   reclaim_last_values = 0;
   reclaim_kept_lists.clear();
+  reclaim_held_values.clear();
   reclaim_schedule(0);
 }
 
 void php_reclaim_scan_end() {
   reclaim_armed = false;
   reclaim_kept_lists.clear();
+  reclaim_held_values.clear();
+}
+
+void php_reclaim_hold(const std::vector<_qz_value>* values) {
+  try {
+    reclaim_held_values.push_back(values);
+  } catch (const std::bad_alloc&) {
+    /* Unheld, the values' strings could be freed while held: collect no more. */
+    reclaim_armed = false;
+    qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
+  }
+}
+
+void php_reclaim_release(const std::vector<_qz_value>* values) {
+  auto it = std::find(reclaim_held_values.rbegin(), reclaim_held_values.rend(), values);
+  if (it != reclaim_held_values.rend()) reclaim_held_values.erase(std::next(it).base());
 }
 
 void php_reclaim_keep(_qz_token* list) {
@@ -275,6 +294,8 @@ static void reclaim_collect(_qz_token* first, _qz_token* a, _qz_token* b) {
       m.keep_value(e->value);
     }
     for (_qz_token* list : reclaim_kept_lists) m.keep_list(list);
+    for (const std::vector<_qz_value>* held : reclaim_held_values)
+      for (const _qz_value& v : *held) m.keep_value(v);
     for (unsigned long i = 0; i < php_lex_pending_count(); i++) m.keep_list(php_lex_pending_at(i));
     m.keep_list(first);
     m.keep_list(a);

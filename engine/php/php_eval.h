@@ -102,6 +102,12 @@ void php_reclaim_point();
 /* Keeps the list from `list` (and all linked to it) through every collection
  * until the scan ends: a list a module holds for the whole scan. */
 void php_reclaim_keep(_qz_token* list);
+/* Keeps what the values in *values point at through every collection until
+ * php_reclaim_release(values) (or the scan's end): values a module holds in
+ * native storage while top-level code runs. The vector is read at each
+ * collection, so it may grow meanwhile; it must outlive the hold. */
+void php_reclaim_hold(const std::vector<_qz_value>* values);
+void php_reclaim_release(const std::vector<_qz_value>* values);
 
 /* 64-bit two's-complement arithmetic that never traps: results wrap. div
  * truncates toward zero, gives 0 for a zero divisor and wraps the one

@@ -453,13 +453,21 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   bool seen = std::find(f.signatures.begin(), f.signatures.end(), signature) != f.signatures.end();
   if (!seen) f.signatures.push_back(signature);
 
-  /* Bind the parameters, keeping what their variables held before. */
+  /* Bind the parameters, keeping what their variables held before. Those
+   * values live only here while defaults and the body run, which may
+   * collect: they are held through it. */
   std::vector<php_param> params = function_params(f.params);
-  std::vector<std::pair<_qz_token*, _qz_value>> saved;
+  std::vector<_qz_token*> saved;
+  struct held_values {
+    std::vector<_qz_value> values;
+    held_values() { php_reclaim_hold(&values); }
+    ~held_values() { php_reclaim_release(&values); }
+  } held;
   for (size_t i = 0; i < params.size(); i++) {
     _qz_token* entry = php_reference_globals(params[i].var);
     if (!entry) continue;
-    saved.emplace_back(entry, entry->value);
+    saved.push_back(entry);
+    held.values.push_back(entry->value);
     _qz_token* def = i < values.size() ? nullptr : function_default(params[i]);
     entry->value = i < values.size() ? values[i] : def ? php_variable_value(def) : _qz_value{};
     entry->type = TOKEN_WORD;
@@ -480,7 +488,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     _qz_token* entry = target ? php_reference_globals(params[i].var) : nullptr;
     if (entry) out.emplace_back(target, entry->value);
   }
-  for (auto it2 = saved.rbegin(); it2 != saved.rend(); ++it2) it2->first->value = it2->second;
+  for (size_t i = saved.size(); i-- > 0;) saved[i]->value = held.values[i];
   for (const auto& target_value : out) target_value.first->value = target_value.second;
   return true;
 }

@@ -299,4 +299,24 @@ TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
   }
 }
 
+// A function walked at the end of the scan (never called) binds its
+// parameters over variables and gives them their texts back afterwards.
+// Meanwhile a text lives only in the walk's saved values, so it must survive
+// the collection that a later parameter's default sets off (and the text
+// that default makes next, which may take its place in memory); the second
+// walk reads it.
+TEST_F(Appends, TextsSavedByAFunctionWalkSurviveACollection) {
+  const unsigned long options =
+      QZ_OPT_EXTENDED_TAGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH;
+  // Two halves of the collection step make the default's text set off a
+  // collection; the 22 bytes after it ask for a block the size of "keepme".
+  const std::string script =
+      "<?php $half = str_repeat('x', " + std::to_string(QZ_RECLAIM_MIN_STEP / 2) +
+      "); $p = 'keep'; $p .= 'me'; function a($p = 0, $q = $half . $half . ('" +
+      std::string(22, 'A') + "' . '')) { g(strlen($q)); } " + "function b() { f($p); }";
+  scan_record::Seen seen = scan_record::run(script, options);
+  ASSERT_FALSE(seen.events.empty());
+  EXPECT_EQ(seen.events.back(), "1:f:0(keepme)") << seen.joined();
+}
+
 }  // namespace
