@@ -21,6 +21,11 @@
 /* Longest runtime string (concatenation, decoding, replacement); a longer
  * result is not built and the invalid-string text stands in for it. */
 #define QZ_MAX_STRING_LENGTH (16ul * 1024 * 1024)
+/* A ".=" that outgrows the room behind its text makes room for this many
+ * times the new text (within QZ_MAX_STRING_LENGTH and half of what the scan
+ * budget has left): a run of appends then costs time in proportion to the
+ * text made, and its room at most this many times the text. */
+#define QZ_STRING_APPEND_GROWTH 2ul
 
 /* Entries of the cache of interned texts that spares a repeated text the
  * keyed hash and the table lookups; a text whose entry another took is
