@@ -22,10 +22,15 @@
  * result is not built and the invalid-string text stands in for it. */
 #define QZ_MAX_STRING_LENGTH (16ul * 1024 * 1024)
 /* A ".=" that outgrows the room behind its text makes room for this many
- * times the new text (within QZ_MAX_STRING_LENGTH and half of what the scan
- * budget has left): a run of appends then costs time in proportion to the
- * text made, and its room at most this many times the text. */
+ * times the new text (within QZ_MAX_STRING_LENGTH and
+ * QZ_STRING_APPEND_BUDGET_SHARE): a run of appends then costs time in
+ * proportion to the text made, and its room at most this many times the
+ * text. */
 #define QZ_STRING_APPEND_GROWTH 2ul
+/* Under a memory budget, the room beyond the text takes at most one over this
+ * of what the budget has left: near its end, appends copy again rather than
+ * hold back memory the rest of the scan may need. */
+#define QZ_STRING_APPEND_BUDGET_SHARE 8ul
 
 /* Entries of the cache of interned texts that spares a repeated text the
  * keyed hash and the table lookups; a text whose entry another took is

@@ -165,17 +165,17 @@ _qz_string* qz_string_concat(_qz_string* a, _qz_string* b) {
 }
 
 /* Room for a text of n bytes that appends keep growing: QZ_STRING_APPEND_GROWTH
- * times n, within the length cap, and with a scan budget, within half of
- * what the block of n bytes would leave of it (so the room never ends a scan
- * early: an exact block that fits the budget leaves the room's block fitting
- * too). */
+ * times n, within the length cap, and with a scan budget, within
+ * QZ_STRING_APPEND_BUDGET_SHARE of what the block of n bytes would leave of
+ * it (so the room never ends a scan: an exact block that fits the budget
+ * leaves the room's block fitting too). */
 static size_t qz_string_append_room(size_t n) {
   size_t room = n <= QZ_MAX_STRING_LENGTH / QZ_STRING_APPEND_GROWTH ? QZ_STRING_APPEND_GROWTH * n
                                                                     : QZ_MAX_STRING_LENGTH;
   if (qz_scan_memory_budget) {
     size_t exact = qz_string_block_bytes(n, true);
     size_t left = qz_scan_memory_budget - std::min(qz_scan_memory_used, qz_scan_memory_budget);
-    size_t spare = left > exact ? (left - exact) / 2 : 0;
+    size_t spare = left > exact ? (left - exact) / QZ_STRING_APPEND_BUDGET_SHARE : 0;
     room = std::min(room, n + spare);
   }
   return room;

@@ -159,8 +159,8 @@ TEST_F(Strings, AppendGrowsOnlyAnUnsharedTextOfItsOwner) {
   EXPECT_EQ(full->text[QZ_MAX_STRING_LENGTH], 0);
 }
 
-// The room an append keeps fits the scan's budget with half of what is left
-// to spare; an append the budget refuses gives null, noted as the budget's,
+// The room an append keeps takes at most its share of what the scan's budget
+// has left; an append the budget refuses gives null, noted as the budget's,
 // and leaves the text as it was.
 TEST_F(Strings, AppendRoomStaysInsideTheBudget) {
   struct restore {
@@ -180,7 +180,7 @@ TEST_F(Strings, AppendRoomStaysInsideTheBudget) {
   const unsigned long exact = qz_scan_memory_used;  // one exact block for 102 bytes
 
   qz_scan_memory_used = 0;
-  qz_scan_memory_budget = exact + 20;
+  qz_scan_memory_budget = exact + 10 * QZ_STRING_APPEND_BUDGET_SHARE;
   _qz_string* second = qz_string_append(first, d, &owner);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(qz_scan_memory_used, exact + 10) << "room for ten more bytes";
