@@ -98,7 +98,7 @@ _qz_token* php_lib_mysql_fetch_assoc(_qz_token* res) { return php_lib_marker(res
 _qz_token* php_lib_mysql_fetch_row(_qz_token* res) { return php_lib_mysql_fetch_assoc(res); }
 
 _qz_token* php_lib_fsockopen(_qz_token* host, _qz_token*) {
-  return php_lib_marker(host, "$_SOCKET_HANDLE");
+  return php_lib_marker(host, PHP_LIB_SOCKET_MARKER);
 }
 
 _qz_token* php_lib_fopen(_qz_token* name, _qz_token*) {

@@ -47,7 +47,9 @@ QZ_EXPORT _qz_token* php_lib_getenv(_qz_token* name);
 /* "$_DB_DATA", for both. */
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_assoc(_qz_token* res);
 QZ_EXPORT _qz_token* php_lib_mysql_fetch_row(_qz_token* res);
-/* "$_SOCKET_HANDLE". */
+/* The handle fsockopen gives; reads from it are text off the network. */
+#define PHP_LIB_SOCKET_MARKER "$_SOCKET_HANDLE"
+/* PHP_LIB_SOCKET_MARKER. */
 QZ_EXPORT _qz_token* php_lib_fsockopen(_qz_token* host, _qz_token* port);
 /* "$_FILE_HANDLE". */
 QZ_EXPORT _qz_token* php_lib_fopen(_qz_token* name, _qz_token* mode);

@@ -42,7 +42,7 @@ const char* const php_lib_taint_markers[] = {
     "$_DB_DATA",
     "$_REMOTE_FILE_CONTENTS",
     "$_FILE_CONTENTS",
-    "$_SOCKET_HANDLE",
+    PHP_LIB_SOCKET_MARKER,
     "$_FILE_HANDLE",
     PHP_LIB_INPUT_HANDLE_MARKER,
     QZ_DECODED_TEXT,
@@ -265,7 +265,7 @@ _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
 }
 
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
-  static const char socket[] = "$_SOCKET_HANDLE";
+  static const char socket[] = PHP_LIB_SOCKET_MARKER;
   unsigned long len = 0;
   const char* text = taint_text(handle, &len);
   if (text && len == sizeof PHP_LIB_INPUT_HANDLE_MARKER - 1 &&

@@ -84,7 +84,7 @@ _qz_token* php_lib_taint_request_item(_qz_token* array);
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);
 /* "$_INPUT_HANDLE" for "php://input" (ignoring case); else as php_lib_fopen. */
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode);
-/* Reads of a handle: "$_POST_DATA" from the input handle, "$_SOCKET_HANDLE"
+/* Reads of a handle: "$_POST_DATA" from the input handle, PHP_LIB_SOCKET_MARKER
  * (text off the network) from a socket fsockopen opened, else
  * "$_FILE_CONTENTS" (fread, fgets, fgetss, stream_get_contents). */
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length);
