@@ -68,6 +68,29 @@ static _qz_token* eval_pop(php_rt_stack& s) {
  * entry (the clone operation reports the null source). */
 static void eval_push_value(_qz_token* tk) { eval_values().push_back(qz_token_clone(tk)); }
 
+/* The result of the "." just applied, not yet pushed, or null. It is a
+ * token of its own that nothing else holds, so eval_push_result puts it on
+ * the value stack as it is, and the next "." that pops it as its left
+ * operand may grow its text in place and hand it back as its own result: a
+ * chain "a . b . c ..." then costs time in proportion to the text it makes
+ * rather than to the square of it. */
+static _qz_token* eval_cat_fresh = nullptr;
+/* That token once pushed, until a "." pops it (or the stacks are cleared). */
+static _qz_token* eval_cat_pushed = nullptr;
+
+/* Pushes the result r of an operator just applied (null: nothing): the
+ * result of a "." as it is, any other as a clone. */
+static void eval_push_result(_qz_token* r) {
+  if (!r) return;
+  if (r == eval_cat_fresh) {
+    eval_cat_fresh = nullptr;
+    eval_values().push_back(r);
+    eval_cat_pushed = r;
+    return;
+  }
+  eval_push_value(r);
+}
+
 /* A WORD operand stands for its variable entry; anything else for itself. */
 static _qz_token* eval_resolve(_qz_token* tk) {
   if (tk && tk->type == TOKEN_WORD) return php_reference_globals(tk);
@@ -136,6 +159,8 @@ static void eval_release(_qz_token* tk) {
 
 void php_clear_rt_stk() {
   php_rt_state_t& st = php_rt_state;
+  eval_cat_fresh = nullptr;
+  eval_cat_pushed = nullptr;
   while (!st.data_stk.empty()) eval_release(eval_pop(st.data_stk));
   while (!st.op_stk.empty()) {
     _qz_token* t = eval_pop(st.op_stk);
@@ -718,24 +743,35 @@ static _qz_token* eval_choose(const char* name, unsigned char* err) {
 /* ".=" and ".": both operands as text, concatenated. Null with err set when an
  * operand is missing. For ".=" the left operand's token is the owner of the
  * result, which its next ".=" may then grow in place (qz_string_append);
- * a token that stands for a value stored elsewhere (ref) owns nothing. */
+ * a token that stands for a value stored elsewhere (ref) owns nothing. For
+ * "." the left operand owns the result only when it is the result of the
+ * "." before (eval_cat_pushed), which *temp then tells. */
 static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_string** joined,
-                                 unsigned long* provenance, bool append = false) {
+                                 unsigned long* provenance, bool append = false,
+                                 bool* temp = nullptr) {
   _qz_token *l, *r;
   if (!eval_pop_operands(err, &l, &r)) return false;
+  /* A variable entry (named) is never the "." result, whatever its slot. */
+  bool own_temp = !append && l == eval_cat_pushed && !l->name && !l->ref;
+  if (!append) eval_cat_pushed = nullptr;
   /* Extended reading: appending to a variable never assigned starts from
    * the empty text, as in PHP, rather than from the variable's name. */
   bool fresh = append && eval_reach() && l->value.type == TOKEN_NONE && !l->ref && l->name &&
                l->name[0] == '$' && !php_variable_is_superglobal(l);
   _qz_string* ls = fresh ? qz_string_alloc("") : php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
-  *joined = append ? qz_string_append(ls, rs, l->ref ? nullptr : l) : php_strcat(ls, rs);
+  if (append)
+    *joined = qz_string_append(ls, rs, l->ref ? nullptr : l);
+  else
+    *joined = own_temp ? qz_string_append(ls, rs, l) : php_strcat(ls, rs);
   *left = l;
   *provenance = l->value.spare1 | r->value.spare1;
+  if (temp) *temp = own_temp;
   return true;
 }
 
 _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
+  eval_cat_fresh = nullptr;
   if (!op) return nullptr;
   const char* n = op->name;
   if (n == qz_engine_add_handle || n == qz_engine_sub_handle || n == qz_engine_mul_handle ||
@@ -772,11 +808,17 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
     _qz_token* left;
     _qz_string* joined;
     unsigned long provenance;
-    if (!eval_concat_operands(err, &left, &joined, &provenance)) return nullptr;
-    _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, op->lineno);
+    bool temp = false;
+    if (!eval_concat_operands(err, &left, &joined, &provenance, false, &temp)) return nullptr;
+    /* The "." before made the left operand for this one alone: it becomes
+     * the result, holding the text it owns (grown in place when it could). */
+    _qz_token* res = temp ? left : qz_token_alloc(TOKEN_WORD, TOKEN_STRING, op->lineno);
     if (res) {
+      res->lineno = op->lineno;
+      res->value.type = TOKEN_STRING;
       res->value.ptr = joined;
       res->value.spare1 = provenance;
+      eval_cat_fresh = res;
     }
     if (!joined) *err = 1;
     return res;
@@ -913,8 +955,7 @@ struct eval_walk {
     while (!ops.empty() && ops.back() && ops.back()->type == TOKEN_OPERATOR) {
       _qz_token* t = eval_pop(ops);
       unsigned char err = 0;
-      _qz_token* r = php_eval_operator(t, &err);
-      if (r) eval_push_value(r);
+      eval_push_result(php_eval_operator(t, &err));
       if (err) return STEP_ABORT;
     }
     return STEP_NEXT;
@@ -945,8 +986,7 @@ struct eval_walk {
       for (;;) {
         _qz_token* t = eval_pop(ops);
         unsigned char err = 0;
-        _qz_token* r = php_eval_operator(t, &err);
-        if (r) eval_push_value(r);
+        eval_push_result(php_eval_operator(t, &err));
         if (err) return STEP_ABORT;
         int next;
         if (ops.empty() || waits(ops.back()) || !eval_priority(ops.back()->name, &next) || p > next)
@@ -1079,8 +1119,7 @@ struct eval_walk {
     while (!ops.empty() && ops.back() && ops.back()->type == TOKEN_OPERATOR &&
            !eval_is_choice(ops.back()->name) && !eval_is_assignment(ops.back()->name)) {
       unsigned char err = 0;
-      _qz_token* r = php_eval_operator(eval_pop(ops), &err);
-      if (r) eval_push_value(r);
+      eval_push_result(php_eval_operator(eval_pop(ops), &err));
       if (err) return STEP_ABORT;
     }
     return STEP_NEXT;
@@ -1125,8 +1164,7 @@ struct eval_walk {
       return STEP_NEXT;
     while (ops.size() > i) {
       unsigned char err = 0;
-      _qz_token* r = php_eval_operator(eval_pop(ops), &err);
-      if (r) eval_push_value(r);
+      eval_push_result(php_eval_operator(eval_pop(ops), &err));
       if (err) return STEP_ABORT;
     }
     return STEP_NEXT;
@@ -1222,7 +1260,7 @@ struct eval_walk {
       } else {
         unsigned char err = 0;
         last = php_eval_operator(t, &err);
-        if (last) eval_push_value(last);
+        eval_push_result(last);
         if (err) break;
       }
     }

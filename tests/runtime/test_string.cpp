@@ -308,6 +308,50 @@ TEST_F(Appends, CopiesTakenBeforeAnAppendKeepTheirText) {
   }
 }
 
+// A chain of "." grows one text in place: the result of each "." becomes the
+// next one's left operand. Every value that took a text on the way, and the
+// operands themselves, keep the text they had.
+TEST_F(Appends, ChainedConcatenationsKeepEveryTextTaken) {
+  std::string long_chain = "<?php $i = 7; $h = ''";
+  std::string long_text;
+  for (int n = 0; n < 300; n++) {
+    long_chain += " . '<li>' . $i . '</li>'";
+    long_text += "<li>7</li>";
+  }
+  long_chain += "; f($h);";
+  const struct {
+    const char* what;
+    std::string script;
+    std::vector<std::string> events;
+  } rows[] = {
+      {"a chain and a chain after it",
+       "<?php $t = 'a' . 'b' . 'c'; $u = $t . 'd' . 'e' . 'f'; f($t, $u);",
+       {"1:f:0(abc|abcdef)"}},
+      {"assignment inside a chain",
+       "<?php $a = ($b = 'x' . 'y' . 'z') . 'w' . 'v'; f($a, $b);", {"1:f:0(xyzwv|xyz)"}},
+      {"a variable repeated", "<?php $v = 'ab'; $w = $v . $v . $v . $v; f($v, $w);",
+       {"1:f:0(ab|abababab)"}},
+      {"calls inside the chain",
+       "<?php $p = 'q'; $r = strtoupper('a' . 'b' . 'c') . $p . 'd' . trim(' e ' . 'f'); "
+       "f($r, $p);",
+       {"1:strtoupper:0(abc)", "1:trim:0( e f)", "1:f:0(ABCqde f|q)"}},
+      {"a chain appended, then copied",
+       "<?php $s = 'p'; $s .= 'q' . 'r' . 's' . 't'; $c = $s; $s .= 'u' . 'v' . 'w'; f($s, $c);",
+       {"1:f:0(pqrstuvw|pqrst)"}},
+      {"chains in both branches of a choice",
+       "<?php $b = $c ? 'x' . 'y' . 'z' : 'q' . 'r' . 's'; $d = $b . '1' . '2' . '3'; f($b, $d);",
+       {"1:f:0(xyz|xyz123)"}},
+      {"a long chain", long_chain, {"1:f:0(" + long_text + ")"}},
+  };
+  const unsigned long options =
+      QZ_OPT_EXTENDED_TAGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    scan_record::Seen seen = scan_record::run(r.script, options);
+    EXPECT_TRUE(seen.events == r.events) << seen.joined();
+  }
+}
+
 // A function walked at the end of the scan (never called) binds its
 // parameters over variables and gives them their texts back afterwards.
 // Meanwhile a text lives only in the walk's saved values, so it must survive
