@@ -38,7 +38,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <unordered_set>
 
 php_rt_state_t php_rt_state;
 
@@ -282,11 +281,9 @@ bool php_reclaim_arm(bool armed) {
 namespace {
 struct reclaim_marks {
   qz_mempool<_qz_token>::marks tokens;
-  std::unordered_set<const void*> values; /* what the kept values point at */
+  qz_string_live values; /* what the kept values point at */
 
-  void keep_value(const _qz_value& v) {
-    if (v.ptr) values.insert(v.ptr);
-  }
+  void keep_value(const _qz_value& v) { values.insert(v.ptr); }
   /* Keeps tk and the list it is linked into, both ways. Tokens outside the
    * pool (a caller's list head, the evaluator's tag) end a walk: they are
    * never released, and what hangs from a list head is kept through it. */

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -230,12 +231,62 @@ unsigned long qz_string_count() { return qz_string_made; }
 
 unsigned long qz_string_bytes_made() { return qz_string_bytes_total; }
 
-unsigned long qz_string_sweep(const std::unordered_set<const void*>& live) {
+/* The table stays at most half full, so that a search meets an empty slot
+ * within a few probes. */
+static const size_t qz_string_live_min_slots = 64;
+
+size_t qz_string_live::home(const void* p) const {
+  /* Addresses share their low bits (alignment) and high bits (one heap):
+   * a multiplicative mix spreads them over the table. */
+  uint64_t x = reinterpret_cast<uintptr_t>(p);
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdull;
+  x ^= x >> 33;
+  return static_cast<size_t>(x) & (slots_.size() - 1);
+}
+
+void qz_string_live::rehash(size_t slots) {
+  std::vector<const void*> old(slots, nullptr);
+  old.swap(slots_);
+  count_ = 0;
+  for (const void* p : old)
+    if (p) insert(p);
+}
+
+void qz_string_live::reserve(size_t n) {
+  size_t slots = qz_string_live_min_slots;
+  while (slots / 2 < n) slots *= 2;
+  if (slots > slots_.size()) rehash(slots);
+}
+
+void qz_string_live::insert(const void* p) {
+  if (!p) return;
+  if (slots_.empty() || (count_ + 1) * 2 > slots_.size())
+    rehash(std::max(qz_string_live_min_slots, slots_.size() * 2));
+  for (size_t i = home(p);; i = (i + 1) & (slots_.size() - 1)) {
+    if (slots_[i] == p) return;
+    if (!slots_[i]) {
+      slots_[i] = p;
+      count_++;
+      return;
+    }
+  }
+}
+
+bool qz_string_live::contains(const void* p) const {
+  if (!p || slots_.empty()) return false;
+  for (size_t i = home(p);; i = (i + 1) & (slots_.size() - 1)) {
+    if (slots_[i] == p) return true;
+    if (!slots_[i]) return false;
+  }
+}
+
+unsigned long qz_string_sweep(const qz_string_live& live) {
   unsigned long kept = 0;
   for (auto it = qz_engine_all_strings.begin(); it != qz_engine_all_strings.end();) {
     _qz_string* s = *it;
     size_t bytes = qz_string_bytes_of(s);
-    if (live.count(s) || live.count(s->text)) {
+    if (live.contains(s) || live.contains(s->text)) {
       kept += bytes;
       ++it;
       continue;

@@ -10,8 +10,9 @@
 
 #include <qzengine/export.h>
 
+#include <cstddef>
 #include <list>
-#include <unordered_set>
+#include <vector>
 
 struct _qz_string {
   unsigned long length; /* bytes of text, terminator not counted */
@@ -73,11 +74,32 @@ QZ_EXPORT void qz_string_free(_qz_string* s);
  * that grows a text in place counts as one): a count of work, which a
  * collection does not lower. */
 QZ_EXPORT unsigned long qz_string_count();
+/* The addresses a collection found held, which qz_string_sweep asks about:
+ * a set of pointers kept in one open-addressed table, so that adding one
+ * costs no allocation of its own (a collection adds one per kept value, a
+ * million in a large script). Growing the table may throw std::bad_alloc. */
+class qz_string_live {
+ public:
+  /* Makes room for n addresses without growing. */
+  void reserve(size_t n);
+  /* Adds p; null is never held. */
+  void insert(const void* p);
+  bool contains(const void* p) const;
+  /* Distinct addresses added. */
+  size_t size() const { return count_; }
+
+ private:
+  std::vector<const void*> slots_; /* a power of two of them, null when empty */
+  size_t count_ = 0;
+  void rehash(size_t slots);
+  size_t home(const void* p) const;
+};
+
 /* Frees every listed string whose address and whose text's address are both
  * missing from `live` (a value may hold either), crediting the scan's memory
  * budget. Every other pointer to a freed string is invalid afterwards.
  * Returns the bytes of the strings kept. */
-unsigned long qz_string_sweep(const std::unordered_set<const void*>& live);
+unsigned long qz_string_sweep(const qz_string_live& live);
 /* Texts refused since the last qz_string_free_all for passing
  * QZ_MAX_STRING_LENGTH (each gave the invalid-string text instead). */
 unsigned long qz_string_refused_long();

@@ -91,6 +91,28 @@ TEST_F(Strings, OnlyTheBulkReleaseFreesAString) {
   EXPECT_EQ(qz_string_count(), 0u);
 }
 
+// The collector's set of held addresses: repeats and null add nothing, and
+// every address added stays found however far the table grew, while
+// neighbours of the added addresses (same block, one byte off) are not.
+TEST(StringLive, HoldsExactlyTheAddressesAdded) {
+  static char block[4096];
+  for (size_t n : {1ul, 31ul, 32ul, 33ul, 1000ul}) {
+    SCOPED_TRACE(n);
+    qz_string_live live;
+    if (n == 1000) live.reserve(10);  // grows past its reservation
+    live.insert(nullptr);
+    for (size_t i = 0; i < n; i++) live.insert(block + 4 * i);
+    for (size_t i = 0; i < n; i += 2) live.insert(block + 4 * i);
+    EXPECT_EQ(live.size(), n);
+    EXPECT_FALSE(live.contains(nullptr));
+    for (size_t i = 0; i < n; i++) {
+      ASSERT_TRUE(live.contains(block + 4 * i)) << i;
+      ASSERT_FALSE(live.contains(block + 4 * i + 1)) << i;
+    }
+    EXPECT_FALSE(live.contains(block + 4 * n));
+  }
+}
+
 TEST_F(Strings, ConcatKeepsInnerZerosByLength) {
   const struct {
     std::string a, b;
@@ -328,8 +350,10 @@ TEST_F(Appends, ChainedConcatenationsKeepEveryTextTaken) {
        "<?php $t = 'a' . 'b' . 'c'; $u = $t . 'd' . 'e' . 'f'; f($t, $u);",
        {"1:f:0(abc|abcdef)"}},
       {"assignment inside a chain",
-       "<?php $a = ($b = 'x' . 'y' . 'z') . 'w' . 'v'; f($a, $b);", {"1:f:0(xyzwv|xyz)"}},
-      {"a variable repeated", "<?php $v = 'ab'; $w = $v . $v . $v . $v; f($v, $w);",
+       "<?php $a = ($b = 'x' . 'y' . 'z') . 'w' . 'v'; f($a, $b);",
+       {"1:f:0(xyzwv|xyz)"}},
+      {"a variable repeated",
+       "<?php $v = 'ab'; $w = $v . $v . $v . $v; f($v, $w);",
        {"1:f:0(ab|abababab)"}},
       {"calls inside the chain",
        "<?php $p = 'q'; $r = strtoupper('a' . 'b' . 'c') . $p . 'd' . trim(' e ' . 'f'); "
