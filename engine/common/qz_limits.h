@@ -236,11 +236,16 @@
  * small file, with about 16 MB of a 64 MB footprint left to what the budget
  * does not count (the process, symbol tables, the lexer's buffers). With
  * collection, ordinary scripts hold far less than a counted byte per input
- * byte; the per-byte share leaves room for the data a large file declares. */
+ * byte, but with extended reading a script's function and class bodies
+ * stay as tokens for the whole scan: a file of nothing else holds about 24
+ * counted bytes per byte of source (a token of about 100 bytes per four
+ * bytes), and denser code more. The per-byte share leaves room for that and
+ * for the data a large file declares; a budget nearly filled would also make
+ * collections close in on each other. */
 #define QZ_SCAN_BUDGET_BASE (48ul * 1024 * 1024)
-#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 4ul
+#define QZ_SCAN_BUDGET_PER_INPUT_BYTE 32ul
 /* The budget when the input's size is not known (a host's own source): that
- * of a 52 MB input, larger than the scripts hosts are expected to feed. */
+ * of a 6.5 MB input, larger than the scripts hosts are expected to feed. */
 #define QZ_SCAN_BUDGET_UNKNOWN_SIZE (256ul * 1024 * 1024)
 
 #endif

@@ -7,7 +7,9 @@
 #include "runtime/qz_token.h"
 
 #include <gtest/gtest.h>
+
 #include <malloc.h>
+#include <algorithm>
 
 #include <new>
 
@@ -128,6 +130,27 @@ TEST_F(Engine, ScanStatus) {
   qz_engine_set_options(0);
   // Nothing is refused between scans.
   EXPECT_NE(qz_token_alloc(1ul), nullptr);
+}
+
+// Function bodies stay as tokens for the whole scan, several times the
+// bytes of their source: a large file made of nothing else is still read to
+// its end within the memory budget, with no collection running away.
+TEST_F(Engine, LargeFileOfFunctionsFitsItsBudget) {
+  qz_engine_set_fcall_filter(record_call);
+  std::string script = "<?php\n";
+  for (unsigned long n = 0; script.size() < 5ul * 1024 * 1024; n++)
+    script += "function render_" + std::to_string(n) +
+              "($items, $title) {\n  $rows = array();\n  foreach ($items as $k => $v) {\n"
+              "    $rows[] = '<li>' . $k . ': ' . $v . '</li>';\n  }\n"
+              "  return '<h2>' . $title . '</h2><ul>' . implode('', $rows) . '</ul>';\n}\n";
+  script += "after(1);";
+  seen_calls.clear();
+  qz_engine_set_options(QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH);
+  qz_engine_scan_buff(script.c_str());
+  qz_engine_set_options(0);
+  // Walking every one of them may meet a work limit; memory must not end it.
+  EXPECT_EQ(qz_engine_scan_status() & (QZ_SCAN_MEMORY_BUDGET | QZ_SCAN_OUT_OF_MEMORY), 0ul);
+  EXPECT_NE(std::find(seen_calls.begin(), seen_calls.end(), "after"), seen_calls.end());
 }
 
 // A start while started changes nothing: no memory is taken, the interned
