@@ -8,7 +8,9 @@
 #include <new>
 
 /* The rule-file pass phrase, stored masked so that the library's plain
- * strings do not show it; it is unmasked into a stack buffer for each use.
+ * strings do not show it. Enciphering unmasks it into a stack buffer for
+ * each use; deciphering keeps only its key schedule (see
+ * qz_cipher_rule_schedule).
  * Byte i is the phrase's byte i XOR qz_cipher_phrase_mask. */
 static const unsigned char qz_cipher_phrase_mask = 0x5a;
 static const unsigned char qz_cipher_masked_phrase[QZ_CIPHER_PHRASE_LENGTH] = {
@@ -159,12 +161,74 @@ char* qz_cipher_rule_encrypt(const char* plain) {
   return out;
 }
 
+/* The RC4 state that the key schedule of the rule-file pass phrase yields.
+ * Every rule line starts from this same state, so it is made once, on first
+ * use, and each line deciphers from a copy. It is kept for the life of the
+ * process; it reveals no more than the masked phrase beside it does. */
+struct qz_cipher_schedule {
+  unsigned char state[256];
+};
+
+static const qz_cipher_schedule& qz_cipher_rule_schedule() {
+  /* A function-local static: made once even if two threads race for it. */
+  static const qz_cipher_schedule schedule = [] {
+    qz_cipher_schedule s;
+    char phrase[QZ_CIPHER_PHRASE_LENGTH + 1];
+    qz_cipher_unmask_phrase(phrase);
+    GetKey(reinterpret_cast<const unsigned char*>(phrase), QZ_CIPHER_PHRASE_LENGTH, s.state);
+    memset(phrase, 0, sizeof phrase);
+    return s;
+  }();
+  return schedule;
+}
+
+/* Value of each byte as an uppercase hexadecimal digit, or -1: the digits
+ * qz_cipher_hex_digit accepts, as a table for the per-line path. */
+struct qz_cipher_hex_table {
+  signed char value[256];
+};
+
+static constexpr qz_cipher_hex_table qz_cipher_make_hex_table() {
+  qz_cipher_hex_table t{};
+  for (int c = 0; c < 256; ++c) t.value[c] = -1;
+  for (int c = '0'; c <= '9'; ++c) t.value[c] = static_cast<signed char>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t.value[c] = static_cast<signed char>(c - 'A' + 10);
+  return t;
+}
+
+static constexpr qz_cipher_hex_table qz_cipher_hex = qz_cipher_make_hex_table();
+
+/* Same result as Decrypt under the unmasked phrase, in one pass and one
+ * allocation: the hex pairs are read and deciphered together from a copy of
+ * the cached key schedule. */
 char* qz_cipher_rule_decrypt(const char* cipher_text) {
-  char phrase[QZ_CIPHER_PHRASE_LENGTH + 1];
-  qz_cipher_unmask_phrase(phrase);
-  char* out = Decrypt(cipher_text, phrase);
-  memset(phrase, 0, sizeof phrase);
-  return out;
+  if (cipher_text == nullptr) return nullptr;
+  size_t len = strlen(cipher_text);
+  if (len == 0 || (len & 1) != 0 || len / 2 > static_cast<size_t>(QZ_CIPHER_MAX_BYTES))
+    return nullptr;
+  size_t count = len / 2;
+  char* plain = new (std::nothrow) char[count + 1];
+  if (plain == nullptr) return nullptr;
+  unsigned char state[256];
+  memcpy(state, qz_cipher_rule_schedule().state, sizeof state);
+  const unsigned char* hex = reinterpret_cast<const unsigned char*>(cipher_text);
+  unsigned i = 0, j = 0;
+  for (size_t n = 0; n < count; ++n) {
+    int hi = qz_cipher_hex.value[hex[2 * n]];
+    int lo = qz_cipher_hex.value[hex[2 * n + 1]];
+    if ((hi | lo) < 0) {
+      delete[] plain;
+      return nullptr;
+    }
+    i = (i + 1) & 0xff;
+    j = (j + state[i]) & 0xff;
+    unsigned char t = state[i];
+    state[i] = state[j];
+    state[j] = t;
+    plain[n] = static_cast<char>((hi << 4 | lo) ^ state[(state[i] + state[j]) & 0xff]);
+  }
+  plain[count] = '\0';
+  return plain;
 }
 
 /* ---- CMD5 ---- */

@@ -56,7 +56,10 @@ QZ_EXPORT char* Decrypt(const char* cipher_text, const char* pass_phrase);
 QZ_EXPORT unsigned int _httoi(const char* text);
 
 /* Enciphers and deciphers with the engine's own rule-file pass phrase; same
- * results and ownership as Encrypt and Decrypt. */
+ * results and ownership as Encrypt and Decrypt. The first decipher computes
+ * the phrase's key schedule and keeps it for the life of the process, so
+ * that a rule file of many lines schedules the key once; the cache is made
+ * safely even when threads race for it. */
 char* qz_cipher_rule_encrypt(const char* plain);
 char* qz_cipher_rule_decrypt(const char* cipher_text);
 

@@ -6,6 +6,8 @@
 #include "common/qz_limits.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 using namespace behavior_test;
 
@@ -60,6 +62,49 @@ TEST(Cipher, Refusals) {
     EXPECT_FALSE(Bytes(HexToByte(hex.c_str()))) << hex;
     EXPECT_FALSE(Text(Decrypt(hex.c_str(), kPhrase))) << hex;
   }
+}
+
+/* The rule-file decipher starts every line from the same cached key
+ * schedule: line after line, with refused lines in between (a bad digit at
+ * the start, middle or end, an odd length, the empty text), it gives what
+ * Decrypt gives under the phrase, and each good line its own plain text. */
+TEST(Cipher, RuleDecryptLineAfterLine) {
+  struct Row {
+    std::string hex;
+    std::string plain;  // what the line holds, up to a zero byte
+    bool good;
+  };
+  std::vector<Row> rows;
+  unsigned seed = 7;
+  for (size_t len = 1; len <= 260; ++len) {
+    std::string plain;
+    for (size_t k = 0; k < len; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      plain.push_back(static_cast<char>(1 + (seed >> 16) % 255));
+    }
+    if (len % 37 == 0) plain[len / 2] = '\0';
+    const std::string hex = independent_encipher(plain);
+    rows.push_back({hex, plain.substr(0, plain.find('\0')), true});
+    if (len % 5 == 0) {
+      std::string bad = hex;
+      bad[(len % 3) * (hex.size() - 1) / 2] = (len % 2) ? 'g' : 'a';
+      rows.push_back({bad, "", false});
+    }
+    if (len % 11 == 0) rows.push_back({hex.substr(1), "", false});
+  }
+  rows.push_back({"", "", false});
+  rows.push_back({independent_encipher("define_var(a,b)"), "define_var(a,b)", true});
+  for (const Row& r : rows) {
+    Text fast(qz_cipher_rule_decrypt(r.hex.c_str()));
+    Text slow(Decrypt(r.hex.c_str(), kPhrase));
+    ASSERT_EQ(static_cast<bool>(fast), r.good) << r.hex;
+    ASSERT_EQ(static_cast<bool>(slow), r.good) << r.hex;
+    if (r.good) {
+      EXPECT_EQ(std::string(fast.get()), r.plain) << r.hex;
+      EXPECT_STREQ(fast.get(), slow.get()) << r.hex;
+    }
+  }
+  EXPECT_FALSE(Text(qz_cipher_rule_decrypt(nullptr)));
 }
 
 TEST(Cipher, Md5KnownAnswers) {
