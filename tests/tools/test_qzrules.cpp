@@ -69,6 +69,41 @@ TEST_F(QzrulesTest, EncryptMatchesAnIndependentEncipheringAndDecryptsBack) {
   EXPECT_EQ(lines_of(dec.out), kRules);
 }
 
+// A file is read whole however it arrives: a regular file of several read
+// chunks and the same bytes through a pipe, whose size is not known in
+// advance, encipher to the same lines, and those decipher back from a pipe.
+TEST_F(QzrulesTest, LargeFilesAndPipesReadWhole) {
+  std::string plain;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 2500; ++i) {
+    expected.push_back("define_var(V" + std::to_string(i) + "," + std::string(40 + i % 13, 'v') +
+                       ")");
+    plain += expected.back() + "\n";
+  }
+  ASSERT_GT(plain.size(), 2 * 65536u);
+  TempFile in(plain), from_file(""), from_pipe("");
+  const std::string piped = "cat " + in.path() + " | " QZ_BINARY_DIR "/tools/qzrules/qzrules ";
+  EXPECT_EQ(qzrules("encrypt " + in.path() + " -o " + from_file.path()).status, 0);
+  EXPECT_EQ(system((piped + "encrypt /dev/stdin -o " + from_pipe.path()).c_str()), 0);
+  auto slurp = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  };
+  const std::string enciphered = slurp(from_file.path());
+  EXPECT_EQ(lines_of(enciphered).size(), expected.size());
+  EXPECT_EQ(slurp(from_pipe.path()), enciphered);
+  std::string deciphered;
+  FILE* p = popen(
+      ("cat " + from_file.path() + " | " QZ_BINARY_DIR "/tools/qzrules/qzrules decrypt /dev/stdin")
+          .c_str(),
+      "r");
+  ASSERT_NE(p, nullptr);
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) deciphered.append(buf, n);
+  EXPECT_EQ(pclose(p), 0);
+  EXPECT_EQ(lines_of(deciphered), expected);
+}
+
 // Lints files of the given lines: a row with an empty finding must be clean,
 // otherwise one finding on that line must contain the text.
 void expect_findings(const std::vector<std::pair<std::string, std::string>>& rows,

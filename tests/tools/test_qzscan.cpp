@@ -99,6 +99,9 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
 // before scanning. Lines the engine drops are named.
 TEST_F(Qzscan, AnUnusableRuleFileStopsTheRun) {
   const std::string good = encipher(kRules[0]) + "\n" + encipher(kRules[1]) + "\n";
+  std::string vars, many;
+  for (int i = 0; i < 300; ++i) vars += encipher(kRules[0]) + "\n";
+  for (int i = 0; i < 120; ++i) many += good + encipher(kRules[2]) + "\n";
   const std::string no_rules =
       "no usable rules (0 loaded, none that scores); a plain rule file "
       "must first be enciphered with `qzrules encrypt`";
@@ -120,6 +123,9 @@ TEST_F(Qzscan, AnUnusableRuleFileStopsTheRun) {
        "warning: 2 lines cannot be deciphered or parsed: lines 3, 5\n"},
       {good + "0\n", "--strict-rules", 2,
        "1 line cannot be deciphered or parsed: line 3 (--strict-rules)\n"},
+      {vars, "", 2, "no usable rules (300 loaded, none that scores)"},
+      {many + "0\n" + vars, "--strict-rules", 2,
+       "1 line cannot be deciphered or parsed: line 361 (--strict-rules)\n"},
   };
   for (const Row& r : rows) {
     fs::remove(rules);

@@ -5,6 +5,7 @@
 #include "common/qz_limits.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,7 +27,8 @@ constexpr size_t kFieldMax = QZ_RULE_FIELD_SIZE - 1;
 constexpr size_t kNameMax = QZ_RULE_NAME_SIZE - 1;
 /* Characters of a field quoted in a finding; the rest shows as "...". */
 constexpr size_t kQuoteMax = 40;
-/* Bytes taken by one read of a file. */
+/* Room added at a time when reading a file whose size fstat does not give
+ * (a pipe, a file in /proc) or that grows while it is read. */
 constexpr size_t kReadChunk = 65536;
 
 /* A rule the engine accepted, with where it came from. */
@@ -365,6 +367,12 @@ struct Lint {
   // lower-cased name -> value of its first definition
   std::map<std::string, std::string> var_value;
   std::vector<size_t> dropped;  // lines that are not blank and gave no record
+  /* False for a caller that needs only counts: each record is counted and
+   * freed as soon as the engine makes it, so that the tables never hold more
+   * than one and the check passes below have nothing to look at. */
+  bool keep_records = true;
+  size_t counted = 0;       // records counted and freed while !keep_records
+  size_t counted_vars = 0;  // of those, define_var records
 
   void add(size_t line, const std::string& reason) { found.push_back({line, reason}); }
 
@@ -426,13 +434,18 @@ struct Lint {
         (form == qzrules_input_form::plain && text.size() > QZ_RULE_PLAIN_MAX))
       return;
 
-    std::vector<char> buf(text.begin(), text.end());
-    buf.push_back('\0');
+    std::vector<char> buf(text.c_str(), text.c_str() + text.size() + 1);
     if (!qz_behavior_define(buf.data())) {
       bool said = false;
       for (const std::string& r : reasons)
         if (r.find("dropped") != std::string::npos) said = true;
       if (!said) add(lineno, "the loader drops this rule");
+      return;
+    }
+    if (!keep_records) {
+      counted++;
+      if (kind == QZ_RULE_VAR) counted_vars++;
+      qz_behavior_shutdown();
       return;
     }
     switch (kind) {
@@ -444,7 +457,9 @@ struct Lint {
     }
   }
 
-  size_t records() const { return vars.size() + behaviors.size() + lists.size() + repeats.size(); }
+  size_t records() const {
+    return counted + vars.size() + behaviors.size() + lists.size() + repeats.size();
+  }
 
   /* A line that holds no rule and is not meant to: blank, or a plain comment. */
   bool blank(const std::string& line) const {
@@ -663,19 +678,30 @@ bool qzrules_read_file(const std::string& path, std::string& contents, std::stri
     why = strerror(errno);
     return false;
   }
-  contents.clear();
-  char buf[kReadChunk];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) != 0) {
+  /* Read straight into the string, sized for the whole file plus one byte so
+   * that the read which meets the end needs no more room; a file that grows
+   * meanwhile gets more room a chunk at a time. */
+  struct stat st;
+  size_t room = kReadChunk;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    room = static_cast<size_t>(st.st_size) + 1;
+  contents.assign(room, '\0');
+  size_t have = 0;
+  for (;;) {
+    if (have == contents.size()) contents.resize(have + kReadChunk);
+    ssize_t n = read(fd, &contents[have], contents.size() - have);
+    if (n == 0) break;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       why = strerror(errno);
       close(fd);
+      contents.clear();
       return false;
     }
-    contents.append(buf, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
   }
   close(fd);
+  contents.resize(have);
   return true;
 }
 
@@ -702,10 +728,11 @@ qzrules_load_summary qzrules_check_load(const std::string& contents) {
   const std::vector<std::string> lines = qzrules_split_lines(contents);
   qz_behavior_shutdown();
   Lint lint;
+  lint.keep_records = false;
   lint.read_lines(lines, !contents.empty() && contents.back() == '\n');
   qzrules_load_summary sum;
   sum.rules = lint.records();
-  sum.detecting = sum.rules - lint.vars.size();
+  sum.detecting = sum.rules - lint.counted_vars;
   sum.dropped = std::move(lint.dropped);
   qz_behavior_shutdown();
   return sum;
