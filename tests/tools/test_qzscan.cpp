@@ -123,6 +123,8 @@ TEST_F(Qzscan, AnUnusableRuleFileStopsTheRun) {
        "warning: 2 lines cannot be deciphered or parsed: lines 3, 5\n"},
       {good + "0\n", "--strict-rules", 2,
        "1 line cannot be deciphered or parsed: line 3 (--strict-rules)\n"},
+      {good + encipher(kRules[2]) + "\r\n\nGARBAGE", "", 1,
+       "warning: 1 line cannot be deciphered or parsed: line 5\n"},
       {vars, "", 2, "no usable rules (300 loaded, none that scores)"},
       {many + "0\n" + vars, "--strict-rules", 2,
        "1 line cannot be deciphered or parsed: line 361 (--strict-rules)\n"},

@@ -467,15 +467,34 @@ struct Lint {
     return line.empty() || line == "\r";
   }
 
+  /* One line as qzrules_split_lines gives it; unterminated: it is the last
+   * and has no LF. */
+  void read_line(size_t lineno, const std::string& line, bool unterminated) {
+    std::string text = line;
+    size_t before = records();
+    bool have = form == qzrules_input_form::plain ? plain_text(lineno, text)
+                                                  : enciphered_text(lineno, unterminated, text);
+    if (have) load(lineno, text);
+    if (records() == before && !blank(line)) dropped.push_back(lineno);
+  }
+
   void read_lines(const std::vector<std::string>& lines, bool last_has_end) {
-    for (size_t i = 0; i < lines.size(); ++i) {
-      std::string text = lines[i];
-      bool unterminated = i + 1 == lines.size() && !last_has_end;
-      size_t before = records();
-      bool have = form == qzrules_input_form::plain ? plain_text(i + 1, text)
-                                                    : enciphered_text(i + 1, unterminated, text);
-      if (have) load(i + 1, text);
-      if (records() == before && !blank(lines[i])) dropped.push_back(i + 1);
+    for (size_t i = 0; i < lines.size(); ++i)
+      read_line(i + 1, lines[i], i + 1 == lines.size() && !last_has_end);
+  }
+
+  /* The lines of the contents as qzrules_split_lines cuts them, one at a
+   * time, without a copy of them all. */
+  void read_contents(const std::string& contents) {
+    std::string line;
+    size_t start = 0, lineno = 0;
+    while (start < contents.size()) {
+      size_t nl = contents.find('\n', start);
+      bool last = nl == std::string::npos;
+      line.assign(contents, start, (last ? contents.size() : nl) - start);
+      read_line(++lineno, line, last);
+      if (last) break;
+      start = nl + 1;
     }
   }
 
@@ -725,11 +744,10 @@ bool qzrules_encipher_line(const std::string& text, std::string& line, std::stri
 }
 
 qzrules_load_summary qzrules_check_load(const std::string& contents) {
-  const std::vector<std::string> lines = qzrules_split_lines(contents);
   qz_behavior_shutdown();
   Lint lint;
   lint.keep_records = false;
-  lint.read_lines(lines, !contents.empty() && contents.back() == '\n');
+  lint.read_contents(contents);
   qzrules_load_summary sum;
   sum.rules = lint.records();
   sum.detecting = sum.rules - lint.counted_vars;
