@@ -367,9 +367,9 @@ struct Lint {
   // lower-cased name -> value of its first definition
   std::map<std::string, std::string> var_value;
   std::vector<size_t> dropped;  // lines that are not blank and gave no record
-  /* False for a caller that needs only counts: each record is counted and
-   * freed as soon as the engine makes it, so that the tables never hold more
-   * than one and the check passes below have nothing to look at. */
+  /* False for a caller that needs only counts and dropped lines: see count.
+   * The tables then never hold more than one record, and the check passes
+   * below have nothing to look at. */
   bool keep_records = true;
   size_t counted = 0;       // records counted and freed while !keep_records
   size_t counted_vars = 0;  // of those, define_var records
@@ -426,6 +426,7 @@ struct Lint {
   /* Checks one rule text and hands it to the engine's parser, keeping the
    * record it appends. */
   void load(size_t lineno, const std::string& text) {
+    if (!keep_records) return count(text);
     std::vector<std::string> reasons;
     qz_rule_kind kind = check_text(text, reasons);
     for (const std::string& r : reasons) add(lineno, r);
@@ -442,12 +443,6 @@ struct Lint {
       if (!said) add(lineno, "the loader drops this rule");
       return;
     }
-    if (!keep_records) {
-      counted++;
-      if (kind == QZ_RULE_VAR) counted_vars++;
-      qz_behavior_shutdown();
-      return;
-    }
     switch (kind) {
       case QZ_RULE_VAR: vars.push_back({qz_behavior_vars.back(), lineno}); break;
       case QZ_RULE_BEHAVIOR: behaviors.push_back({qz_behaviors.back(), lineno}); break;
@@ -455,6 +450,18 @@ struct Lint {
       case QZ_RULE_REPEAT_CALL: repeats.push_back({qz_behavior_repeat_calls.back(), lineno}); break;
       case QZ_RULE_NONE: break;
     }
+  }
+
+  /* What load does when only the counts matter: no finding is made, and a
+   * record the engine makes is counted and freed at once. check_text gives
+   * no kind exactly when the text begins with no keyword, so this keeps the
+   * same rules as load. */
+  void count(std::string text) {
+    const qz_rule_keyword* kw = qz_rule_keyword_of(text.c_str());
+    if (kw == nullptr || !qz_behavior_define(&text[0])) return;
+    counted++;
+    if (kw->kind == QZ_RULE_VAR) counted_vars++;
+    qz_behavior_shutdown();
   }
 
   size_t records() const {
