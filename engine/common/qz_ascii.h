@@ -76,6 +76,16 @@ struct qz_ascii_fold_hash {
   }
 };
 
+/* Whether the NUL-terminated text s is exactly the literal lit: at most
+ * sizeof(lit) bytes compared inline, never past s's terminator, where
+ * strcmp would cost a library call on paths run for every token. */
+template <size_t N>
+inline bool qz_ascii_is(const char* s, const char (&lit)[N]) {
+  for (size_t i = 0; i < N; i++)
+    if (s[i] != lit[i]) return false;
+  return true;
+}
+
 /* Equality of two NUL-terminated texts with letter case folded, as
  * strcasecmp(a, b) == 0. */
 struct qz_ascii_fold_equal {

@@ -56,7 +56,7 @@ bool php_paren_opens_call(const _qz_token* prev) {
   size_t len = strnlen(n, 7);
   if (len < 2 || len > 6 || !std::strchr("epraoxcyEPRAOXCY", n[0])) return true;
   for (const char* k : expression_keywords)
-    if (strcasecmp(n, k) == 0) return false;
+    if (qz_ascii_fold_equal()(n, k)) return false;
   return true;
 }
 
@@ -183,7 +183,7 @@ static bool call_is_decoder(const char* name) {
                                          "gzdecode",      "str_rot13", "convert_uudecode",
                                          "hex2bin"};
   for (const char* d : decoders)
-    if (strcasecmp(name, d) == 0) return true;
+    if (qz_ascii_fold_equal()(name, d)) return true;
   return false;
 }
 
@@ -337,7 +337,7 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
       call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
     return;
-  if (strcasecmp(name, "filter_var") == 0) {
+  if (qz_ascii_fold_equal()(name, "filter_var")) {
     std::string callee = call_filter_callback(args);
     if (!callee.empty()) call_through_callback(callee.c_str(), {php_variable_value(args[0])}, line);
     return;
@@ -389,7 +389,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   }
   const bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
   const bool extracts =
-      std::strcmp(name, "extract") == 0 || (reach && std::strcmp(name, "parse_str") == 0);
+      qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
 
   /* Arguments come off last first; `args` keeps them in that order and the

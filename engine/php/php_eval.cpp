@@ -104,8 +104,7 @@ static bool eval_is_sep(const _qz_token* tk, const char* handle) {
  * operators, binding as tightly as "+" and "." do. */
 static bool eval_is_bitwise(const char* name) {
   return name && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
-         (std::strcmp(name, "^") == 0 || std::strcmp(name, "|") == 0 ||
-          std::strcmp(name, "&") == 0);
+         (qz_ascii_is(name, "^") || qz_ascii_is(name, "|") || qz_ascii_is(name, "&"));
 }
 static const int EVAL_BITWISE_PRIORITY = 4;
 
@@ -838,7 +837,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
   if (eval_reach() && eval_is_choice(n)) return eval_choose(n, err);
   /* Extended reading: "&&" and "||" take both operands and give a truth
    * value the scan cannot know (1 stands for it). */
-  if (eval_reach() && (std::strcmp(n, "&&") == 0 || std::strcmp(n, "||") == 0)) {
+  if (eval_reach() && (qz_ascii_is(n, "&&") || qz_ascii_is(n, "||"))) {
     _qz_token *l, *r;
     if (!eval_pop_operands(err, &l, &r)) return nullptr;
     _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, op->lineno);
@@ -859,7 +858,7 @@ static bool eval_is_control(const _qz_token* call) {
   if (!eval_reach() || !call->name) return false;
   static const char* const controls[] = {"if", "elseif", "while", "switch", "for", "foreach"};
   for (const char* c : controls)
-    if (strcasecmp(call->name, c) == 0) return true;
+    if (qz_ascii_fold_equal()(call->name, c)) return true;
   return false;
 }
 
@@ -1139,7 +1138,7 @@ struct eval_walk {
     if (reduce_to_choice() == STEP_ABORT) return STEP_ABORT;
     _qz_token* nx = cur->next;
     bool pair = nx && nx == successor(cur) && nx->type == TOKEN_SEPARATOR && nx->name &&
-                (std::strcmp(nx->name, "?") == 0 || std::strcmp(nx->name, ":") == 0);
+                (qz_ascii_is(nx->name, "?") || qz_ascii_is(nx->name, ":"));
     if (pair) {
       nx->type = TOKEN_IGNORED;
       return push_choice(cur, EVAL_COALESCE_NAME);
@@ -1274,7 +1273,7 @@ static bool eval_name_is(const _qz_token* t, const char* text) {
 }
 
 static bool eval_is_colon(const _qz_token* t) {
-  return t && t->type == TOKEN_SEPARATOR && t->name && std::strcmp(t->name, ":") == 0;
+  return t && t->type == TOKEN_SEPARATOR && t->name && qz_ascii_is(t->name, ":");
 }
 
 /* When cur is the arrow "->", or the first ":" of "::", drops the object or
@@ -1282,7 +1281,7 @@ static bool eval_is_colon(const _qz_token* t) {
  * and returns true. */
 static bool eval_method_prefix(_qz_token* cur, std::string* prefix) {
   if (!cur->name) return false;
-  if (std::strcmp(cur->name, "->") == 0) {
+  if (qz_ascii_is(cur->name, "->")) {
     qz_pop_rt_data();
     *prefix = "->";
     return true;
@@ -1317,7 +1316,7 @@ static bool eval_is_cast(const _qz_token* cur, const _qz_token* end) {
   static const char* const types[] = {"int",  "integer", "bool",   "boolean", "float",  "double",
                                       "real", "string",  "binary", "array",   "object", "unset"};
   for (const char* t : types)
-    if (strcasecmp(type->name, t) == 0) return true;
+    if (qz_ascii_fold_equal()(type->name, t)) return true;
   return false;
 }
 
@@ -1393,14 +1392,14 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       continue;
     }
     if (eval_reach() && cur->type != TOKEN_LITERAL && cur->name) {
-      if (std::strcmp(cur->name, "~") == 0) {
+      if (qz_ascii_is(cur->name, "~")) {
         inverts++;
         prev = cur;
         continue;
       }
       /* The dots of "..." (spread and variadic) where a value begins: the
        * value is read as the argument. */
-      if ((cur->name == qz_engine_cat_handle || std::strcmp(cur->name, "...") == 0) &&
+      if ((cur->name == qz_engine_cat_handle || qz_ascii_is(cur->name, "...")) &&
           eval_value_begins_after(prev))
         continue;
       /* A sign where a value begins belongs to that value (a group after
