@@ -33,11 +33,22 @@ bool qz_engine_can_scan() { return qz_engine_started && !qz_engine_scanning; }
 /* Marks an input whose size cannot be known before it is read. */
 static const unsigned long QZ_INPUT_SIZE_UNKNOWN = ~0ul;
 
-/* Bytes the source holds: a regular file's size, a buffer's text length;
- * QZ_INPUT_SIZE_UNKNOWN for any other source. */
+/* The bytes of a stream without a descriptor (one over memory), found by
+ * seeking to its end and back; QZ_INPUT_SIZE_UNKNOWN when it cannot seek. */
+static unsigned long qz_engine_stream_size(FILE* stream) {
+  long here = std::ftell(stream);
+  if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return QZ_INPUT_SIZE_UNKNOWN;
+  long end = std::ftell(stream);
+  if (std::fseek(stream, here, SEEK_SET) != 0 || end < 0) return QZ_INPUT_SIZE_UNKNOWN;
+  return static_cast<unsigned long>(end);
+}
+
+/* Bytes the source holds: a regular file's size, a memory stream's, a
+ * buffer's text length; QZ_INPUT_SIZE_UNKNOWN for any other source. */
 static unsigned long qz_engine_input_size(qz_io_handle* source) {
   if (auto* file = dynamic_cast<linux_file_handle*>(source)) {
     struct stat st;
+    if (file->stream && fileno(file->stream) < 0) return qz_engine_stream_size(file->stream);
     if (file->stream && fstat(fileno(file->stream), &st) == 0 && S_ISREG(st.st_mode))
       return static_cast<unsigned long>(st.st_size);
   } else if (auto* buf = dynamic_cast<buf_file_handle*>(source)) {

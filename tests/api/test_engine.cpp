@@ -4,12 +4,18 @@
 #include <qzengine/qzwrapper.h>
 
 #include "common/qz_host.h"
+#include "common/qz_limits.h"
+#include "runtime/qz_mempool.h"
 #include "runtime/qz_token.h"
+#include "source/qz_source.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <unistd.h>
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 
 #include <new>
 
@@ -151,6 +157,49 @@ TEST_F(Engine, LargeFileOfFunctionsFitsItsBudget) {
   // Walking every one of them may meet a work limit; memory must not end it.
   EXPECT_EQ(qz_engine_scan_status() & (QZ_SCAN_MEMORY_BUDGET | QZ_SCAN_OUT_OF_MEMORY), 0ul);
   EXPECT_NE(std::find(seen_calls.begin(), seen_calls.end(), "after"), seen_calls.end());
+}
+
+// A scan's memory budget follows the size of its input, whether the script
+// comes from a file or from a stream over memory (as qzscan hands it over);
+// a stream that cannot tell its size (a pipe) gets the budget of an unknown
+// size.
+TEST_F(Engine, BudgetFollowsTheSizeOfAFileOrAMemoryStream) {
+  static unsigned long budget_seen;
+  qz_engine_set_fcall_filter([](unsigned long, unsigned long, char*, unsigned long,
+                                _fcall_argument*, unsigned long) -> unsigned char {
+    budget_seen = qz_scan_memory_budget;
+    return 0;
+  });
+  std::string script = "<?php probe(1);\n" + std::string(100000, ' ');
+  const unsigned long sized = QZ_SCAN_BUDGET_BASE + QZ_SCAN_BUDGET_PER_INPUT_BYTE * script.size();
+  char path[] = "/tmp/qz_budget_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+  close(fd);
+  const struct {
+    const char* what;
+    std::function<FILE*()> open;
+    unsigned long budget;
+  } rows[] = {
+      {"file", [&] { return std::fopen(path, "rb"); }, sized},
+      {"memory", [&] { return fmemopen(&script[0], script.size(), "rb"); }, sized},
+      {"pipe", [&] { return popen((std::string("cat ") + path).c_str(), "r"); },
+       QZ_SCAN_BUDGET_UNKNOWN_SIZE},
+  };
+  qz_engine_set_options(QZ_OPT_MEMORY_BUDGET);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    FILE* stream = r.open();
+    ASSERT_NE(stream, nullptr);
+    linux_file_handle source(stream);
+    budget_seen = 0;
+    qz_engine_real_scan(&source);
+    EXPECT_EQ(budget_seen, r.budget);
+    std::string("pipe") == r.what ? pclose(source.stream) : std::fclose(source.stream);
+  }
+  qz_engine_set_options(0);
+  unlink(path);
 }
 
 // A start while started changes nothing: no memory is taken, the interned
