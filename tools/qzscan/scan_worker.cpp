@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,8 +116,8 @@ const int kPollMillis = 100;
 // a crash gives, so that the parent can name the cause.
 const int kWorkerExitNoRules = 3;
 const int kWorkerExitOrphan = 4;  // its parent was gone before it could be bound to it
-// Bytes read at a time while hashing a file.
-const size_t kHashChunk = 65536;
+// Bytes read at a time while reading a file in.
+const size_t kReadChunk = 65536;
 // Separates the rule descriptions the engine collects for a file.
 const std::string kDescriptionSeparator = "  ";
 // Members of a worker's result besides the outcome: a failure instead of an
@@ -152,9 +153,20 @@ bool read_all(int fd, void* data, size_t n) {
   return true;
 }
 
+// The length and the bytes in one write where the pipe takes them whole, as
+// it does a request or a small result: one system call less per frame.
 bool write_frame(int fd, const char* data, size_t size) {
   uint32_t n = static_cast<uint32_t>(size);
-  return write_all(fd, &n, sizeof n) && write_all(fd, data, size);
+  struct iovec parts[2] = {{&n, sizeof n}, {const_cast<char*>(data), size}};
+  ssize_t w;
+  do w = writev(fd, parts, 2);
+  while (w < 0 && errno == EINTR);
+  if (w < 0) return false;
+  size_t done = static_cast<size_t>(w);
+  if (done < sizeof n)
+    return write_all(fd, reinterpret_cast<char*>(&n) + done, sizeof n - done) &&
+           write_all(fd, data, size);
+  return write_all(fd, data + (done - sizeof n), size - (done - sizeof n));
 }
 
 bool write_frame(int fd, const std::string& s) { return write_frame(fd, s.data(), s.size()); }
@@ -277,23 +289,33 @@ class Sha256 {
   SHA256_CTX ctx_;
 };
 
-// Hashes what is left to read of the descriptor; false, with *why set, on a
-// read error.
-bool sha256_of(int fd, std::string* hex, std::string* why) {
-  Sha256 sha;
-  char buf[kHashChunk];
+// Reads what is left of the descriptor into *bytes, at most limit + 1 bytes
+// (a file that grew past the limit while it was read stops there); false,
+// with *why set, on a read error. `expected`, the file's size when opened,
+// sizes the first read, so that a file that has not grown since takes one
+// read and the read that meets its end.
+bool read_rest(int fd, uint64_t expected, uint64_t limit, std::string* bytes, std::string* why) {
+  bytes->clear();
+  const uint64_t room = limit < UINT64_MAX ? limit + 1 : limit;
+  size_t want = static_cast<size_t>(std::min(expected, limit)) + 1;
   for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
+    size_t have = bytes->size();
+    if (have >= room) return true;
+    bytes->resize(have +
+                  static_cast<size_t>(std::min<uint64_t>(std::max(want, kReadChunk), room - have)));
+    ssize_t n = read(fd, &(*bytes)[have], bytes->size() - have);
+    if (n < 0 && errno == EINTR) {
+      bytes->resize(have);
+      continue;
+    }
     if (n < 0) {
       *why = std::string("read error: ") + std::strerror(errno);
       return false;
     }
-    if (n == 0) break;
-    sha.update(buf, static_cast<size_t>(n));
+    bytes->resize(have + static_cast<size_t>(n));
+    if (n == 0) return true;
+    want = kReadChunk;
   }
-  *hex = sha.hex();
-  return true;
 }
 
 bool test_hook_on(const char* name, const std::string& path) {
@@ -330,15 +352,15 @@ json error_result(const std::string& why) { return json{{kResultError, why}}; }
 
 std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-// A file opened for scanning: first a descriptor, then a stream over it.
+// A file opened for scanning: its descriptor, then its bytes as read once,
+// and a stream over those bytes that the engine reads.
 struct OpenFile {
   int fd = -1;
+  std::string bytes;
   FILE* stream = nullptr;
   ~OpenFile() {
-    if (stream)
-      std::fclose(stream);
-    else if (fd >= 0)
-      close(fd);
+    if (stream) std::fclose(stream);
+    if (fd >= 0) close(fd);
   }
 };
 
@@ -380,13 +402,22 @@ bool scan_stream(OpenFile& f, ScanOutcome* r, std::string* why) {
   return true;
 }
 
-// Hashes and scans the open file from its one descriptor.
-json hash_and_scan(OpenFile& f, uint64_t size) {
+// Reads the open file once, then hashes and scans those bytes: what is
+// hashed is what is scanned, whatever happens to the file meanwhile.
+json hash_and_scan(OpenFile& f, uint64_t size, uint64_t limit) {
   ScanOutcome r;
   std::string why;
-  if (!sha256_of(f.fd, &r.sha256, &why)) return error_result(why);
-  if (lseek(f.fd, 0, SEEK_SET) != 0 || !(f.stream = fdopen(f.fd, "rb")))
-    return error_result(std::strerror(errno));
+  if (!read_rest(f.fd, size, limit, &f.bytes, &why)) return error_result(why);
+  if (f.bytes.size() > limit)
+    return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, f.bytes.size()}};
+  Sha256 sha;
+  sha.update(f.bytes.data(), f.bytes.size());
+  r.sha256 = sha.hex();
+  // A stream over memory, which the engine sizes by its end as it would a
+  // file; an empty file's stream stands on a byte it never reads.
+  static char empty[1];
+  f.stream = fmemopen(f.bytes.empty() ? empty : &f.bytes[0], f.bytes.size(), "rb");
+  if (!f.stream) return error_result(std::strerror(errno));
   if (!scan_stream(f, &r, &why)) return error_result(why);
   json j = r;
   j[kResultSize] = size;
@@ -408,7 +439,7 @@ json scan_one(const std::string& path, bool follow, const WorkerOptions& opt) {
   if (!S_ISREG(st.st_mode)) return error_result(kNotRegularFile);
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > opt.max_filesize) return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
-  return hash_and_scan(f, size);
+  return hash_and_scan(f, size, opt.max_filesize);
 }
 
 // Ties the worker to its parent: it is killed when the parent dies, and
