@@ -8,6 +8,7 @@
 #include "builtins/php_lib_taint.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "support/reach_rows.h"
 #include "support/scan_record.h"
 
 #include <string>
@@ -21,40 +22,30 @@ using ReachBuiltins = scan_record::EngineTest;
 
 const unsigned long reach = QZ_OPT_INTERPRETER_REACH;
 
-struct Row {
-  const char* what;
-  std::string script;
-  std::vector<std::string> with_flag, without_flag;  // calls of the sinks, in order
-};
-
 bool is_sink(const std::string& call) {
   for (const char* s : {"f(", "system(", "eval(", "$f("})
     if (call.compare(0, std::strlen(s), s) == 0) return true;
   return false;
 }
 
-// Sink calls whole; other calls by name only, as their arguments may be
+// Sink calls count whole; other calls by name only, as their arguments may be
 // values that only the flag's built-ins make.
-void split(const Seen& seen, std::vector<std::string>* sinks, std::vector<std::string>* others) {
-  for (const std::string& c : seen.calls) {
-    if (is_sink(c))
-      sinks->push_back(c);
+void check(const std::vector<reach_rows::Row>& rows) {
+  std::vector<std::string> names_with_flag;
+  reach_rows::check(rows, [&](const std::string& script, unsigned long options) {
+    std::vector<std::string> sinks, names;
+    for (const std::string& c : run(script, options).calls) {
+      if (is_sink(c))
+        sinks.push_back(c);
+      else
+        names.push_back(c.substr(0, c.find('(')));
+    }
+    if (options)
+      names_with_flag = names;
     else
-      others->push_back(c.substr(0, c.find('(')));
-  }
-}
-
-void check(const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.what) + "\n" + row.script);
-    std::vector<std::string> on, off, on_others, off_others;
-    Seen with = run(row.script, reach), without = run(row.script, 0);
-    split(with, &on, &on_others);
-    split(without, &off, &off_others);
-    EXPECT_EQ(on, row.with_flag) << with.joined();
-    EXPECT_EQ(off, row.without_flag) << without.joined();
-    EXPECT_EQ(on_others, off_others);
-  }
+      EXPECT_EQ(names, names_with_flag) << "other calls";
+    return sinks;
+  });
 }
 
 TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {

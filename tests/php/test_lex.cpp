@@ -4,6 +4,7 @@
 #include "common/qz_limits.h"
 #include "php/php_lex.h"
 #include "php/php_operator.h"
+#include "support/reach_rows.h"
 #include "support/scan_record.h"
 
 #include <algorithm>
@@ -158,20 +159,12 @@ TEST_F(Lexer, ExtendedTags) {
   EXPECT_EQ(lines, (std::vector<unsigned long>{2, 2, 2, 2, 2}));
 }
 
-// The same text read with and without QZ_OPT_INTERPRETER_REACH.
-struct ReachCase {
-  const char* what;
-  std::string text;
-  Toks on, off;
-};
-
-void check_reach(const std::vector<ReachCase>& cases) {
-  for (const ReachCase& c : cases) {
-    qz_engine_set_options(QZ_OPT_INTERPRETER_REACH);
-    EXPECT_EQ(lex(c.text), c.on) << c.what << " (reach)";
-    qz_engine_set_options(0);
-    EXPECT_EQ(lex(c.text), c.off) << c.what;
-  }
+// The same text's tokens with and without QZ_OPT_INTERPRETER_REACH.
+void check_reach(const std::vector<reach_rows::Row>& rows) {
+  reach_rows::check(rows, [](const std::string& text, unsigned long options) {
+    qz_engine_set_options(options);
+    return lex(text);
+  });
 }
 
 const Toks kSemi = {"S ;"};
