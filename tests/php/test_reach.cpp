@@ -2,6 +2,8 @@
 // without it, and both traces (line, name, assignment count, argument texts)
 // are exact. Without the flag every row reads as the baseline always has.
 
+#include "support/codec.h"
+#include "support/reach_rows.h"
 #include "support/scan_record.h"
 
 #include "common/qz_limits.h"
@@ -14,24 +16,22 @@
 
 namespace {
 
-using scan_record::repeat;
 using scan_record::run;
+using scan_record::Seen;
 using Reach = scan_record::EngineTest;
 
-struct Row {
-  const char* what;
-  std::string script;
-  std::vector<std::string> reach;     // reported with QZ_OPT_INTERPRETER_REACH
-  std::vector<std::string> baseline;  // reported without it
-};
+// How often the scan reported the call, arguments and all.
+long count(const Seen& seen, const std::string& call) {
+  return std::count(seen.calls.begin(), seen.calls.end(), call);
+}
 
-void check(const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.what) + "\n" + row.script.substr(0, 200));
-    EXPECT_EQ(run(row.script, QZ_OPT_INTERPRETER_REACH).events, row.reach);
-    EXPECT_EQ(run(row.script).events, row.baseline);
+// Each row's events with the flag and without it; no scan leaves a run open.
+void check(const std::vector<reach_rows::Row>& rows) {
+  reach_rows::check(rows, [](const std::string& script, unsigned long options) {
+    std::vector<std::string> events = run(script, options).events;
     EXPECT_EQ(php_run_depth(), 0u);
-  }
+    return events;
+  });
 }
 
 TEST_F(Reach, GroupingParenthesesAreNotCalls) {
@@ -442,8 +442,8 @@ TEST_F(Reach, LoopRoundsAreBounded) {
   std::string loops = "<?php $n = 0;";
   for (int i = 0; i < 100; i++) loops += " for ($j = 0; $j < 99; $j++) { $n = $n + 1; k(1); }";
   loops += " f($n); for ($i = 0; $i > 1; $i++) { never(1); }";
-  scan_record::Seen seen = run(loops, QZ_OPT_INTERPRETER_REACH);
-  EXPECT_EQ(std::count(seen.calls.begin(), seen.calls.end(), "k(/)"), 100);
+  Seen seen = run(loops, QZ_OPT_INTERPRETER_REACH);
+  EXPECT_EQ(count(seen, "k(/)"), 100);
   long rounds = 100 + QZ_MAX_LOOP_ROUNDS_PER_SCAN;
   static_assert(100 * (QZ_FOR_LOOP_MAX - 1) > QZ_MAX_LOOP_ROUNDS_PER_SCAN,
                 "the scan bound is reached");
@@ -484,10 +484,7 @@ TEST_F(Reach, FunctionWalksAreBounded) {
   for (int i = 0; i < QZ_MAX_FUNCTION_WALKS_PER_SCAN + 10; i++)
     many_functions += " function f" + std::to_string(i) + "() { k(1); }";
   const unsigned long reach = QZ_OPT_INTERPRETER_REACH | QZ_OPT_LIMIT_FINDINGS;
-  auto count = [](const scan_record::Seen& seen, const std::string& call) {
-    return std::count(seen.calls.begin(), seen.calls.end(), call);
-  };
-  scan_record::Seen seen = run(many_calls, reach);
+  Seen seen = run(many_calls, reach);
   EXPECT_EQ(count(seen, "w(/|/)"), 1000);
   EXPECT_EQ(std::count_if(seen.calls.begin(), seen.calls.end(),
                           [](const std::string& c) { return c.compare(0, 2, "k(") == 0; }),
@@ -502,6 +499,61 @@ TEST_F(Reach, FunctionWalksAreBounded) {
   seen = run(many_functions, reach);
   EXPECT_EQ(count(seen, "k(/)"), QZ_MAX_FUNCTION_WALKS_PER_SCAN);
   EXPECT_EQ(count(seen, QZ_LIMIT_MARKER "(function_walks)"), 1);
+}
+
+// Strings, backticks and short tags read as PHP reads them become code.
+TEST_F(Reach, StringsBecomeCode) {
+  // clang-format off
+  check({
+      {"a callee built by interpolation", "<?php $c = \"sys\"; $d = \"tem\"; $f = \"$c$d\"; $f($_GET['x']);",
+       {"1:qz_array_item:0($_GET|x)", "1:system:1($_GET_DATA)"}, {"1:qz_array_item:0($_GET|x)", "1:$c$d:1($_GET_DATA)"}},
+      {"an array item in a string", "<?php $a['k'] = 'id'; system(\"{$a['k']} -u\");",
+       {"1:qz_array_item:0($a|k)", "1:qz_array_item:0($a|k)", "1:system:0(id -u)"},
+       {"1:qz_array_item:0($a|k)", "1:system:0({$a['k']} -u)"}},
+      {"request data through a string", "<?php $c = $_POST['c']; eval(\"$c;\");",
+       {"1:qz_array_item:0($_POST|c)", "1:eval:0($_POST_DATA;)"}, {"1:qz_array_item:0($_POST|c)", "1:eval:0($c;)"}},
+      {"evaluated text built with a variable", "<?php $f = 'sys'; eval(\"{$f}tem('id');\");",
+       {"1:system:0(id)", "1:eval:0(system('id');)"}, {"1:tem:0(id)", "1:eval:0({$f}tem('id');)"}},
+      {"backtick command", "<?php $d = '/tmp'; $o = `ls -la $d`;", {"1:shell_exec:0(ls -la /tmp)"}, {}},
+      {"escapes decoded before the call", "<?php $f = \"\\x73\\171st\\u{65}m\"; $f('id');",
+       {"1:system:1(id)"}, {"1:s171stu{65}m:1(id)"}},
+      {"short tag with code", "<?system($_GET['c']);", {"1:qz_array_item:0($_GET|c)", "1:system:0($_GET_DATA)"}, {}},
+      {"xml declaration stays text", "<?xml version=\"1.0\"?>\nsystem('id');", {}, {}},
+      {"heredoc command", "<?php $c = <<<EOT\nwhoami\nEOT;\nsystem($c);", {"4:system:0(whoami)"},
+       {"4:system:0(whoami\n)"}},
+  });
+  // clang-format on
+}
+
+// Fifteen layers of eval(base64_decode('...')) around a shell: the outer
+// literals are far longer than a token without the flag keeps.
+TEST_F(Reach, NestedEncodedLayers) {
+  const std::string script = "<?php " + codec::eval_layers("system($_GET['c']);", 15);
+  ASSERT_GT(script.size(), static_cast<size_t>(QZ_LEX_TOKEN_MAX));
+  const std::string shell = "system($_GET_DATA)";
+  Seen on = run(script, QZ_OPT_FULL_DECODE | QZ_OPT_INTERPRETER_REACH);
+  EXPECT_EQ(count(on, shell), 1) << on.joined();
+  EXPECT_EQ(std::count_if(on.calls.begin(), on.calls.end(),
+                          [](const std::string& c) { return c.rfind("eval(", 0) == 0; }),
+            15);
+  Seen off = run(script, QZ_OPT_FULL_DECODE);
+  EXPECT_EQ(count(off, shell), 0) << off.joined();
+}
+
+// A literal past the per-string cap is cut there and reported as a limit.
+TEST_F(Reach, StringCapIsALimit) {
+  const std::string script =
+      "<?php $a = '" + std::string(QZ_MAX_STRING_LENGTH + 1, 'a') + "'; f(strlen($a));";
+  Seen seen = run(script, QZ_OPT_INTERPRETER_REACH | QZ_OPT_LIMIT_FINDINGS);
+  // The integer's text as the engine reports it.
+  const std::string cap_length =
+      run("<?php f(" + std::to_string(QZ_MAX_STRING_LENGTH) + ");").calls.at(0);
+  const std::vector<std::string> want = {QZ_LIMIT_MARKER "(string_length)",
+                                         "strlen(" + std::string(QZ_MAX_STRING_LENGTH, 'a') + ")",
+                                         cap_length};
+  EXPECT_TRUE(seen.calls == want) << seen.joined();
+  Seen quiet = run(script, QZ_OPT_INTERPRETER_REACH);
+  EXPECT_EQ(count(quiet, QZ_LIMIT_MARKER "(string_length)"), 0);
 }
 
 }  // namespace
