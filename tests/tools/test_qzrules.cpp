@@ -21,9 +21,11 @@ struct ToolRun {
 };
 
 // Runs qzrules with the arguments; errors, when asked for, join the output.
-ToolRun qzrules(const std::string& args, bool errors = false) {
-  const std::string cmd =
-      QZ_BINARY_DIR "/tools/qzrules/qzrules " + args + (errors ? " 2>&1" : " 2>/dev/null");
+// A file named as input reaches it through a pipe, as its standard input.
+ToolRun qzrules(const std::string& args, bool errors = false, const std::string& input = "") {
+  const std::string cmd = (input.empty() ? "" : "cat '" + input + "' | ") +
+                          QZ_BINARY_DIR "/tools/qzrules/qzrules " + args +
+                          (errors ? " 2>&1" : " 2>/dev/null");
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return {-1, ""};
   std::string out;
@@ -31,6 +33,11 @@ ToolRun qzrules(const std::string& args, bool errors = false) {
   for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
   int st = pclose(p);
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -58,8 +65,7 @@ TEST_F(QzrulesTest, EncryptMatchesAnIndependentEncipheringAndDecryptsBack) {
   plain += "define_var(A," + std::string(300, 'x') + ")\n  # indented comment";
   TempFile in(plain), out("");
   EXPECT_EQ(qzrules("encrypt " + in.path() + " -o " + out.path()).status, 1);
-  std::ifstream written(out.path(), std::ios::binary);
-  std::vector<std::string> hex = lines_of(std::string(std::istreambuf_iterator<char>(written), {}));
+  std::vector<std::string> hex = lines_of(slurp(out.path()));
   ASSERT_EQ(hex.size(), kRules.size());
   for (size_t i = 0; i < hex.size(); ++i) EXPECT_EQ(hex[i], independent_encipher(kRules[i]));
 
@@ -82,26 +88,14 @@ TEST_F(QzrulesTest, LargeFilesAndPipesReadWhole) {
   }
   ASSERT_GT(plain.size(), 2 * 65536u);
   TempFile in(plain), from_file(""), from_pipe("");
-  const std::string piped = "cat " + in.path() + " | " QZ_BINARY_DIR "/tools/qzrules/qzrules ";
   EXPECT_EQ(qzrules("encrypt " + in.path() + " -o " + from_file.path()).status, 0);
-  EXPECT_EQ(system((piped + "encrypt /dev/stdin -o " + from_pipe.path()).c_str()), 0);
-  auto slurp = [](const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  };
+  EXPECT_EQ(qzrules("encrypt /dev/stdin -o " + from_pipe.path(), false, in.path()).status, 0);
   const std::string enciphered = slurp(from_file.path());
   EXPECT_EQ(lines_of(enciphered).size(), expected.size());
   EXPECT_EQ(slurp(from_pipe.path()), enciphered);
-  std::string deciphered;
-  FILE* p = popen(
-      ("cat " + from_file.path() + " | " QZ_BINARY_DIR "/tools/qzrules/qzrules decrypt /dev/stdin")
-          .c_str(),
-      "r");
-  ASSERT_NE(p, nullptr);
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) deciphered.append(buf, n);
-  EXPECT_EQ(pclose(p), 0);
-  EXPECT_EQ(lines_of(deciphered), expected);
+  ToolRun dec = qzrules("decrypt /dev/stdin", false, from_file.path());
+  EXPECT_EQ(dec.status, 0);
+  EXPECT_EQ(lines_of(dec.out), expected);
 }
 
 // Lints files of the given lines: a row with an empty finding must be clean,
