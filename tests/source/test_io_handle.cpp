@@ -22,6 +22,11 @@ FILE* temp_file_with(const std::string& bytes) {
   return f;
 }
 
+// A host's own source, which holds no text.
+struct HostSource : qz_io_handle {
+  int _getc() override { return -1; }
+};
+
 // A class derived from one of the library's sources, read through its own
 // _getc, which turns lower-case letters into capitals.
 template <class Base>
@@ -41,9 +46,6 @@ struct Upper : Base {
 // data as those of the class it derives from. A host's own source and a
 // source without text end at once.
 TEST(IoHandle, ReadsTellDataFromTheEnd) {
-  struct HostSource : qz_io_handle {
-    int _getc() override { return -1; }
-  };
   const unsigned long BS = QZ_OPT_BINARY_SAFE;
   // clang-format off
   const struct {
@@ -172,9 +174,6 @@ TEST(IoHandle, FileStepsBackAsABufferDoes) {
 // A 0xFF byte is data only for the library's own sources, also when sources
 // of other kinds are read one after another from the same address.
 TEST(IoHandle, EachSourceKindAtOneAddressTellsDataFromTheEnd) {
-  struct HostSource : qz_io_handle {
-    int _getc() override { return -1; }
-  };
   qz_engine_set_options(QZ_OPT_BINARY_SAFE);
   alignas(linux_file_handle) unsigned char room[sizeof(linux_file_handle) + 64];
   const std::string text = "\xFFz";
