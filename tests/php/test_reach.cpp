@@ -20,9 +20,12 @@ using scan_record::run;
 using scan_record::Seen;
 using Reach = scan_record::EngineTest;
 
-// How often the scan reported the call, arguments and all.
+// How often the scan reported the call: a whole call, or a name and "(" for
+// every call of that name.
 long count(const Seen& seen, const std::string& call) {
-  return std::count(seen.calls.begin(), seen.calls.end(), call);
+  return std::count_if(seen.calls.begin(), seen.calls.end(), [&](const std::string& made) {
+    return call.back() == '(' ? made.compare(0, call.size(), call) == 0 : made == call;
+  });
 }
 
 // Each row's events with the flag and without it; no scan leaves a run open.
@@ -436,42 +439,16 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
   // clang-format on
 }
 
-// Loop rounds are bounded per loop and per scan; the first round of every
-// loop is walked aloud whatever its condition.
-TEST_F(Reach, LoopRoundsAreBounded) {
+// Loop rounds and function walks are bounded per loop or function and per
+// scan: the first round of every loop is walked aloud whatever its
+// condition, a call is reported every time while its body is walked only up
+// to the bounds, and a scan bound names itself once.
+TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   std::string loops = "<?php $n = 0;";
   for (int i = 0; i < 100; i++) loops += " for ($j = 0; $j < 99; $j++) { $n = $n + 1; k(1); }";
   loops += " f($n); for ($i = 0; $i > 1; $i++) { never(1); }";
-  Seen seen = run(loops, QZ_OPT_INTERPRETER_REACH);
-  EXPECT_EQ(count(seen, "k(/)"), 100);
-  long rounds = 100 + QZ_MAX_LOOP_ROUNDS_PER_SCAN;
   static_assert(100 * (QZ_FOR_LOOP_MAX - 1) > QZ_MAX_LOOP_ROUNDS_PER_SCAN,
                 "the scan bound is reached");
-  char digits[QZ_L64A_TEXT_SIZE];
-  EXPECT_EQ(seen.calls[seen.calls.size() - 2], "f(" + std::string(php_l64a(rounds, digits)) + ")");
-  EXPECT_EQ(seen.calls.back(), "never(/)");
-
-  // A loop whose body is huge stops once its later rounds have walked the
-  // scan's share of tokens, long before its round bound.
-  std::string huge = "<?php $n = 0; for ($i = 0; $i < 99; $i++) { $n = $n + 1;";
-  for (int i = 0; i < 50000; i++) huge += " k(1);";
-  huge += " } f($n);";
-  seen = run(huge, QZ_OPT_INTERPRETER_REACH);
-  long walked = 0;
-  for (long n = 1; n <= QZ_FOR_LOOP_MAX && !walked; n++)
-    if (seen.calls.back() == "f(" + std::string(php_l64a(n, digits)) + ")") walked = n;
-  EXPECT_GE(walked, 2);
-  EXPECT_LT(walked, 10);
-
-  // Loops that only a break could end are walked once.
-  seen = run("<?php $n = 0; while (true) { $n = $n + 1; } for (;;) { $n = $n + 1; } f($n);",
-             QZ_OPT_INTERPRETER_REACH);
-  EXPECT_EQ(seen.calls.back(), "f(" + std::string(php_l64a(2, digits)) + ")");
-}
-
-// Walks are bounded per function and per scan; the call itself is always
-// reported, and the scan bound names itself once.
-TEST_F(Reach, FunctionWalksAreBounded) {
   // Nine kinds of argument pairs (request data, decoded text, other), each
   // called over and over: each kind is walked aloud once, up to the bound.
   std::string many_calls =
@@ -480,25 +457,49 @@ TEST_F(Reach, FunctionWalksAreBounded) {
     for (const char* a : {"$r", "$d", "1"})
       for (const char* b : {"$r", "$d", "1"})
         many_calls += std::string(" w(") + a + ", " + b + ");";
+  std::string hundred_thousand = "<?php function v($x) { k($x); }";
+  for (int i = 0; i < 100000; i++) hundred_thousand += " v(1);";
   std::string many_functions = "<?php";
   for (int i = 0; i < QZ_MAX_FUNCTION_WALKS_PER_SCAN + 10; i++)
     many_functions += " function f" + std::to_string(i) + "() { k(1); }";
-  const unsigned long reach = QZ_OPT_INTERPRETER_REACH | QZ_OPT_LIMIT_FINDINGS;
-  Seen seen = run(many_calls, reach);
-  EXPECT_EQ(count(seen, "w(/|/)"), 1000);
-  EXPECT_EQ(std::count_if(seen.calls.begin(), seen.calls.end(),
-                          [](const std::string& c) { return c.compare(0, 2, "k(") == 0; }),
-            QZ_MAX_WALKS_PER_FUNCTION);
-  // A hundred thousand calls of one function: the call is reported each
-  // time, the body walked only up to its bound.
-  std::string hundred_thousand = "<?php function v($x) { k($x); }";
-  for (int i = 0; i < 100000; i++) hundred_thousand += " v(1);";
-  seen = run(hundred_thousand, reach);
-  EXPECT_EQ(count(seen, "v(/)"), 100000);
-  EXPECT_EQ(count(seen, "k(/)"), 1);
-  seen = run(many_functions, reach);
-  EXPECT_EQ(count(seen, "k(/)"), QZ_MAX_FUNCTION_WALKS_PER_SCAN);
-  EXPECT_EQ(count(seen, QZ_LIMIT_MARKER "(function_walks)"), 1);
+  char digits[QZ_L64A_TEXT_SIZE];
+  auto f_of = [&](long n) { return "f(" + std::string(php_l64a(n, digits)) + ")"; };
+  const struct {
+    const char* what;
+    std::string script;
+    std::vector<std::pair<std::string, long>> counts;  // calls, or a name and "(", and how often
+  } rows[] = {
+      {"loop rounds per scan",
+       loops,
+       {{"k(/)", 100}, {f_of(100 + QZ_MAX_LOOP_ROUNDS_PER_SCAN), 1}, {"never(/)", 1}}},
+      {"loops that only a break could end are walked once",
+       "<?php $n = 0; while (true) { $n = $n + 1; } for (;;) { $n = $n + 1; } f($n);",
+       {{f_of(2), 1}}},
+      {"walks per function", many_calls, {{"w(/|/)", 1000}, {"k(", QZ_MAX_WALKS_PER_FUNCTION}}},
+      {"a hundred thousand calls of one function",
+       hundred_thousand,
+       {{"v(/)", 100000}, {"k(/)", 1}}},
+      {"walks per scan",
+       many_functions,
+       {{"k(/)", QZ_MAX_FUNCTION_WALKS_PER_SCAN}, {QZ_LIMIT_MARKER "(function_walks)", 1}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Seen seen = run(row.script, QZ_OPT_INTERPRETER_REACH | QZ_OPT_LIMIT_FINDINGS);
+    for (const auto& [call, n] : row.counts) EXPECT_EQ(count(seen, call), n) << call;
+  }
+
+  // A loop whose body is huge stops once its later rounds have walked the
+  // scan's share of tokens, long before its round bound.
+  std::string huge = "<?php $n = 0; for ($i = 0; $i < 99; $i++) { $n = $n + 1;";
+  for (int i = 0; i < 50000; i++) huge += " k(1);";
+  huge += " } f($n);";
+  Seen seen = run(huge, QZ_OPT_INTERPRETER_REACH);
+  long walked = 0;
+  for (long n = 1; n <= QZ_FOR_LOOP_MAX && !walked; n++)
+    if (seen.calls.back() == f_of(n)) walked = n;
+  EXPECT_GE(walked, 2);
+  EXPECT_LT(walked, 10);
 }
 
 // Strings, backticks and short tags read as PHP reads them become code.
@@ -533,9 +534,7 @@ TEST_F(Reach, NestedEncodedLayers) {
   const std::string shell = "system($_GET_DATA)";
   Seen on = run(script, QZ_OPT_FULL_DECODE | QZ_OPT_INTERPRETER_REACH);
   EXPECT_EQ(count(on, shell), 1) << on.joined();
-  EXPECT_EQ(std::count_if(on.calls.begin(), on.calls.end(),
-                          [](const std::string& c) { return c.rfind("eval(", 0) == 0; }),
-            15);
+  EXPECT_EQ(count(on, "eval("), 15);
   Seen off = run(script, QZ_OPT_FULL_DECODE);
   EXPECT_EQ(count(off, shell), 0) << off.joined();
 }
