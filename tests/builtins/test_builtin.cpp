@@ -27,6 +27,18 @@ std::string eval_tower(int levels, int evals_per_level) {
   return s + " eval($l" + std::to_string(levels) + "); after(1);";
 }
 
+// A script that builds an array literal of n pairs, each key the given
+// width, for the strtr table bounds.
+std::string pairs(unsigned long n, unsigned long width, const std::string& value) {
+  std::string s = "array(";
+  for (unsigned long i = 0; i < n; i++) {
+    std::string key = std::to_string(i);
+    key = std::string(width > key.size() ? width - key.size() : 0, 'k') + key;
+    s += (i ? ", '" : "'") + key + "' => '" + value + "'";
+  }
+  return s + ")";
+}
+
 std::string doubled(std::string script, const char* var, int times) {
   for (int i = 0; i < times; i++)
     script += std::string(" ") + var + " = " + var + " . " + var + ";";
@@ -45,7 +57,21 @@ TEST_F(Bounds, EachBoundYieldsItsFallbackAndIsReportedOnce) {
   std::string long_statement = "<?php $x = 1";
   for (unsigned long i = 0; i < QZ_MAX_STATEMENT_TOKENS; i++) long_statement += "+1";
   long_statement += "+f(1); after(1);";
-  const unsigned long bounded = QZ_OPT_MEMORY_BUDGET;
+  const unsigned long bounded = QZ_OPT_MEMORY_BUDGET, reach = QZ_OPT_INTERPRETER_REACH;
+  const std::string k63 = std::string(QZ_STRTR_MAX_KEY_LENGTH - 1, 'k') + "0";
+  const std::string k64 = std::string(QZ_STRTR_MAX_KEY_LENGTH, 'k') + "0";
+  const unsigned long fit = QZ_STRTR_MAX_KEY_BYTES / QZ_STRTR_MAX_KEY_LENGTH;
+  const std::string items(QZ_PREG_MAX_ITEMS, 'a');
+  const std::string subject = items + "b";
+  const std::string doc = std::string(QZ_DOC_COMMENT_MAX_BYTES - 3, 'a') + "xyz";
+  const std::string n128(QZ_REFLECTED_NAME_MAX, 'N');
+  std::string classes = "<?php ";
+  for (unsigned long i = 0; i <= QZ_MAX_CLASS_DOC_COMMENTS; i++)
+    classes += "/** d */\nclass K" + std::to_string(i) + " {}\n";
+  // Rows whose one call of f is the one given.
+  auto only = [](const std::string& sink) {
+    return std::vector<std::pair<std::string, long>>{{"f(", 1}, {sink, 1}};
+  };
   const struct {
     const char* what;
     std::string script;
@@ -73,9 +99,30 @@ TEST_F(Bounds, EachBoundYieldsItsFallbackAndIsReportedOnce) {
       {"a statement past the token bound loses its tail", long_statement,
        {{"f(", 0}, {"after(/)", 1}}, {"statement_tokens"}, bounded},
       {"without the memory bounds it is kept whole", long_statement, {{"f(/)", 1}}, {}},
+      {"str_repeat past the string cap", "<?php f(str_repeat('ab', 9000000));", only("f(qz_invalid_string)"), {"string_length"}, reach},
+      {"sprintf width past the string cap", "<?php f(sprintf('%99999999s', 'a'));", only("f(qz_invalid_string)"), {"string_length"}, reach},
+      {"str_pad past the string cap", "<?php f(str_pad('a', 99999999));", only("f(qz_invalid_string)"), {"string_length"}, reach},
+      {"str_split past the piece bound", "<?php f(count(str_split(str_repeat('a', 70000))));", only("f(..E)"), {"explode_pieces"}, reach},
+      {"a strtr key at the length bound", "<?php f(strtr('" + k63 + "', " + pairs(1, QZ_STRTR_MAX_KEY_LENGTH, "x") + "));", only("f(x)"), {}, reach},
+      {"a strtr key past it", "<?php f(strtr('" + k64 + "', " + pairs(1, QZ_STRTR_MAX_KEY_LENGTH + 1, "x") + "));", only("f(" + k64 + ")"), {}, reach},
+      {"strtr keys at the byte bound", "<?php f(strtr('" + k63 + "', " + pairs(fit, QZ_STRTR_MAX_KEY_LENGTH, "x") + "));", only("f(x)"), {}, reach},
+      {"strtr keys past it", "<?php f(strtr('" + k63 + "', " + pairs(fit + 1, QZ_STRTR_MAX_KEY_LENGTH, "x") + "));", only("f(" + k63 + ")"), {}, reach},
+      {"strtr pairs at the pair bound", "<?php f(strtr('7', " + pairs(QZ_STRTR_MAX_PAIRS, 1, "x") + "));", only("f(x)"), {}, reach},
+      {"strtr pairs past it", "<?php f(strtr('7', " + pairs(QZ_STRTR_MAX_PAIRS + 1, 1, "x") + "));", only("f(7)"), {}, reach},
+      {"a pattern at the item bound", "<?php f(preg_replace('/^" + items + "$/', '', '" + items + "'), preg_replace('/" + items + "/', '', '" + subject + "'));", only("f(|b)"), {}, reach},
+      {"a pattern past it", "<?php f(preg_replace('/" + items + "a/', '', '" + items + "ab'));", only("f(" + items + "ab)"), {}, reach},
+      {"a doc comment at the byte bound", "<?php /**" + doc + "*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", only("f(xyz)"), {}, reach},
+      {"a doc comment past it is cut", "<?php /**" + doc + "tail*/\nclass C {} $r = new ReflectionClass('C'); f(substr($r->getDocComment(), -3));", only("f(xyz)"), {}, reach},
+      {"a reflected name at its bound", "<?php /** d */\nclass " + n128 + " {} $r = new ReflectionClass('" + n128 + "'); f($r->getDocComment());", only("f( d )"), {}, reach},
+      {"a reflected name past it names no class", "<?php /** d */\nclass " + n128 + "b {} $r = new ReflectionClass('" + n128 + "b'); f($r->getDocComment());", only("f()"), {}, reach},
+      {"stripos at its haystack bound", "<?php $h = str_repeat('a', " + std::to_string(QZ_FOLD_SEARCH_MAX_BYTES - 1) + ") . 'B'; f(stripos($h, 'b') > 0, strpos($h, 'B') > 0);", only("f(/|/)"), {}, reach},
+      {"stripos past it gives no position", "<?php $h = str_repeat('a', " + std::to_string(QZ_FOLD_SEARCH_MAX_BYTES) + ") . 'B'; f(stripos($h, 'b') > 0, strpos($h, 'B') > 0);", only("f(|/)"), {}, reach},
+      {"class doc comments past their bound", classes + "$r = new ReflectionClass('K" + std::to_string(QZ_MAX_CLASS_DOC_COMMENTS) + "'); f($r->getDocComment());", only("f()"), {}, reach},
       // clang-format on
   };
   static_assert(QZ_EXPLODE_MAX_PIECES == 65536, "the explode row expects 65536 pieces");
+  static_assert(QZ_STRTR_MAX_KEY_BYTES % QZ_STRTR_MAX_KEY_LENGTH == 0,
+                "the byte rows fill keys exactly");
   for (const auto& row : rows) {
     for (unsigned long options : {0ul, static_cast<unsigned long>(QZ_OPT_LIMIT_FINDINGS)}) {
       SCOPED_TRACE(std::string(row.what) + (options ? " (limit findings)" : ""));
