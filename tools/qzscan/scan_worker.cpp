@@ -420,7 +420,7 @@ json hash_and_scan(OpenFile& f, uint64_t size, uint64_t limit) {
   if (!f.stream) return error_result(std::strerror(errno));
   if (!scan_stream(f, &r, &why)) return error_result(why);
   json j = r;
-  j[kResultSize] = size;
+  j[kResultSize] = f.bytes.size();
   return j;
 }
 
