@@ -301,8 +301,7 @@ bool read_rest(int fd, uint64_t expected, uint64_t limit, std::string* bytes, st
   for (;;) {
     size_t have = bytes->size();
     if (have >= room) return true;
-    bytes->resize(have +
-                  static_cast<size_t>(std::min<uint64_t>(std::max(want, kReadChunk), room - have)));
+    bytes->resize(have + static_cast<size_t>(std::min<uint64_t>(want, room - have)));
     ssize_t n = read(fd, &(*bytes)[have], bytes->size() - have);
     if (n < 0 && errno == EINTR) {
       bytes->resize(have);
