@@ -388,8 +388,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     return call_zero(call);
   }
   const bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
-  const bool extracts =
-      qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
+  const bool extracts = qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
 
   /* Arguments come off last first; `args` keeps them in that order and the
