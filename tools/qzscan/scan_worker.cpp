@@ -267,28 +267,6 @@ class Handler : public threat::threat_handler {
   bool called = false;
 };
 
-// SHA-256 of bytes fed in pieces.
-class Sha256 {
- public:
-  Sha256() { SHA256_Init(&ctx_); }
-
-  void update(const void* data, size_t n) { SHA256_Update(&ctx_, data, n); }
-  std::string hex() {
-    unsigned char md[SHA256_DIGEST_LENGTH];
-    SHA256_Final(md, &ctx_);
-    std::string hex;
-    char two[3];
-    for (unsigned char byte : md) {
-      std::snprintf(two, sizeof two, "%02x", byte);
-      hex += two;
-    }
-    return hex;
-  }
-
- private:
-  SHA256_CTX ctx_;
-};
-
 // Reads what is left of the descriptor into *bytes, at most limit + 1 bytes
 // (a file that grew past the limit while it was read stops there); false,
 // with *why set, on a read error. `expected`, the file's size when opened,
@@ -409,9 +387,7 @@ json hash_and_scan(OpenFile& f, uint64_t size, uint64_t limit) {
   if (!read_rest(f.fd, size, limit, &f.bytes, &why)) return error_result(why);
   if (f.bytes.size() > limit)
     return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, f.bytes.size()}};
-  Sha256 sha;
-  sha.update(f.bytes.data(), f.bytes.size());
-  r.sha256 = sha.hex();
+  r.sha256 = sha256_hex(f.bytes);
   // A stream over memory, which the engine sizes by its end as it would a
   // file; an empty file's stream stands on a byte it never reads.
   static char empty[1];
@@ -760,9 +736,15 @@ struct Scheduler {
 }  // namespace
 
 std::string sha256_hex(const std::string& bytes) {
-  Sha256 sha;
-  sha.update(bytes.data(), bytes.size());
-  return sha.hex();
+  unsigned char md[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), md);
+  std::string hex;
+  char two[3];
+  for (unsigned char byte : md) {
+    std::snprintf(two, sizeof two, "%02x", byte);
+    hex += two;
+  }
+  return hex;
 }
 
 WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
