@@ -756,10 +756,8 @@ static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_strin
                l->name[0] == '$' && !php_variable_is_superglobal(l);
   _qz_string* ls = fresh ? qz_string_alloc("") : php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
-  if (append)
-    *joined = qz_string_append(ls, rs, l->ref ? nullptr : l);
-  else
-    *joined = own_temp ? qz_string_append(ls, rs, l) : php_strcat(ls, rs);
+  const bool owns = append ? !l->ref : own_temp;
+  *joined = qz_string_append(ls, rs, owns ? l : nullptr);
   *left = l;
   *provenance = l->value.spare1 | r->value.spare1;
   if (temp) *temp = own_temp;

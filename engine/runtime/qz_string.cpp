@@ -152,19 +152,6 @@ _qz_string* qz_string_alloc_n(const char* s, unsigned long n) {
   return qz_string_make(s, n);
 }
 
-_qz_string* qz_string_concat(_qz_string* a, _qz_string* b) {
-  if (!a || !b) return nullptr;
-  /* Written so that neither the test nor the sum can wrap. */
-  if (a->length > QZ_MAX_STRING_LENGTH || b->length > QZ_MAX_STRING_LENGTH - a->length)
-    return qz_string_refuse_long();
-  size_t n = a->length + b->length;
-  _qz_string* s = qz_string_new_block(n);
-  if (!s) return nullptr;
-  if (a->length) std::memcpy(s->text, a->text, a->length);
-  if (b->length) std::memcpy(s->text + a->length, b->text, b->length);
-  return s;
-}
-
 /* Room for a text of n bytes that appends keep growing: QZ_STRING_APPEND_GROWTH
  * times n, within the length cap, and with a scan budget, within
  * QZ_STRING_APPEND_BUDGET_SHARE of what the block of n bytes would leave of
@@ -184,6 +171,7 @@ static size_t qz_string_append_room(size_t n) {
 
 _qz_string* qz_string_append(_qz_string* a, _qz_string* b, const void* owner) {
   if (!a || !b) return nullptr;
+  /* Written so that neither the test nor the sum can wrap. */
   if (a->length > QZ_MAX_STRING_LENGTH || b->length > QZ_MAX_STRING_LENGTH - a->length)
     return qz_string_refuse_long();
   size_t n = a->length + b->length;
@@ -206,6 +194,11 @@ _qz_string* qz_string_append(_qz_string* a, _qz_string* b, const void* owner) {
   if (a->length) std::memcpy(s->text, a->text, a->length);
   if (b->length) std::memcpy(s->text + a->length, b->text, b->length);
   return s;
+}
+
+/* Without an owner an append is a plain concatenation into an exact block. */
+_qz_string* qz_string_concat(_qz_string* a, _qz_string* b) {
+  return qz_string_append(a, b, nullptr);
 }
 
 _qz_string* qz_string_concat(_qz_string* a, const char* b) {
