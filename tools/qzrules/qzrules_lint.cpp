@@ -354,6 +354,23 @@ struct RepeatIndex {
   }
 };
 
+/* Calls fn(line, unterminated) for each line of contents cut at LF, as
+ * qzrules_split_lines describes; unterminated: the last line, without its
+ * LF. The line's text is reused from one call to the next. */
+template <class Fn>
+void split_each(const std::string& contents, Fn fn) {
+  std::string line;
+  size_t start = 0;
+  while (start < contents.size()) {
+    size_t nl = contents.find('\n', start);
+    bool last = nl == std::string::npos;
+    line.assign(contents, start, (last ? contents.size() : nl) - start);
+    fn(line, last);
+    if (last) break;
+    start = nl + 1;
+  }
+}
+
 /* One run of the checks: the lines are read and loaded one by one, then the
  * rules the engine accepted are checked against each other. */
 struct Lint {
@@ -490,19 +507,12 @@ struct Lint {
       read_line(i + 1, lines[i], i + 1 == lines.size() && !last_has_end);
   }
 
-  /* The lines of the contents as qzrules_split_lines cuts them, one at a
-   * time, without a copy of them all. */
+  /* The lines of the contents one at a time, without a copy of them all. */
   void read_contents(const std::string& contents) {
-    std::string line;
-    size_t start = 0, lineno = 0;
-    while (start < contents.size()) {
-      size_t nl = contents.find('\n', start);
-      bool last = nl == std::string::npos;
-      line.assign(contents, start, (last ? contents.size() : nl) - start);
-      read_line(++lineno, line, last);
-      if (last) break;
-      start = nl + 1;
-    }
+    size_t lineno = 0;
+    split_each(contents, [&](const std::string& line, bool unterminated) {
+      read_line(++lineno, line, unterminated);
+    });
   }
 
   /* Variables: the first of a name wins; later ones are dead. */
@@ -685,16 +695,7 @@ qzrules_input_form qzrules_guess_form(const std::vector<std::string>& lines) {
 
 std::vector<std::string> qzrules_split_lines(const std::string& contents) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < contents.size()) {
-    size_t nl = contents.find('\n', start);
-    if (nl == std::string::npos) {
-      lines.push_back(contents.substr(start));
-      break;
-    }
-    lines.push_back(contents.substr(start, nl - start));
-    start = nl + 1;
-  }
+  split_each(contents, [&](const std::string& line, bool) { lines.push_back(line); });
   return lines;
 }
 
