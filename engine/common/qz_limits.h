@@ -93,9 +93,8 @@
 #define QZ_MAX_EARLY_CALLS 1024
 #define QZ_MAX_EARLY_CALL_BYTES (1024ul * 1024)
 /* Bytes of a doc comment (a block comment opened with two stars) kept for
- * reflection on its class
- * (extended reading): a payload hidden there is a few lines; a longer
- * comment is kept cut. */
+ * reflection on its class (extended reading): a payload hidden there is a
+ * few lines; a longer comment is kept cut. */
 #define QZ_DOC_COMMENT_MAX_BYTES 4096ul
 /* Classes whose doc comments a scan keeps: later ones are not kept, and
  * reflection on them gives no text. */

@@ -87,9 +87,9 @@ QZ_EXPORT _qz_token* php_lex_get_token_until(char* name, qz_io_handle* source);
 void php_lex_reset();
 
 /* Extended reading: the text between the opening slash and two stars and
- * the closing star and slash of the last doc
- * comment read (at most QZ_DOC_COMMENT_MAX_BYTES of it), and the line it
- * ended on; the empty text and 0 before any. Valid until the next read. */
+ * the closing star and slash of the last doc comment read (at most
+ * QZ_DOC_COMMENT_MAX_BYTES of it), and the line it ended on; the empty text
+ * and 0 before any. Valid until the next read. */
 const std::string& php_lex_doc_comment(unsigned long* end_line);
 
 /* The reading state that a nested read changes: the flags, the line counter,

@@ -224,8 +224,8 @@ unsigned long qz_string_count() { return qz_string_made; }
 
 unsigned long qz_string_bytes_made() { return qz_string_bytes_total; }
 
-/* The table stays at most half full, so that a search meets an empty slot
- * within a few probes. */
+/* Slots of a qz_string_live table when it is first made; it stays at most
+ * half full, so that a search meets an empty slot within a few probes. */
 static const size_t qz_string_live_min_slots = 64;
 
 size_t qz_string_live::home(const void* p) const {
