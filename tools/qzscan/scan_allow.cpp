@@ -52,9 +52,10 @@ std::string lower(std::string s) {
   return s;
 }
 
-// Opens and hashes one file as a worker would open it; false, with *why
-// set, when it is not a regular file within the size limit or cannot be read.
-bool hash_one(const FileResult& f, const DigestOptions& opt, std::string* hex, std::string* why) {
+// Opens and hashes one file as a worker would open it, noting the device
+// and inode it read; false, with *why set, when it is not a regular file
+// within the size limit or cannot be read.
+bool hash_one(FileResult& f, const DigestOptions& opt, std::string* hex, std::string* why) {
   const bool follow =
       opt.follow_symlinks || (opt.named_paths && opt.named_paths->count(f.path) != 0);
   int fd = open(f.path.c_str(), kHashOpenFlags | (follow ? 0 : O_NOFOLLOW));
@@ -73,6 +74,10 @@ bool hash_one(const FileResult& f, const DigestOptions& opt, std::string* hex, s
   if (ok && !sha256_stream(fd, -1, hex)) {
     *why = std::string("read error: ") + std::strerror(errno);
     ok = false;
+  }
+  if (ok) {
+    f.dev = static_cast<uint64_t>(st.st_dev);
+    f.ino = static_cast<uint64_t>(st.st_ino);
   }
   close(fd);
   return ok;

@@ -46,6 +46,10 @@ struct ScanOutcome {
 struct FileResult : ScanOutcome {
   std::string path;
   uint64_t size = 0;
+  // The file that was hashed, as (device, inode) of the descriptor read; set
+  // by a worker's scan or by the digest pass, 0 and 0 until then. A
+  // quarantine moves only this file.
+  uint64_t dev = 0, ino = 0;
   bool scanned = false;
   std::string skipped;   // reason, when the file was listed but not scanned
   std::string error;     // reason, when the file could not be scanned

@@ -121,11 +121,14 @@ const size_t kReadChunk = 65536;
 // Separates the rule descriptions the engine collects for a file.
 const std::string kDescriptionSeparator = "  ";
 // Members of a worker's result besides the outcome: a failure instead of an
-// outcome, a reason to skip the file, the file's size when opened, and a
-// worker's notice that it exits after this result.
+// outcome, a reason to skip the file, the file's size when opened, the
+// device and inode of the descriptor it read, and a worker's notice that it
+// exits after this result.
 const char* const kResultError = "error";
 const char* const kResultSkipped = "skipped";
 const char* const kResultSize = "size";
+const char* const kResultDev = "dev";
+const char* const kResultIno = "ino";
 const char* const kResultRetire = "retire";
 // The first byte of a request: whether the worker may open the file through
 // a final symbolic link. The path follows.
@@ -414,7 +417,10 @@ json scan_one(const std::string& path, bool follow, const WorkerOptions& opt) {
   if (!S_ISREG(st.st_mode)) return error_result(kNotRegularFile);
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > opt.max_filesize) return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
-  return hash_and_scan(f, size, opt.max_filesize);
+  json result = hash_and_scan(f, size, opt.max_filesize);
+  result[kResultDev] = static_cast<uint64_t>(st.st_dev);
+  result[kResultIno] = static_cast<uint64_t>(st.st_ino);
+  return result;
 }
 
 // Ties the worker to its parent: it is killed when the parent dies, and
@@ -568,6 +574,8 @@ std::string reap(Worker* w) {
 
 void apply_result(FileResult& f, const json& r) {
   f.size = r.value(kResultSize, f.size);
+  f.dev = r.value(kResultDev, uint64_t{0});
+  f.ino = r.value(kResultIno, uint64_t{0});
   if (r.contains(kResultError)) {
     f.error = r[kResultError].get<std::string>();
   } else if (r.contains(kResultSkipped)) {
