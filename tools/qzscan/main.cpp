@@ -248,7 +248,7 @@ struct CliOptions {
   std::string files_from, newer_than;
   std::vector<std::string> allowlists;
   std::string make_allowlist, baseline, cache, quarantine, restore;
-  bool only_new = false;
+  bool only_new = false, restore_setid = false;
   bool nul_list = false, one_file_system = false;
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
@@ -306,12 +306,22 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->type_name("FILE");
   app.add_option("--quarantine", o.quarantine,
                  "Move each threat into DIR with a manifest of where it was (never a suspicious "
-                 "file; nothing is deleted or overwritten)")
+                 "file; nothing is deleted or overwritten). DIR is made (mode 0700) when missing; "
+                 "one that exists must be owned by the running user and writable by nobody else, "
+                 "below folders owned by root or that user and writable by nobody else (or "
+                 "sticky), else the run is refused")
       ->type_name("DIR");
-  app.add_option("--restore", o.restore,
-                 "Put the files quarantined in DIR back as they were (the items named by the "
-                 "PATH arguments, or all), then exit")
-      ->type_name("DIR");
+  CLI::Option* restore =
+      app.add_option("--restore", o.restore,
+                     "Put the files quarantined in DIR back as they were (the items named by the "
+                     "PATH arguments, or all), then exit. DIR must pass the --quarantine checks; "
+                     "an item whose path now holds a file or passes through a symbolic link "
+                     "stays in DIR")
+          ->type_name("DIR");
+  app.add_flag("--restore-setid", o.restore_setid,
+               "With --restore: give restored files back their set-user-id and set-group-id "
+               "bits (left off by default)")
+      ->needs(restore);
   app.add_option("--rules", o.rules, "Rule file (default: the rules installed with qzscan)")
       ->type_name("FILE");
   app.add_flag("--strict-rules", o.strict_rules,
@@ -720,7 +730,8 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitClean : kExitError;
   }
   o.ext_given = app.count("--ext") > 0;
-  if (!o.restore.empty()) return restore_items(o.restore, o.paths) ? kExitError : kExitClean;
+  if (!o.restore.empty())
+    return restore_items(o.restore, o.paths, o.restore_setid) ? kExitError : kExitClean;
 
   SelectOptions sel;
   if (!make_selection(o, &sel)) return kExitError;
@@ -747,8 +758,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "qzscan: --quarantine: %s\n", escape_text(why).c_str());
       return kExitError;
     }
-    struct stat st;
-    if (stat(quarantine.dir().c_str(), &st) == 0) sel.pass_over_dirs.insert({st.st_dev, st.st_ino});
+    uint64_t dev = 0, ino = 0;
+    if (quarantine.identity(&dev, &ino)) sel.pass_over_dirs.insert({dev, ino});
   }
 
   auto start = std::chrono::steady_clock::now();
