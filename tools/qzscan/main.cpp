@@ -306,10 +306,9 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->type_name("FILE");
   app.add_option("--quarantine", o.quarantine,
                  "Move each threat into DIR with a manifest of where it was (never a suspicious "
-                 "file; nothing is deleted or overwritten). DIR is made (mode 0700) when missing; "
-                 "one that exists must be owned by the running user and writable by nobody else, "
-                 "below folders owned by root or that user and writable by nobody else (or "
-                 "sticky), else the run is refused")
+                 "file; nothing is deleted or overwritten); DIR, made with mode 0700 when "
+                 "missing, must be the running user's and writable by nobody else, and so must "
+                 "the folders above it (root's will do, or sticky), else the run is refused")
       ->type_name("DIR");
   CLI::Option* restore =
       app.add_option("--restore", o.restore,
