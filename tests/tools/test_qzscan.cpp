@@ -66,7 +66,8 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
       {"site/missing.php site/shell.PHP", 2, {"shell.PHP", "qzscan: site/missing.php: "}},
       {"--follow-symlinks site", 2, {"qzscan: site/lib/up: symbolic link loop"}},
       {"QZSCAN_TEST_CRASH_ON=odd.phtml -j 2 site", 2, {"shell.PHP: THREAT", "qzscan: site/lib/odd.phtml: worker crashed"}},
-      {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site", 2, {"shell.PHP", "qzscan: site/index.php: timed out after 1 seconds"}},
+      // The hung file alone: any other file would have to finish within the second.
+      {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site/index.php", 2, {"qzscan: site/index.php: timed out after 1 seconds"}},
       {"-j 1 --worker-memory 64M mem/big.php site/shell.PHP", 2,
        {"qzscan: mem/big.php: out of memory: an allocation failed", "site/shell.PHP: THREAT"}},
       // Named on the command line, what is not a regular file is an error and
@@ -180,12 +181,18 @@ TEST_F(Qzscan, AFileThatChangesAfterListingIsNeverQuietlyClean) {
     return root + "/more/" + line.substr(0, line.find(':'));
   };
   for (const auto& r : rows) put("more/" + r.first.substr(0, r.first.find(':')), "<?php echo 1;\n");
-  pid_t pid = start({{"-j", "5", "--max-filesize", "1K", "more"}, {"QZSCAN_TEST_SLOW_ON=.php"}});
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // Each of the five workers holds its file until all are changed.
+  Events events;
+  Launch l{{"-j", "5", "--max-filesize", "1K", "more"}, {"QZSCAN_TEST_HOLD_ON=.php"}};
+  l.events = &events;
+  pid_t pid = start(l);
+  for (const auto& r : rows)
+    EXPECT_TRUE(events.wait("hold more/" + r.first.substr(0, r.first.find(':')))) << events.log();
   for (const auto& [line, change] : rows) {
     unlink(path(line).c_str());
     change(path(line));
   }
+  events.release(std::size(rows));
   Ran res = finish(pid);
   EXPECT_EQ(res.status, 2) << res.out << res.err;
   for (const auto& [line, change] : rows) {
@@ -205,12 +212,14 @@ TEST_F(Qzscan, SignalsStopTheWorkersAndKeepWhatIsFinished) {
   const std::string shell_line = "site/shell.PHP: THREAT score=10 line=2 runs request input\n";
   const std::tuple<int, int, std::string> rows[] = {
       {SIGINT, 130, "json"}, {SIGTERM, 143, "sarif"}, {SIGHUP, 129, "text"}, {SIGKILL, -9, "text"}};
+  // Each worker takes a held file only once the parent has written out the
+  // file it scanned before: both held, the first two files are finished.
   for (const auto& [sig, status, format] : rows) {
     SCOPED_TRACE(sig);
-    Ran res = stop(
-        {{"--format", format, "-j", "2", "site/index.php", "site/shell.PHP", "site/lib/odd.phtml"},
-         {"QZSCAN_TEST_HANG_ON=odd.phtml"}},
-        sig);
+    Ran res = stop({{"--format", format, "-j", "2", "site/index.php", "site/shell.PHP",
+                     "site/lib/odd.phtml", "site/lib/notes.txt"},
+                    {"QZSCAN_TEST_HOLD_ON=site/lib/"}},
+                   sig, {"hold site/lib/odd.phtml", "hold site/lib/notes.txt"});
     EXPECT_EQ(res.status, status) << res.err;
     EXPECT_TRUE(res.group_ended);
     if (sig == SIGKILL) {
