@@ -96,6 +96,56 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
   }
 }
 
+// The test hooks are in qzscan-testhooks only: in qzscan their settings
+// change nothing, and it does not even hold their names.
+TEST_F(Qzscan, OnlyTheTestBinaryHasTestHooks) {
+  ASSERT_EQ(run("--cache cache.db site/shell.PHP").status, 1);
+  struct Row {
+    std::string env;  // one setting, or none
+    Binary binary;
+    std::string args;  // before the file, after --format json
+    int status;
+    std::string shell;  // what the report says of site/shell.PHP
+    std::string err;
+    std::string event;  // seen on the event pipe; empty: no event at all
+  };
+  const std::string crash = "QZSCAN_TEST_CRASH_ON=shell", engine = "QZSCAN_TEST_ENGINE_VERSION=9.9";
+  const Row rows[] = {
+      {crash, Binary::Release, "", 1, "scanned threat", "", ""},
+      {crash, Binary::TestHooks, "", 2, "error",
+       "qzscan: site/shell.PHP: worker crashed (signal 11)\n", ""},
+      {"", Binary::Release, "", 1, "scanned threat", "", ""},
+      {"", Binary::TestHooks, "", 1, "scanned threat", "", "done site/shell.PHP"},
+      {engine, Binary::Release, "--cache cache.db", 1, "scanned threat cached", "", ""},
+      {engine, Binary::TestHooks, "--cache cache.db", 1, "scanned threat", "",
+       "open site/shell.PHP"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.env + (r.binary == Binary::Release ? " qzscan" : " qzscan-testhooks"));
+    Events events;
+    Launch l{{"--format", "json"}};
+    std::istringstream args(r.args);
+    for (std::string a; args >> a;) l.args.push_back(a);
+    l.args.push_back("site/shell.PHP");
+    if (!r.env.empty()) l.env.push_back(r.env);
+    l.events = &events;
+    l.binary = r.binary;
+    Ran res = run(l);
+    EXPECT_EQ(res.status, r.status) << res.err;
+    EXPECT_EQ(res.err, r.err);
+    EXPECT_EQ(report_files(res.out),
+              (std::multimap<std::string, std::string>{{"site/shell.PHP", r.shell}}));
+    EXPECT_TRUE(events.wait_end());
+    if (r.event.empty())
+      EXPECT_EQ(events.log(), "\n");
+    else
+      EXPECT_NE(events.log().find("\n" + r.event + "\n"), std::string::npos) << events.log();
+  }
+  for (Binary b : {Binary::Release, Binary::TestHooks})
+    EXPECT_EQ(slurp(qzscan_binary(b)).find("QZSCAN_TEST_") == std::string::npos,
+              b == Binary::Release);
+}
+
 // A rule file that gives no rule would call every shell clean: the run stops
 // before scanning. Lines the engine drops are named.
 TEST_F(Qzscan, AnUnusableRuleFileStopsTheRun) {
