@@ -28,6 +28,10 @@ for f in "$rules" "$lib" "$pcdir/qzengine.pc" "$prefix/bin/qzscan" "$prefix/bin/
   "$prefix/share/doc/qzengine/examples/qzscan-nightly"; do
   [ -f "$f" ] || problem "not installed: ${f#"$prefix"/}"
 done
+# The tests' qzscan with hooks stays in the build tree, and the installed one
+# holds none of them.
+[ ! -e "$prefix/bin/qzscan-testhooks" ] || problem "installed: bin/qzscan-testhooks"
+! grep -qa QZSCAN_TEST_ "$prefix/bin/qzscan" || problem "the installed qzscan has test hooks"
 # The headers are installed, their templates are not.
 stray=$(find "$prefix/include" -type f ! -name '*.h')
 [ -z "$stray" ] || problem "installed beside the headers: $stray"

@@ -66,7 +66,8 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
       {"site/missing.php site/shell.PHP", 2, {"shell.PHP", "qzscan: site/missing.php: "}},
       {"--follow-symlinks site", 2, {"qzscan: site/lib/up: symbolic link loop"}},
       {"QZSCAN_TEST_CRASH_ON=odd.phtml -j 2 site", 2, {"shell.PHP: THREAT", "qzscan: site/lib/odd.phtml: worker crashed"}},
-      {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site", 2, {"shell.PHP", "qzscan: site/index.php: timed out after 1 seconds"}},
+      // The hung file alone: any other file would have to finish within the second.
+      {"QZSCAN_TEST_HANG_ON=index.php --timeout 1 site/index.php", 2, {"qzscan: site/index.php: timed out after 1 seconds"}},
       {"-j 1 --worker-memory 64M mem/big.php site/shell.PHP", 2,
        {"qzscan: mem/big.php: out of memory: an allocation failed", "site/shell.PHP: THREAT"}},
       // Named on the command line, what is not a regular file is an error and
@@ -93,6 +94,56 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
     for (const std::string& a : r.absent)
       EXPECT_EQ(all.find(a), std::string::npos) << a << ": " << what;
   }
+}
+
+// The test hooks are in qzscan-testhooks only: in qzscan their settings
+// change nothing, and it does not even hold their names.
+TEST_F(Qzscan, OnlyTheTestBinaryHasTestHooks) {
+  ASSERT_EQ(run("--cache cache.db site/shell.PHP").status, 1);
+  struct Row {
+    std::string env;  // one setting, or none
+    Binary binary;
+    std::string args;  // before the file, after --format json
+    int status;
+    std::string shell;  // what the report says of site/shell.PHP
+    std::string err;
+    std::string event;  // seen on the event pipe; empty: no event at all
+  };
+  const std::string crash = "QZSCAN_TEST_CRASH_ON=shell", engine = "QZSCAN_TEST_ENGINE_VERSION=9.9";
+  const Row rows[] = {
+      {crash, Binary::Release, "", 1, "scanned threat", "", ""},
+      {crash, Binary::TestHooks, "", 2, "error",
+       "qzscan: site/shell.PHP: worker crashed (signal 11)\n", ""},
+      {"", Binary::Release, "", 1, "scanned threat", "", ""},
+      {"", Binary::TestHooks, "", 1, "scanned threat", "", "done site/shell.PHP"},
+      {engine, Binary::Release, "--cache cache.db", 1, "scanned threat cached", "", ""},
+      {engine, Binary::TestHooks, "--cache cache.db", 1, "scanned threat", "",
+       "open site/shell.PHP"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.env + (r.binary == Binary::Release ? " qzscan" : " qzscan-testhooks"));
+    Events events;
+    Launch l{{"--format", "json"}};
+    std::istringstream args(r.args);
+    for (std::string a; args >> a;) l.args.push_back(a);
+    l.args.push_back("site/shell.PHP");
+    if (!r.env.empty()) l.env.push_back(r.env);
+    l.events = &events;
+    l.binary = r.binary;
+    Ran res = run(l);
+    EXPECT_EQ(res.status, r.status) << res.err;
+    EXPECT_EQ(res.err, r.err);
+    EXPECT_EQ(report_files(res.out),
+              (std::multimap<std::string, std::string>{{"site/shell.PHP", r.shell}}));
+    EXPECT_TRUE(events.wait_end());
+    if (r.event.empty())
+      EXPECT_EQ(events.log(), "\n");
+    else
+      EXPECT_NE(events.log().find("\n" + r.event + "\n"), std::string::npos) << events.log();
+  }
+  for (Binary b : {Binary::Release, Binary::TestHooks})
+    EXPECT_EQ(slurp(qzscan_binary(b)).find("QZSCAN_TEST_") == std::string::npos,
+              b == Binary::Release);
 }
 
 // A rule file that gives no rule would call every shell clean: the run stops
@@ -180,12 +231,18 @@ TEST_F(Qzscan, AFileThatChangesAfterListingIsNeverQuietlyClean) {
     return root + "/more/" + line.substr(0, line.find(':'));
   };
   for (const auto& r : rows) put("more/" + r.first.substr(0, r.first.find(':')), "<?php echo 1;\n");
-  pid_t pid = start({{"-j", "5", "--max-filesize", "1K", "more"}, {"QZSCAN_TEST_SLOW_ON=.php"}});
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // Each of the five workers holds its file until all are changed.
+  Events events;
+  Launch l{{"-j", "5", "--max-filesize", "1K", "more"}, {"QZSCAN_TEST_HOLD_ON=.php"}};
+  l.events = &events;
+  pid_t pid = start(l);
+  for (const auto& r : rows)
+    EXPECT_TRUE(events.wait("hold more/" + r.first.substr(0, r.first.find(':')))) << events.log();
   for (const auto& [line, change] : rows) {
     unlink(path(line).c_str());
     change(path(line));
   }
+  events.release(std::size(rows));
   Ran res = finish(pid);
   EXPECT_EQ(res.status, 2) << res.out << res.err;
   for (const auto& [line, change] : rows) {
@@ -205,12 +262,14 @@ TEST_F(Qzscan, SignalsStopTheWorkersAndKeepWhatIsFinished) {
   const std::string shell_line = "site/shell.PHP: THREAT score=10 line=2 runs request input\n";
   const std::tuple<int, int, std::string> rows[] = {
       {SIGINT, 130, "json"}, {SIGTERM, 143, "sarif"}, {SIGHUP, 129, "text"}, {SIGKILL, -9, "text"}};
+  // Each worker takes a held file only once the parent has written out the
+  // file it scanned before: both held, the first two files are finished.
   for (const auto& [sig, status, format] : rows) {
     SCOPED_TRACE(sig);
-    Ran res = stop(
-        {{"--format", format, "-j", "2", "site/index.php", "site/shell.PHP", "site/lib/odd.phtml"},
-         {"QZSCAN_TEST_HANG_ON=odd.phtml"}},
-        sig);
+    Ran res = stop({{"--format", format, "-j", "2", "site/index.php", "site/shell.PHP",
+                     "site/lib/odd.phtml", "site/lib/notes.txt"},
+                    {"QZSCAN_TEST_HOLD_ON=site/lib/"}},
+                   sig, {"hold site/lib/odd.phtml", "hold site/lib/notes.txt"});
     EXPECT_EQ(res.status, status) << res.err;
     EXPECT_TRUE(res.group_ended);
     if (sig == SIGKILL) {

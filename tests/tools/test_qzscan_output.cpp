@@ -195,13 +195,14 @@ TEST_F(QzscanOutput, AFailedWriteIsAnErrorAndNeverReplacesTheLastReport) {
       {{{"--format", "sarif", "-o", "report", "more"}, {}, "", 100}, 2, "report: File too large"},
       {{{"-o", "nodir/report", "more"}}, 2, "nodir/report: No such file or directory"},
       {{{"-o", "report", "more"}}, 1, ""},  // the one run that replaces the report
-      {{{"-j", "1", "-o", "report", "more"}, {"QZSCAN_TEST_HANG_ON=s9.php"}}, -SIGKILL, ""},
+      {{{"-j", "1", "-o", "report", "more"}, {"QZSCAN_TEST_HOLD_ON=s9.php"}}, -SIGKILL, ""},
   };
   for (const auto& row : rows) {
     put("report", "last report\n");
     fs::permissions(root + "/report", fs::perms(0640));
     SCOPED_TRACE(row.launch.args.front() + " " + row.launch.args.back());
-    Ran r = row.status == -SIGKILL ? stop(row.launch, SIGKILL) : run(row.launch);
+    Ran r =
+        row.status == -SIGKILL ? stop(row.launch, SIGKILL, {"hold more/s9.php"}) : run(row.launch);
     EXPECT_EQ(r.status, row.status) << r.err;
     if (row.status != -SIGKILL) {
       EXPECT_EQ(r.err, row.err.empty() ? "" : "qzscan: " + row.err + "\n");

@@ -165,14 +165,18 @@ TEST_F(QzscanQuarantine, AFileThatCannotMoveStaysAndIsReported) {
 // A threat that changed between its scan and the move is not moved: what
 // is there now was never scanned.
 TEST_F(QzscanQuarantine, AFileChangedAfterItsScanIsNotMoved) {
-  put("www/a_slow.php", "<?php echo 1;\n");
+  put("www/a_held.php", "<?php echo 1;\n");
   threat("www/b_shell.php", 0644, 3);
-  pid_t pid = start({{"--format", "json", "-j", "2", "--quarantine", "q", "www"},
-                     {"QZSCAN_TEST_SLOW_ON=a_slow"}});
-  // The shell is scanned at once, and waits for the slow file before its
-  // result is taken in order.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  Events events;
+  Launch l{{"--format", "json", "-j", "2", "--quarantine", "q", "www"},
+           {"QZSCAN_TEST_HOLD_ON=a_held"}};
+  l.events = &events;
+  pid_t pid = start(l);
+  // The shell is scanned at once; its result is taken in order, after the
+  // held file's, so that it is edited between its scan and the move.
+  EXPECT_TRUE(events.wait("done www/b_shell.php")) << events.log();
   std::ofstream(root + "/www/b_shell.php", std::ios::app) << "// edited by the site owner\n";
+  events.release();
   Ran res = finish(pid);
   EXPECT_EQ(res.status, 2) << res.err;
   EXPECT_EQ(res.err, "qzscan: www/b_shell.php: not quarantined: changed since it was scanned\n");

@@ -8,6 +8,7 @@
 #include "scan_lists.h"
 #include "scan_quarantine.h"
 #include "scan_report.h"
+#include "scan_test_hooks.h"
 #include "scan_worker.h"
 
 #include <qzengine/version.h>
@@ -565,8 +566,7 @@ void open_cache(const CliOptions& o, const RunInfo& run, VerdictCache* cache) {
   CacheKey key;
   key.rules_sha256 = run.rules.sha256;
   key.engine = std::string("engine ") + qz_engine_version_string() + ", qzscan " + QZSCAN_VERSION;
-  // Lets the tests stand in for an upgraded engine.
-  if (const char* v = std::getenv("QZSCAN_TEST_ENGINE_VERSION")) key.engine = v;
+  if (const char* v = test_engine_version()) key.engine = v;
   key.options = o.no_ext ? kCacheOptionsBaseline : kCacheOptionsExtended;
   std::string warning;
   if (!cache->open(o.cache, key, &warning))

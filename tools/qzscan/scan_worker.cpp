@@ -10,6 +10,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 
 #include "scan_worker.h"
+#include "scan_test_hooks.h"
 
 #include <qzengine/qzwrapper.h>
 
@@ -37,7 +38,6 @@
 #include <iterator>
 #include <new>
 #include <set>
-#include <thread>
 
 using json = nlohmann::json;
 
@@ -136,8 +136,6 @@ const char kOpenFollow = 'F', kOpenNoFollow = 'N';
 // How a worker opens a file: never blocking on a FIFO or a device, never
 // leaking the descriptor.
 const int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-// Seconds a worker waits before opening a file named by QZSCAN_TEST_SLOW_ON.
-const unsigned kTestSlowSeconds = 3;
 // The result a worker sends when it ran out of memory: written as it is,
 // since building a result may need memory the worker no longer has.
 const char kOutOfMemoryResult[] =
@@ -296,23 +294,6 @@ bool read_rest(int fd, uint64_t expected, uint64_t limit, std::string* bytes, st
     if (n == 0) return true;
     want = kReadChunk;
   }
-}
-
-bool test_hook_on(const char* name, const std::string& path) {
-  const char* text = std::getenv(name);
-  return text && *text && path.find(text) != std::string::npos;
-}
-
-// Test hooks: make a worker crash, hang, or wait a while before opening the
-// file, on a file whose path contains the given text, so that the parent's
-// recovery, and files that change after they were listed, can be tested end
-// to end.
-void test_hooks(const std::string& path) {
-  if (test_hook_on("QZSCAN_TEST_CRASH_ON", path)) raise(SIGSEGV);
-  if (test_hook_on("QZSCAN_TEST_HANG_ON", path))
-    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-  if (test_hook_on("QZSCAN_TEST_SLOW_ON", path))
-    std::this_thread::sleep_for(std::chrono::seconds(kTestSlowSeconds));
 }
 
 // The rule descriptions of the file just scanned, in the order they scored.
@@ -476,6 +457,7 @@ std::string request(const std::string& path, bool follow) {
       _exit(0);
     }
     if (!write_frame(out_fd, result)) break;
+    test_hook_result_sent(req.substr(1));
   }
   qz_engine_wrapper_uninit();
   _exit(0);
