@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -51,6 +52,16 @@ inline const char* const kShell = "<?php\nsystem($_GET['c']);\n";
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The entries of a quarantine folder (its item ids), sorted; none when it
+// does not exist.
+inline std::vector<std::string> quarantine_items(const std::string& q) {
+  std::vector<std::string> ids;
+  if (fs::is_directory(q))
+    for (const auto& e : fs::directory_iterator(q)) ids.push_back(e.path().filename());
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 inline bool ends_with(const std::string& text, const std::string& end) {

@@ -121,19 +121,11 @@ class QzscanAttacks : public QzscanRun {
     chmod(p.c_str(), 0644);
   }
 
-  // Every item id of the quarantine folder.
-  std::vector<std::string> items(const std::string& q) {
-    std::vector<std::string> ids;
-    if (fs::is_directory(q))
-      for (const auto& e : fs::directory_iterator(q)) ids.push_back(e.path().filename());
-    std::sort(ids.begin(), ids.end());
-    return ids;
-  }
 
   // Items still waiting in the quarantine: a manifest and a file.
   size_t waiting(const std::string& q) {
     size_t n = 0;
-    for (const std::string& id : items(q))
+    for (const std::string& id : quarantine_items(q))
       n += fs::exists(q + "/" + id + "/manifest.json") && fs::exists(q + "/" + id + "/file");
     return n;
   }
@@ -415,7 +407,7 @@ TEST_F(QzscanAttacks, AQuarantineMovesOnlyTheFileScanned) {
     EXPECT_EQ(swap.stop(), 0);
     EXPECT_TRUE(scan.status == 0 || scan.status == 1 || scan.status == 2) << scan.err;
     expect_secret_untouched();
-    for (const std::string& id : items(qr))
+    for (const std::string& id : quarantine_items(qr))
       if (fs::exists(qr + "/" + id + "/file")) {
         EXPECT_EQ(slurp(qr + "/" + id + "/file"), kShell);
       }

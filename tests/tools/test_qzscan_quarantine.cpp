@@ -50,14 +50,6 @@ class QzscanQuarantine : public QzscanRun {
     struct timespec t[2] = {{1600000000, 1}, {1500000000, mtime_ns}};
     EXPECT_EQ(utimensat(AT_FDCWD, p.c_str(), t, AT_SYMLINK_NOFOLLOW), 0);
   }
-  // Every item id of a quarantine folder.
-  std::vector<std::string> items(const std::string& q) {
-    std::vector<std::string> ids;
-    if (fs::is_directory(q))
-      for (const auto& e : fs::directory_iterator(q)) ids.push_back(e.path().filename());
-    std::sort(ids.begin(), ids.end());
-    return ids;
-  }
 };
 
 // Threats with odd names leave, suspicious and clean files stay, and a
@@ -91,7 +83,7 @@ TEST_F(QzscanQuarantine, ThreatsLeaveAndComeBackExactly) {
     EXPECT_TRUE(fs::exists(root + "/www/cmd.php"));
     EXPECT_TRUE(fs::exists(root + "/www/clean.php"));
     const std::string qdir = q[0] == '/' ? q : root + "/" + q;
-    ASSERT_EQ(items(qdir).size(), threats.size());
+    ASSERT_EQ(quarantine_items(qdir).size(), threats.size());
 
     // A second scan finds nothing left to move, and skips the quarantine.
     Ran again = run(Launch{{"--all-files", "--quarantine", q, "www", q}});
@@ -107,9 +99,9 @@ TEST_F(QzscanQuarantine, ThreatsLeaveAndComeBackExactly) {
       EXPECT_EQ(now, before[t]) << t;
     }
     // Restored items keep their manifests, and restore no more.
-    for (const std::string& id : items(qdir))
+    for (const std::string& id : quarantine_items(qdir))
       EXPECT_TRUE(fs::exists(qdir + "/" + id + "/restored.json")) << id;
-    Ran twice = run(Launch{{"--restore", q, items(qdir)[0]}});
+    Ran twice = run(Launch{{"--restore", q, quarantine_items(qdir)[0]}});
     EXPECT_EQ(twice.status, 2);
     EXPECT_NE(twice.err.find(": already restored\n"), std::string::npos) << twice.err;
   }
@@ -158,7 +150,7 @@ TEST_F(QzscanQuarantine, AFileThatCannotMoveStaysAndIsReported) {
             "qzscan: www/ro/locked.php: not quarantined: cannot move it: Permission denied\n");
   EXPECT_TRUE(fs::exists(root + "/www/ro/locked.php"));
   EXPECT_FALSE(fs::exists(root + "/www/free.php"));
-  EXPECT_EQ(items(root + "/q").size(), 1u);
+  EXPECT_EQ(quarantine_items(root + "/q").size(), 1u);
   EXPECT_NE(res.out.find("; 1 quarantined; 1 not quarantined\n"), std::string::npos) << res.out;
 }
 
@@ -181,7 +173,7 @@ TEST_F(QzscanQuarantine, AFileChangedAfterItsScanIsNotMoved) {
   EXPECT_EQ(res.status, 2) << res.err;
   EXPECT_EQ(res.err, "qzscan: www/b_shell.php: not quarantined: changed since it was scanned\n");
   EXPECT_NE(slurp(root + "/www/b_shell.php").find("edited by the site owner"), std::string::npos);
-  EXPECT_TRUE(items(root + "/q").empty());
+  EXPECT_TRUE(quarantine_items(root + "/q").empty());
   const json f = json::parse(res.out)["files"][1];
   EXPECT_EQ(f["quarantine"]["error"], "changed since it was scanned");
 }
