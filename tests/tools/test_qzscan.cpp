@@ -41,7 +41,7 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
     std::string input = "";                // on standard input
   };
   const std::string some = "--exclude *.PHP --exclude cache --exclude big.php site";
-  const std::string skip = "--max-filesize 1K site/index.php site/big.php";
+  const std::string skip = "--max-filesize 1K --skip-large site/index.php site/big.php";
   std::string php = "<?php\n$a = 'xxxxxxxxxxxxxxxx';\n";  // 8 MiB, then forty copies of it
   for (int i = 0; i < 19; i++) php += "$a = $a . $a;\n";
   for (int i = 0; i < 40; i++)
@@ -76,9 +76,9 @@ TEST_F(Qzscan, SelectionRecoveryAndExitStatus) {
       // Skipped files are listed under -q and fail the run under --fail-on skip.
       {"-q " + skip, 0, {"big.php: SKIPPED"}, {"THREAT"}},
       {"--fail-on skip " + skip, 1, {"big.php: SKIPPED"}},
-      // "-" scans standard input as <stdin> (never by its temporary name), within the size limit.
+      // "-" scans standard input as <stdin> (never by its temporary name), skipped over the limit.
       {"-", 1, {"<stdin>: THREAT score=10 line=2"}, {"qzscan-stdin"}, kShell},
-      {"--max-filesize 1K -", 0, {"<stdin>: SKIPPED: larger than the size limit\n"}, {}, kShell + std::string(5000, '#')},
+      {"--max-filesize 1K --skip-large -", 0, {"<stdin>: SKIPPED: larger than the size limit\n"}, {}, kShell + std::string(5000, '#')},
       {"--files-from -", 0, {"qzscan: no file selected ("}},
   };
   // clang-format on
@@ -233,7 +233,7 @@ TEST_F(Qzscan, AFileThatChangesAfterListingIsNeverQuietlyClean) {
   for (const auto& r : rows) put("more/" + r.first.substr(0, r.first.find(':')), "<?php echo 1;\n");
   // Each of the five workers holds its file until all are changed.
   Events events;
-  Launch l{{"-j", "5", "--max-filesize", "1K", "more"}, {"QZSCAN_TEST_HOLD_ON=.php"}};
+  Launch l{{"-j", "5", "--max-filesize", "1K", "--skip-large", "more"}, {"QZSCAN_TEST_HOLD_ON=.php"}};
   l.events = &events;
   pid_t pid = start(l);
   for (const auto& r : rows)

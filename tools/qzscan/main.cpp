@@ -45,9 +45,10 @@ namespace {
 // The end of --help: exit statuses and examples.
 const char* const kHelpFooter =
     "Exit status: 0 nothing found; 1 a threat was found (or, with --fail-on, a suspicious or\n"
-    "skipped file); 2 a file could not be scanned or quarantined, the rule file, an allowlist\n"
-    "or the baseline is unusable, the report could not be written, or a usage error; 128+N\n"
-    "when stopped by signal N (130 for Ctrl-C).\n"
+    "skipped file); 2 a file could not be scanned or quarantined, a file over --max-filesize\n"
+    "was partly scanned and no threat found in it, the rule file, an allowlist or the baseline\n"
+    "is unusable, the report could not be written, or a usage error; 128+N when stopped by\n"
+    "signal N (130 for Ctrl-C).\n"
     "\n"
     "Examples:\n"
     "  qzscan /var/www\n"
@@ -254,6 +255,7 @@ struct CliOptions {
   std::string rules, ext_list, format = "text", output, fail_on = "threat";
   std::string max_size = std::to_string(kDefaultMaxFilesizeMiB) + "M";
   bool all_files = false, follow = false, quiet = false, explain = false, no_ext = false;
+  bool skip_large = false;
   bool print0 = false, no_summary = false, ext_given = false;
   std::string color = "auto";
   bool strict_rules = false;
@@ -335,8 +337,12 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->allow_extra_args(false)
       ->type_name("GLOB");
   app.add_option("--max-filesize", o.max_size,
-                 "Skip files larger than SIZE, e.g. 512K, 16M (default " + o.max_size + ")")
+                 "Scan only the first and last SIZE bytes of larger files, e.g. 512K, 16M; 0 for "
+                 "no limit (default " +
+                     o.max_size + ")")
       ->type_name("SIZE");
+  app.add_flag("--skip-large", o.skip_large,
+               "Skip files larger than --max-filesize instead, without reading them");
   app.add_flag("--follow-symlinks", o.follow,
                "Follow symbolic links (loops are detected; each directory and file is met once)");
   app.add_option(
@@ -374,12 +380,12 @@ void add_options(CLI::App& app, CliOptions& o) {
       ->type_name("WHEN")
       ->check(CLI::IsMember({"auto", "always", "never"}).description(""));
   app.add_flag("-q,--quiet", o.quiet,
-               "Print findings and skipped files only: no progress or summary (errors still go "
-               "to standard error)");
+               "Print findings, partly scanned and skipped files only: no progress or summary "
+               "(errors still go to standard error)");
   app.add_flag("--explain", o.explain, "Show, for each finding, the scored calls that led to it");
   app.add_option("--fail-on", o.fail_on,
                  "Exit 1 on: threat (default: a threat was found), suspicious (a threat or a "
-                 "suspicious file) or skip (a threat or a skipped file)")
+                 "suspicious file) or skip (a threat or a file skipped by --skip-large)")
       ->type_name("WHAT")
       ->check(CLI::IsMember({"threat", "suspicious", "skip"}).description(""));
   app.add_flag("--no-extensions", o.no_ext,
@@ -426,6 +432,8 @@ bool make_selection(const CliOptions& o, SelectOptions* sel) {
     std::fprintf(stderr, "qzscan: --max-filesize: %s\n", size_expected(o.max_size).c_str());
     return false;
   }
+  if (sel->max_filesize == 0) sel->max_filesize = kNoSizeLimit;
+  sel->skip_large = o.skip_large;
   sel->extensions = o.ext_given ? parse_extension_list(o.ext_list) : default_extensions();
   if (sel->extensions.empty() && !o.all_files) {
     std::fprintf(stderr,
@@ -447,6 +455,7 @@ bool make_worker_options(const CliOptions& o, const SelectOptions& sel,
   w->follow_symlinks = o.follow;
   w->named_paths.insert(paths.begin(), paths.end());
   w->max_filesize = sel.max_filesize;
+  w->skip_large = sel.skip_large;
   if (!parse_size(o.worker_memory, &w->memory_limit)) {
     std::fprintf(stderr, "qzscan: --worker-memory: %s\n", size_expected(o.worker_memory).c_str());
     return false;
@@ -486,8 +495,10 @@ bool gather_paths(const CliOptions& o, const SelectOptions& sel, StdinCopy* copy
       paths->push_back(p);
       continue;
     }
+    // Copied whole, to be partly scanned as a file is, unless it is to be
+    // skipped: then what passes the limit tells that it does.
     bool too_large = false;
-    if (!copy->take(sel.max_filesize, &too_large, &why)) {
+    if (!copy->take(sel.skip_large ? sel.max_filesize : kNoSizeLimit, &too_large, &why)) {
       std::fprintf(stderr, "qzscan: %s\n", escape_text(why).c_str());
       return false;
     }
@@ -527,6 +538,7 @@ DigestOptions digest_options(const WorkerOptions& w) {
   d.follow_symlinks = w.follow_symlinks;
   d.named_paths = &w.named_paths;
   d.max_filesize = w.max_filesize;
+  d.skip_large = w.skip_large;
   return d;
 }
 
@@ -626,7 +638,8 @@ struct ResultWriter {
       std::fprintf(stderr, "qzscan: %s: %s\n", escape_text(f.path).c_str(),
                    escape_text(f.error).c_str());
     }
-    if (f.scanned && !f.cached) cache.store(f);
+    // A partial outcome holds only for this run's size limit.
+    if (f.scanned && !f.cached && !f.partial()) cache.store(f);
     if (quarantine.active() && f.scanned && f.verdict == Verdict::Threat && !f.known &&
         (stdin_path.empty() || f.path != kStdinName) &&
         !quarantine.move(f, &f.quarantine_id, &f.quarantine_error)) {
@@ -676,6 +689,8 @@ Summary summarize(const std::vector<FileResult>& files,
       sum.scanned++;
       sum.bytes += f.size;
       sum.cached += f.cached;
+      sum.partial += f.partial();
+      sum.partial_no_threat += f.partial() && f.verdict != Verdict::Threat;
       sum.quarantined += !f.quarantine_id.empty();
       sum.not_quarantined += !f.quarantine_error.empty();
       if (f.known)
@@ -703,7 +718,7 @@ bool finish_report(ReportOutput& out, const CliOptions& o, Format fmt,
 }
 
 int exit_status(const Summary& sum, const std::string& fail_on) {
-  if (sum.errors || sum.not_quarantined) return kExitError;
+  if (sum.errors || sum.not_quarantined || sum.partial_no_threat) return kExitError;
   if (sum.threats || (fail_on == "suspicious" && sum.suspicious) ||
       (fail_on == "skip" && sum.skipped))
     return kExitFindings;

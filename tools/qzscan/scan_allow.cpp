@@ -53,8 +53,8 @@ std::string lower(std::string s) {
 }
 
 // Opens and hashes one file as a worker would open it, noting the device
-// and inode it read; false, with *why set, when it is not a regular file
-// within the size limit or cannot be read.
+// and inode it read; false, with *why set, when it is not a regular file,
+// is over the size limit under skip_large, or cannot be read.
 bool hash_one(FileResult& f, const DigestOptions& opt, std::string* hex, std::string* why) {
   const bool follow =
       opt.follow_symlinks || (opt.named_paths && opt.named_paths->count(f.path) != 0);
@@ -69,7 +69,7 @@ bool hash_one(FileResult& f, const DigestOptions& opt, std::string* hex, std::st
     *why = std::strerror(errno);
   else if (!S_ISREG(st.st_mode))
     *why = "not a regular file", ok = false;
-  else if (static_cast<uint64_t>(st.st_size) > opt.max_filesize)
+  else if (opt.skip_large && static_cast<uint64_t>(st.st_size) > opt.max_filesize)
     *why = "larger than the size limit", ok = false;
   if (ok && !sha256_stream(fd, -1, hex)) {
     *why = std::string("read error: ") + std::strerror(errno);

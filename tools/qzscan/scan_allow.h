@@ -41,6 +41,7 @@ struct DigestOptions {
   bool follow_symlinks = false;
   const std::set<std::string>* named_paths = nullptr;  // opened through a final link
   uint64_t max_filesize = 0;
+  bool skip_large = false;  // a file over max_filesize is not hashed
   // A file that cannot be hashed gets `error` set; otherwise it is left for
   // a worker, which reports what it finds.
   bool record_errors = false;
@@ -56,7 +57,7 @@ bool sha256_stream(int from, int copy_to, std::string* hex);
 
 // Sets the sha256 of every file of `files` that is not settled, reading
 // files in opt.threads threads. A file that is not a regular file, is over
-// the size limit or cannot be read keeps an empty digest.
+// the size limit under skip_large or cannot be read keeps an empty digest.
 void hash_files(std::vector<FileResult>& files, const DigestOptions& opt);
 
 // Writes an allowlist of the hashed files: a comment line naming `title`,

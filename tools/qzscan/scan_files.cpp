@@ -127,7 +127,7 @@ struct Walker {
     FileResult r;
     r.path = path;
     r.size = static_cast<uint64_t>(st.st_size);
-    if (r.size > opt.max_filesize)
+    if (opt.skip_large && r.size > opt.max_filesize)
       r.skipped = kLargerThanLimit;
     else if (access(path.c_str(), R_OK) != 0)
       r.error = std::strerror(errno);

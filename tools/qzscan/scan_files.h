@@ -14,8 +14,10 @@
 #include <vector>
 
 // Default size limit in MiB: larger files are rarely hand-written scripts and
-// would hold a worker for long.
+// would hold a worker for long, so only their start and end are scanned.
 constexpr unsigned kDefaultMaxFilesizeMiB = 16;
+// The size limit that --max-filesize 0 asks for: no file is over it.
+constexpr uint64_t kNoSizeLimit = UINT64_MAX;
 
 // Reasons given for a file that is skipped or cannot be scanned, wherever
 // that is found out.
@@ -27,6 +29,7 @@ struct SelectOptions {
   bool all_files = false;
   std::vector<std::string> excludes;  // globs, matched against the path and the base name
   uint64_t max_filesize = uint64_t{kDefaultMaxFilesizeMiB} << 20;
+  bool skip_large = false;  // a file over max_filesize is listed as skipped
   bool follow_symlinks = false;
   // Files modified before this time are passed over, walked or named; 0: none.
   time_t newer_than = 0;
@@ -44,8 +47,8 @@ struct SelectOptions {
 std::vector<std::string> default_extensions();
 
 // Walks every path (file or directory, recursively, sorted by name) and
-// returns the files in a stable order. A file larger than max_filesize is
-// listed with `skipped` set; an unreadable file or directory, a missing path,
+// returns the files in a stable order. With skip_large, a file larger than
+// max_filesize is listed with `skipped` set; an unreadable file or directory, a missing path,
 // a symbolic-link loop and a path named here that is not a regular file
 // (a device, a FIFO) are listed with `error` set; such files met inside a
 // directory are passed over, as are files older than newer_than and, with

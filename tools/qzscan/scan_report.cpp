@@ -105,6 +105,23 @@ std::string verdict_word(const char* word, const char* color, bool colored) {
   return colored ? std::string(color) + word + kColorReset : word;
 }
 
+// A size in text output: in bytes below a megabyte, else in MB.
+std::string size_text(uint64_t bytes) {
+  if (bytes < kBytesPerMB) return strprintf(bytes == 1 ? "%llu byte" : "%llu bytes", ull(bytes));
+  return strprintf("%.1f MB", static_cast<double>(bytes) / kBytesPerMB);
+}
+
+// Which parts of a file scanned in part were scanned: "first and last 4096
+// bytes of 10000 bytes", or "first 4096 bytes and last 100 bytes of ..."
+// when its tail is shorter than its head.
+std::string parts_text(const FileResult& f) {
+  const std::string parts =
+      f.head_bytes == f.tail_bytes
+          ? "first and last " + size_text(f.head_bytes)
+          : "first " + size_text(f.head_bytes) + " and last " + size_text(f.tail_bytes);
+  return parts + " of " + size_text(f.size);
+}
+
 // The line a finding is shown at: a threat's deciding line, else the line
 // of the first scored call.
 uint64_t shown_line(const FileResult& f) {
@@ -119,6 +136,9 @@ std::string text_result(const FileResult& f, const TextStyle& style) {
     return style.quiet ? ""
                        : path + ": " + verdict_word("SKIPPED", kColorSkipped, style.color) + ": " +
                              escape_text(f.skipped) + "\n";
+  if (f.verdict == Verdict::Clean && f.partial())
+    return path + ": " + verdict_word("PARTLY SCANNED", kColorSkipped, style.color) + ": " +
+           kLargerThanLimit + "; nothing found in its " + parts_text(f) + "\n";
   if (f.verdict == Verdict::Clean) return "";
   const bool threat = f.verdict == Verdict::Threat;
   std::string r = path + ": " +
@@ -126,7 +146,8 @@ std::string text_result(const FileResult& f, const TextStyle& style) {
                           : verdict_word("SUSPICIOUS", kColorSuspicious, style.color)) +
                   strprintf(" score=%llu line=%llu ",
                             ull(f.score + (threat ? 0 : f.suspicious_score)), ull(shown_line(f))) +
-                  joined(f.descriptions, "; ") + "\n";
+                  joined(f.descriptions, "; ") +
+                  (f.partial() ? " (partly scanned: " + parts_text(f) + ")" : "") + "\n";
   if (!style.explain) return r;
   for (const ScoredCall& c : f.calls) {
     // A threat's score is the definite sum: suspicious scores do not count.
@@ -158,6 +179,7 @@ std::string text_summary(const Summary& s, const RunInfo& run) {
   if (s.known) r += strprintf("; %llu known findings not shown", ull(s.known));
   if (s.quarantined) r += strprintf("; %llu quarantined", ull(s.quarantined));
   if (s.not_quarantined) r += strprintf("; %llu not quarantined", ull(s.not_quarantined));
+  if (s.partial) r += strprintf("; %llu partly scanned", ull(s.partial));
   if (run.interrupted) r += "; interrupted";
   return r + "\n";
 }
@@ -257,11 +279,17 @@ struct SarifResults {
   }
 };
 
-// One notification per file that failed (an error) or was skipped (a
-// warning: a file left unscanned may hold a threat).
+// One notification per file that failed (an error), was skipped or was
+// scanned in part (a warning: what was left unscanned may hold a threat).
 json sarif_invocation(const std::vector<FileResult>& files, const Summary& s, const RunInfo& run) {
   json notes = json::array();
   for (const FileResult& f : files) {
+    if (f.scanned && f.partial()) {
+      notes.push_back({{"level", "warning"},
+                       {"message", {{"text", f.path + ": partly scanned: " + parts_text(f)}}},
+                       {"locations", file_locations(f.path)}});
+      continue;
+    }
     if (f.error.empty() && f.skipped.empty()) continue;
     const bool error = !f.error.empty();
     notes.push_back({{"level", error ? "error" : "warning"},
@@ -430,4 +458,5 @@ void to_json(json& j, const Summary& s) {
   if (s.known) j["known"] = s.known;
   if (s.quarantined) j["quarantined"] = s.quarantined;
   if (s.not_quarantined) j["not_quarantined"] = s.not_quarantined;
+  if (s.partial) j["partial"] = s.partial;
 }

@@ -24,13 +24,17 @@ struct Summary {
   uint64_t allowed = 0, cached = 0, known = 0;
   // Threats moved by --quarantine, and those that could not be (errors).
   uint64_t quarantined = 0, not_quarantined = 0;
+  // Files over the size limit scanned in part (among those scanned), and
+  // those of them without a threat in what was scanned, which the run
+  // cannot call clean.
+  uint64_t partial = 0, partial_no_threat = 0;
   double seconds = 0;
 };
 
 void to_json(nlohmann::json& j, const Summary& s);
 
 // Version of the JSON report's schema (docs/qzscan-report.schema.json).
-constexpr int kJsonSchemaVersion = 2;
+constexpr int kJsonSchemaVersion = 3;
 // Spaces per nesting level of the JSON and SARIF reports, for readers and diffs.
 constexpr int kJsonIndent = 2;
 // Bytes per megabyte in the sizes and rates shown to users (decimal, as disk
@@ -90,8 +94,9 @@ struct TextStyle {
 
 // What the format shows of a file as soon as it is done, or an empty text:
 // in text, its finding (and with `explain` the scored calls, those a threat's
-// score leaves out marked "not counted") or, unless `quiet`, why it was
-// skipped; in Print0, the path of a file with a finding, byte for byte, then
+// score leaves out marked "not counted"; in a file scanned in part, which
+// parts), that a file scanned in part showed nothing, or, unless `quiet`, why
+// it was skipped; in Print0, the path of a file with a finding, byte for byte, then
 // a NUL byte. A file in error is not shown (the caller says so on standard
 // error); JSON and SARIF show nothing here.
 std::string result_text(Format fmt, const FileResult& f, const TextStyle& style);

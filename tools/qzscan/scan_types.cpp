@@ -212,6 +212,7 @@ void to_json(json& j, const ScanOutcome& o) {
        {"calls", o.calls},
        {"calls_dropped", o.calls_dropped}};
   put_texts(j, "descriptions", o.descriptions);
+  if (o.partial()) j["partial"] = {{"head_bytes", o.head_bytes}, {"tail_bytes", o.tail_bytes}};
 }
 
 void from_json(const json& j, ScanOutcome& o) {
@@ -223,6 +224,11 @@ void from_json(const json& j, ScanOutcome& o) {
   o.descriptions = get_texts(j, "descriptions");
   o.calls = j.value("calls", std::vector<ScoredCall>{});
   o.calls_dropped = j.value("calls_dropped", 0ul);
+  const auto partial = j.find("partial");
+  if (partial != j.end() && partial->is_object()) {
+    o.head_bytes = partial->value("head_bytes", 0ull);
+    o.tail_bytes = partial->value("tail_bytes", 0ull);
+  }
 }
 
 void json_put_text(json& j, const std::string& key, const std::string& text) {

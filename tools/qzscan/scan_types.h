@@ -41,6 +41,11 @@ struct ScanOutcome {
   std::vector<std::string> descriptions;
   std::vector<ScoredCall> calls;
   unsigned long calls_dropped = 0;  // scored calls beyond those kept in `calls`
+  // Of a file larger than the size limit, scanned in part: the bytes scanned
+  // at its start and at its end, none of them twice. Both 0 when the whole
+  // file was scanned.
+  uint64_t head_bytes = 0, tail_bytes = 0;
+  bool partial() const { return tail_bytes != 0; }
 };
 
 struct FileResult : ScanOutcome {

@@ -118,6 +118,19 @@ const int kWorkerExitNoRules = 3;
 const int kWorkerExitOrphan = 4;  // its parent was gone before it could be bound to it
 // Bytes read at a time while reading a file in.
 const size_t kReadChunk = 65536;
+// Put before the tail of a file scanned in part, which usually starts
+// inside PHP code, so that the engine reads it as code; a tail that opens
+// PHP itself before it closes any gets as many spaces instead. No newline:
+// the tail's lines keep their numbers.
+const char kTailPrefix[] = "<?php ";
+const size_t kTailPrefixSize = sizeof kTailPrefix - 1;
+// What tells that a tail starts outside PHP: an opening tag (in lower case;
+// matched in any case) before any closing one.
+const char* const kOpenTags[] = {"<?php", "<?="};
+const char* const kCloseTag = "?>";
+// Why a file over the size limit gets no partial verdict: its head and
+// tail may not be of one version of it.
+const char* const kChangedWhileRead = "changed while it was read";
 // Separates the rule descriptions the engine collects for a file.
 const std::string kDescriptionSeparator = "  ";
 // Members of a worker's result besides the outcome: a failure instead of an
@@ -189,6 +202,9 @@ struct Decoder {
 std::vector<ScoredCall> g_calls;
 unsigned long g_calls_dropped = 0;  // scored calls beyond kMaxCallsKept
 std::deque<Decoder> g_decoders;
+// Added to every line the engine reports for the part being scanned: the
+// newlines of the file before that part (0 for a whole file or its head).
+uint64_t g_line_offset = 0;
 
 // The decoders, sorted for a binary search.
 const char* const kDecoderNames[] = {"base64_decode",   "chr",         "convert_uudecode",
@@ -221,7 +237,7 @@ unsigned char explain_filter(unsigned long line, unsigned long reserved, char* n
                              unsigned long assign, _fcall_argument* args, unsigned long n) {
   unsigned long depth = qz_engine_eval_depth();
   if (is_decoder(name)) {
-    g_decoders.push_back({depth, std::string(name) + "@" + std::to_string(line)});
+    g_decoders.push_back({depth, std::string(name) + "@" + std::to_string(line + g_line_offset)});
     if (g_decoders.size() > kDecoderMemory) g_decoders.pop_front();
   }
   unsigned long before = g_current_file_score + g_current_file_suspicious_score;
@@ -232,7 +248,7 @@ unsigned char explain_filter(unsigned long line, unsigned long reserved, char* n
     g_calls_dropped++;
   } else if (after > before) {
     ScoredCall c;
-    c.line = line;
+    c.line = line + g_line_offset;
     c.name = name ? name : "";
     for (unsigned long i = 0; i < n; i++) {
       std::string a = args[i].value ? args[i].value : "";
@@ -268,32 +284,147 @@ class Handler : public threat::threat_handler {
   bool called = false;
 };
 
-// Reads what is left of the descriptor into *bytes, at most limit + 1 bytes
-// (a file that grew past the limit while it was read stops there); false,
-// with *why set, on a read error. `expected`, the file's size when opened,
-// sizes the first read, so that a file that has not grown since takes one
-// read and the read that meets its end.
-bool read_rest(int fd, uint64_t expected, uint64_t limit, std::string* bytes, std::string* why) {
-  bytes->clear();
-  const uint64_t room = limit < UINT64_MAX ? limit + 1 : limit;
-  size_t want = static_cast<size_t>(std::min(expected, limit)) + 1;
-  for (;;) {
-    size_t have = bytes->size();
-    if (have >= room) return true;
-    bytes->resize(have + static_cast<size_t>(std::min<uint64_t>(want, room - have)));
-    ssize_t n = read(fd, &(*bytes)[have], bytes->size() - have);
-    if (n < 0 && errno == EINTR) {
-      bytes->resize(have);
-      continue;
-    }
+// A file as a worker read it once: the digest of every byte read and the
+// parts of it kept for scanning.
+struct FileParts {
+  uint64_t size = 0;  // bytes read
+  std::string sha256;
+  std::string head;  // the first bytes, at most the size limit
+  // The last bytes read (at most the size limit, none of them in the head)
+  // as the engine is to read them (see shape_tail); empty when the head
+  // holds every byte kept.
+  std::string tail;
+  uint64_t tail_bytes = 0;            // bytes of the file in `tail`
+  uint64_t tail_newlines_before = 0;  // newlines in the file before them
+};
+
+// A SHA-256 digest as lowercase hexadecimal.
+std::string digest_hex(const unsigned char (&md)[SHA256_DIGEST_LENGTH]) {
+  std::string hex;
+  char two[3];
+  for (unsigned char byte : md) {
+    std::snprintf(two, sizeof two, "%02x", byte);
+    hex += two;
+  }
+  return hex;
+}
+
+// Makes room in s for `size` bytes without reserving more than `cap`,
+// which the string's own doubling could.
+void reserve_within(std::string& s, size_t size, size_t cap) {
+  if (size > s.capacity()) s.reserve(std::min(cap, std::max(size, 2 * s.capacity())));
+}
+
+// Whether text, from `from` on, opens PHP before it closes it, as a tail cut
+// from inside a template's HTML does.
+bool opens_php_first(const std::string& text, size_t from) {
+  const auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; };
+  size_t open = std::string::npos;
+  for (const char* tag : kOpenTags) {
+    auto at = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), tag,
+                          tag + std::strlen(tag), same);
+    if (at != text.end()) open = std::min(open, static_cast<size_t>(at - text.begin()));
+  }
+  return open != std::string::npos && open < text.find(kCloseTag, from);
+}
+
+// Makes the tail (kTailPrefixSize bytes of room, then the file's bytes) a
+// script the engine reads from its start: kTailPrefix in the room, unless
+// the tail opens PHP itself. `before` is the file's byte before the tail:
+// when the cut fell inside a line of PHP, a ";" ends that line's fragment,
+// which would otherwise swallow the statement after it. No newline is
+// added; the string has room for the ";".
+void shape_tail(std::string* tail, char before) {
+  if (opens_php_first(*tail, kTailPrefixSize)) {
+    std::fill(tail->begin(), tail->begin() + kTailPrefixSize, ' ');
+    return;
+  }
+  std::copy(kTailPrefix, kTailPrefix + kTailPrefixSize, tail->begin());
+  const size_t newline = tail->find('\n', kTailPrefixSize);
+  if (before != '\n' && newline != std::string::npos) tail->insert(newline, 1, ';');
+}
+
+// Reads the descriptor to its end, or until `stop` bytes were read, in
+// chunks: every byte is hashed, the first `limit` are kept as the head, and
+// the bytes after them pass through a ring that keeps the last
+// min(limit, expected - limit) of them and the byte before those, `expected`
+// being the size when opened. Memory stays within the head, the ring and one
+// chunk whatever the file holds. False, with *why set, on a read error.
+bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, FileParts* p,
+                std::string* why) {
+  SHA256_CTX ctx;
+  SHA256_Init(&ctx);
+  const size_t head_cap = static_cast<size_t>(limit);
+  p->head.reserve(static_cast<size_t>(std::min(expected, limit)));
+  const size_t kept = expected > limit ? static_cast<size_t>(std::min(limit, expected - limit)) : 0;
+  // The ring starts on the room's last byte, which holds the byte before
+  // the tail once the ring has come round.
+  const size_t ring = kept ? kept + 1 : 0;
+  if (ring) {
+    p->tail.reserve(kTailPrefixSize + kept + 1);
+    p->tail.resize(kTailPrefixSize + kept);
+  }
+  char* const ring_start = ring ? &p->tail[kTailPrefixSize - 1] : nullptr;
+  size_t at = 0;           // where the next byte goes in the ring
+  uint64_t past_head = 0;  // bytes read after the head
+  uint64_t newlines = 0;   // among them
+  char buf[kReadChunk];
+  while (p->size < stop) {
+    ssize_t n = read(fd, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, stop - p->size)));
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *why = std::string("read error: ") + std::strerror(errno);
       return false;
     }
-    bytes->resize(have + static_cast<size_t>(n));
-    if (n == 0) return true;
-    want = kReadChunk;
+    if (n == 0) break;
+    const char* data = buf;
+    size_t len = static_cast<size_t>(n);
+    SHA256_Update(&ctx, data, len);
+    p->size += len;
+    if (p->head.size() < head_cap) {
+      const size_t take = std::min(len, head_cap - p->head.size());
+      reserve_within(p->head, p->head.size() + take, head_cap);
+      p->head.append(data, take);
+      data += take;
+      len -= take;
+    }
+    past_head += len;
+    newlines += static_cast<uint64_t>(std::count(data, data + len, '\n'));
+    if (!ring || !len) continue;
+    if (len >= ring) {
+      std::memcpy(ring_start, data + (len - ring), ring);
+      at = 0;
+    } else {
+      const size_t first = std::min(len, ring - at);
+      std::memcpy(ring_start + at, data, first);
+      std::memcpy(ring_start, data + first, len - first);
+      at = (at + len) % ring;
+    }
   }
+  unsigned char md[SHA256_DIGEST_LENGTH];
+  SHA256_Final(md, &ctx);
+  p->sha256 = digest_hex(md);
+  p->tail_bytes = std::min<uint64_t>(past_head, kept);
+  if (!p->tail_bytes) {
+    p->tail.clear();
+    return true;
+  }
+  char before;
+  if (past_head >= ring) {
+    // The ring's oldest byte, the one before the tail, is at `at`.
+    std::rotate(ring_start, ring_start + at, ring_start + ring);
+    before = ring_start[0];
+  } else {
+    // The ring has not come round: the tail follows the head.
+    std::memmove(ring_start + 1, ring_start, static_cast<size_t>(past_head));
+    p->tail.resize(kTailPrefixSize + static_cast<size_t>(past_head));
+    before = p->head.back();
+  }
+  p->tail_newlines_before =
+      static_cast<uint64_t>(std::count(p->head.begin(), p->head.end(), '\n')) + newlines -
+      static_cast<uint64_t>(std::count(p->tail.begin() + kTailPrefixSize, p->tail.end(), '\n'));
+  shape_tail(&p->tail, before);
+  return true;
 }
 
 // The rule descriptions of the file just scanned, in the order they scored.
@@ -313,14 +444,18 @@ json error_result(const std::string& why) { return json{{kResultError, why}}; }
 
 std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-// A file opened for scanning: its descriptor, then its bytes as read once,
+// A file opened for scanning: its descriptor, then the bytes being scanned,
 // and a stream over those bytes that the engine reads.
 struct OpenFile {
   int fd = -1;
   std::string bytes;
   FILE* stream = nullptr;
-  ~OpenFile() {
+  void close_stream() {
     if (stream) std::fclose(stream);
+    stream = nullptr;
+  }
+  ~OpenFile() {
+    close_stream();
     if (fd >= 0) close(fd);
   }
 };
@@ -356,30 +491,93 @@ bool scan_stream(OpenFile& f, ScanOutcome* r, std::string* why) {
   r->verdict = threat ? Verdict::Threat : handler.called ? Verdict::Suspicious : Verdict::Clean;
   r->score = g_current_file_score;
   r->suspicious_score = g_current_file_suspicious_score;
-  r->line = threat ? info.line : 0;
+  r->line = threat ? info.line + g_line_offset : 0;
   r->descriptions = file_descriptions();
   r->calls = std::move(g_calls);
   r->calls_dropped = g_calls_dropped;
   return true;
 }
 
-// Reads the open file once, then hashes and scans those bytes: what is
-// hashed is what is scanned, whatever happens to the file meanwhile.
-json hash_and_scan(OpenFile& f, uint64_t size, uint64_t limit) {
-  ScanOutcome r;
-  std::string why;
-  if (!read_rest(f.fd, size, limit, &f.bytes, &why)) return error_result(why);
-  if (f.bytes.size() > limit)
-    return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, f.bytes.size()}};
-  r.sha256 = sha256_hex(f.bytes);
+// Scans `bytes` as one script whose lines are those of the file after
+// `line_offset` newlines; f owns them, and the stream over them, until the
+// next scan or its end. False, with *why set, as scan_stream.
+bool scan_bytes(OpenFile& f, std::string bytes, uint64_t line_offset, ScanOutcome* r,
+                std::string* why) {
+  f.close_stream();
+  f.bytes = std::move(bytes);
   // A stream over memory, which the engine sizes by its end as it would a
   // file; an empty file's stream stands on a byte it never reads.
   static char empty[1];
   f.stream = fmemopen(f.bytes.empty() ? empty : &f.bytes[0], f.bytes.size(), "rb");
-  if (!f.stream) return error_result(std::strerror(errno));
-  if (!scan_stream(f, &r, &why)) return error_result(why);
+  if (!f.stream) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  g_line_offset = line_offset;
+  const bool ok = scan_stream(f, r, why);
+  g_line_offset = 0;
+  return ok;
+}
+
+// Adds the outcome of a later part of the file to what its earlier parts
+// gave: the worse verdict, the scores summed (a definite score is above the
+// threat threshold by itself, so the sum makes no threat of two non-threats),
+// the deciding line of the first part that found the threat, and the
+// descriptions (each once) and calls in file order, within kMaxCallsKept.
+void add_part(ScanOutcome* into, ScanOutcome&& part) {
+  if (into->verdict != Verdict::Threat && part.verdict == Verdict::Threat) into->line = part.line;
+  into->verdict = std::max(into->verdict, part.verdict);
+  into->score += part.score;
+  into->suspicious_score += part.suspicious_score;
+  for (std::string& d : part.descriptions)
+    if (std::find(into->descriptions.begin(), into->descriptions.end(), d) ==
+        into->descriptions.end())
+      into->descriptions.push_back(std::move(d));
+  for (ScoredCall& c : part.calls) {
+    if (into->calls.size() < kMaxCallsKept)
+      into->calls.push_back(std::move(c));
+    else
+      into->calls_dropped++;
+  }
+  into->calls_dropped += part.calls_dropped;
+}
+
+// Reads the open file once, hashing every byte, then scans what it kept:
+// what is hashed is what is scanned, whatever happens to the file
+// meanwhile. A file over the size limit (`size` being its size when opened)
+// is scanned as its head and its tail, unless opt.skip_large skips it.
+json hash_and_scan(OpenFile& f, uint64_t size, const WorkerOptions& opt) {
+  const uint64_t limit = opt.max_filesize;
+  // One byte past what may be kept tells a file that grew while read.
+  const uint64_t keep = opt.skip_large || size <= limit ? limit : size;
+  const uint64_t stop = keep < UINT64_MAX ? keep + 1 : keep;
+  FileParts parts;
+  std::string why;
+  if (!read_parts(f.fd, size, limit, stop, &parts, &why)) return error_result(why);
+  if (parts.size > limit && opt.skip_large)
+    return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, parts.size}};
+  // A head and tail of different versions of the file would be scanned as
+  // one file: not a verdict to give.
+  if (parts.size > limit && parts.size != size) return error_result(kChangedWhileRead);
+  ScanOutcome r;
+  r.sha256 = parts.sha256;
+  if (parts.size <= limit) {
+    if (!scan_bytes(f, std::move(parts.head), 0, &r, &why)) return error_result(why);
+  } else {
+    r.head_bytes = parts.head.size();
+    r.tail_bytes = parts.tail_bytes;
+    ScanOutcome tail;
+    std::string tail_why;
+    const bool head_ok = scan_bytes(f, std::move(parts.head), 0, &r, &why);
+    const bool tail_ok =
+        scan_bytes(f, std::move(parts.tail), parts.tail_newlines_before, &tail, &tail_why);
+    add_part(&r, std::move(tail));
+    // A threat seen in one part stands even when the other fell short.
+    if (!head_ok && r.verdict != Verdict::Threat) return error_result(why);
+    if (!tail_ok && r.verdict != Verdict::Threat) return error_result(tail_why);
+  }
   json j = r;
-  j[kResultSize] = f.bytes.size();
+  j[kResultSize] = parts.size;
   return j;
 }
 
@@ -397,8 +595,9 @@ json scan_one(const std::string& path, bool follow, const WorkerOptions& opt) {
   if (fstat(f.fd, &st) != 0) return error_result(std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return error_result(kNotRegularFile);
   uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size > opt.max_filesize) return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
-  json result = hash_and_scan(f, size, opt.max_filesize);
+  if (size > opt.max_filesize && opt.skip_large)
+    return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
+  json result = hash_and_scan(f, size, opt);
   result[kResultDev] = static_cast<uint64_t>(st.st_dev);
   result[kResultIno] = static_cast<uint64_t>(st.st_ino);
   return result;
@@ -728,13 +927,7 @@ struct Scheduler {
 std::string sha256_hex(const std::string& bytes) {
   unsigned char md[SHA256_DIGEST_LENGTH];
   SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), md);
-  std::string hex;
-  char two[3];
-  for (unsigned char byte : md) {
-    std::snprintf(two, sizeof two, "%02x", byte);
-    hex += two;
-  }
-  return hex;
+  return digest_hex(md);
 }
 
 WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,

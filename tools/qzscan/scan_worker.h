@@ -36,8 +36,12 @@ struct WorkerOptions {
   // followed or the path was named on the command line.
   bool follow_symlinks = false;
   std::set<std::string> named_paths;
-  // A file that has grown past the limit since it was listed is skipped.
+  // A larger file is scanned as its first and last max_filesize bytes; a
+  // file over it whose size changes while it is read is an error.
   uint64_t max_filesize = uint64_t{kDefaultMaxFilesizeMiB} << 20;
+  // Instead, a file over max_filesize, also one that has grown past it since
+  // it was listed, is skipped without being scanned.
+  bool skip_large = false;
   uint64_t memory_limit = uint64_t{kDefaultWorkerMemoryMiB} << 20;  // bytes; 0: none
 };
 
