@@ -56,8 +56,11 @@ check_options() {
   mapfile -t opts <<<"$opts"
   missing=$(missing_from_man "$page" "${opts[@]}" | paste -sd' ')
   [ -z "$missing" ] || problem "$(basename "$page") lacks: $missing"
+  # grep reads the offers whole: with -q it could stop at the first match
+  # and, under pipefail, the completion's SIGPIPE would fail the check
+  # whenever one option is the prefix of another (--restore, --restore-setid).
   for o in "${opts[@]}"; do
-    complete_words "$comp" "$func" "$@" "$o" | grep -qxF -- "$o" ||
+    complete_words "$comp" "$func" "$@" "$o" | grep -xF -- "$o" >/dev/null ||
       problem "completion for '$* $o' does not offer $o"
   done
 }
