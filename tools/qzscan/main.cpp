@@ -347,8 +347,8 @@ void add_options(CLI::App& app, CliOptions& o) {
   CLI::Option* format =
       app.add_option("--format", o.format,
                      "Output format: text (paths and texts from files escaped: \\\\, \\n, \\t, "
-                     "\\r, \\xHH for other control characters and bytes outside UTF-8), json "
-                     "or sarif")
+                     "\\r, \\xHH for other control characters, invisible characters and "
+                     "bytes outside UTF-8), json or sarif")
           ->type_name("FORMAT")
           ->check(CLI::IsMember({"text", "json", "sarif"}).description(""));
   app.add_flag("--print0", o.print0,
