@@ -82,7 +82,14 @@ TEST_F(QzscanCache, HitsMissesAndInvalidation) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(seen(r), std::make_pair(expected, s.cached));
-    EXPECT_EQ(json::parse(r.out)["summary"].value("cached", 0u), s.cached);
+    // Files whose outcome came from the cache are not counted as scanned,
+    // nor their bytes; their findings are counted.
+    const json sum = json::parse(r.out)["summary"];
+    EXPECT_EQ(sum.value("cached", 0u), s.cached);
+    EXPECT_EQ(sum["scanned"], expected.size() - s.cached);
+    EXPECT_EQ(sum["bytes"] == 0, s.cached == expected.size()) << sum;
+    EXPECT_EQ(sum["threats"], 2);
+    EXPECT_EQ(sum["suspicious"], 1);
   }
   // A cached outcome is reported in full, as when it was scanned.
   const json fresh = json::parse(run("--format json --explain site/shell.php").out)["files"][0];
@@ -143,6 +150,30 @@ TEST_F(QzscanCache, DatabasesNotToTrustGiveAWarningAndTheRightVerdicts) {
     if (r.cached == 0 && !before.empty() && std::string(r.what) != "damaged pages") {
       EXPECT_EQ(slurp(db), before);
     }
+  }
+}
+
+// The summary line counts as scanned only the files scanned in the run.
+TEST_F(QzscanCache, TheSummaryCountsCacheHitsApart) {
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::string counts, end;  // after "4 files: ", and after the rules' "(sha256 ...)"
+  } steps[] = {
+      {"a new cache", [] {}, "4 scanned, 0 skipped, 0 errors, 0.0 MB in ", "\n"},
+      {"all known", [] {}, "0 scanned, 0 skipped, 0 errors, 0.0 MB in ", "; 4 from the cache\n"},
+      {"one changed", [&] { put("site/clean.php", "<?php echo '" + std::string(199000, 'x') + "';\n"); },
+       "1 scanned, 0 skipped, 0 errors, 0.2 MB in ", "; 3 from the cache\n"},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.change();
+    Ran r = run(Launch{{"--cache", "cache.db", "site"}});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string summary = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    EXPECT_EQ(summary.rfind("4 files: " + s.counts, 0), 0u) << summary;
+    EXPECT_NE(summary.find("; 2 threats, 1 suspicious; "), std::string::npos) << summary;
+    EXPECT_EQ(summary.substr(summary.find(')') + 1), s.end) << summary;
   }
 }
 

@@ -182,19 +182,22 @@ struct Progress {
   uint64_t total_files = 0, total_bytes = 0, files = 0, bytes = 0, findings = 0;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(), last;
 
-  // Takes the totals from the files that are to be scanned.
+  // Takes the totals from the files that are to be scanned: not those whose
+  // outcome the cache gave.
   void count(const std::vector<FileResult>& all) {
     for (const FileResult& f : all)
-      if (f.skipped.empty() && f.error.empty() && !f.allowed) {
+      if (f.skipped.empty() && f.error.empty() && !f.allowed && !f.cached) {
         total_files++;
         total_bytes += f.size;
       }
   }
+  // A finding from the cache is a finding; its file was not scanned.
   void advance(const FileResult& f) {
     if (!f.scanned) return;
+    if (f.verdict != Verdict::Clean) findings++;
+    if (f.cached) return;
     files++;
     bytes += f.size;
-    if (f.verdict != Verdict::Clean) findings++;
   }
   bool due(bool force) {
     auto now = std::chrono::steady_clock::now();
@@ -664,9 +667,13 @@ Summary summarize(const std::vector<FileResult>& files,
     } else if (f.allowed) {
       sum.allowed++;
     } else {
-      sum.scanned++;
-      sum.bytes += f.size;
-      sum.cached += f.cached;
+      // Only files scanned in this run count as scanned, and their bytes.
+      if (f.cached) {
+        sum.cached++;
+      } else {
+        sum.scanned++;
+        sum.bytes += f.size;
+      }
       sum.quarantined += !f.quarantine_id.empty();
       sum.not_quarantined += !f.quarantine_error.empty();
       if (f.known)

@@ -16,6 +16,9 @@
 enum class Format { Text, Print0, Json, Sarif };
 
 struct Summary {
+  // `scanned` and `bytes` count the files scanned in this run, not those
+  // whose outcome came from the cache (`cached`); threats and suspicious
+  // count both.
   uint64_t files = 0, scanned = 0, skipped = 0, errors = 0, bytes = 0;
   uint64_t threats = 0, suspicious = 0;
   // Files on the allowlist, outcomes taken from the cache, and findings the
