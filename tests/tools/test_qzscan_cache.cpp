@@ -3,6 +3,8 @@
 
 #include "tools/qzscan_runner.h"
 
+#include "scan_hmac.h"
+
 #include <sqlite3.h>
 
 #include <functional>
@@ -30,6 +32,30 @@ void sql(const std::string& db_path, const std::string& text) {
   EXPECT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
   sqlite3_free(err);
   sqlite3_close(db);
+}
+
+// What qzscan's HMAC must give: RFC 4231's test cases 1, 2, 3, 6 and 7 (keys
+// shorter than SHA-256's block, and keys longer than it, which are hashed).
+TEST(QzscanCacheHmac, MatchesThePublishedTestVectors) {
+  const std::string long_key(131, '\xaa');
+  const struct {
+    std::string key, data, tag;
+  } rows[] = {
+      // clang-format off
+      {std::string(20, '\x0b'), "Hi There",
+       "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+      {"Jefe", "what do ya want for nothing?",
+       "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
+      {std::string(20, '\xaa'), std::string(50, '\xdd'),
+       "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe"},
+      {long_key, "Test Using Larger Than Block-Size Key - Hash Key First",
+       "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
+      {long_key, "This is a test using a larger than block-size key and a larger than block-size "
+                 "data. The key needs to be hashed before being used by the HMAC algorithm.",
+       "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2"},
+      // clang-format on
+  };
+  for (const auto& r : rows) EXPECT_EQ(hmac_sha256_hex(r.key, r.data), r.tag) << r.data;
 }
 
 class QzscanCache : public QzscanRun {
