@@ -305,7 +305,8 @@ void add_options(CLI::App& app, CliOptions& o) {
   baseline->needs("--only-new");
   app.add_option("--cache", o.cache,
                  "Keep verdicts in the SQLite database FILE, keyed by the file's SHA-256, the "
-                 "rules, the engine and the options; a file already there is not scanned again")
+                 "rules, the engine and the options; a file already there is not scanned again "
+                 "(only when no other user can change FILE, its folder or its key FILE.key)")
       ->type_name("FILE");
   app.add_option("--quarantine", o.quarantine,
                  "Move each threat into DIR with a manifest of where it was (never a suspicious "

@@ -140,9 +140,9 @@ bool is_escaped(const std::string& s, size_t i, size_t n) {
   if (n == 1) return b < kFirstPrintable || b == kDelete;
   if (n == 2 && b == kC1Lead && static_cast<unsigned char>(s[i + 1]) <= kC1LastSecond) return true;
   const char32_t c = code_point(s, i, n);
-  const CodeRange* after = std::upper_bound(
-      std::begin(kInvisible), std::end(kInvisible), c,
-      [](char32_t v, const CodeRange& r) { return v < r.first; });
+  const CodeRange* after =
+      std::upper_bound(std::begin(kInvisible), std::end(kInvisible), c,
+                       [](char32_t v, const CodeRange& r) { return v < r.first; });
   return after != std::begin(kInvisible) && c <= (after - 1)->last;
 }
 
