@@ -162,6 +162,46 @@ TEST_F(QzscanText, UsageErrorsAreOneQzscanLineSayingWhatWasExpected) {
   }
 }
 
+// Characters that are invisible or turn the text around on a terminal are
+// escaped byte by byte in a file's name; their neighbours are kept.
+TEST_F(QzscanText, InvisibleCharactersInNamesAreEscaped) {
+  const struct {
+    std::string name, shown;
+  } rows[] = {
+      // clang-format off
+      {"rlo\u202Egnp.php", "rlo\\xE2\\x80\\xAEgnp.php"},          // right-to-left override
+      {"rli\u2067x.php", "rli\\xE2\\x81\\xA7x.php"},              // right-to-left isolate
+      {"zw\u200Bsp.php", "zw\\xE2\\x80\\x8Bsp.php"},              // zero-width space
+      {"rlm\u200F.php", "rlm\\xE2\\x80\\x8F.php"},
+      {"ls\u2028x.php", "ls\\xE2\\x80\\xA8x.php"},                // line separator
+      {"ps\u2029x.php", "ps\\xE2\\x80\\xA9x.php"},                // paragraph separator
+      {"\uFEFFbom.php", "\\xEF\\xBB\\xBFbom.php"},                // byte order mark
+      {"soft\u00ADhyphen.php", "soft\\xC2\\xADhyphen.php"},
+      {"tag\U000E0041.php", "tag\\xF3\\xA0\\x81\\x81.php"},     // tag letter A
+      {"lang\U000E0001.php", "lang\\xF3\\xA0\\x80\\x81.php"},
+      {"kaithi\U000110BD.php", "kaithi\\xF0\\x91\\x82\\xBD.php"},
+      {"hiero\U0001343F.php", "hiero\\xF0\\x93\\x90\\xBF.php"},
+      // Next to those ranges, and kept.
+      {"hair\u200Aspace.php", "hair\u200Aspace.php"},
+      {"hyphen\u2010.php", "hyphen\u2010.php"},
+      {"dot\u2027.php", "dot\u2027.php"},
+      {"nnbsp\u202F.php", "nnbsp\u202F.php"},
+      {"sup\u2070.php", "sup\u2070.php"},
+      {"reg\u00AE.php", "reg\u00AE.php"},
+      {"ffef\uFEFE.php", "ffef\uFEFE.php"},
+      {"hiero\U00013440.php", "hiero\U00013440.php"},
+      {"tag\U000E0080.php", "tag\U000E0080.php"},
+      // clang-format on
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.shown);
+    put("names/" + r.name, kShell);
+    Ran res = run(Launch{{"--no-summary", "names/" + r.name}});
+    EXPECT_EQ(res.status, 1) << res.err;
+    EXPECT_EQ(res.out, "names/" + r.shown + ": THREAT score=10 line=2 runs request input\n");
+  }
+}
+
 // On a terminal the progress line shows the walk, then the scan, and is
 // cleared only to make room for a finding, not once per file. Whatever the
 // machine's speed: every other clear begins a redraw, and the scan's line is

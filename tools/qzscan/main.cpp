@@ -184,19 +184,22 @@ struct Progress {
   uint64_t total_files = 0, total_bytes = 0, files = 0, bytes = 0, findings = 0;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(), last;
 
-  // Takes the totals from the files that are to be scanned.
+  // Takes the totals from the files that are to be scanned: not those whose
+  // outcome the cache gave.
   void count(const std::vector<FileResult>& all) {
     for (const FileResult& f : all)
-      if (f.skipped.empty() && f.error.empty() && !f.allowed) {
+      if (f.skipped.empty() && f.error.empty() && !f.allowed && !f.cached) {
         total_files++;
         total_bytes += f.size;
       }
   }
+  // A finding from the cache is a finding; its file was not scanned.
   void advance(const FileResult& f) {
     if (!f.scanned) return;
+    if (f.verdict != Verdict::Clean) findings++;
+    if (f.cached) return;
     files++;
     bytes += f.size;
-    if (f.verdict != Verdict::Clean) findings++;
   }
   bool due(bool force) {
     auto now = std::chrono::steady_clock::now();
@@ -305,7 +308,8 @@ void add_options(CLI::App& app, CliOptions& o) {
   baseline->needs("--only-new");
   app.add_option("--cache", o.cache,
                  "Keep verdicts in the SQLite database FILE, keyed by the file's SHA-256, the "
-                 "rules, the engine and the options; a file already there is not scanned again")
+                 "rules, the engine and the options; a file already there is not scanned again "
+                 "(only when no other user can change FILE, its folder or its key FILE.key)")
       ->type_name("FILE");
   app.add_option("--quarantine", o.quarantine,
                  "Move each threat into DIR with a manifest of where it was (never a suspicious "
@@ -363,8 +367,8 @@ void add_options(CLI::App& app, CliOptions& o) {
   CLI::Option* format =
       app.add_option("--format", o.format,
                      "Output format: text (paths and texts from files escaped: \\\\, \\n, \\t, "
-                     "\\r, \\xHH for other control characters and bytes outside UTF-8), json "
-                     "or sarif")
+                     "\\r, \\xHH for other control characters, invisible characters and "
+                     "bytes outside UTF-8), json or sarif")
           ->type_name("FORMAT")
           ->check(CLI::IsMember({"text", "json", "sarif"}).description(""));
   app.add_flag("--print0", o.print0,
@@ -686,9 +690,13 @@ Summary summarize(const std::vector<FileResult>& files,
     } else if (f.allowed) {
       sum.allowed++;
     } else {
-      sum.scanned++;
-      sum.bytes += f.size;
-      sum.cached += f.cached;
+      // Only files scanned in this run count as scanned, and their bytes.
+      if (f.cached) {
+        sum.cached++;
+      } else {
+        sum.scanned++;
+        sum.bytes += f.size;
+      }
       sum.partial += f.partial();
       sum.partial_no_threat += f.partial() && f.verdict != Verdict::Threat;
       sum.quarantined += !f.quarantine_id.empty();

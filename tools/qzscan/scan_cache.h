@@ -8,6 +8,13 @@
 // never met. Only the parent process opens the database: it looks up
 // verdicts before the scan and writes new ones, in batched transactions,
 // with a write-ahead log so that other runs can read meanwhile.
+//
+// The database is trusted data: a row says a file is clean without scanning
+// it. So it is used only when no one but the user running qzscan (and root)
+// can change it: open() refuses it otherwise, and each row carries an
+// HMAC-SHA256 of its key columns and outcome under a secret kept beside the
+// database in FILE.key, so that a row written by anything but qzscan, or
+// moved to another file's digest, fails its check and the file is scanned.
 
 #include "scan_types.h"
 
@@ -32,10 +39,15 @@ class VerdictCache {
   // Commits what is pending and closes the database.
   ~VerdictCache();
 
-  // Opens the database at `path`, creating it when missing. False, with
-  // *warning set, when it cannot be used: not a database, corrupt, made by
-  // another program or another version of this one, or not writable. The
-  // file is then left as it was, and the cache stays inactive.
+  // Opens the database at `path`, creating it (mode 0600) when missing, and
+  // reads its key, FILE.key, making one when missing. False, with *warning
+  // set ("PATH: reason; scanning without the cache"), when it cannot be
+  // used: the database, its folder, its key or SQLite's -wal, -shm or
+  // -journal file beside it may be changed by another user (see
+  // trust_problem in scan_cache.cpp) or is a link or not a regular file;
+  // not a database, corrupt, made by another program or another version of
+  // this one, or not writable. The files are then left as they were, and the
+  // cache stays inactive.
   bool open(const std::string& path, const CacheKey& key, std::string* warning);
   bool active() const { return db_ != nullptr; }
   // True when the database holds a verdict for this run's rules, engine and
@@ -65,6 +77,7 @@ class VerdictCache {
   sqlite3_stmt* select_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
   CacheKey key_;
+  std::string secret_;  // the HMAC key of the rows, read from FILE.key
   std::string path_, warning_;
   size_t pending_ = 0;  // rows written in the open transaction
 };

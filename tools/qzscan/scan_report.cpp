@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 
 using json = nlohmann::json;
@@ -48,6 +50,43 @@ const unsigned char kFirstPrintable = 0x20, kDelete = 0x7F;
 // C1 control characters (U+0080..U+009F) in UTF-8: this lead byte, then a
 // second byte up to this one. A terminal may act on them like ESC sequences.
 const unsigned char kC1Lead = 0xC2, kC1LastSecond = 0x9F;
+// Characters that are invisible, or turn what follows, on a terminal, so
+// that a name would read as another: the format characters (general category
+// Cf of Unicode 15: soft hyphen, bidirectional controls, zero-width
+// characters, the byte order mark, tags, ...) and the line and paragraph
+// separators. Sorted, for a binary search.
+struct CodeRange {
+  char32_t first, last;
+};
+const CodeRange kInvisible[] = {
+    {0x00AD, 0x00AD},    // soft hyphen
+    {0x0600, 0x0605},    // Arabic number signs
+    {0x061C, 0x061C},    // Arabic letter mark
+    {0x06DD, 0x06DD},    // Arabic end of ayah
+    {0x070F, 0x070F},    // Syriac abbreviation mark
+    {0x0890, 0x0891},    // Arabic pound and piastre marks above
+    {0x08E2, 0x08E2},    // Arabic disputed end of ayah
+    {0x180E, 0x180E},    // Mongolian vowel separator
+    {0x200B, 0x200F},    // zero-width space, joiners, LRM, RLM
+    {0x2028, 0x2029},    // line and paragraph separators
+    {0x202A, 0x202E},    // bidirectional embeddings and overrides
+    {0x2060, 0x2064},    // word joiner, invisible operators
+    {0x2066, 0x206F},    // bidirectional isolates, deprecated format characters
+    {0xFEFF, 0xFEFF},    // byte order mark, zero-width no-break space
+    {0xFFF9, 0xFFFB},    // interlinear annotation
+    {0x110BD, 0x110BD},  // Kaithi number sign
+    {0x110CD, 0x110CD},  // Kaithi number sign above
+    {0x13430, 0x1343F},  // Egyptian hieroglyph format controls
+    {0x1BCA0, 0x1BCA3},  // shorthand format controls
+    {0x1D173, 0x1D17A},  // musical symbol format controls
+    {0xE0001, 0xE0001},  // language tag
+    {0xE0020, 0xE007F},  // tag characters
+};
+// Bits of payload in each continuation byte of UTF-8.
+const unsigned kContinuationBits = 6;
+const unsigned char kContinuationMask = 0x3F;
+// Payload bits of a lead byte, by the sequence's length (2, 3, 4).
+const unsigned char kLeadMasks[] = {0x1F, 0x0F, 0x07};
 // Characters escaped by name rather than by their byte value.
 struct NamedEscape {
   char c;
@@ -86,10 +125,25 @@ std::string hex_byte(unsigned char b) {
   return {kHexDigits[b >> kNibbleBits], kHexDigits[b & kNibbleMask]};
 }
 
-bool is_control(const std::string& s, size_t i, size_t n) {
+// The code point of the well-formed UTF-8 sequence of n > 1 bytes at i.
+char32_t code_point(const std::string& s, size_t i, size_t n) {
+  char32_t c = static_cast<unsigned char>(s[i]) & kLeadMasks[n - 2];
+  for (size_t k = 1; k < n; k++)
+    c = (c << kContinuationBits) | (static_cast<unsigned char>(s[i + k]) & kContinuationMask);
+  return c;
+}
+
+// True for the character of n bytes at i that text output escapes byte by
+// byte: a control character, or one of kInvisible.
+bool is_escaped(const std::string& s, size_t i, size_t n) {
   const unsigned char b = static_cast<unsigned char>(s[i]);
   if (n == 1) return b < kFirstPrintable || b == kDelete;
-  return n == 2 && b == kC1Lead && static_cast<unsigned char>(s[i + 1]) <= kC1LastSecond;
+  if (n == 2 && b == kC1Lead && static_cast<unsigned char>(s[i + 1]) <= kC1LastSecond) return true;
+  const char32_t c = code_point(s, i, n);
+  const CodeRange* after =
+      std::upper_bound(std::begin(kInvisible), std::end(kInvisible), c,
+                       [](char32_t v, const CodeRange& r) { return v < r.first; });
+  return after != std::begin(kInvisible) && c <= (after - 1)->last;
 }
 
 std::string joined(const std::vector<std::string>& v, const char* sep) {
@@ -351,7 +405,7 @@ std::string escape_text(const std::string& s) {
       if (n == 1 && s[i] == e.c) named = &e;
     if (named) {
       r += named->text;
-    } else if (n == 0 || is_control(s, i, n)) {
+    } else if (n == 0 || is_escaped(s, i, n)) {
       for (size_t k = 0; k < (n ? n : 1); k++)
         r += "\\x" + hex_byte(static_cast<unsigned char>(s[i + k]));
     } else {

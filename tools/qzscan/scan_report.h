@@ -16,6 +16,9 @@
 enum class Format { Text, Print0, Json, Sarif };
 
 struct Summary {
+  // `scanned` and `bytes` count the files scanned in this run, not those
+  // whose outcome came from the cache (`cached`); threats and suspicious
+  // count both.
   uint64_t files = 0, scanned = 0, skipped = 0, errors = 0, bytes = 0;
   uint64_t threats = 0, suspicious = 0;
   // Files on the allowlist, outcomes taken from the cache, and findings the
@@ -44,9 +47,13 @@ constexpr double kBytesPerMB = 1e6;
 // A path or a text from a scanned file as text output shows it, so that it
 // can neither start a line of its own nor reach a terminal as a control
 // sequence: a backslash becomes \\, a newline, tab and carriage return \n,
-// \t and \r, and every other control character (C0, DEL, C1) and every byte
-// that is not part of well-formed UTF-8 becomes \xHH, one escape per byte.
-// Everything else, other languages' letters included, is kept.
+// \t and \r, and every other control character (C0, DEL, C1), every
+// character that is invisible or reorders the text on a terminal (Unicode's
+// format characters, such as the bidirectional overrides, zero-width
+// characters and the byte order mark, and the line and paragraph
+// separators U+2028 and U+2029) and every byte that is not part of
+// well-formed UTF-8 becomes \xHH, one escape per byte. Everything else,
+// other languages' letters included, is kept.
 std::string escape_text(const std::string& s);
 
 // Where the report goes, with every write checked. Standard output is
