@@ -924,9 +924,14 @@ struct Scheduler {
 
 }  // namespace
 
+// Through the low-level calls rather than the one-shot SHA256(), which in
+// OpenSSL 3 goes through EVP and sets up its providers on first use.
 std::string sha256_hex(const std::string& bytes) {
+  SHA256_CTX ctx;
+  SHA256_Init(&ctx);
+  SHA256_Update(&ctx, bytes.data(), bytes.size());
   unsigned char md[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), md);
+  SHA256_Final(md, &ctx);
   return digest_hex(md);
 }
 
