@@ -98,7 +98,8 @@ class QzscanAttacks : public QzscanRun {
     other = root + "/home/v/www";
     fs::create_directories(site);
     fs::create_directories(other);
-    for (const std::string& p : {root + "/home/u", site}) ASSERT_EQ(chown(p.c_str(), user, user), 0);
+    for (const std::string& p : {root + "/home/u", site})
+      ASSERT_EQ(chown(p.c_str(), user, user), 0);
     secret = root + "/secret";
     std::ofstream(secret) << "root's own\n";
     chmod(secret.c_str(), 0600);
@@ -120,7 +121,6 @@ class QzscanAttacks : public QzscanRun {
     ASSERT_EQ(chown(p.c_str(), user, user), 0);
     chmod(p.c_str(), 0644);
   }
-
 
   // Items still waiting in the quarantine: a manifest and a file.
   size_t waiting(const std::string& q) {
@@ -424,7 +424,8 @@ TEST_F(QzscanAttacks, SetIdBitsComeBackOnlyWhenAsked) {
     const char* warning;
   };
   const std::vector<Row> rows = {
-      {{"--restore", q}, 0755,
+      {{"--restore", q},
+       0755,
        "shell.php: restored with mode 0755, without the set-id bits of 6755 (see "
        "--restore-setid)\n"},
       {{"--restore", q, "--restore-setid"}, 06755, ""},

@@ -133,8 +133,7 @@ std::string distrust(const struct stat& st, const std::string& shown, bool quara
 // the trust check or cannot be opened. The folders above are resolved to
 // their real path once, then walked from the root one component at a time
 // without following links, so that what is checked is what is opened.
-int open_trusted_folder(const std::string& path, bool create, std::string* abs,
-                        std::string* why) {
+int open_trusted_folder(const std::string& path, bool create, std::string* abs, std::string* why) {
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   std::string base = base_of(p);
@@ -257,8 +256,8 @@ int rename_no_replace(int from_dir, const std::string& from, int to_dir, const s
 // partial copy is then removed.
 int copy_checked(int src, int dir, const std::string& to, const std::string& sha256,
                  std::string* why) {
-  Fd out(openat(dir, to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                kManifestMode));
+  Fd out(
+      openat(dir, to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kManifestMode));
   if (out.fd < 0) {
     *why = "cannot create the copy: " + errno_text();
     return -1;
@@ -289,8 +288,8 @@ std::string now_text() {
 }
 
 bool write_manifest(int item, const json& manifest, std::string* why) {
-  Fd fd(openat(item, kManifest, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-               kManifestMode));
+  Fd fd(
+      openat(item, kManifest, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kManifestMode));
   const std::string text =
       manifest.dump(kManifestIndent, ' ', false, json::error_handler_t::replace) + "\n";
   if (fd.fd < 0 || !write_all(fd.fd, text.data(), text.size()) || fsync(fd.fd) != 0) {
@@ -360,8 +359,7 @@ bool json_time(const json& m, const char* key, struct timespec* t) {
 }
 
 bool is_sha256_hex(const std::string& s) {
-  return s.size() == kSha256HexDigits &&
-         std::all_of(s.begin(), s.end(), [](char c) {
+  return s.size() == kSha256HexDigits && std::all_of(s.begin(), s.end(), [](char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
          });
 }
@@ -386,8 +384,8 @@ bool read_manifest(int item, Manifest* m, std::string* why) {
   }
   std::string text(static_cast<size_t>(st.st_size), '\0');
   ssize_t n = text.empty() ? 0 : pread(fd.fd, &text[0], text.size(), 0);
-  const json j = n == static_cast<ssize_t>(text.size()) ? json::parse(text, nullptr, false)
-                                                        : json(nullptr);
+  const json j =
+      n == static_cast<ssize_t>(text.size()) ? json::parse(text, nullptr, false) : json(nullptr);
   uint64_t uid = 0, gid = 0, mode = 0;
   if (!j.is_object() || !json_uint(j, "uid", UINT32_MAX - 1, &uid) ||
       !json_uint(j, "gid", UINT32_MAX - 1, &gid) || !json_uint(j, "mode", kModeBits, &mode) ||
@@ -428,7 +426,8 @@ int open_parent(const std::string& path, std::string* why) {
       struct stat st;
       const bool link =
           fstatat(dir.fd, c.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-      *why = link ? shown + " is a symbolic link now; it is not followed" : shown + ": " + errno_text();
+      *why = link ? shown + " is a symbolic link now; it is not followed"
+                  : shown + ": " + errno_text();
       return -1;
     }
     dir.reset(next.release());
@@ -726,8 +725,7 @@ size_t restore_items(const std::string& dir, const std::vector<std::string>& ids
     } else if (restore_one(quarantine.fd, id, restore_setid, &path, &note, &why)) {
       std::printf("restored %s: %s\n", escape_text(id).c_str(), escape_text(path).c_str());
       if (!note.empty())
-        std::fprintf(stderr, "qzscan: warning: %s: %s\n", escape_text(path).c_str(),
-                     note.c_str());
+        std::fprintf(stderr, "qzscan: warning: %s: %s\n", escape_text(path).c_str(), note.c_str());
       continue;
     }
     failures++;

@@ -17,9 +17,10 @@
 // For every file, when QZSCAN_TEST_EVENT_FD names a descriptor (inherited
 // from the test), the worker writes the event "open PATH" just before it opens
 // the file, after any hold, and "done PATH" once it has sent the file's result
-// to the parent (not after an out-of-memory result: that worker just exits). An event is one line, "WORD PATH\n", with the path as the
-// parent sent it, in a single write: lines of a few workers on one pipe do not
-// mix while they fit in PIPE_BUF bytes. A failed write is ignored.
+// to the parent (not after an out-of-memory result: that worker just exits).
+// An event is one line, "WORD PATH\n", with the path as the parent sent it, in
+// a single write: lines of a few workers on one pipe do not mix while they fit
+// in PIPE_BUF bytes. A failed write is ignored.
 //   QZSCAN_TEST_ENGINE_VERSION=TEXT  the verdict cache takes TEXT for the
 //                              engine's version, standing in for an upgrade.
 
