@@ -7,7 +7,8 @@
 #include <poll.h>
 #include <pty.h>
 
-#include <regex>
+#include <cctype>
+#include <cstdio>
 
 using namespace qzscan_test;
 
@@ -237,20 +238,35 @@ TEST_F(QzscanText, TheProgressLineIsNotClearedForEachFile) {
   EXPECT_NE(screen.find("many/zz.php: \033[1;31mTHREAT"), std::string::npos) << screen;
   EXPECT_NE(screen.find(std::to_string(kFiles + 1) + " files: "), std::string::npos) << screen;
   const std::string clear = "\r\033[K";
-  const std::regex walk_line("walking: [0-9]+ directories, [0-9]+ files listed");
-  const std::regex scan_line("([0-9]+)/[0-9]+ files, [^\n]*");
+  // A redraw of the walk's line, or of the scan's line ("DONE/TOTAL files,
+  // ..." with *done set), alone between two clears.
+  auto walk_line = [](const std::string& t) {
+    unsigned long dirs = 0, files = 0;
+    int end = 0;
+    return !t.empty() && t.find('\n') == std::string::npos &&
+           std::sscanf(t.c_str(), "walking: %lu directories, %lu files listed%n", &dirs, &files,
+                       &end) == 2 &&
+           static_cast<size_t>(end) == t.size();
+  };
+  auto scan_line = [](const std::string& t, unsigned long* done) {
+    unsigned long total = 0;
+    int end = 0;
+    return !t.empty() && std::isdigit(static_cast<unsigned char>(t[0])) &&
+           t.find('\n') == std::string::npos &&
+           std::sscanf(t.c_str(), "%lu/%lu files, %n", done, &total, &end) == 2 && end > 0;
+  };
   size_t room_made = 0, scan_redraws = 0;
   unsigned long shown_done = 0;
   for (size_t at = screen.find(clear); at != std::string::npos;) {
     const size_t from = at + clear.size();
     at = screen.find(clear, from);
     const std::string after = screen.substr(from, at == std::string::npos ? at : at - from);
-    std::smatch m;
-    if (std::regex_match(after, m, scan_line)) {
+    unsigned long done = 0;
+    if (scan_line(after, &done)) {
       scan_redraws++;
-      EXPECT_GE(std::stoul(m[1]), shown_done) << after;
-      shown_done = std::stoul(m[1]);
-    } else if (!std::regex_match(after, walk_line)) {
+      EXPECT_GE(done, shown_done) << after;
+      shown_done = done;
+    } else if (!walk_line(after)) {
       room_made++;
     }
   }
