@@ -106,6 +106,8 @@ TEST_F(Qzscan, OnlyTheTestBinaryHasTestHooks) {
     std::string args;  // before the file, after --format json
     int status;
     std::string shell;  // what the report says of site/shell.PHP
+    // What standard error holds (all of it, when empty). A sanitizer
+    // build reports the crash itself first, and its worker dies of abort.
     std::string err;
     std::string event;  // seen on the event pipe; empty: no event at all
   };
@@ -113,7 +115,7 @@ TEST_F(Qzscan, OnlyTheTestBinaryHasTestHooks) {
   const Row rows[] = {
       {crash, Binary::Release, "", 1, "scanned threat", "", ""},
       {crash, Binary::TestHooks, "", 2, "error",
-       "qzscan: site/shell.PHP: worker crashed (signal 11)\n", ""},
+       "qzscan: site/shell.PHP: worker crashed (signal ", ""},
       {"", Binary::Release, "", 1, "scanned threat", "", ""},
       {"", Binary::TestHooks, "", 1, "scanned threat", "", "done site/shell.PHP"},
       {engine, Binary::Release, "--cache cache.db", 1, "scanned threat cached", "", ""},
@@ -132,7 +134,11 @@ TEST_F(Qzscan, OnlyTheTestBinaryHasTestHooks) {
     l.binary = r.binary;
     Ran res = run(l);
     EXPECT_EQ(res.status, r.status) << res.err;
-    EXPECT_EQ(res.err, r.err);
+    if (r.err.empty()) {
+      EXPECT_EQ(res.err, "");
+    } else {
+      EXPECT_NE(res.err.find(r.err), std::string::npos) << res.err;
+    }
     EXPECT_EQ(report_files(res.out),
               (std::multimap<std::string, std::string>{{"site/shell.PHP", r.shell}}));
     EXPECT_TRUE(events.wait_end());
