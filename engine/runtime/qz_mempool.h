@@ -28,8 +28,9 @@
 #include <vector>
 
 /* The running scan's memory budget: bytes of runtime strings, array and
- * bucket slabs and token slabs made during the scan, and the bound on them
- * (0: none, the default and the state between scans). */
+ * bucket slabs and token slabs the scan uses (made during it or kept from an
+ * earlier scan, counted alike), and the bound on them (0: none, the default
+ * and the state between scans). */
 extern unsigned long qz_scan_memory_used;
 extern unsigned long qz_scan_memory_budget;
 /* Counts `bytes` against the budget. False, counting nothing, when they
@@ -62,6 +63,10 @@ struct qz_mempool {
      * or last reset, so they are zero: a reset zeroes only those before it. */
     unsigned long taken_end;
     uint64_t open_words[2]; /* bit w set while bitmap word w has a clear bit */
+    /* Counted against the running scan's budget: set when a charged pool
+     * makes the slab or first takes a slot from it during a scan, cleared by
+     * a reset. */
+    bool billed;
   };
 
   unsigned long count = 0;       /* allocations since the last reset, less releases */
@@ -106,6 +111,7 @@ struct qz_mempool {
       return nullptr;
     }
     slab->ordinal = ordinal;
+    slab->billed = charged && qz_scan_memory_budget != 0;
     mark_all_open(slab);
     if (!first)
       first = slab;
@@ -119,10 +125,21 @@ struct qz_mempool {
    * slab when null), appending a slab when every one is full; null when no
    * memory can be had. The slot keeps whatever the slab holds: zero for a slot
    * never used or released. First-fit: the lowest slab with a free slot, in
-   * it the lowest word, in the word the lowest bit. */
+   * it the lowest word, in the word the lowest bit.
+   *
+   * A charged pool counts every slab a scan uses against that scan's budget
+   * once: a slab made during the scan as it is made, a slab kept from an
+   * earlier scan (reset_in_place) when its first slot is taken, refused as a
+   * new slab would be. So a scan is charged the same whatever the scans
+   * before it left in the pool; the loop and string room thresholds that
+   * follow the budget, and with them the calls reported, cannot depend on
+   * them. */
   T* alloc(mempool_item* start) {
-    if (!first && !add_slab()) return nullptr;
     mempool_item* cur = next_open_slab(start ? start->ordinal : 0);
+    if (cur && charged && !cur->billed && qz_scan_memory_budget != 0) {
+      if (!qz_scan_memory_charge(sizeof(mempool_item))) return nullptr;
+      cur->billed = true;
+    }
     if (!cur && !(cur = add_slab())) return nullptr;
     unsigned w = cur->open_words[0]
                      ? static_cast<unsigned>(__builtin_ctzll(cur->open_words[0]))
@@ -214,6 +231,9 @@ struct qz_mempool {
       free_all();
       return;
     }
+    /* The next scan pays for the kept slabs it uses, as it would for new. */
+    for (unsigned long o = 0; o < keep_slabs && o < by_ordinal.size(); o++)
+      by_ordinal[o]->billed = false;
     if (slab_count() <= keep_slabs) return;
     last_found = nullptr;
     for (unsigned long o = keep_slabs; o < by_ordinal.size(); o++) std::free(by_ordinal[o]);

@@ -202,6 +202,63 @@ TEST_F(Engine, BudgetFollowsTheSizeOfAFileOrAMemoryStream) {
   unlink(path);
 }
 
+// A scan reports the same calls whatever the scans before it in the process
+// left behind. The script fills a quarter of its memory budget (where loops
+// stop running further rounds) up to a little less or more than the token
+// and array slabs it uses: whether its loop runs on, and so what probe()
+// gets, follows what the scan is charged for those slabs, which must be the
+// same whether they are new or kept from an earlier scan. Each row scans its
+// predecessors on a restarted engine, then the script, whose report must
+// equal the one it gave with no predecessor.
+TEST_F(Engine, ScanDoesNotDependOnTheScansBefore) {
+  static std::vector<std::string> calls;
+  qz_engine_set_fcall_filter([](unsigned long, unsigned long, char* name, unsigned long,
+                                _fcall_argument* args, unsigned long n) -> unsigned char {
+    std::string c = std::string(name) + "(";
+    for (unsigned long i = 0; i < n; i++)
+      c += (i ? ", " : "") + std::string(args[i].value ? args[i].value : "");
+    calls.push_back(c + ")");
+    return 0;
+  });
+  auto script = [](unsigned long fill) {
+    return "<?php $big = str_repeat('a', " + std::to_string(fill) +
+           "); for ($i = 0; $i < 40; $i++) { $n = $i; } probe($n);";
+  };
+  std::string many_tokens = "<?php ";
+  for (int i = 0; i < 5000; i++) many_tokens += "f($v, 1, 2, 3, 'x');\n";
+  const std::string small = "<?php g(1);";
+  const unsigned long quarter =
+      (QZ_SCAN_BUDGET_BASE + QZ_SCAN_BUDGET_PER_INPUT_BYTE * script(10000000).size()) /
+      QZ_LOOP_BUDGET_SHARE;
+  qz_engine_set_options(QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH);
+  std::vector<std::string> probes;  // what probe() got, over the fills
+  for (unsigned long fill = quarter - 1350000; fill <= quarter + 150000; fill += 150000) {
+    SCOPED_TRACE("fill " + std::to_string(fill));
+    const std::string a = script(fill);
+    const std::vector<std::vector<std::string>> rows = {
+        {}, {a}, {small}, {many_tokens}, {a, many_tokens, small, a},
+    };
+    std::vector<std::string> first;
+    for (const auto& predecessors : rows) {
+      SCOPED_TRACE("after " + std::to_string(predecessors.size()) + " scans, row " +
+                   std::to_string(&predecessors - rows.data()));
+      qz_engine_shutdown();
+      qz_engine_startup();
+      for (const std::string& p : predecessors) qz_engine_scan_buff(p.c_str());
+      calls.clear();
+      qz_engine_scan_buff(a.c_str());
+      if (first.empty()) first = calls;
+      EXPECT_EQ(calls, first);
+    }
+    ASSERT_FALSE(first.empty());
+    probes.push_back(first.back());
+  }
+  qz_engine_set_options(0);
+  // The fills reach both sides of the threshold: the loop ran on for some.
+  EXPECT_NE(std::find(probes.begin(), probes.end(), "probe(b)"), probes.end());
+  EXPECT_NE(probes.front(), probes.back());
+}
+
 // A start while started changes nothing: no memory is taken, the interned
 // handles and the symbol blocks stay, and scans go on as before.
 TEST_F(Engine, RepeatedStartupKeepsTheEngine) {

@@ -3,10 +3,13 @@
 
 #include "runtime/qz_mempool.h"
 
+#include "common/qz_host.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 // The heap-refusal test asks for an impossible slab; the sanitizer's
@@ -89,6 +92,58 @@ TEST(MemPool, SlabOfKnowsOnlyLiveSlots) {
   EXPECT_EQ(pool.slab_of(firsts[2]), nullptr) << "a slab given back";
   EXPECT_EQ(pool.slab_of(firsts[1]), nullptr);
   EXPECT_NE(pool.slab_of(firsts[0]), nullptr);
+}
+
+// A charged pool bills each scan for every slab it uses, once, whatever
+// earlier scans left in the pool: kept slabs cost what new ones would; a slab
+// made before its first slot is taken (as the token pool starts) is billed
+// once; a slab made between scans is billed to the scan that uses it, and
+// refused, as a new one would be, when the budget has no room for it. Each
+// row runs three scans on one pool, all of which must be billed alike.
+TEST(MemPool, ScanPaysForKeptSlabsAsForNew) {
+  const unsigned long S = QZ_POOL_SLAB_ITEMS;
+  const unsigned long slab = sizeof(qz_mempool<rec>::mempool_item);
+  enum made { on_take, in_scan, between_scans };  // how the first slab comes
+  const struct {
+    unsigned long items, keep, budget;
+    made first;
+    unsigned long slabs;  // slabs billed to each scan (0: every take refused)
+  } rows[] = {
+      {1, ~0ul, 1ul << 30, on_take, 1},       {S * 3 + 1, ~0ul, 1ul << 30, on_take, 4},
+      {S * 3 + 1, 2, 1ul << 30, on_take, 4},  {S * 2, 1, slab * 2, on_take, 2},
+      {S, 1, 1ul << 30, in_scan, 1},          {S + 1, ~0ul, 1ul << 30, in_scan, 2},
+      {1, ~0ul, 1ul << 30, between_scans, 1}, {1, ~0ul, slab - 1, between_scans, 0},
+  };
+  // A refusal notes the scan as stopped by its budget; no later test may see it.
+  struct restore {
+    ~restore() {
+      qz_scan_memory_budget = 0;
+      qz_scan_memory_used = 0;
+      qz_engine_scan_flags = 0;
+      qz_engine_interupt_debug = 0;
+    }
+  } restore_globals;
+  for (const auto& r : rows) {
+    SCOPED_TRACE("row " + std::to_string(&r - rows));
+    qz_mempool<rec> pool(true);
+    for (int scan = 0; scan < 3; scan++) {
+      qz_scan_memory_used = 0;
+      qz_scan_memory_budget = 0;
+      if (r.first == between_scans && !pool.first) {
+        ASSERT_NE(pool.add_slab(), nullptr);
+      }
+      qz_scan_memory_budget = r.budget;
+      if (r.first == in_scan && !pool.first) {
+        ASSERT_NE(pool.add_slab(), nullptr);
+      }
+      unsigned long taken = 0;
+      while (taken < r.items && pool.alloc(nullptr)) taken++;
+      EXPECT_EQ(taken, r.slabs ? r.items : 0) << "scan " << scan;
+      EXPECT_EQ(qz_scan_memory_used, r.slabs * slab) << "scan " << scan;
+      qz_scan_memory_budget = 0;
+      pool.reset_in_place(r.keep);
+    }
+  }
 }
 
 TEST(MemPool, RefusedSlabYieldsNull) {
