@@ -6,6 +6,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 
 #include "scan_allow.h"
+#include "scan_hmac.h"
 
 #include <openssl/sha.h>
 #include <nlohmann/json.hpp>
@@ -34,9 +35,6 @@ const size_t kHashChunk = 65536;
 // How the parent opens a file to hash it: never blocking on a FIFO, never
 // leaking the descriptor into a worker.
 const int kHashOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-// Lowercase hex digits of a digest, and the bits of one.
-const char* const kHexDigits = "0123456789abcdef";
-const unsigned kNibbleBits = 4, kNibbleMask = 0xF;
 // The report a baseline must be: its schema name.
 const char* const kReportSchema = "qzscan-report";
 
@@ -99,11 +97,7 @@ bool sha256_stream(int from, int copy_to, std::string* hex) {
   }
   unsigned char md[SHA256_DIGEST_LENGTH];
   SHA256_Final(md, &ctx);
-  hex->clear();
-  for (unsigned char byte : md) {
-    *hex += kHexDigits[byte >> kNibbleBits];
-    *hex += kHexDigits[byte & kNibbleMask];
-  }
+  *hex = digest_hex(md, sizeof md);
   return true;
 }
 

@@ -47,10 +47,15 @@ std::string hmac_sha256_hex(const std::string& key, const std::string& message) 
   digest(padded, message.data(), message.size(), inner);
   pad_key(block, kOuterPad, padded);
   digest(padded, inner, sizeof inner, outer);
+  return digest_hex(outer, sizeof outer);
+}
+
+std::string digest_hex(const unsigned char* md, size_t n) {
   std::string hex;
-  for (unsigned char b : outer) {
-    hex += kHexDigits[b >> kNibbleBits];
-    hex += kHexDigits[b & kNibbleMask];
+  hex.reserve(2 * n);
+  for (size_t i = 0; i < n; i++) {
+    hex += kHexDigits[md[i] >> kNibbleBits];
+    hex += kHexDigits[md[i] & kNibbleMask];
   }
   return hex;
 }

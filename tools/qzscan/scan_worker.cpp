@@ -10,6 +10,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 
 #include "scan_worker.h"
+#include "scan_hmac.h"
 #include "scan_test_hooks.h"
 
 #include <qzengine/qzwrapper.h>
@@ -298,17 +299,6 @@ struct FileParts {
   uint64_t tail_newlines_before = 0;  // newlines in the file before them
 };
 
-// A SHA-256 digest as lowercase hexadecimal.
-std::string digest_hex(const unsigned char (&md)[SHA256_DIGEST_LENGTH]) {
-  std::string hex;
-  char two[3];
-  for (unsigned char byte : md) {
-    std::snprintf(two, sizeof two, "%02x", byte);
-    hex += two;
-  }
-  return hex;
-}
-
 // Makes room in s for `size` bytes without reserving more than `cap`,
 // which the string's own doubling could.
 void reserve_within(std::string& s, size_t size, size_t cap) {
@@ -403,7 +393,7 @@ bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, FilePa
   }
   unsigned char md[SHA256_DIGEST_LENGTH];
   SHA256_Final(md, &ctx);
-  p->sha256 = digest_hex(md);
+  p->sha256 = digest_hex(md, sizeof md);
   p->tail_bytes = std::min<uint64_t>(past_head, kept);
   if (!p->tail_bytes) {
     p->tail.clear();
@@ -932,7 +922,7 @@ std::string sha256_hex(const std::string& bytes) {
   SHA256_Update(&ctx, bytes.data(), bytes.size());
   unsigned char md[SHA256_DIGEST_LENGTH];
   SHA256_Final(md, &ctx);
-  return digest_hex(md);
+  return digest_hex(md, sizeof md);
 }
 
 WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
