@@ -111,12 +111,6 @@ std::string row_checksum(const std::string& secret, const std::string& sha, cons
 
 // ---- whom the files can be trusted from ----
 
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // "writable by others", "readable and writable by group", ...: what the
 // bits of `mode` among `forbidden` allow, or empty when none is set.
 std::string access_problem(mode_t mode, mode_t forbidden) {

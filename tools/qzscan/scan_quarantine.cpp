@@ -75,14 +75,6 @@ struct Fd {
   }
 };
 
-std::string folder_of(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string base_of(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
 // The non-empty components of a path.
 std::vector<std::string> components(const std::string& path) {
   std::vector<std::string> parts;

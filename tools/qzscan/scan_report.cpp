@@ -374,14 +374,6 @@ std::string sarif_report(const std::vector<FileResult>& files, const Summary& s,
 
 // ---- the report file ----
 
-std::string folder_of(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string base_of(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
 // Creates a temporary file beside `target`, never over an existing file.
 int create_temp(const std::string& target, mode_t mode, std::string* temp) {
   const std::string stem = folder_of(target) + "/." + base_of(target) + "." +

@@ -276,3 +276,11 @@ bool write_all(int fd, const void* data, size_t n) {
   }
   return true;
 }
+
+std::string folder_of(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string base_of(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }

@@ -89,6 +89,11 @@ const char* verdict_name(Verdict v);
 // writes; false when a write fails (errno tells why).
 bool write_all(int fd, const void* data, size_t n);
 
+// The folder part of a path ("." when it has none, "/" for a name in the
+// root) and its last name, as the path says them: nothing is resolved.
+std::string folder_of(const std::string& path);
+std::string base_of(const std::string& path);
+
 // Length of the well-formed UTF-8 sequence that starts at s[i], or 0 when the
 // byte there starts none: a stray continuation byte, an overlong form, a
 // surrogate, a code point beyond U+10FFFF or a sequence cut short.
