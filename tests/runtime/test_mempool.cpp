@@ -4,6 +4,7 @@
 #include "runtime/qz_mempool.h"
 
 #include "common/qz_host.h"
+#include "support/budget_scope.h"
 
 #include <gtest/gtest.h>
 
@@ -114,15 +115,7 @@ TEST(MemPool, ScanPaysForKeptSlabsAsForNew) {
       {S, 1, 1ul << 30, in_scan, 1},          {S + 1, ~0ul, 1ul << 30, in_scan, 2},
       {1, ~0ul, 1ul << 30, between_scans, 1}, {1, ~0ul, slab - 1, between_scans, 0},
   };
-  // A refusal notes the scan as stopped by its budget; no later test may see it.
-  struct restore {
-    ~restore() {
-      qz_scan_memory_budget = 0;
-      qz_scan_memory_used = 0;
-      qz_engine_scan_flags = 0;
-      qz_engine_interupt_debug = 0;
-    }
-  } restore_globals;
+  budget_scope restore_globals;
   for (const auto& r : rows) {
     SCOPED_TRACE("row " + std::to_string(&r - rows));
     qz_mempool<rec> pool(true);

@@ -6,6 +6,7 @@
 #include "common/qz_limits.h"
 #include "runtime/qz_mempool.h"
 #include "runtime/qz_string.h"
+#include "support/budget_scope.h"
 #include "support/rt_fault_capture.h"
 #include "support/scan_record.h"
 
@@ -171,14 +172,7 @@ TEST_F(Strings, AppendGrowsOnlyAnUnsharedTextOfItsOwner) {
 // has left; an append the budget refuses gives null, noted as the budget's,
 // and leaves the text as it was.
 TEST_F(Strings, AppendRoomStaysInsideTheBudget) {
-  struct restore {
-    ~restore() {
-      qz_scan_memory_budget = 0;
-      qz_scan_memory_used = 0;
-      qz_engine_scan_flags = 0;
-      qz_engine_interupt_debug = 0;
-    }
-  } restore_globals;
+  budget_scope restore_globals;
   int owner = 0, probe = 0;
   _qz_string* first = qz_string_append(make(std::string(100, 'a')), make("c"), &owner);
   _qz_string *d = make("d"), *ten = make(std::string(10, 'b')), *z = make("z");
