@@ -101,14 +101,12 @@ static bool eval_is_sep(const _qz_token* tk, const char* handle) {
 }
 
 /* Extended reading: "^", "|" and "&" between two values are bitwise
- * operators, binding as tightly as "+" and "." do. */
+ * operators, binding as PHP binds them. */
 static bool eval_is_bitwise(const char* name) {
   return name && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
          (qz_ascii_is(name, "^") || qz_ascii_is(name, "|") || qz_ascii_is(name, "&"));
 }
-static const int EVAL_BITWISE_PRIORITY = 4;
 
-/* Priority of an operator text; false when the text is not an operator. */
 /* Extended reading: the operators a ternary leaves pending, "C ? A : B"
  * (its condition already read and dropped) and "A ?? B" / "A ?: B"; they
  * bind more loosely than any other, so the branches are whole. */
@@ -121,19 +119,22 @@ static bool eval_is_choice(const char* name) {
          (std::strcmp(name, EVAL_CHOICE_NAME) == 0 || std::strcmp(name, EVAL_COALESCE_NAME) == 0);
 }
 
+/* Priority of an operator text; false when the text is not an operator. */
 static bool eval_priority(const char* name, int* prio) {
   if (!name) return false;
   if (eval_is_choice(name)) {
     *prio = EVAL_CHOICE_PRIORITY;
     return true;
   }
-  if (eval_is_bitwise(name)) {
-    *prio = EVAL_BITWISE_PRIORITY;
+  if (eval_is_bitwise(name) && name[0] != '|') {
+    *prio = name[0] == '^' ? PHP_PRECEDENCE_XOR : PHP_PRECEDENCE_AND;
     return true;
   }
   const php_operator* op = php_lookup_operator(const_cast<char*>(name));
   if (!op) return false;
-  *prio = op->precedence;
+  /* The extended reading binds as PHP does; the plain one keeps its own
+   * ranks, which put "." level with "+" and the comparisons. */
+  *prio = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) ? op->php_precedence : op->precedence;
   return true;
 }
 
@@ -657,13 +658,6 @@ static bool eval_is_assignment(const char* name) {
   return n == 2 && std::strchr("+-*/.%|^", name[0]) != nullptr;
 }
 
-/* The value read last is a "$name" variable. */
-static bool eval_last_is_variable() {
-  php_rt_stack& values = eval_values();
-  const _qz_token* t = values.empty() ? nullptr : values.back();
-  return t && t->type == TOKEN_WORD && t->name && t->name[0] == '$' && t->name[1];
-}
-
 /* PHP's "++" on a text that is no number: the last letter or digit steps
  * on ("a" to "b", "z" to "a" carrying into the one before, likewise "Z" and
  * "9"), a carry out of the first adds "1", "A" or "a" in front; a text
@@ -768,6 +762,18 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
   eval_cat_fresh = nullptr;
   if (!op) return nullptr;
   const char* n = op->name;
+  /* Extended reading: "!=" and "!==" are the negation of "==" (which
+   * compares texts), "===" is "==": the scan keeps no types to tell the
+   * strict forms apart; each takes both operands, as PHP does. */
+  if (eval_reach() &&
+      (n == qz_engine_nequal_handle || qz_ascii_is(n, "===") || qz_ascii_is(n, "!=="))) {
+    _qz_token loose{};
+    loose.name = qz_engine_equal_handle;
+    loose.lineno = op->lineno;
+    _qz_token* res = php_eval_math_operator(&loose, err);
+    if (res && n[0] == '!') res->value.lval = !res->value.lval;
+    return res;
+  }
   if (n == qz_engine_add_handle || n == qz_engine_sub_handle || n == qz_engine_mul_handle ||
       n == qz_engine_div_handle || n == qz_engine_bigger_handle || n == qz_engine_smaller_handle ||
       n == qz_engine_ebigger_handle || n == qz_engine_esmaller_handle ||
@@ -957,11 +963,13 @@ struct eval_walk {
 
   eval_step operator_token(_qz_token* cur) {
     php_rt_stack& ops = php_rt_state.op_stk;
-    /* Extended reading: an assignment binds only the variable just read,
-     * whatever operators wait before it ("$a = 'x' . $b = 'y'" assigns $b
-     * first), and assignments chain from the right. */
+    /* Extended reading: an assignment binds only the variable or item just
+     * read, whatever operators wait before it ("$a = 'x' . $b = 'y'"
+     * assigns $b first, "$x && $s['k'] = 1" assigns the item), as PHP's
+     * grammar takes a variable on its left, and assignments chain from the
+     * right. */
     if (ops.empty() || ops.back()->name == qz_engine_sleft_handle ||
-        (eval_reach() && eval_is_assignment(cur->name) && eval_last_is_variable())) {
+        (eval_reach() && eval_is_assignment(cur->name))) {
       ops.push_back(cur);
       return STEP_NEXT;
     }
@@ -1106,12 +1114,14 @@ struct eval_walk {
     return STEP_NEXT;
   }
 
-  /* Applies the pending operators above the nearest call, group, ternary
-   * or assignment (the operand the ternary sign ends). */
+  /* Applies the pending operators above the nearest call, group, ternary,
+   * assignment or "=>" (the operand the ternary sign ends: an item's value
+   * is the whole ternary). */
   eval_step reduce_to_choice() {
     php_rt_stack& ops = php_rt_state.op_stk;
     while (!ops.empty() && ops.back() && ops.back()->type == TOKEN_OPERATOR &&
-           !eval_is_choice(ops.back()->name) && !eval_is_assignment(ops.back()->name)) {
+           !eval_is_choice(ops.back()->name) && !eval_is_assignment(ops.back()->name) &&
+           ops.back()->name != qz_engine_arrpair_handle) {
       unsigned char err = 0;
       eval_push_result(php_eval_operator(eval_pop(ops), &err));
       if (err) return STEP_ABORT;
@@ -1339,9 +1349,13 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   unsigned long pos = 0;
   std::string method;        /* "->", "Class::" or "new " for the call that follows */
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
-  unsigned long signs = 0;   /* unary "-" and "+" read, waiting for their value */
-  bool negative = false;     /* an odd number of those signs are "-" */
-  bool in_if = false;        /* an "if" or "elseif" read in this statement */
+  /* "~" read before a group: each entry is the operator stack's size
+   * before the group's "(" and the count of "~"; they invert the group's
+   * whole value once its ")" has brought the stack back to that size. */
+  std::vector<std::pair<size_t, unsigned long>> group_inverts;
+  unsigned long signs = 0; /* unary "-" and "+" read, waiting for their value */
+  bool negative = false;   /* an odd number of those signs are "-" */
+  bool in_if = false;      /* an "if" or "elseif" read in this statement */
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
@@ -1440,12 +1454,26 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
         eval_reach() && eval_is_sep(cur, qz_engine_mleft_handle) && eval_value_begins_after(prev);
     prev = cur;
     size_t before = eval_values().size();
+    php_rt_stack& ops = php_rt_state.op_stk;
+    if (inverts && eval_is_sep(cur, qz_engine_sleft_handle) && eval_opens_group()) {
+      group_inverts.emplace_back(ops.size(), inverts);
+      inverts = 0;
+    }
     if ((short_array ? walk.open_array_literal(cur) : walk.dispatch(cur, pos)) == STEP_ABORT) {
       aborted = true;
       break;
     }
     /* A pending "~" applies to the value the token just put down. */
     for (; inverts && eval_values().size() > before; inverts--) eval_bitwise_not(cur->lineno);
+    /* A ")" that closed a group under "~" (or the call a group's value
+     * made) hands its value over; a stack cut below a group's size by
+     * unbalanced brackets drops that group's wait. */
+    while (!group_inverts.empty() && group_inverts.back().first >= ops.size()) {
+      if (group_inverts.back().first == ops.size() && eval_is_sep(cur, qz_engine_sright_handle))
+        for (unsigned long k = 0; k < group_inverts.back().second; k++)
+          eval_bitwise_not(cur->lineno);
+      group_inverts.pop_back();
+    }
     if (signs && eval_values().size() > before) {
       eval_apply_sign(cur->lineno, negative);
       signs = 0;

@@ -12,17 +12,25 @@
 #include "common/qz_ascii.h"
 #include "common/qz_limits.h"
 
-#define PHP_OP(text, prec) \
-  { text, sizeof(text) - 1, prec }
+#define PHP_OP(text, prec, php_prec) \
+  { text, sizeof(text) - 1, prec, php_prec }
 
-/* Lookup order is table order; the first record of the right text wins. */
+/* Lookup order is table order; the first record of the right text wins. The
+ * second rank is PHP's own order, tightest first: "!" over "* /" over "+ -"
+ * over "." ("++" and "--" rank with it) over "< > <= >=" over "== != === !=="
+ * over "&" over "^" over "|" (the lone "&" and "^" rank by PHP_PRECEDENCE_AND
+ * and _XOR) over "&&" over "||"; below those the ternary (ranked by the
+ * evaluator), then assignments and "->" with their first ranks, and "=>"
+ * loosest of all: an array item's key and value are whole expressions. */
 static constexpr php_operator php_operator_table[] = {
-    PHP_OP("+=", 2), PHP_OP("-=", 2), PHP_OP("*=", 2),  PHP_OP("/=", 2), PHP_OP(".=", 2),
-    PHP_OP("%=", 2), PHP_OP("=", 3),  PHP_OP("&=", 3),  PHP_OP("|=", 3), PHP_OP("+", 4),
-    PHP_OP("-", 4),  PHP_OP("*", 5),  PHP_OP("/", 5),   PHP_OP(".", 4),  PHP_OP("++", 4),
-    PHP_OP("--", 4), PHP_OP("==", 4), PHP_OP("===", 4), PHP_OP("!=", 4), PHP_OP("!==", 4),
-    PHP_OP(">", 4),  PHP_OP("<", 4),  PHP_OP("->", 3),  PHP_OP(">=", 3), PHP_OP("<=", 3),
-    PHP_OP("=>", 4), PHP_OP("&&", 2), PHP_OP("|", 2),   PHP_OP("||", 2), PHP_OP("!", 6),
+    PHP_OP("+=", 2, 2),  PHP_OP("-=", 2, 2),   PHP_OP("*=", 2, 2),  PHP_OP("/=", 2, 2),
+    PHP_OP(".=", 2, 2),  PHP_OP("%=", 2, 2),   PHP_OP("=", 3, 3),   PHP_OP("&=", 3, 3),
+    PHP_OP("|=", 3, 3),  PHP_OP("+", 4, 13),   PHP_OP("-", 4, 13),  PHP_OP("*", 5, 14),
+    PHP_OP("/", 5, 14),  PHP_OP(".", 4, 12),   PHP_OP("++", 4, 12), PHP_OP("--", 4, 12),
+    PHP_OP("==", 4, 10), PHP_OP("===", 4, 10), PHP_OP("!=", 4, 10), PHP_OP("!==", 4, 10),
+    PHP_OP(">", 4, 11),  PHP_OP("<", 4, 11),   PHP_OP("->", 3, 3),  PHP_OP(">=", 3, 11),
+    PHP_OP("<=", 3, 11), PHP_OP("=>", 4, 0),   PHP_OP("&&", 2, 6),  PHP_OP("|", 2, 7),
+    PHP_OP("||", 2, 5),  PHP_OP("!", 6, 15),
 };
 
 #undef PHP_OP
@@ -31,8 +39,10 @@ static constexpr php_operator php_operator_table[] = {
  * the evaluator ranks a pending call above every operator. */
 static constexpr bool operator_table_fits() {
   for (const php_operator& op : php_operator_table)
-    if (op.length > QZ_OPERATOR_MAX_LENGTH || op.precedence >= QZ_CALL_PRECEDENCE) return false;
-  return true;
+    if (op.length > QZ_OPERATOR_MAX_LENGTH || op.precedence >= QZ_CALL_PRECEDENCE ||
+        op.php_precedence >= QZ_CALL_PRECEDENCE)
+      return false;
+  return PHP_PRECEDENCE_XOR < QZ_CALL_PRECEDENCE && PHP_PRECEDENCE_AND < QZ_CALL_PRECEDENCE;
 }
 static_assert(operator_table_fits(), "operator longer than the lexer reads or ranked above a call");
 

@@ -14,7 +14,15 @@ struct php_operator {
   const char* text;
   unsigned long length;
   int precedence; /* higher binds tighter */
+  /* The rank PHP gives the operator, read by the extended evaluator. */
+  int php_precedence;
 };
+
+/* PHP's ranks for the lone "^" and "&" between two values, which the lexer
+ * leaves separators (so they have no record): between "|" and the
+ * comparisons, "&" the tighter. */
+static constexpr int PHP_PRECEDENCE_XOR = 8;
+static constexpr int PHP_PRECEDENCE_AND = 9;
 
 /* The record whose text equals text (same bytes, same length), or null. The
  * pointer is valid for the life of the process. */

@@ -115,7 +115,7 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        "$t = $_POST['t']; if (trim($t) !== '') { $t = 'x'; } f($t); $k = 'a'; if ($y) { $k = 'b'; } f($k);",
        {"1:qz_array_item:0($_GET|d)", "1:isset:0($_GET_DATA)", "1:if:0()", "1:qz_array_item:0($_GET|d)",
         "1:system:0($_GET_DATA)", "1:qz_array_item:0($_POST|u)", "1:empty:0($_POST_DATA)", "1:if:0()",
-        "1:exec:0($_POST_DATA)", "1:qz_array_item:0($_POST|t)", "1:trim:0($_POST_DATA)", "1:if:0($_POST_DATA|)",
+        "1:exec:0($_POST_DATA)", "1:qz_array_item:0($_POST|t)", "1:trim:0($_POST_DATA)", "1:if:0(/)",
         "1:f:0(x)", "1:if:0($y)", "1:f:0(b)"},
        {"1:qz_array_item:0($_GET|d)", "1:isset:0($_GET_DATA)", "1:if:0()", "1:qz_array_item:0($_GET|d)",
         "1:system:0()", "1:qz_array_item:0($_POST|u)", "1:empty:0($_POST_DATA)", "1:if:0()", "1:exec:0(id)",
@@ -308,6 +308,45 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
   // clang-format on
 }
 
+// Names built by arithmetic on texts come out as PHP builds them only when
+// every operator binds as PHP binds it.
+TEST_F(Reach, OperatorsBindAsPhpBindsThem) {
+  // clang-format off
+  check({
+      {"\".\" binds looser than arithmetic and tighter than comparisons",
+       "<?php f(3 . 2 * 2, 'x' . 2 + 3, 1 + 2 . 3); g('a' . 'b' == 'ab');",
+       {"1:f:0(34|x5|33)", "1:g:0(/)"},
+       {"1:f:0(12|1|11)", "1:g:0(/)"}},
+      {"bitwise operators bind looser than \".\" and arithmetic, \"&\" over \"^\" over \"|\"",
+       "<?php $f = 'SYSTEM' ^ '   ' . '   '; $f($_GET['c']); f(6 & 3 + 1, 3 ^ 1 & 2, 1 | 2 ^ 3);",
+       {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)", "1:f:0(2|1|/)"},
+       {"1:qz_array_item:0($_GET|c)", "1:$f:0($_GET_DATA)", "1:f:0(4|2|1|      |/|0|/|0|      |1)"}},
+      {"\"~\" before a group inverts the group's whole value",
+       "<?php $g = ~(\"\\x8c\\x86\" . \"\\x8c\\x8b\\x9a\\x92\"); $g($_GET['d']); $h = ~(~'ex' . ~'ec'); $h(1);",
+       {"1:qz_array_item:0($_GET|d)", "1:system:1($_GET_DATA)", "1:exec:1(/)"},
+       {"1:~:0(\x8C\x86\x8C\x8B\x9A\x92)", "1:qz_array_item:0($_GET|d)", "1:$g:1($_GET_DATA)",
+        "1:~:0(~|ex|qz_invalid_stringec)", "1:$h:1(/)"}},
+      {"an array item's key and value are whole expressions, a ternary included",
+       "<?php $a = array('k' => 'sys' . 'tem', 'n' => $u === null ? 'pass' . 'thru' : 'x', 'm' => 2 + 3); "
+       "$a['k']($_GET['c']); g($a['n'], $a['m']);",
+       {"1:array:0(qz_invalid_string|qz_invalid_string|qz_invalid_string)", "1:qz_array_item:0($a|k)",
+        "1:qz_array_item:0($_GET|c)", "1:system:0($_GET_DATA)", "1:qz_array_item:0($a|n)", "1:qz_array_item:0($a|m)",
+        "1:g:0(passthru|3)"},
+       {"1:array:0(qz_invalid_stringtem|qz_invalid_string|null|pass|thrux|1)", "1:qz_array_item:0($a|k)",
+        "1:qz_array_item:0($_GET|c)", "0:qz_invalid_string:0($_GET_DATA)", "1:qz_array_item:0($a|n)",
+        "1:qz_array_item:0($a|m)", "1:g:0(qz_invalid_string|qz_invalid_string)"}},
+      {"an assignment binds the item on its left, whatever waits before it",
+       "<?php $t = 'x' . $s['k'] = $_POST['c']; eval($s['k']); $_GET['x'] && $r['k'] = trim($_GET['c']); eval($r['k']);",
+       {"1:qz_array_item:0($s|k)", "1:qz_array_item:0($_POST|c)", "1:qz_array_item:0($s|k)", "1:eval:0($_POST_DATA)",
+        "1:qz_array_item:0($_GET|x)", "1:qz_array_item:0($r|k)", "1:qz_array_item:0($_GET|c)", "1:trim:0($_GET_DATA)",
+        "1:qz_array_item:0($r|k)", "1:eval:0($_GET_DATA)"},
+       {"1:qz_array_item:0($s|k)", "1:qz_array_item:0($_POST|c)", "1:qz_array_item:0($s|k)", "1:eval:0(qz_invalid_string)",
+        "1:qz_array_item:0($_GET|x)", "1:qz_array_item:0($r|k)", "1:qz_array_item:0($_GET|c)", "1:trim:0($_GET_DATA)",
+        "1:qz_array_item:0($r|k)", "1:eval:0()"}},
+  });
+  // clang-format on
+}
+
 TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
   // clang-format off
   check({
@@ -374,7 +413,7 @@ TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
         "1:qz_array_item:0($_GET|c)", "1:system:0($_GET_DATA)", "1:file_put_contents:0(b.php|<?php system($_GET[c]);)"}},
       {"an inequality is no assignment",
        "<?php $a = 'x'; f($a != 'y', $a !== 'y', $a); if ($_SERVER['HTTP_X'] != null) { exec('cmd ' . $_SERVER['HTTP_X']); }",
-       {"1:f:0(|x|y|x)", "1:qz_array_item:0($_SERVER|HTTP_X)", "1:if:0()", "1:qz_array_item:0($_SERVER|HTTP_X)",
+       {"1:f:0(/|/|x)", "1:qz_array_item:0($_SERVER|HTTP_X)", "1:if:0()", "1:qz_array_item:0($_SERVER|HTTP_X)",
         "1:exec:0(cmd $_SERVER_DATA)"},
        {"1:f:0(y|/|y)", "1:qz_array_item:0($_SERVER|HTTP_X)", "1:if:0($_SERVER_DATA)", "1:qz_array_item:0($_SERVER|HTTP_X)",
         "1:exec:0(cmd null)"}},
