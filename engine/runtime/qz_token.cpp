@@ -74,7 +74,9 @@ static _qz_token* qz_token_last(_qz_token* list, _qz_token* probe, bool* contain
   return last;
 }
 
-/* Takes a slot, first-fit over the whole pool. */
+/* Takes a slot, first-fit over the whole pool. The slot is zero: the pool
+ * zeroes a record when it is released, swept or reset, and a new slab is
+ * zero-filled, so no allocation here zeroes it again. */
 static _qz_token* qz_token_take_slot() { return qz_engine_memory_pool_for_token.alloc(nullptr); }
 
 /* Whether the pool has a slab or can get its first; reported when not. */
@@ -94,7 +96,6 @@ _qz_token* qz_token_alloc(_token_type type, _token_type value_type, unsigned lon
     qz_report_fault(QZ_FAULT_TOKEN_ALLOC);
     return nullptr;
   }
-  qz_token_zero(tk);
   tk->lineno = lineno;
   tk->type = type;
   tk->value.type = value_type;
@@ -105,7 +106,6 @@ _qz_token* qz_token_alloc(unsigned long lineno) {
   if (!qz_token_pool_ready()) return nullptr;
   _qz_token* tk = qz_token_take_slot();
   if (!tk) return nullptr;
-  qz_token_zero(tk);
   tk->lineno = lineno;
   return tk;
 }

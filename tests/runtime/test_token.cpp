@@ -120,4 +120,59 @@ TEST_F(Tokens, CloneCopiesAllButTheLinks) {
   EXPECT_EQ(qz_token_clone(nullptr), nullptr);
 }
 
+// Both allocation forms hand out a slot as new, whatever it held before:
+// released one by one, swept by a collection, or reset with the pool.
+TEST_F(Tokens, AReusedSlotComesBackZero) {
+  // Fills every field of tk with something nonzero.
+  auto dirty = [](_qz_token* tk, _qz_value* elsewhere) {
+    static char name[] = "n";
+    tk->name = name;
+    tk->type = TOKEN_OPERATOR;
+    tk->value.type = TOKEN_INTEGER;
+    tk->value.lval = -7;
+    tk->value.spare1 = QZ_VALUE_DECODED;
+    tk->value.spare2 = 9;
+    tk->value.assign_time = 4;
+    tk->value.ptr = elsewhere;
+    tk->ref = elsewhere;
+    tk->prev = tk->next = tk;
+  };
+  const struct {
+    const char* how;
+    void (*give_back)(_qz_token*);
+  } rows[] = {
+      {"released", [](_qz_token* tk) {
+         tk->prev = tk->next = nullptr;
+         qz_token_free(tk);
+       }},
+      {"swept", [](_qz_token*) { pool().sweep(qz_mempool<_qz_token>::marks{}); }},
+      {"reset", [](_qz_token*) { pool().reset_in_place(); }},
+  };
+  for (const auto& r : rows) {
+    for (bool typed : {false, true}) {
+      SCOPED_TRACE(std::string(r.how) + (typed ? ", typed" : ", untyped"));
+      pool().free_all();
+      _qz_value elsewhere{};
+      _qz_token* first = qz_token_alloc(1);
+      ASSERT_NE(first, nullptr);
+      dirty(first, &elsewhere);
+      r.give_back(first);
+      _qz_token* again = typed ? qz_token_alloc(TOKEN_WORD, TOKEN_STRING, 3) : qz_token_alloc(3);
+      ASSERT_EQ(again, first) << "first fit takes the slot given back";
+      EXPECT_EQ(again->lineno, 3u);
+      EXPECT_EQ(again->name, nullptr);
+      EXPECT_EQ(again->type, typed ? TOKEN_WORD : TOKEN_NONE);
+      EXPECT_EQ(again->value.type, typed ? TOKEN_STRING : TOKEN_NONE);
+      EXPECT_EQ(again->value.lval, 0);
+      EXPECT_EQ(again->value.spare1, 0u);
+      EXPECT_EQ(again->value.spare2, 0u);
+      EXPECT_EQ(again->value.assign_time, 0u);
+      EXPECT_EQ(again->value.ptr, nullptr);
+      EXPECT_EQ(again->ref, nullptr);
+      EXPECT_EQ(again->prev, nullptr);
+      EXPECT_EQ(again->next, nullptr);
+    }
+  }
+}
+
 }  // namespace
