@@ -107,6 +107,12 @@ static bool eval_is_bitwise(const char* name) {
          (qz_ascii_is(name, "^") || qz_ascii_is(name, "|") || qz_ascii_is(name, "&"));
 }
 
+/* Extended reading: "%" between two values is the remainder, binding as
+ * "*" and "/" do. */
+static bool eval_is_modulo(const char* name) {
+  return name && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) && qz_ascii_is(name, "%");
+}
+
 /* Extended reading: the operators a ternary leaves pending, "C ? A : B"
  * (its condition already read and dropped) and "A ?? B" / "A ?: B"; they
  * bind more loosely than any other, so the branches are whole. */
@@ -124,6 +130,10 @@ static bool eval_priority(const char* name, int* prio) {
   if (!name) return false;
   if (eval_is_choice(name)) {
     *prio = EVAL_CHOICE_PRIORITY;
+    return true;
+  }
+  if (eval_is_modulo(name)) {
+    *prio = PHP_PRECEDENCE_MODULO;
     return true;
   }
   if (eval_is_bitwise(name) && name[0] != '|') {
@@ -507,16 +517,18 @@ static _qz_token* eval_assign(unsigned char* err) {
  * without "=" combines them. Null, the stack left as it was, for any other
  * operator. */
 static _qz_token* eval_bitwise(char op, unsigned long line, unsigned char* err);
+static _qz_token* eval_modulo(unsigned long line, unsigned char* err);
 static _qz_token* eval_compound_assign(_qz_token* op, unsigned char* err) {
   static const struct {
     const char* text;
-    char** base; /* the arithmetic operator's handle, or null: bitwise */
+    char** base; /* the arithmetic operator's handle, or null: bitwise or "%" */
     char bit;
   } compounds[] = {{"+=", &qz_engine_add_handle, 0},
                    {"-=", &qz_engine_sub_handle, 0},
                    {"*=", &qz_engine_mul_handle, 0},
                    {"/=", &qz_engine_div_handle, 0},
-                   {"|=", nullptr, '|'}};
+                   {"|=", nullptr, '|'},
+                   {"%=", nullptr, '%'}};
   const char* n = op->name;
   for (const auto& c : compounds) {
     if (std::strcmp(n, c.text) != 0) continue;
@@ -532,7 +544,7 @@ static _qz_token* eval_compound_assign(_qz_token* op, unsigned char* err) {
       base.lineno = op->lineno;
       combined = php_eval_math_operator(&base, err);
     } else {
-      combined = eval_bitwise(c.bit, op->lineno, err);
+      combined = c.bit == '%' ? eval_modulo(op->lineno, err) : eval_bitwise(c.bit, op->lineno, err);
     }
     if (!combined) return nullptr;
     eval_values().push_back(target);
@@ -586,6 +598,23 @@ static _qz_token* eval_bitwise(char op, unsigned long line, unsigned char* err) 
   if (!res) return nullptr;
   long x = lv.lval, y = rv.lval;
   res->value.lval = op == '^' ? x ^ y : op == '&' ? x & y : x | y;
+  return res;
+}
+
+/* "%" (extended reading) on the operands' integers: the remainder with the
+ * sign of the dividend, as PHP gives it; 0 where PHP throws (a zero
+ * divisor) and for the one quotient that does not fit (by -1). A new token
+ * of the result. */
+static _qz_token* eval_modulo(unsigned long line, unsigned char* err) {
+  if (eval_values().size() < 2) {
+    *err = 1;
+    return nullptr;
+  }
+  _qz_token *l, *r;
+  if (!eval_pop_operands(err, &l, &r)) return nullptr;
+  long x = (l->ref ? *l->ref : l->value).lval, y = (r->ref ? *r->ref : r->value).lval;
+  _qz_token* res = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, line);
+  if (res) res->value.lval = y == 0 || y == -1 ? 0 : x % y;
   return res;
 }
 
@@ -849,6 +878,7 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
     return res;
   }
   if (eval_is_bitwise(n)) return eval_bitwise(n[0], op->lineno, err);
+  if (eval_is_modulo(n)) return eval_modulo(op->lineno, err);
   if (eval_reach()) return eval_compound_assign(op, err);
   return nullptr;
 }
@@ -1423,12 +1453,23 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
         prev = cur;
         continue;
       }
+      /* "%=": the lexer keeps "%" and "=" apart (no operator starts with
+       * "%"), so the pair is joined here. */
+      if (eval_is_modulo(cur->name) && cur->next && cur->next != end &&
+          cur->next->type != TOKEN_LITERAL && cur->next->name == qz_engine_assign_handle) {
+        if (char* joined = qz_engine_insert_sym(const_cast<char*>("%="))) {
+          cur->name = joined;
+          cur->type = TOKEN_OPERATOR;
+          cur->next->type = TOKEN_IGNORED;
+        }
+      }
       /* "&" after an operator, "(" or "," takes a reference: not bitwise. */
-      if (eval_is_bitwise(cur->name) &&
-          (cur->name[0] != '&' ||
-           (prev && prev->type != TOKEN_OPERATOR &&
-            (prev->type != TOKEN_SEPARATOR || prev->name == qz_engine_sright_handle ||
-             prev->name == qz_engine_mright_handle))))
+      if ((eval_is_bitwise(cur->name) &&
+           (cur->name[0] != '&' ||
+            (prev && prev->type != TOKEN_OPERATOR &&
+             (prev->type != TOKEN_SEPARATOR || prev->name == qz_engine_sright_handle ||
+              prev->name == qz_engine_mright_handle)))) ||
+          eval_is_modulo(cur->name))
         cur->type = TOKEN_OPERATOR;
     }
     if (!method.empty()) {

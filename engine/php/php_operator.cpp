@@ -42,7 +42,8 @@ static constexpr bool operator_table_fits() {
     if (op.length > QZ_OPERATOR_MAX_LENGTH || op.precedence >= QZ_CALL_PRECEDENCE ||
         op.php_precedence >= QZ_CALL_PRECEDENCE)
       return false;
-  return PHP_PRECEDENCE_XOR < QZ_CALL_PRECEDENCE && PHP_PRECEDENCE_AND < QZ_CALL_PRECEDENCE;
+  return PHP_PRECEDENCE_XOR < QZ_CALL_PRECEDENCE && PHP_PRECEDENCE_AND < QZ_CALL_PRECEDENCE &&
+         PHP_PRECEDENCE_MODULO < QZ_CALL_PRECEDENCE;
 }
 static_assert(operator_table_fits(), "operator longer than the lexer reads or ranked above a call");
 

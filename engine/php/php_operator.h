@@ -23,6 +23,8 @@ struct php_operator {
  * comparisons, "&" the tighter. */
 static constexpr int PHP_PRECEDENCE_XOR = 8;
 static constexpr int PHP_PRECEDENCE_AND = 9;
+/* PHP's rank for "%", a separator to the lexer too: that of "*" and "/". */
+static constexpr int PHP_PRECEDENCE_MODULO = 14;
 
 /* The record whose text equals text (same bytes, same length), or null. The
  * pointer is valid for the life of the process. */

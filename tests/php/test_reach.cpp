@@ -326,6 +326,18 @@ TEST_F(Reach, OperatorsBindAsPhpBindsThem) {
        {"1:qz_array_item:0($_GET|d)", "1:system:1($_GET_DATA)", "1:exec:1(/)"},
        {"1:~:0(\x8C\x86\x8C\x8B\x9A\x92)", "1:qz_array_item:0($_GET|d)", "1:$g:1($_GET_DATA)",
         "1:~:0(~|ex|qz_invalid_stringec)", "1:$h:1(/)"}},
+      {"\"%\" is the remainder, binding as \"*\" does, and \"%=\" assigns it",
+       "<?php f(7 % 3, 2 + 7 % 3, -7 % 3, 5 % 0); $n = 10; $n %= 4; g($n);",
+       {"1:f:0(/|1|zzzzz1|)", "1:g:0(0)"},
+       {"1:f:0(5|1|0|8|2|3|)", "1:g:0(2)"}},
+      {"a key cycled by \"%\" decodes a name",
+       "<?php $k = 'abc'; $s = \"\\x12\\x1b\\x10\\x15\\x07\\x0e\"; $o = ''; "
+       "for ($i = 0; $i < strlen($s); $i++) { $o .= chr(ord($s[$i]) ^ ord($k[$i % strlen($k)])); } $o($_GET['c']);",
+       {"1:qz_array_item:0(\x12\x1B\x10\x15\a\xE|)", "1:ord:0(\x12)", "1:strlen:0(abc)", "1:qz_array_item:0(abc|)",
+        "1:ord:0(a)", "1:chr:0(n/)", "1:qz_array_item:0($_GET|c)", "1:system:7($_GET_DATA)"},
+       {"1:for:0()", "1:strlen:0(\x12\x1B\x10\x15\a\xE)", "1:qz_array_item:0(\x12\x1B\x10\x15\a\xE|/)",
+        "1:ord:0(\x1B)", "1:strlen:0(abc)", "1:qz_array_item:0(abc|/|1)", "1:ord:0(b)", "1:chr:0(P|^|W/)",
+        "1:qz_array_item:0($_GET|c)", "1:\x1B:2($_GET_DATA)"}},
       {"an array item's key and value are whole expressions, a ternary included",
        "<?php $a = array('k' => 'sys' . 'tem', 'n' => $u === null ? 'pass' . 'thru' : 'x', 'm' => 2 + 3); "
        "$a['k']($_GET['c']); g($a['n'], $a['m']);",
