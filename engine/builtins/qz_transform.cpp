@@ -132,7 +132,14 @@ static _qz_token* qz_map_text(_qz_token* arg, Fn fn) {
       });
 }
 
-static bool qz_is_blank(char c) { return c == ' ' || c == '\t'; }
+/* What the trims strip: spaces and tabs; with the extended reading PHP's
+ * whole set (also newline, carriage return, NUL and vertical tab), so a
+ * name padded with any of them comes out whole. */
+static bool qz_is_blank(char c) {
+  if (c == ' ' || c == '\t') return true;
+  return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+         (c == '\n' || c == '\r' || c == '\0' || c == '\x0b');
+}
 
 /* Result holding text[from, to) of arg's text, used by the trims. */
 template <class Cut>

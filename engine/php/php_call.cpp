@@ -376,6 +376,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
 
   bool fault;
   const char* settled = call_settle_name(call, g, &fault);
+  /* Extended reading: "\\system()" and a text "\\system" call the global
+   * function: one leading "\\" is dropped from a name with no other. */
+  if (settled && settled[0] == '\\' && settled[1] && !std::strchr(settled + 1, '\\') &&
+      (qz_engine_options & QZ_OPT_INTERPRETER_REACH))
+    settled++;
   /* A name that cannot be settled, or an empty one, is reported as a fault
    * and the call is not made; its arguments stay where they are. */
   if (fault || !settled || !settled[0]) {

@@ -359,6 +359,27 @@ TEST_F(Reach, OperatorsBindAsPhpBindsThem) {
   // clang-format on
 }
 
+// A callee's name padded with whitespace or written as the global one is
+// still that function.
+TEST_F(Reach, NamesHiddenByWhitespaceOrNamespaces) {
+  // clang-format off
+  check({
+      {"trim strips PHP's whole set of blanks",
+       "<?php $f = trim(\"\\x0b system\\n\\r\"); $f($_GET['a']); $g = rtrim(\"exec\\x0b\"); $g($_GET['b']);",
+       {"1:trim:0(\v system\n\r)", "1:qz_array_item:0($_GET|a)", "1:system:1($_GET_DATA)", "1:rtrim:0(exec\v)",
+        "1:qz_array_item:0($_GET|b)", "1:exec:1($_GET_DATA)"},
+       {"1:trim:0(\v systemnr)", "1:qz_array_item:0($_GET|a)", "1:$f:1($_GET_DATA)", "1:rtrim:0(exec\v)",
+        "1:qz_array_item:0($_GET|b)", "1:$g:1($_GET_DATA)"}},
+      {"a leading backslash names the global function; a namespace's own stays apart",
+       "<?php \\system($_GET['a']); $g = '\\exec'; $g($_GET['b']); \\App\\system($_GET['c']);",
+       {"1:qz_array_item:0($_GET|a)", "1:system:0($_GET_DATA)", "1:qz_array_item:0($_GET|b)", "1:exec:1($_GET_DATA)",
+        "1:qz_array_item:0($_GET|c)", "1:\\App\\system:0($_GET_DATA)"},
+       {"1:qz_array_item:0($_GET|a)", "1:\\system:0($_GET_DATA)", "1:qz_array_item:0($_GET|b)", "1:exec:1($_GET_DATA)",
+        "1:qz_array_item:0($_GET|c)", "1:\\App\\system:0($_GET_DATA)"}},
+  });
+  // clang-format on
+}
+
 TEST_F(Reach, LiteralsReadAsPhpReadsThem) {
   // clang-format off
   check({

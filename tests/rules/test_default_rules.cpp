@@ -314,6 +314,19 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Suspicious},
       {"callee and argument from a variable named at run time",
        "<?php ${'_' . $k}['a'](${'_' . $k}['b']);", Verdict::Suspicious},
+      {"command function padded with a vertical tab",
+       "<?php $f = trim(\"\\x0bsystem\\x0b\"); $f($_GET['c']);", Verdict::Threat},
+      {"command function named as the global one", "<?php \\passthru($_REQUEST['c']);",
+       Verdict::Threat},
+      {"name built by XOR next to a concatenation",
+       "<?php $f = 'SYSTEM' ^ '   ' . '   '; $f($_POST['c']);", Verdict::Threat},
+      {"name inverted as a whole group",
+       "<?php $f = ~(\"\\x8c\\x86\\x8c\" . \"\\x8b\\x9a\\x92\"); $f($_POST['c']);", Verdict::Threat},
+      {"name decoded with a key cycled by the remainder",
+       "<?php $k = 'abc'; $s = \"\\x12\\x1b\\x10\\x15\\x07\\x0e\"; $o = ''; "
+       "for ($i = 0; $i < strlen($s); $i++) $o .= chr(ord($s[$i]) ^ ord($k[$i % strlen($k)])); "
+       "$o($_GET['c']);",
+       Verdict::Threat},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.technique);
