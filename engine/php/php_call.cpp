@@ -94,12 +94,26 @@ static void call_normalise_name(_qz_token* call) {
 }
 
 /* A callee's text, except that extended reading reports the text of a value
- * the interpreter could not know under the unknown callee's name. */
+ * the interpreter could not know under the unknown callee's name, and a
+ * text that holds request data anywhere ("as" . $_GET['x']) under the
+ * marker of that data, as when the request sent the whole name: the
+ * request chooses the function. Text that came out of a decoder keeps its
+ * " qz_decoded" after the marker. */
 static const char* call_text_name(const char* text) {
-  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && text &&
-      std::strcmp(text, qz_invalid_string_text()) == 0)
-    return QZ_UNKNOWN_CALLEE;
-  return text;
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !text) return text;
+  if (std::strcmp(text, qz_invalid_string_text()) == 0) return QZ_UNKNOWN_CALLEE;
+  const char* marker = php_text_request_marker_in(text);
+  if (!marker || std::strcmp(text, marker) == 0) return text;
+  /* A method the request picks on an object of the script's is a
+   * dispatcher's doing; only a free function so named is chosen. */
+  if (text[0] == '-' || std::strstr(text, "::")) return text;
+  static const char decoded[] = " " QZ_DECODED_TEXT;
+  const char* tail = std::strstr(text, decoded);
+  if (!tail) return marker;
+  /* Interned by the caller before another name is settled. */
+  static std::string named;
+  named.assign(marker).append(decoded);
+  return named == text ? text : named.c_str();
 }
 
 /* The name the call is reported under, or null when it cannot be settled. */

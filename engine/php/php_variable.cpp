@@ -208,6 +208,25 @@ bool php_text_is_request_marker(const char* text) {
   return false;
 }
 
+const char* php_text_request_marker_in(const char* text) {
+  if (!text) return nullptr;
+  const char* best = nullptr;
+  const char* best_at = nullptr;
+  size_t best_len = 0;
+  for (const auto& row : superglobal_rows) {
+    const char* at = std::strstr(text, row[1]);
+    size_t len = std::strlen(row[1]);
+    /* The earliest marker; of two at one place, the longer
+     * ("$_FILES_DATA_DATA" over "$_FILES_DATA"). */
+    if (at && (!best_at || at < best_at || (at == best_at && len > best_len))) {
+      best = row[1];
+      best_at = at;
+      best_len = len;
+    }
+  }
+  return best;
+}
+
 char* php_l64a(long v, char* out) {
   static const char digits[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   /* Only the low 32 bits count, read as unsigned: a negative number gives

@@ -42,6 +42,10 @@ bool php_variable_is_superglobal(const _qz_token* entry);
 /* True when text is exactly the item marker of a request array
  * ("$_GET_DATA" and the like): the value came from the request. */
 bool php_text_is_request_marker(const char* text);
+/* The item marker of a request array that stands first in text (of two
+ * starting at one place, the longer), or null when none does. The pointer
+ * is valid for the life of the process. */
+const char* php_text_request_marker_in(const char* text);
 /* The first entry of the variable list, or null when it is empty. Entries
  * follow one another by next in order of first reference; they are tokens of
  * the scan, valid until the token pool is reset after it. */

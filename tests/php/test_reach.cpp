@@ -359,8 +359,8 @@ TEST_F(Reach, OperatorsBindAsPhpBindsThem) {
   // clang-format on
 }
 
-// A callee's name padded with whitespace or written as the global one is
-// still that function.
+// A callee's name padded with whitespace, written as the global one or
+// completed by the request is still the function it ends up naming.
 TEST_F(Reach, NamesHiddenByWhitespaceOrNamespaces) {
   // clang-format off
   check({
@@ -370,6 +370,17 @@ TEST_F(Reach, NamesHiddenByWhitespaceOrNamespaces) {
         "1:qz_array_item:0($_GET|b)", "1:exec:1($_GET_DATA)"},
        {"1:trim:0(\v systemnr)", "1:qz_array_item:0($_GET|a)", "1:$f:1($_GET_DATA)", "1:rtrim:0(exec\v)",
         "1:qz_array_item:0($_GET|b)", "1:$g:1($_GET_DATA)"}},
+      {"a callee built of text and request data is the request's choice; a method so built is not",
+       "<?php $f = 'as' . $_GET['x']; $f($_POST['y']); ('sys' . $_COOKIE['t'] . 'em')(1); "
+       "call_user_func(array($this, 'on' . $_GET['a']), 2); $d = base64_decode('YXNz') . $_GET['x']; $d(3);",
+       {"1:qz_array_item:0($_GET|x)", "1:qz_array_item:0($_POST|y)", "1:$_GET_DATA:1($_POST_DATA)",
+        "1:qz_array_item:0($_COOKIE|t)", "1:$_COOKIE_DATA:0(/)", "1:qz_array_item:0($_GET|a)",
+        "1:array:0($this|on$_GET_DATA)", "1:->on$_GET_DATA:0(0)", "1:call_user_func:0(qz_invalid_string|0)",
+        "1:base64_decode:0(YXNz)", "1:qz_array_item:0($_GET|x)", "1:$_GET_DATA:1(1)"},
+       {"1:qz_array_item:0($_GET|x)", "1:qz_array_item:0($_POST|y)", "1:as$_GET_DATA:1($_POST_DATA)",
+        "1:qz_array_item:0($_COOKIE|t)", "1:):0(/)", "1:qz_array_item:0($_GET|a)", "1:array:0($this|on$_GET_DATA)",
+        "1:call_user_func:0(qz_invalid_string|0)", "1:base64_decode:0(YXNz)", "1:qz_array_item:0($_GET|x)",
+        "1:ass$_GET_DATA:1(1)"}},
       {"a leading backslash names the global function; a namespace's own stays apart",
        "<?php \\system($_GET['a']); $g = '\\exec'; $g($_GET['b']); \\App\\system($_GET['c']);",
        {"1:qz_array_item:0($_GET|a)", "1:system:0($_GET_DATA)", "1:qz_array_item:0($_GET|b)", "1:exec:1($_GET_DATA)",
