@@ -229,6 +229,8 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       /* Request data read other ways than through the request arrays. */
       {"getenv", registry_fn(php_lib_taint_getenv), 1, 0},
       {"getallheaders", registry_fn(php_lib_taint_headers), 0, 0},
+      {"filter_input", registry_fn(php_lib_taint_filter_input), 2, 0},
+      {"filter_input_array", registry_fn(php_lib_taint_filter_input_array), 1, 0},
       {"json_decode", registry_fn(php_lib_taint_request_array), 1, 0},
       {"array_values", registry_fn(php_lib_taint_array_values), 1, 0},
       {"array_keys", registry_fn(php_lib_taint_array_keys), 1, 0},

@@ -194,6 +194,46 @@ _qz_token* php_lib_taint_headers() {
   return res;
 }
 
+/* The item marker of the request array an INPUT_* constant of the filter
+ * extension names: INPUT_GET, INPUT_POST, INPUT_COOKIE, INPUT_SERVER,
+ * INPUT_ENV, by name or by the number PHP gives it; any other type, or one
+ * the scan cannot know, reads as the whole request. */
+static const char* taint_filter_marker(_qz_token* type) {
+  static const struct {
+    const char* name;
+    long number;
+    const char* marker;
+  } types[] = {{"INPUT_POST", 0, "$_POST_DATA"},
+               {"INPUT_GET", 1, "$_GET_DATA"},
+               {"INPUT_COOKIE", 2, "$_COOKIE_DATA"},
+               {"INPUT_ENV", 4, "$_ENV_DATA"},
+               {"INPUT_SERVER", 5, PHP_LIB_HEADER_DATA_MARKER}};
+  _qz_value v = type ? php_variable_value(type) : _qz_value{};
+  unsigned long len = 0;
+  const char* text = taint_text(type, &len);
+  if (v.type == TOKEN_NONE && type && type->name && type->name[0] != '$') {
+    text = type->name; /* a bare constant reads as its own name */
+    len = std::strlen(text);
+  }
+  for (const auto& t : types) {
+    if (v.type == TOKEN_INTEGER && v.lval == t.number) return t.marker;
+    if (text && len == std::strlen(t.name) && strncasecmp(text, t.name, len) == 0) return t.marker;
+  }
+  return "$_REQUEST_DATA";
+}
+
+_qz_token* php_lib_taint_filter_input(_qz_token* type, _qz_token* name) {
+  return php_lib_marker(name, taint_filter_marker(type));
+}
+
+_qz_token* php_lib_taint_filter_input_array(_qz_token* type) {
+  _qz_token* res = php_lib_array_token(php_call_line);
+  if (res && res->value.ptr)
+    static_cast<_qz_array*>(res->value.ptr)->item_marker =
+        qz_engine_insert_isym(const_cast<char*>(taint_filter_marker(type)));
+  return res;
+}
+
 /* The request marker a value carries: a request array's item marker, or a
  * text that is a request marker itself; null for anything else. */
 static const char* taint_request_marker(_qz_token* t) {

@@ -68,6 +68,12 @@ _qz_token* php_lib_taint_getenv(_qz_token* name);
 /* getallheaders and apache_request_headers: a new array whose every item
  * not written reads as "$_SERVER_DATA", as the request arrays' items do. */
 _qz_token* php_lib_taint_headers();
+/* filter_input(type, name): the item marker of the request array that type
+ * (INPUT_GET, INPUT_POST...) names, "$_REQUEST_DATA" for a type the scan
+ * cannot tell; filter_input_array(type): a new array whose every item not
+ * written reads as that marker. */
+_qz_token* php_lib_taint_filter_input(_qz_token* type, _qz_token* name);
+_qz_token* php_lib_taint_filter_input_array(_qz_token* type);
 /* json_decode: of request text or a request array, an array every item of
  * which is request data (that marker); null otherwise. */
 _qz_token* php_lib_taint_request_array(_qz_token* value);

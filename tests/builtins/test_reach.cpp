@@ -157,6 +157,11 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "<?php system(getenv('HTTP_X_CMD')); system(getenv('PATH')); system(getenv($u)); system(getenv('query_string'));",
        {"system($_SERVER_DATA)", "system($_ENV_DATA)", "system($_SERVER_DATA)", "system($_SERVER_DATA)"},
        {"system($_ENV_DATA)", "system($_ENV_DATA)", "system($_ENV_DATA)", "system($_ENV_DATA)"}},
+      {"filter_input reads the request array its type names, by name or number",
+       "<?php system(filter_input(INPUT_POST, 'c')); $a = filter_input_array(INPUT_GET); system($a['x']); "
+       "f(filter_input(2, 'k'), filter_input(INPUT_SERVER, 'HTTP_X'), filter_input($t, 'y', FILTER_DEFAULT));",
+       {"system($_POST_DATA)", "system($_GET_DATA)", "f($_COOKIE_DATA|$_SERVER_DATA|$_REQUEST_DATA)"},
+       {"system()", "system(qz_invalid_string)", "f(||)"}},
       {"header arrays give the marker for any item",
        "<?php $h = getallheaders(); system($h['X-C']); $g = apache_request_headers(); system($g['a']);",
        {"system($_SERVER_DATA)", "system($_SERVER_DATA)"},
