@@ -294,6 +294,45 @@ _qz_token* php_lib_taint_request_item(_qz_token* array) {
   return marker ? php_lib_marker(array, marker) : nullptr;
 }
 
+/* The first or the last item of an array the script built (its value, or
+ * with want_key its key: the key text, else its number), as a new token;
+ * null for an empty array and for anything but an array. */
+static _qz_token* taint_end_item(_qz_token* array, bool last, bool want_key) {
+  if (!array) return nullptr;
+  _qz_value v = php_variable_value(array);
+  if (v.type != TOKEN_ARRAY || !v.ptr) return nullptr;
+  auto* arr = static_cast<_qz_array*>(v.ptr);
+  _qz_bucket* b = last ? arr->tail : arr->head;
+  if (!b) return nullptr;
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_NONE, php_call_line);
+  if (!res) return nullptr;
+  if (!want_key) {
+    res->value = b->value;
+  } else if (b->key) {
+    res->value.type = TOKEN_LITERAL;
+    res->value.ptr = b->key;
+  } else {
+    res->type = res->value.type = TOKEN_INTEGER;
+    res->value.lval = static_cast<long>(b->index);
+  }
+  return res;
+}
+
+_qz_token* php_lib_taint_first_item(_qz_token* array) {
+  _qz_token* marked = php_lib_taint_request_item(array);
+  return marked ? marked : taint_end_item(array, false, false);
+}
+
+_qz_token* php_lib_taint_last_item(_qz_token* array) {
+  _qz_token* marked = php_lib_taint_request_item(array);
+  return marked ? marked : taint_end_item(array, true, false);
+}
+
+_qz_token* php_lib_taint_first_key(_qz_token* array) {
+  _qz_token* marked = php_lib_taint_request_item(array);
+  return marked ? marked : taint_end_item(array, false, true);
+}
+
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
   if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_DATA_MARKER);
   return php_lib_file_get_contents(name);

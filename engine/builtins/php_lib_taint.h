@@ -82,9 +82,18 @@ _qz_token* php_lib_taint_request_array(_qz_token* value);
  * key texts, or the numbers of items without one); null otherwise. */
 _qz_token* php_lib_taint_array_values(_qz_token* array);
 _qz_token* php_lib_taint_array_keys(_qz_token* array);
-/* key, current, reset, end, array_pop, array_shift of a request array (or
- * request text): that request marker; null otherwise. */
+/* Of a request array (or request text): that request marker; null
+ * otherwise. */
 _qz_token* php_lib_taint_request_item(_qz_token* array);
+/* current, reset, array_shift (the first item), end, array_pop (the last)
+ * and key (the first key) as php_lib_taint_request_item for request data;
+ * of an array the script built, a copy of that item's value (a key's text,
+ * or the number of an item without one); null for an empty array or
+ * anything else. The array is left as it is: the internal pointer is not
+ * modelled, and array_pop and array_shift remove nothing. */
+_qz_token* php_lib_taint_first_item(_qz_token* array);
+_qz_token* php_lib_taint_last_item(_qz_token* array);
+_qz_token* php_lib_taint_first_key(_qz_token* array);
 /* "$_POST_DATA" for "php://input" (ignoring case); else as
  * php_lib_file_get_contents. */
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);

@@ -162,6 +162,11 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "f(filter_input(2, 'k'), filter_input(INPUT_SERVER, 'HTTP_X'), filter_input($t, 'y', FILTER_DEFAULT));",
        {"system($_POST_DATA)", "system($_GET_DATA)", "f($_COOKIE_DATA|$_SERVER_DATA|$_REQUEST_DATA)"},
        {"system()", "system(qz_invalid_string)", "f(||)"}},
+      {"the ends of an array the script built, request data kept; an empty one has none",
+       "<?php $a = array('x' => 'sys', 'y' => 'tem'); f(key($a), current($a), end($a), reset($a)); "
+       "$b = array('ls', $_COOKIE['z']); system(array_pop($b)); system(array_shift($b)); $n = array(); f(end($n));",
+       {"f(x|sys|tem|sys)", "system($_COOKIE_DATA)", "system(ls)", "f()"},
+       {"f(|||)", "system()", "system()", "f()"}},
       {"header arrays give the marker for any item",
        "<?php $h = getallheaders(); system($h['X-C']); $g = apache_request_headers(); system($g['a']);",
        {"system($_SERVER_DATA)", "system($_SERVER_DATA)"},

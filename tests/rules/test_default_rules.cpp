@@ -307,6 +307,11 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Suspicious},
       {"payload read from another file and evaluated", "<?php eval(file_get_contents('/tmp/.x/cache.dat'));",
        Verdict::Suspicious},
+      // Request data that passes through an array on its way.
+      {"command popped off an array", "<?php $b = array($_COOKIE['z']); exec(array_pop($b));",
+       Verdict::Threat},
+      {"code read as an array's current item", "<?php $d = array($_REQUEST['r']); eval(current($d));",
+       Verdict::Threat},
       // Commands past the functions the server disabled, and droppers.
       {"shell started by pcntl_exec with request arguments",
        "<?php pcntl_exec('/bin/sh', array('-c', $_POST['c']));", Verdict::Threat},
