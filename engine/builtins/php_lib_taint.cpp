@@ -207,7 +207,7 @@ static const char* taint_filter_marker(_qz_token* type) {
                {"INPUT_GET", 1, "$_GET_DATA"},
                {"INPUT_COOKIE", 2, "$_COOKIE_DATA"},
                {"INPUT_ENV", 4, "$_ENV_DATA"},
-               {"INPUT_SERVER", 5, PHP_LIB_HEADER_DATA_MARKER}};
+               {"INPUT_SERVER", 5, "$_SERVER_DATA"}};
   _qz_value v = type ? php_variable_value(type) : _qz_value{};
   unsigned long len = 0;
   const char* text = taint_text(type, &len);
@@ -223,7 +223,13 @@ static const char* taint_filter_marker(_qz_token* type) {
 }
 
 _qz_token* php_lib_taint_filter_input(_qz_token* type, _qz_token* name) {
-  return php_lib_marker(name, taint_filter_marker(type));
+  const char* marker = taint_filter_marker(type);
+  unsigned long len = 0;
+  const char* key = taint_text(name, &len);
+  if (std::strcmp(marker, "$_SERVER_DATA") == 0 && key && std::strlen(key) == len &&
+      php_server_key_is_client_set(key))
+    marker = PHP_CLIENT_SERVER_MARKER;
+  return php_lib_marker(name, marker);
 }
 
 _qz_token* php_lib_taint_filter_input_array(_qz_token* type) {

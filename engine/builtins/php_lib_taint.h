@@ -18,12 +18,13 @@
  * by the scan, as the other built-ins do.
  */
 
+#include "php/php_variable.h"
 #include "runtime/qz_token.h"
 
 /* The marker for data read from the request body ("php://input"). */
 #define PHP_LIB_INPUT_DATA_MARKER "$_POST_DATA"
 /* The marker for request headers and the CGI variables derived from them. */
-#define PHP_LIB_HEADER_DATA_MARKER "$_SERVER_DATA"
+#define PHP_LIB_HEADER_DATA_MARKER PHP_CLIENT_SERVER_MARKER
 /* The handle fopen gives for "php://input": reads from it are body data. */
 #define PHP_LIB_INPUT_HANDLE_MARKER "$_INPUT_HANDLE"
 

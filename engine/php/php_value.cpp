@@ -91,6 +91,19 @@ static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long in
   return res;
 }
 
+/* Extended reading: an item of $_SERVER that the client sets (a header, a
+ * part of the request line), never written by the script, reads as
+ * PHP_CLIENT_SERVER_MARKER instead of the array's own marker. */
+static void value_mark_client_set(_qz_array* arr, _qz_bucket* item) {
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !arr->item_marker || !item->key ||
+      item->value.type != TOKEN_LITERAL || item->value.ptr != arr->item_marker ||
+      std::strcmp(arr->item_marker, "$_SERVER_DATA") != 0 ||
+      !php_server_key_is_client_set(item->key))
+    return;
+  if (char* marker = qz_engine_insert_isym(const_cast<char*>(PHP_CLIENT_SERVER_MARKER)))
+    item->value.ptr = marker;
+}
+
 _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
   if (!container || !key) return nullptr;
   _qz_token* v = php_reference_globals(container);
@@ -159,6 +172,7 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
     item = qz_array_push(arr, &zero);
     if (!item) return nullptr;
   }
+  value_mark_client_set(arr, item);
   _qz_token* res = qz_bucket_to_token(item);
   if (res) res->type = TOKEN_WORD;
   return res;

@@ -25,6 +25,8 @@
 #include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -201,10 +203,26 @@ bool php_variable_is_superglobal(const _qz_token* entry) {
   return false;
 }
 
+/* Markers of request data that no array's items take by default: the
+ * items of $_SERVER a client sets (extended reading). */
+static const char* const derived_markers[] = {PHP_CLIENT_SERVER_MARKER};
+
 bool php_text_is_request_marker(const char* text) {
   if (!text) return false;
   for (const auto& row : superglobal_rows)
     if (std::strcmp(text, row[1]) == 0) return true;
+  for (const char* marker : derived_markers)
+    if (std::strcmp(text, marker) == 0) return true;
+  return false;
+}
+
+bool php_server_key_is_client_set(const char* key) {
+  static const char* const request_line[] = {"QUERY_STRING", "REQUEST_URI", "PATH_INFO",
+                                             "CONTENT_TYPE"};
+  if (!key) return false;
+  if (strncasecmp(key, "HTTP_", 5) == 0) return true;
+  for (const char* name : request_line)
+    if (strcasecmp(key, name) == 0) return true;
   return false;
 }
 
@@ -213,17 +231,19 @@ const char* php_text_request_marker_in(const char* text) {
   const char* best = nullptr;
   const char* best_at = nullptr;
   size_t best_len = 0;
-  for (const auto& row : superglobal_rows) {
-    const char* at = std::strstr(text, row[1]);
-    size_t len = std::strlen(row[1]);
-    /* The earliest marker; of two at one place, the longer
-     * ("$_FILES_DATA_DATA" over "$_FILES_DATA"). */
+  /* The earliest marker; of two at one place, the longer
+   * ("$_FILES_DATA_DATA" over "$_FILES_DATA"). */
+  auto consider = [&](const char* marker) {
+    const char* at = std::strstr(text, marker);
+    size_t len = std::strlen(marker);
     if (at && (!best_at || at < best_at || (at == best_at && len > best_len))) {
-      best = row[1];
+      best = marker;
       best_at = at;
       best_len = len;
     }
-  }
+  };
+  for (const auto& row : superglobal_rows) consider(row[1]);
+  for (const char* marker : derived_markers) consider(marker);
   return best;
 }
 

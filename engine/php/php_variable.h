@@ -39,8 +39,16 @@ void php_create_superglobals();
 /* True when entry is a request array made by php_create_superglobals in
  * this scan. */
 bool php_variable_is_superglobal(const _qz_token* entry);
+/* What an item of $_SERVER that the client sets reads as with extended
+ * reading: a header (HTTP_*) or a part of the request line (QUERY_STRING,
+ * REQUEST_URI, PATH_INFO, CONTENT_TYPE). It holds "$_SERVER_DATA", so that
+ * whatever reads server data reads it too. */
+#define PHP_CLIENT_SERVER_MARKER "$_SERVER_DATA_HTTP"
+/* True for the name of such an item, ignoring case. */
+bool php_server_key_is_client_set(const char* key);
 /* True when text is exactly the item marker of a request array
- * ("$_GET_DATA" and the like): the value came from the request. */
+ * ("$_GET_DATA" and the like) or PHP_CLIENT_SERVER_MARKER: the value came
+ * from the request. */
 bool php_text_is_request_marker(const char* text);
 /* The item marker of a request array that stands first in text (of two
  * starting at one place, the longer), or null when none does. The pointer

@@ -155,12 +155,12 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
   check({
       {"getenv: request variables, unknown names and others",
        "<?php system(getenv('HTTP_X_CMD')); system(getenv('PATH')); system(getenv($u)); system(getenv('query_string'));",
-       {"system($_SERVER_DATA)", "system($_ENV_DATA)", "system($_SERVER_DATA)", "system($_SERVER_DATA)"},
+       {"system($_SERVER_DATA_HTTP)", "system($_ENV_DATA)", "system($_SERVER_DATA_HTTP)", "system($_SERVER_DATA_HTTP)"},
        {"system($_ENV_DATA)", "system($_ENV_DATA)", "system($_ENV_DATA)", "system($_ENV_DATA)"}},
       {"filter_input reads the request array its type names, by name or number",
        "<?php system(filter_input(INPUT_POST, 'c')); $a = filter_input_array(INPUT_GET); system($a['x']); "
        "f(filter_input(2, 'k'), filter_input(INPUT_SERVER, 'HTTP_X'), filter_input($t, 'y', FILTER_DEFAULT));",
-       {"system($_POST_DATA)", "system($_GET_DATA)", "f($_COOKIE_DATA|$_SERVER_DATA|$_REQUEST_DATA)"},
+       {"system($_POST_DATA)", "system($_GET_DATA)", "f($_COOKIE_DATA|$_SERVER_DATA_HTTP|$_REQUEST_DATA)"},
        {"system()", "system(qz_invalid_string)", "f(||)"}},
       {"the ends of an array the script built, request data kept; an empty one has none",
        "<?php $a = array('x' => 'sys', 'y' => 'tem'); f(key($a), current($a), end($a), reset($a)); "
@@ -169,7 +169,7 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        {"f(|||)", "system()", "system()", "f()"}},
       {"header arrays give the marker for any item",
        "<?php $h = getallheaders(); system($h['X-C']); $g = apache_request_headers(); system($g['a']);",
-       {"system($_SERVER_DATA)", "system($_SERVER_DATA)"},
+       {"system($_SERVER_DATA_HTTP)", "system($_SERVER_DATA_HTTP)"},
        {"system(qz_invalid_string)", "system(qz_invalid_string)"}},
       {"keys and values of arrays the script built; keys of request data are request data",
        "<?php $k = array_keys(array('sy' => 1, 'stem' => 2, 5 => 3)); f($k[0] . $k[1], $k[2]); "
