@@ -317,6 +317,15 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Threat},
       {"code read as an array's current item", "<?php $d = array($_REQUEST['r']); eval(current($d));",
        Verdict::Threat},
+      // Files and mail the request steers.
+      {"file opened for writing at a path of two request values",
+       "<?php $fp = fopen($_GET['d'] . $_GET['n'], 'w'); fwrite($fp, 'x');", Verdict::Threat},
+      {"file written at a folder and a name from the request",
+       "<?php file_put_contents($_POST['dir'] . '/' . $_POST['name'], 'x');", Verdict::Threat},
+      {"file opened for writing under one request name", "<?php $fp = fopen('logs/' . $_GET['n'], 'a');",
+       Verdict::Suspicious},
+      {"mass mailer", "<?php foreach (explode(\"\\n\", $_POST['to']) as $t) mail($t, $_POST['s'], $_POST['b']);",
+       Verdict::Threat},
       // Commands past the functions the server disabled, and droppers.
       {"shell started by pcntl_exec with request arguments",
        "<?php pcntl_exec('/bin/sh', array('-c', $_POST['c']));", Verdict::Threat},
