@@ -273,6 +273,58 @@ static bool driver_goes_on(_qz_token* cond) {
   return go;
 }
 
+/* Whether a loop's stop condition holds: anything but the integer 0 (a
+ * value the walk cannot know included) ends the loop. */
+static bool driver_stops(_qz_token* stop) {
+  _qz_token* r = php_eval_expr(stop, nullptr);
+  bool ends = !(r && r->value.type == TOKEN_INTEGER && r->value.lval == 0);
+  qz_token_free(r);
+  return ends;
+}
+
+/* The condition C of the first "if (C) break;" or "if (C) { break; }"
+ * standing directly in a loop's "{ ... }" body, as a new list with its
+ * calls marked (the caller's); null when there is none. */
+static _qz_token* driver_break_condition(_qz_token* body) {
+  if (!body || body->type != TOKEN_SEPARATOR || body->name != qz_engine_lleft_handle)
+    return nullptr;
+  auto is_word = [](const _qz_token* t, const char* w) {
+    return t && t->type != TOKEN_LITERAL && t->name && qz_ascii_fold_equal()(t->name, w);
+  };
+  auto is_sep = [](const _qz_token* t, const char* handle) {
+    return t && t->type == TOKEN_SEPARATOR && t->name == handle;
+  };
+  unsigned long depth = 0;
+  for (_qz_token* t = body; t; t = t->next) {
+    if (is_sep(t, qz_engine_lleft_handle)) depth++;
+    if (is_sep(t, qz_engine_lright_handle) && --depth == 0) return nullptr;
+    if (depth != 1 || !is_word(t, "if") || !is_sep(t->next, qz_engine_sleft_handle)) continue;
+    /* The condition runs to the ")" that closes the "(" after "if". */
+    _qz_token* close = nullptr;
+    unsigned long parens = 0;
+    for (_qz_token* u = t->next; u; u = u->next) {
+      if (is_sep(u, qz_engine_sleft_handle)) parens++;
+      if (is_sep(u, qz_engine_sright_handle) && --parens == 0) {
+        close = u;
+        break;
+      }
+    }
+    if (!close || close == t->next->next) return nullptr;
+    _qz_token* after = close->next;
+    bool braced = is_sep(after, qz_engine_lleft_handle);
+    _qz_token* word = braced ? after->next : after;
+    if (!is_word(word, "break") || !word->next || !driver_is_statement_end(word->next) ||
+        (braced && !is_sep(word->next->next, qz_engine_lright_handle)))
+      continue;
+    _qz_token *cond = nullptr, *tail = nullptr;
+    for (_qz_token* u = t->next->next; u != close; u = u->next)
+      if (_qz_token* c = qz_token_clone(u)) qz_token_link(&cond, &tail, c);
+    driver_for_mark_calls(cond, nullptr);
+    return cond;
+  }
+  return nullptr;
+}
+
 /* The rounds of a loop over body (a list read by driver_read_body): the
  * first whatever the condition, later ones, quietly, while cond gives a
  * nonzero integer (never when cond is missing or a fixed number), at most
@@ -285,14 +337,19 @@ static bool driver_goes_on(_qz_token* cond) {
 static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _qz_token* step) {
   bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
   /* A loop whose condition is missing or fixed ("for (;;)", "while (true)")
-   * ends only at a break the walk cannot follow: it is walked once. */
+   * ends only at a break: it runs on while the condition of an
+   * "if (C) break;" of its body does not hold, and without one it is
+   * walked once. */
   bool fixed = !cond || (!cond->next && cond->value.type == TOKEN_INTEGER &&
                          !(cond->name && cond->name[0] == '$'));
+  _qz_token* stop = fixed && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+                        ? driver_break_condition(body)
+                        : nullptr;
   unsigned long size = 0;
   for (const _qz_token* t = body; t; t = t->next) size++;
   for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
     if (round > 0) {
-      if (fixed || driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
+      if ((fixed && !stop) || driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
           size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens || driver_loop_memory_spent())
         break;
       driver_loop_rounds++;
@@ -300,7 +357,7 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
       php_call_quiet++;
     }
     if (round == 0 && cond_first && cond) qz_token_free(php_eval_expr(cond, nullptr));
-    bool go = round == 0 || driver_goes_on(cond);
+    bool go = round == 0 || (stop ? !driver_stops(stop) : driver_goes_on(cond));
     if (go) {
       php_debug(group ? body->next : body, nullptr, 1);
       if (step) qz_token_free(php_eval_expr(step, nullptr));
@@ -308,6 +365,7 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
     if (round > 0) php_call_quiet--;
     if (!go) break;
   }
+  qz_token_free(stop);
 }
 
 /* A loop's header group "( ... )" and its body (*body, driver_read_body's

@@ -258,6 +258,14 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:system:7($_GET_DATA)", "1:g:0()", "1:h:0(/)"},
        {"1:for:0()", "1:qz_array_item:0(828?.&|/)", "1:ord:0(2)", "1:chr:0(m|^|9/)", "1:qz_array_item:0($_GET|c)",
         "1:2:2($_GET_DATA)", "1:for:0()", "1:g:0(/)", "1:h:0(/)"}},
+      {"a loop without a condition runs until its break's condition holds; one without a break runs once",
+       "<?php $s = 'tztufn'; $o = ''; $i = 0; while (true) { if ($i >= strlen($s)) break; "
+       "$o .= chr(ord($s[$i]) - 1); $i++; } $o($_GET['c']); $j = 0; for (;;) { $j++; if ($j == 3) { break; } } "
+       "f($j); $m = 0; while (1) { $m++; } g($m);",
+       {"1:strlen:0(tztufn)", "1:if:0()", "1:qz_array_item:0(tztufn|)", "1:ord:0(t)", "1:chr:0(n/)",
+        "1:qz_array_item:0($_GET|c)", "1:system:7($_GET_DATA)", "1:if:0()", "1:f:0(1)", "1:g:0(/)"},
+       {"1:strlen:0(tztufn)", "1:if:0()", "1:qz_array_item:0(tztufn|)", "1:ord:0(t)", "1:chr:0(n/)",
+        "1:qz_array_item:0($_GET|c)", "1:s:2($_GET_DATA)", "1:if:0()", "1:f:0(/)", "1:g:0(/)"}},
       {"a bare word of high bytes under \"~\" reads as its own text",
        "<?php $x = ~\x8c\x86\x8c\x8b\x9a\x92; $x($_GET['c']);",
        {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)"},

@@ -371,6 +371,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php $f = 'SYSTEM' ^ '   ' . '   '; $f($_POST['c']);", Verdict::Threat},
       {"name inverted as a whole group",
        "<?php $f = ~(\"\\x8c\\x86\\x8c\" . \"\\x8b\\x9a\\x92\"); $f($_POST['c']);", Verdict::Threat},
+      {"name decoded by an endless loop with a break",
+       "<?php $s = 'tztufn'; $o = ''; $i = 0; while (true) { if ($i >= strlen($s)) break; "
+       "$o .= chr(ord($s[$i]) - 1); $i++; } $o($_GET['c']);",
+       Verdict::Threat},
       {"name decoded with a key cycled by the remainder",
        "<?php $k = 'abc'; $s = \"\\x12\\x1b\\x10\\x15\\x07\\x0e\"; $o = ''; "
        "for ($i = 0; $i < strlen($s); $i++) $o .= chr(ord($s[$i]) ^ ord($k[$i % strlen($k)])); "
