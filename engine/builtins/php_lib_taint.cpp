@@ -28,13 +28,16 @@
 /* ---- module state -------------------------------------------------------- */
 
 /* Every marker text the engine gives to data from outside the script or out
- * of a decoder. "$_FILES_DATA_DATA" holds "$_FILES_DATA" and needs no row. */
+ * of a decoder. "$_FILES_DATA_DATA" holds "$_FILES_DATA" and needs no row;
+ * PHP_CLIENT_SERVER_MARKER has one, so that a transform of it alone gives
+ * it back whole. */
 const char* const php_lib_taint_markers[] = {
     "$_GET_DATA",
     "$_POST_DATA",
     "$_REQUEST_DATA",
     "$_COOKIE_DATA",
     "$_SERVER_DATA",
+    PHP_CLIENT_SERVER_MARKER,
     "$_FILES_DATA",
     "$_SESSION_DATA",
     "$_GLOBALS_DATA",

@@ -403,6 +403,49 @@ static void driver_while(driver_input* in) {
   qz_token_free(cond);
 }
 
+/* "do body while (cond);" with extended reading: the body is walked once,
+ * then runs on quietly while cond holds, as a while loop's rounds do. A token
+ * read after the body that does not go on as "while (...)" (or after it as
+ * its ";") is handed back through *unread, to be read as code. */
+static void driver_do(driver_input* in, _qz_token** unread) {
+  *unread = nullptr;
+  _qz_token* first = in->next();
+  if (!first) return;
+  _qz_token* body = driver_read_body(first, in);
+  bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
+  _qz_token* word = in->next();
+  bool armed = php_reclaim_arm(false);
+  if (!word || word->type == TOKEN_LITERAL || word->name != qz_engine_while_handle) {
+    php_debug(group ? body->next : body, nullptr, 1);
+    *unread = word;
+  } else {
+    qz_token_free(word);
+    _qz_token* header = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
+    _qz_token *cond = nullptr, *tail = nullptr;
+    if (header) {
+      _qz_token* last = driver_last(header);
+      driver_for_mark_calls(header->next, nullptr);
+      for (_qz_token* t = header->next; t && t != last; t = t->next)
+        if (_qz_token* c = qz_token_clone(t)) qz_token_link(&cond, &tail, c);
+    }
+    /* The condition is read aloud once, before the first round, so that
+     * its calls are reported as a while loop's are. */
+    if (cond)
+      driver_loop_run(cond, true, body, nullptr);
+    else
+      php_debug(group ? body->next : body, nullptr, 1);
+    qz_token_free(header);
+    qz_token_free(cond);
+    _qz_token* end = header ? in->next() : nullptr;
+    if (end && !driver_is_statement_end(end))
+      *unread = end;
+    else
+      qz_token_free(end);
+  }
+  php_reclaim_arm(armed);
+  qz_token_free(body);
+}
+
 /* "for (init; cond; step) body": init runs once; the body and the step run
  * once whatever the condition (so that what the body does is always seen),
  * then again while the condition gives a nonzero integer, at most
@@ -610,6 +653,13 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
         else if (source)
           php_parse_while(tk, source);
         qz_token_free(tk);
+        continue;
+      }
+      /* "do" opens a statement; "->do" and "::do" name methods. */
+      if (reach && !pending && st.count == 0 && in.readable() && tk->type == TOKEN_WORD &&
+          tk->name && qz_ascii_fold_equal()(tk->name, "do")) {
+        qz_token_free(tk);
+        driver_do(&in, &pending);
         continue;
       }
       if (tk->name == qz_engine_for_handle && reach && in.readable()) {

@@ -110,6 +110,10 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
 TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
   // clang-format off
   check({
+      {"a header alone stays the header's marker",
+       "<?php system(strrev($_SERVER['HTTP_X'])); system(base64_encode(getenv('HTTP_Y')));",
+       {"system($_SERVER_DATA_HTTP)", "system($_SERVER_DATA_HTTP)"},
+       {"system(ATAD_REVRES_$)", "system(JF9FTlZfREFUQQ==)"}},
       {"a marker alone stays the marker",
        "<?php $x = $_GET['c']; system(strrev($x)); system(strtolower($x)); system(base64_decode($x)); "
        "system(base64_encode($x)); system(urldecode($x)); system(str_rot13($x));",

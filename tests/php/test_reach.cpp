@@ -266,6 +266,13 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:qz_array_item:0($_GET|c)", "1:system:7($_GET_DATA)", "1:if:0()", "1:f:0(1)", "1:g:0(/)"},
        {"1:strlen:0(tztufn)", "1:if:0()", "1:qz_array_item:0(tztufn|)", "1:ord:0(t)", "1:chr:0(n/)",
         "1:qz_array_item:0($_GET|c)", "1:s:2($_GET_DATA)", "1:if:0()", "1:f:0(/)", "1:g:0(/)"}},
+      {"a do-while loop runs while its condition holds; \"->do\" is a method",
+       "<?php $s = 'tztufn'; $j = 0; $p = ''; do { $p .= chr(ord($s[$j]) - 1); $j++; } while ($j < strlen($s)); "
+       "$p($_GET['d']); $n = 0; do $n++; while ($n < 4); f($n); $o->do(1); do { g(2); } while (false); h(3);",
+       {"1:strlen:0(tztufn)", "1:qz_array_item:0(tztufn|)", "1:ord:0(t)", "1:chr:0(n/)", "1:qz_array_item:0($_GET|d)",
+        "1:system:7($_GET_DATA)", "1:f:0(2)", "1:->do:0(/)", "1:g:0(0)", "1:h:0(1)"},
+       {"1:qz_array_item:0(tztufn|)", "1:ord:0(t)", "1:chr:0(n/)", "1:strlen:0(tztufn)", "1:qz_array_item:0($_GET|d)",
+        "1:s:2($_GET_DATA)", "1:f:0(/)", "1:do:0(/)", "1:g:0(0)", "1:h:0(1)"}},
       {"a bare word of high bytes under \"~\" reads as its own text",
        "<?php $x = ~\x8c\x86\x8c\x8b\x9a\x92; $x($_GET['c']);",
        {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)"},

@@ -375,6 +375,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php $s = 'tztufn'; $o = ''; $i = 0; while (true) { if ($i >= strlen($s)) break; "
        "$o .= chr(ord($s[$i]) - 1); $i++; } $o($_GET['c']);",
        Verdict::Threat},
+      {"name decoded by a do-while loop",
+       "<?php $s = 'tztufn'; $j = 0; $p = ''; do { $p .= chr(ord($s[$j]) - 1); $j++; } "
+       "while ($j < strlen($s)); $p($_GET['d']);",
+       Verdict::Threat},
       {"name decoded with a key cycled by the remainder",
        "<?php $k = 'abc'; $s = \"\\x12\\x1b\\x10\\x15\\x07\\x0e\"; $o = ''; "
        "for ($i = 0; $i < strlen($s); $i++) $o .= chr(ord($s[$i]) ^ ord($k[$i % strlen($k)])); "
