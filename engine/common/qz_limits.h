@@ -129,6 +129,9 @@
 #define QZ_LOOP_BUDGET_SHARE 4ul
 /* Arguments a fixed-arity built-in can receive. */
 #define QZ_BUILTIN_MAX_ARGS 10
+/* Arguments a call's reading keeps without the heap (its list and the
+ * records reported for it): few calls take more. */
+#define QZ_CALL_ARGS_RESERVED 8
 /* Items the range() emulation builds at most, plus one. */
 #define QZ_RANGE_MAX_SPAN 299
 /* Bytes of the str_rot13 work buffer (input cut at one less). */

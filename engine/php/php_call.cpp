@@ -26,6 +26,7 @@
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -410,9 +411,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   const bool extracts = qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
 
-  /* Arguments come off last first; `args` keeps them in that order and the
-   * same tokens are linked into the list the built-in receives. */
+  /* Arguments come off last first; `args` keeps them in that order (and
+   * is turned to source order below) and the same tokens are linked into
+   * the list the built-in receives. */
   std::vector<_qz_token*> args;
+  args.reserve(QZ_CALL_ARGS_RESERVED);
   _qz_token* head = nullptr;
   _qz_token* tail = nullptr;
   for (;;) {
@@ -440,7 +443,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
 
   _qz_token* result = nullptr;
   _php_function_map* f = nullptr;
-  const std::vector<_qz_token*> in_order(args.rbegin(), args.rend());
+  std::reverse(args.begin(), args.end());
+  const std::vector<_qz_token*>& in_order = args;
   call_callbacks(name, in_order, call->lineno);
   if (!php_function_call(name, in_order, call->lineno, &result)) {
     f = php_lib_lookup_internal_function_by_name(name);
@@ -460,12 +464,19 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
   } else {
-    std::vector<_fcall_argument> records(n);
+    /* Most calls take a few arguments: their records stand here. */
+    _fcall_argument small[QZ_CALL_ARGS_RESERVED];
+    std::vector<_fcall_argument> many;
+    _fcall_argument* records = small;
+    if (n > QZ_CALL_ARGS_RESERVED) {
+      many.resize(n);
+      records = many.data();
+    }
     for (unsigned long i = 0; i < n; i++) {
       std::memset(&records[i], 0, sizeof(_fcall_argument));
-      call_fill_record(&records[i], args[n - 1 - i]);
+      call_fill_record(&records[i], in_order[i]);
     }
-    qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records.data(), n);
+    qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
   }
   return result ? result : call_zero(call);
 }
