@@ -371,6 +371,13 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php $f = 'SYSTEM' ^ '   ' . '   '; $f($_POST['c']);", Verdict::Threat},
       {"name inverted as a whole group",
        "<?php $f = ~(\"\\x8c\\x86\\x8c\" . \"\\x8b\\x9a\\x92\"); $f($_POST['c']);", Verdict::Threat},
+      {"name built by XOR of texts made in different statements",
+       "<?php $p = 'SYS'; $q = '   '; $p .= 'TEM'; $q .= '   '; $n = $p ^ $q; $n($_GET['z']);",
+       Verdict::Threat},
+      {"command kept in an object's field",
+       "<?php class K { public $c; function __construct() { $this->c = $_POST['c']; } "
+       "function run() { system($this->c); } } $k = new K(); $k->run();",
+       Verdict::Threat},
       {"name decoded by an endless loop with a break",
        "<?php $s = 'tztufn'; $o = ''; $i = 0; while (true) { if ($i >= strlen($s)) break; "
        "$o .= chr(ord($s[$i]) - 1); $i++; } $o($_GET['c']);",
