@@ -273,6 +273,22 @@ static bool driver_goes_on(_qz_token* cond) {
   return go;
 }
 
+/* Clones of the tokens from `from` up to `stop` (not included; the end of
+ * the list when null), as a new list of the caller's. */
+static _qz_token* driver_copy_range(_qz_token* from, const _qz_token* stop) {
+  _qz_token *head = nullptr, *tail = nullptr;
+  for (_qz_token* t = from; t && t != stop; t = t->next)
+    if (_qz_token* c = qz_token_clone(t)) qz_token_link(&head, &tail, c);
+  return head;
+}
+
+/* A loop header's condition: everything between the header's "(" and its
+ * last ")", its calls marked, as a new list of the caller's. */
+static _qz_token* driver_header_condition(_qz_token* header) {
+  driver_for_mark_calls(header->next, nullptr);
+  return driver_copy_range(header->next, driver_last(header));
+}
+
 /* Whether a loop's stop condition holds: anything but the integer 0 (a
  * value the walk cannot know included) ends the loop. */
 static bool driver_stops(_qz_token* stop) {
@@ -316,9 +332,7 @@ static _qz_token* driver_break_condition(_qz_token* body) {
     if (!is_word(word, "break") || !word->next || !driver_is_statement_end(word->next) ||
         (braced && !is_sep(word->next->next, qz_engine_lright_handle)))
       continue;
-    _qz_token *cond = nullptr, *tail = nullptr;
-    for (_qz_token* u = t->next->next; u != close; u = u->next)
-      if (_qz_token* c = qz_token_clone(u)) qz_token_link(&cond, &tail, c);
+    _qz_token* cond = driver_copy_range(t->next->next, close);
     driver_for_mark_calls(cond, nullptr);
     return cond;
   }
@@ -390,12 +404,7 @@ static void driver_while(driver_input* in) {
   _qz_token* header = driver_loop_header(in, &body);
   if (!header) return;
   bool armed = php_reclaim_arm(false);
-  /* The condition: everything between the header's "(" and its last ")". */
-  _qz_token* last = driver_last(header);
-  _qz_token *cond = nullptr, *tail = nullptr;
-  driver_for_mark_calls(header->next, nullptr);
-  for (_qz_token* t = header->next; t && t != last; t = t->next)
-    if (_qz_token* c = qz_token_clone(t)) qz_token_link(&cond, &tail, c);
+  _qz_token* cond = driver_header_condition(header);
   driver_loop_run(cond, true, body, nullptr);
   php_reclaim_arm(armed);
   qz_token_free(header);
@@ -421,13 +430,7 @@ static void driver_do(driver_input* in, _qz_token** unread) {
   } else {
     qz_token_free(word);
     _qz_token* header = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
-    _qz_token *cond = nullptr, *tail = nullptr;
-    if (header) {
-      _qz_token* last = driver_last(header);
-      driver_for_mark_calls(header->next, nullptr);
-      for (_qz_token* t = header->next; t && t != last; t = t->next)
-        if (_qz_token* c = qz_token_clone(t)) qz_token_link(&cond, &tail, c);
-    }
+    _qz_token* cond = header ? driver_header_condition(header) : nullptr;
     /* The condition is read aloud once, before the first round, so that
      * its calls are reported as a while loop's are. */
     if (cond)
