@@ -17,6 +17,21 @@ class Tokens : public ::testing::Test {
     pool().free_all();
     qz_string_free_all();
   }
+  // Gives every field of tk but its line and links something nonzero: the
+  // name "n", an operator holding the integer -7 with provenance, counters
+  // and pointers to *elsewhere.
+  static void fill_fields(_qz_token* tk, _qz_value* elsewhere) {
+    static char name[] = "n";
+    tk->name = name;
+    tk->type = TOKEN_OPERATOR;
+    tk->value.type = TOKEN_INTEGER;
+    tk->value.lval = -7;
+    tk->value.spare1 = QZ_VALUE_DECODED;
+    tk->value.spare2 = 9;
+    tk->value.assign_time = 4;
+    tk->value.ptr = elsewhere;
+    tk->ref = elsewhere;
+  }
   // A list of n fresh tokens, linked both ways, with lineno 1..n.
   std::vector<_qz_token*> make_list(int n) {
     std::vector<_qz_token*> v;
@@ -89,21 +104,13 @@ TEST_F(Tokens, CloneCopiesAllButTheLinks) {
   auto v = make_list(3);
   _qz_token* src = v[1];
   _qz_value elsewhere{};
-  char name[] = "n";
-  src->name = name;
-  src->type = TOKEN_OPERATOR;
-  src->value.type = TOKEN_INTEGER;
-  src->value.lval = -7;
-  src->value.spare1 = QZ_VALUE_DECODED;
-  src->value.spare2 = 9;
-  src->value.assign_time = 4;
-  src->value.ptr = &elsewhere;
-  src->ref = &elsewhere;
+  fill_fields(src, &elsewhere);
   _qz_token* c = qz_token_clone(src);
   ASSERT_NE(c, nullptr);
   EXPECT_NE(c, src);
   EXPECT_EQ(c->lineno, 2u);
-  EXPECT_EQ(c->name, name);
+  EXPECT_STREQ(c->name, "n");
+  EXPECT_EQ(c->name, src->name);
   EXPECT_EQ(c->type, TOKEN_OPERATOR);
   EXPECT_EQ(c->value.type, TOKEN_INTEGER);
   EXPECT_EQ(c->value.lval, -7);
@@ -123,20 +130,6 @@ TEST_F(Tokens, CloneCopiesAllButTheLinks) {
 // Both allocation forms hand out a slot as new, whatever it held before:
 // released one by one, swept by a collection, or reset with the pool.
 TEST_F(Tokens, AReusedSlotComesBackZero) {
-  // Fills every field of tk with something nonzero.
-  auto dirty = [](_qz_token* tk, _qz_value* elsewhere) {
-    static char name[] = "n";
-    tk->name = name;
-    tk->type = TOKEN_OPERATOR;
-    tk->value.type = TOKEN_INTEGER;
-    tk->value.lval = -7;
-    tk->value.spare1 = QZ_VALUE_DECODED;
-    tk->value.spare2 = 9;
-    tk->value.assign_time = 4;
-    tk->value.ptr = elsewhere;
-    tk->ref = elsewhere;
-    tk->prev = tk->next = tk;
-  };
   const struct {
     const char* how;
     void (*give_back)(_qz_token*);
@@ -155,7 +148,8 @@ TEST_F(Tokens, AReusedSlotComesBackZero) {
       _qz_value elsewhere{};
       _qz_token* first = qz_token_alloc(1);
       ASSERT_NE(first, nullptr);
-      dirty(first, &elsewhere);
+      fill_fields(first, &elsewhere);
+      first->prev = first->next = first;
       r.give_back(first);
       _qz_token* again = typed ? qz_token_alloc(TOKEN_WORD, TOKEN_STRING, 3) : qz_token_alloc(3);
       ASSERT_EQ(again, first) << "first fit takes the slot given back";
