@@ -32,24 +32,15 @@
  * PHP_CLIENT_SERVER_MARKER has one, so that a transform of it alone gives
  * it back whole. */
 const char* const php_lib_taint_markers[] = {
-    "$_GET_DATA",
-    "$_POST_DATA",
-    "$_REQUEST_DATA",
-    "$_COOKIE_DATA",
-    "$_SERVER_DATA",
-    PHP_CLIENT_SERVER_MARKER,
-    "$_FILES_DATA",
-    "$_SESSION_DATA",
-    "$_GLOBALS_DATA",
-    "$_ENV_DATA",
-    "$_DB_DATA",
-    "$_REMOTE_FILE_CONTENTS",
-    "$_FILE_CONTENTS",
-    PHP_LIB_SOCKET_MARKER,
-    "$_FILE_HANDLE",
-    PHP_LIB_INPUT_HANDLE_MARKER,
-    QZ_DECODED_TEXT,
-    nullptr,
+    "$_GET_DATA",      "$_POST_DATA",
+    "$_REQUEST_DATA",  "$_COOKIE_DATA",
+    "$_SERVER_DATA",   PHP_CLIENT_SERVER_MARKER,
+    "$_FILES_DATA",    "$_SESSION_DATA",
+    "$_GLOBALS_DATA",  "$_ENV_DATA",
+    "$_DB_DATA",       "$_REMOTE_FILE_CONTENTS",
+    "$_FILE_CONTENTS", PHP_LIB_SOCKET_MARKER,
+    "$_FILE_HANDLE",   PHP_LIB_INPUT_HANDLE_MARKER,
+    QZ_DECODED_TEXT,   nullptr,
 };
 
 /* ---- the carry rule ------------------------------------------------------ */
@@ -177,15 +168,10 @@ static bool taint_is_input_stream(_qz_token* name) {
 }
 
 _qz_token* php_lib_taint_getenv(_qz_token* name) {
-  /* The CGI variables a client sets: its headers and the request line. */
-  static const char* const request_names[] = {"QUERY_STRING", "REQUEST_URI", "PATH_INFO",
-                                              "CONTENT_TYPE"};
   unsigned long len = 0;
   const char* text = taint_text(name, &len);
-  bool request = !text || php_lib_taint_mask(text, len) != 0 ||
-                 (len >= 5 && strncasecmp(text, "HTTP_", 5) == 0);
-  for (const char* r : request_names)
-    if (text && len == std::strlen(r) && strncasecmp(text, r, len) == 0) request = true;
+  bool request =
+      !text || php_lib_taint_mask(text, len) != 0 || php_server_key_is_client_set(text, len);
   return php_lib_marker(name, request ? PHP_LIB_HEADER_DATA_MARKER : "$_ENV_DATA");
 }
 
@@ -229,8 +215,7 @@ _qz_token* php_lib_taint_filter_input(_qz_token* type, _qz_token* name) {
   const char* marker = taint_filter_marker(type);
   unsigned long len = 0;
   const char* key = taint_text(name, &len);
-  if (std::strcmp(marker, "$_SERVER_DATA") == 0 && key && std::strlen(key) == len &&
-      php_server_key_is_client_set(key))
+  if (std::strcmp(marker, "$_SERVER_DATA") == 0 && php_server_key_is_client_set(key, len))
     marker = PHP_CLIENT_SERVER_MARKER;
   return php_lib_marker(name, marker);
 }

@@ -61,13 +61,14 @@ _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_
 
 /* Taint sources. */
 
-/* "$_SERVER_DATA" for a request variable of the CGI environment (a name that
- * starts with "HTTP_", or QUERY_STRING, REQUEST_URI, PATH_INFO, CONTENT_TYPE,
- * ignoring case), for a name that holds a marker, and for a name without
- * text (not known to the scan); "$_ENV_DATA" for any other known name. */
+/* PHP_LIB_HEADER_DATA_MARKER for a request variable of the CGI environment
+ * (php_server_key_is_client_set), for a name that holds a marker, and for a
+ * name without text (not known to the scan); "$_ENV_DATA" for any other
+ * known name. */
 _qz_token* php_lib_taint_getenv(_qz_token* name);
 /* getallheaders and apache_request_headers: a new array whose every item
- * not written reads as "$_SERVER_DATA", as the request arrays' items do. */
+ * not written reads as PHP_LIB_HEADER_DATA_MARKER, as the request arrays'
+ * items read as their marker. */
 _qz_token* php_lib_taint_headers();
 /* filter_input(type, name): the item marker of the request array that type
  * (INPUT_GET, INPUT_POST...) names, "$_REQUEST_DATA" for a type the scan

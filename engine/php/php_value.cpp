@@ -98,7 +98,7 @@ static void value_mark_client_set(_qz_array* arr, _qz_bucket* item) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || !arr->item_marker || !item->key ||
       item->value.type != TOKEN_LITERAL || item->value.ptr != arr->item_marker ||
       std::strcmp(arr->item_marker, "$_SERVER_DATA") != 0 ||
-      !php_server_key_is_client_set(item->key))
+      !php_server_key_is_client_set(item->key, std::strlen(item->key)))
     return;
   if (char* marker = qz_engine_insert_isym(const_cast<char*>(PHP_CLIENT_SERVER_MARKER)))
     item->value.ptr = marker;

@@ -216,13 +216,13 @@ bool php_text_is_request_marker(const char* text) {
   return false;
 }
 
-bool php_server_key_is_client_set(const char* key) {
+bool php_server_key_is_client_set(const char* key, size_t len) {
   static const char* const request_line[] = {"QUERY_STRING", "REQUEST_URI", "PATH_INFO",
                                              "CONTENT_TYPE"};
   if (!key) return false;
-  if (strncasecmp(key, "HTTP_", 5) == 0) return true;
+  if (len >= 5 && strncasecmp(key, "HTTP_", 5) == 0) return true;
   for (const char* name : request_line)
-    if (strcasecmp(key, name) == 0) return true;
+    if (len == std::strlen(name) && strncasecmp(key, name, len) == 0) return true;
   return false;
 }
 

@@ -44,8 +44,8 @@ bool php_variable_is_superglobal(const _qz_token* entry);
  * REQUEST_URI, PATH_INFO, CONTENT_TYPE). It holds "$_SERVER_DATA", so that
  * whatever reads server data reads it too. */
 #define PHP_CLIENT_SERVER_MARKER "$_SERVER_DATA_HTTP"
-/* True for the name of such an item, ignoring case. */
-bool php_server_key_is_client_set(const char* key);
+/* True for the name of such an item (the len bytes at key), ignoring case. */
+bool php_server_key_is_client_set(const char* key, size_t len);
 /* True when text is exactly the item marker of a request array
  * ("$_GET_DATA" and the like) or PHP_CLIENT_SERVER_MARKER: the value came
  * from the request. */
