@@ -212,15 +212,18 @@ struct qz_mempool {
   }
 
   /* Frees every slot and sets count to 0: in the slabs a slot was taken from
-   * since the last reset, the slots up to the highest one taken are zeroed
-   * (the others are zero already), so the cost follows what was used, not
-   * how far the pool once grew. Slabs from ordinal `keep_slabs` on are then
-   * given back to the heap; the rest stay. */
+   * since the last reset, the slots still in use are zeroed (a free slot is
+   * zero already: release and sweep zero it, and a slot past taken_end was
+   * never handed out), so the cost follows what is still held, not how far
+   * the pool once grew. Slabs from ordinal `keep_slabs` on are then given back
+   * to the heap; the rest stay. */
   void reset_in_place(unsigned long keep_slabs = ~0ul) {
     for (unsigned long o = 0; o < touched && o < by_ordinal.size(); o++) {
       mempool_item* s = by_ordinal[o];
+      unsigned long words = (s->taken_end + 31) / 32;
+      for (unsigned long w = 0; w < words; w++)
+        for (uint32_t bits = s->bitmap[w]; bits; bits &= bits - 1) zero_slot(s, w, bits);
       std::memset(s->bitmap, 0, sizeof(s->bitmap));
-      std::memset(static_cast<void*>(s->items), 0, s->taken_end * sizeof(T));
       s->taken_end = 0;
       mark_all_open(s);
       zeroed_slabs++;
@@ -303,10 +306,7 @@ struct qz_mempool {
         unsigned long mw = o * QZ_POOL_BITMAP_WORDS + w;
         uint32_t garbage = s->bitmap[w] & ~(mw < m.size() ? m[mw] : 0u);
         if (!garbage) continue;
-        for (uint32_t bits = garbage; bits; bits &= bits - 1)
-          std::memset(
-              static_cast<void*>(&s->items[w * 32 + static_cast<unsigned>(__builtin_ctz(bits))]), 0,
-              sizeof(T));
+        for (uint32_t bits = garbage; bits; bits &= bits - 1) zero_slot(s, w, bits);
         unsigned long n = static_cast<unsigned long>(__builtin_popcount(garbage));
         s->bitmap[w] &= ~garbage;
         s->used -= n;
@@ -331,6 +331,12 @@ struct qz_mempool {
   }
 
  private:
+  /* Zeroes the record of bitmap word w's lowest set bit in `bits`. */
+  static void zero_slot(mempool_item* s, unsigned long w, uint32_t bits) {
+    std::memset(static_cast<void*>(&s->items[w * 32 + static_cast<unsigned>(__builtin_ctz(bits))]),
+                0, sizeof(T));
+  }
+
   void mark_all_open(mempool_item* slab) {
     slab->used = 0;
     slab->open_words[0] = ~0ull;
