@@ -1336,7 +1336,8 @@ static bool eval_method_prefix(_qz_token* cur, std::string* prefix) {
  * takes an expression. Elsewhere "[" indexes the value before it. */
 static bool eval_value_begins_after(const _qz_token* prev) {
   if (!prev) return true;
-  if (prev->type == TOKEN_LITERAL) return false;
+  /* A literal, or a value the lexer made already (a word without a name). */
+  if (prev->type == TOKEN_LITERAL || (prev->type == TOKEN_WORD && !prev->name)) return false;
   if (prev->type == TOKEN_OPERATOR) return true;
   if (prev->type == TOKEN_SEPARATOR)
     return prev->name != qz_engine_sright_handle && prev->name != qz_engine_mright_handle &&

@@ -88,6 +88,23 @@ static _qz_token* lex_make_literal(char* text) {
   return tk;
 }
 
+/* Extended reading: a literal whose text holds a NUL byte ("\x00", "\0" or
+ * the byte itself) keeps every byte: the token becomes a value already
+ * computed, as an operator's result is (a word without a name holding a
+ * string of len bytes), so a name hidden by XOR with a key that meets one of
+ * its letters comes out whole. A literal's value is a C string, which would
+ * end at the first NUL. Without the extended reading, or when no string can
+ * be had, the token stays the literal of the text up to the NUL. */
+static void lex_keep_nul_bytes(_qz_token* tk, const char* text, size_t len) {
+  if (!tk || !(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || std::strlen(text) == len) return;
+  if (_qz_string* bytes = qz_string_alloc_n(text, len)) {
+    tk->type = TOKEN_WORD;
+    tk->name = nullptr;
+    tk->value.type = TOKEN_STRING;
+    tk->value.ptr = bytes;
+  }
+}
+
 static bool lex_is_eof(int ch) { return ch == QZ_SOURCE_END; }
 
 /* Reads a source for one string, with a small stack of characters given back
@@ -211,6 +228,7 @@ static void lex_str_flush(lex_string* s, bool reserve) {
   if (s->text.len == 0) return;
   s->text.data[s->text.len] = '\0'; /* lex_text_add leaves room for it */
   _qz_token* tk = lex_make_literal(s->text.data);
+  lex_keep_nul_bytes(tk, s->text.data, s->text.len);
   s->text.len = 0;
   if (!tk) return;
   if (s->pieces > 0) {

@@ -127,7 +127,7 @@ enum qz_engine_option_flags : unsigned long {
   /* The interpreter reads more of what scripts do, so that it reaches the
    * call filter:
    *  - a string literal keeps up to the per-string cap (16 MB), not only
-   *    its first 5,000 characters;
+   *    its first 5,000 characters, and every byte after a NUL it holds;
    *  - a "(" at a statement start, after an operator, a separator or an
    *    expression keyword (echo, print, return...) groups: it calls nothing;
    *    a group followed by "(" is the callee of that list ("('system')(...)",

@@ -19,8 +19,16 @@ namespace {
 using Lexer = scan_record::RuntimeTest;
 
 // One token as "<kind> <text>": W word, I integer, L literal, S separator,
-// O operator; a true/false word (no name) reads "B1" or "B0".
+// O operator; a true/false word (no name) reads "B1" or "B0", a text the
+// lexer kept as bytes (no name) "T " and its bytes, a NUL as "\0".
 std::string render(const _qz_token* t) {
+  if (!t->name && t->value.type == TOKEN_STRING) {
+    auto* s = static_cast<const _qz_string*>(t->value.ptr);
+    std::string out = "T ";
+    for (size_t i = 0; i < s->length; i++)
+      out += s->text[i] ? std::string(1, s->text[i]) : std::string("\\0");
+    return out;
+  }
   if (!t->name) return "B" + std::to_string(t->value.lval);
   const char* kind = "?";
   switch (t->type) {
@@ -182,7 +190,8 @@ TEST_F(Lexer, ReachEscapesAndKeptCharacters) {
       {"malformed unicode escapes stay text", "<?php \"\\u41 \\u{} \\u{110000} \\u{4\";",
        {"L \\u41 \\u{} \\u{110000} \\u{4", "S ;"}, {"L u41 u{} u{110000} u{4", "S ;"}},
       {"unknown escape keeps its backslash", "<?php \"\\q\\'\";", {"L \\q\\'", "S ;"}, {"L q'", "S ;"}},
-      {"a NUL escape ends the text", "<?php \"ab\\0cd\";", {"L ab", "S ;"}, {"L ab0cd", "S ;"}},
+      {"a NUL keeps the bytes after it", "<?php \"ab\\0cd\" . \"\\x00\";",
+       {"T ab\\0cd", "O .", "T \\0", "S ;"}, {"L ab0cd", "O .", "L ", "S ;"}},
       {"single quotes know two escapes", "<?php 'a\\nb\\\\c\\'d\\x41';",
        {"L a\\nb\\c'd\\x41", "S ;"}, {"L anb\\c'dA", "S ;"}},
       {"ignored characters stay in strings", "<?php 'a!b@c\r';", {"L a!b@c\r", "S ;"}, {"L abc", "S ;"}},

@@ -336,6 +336,11 @@ TEST_F(Reach, OperatorsBindAsPhpBindsThem) {
        "<?php $f = 'SYSTEM' ^ '   ' . '   '; $f($_GET['c']); f(6 & 3 + 1, 3 ^ 1 & 2, 1 | 2 ^ 3);",
        {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)", "1:f:0(2|1|/)"},
        {"1:qz_array_item:0($_GET|c)", "1:$f:0($_GET_DATA)", "1:f:0(4|2|1|      |/|0|/|0|      |1)"}},
+      {"a key meeting a letter of the name leaves a NUL in the text, which XOR still reads",
+       "<?php $k = \"\\x12\\x1b\\x10\\x10\\x00\\x0b\"; $f = $k ^ 'abcdef'; $f($_GET['c']); "
+       "$g = \"\\0\" . 'xec'; $h = $g ^ \"e\\0\\0\\0\"; f(true . 'x'); $h(1);",
+       {"1:qz_array_item:0($_GET|c)", "1:system:1($_GET_DATA)", "1:f:0(1x)", "1:exec:1(/)"},
+       {"1:qz_array_item:0($_GET|c)", "1:$f:0($_GET_DATA)", "1:f:0(/x)", "1:$h:0(/)"}},
       {"\"~\" before a group inverts the group's whole value",
        "<?php $g = ~(\"\\x8c\\x86\" . \"\\x8c\\x8b\\x9a\\x92\"); $g($_GET['d']); $h = ~(~'ex' . ~'ec'); $h(1);",
        {"1:qz_array_item:0($_GET|d)", "1:system:1($_GET_DATA)", "1:exec:1(/)"},
