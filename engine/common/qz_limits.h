@@ -87,6 +87,11 @@
  * function called in a long loop of statements costs no more. */
 #define QZ_MAX_FUNCTION_WALKS_PER_SCAN 256
 #define QZ_MAX_WALKS_PER_FUNCTION 8
+/* Places of one "list(...) = " or "[...] = " that take a value (extended
+ * reading); later ones assign nothing. Real code names a handful; the bound
+ * keeps a hostile statement of millions of commas from growing a vector. */
+#define QZ_MAX_DESTRUCTURE_PLACES 256
+
 /* Calls of names not defined yet that are kept for a function defined
  * further down (extended reading), and the bytes of argument text kept for
  * them: only the first call of a name is kept. */

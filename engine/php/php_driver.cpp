@@ -157,6 +157,110 @@ static void driver_accumulate_from_empty(php_statement* st) {
   entry->value.ptr = qz_engine_insert_sym(const_cast<char*>(""));
 }
 
+/* ---- list() and [...] on the left of "=" (extended reading) ----------- */
+
+/* One place of a destructuring: the "$name" it assigns and the key that
+ * picks its item (null: the place's position). */
+struct driver_place {
+  _qz_token* var;
+  _qz_token* key;
+};
+
+static bool driver_is_sep(const _qz_token* t, const char* handle) {
+  return t && t->type == TOKEN_SEPARATOR && t->name == handle;
+}
+
+static bool driver_is_variable(const _qz_token* t) {
+  return t && t->type != TOKEN_LITERAL && t->name && t->name[0] == '$' && t->name[1];
+}
+
+/* The places between open and its matching close, read into *places; the
+ * token after close is returned (null when the group never closes). A place
+ * is "$v" or "key => $v"; any other (empty, nested, a property) keeps its
+ * position and assigns nothing. */
+static _qz_token* driver_read_places(_qz_token* open, std::vector<driver_place>* places) {
+  unsigned long depth = 0;
+  _qz_token* first = open->next; /* first token of the current place */
+  for (_qz_token* t = open; t; t = t->next) {
+    if (t->type == TOKEN_LITERAL) continue;
+    bool opens = driver_is_sep(t, qz_engine_sleft_handle) || driver_is_sep(t, qz_engine_mleft_handle);
+    bool closes = driver_is_sep(t, qz_engine_sright_handle) || driver_is_sep(t, qz_engine_mright_handle);
+    if (opens) depth++;
+    bool ends = depth == 1 && (closes || driver_is_sep(t, qz_engine_comma_handle));
+    if (closes) depth--;
+    if (!ends) continue;
+    driver_place p{nullptr, nullptr};
+    if (first != t && first->next == t && driver_is_variable(first)) p.var = first;
+    if (first != t && first->next && first->next->name == qz_engine_arrpair_handle &&
+        first->next->next && first->next->next->next == t && driver_is_variable(first->next->next)) {
+      p.key = first;
+      p.var = first->next->next;
+    }
+    if (places->size() < QZ_MAX_DESTRUCTURE_PLACES) places->push_back(p);
+    first = t->next;
+    if (depth == 0) return t->next;
+  }
+  return nullptr;
+}
+
+/* The value a place takes from the value v being taken apart: an array's
+ * item by the place's key or position; a text that carries request data
+ * whole (each piece of it is request data too); else nothing. */
+static bool driver_place_value(const _qz_value& v, const driver_place& p, unsigned long position,
+                               _qz_value* out) {
+  if ((v.type == TOKEN_ARRAY || v.type == TOKEN_ARRAY_REF) && v.ptr) {
+    auto* arr = static_cast<_qz_array*>(v.ptr);
+    _qz_bucket* b = nullptr;
+    if (!p.key)
+      b = qz_array_item(arr, position);
+    else if (p.key->type == TOKEN_INTEGER && p.key->value.lval >= 0)
+      b = qz_array_item(arr, static_cast<unsigned long>(p.key->value.lval));
+    else if (p.key->type == TOKEN_LITERAL && p.key->name)
+      b = qz_array_item(arr, p.key->name);
+    if (!b) return false;
+    *out = b->value;
+    return true;
+  }
+  const char* text = php_value_text(v);
+  if (!text || !php_text_request_marker_in(text)) return false;
+  *out = v;
+  return true;
+}
+
+/* "list($a, , $b) = EXPR;" and "[$a, 'k' => $b] = EXPR;" starting the
+ * statement: EXPR is evaluated (its calls reported) and each variable takes
+ * the item its place picks; the construct itself is no call. False, touching
+ * nothing, for any other statement. */
+static bool driver_destructure(php_statement* st) {
+  _qz_token* first = st->head.next;
+  if (!first || first->type == TOKEN_LITERAL) return false;
+  _qz_token* open = nullptr;
+  if (first->name && qz_ascii_fold_equal()(first->name, "list") &&
+      driver_is_sep(first->next, qz_engine_sleft_handle))
+    open = first->next;
+  else if (driver_is_sep(first, qz_engine_mleft_handle))
+    open = first;
+  if (!open) return false;
+  std::vector<driver_place> places;
+  _qz_token* assign = driver_read_places(open, &places);
+  if (!assign || assign->type == TOKEN_LITERAL || assign->name != qz_engine_assign_handle ||
+      !assign->next || driver_is_statement_end(assign->next))
+    return false;
+  _qz_token* r = php_eval_expr(assign->next, nullptr);
+  _qz_value v = php_variable_value(r);
+  for (unsigned long i = 0; i < places.size(); i++) {
+    _qz_value item;
+    if (!places[i].var || !driver_place_value(v, places[i], i, &item)) continue;
+    _qz_token* entry = php_reference_globals(places[i].var);
+    if (!entry || php_variable_is_superglobal(entry)) continue;
+    entry->type = TOKEN_WORD;
+    entry->value = item;
+    qz_token_inc_assign_time(entry);
+  }
+  qz_token_free(r);
+  return true;
+}
+
 /* Evaluates a statement unless it is too short to (a function's "return"
  * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
@@ -167,7 +271,9 @@ static void driver_stmt_finish(php_statement* st) {
   unsigned long shortest = (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
                                ? QZ_SHORT_STATEMENT_TOKENS - 1
                                : QZ_SHORT_STATEMENT_TOKENS;
-  if (!php_function_return(&st->head) && st->count > shortest)
+  bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
+  if ((!reach || !driver_destructure(st)) && !php_function_return(&st->head) &&
+      st->count > shortest)
     qz_token_free(php_eval_expr(&st->head, nullptr));
   driver_stmt_release(st);
 }

@@ -71,6 +71,17 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        {"1:array:0(qz_invalid_string)", "1:f:0(x|ev)", "1:passthru:0($_GET_DATA)"},
        {"1:array:0(qz_invalid_string)", "1:foreach:0(qz_invalid_string|as|qz_invalid_string)", "1:f:0($key|$val)",
         "1:foreach:0($_GET|as|$g)", "1:passthru:0($g)"}},
+      {"list() and [...] take an array apart by position or key; a request text whole",
+       "<?php list($x, $y) = array($_GET['a'], 'b'); eval($x); [$p, , $q] = ['s', 'u', $_POST['c']]; system($q); "
+       "['k' => $m, 'n' => $o] = ['n' => 'v', 'k' => $_COOKIE['z']]; g($m, $o, $y, $p); "
+       "list($f, list($n)) = $_GET['w']; $f($n); list($r) = 'plain'; h($r);",
+       {"1:qz_array_item:0($_GET|a)", "1:array:0($_GET_DATA|b)", "1:eval:0($_GET_DATA)",
+        "1:qz_array_item:0($_POST|c)", "1:array:0(s|u|$_POST_DATA)", "1:system:0($_POST_DATA)",
+        "1:qz_array_item:0($_COOKIE|z)", "1:array:0(qz_invalid_string|qz_invalid_string)",
+        "1:g:0($_COOKIE_DATA|v|b|s)", "1:qz_array_item:0($_GET|w)", "1:$_GET_DATA:1($n)", "1:h:0($r)"},
+       {"1:list:0($x|$y)", "1:qz_array_item:0($_GET|a)", "1:array:0($_GET_DATA|b)", "1:eval:0($x)",
+        "1:system:0($q)", "1:g:0($m|$o|$y|$p)", "1:list:0($n)", "1:list:0($f|)", "1:qz_array_item:0($_GET|w)",
+        "1:$f:0($n)", "1:list:0($r)", "1:h:0($r)"}},
       {"request data through json_decode, array_values and key",
        "<?php $p = json_decode($_GET['p'], true); system($p['c']); $a = array_values($_SERVER); exec($a[6]); "
        "$f = key($_POST); $f(1); g(json_decode('{}'), key($arr));",
