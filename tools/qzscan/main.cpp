@@ -884,8 +884,7 @@ int main(int argc, char** argv) {
                : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
-  const ResultWriter writer{files,    stdin_copy.path(), fmt,       out,
-                            text_style(o), progress,
+  const ResultWriter writer{files,    stdin_copy.path(), fmt, out, text_style(o), progress,
                             o.only_new ? &known.baseline : nullptr, cache, quarantine};
   WorkerRun workers = use_daemon ? daemon.scan(files, wopt, writer)
                                  : scan_in_workers(files, wopt, writer);
