@@ -602,6 +602,7 @@ int run_daemon(const DaemonOptions& opt) {
   }
   Listener l;
   l.fd = inherited_socket();
+  if (l.fd >= 0) l.path = "the socket passed by the service manager (LISTEN_FDS)";
   if (l.fd < 0 && !bind_socket(opt, user, &l, &why)) {
     std::fprintf(stderr, "qzscan: %s\n", why.c_str());
     if (l.made) unlink(l.path.c_str());
