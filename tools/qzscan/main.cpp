@@ -429,9 +429,11 @@ void add_options(CLI::App& app, CliOptions& o) {
       app.add_option("--daemon-socket", o.daemon_socket,
                      "Have the daemon listening on PATH scan the files (passed as descriptors, "
                      "or as paths when they cannot be opened here) under its rules and limits; "
-                     "the report and exit status are those of a local scan")
+                     "the report and exit status are those of a local scan (not with --cache)")
           ->type_name("PATH")
-          ->excludes(daemon);
+          ->excludes(daemon)
+          // The cache keys verdicts by this run's options, not the daemon's.
+          ->excludes("--cache");
   app.add_flag("--fallback", o.fallback,
                "With --daemon-socket: scan locally when the daemon cannot be reached (else exit "
                "2)")
