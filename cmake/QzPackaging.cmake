@@ -20,6 +20,15 @@ if(QZ_BUILD_TOOLS)
     ${PROJECT_SOURCE_DIR}/contrib/systemd/qzscan-nightly.timer
     ${PROJECT_SOURCE_DIR}/contrib/cron/qzscan-nightly.cron
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  # The daemon's socket-activated units, where systemd looks for a package's
+  # units (under /usr: /usr/lib/systemd/system).
+  set(QZ_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+    "Where the qzscan daemon's systemd units are installed, under the prefix")
+  set(QZSCAN_PATH ${CMAKE_INSTALL_FULL_BINDIR}/qzscan)
+  configure_file(${PROJECT_SOURCE_DIR}/contrib/systemd/qzscand.service.in
+    ${PROJECT_BINARY_DIR}/contrib/qzscand.service @ONLY)
+  install(FILES ${PROJECT_SOURCE_DIR}/contrib/systemd/qzscand.socket
+    ${PROJECT_BINARY_DIR}/contrib/qzscand.service DESTINATION ${QZ_SYSTEMD_UNIT_DIR})
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/tools/qzrules/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
     RENAME qzrules.md)

@@ -4,6 +4,8 @@
 #include "qzrules_lint.h"
 #include "scan_allow.h"
 #include "scan_cache.h"
+#include "scan_client.h"
+#include "scan_daemon.h"
 #include "scan_files.h"
 #include "scan_lists.h"
 #include "scan_quarantine.h"
@@ -265,6 +267,9 @@ struct CliOptions {
   std::string worker_memory = std::to_string(kDefaultWorkerMemoryMiB) + "M";
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   unsigned timeout = kDefaultTimeoutSeconds;
+  bool daemon = false, fallback = false;
+  std::string socket = kDefaultSocketPath, socket_mode = kDefaultSocketMode;
+  std::string socket_group, user, daemon_socket;
 };
 
 std::string join_commas(const std::vector<std::string>& items) {
@@ -396,6 +401,43 @@ void add_options(CLI::App& app, CliOptions& o) {
                "Scan exactly as the baseline engine: no extended PHP tags, no full decoding,\n"
                "0xFF ends the input, no limit findings, no memory bounds, no extended reading of\n"
                "the interpreter");
+  CLI::Option* daemon =
+      app.add_flag("--daemon", o.daemon,
+                   "Serve scan requests on a Unix socket instead of scanning PATHs: one request "
+                   "per line (SCAN PATH, SCANFD with a passed descriptor, PING, VERSION, RELOAD), "
+                   "one JSON line per reply; the rules are loaded once and -j workers kept");
+  app.add_option("--socket", o.socket,
+                 "With --daemon: the socket to listen on (default " + o.socket +
+                     "); a socket passed by systemd (LISTEN_FDS) is taken instead")
+      ->type_name("PATH")
+      ->needs(daemon);
+  app.add_option("--socket-mode", o.socket_mode,
+                 "With --daemon: the socket's permissions, in octal (default " + o.socket_mode +
+                     ")")
+      ->type_name("MODE")
+      ->needs(daemon);
+  app.add_option("--socket-group", o.socket_group,
+                 "With --daemon: the group that owns the socket")
+      ->type_name("GROUP")
+      ->needs(daemon);
+  app.add_option("--user", o.user,
+                 "With --daemon: run as this user once the socket is bound (the rules are read "
+                 "before; RELOAD reads them as the user)")
+      ->type_name("NAME")
+      ->needs(daemon);
+  CLI::Option* client =
+      app.add_option("--daemon-socket", o.daemon_socket,
+                     "Have the daemon listening on PATH scan the files (passed as descriptors, "
+                     "or as paths when they cannot be opened here) under its rules and limits; "
+                     "the report and exit status are those of a local scan (not with --cache)")
+          ->type_name("PATH")
+          ->excludes(daemon)
+          // The cache keys verdicts by this run's options, not the daemon's.
+          ->excludes("--cache");
+  app.add_flag("--fallback", o.fallback,
+               "With --daemon-socket: scan locally when the daemon cannot be reached (else exit "
+               "2)")
+      ->needs(client);
 }
 
 // "php,.PHTML,,inc" -> php, phtml, inc: lower case, without dots or empty items.
@@ -725,6 +767,40 @@ bool finish_report(ReportOutput& out, const CliOptions& o, Format fmt,
   return false;
 }
 
+// --daemon: serves until stopped; exit status 2 when it cannot start.
+int serve(const CliOptions& o) {
+  if (!o.paths.empty() || !o.files_from.empty()) {
+    std::fprintf(stderr, "qzscan: --daemon: expected no PATH or --files-from, only options\n");
+    return kExitError;
+  }
+  SelectOptions sel;
+  DaemonOptions d;
+  RuleFileInfo rules;
+  if (!make_selection(o, &sel) || !make_worker_options(o, sel, {}, &d.workers) ||
+      !check_rules(d.workers.rules_path, o.strict_rules, &rules))
+    return kExitError;
+  d.strict_rules = o.strict_rules;
+  d.socket_path = o.socket;
+  d.socket_mode = o.socket_mode;
+  d.socket_group = o.socket_group;
+  d.user = o.user;
+  d.version = QZSCAN_VERSION;
+  return run_daemon(d);
+}
+
+// --daemon-socket: true when the daemon answers, with the rules it uses in
+// *rules; else false, after a warning under --fallback (the run scans
+// locally), or an error.
+bool reach_daemon(const CliOptions& o, DaemonClient* daemon, RuleFileInfo* rules, bool* failed) {
+  std::string why;
+  if (o.daemon_socket.empty()) return false;
+  if (daemon->connect(o.daemon_socket, rules, &why)) return true;
+  std::fprintf(stderr, "qzscan: --daemon-socket: %s%s\n", escape_text(why).c_str(),
+               o.fallback ? "; scanning here instead (--fallback)" : "");
+  *failed = !o.fallback;
+  return false;
+}
+
 int exit_status(const Summary& sum, const std::string& fail_on) {
   if (sum.errors || sum.not_quarantined || sum.partial_no_threat) return kExitError;
   if (sum.threats || (fail_on == "suspicious" && sum.suspicious) ||
@@ -754,6 +830,7 @@ int main(int argc, char** argv) {
   o.ext_given = app.count("--ext") > 0;
   if (!o.restore.empty())
     return restore_items(o.restore, o.paths, o.restore_setid) ? kExitError : kExitClean;
+  if (o.daemon) return serve(o);
 
   SelectOptions sel;
   if (!make_selection(o, &sel)) return kExitError;
@@ -770,8 +847,13 @@ int main(int argc, char** argv) {
   RunInfo run;
   if (!make_worker_options(o, sel, paths, &wopt)) return kExitError;
   if (!o.make_allowlist.empty()) return make_allowlist(o, sel, paths, wopt, out);
+  DaemonClient daemon;
+  bool unreachable = false;
+  const bool use_daemon = reach_daemon(o, &daemon, &run.rules, &unreachable);
+  if (unreachable) return kExitError;
   Known known;
-  if (!load_known(o, &known) || !check_rules(wopt.rules_path, o.strict_rules, &run.rules))
+  if (!load_known(o, &known) ||
+      (!use_daemon && !check_rules(wopt.rules_path, o.strict_rules, &run.rules)))
     return kExitError;
 
   Quarantine quarantine;
@@ -804,10 +886,10 @@ int main(int argc, char** argv) {
                : o.format == "json"  ? Format::Json
                : o.format == "sarif" ? Format::Sarif
                                      : Format::Text;
-  WorkerRun workers =
-      scan_in_workers(files, wopt,
-                      ResultWriter{files, stdin_copy.path(), fmt, out, text_style(o), progress,
-                                   o.only_new ? &known.baseline : nullptr, cache, quarantine});
+  const ResultWriter writer{files,    stdin_copy.path(), fmt, out, text_style(o), progress,
+                            o.only_new ? &known.baseline : nullptr, cache, quarantine};
+  WorkerRun workers = use_daemon ? daemon.scan(files, wopt, writer)
+                                 : scan_in_workers(files, wopt, writer);
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());

@@ -1,7 +1,9 @@
 // Worker processes for qzscan: each runs its own engine and scans the files
-// the parent hands it, one at a time, over a pipe. Frames on both pipes are a
-// 4-byte length and that many bytes: a request (how to open, then the path)
-// towards the worker, a JSON result back.
+// the parent hands it, one at a time. Frames both ways are a 4-byte length
+// and that many bytes: a request (how to open, then the path) towards the
+// worker over a socket, which can carry a descriptor to scan beside the
+// frame, and a JSON result back over a pipe. The pool of workers outlives
+// one batch of files when its owner (the daemon) keeps it.
 
 // Digests use OpenSSL's SHA-256 routines themselves, the code its EVP
 // interface runs for SHA-256, without the provider set-up EVP does on first
@@ -23,6 +25,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -145,8 +148,10 @@ const char* const kResultDev = "dev";
 const char* const kResultIno = "ino";
 const char* const kResultRetire = "retire";
 // The first byte of a request: whether the worker may open the file through
-// a final symbolic link. The path follows.
-const char kOpenFollow = 'F', kOpenNoFollow = 'N';
+// a final symbolic link, or scans the descriptor passed with the frame
+// instead. The path (for a passed descriptor, the name it is known by)
+// follows.
+const char kOpenFollow = 'F', kOpenNoFollow = 'N', kOpenPassed = 'D';
 // How a worker opens a file: never blocking on a FIFO or a device, never
 // leaking the descriptor.
 const int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
@@ -189,6 +194,40 @@ bool write_frame(int fd, const std::string& s) { return write_frame(fd, s.data()
 bool read_frame(int fd, std::string* s) {
   uint32_t n = 0;
   if (!read_all(fd, &n, sizeof n)) return false;
+  s->resize(n);
+  return n == 0 || read_all(fd, &(*s)[0], n);
+}
+
+// A request frame over the worker's socket, with `passed` (when not -1)
+// sent beside its first byte.
+bool send_frame(int fd, const std::string& s, int passed) {
+  if (passed < 0) return write_frame(fd, s);
+  uint32_t n = static_cast<uint32_t>(s.size());
+  ssize_t w = send_with_descriptor(fd, &n, sizeof n, passed);
+  if (w < 0) return false;
+  const size_t done = static_cast<size_t>(w);
+  return write_all(fd, reinterpret_cast<char*>(&n) + done, sizeof n - done) &&
+         write_all(fd, s.data(), s.size());
+}
+
+// Reads a request frame, taking the descriptor that came with it (else -1)
+// into *passed; the caller owns it. Descriptors beyond the first are closed.
+bool receive_frame(int fd, std::string* s, int* passed) {
+  *passed = -1;
+  uint32_t n = 0;
+  std::vector<int> fds;
+  ssize_t r;
+  do r = receive_with_descriptors(fd, &n, sizeof n, 0, &fds);
+  while (r < 0 && errno == EINTR);
+  for (int got : fds) {
+    if (*passed < 0)
+      *passed = got;
+    else
+      close(got);
+  }
+  if (r <= 0) return false;
+  const size_t done = static_cast<size_t>(r);
+  if (!read_all(fd, reinterpret_cast<char*>(&n) + done, sizeof n - done)) return false;
   s->resize(n);
   return n == 0 || read_all(fd, &(*s)[0], n);
 }
@@ -574,10 +613,12 @@ json hash_and_scan(OpenFile& f, uint64_t size, const WorkerOptions& opt) {
 // Opens the file once and checks what it is, then hashes and scans it from
 // that descriptor: what is hashed, scanned and reported is one file,
 // whatever happens to its path meanwhile.
-json scan_one(const std::string& path, bool follow, const WorkerOptions& opt) {
+// A descriptor passed in (passed >= 0, which f then owns) is scanned from
+// its start instead of opening the path.
+json scan_one(const std::string& path, bool follow, int passed, const WorkerOptions& opt) {
   test_hooks(path);
   OpenFile f;
-  f.fd = open(path.c_str(), kOpenFlags | (follow ? 0 : O_NOFOLLOW));
+  f.fd = passed >= 0 ? passed : open(path.c_str(), kOpenFlags | (follow ? 0 : O_NOFOLLOW));
   if (f.fd < 0)
     return error_result(errno == ELOOP && !follow ? "a symbolic link, not followed"
                                                   : std::strerror(errno));
@@ -587,6 +628,7 @@ json scan_one(const std::string& path, bool follow, const WorkerOptions& opt) {
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > opt.max_filesize && opt.skip_large)
     return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
+  if (passed >= 0 && lseek(f.fd, 0, SEEK_SET) != 0) return error_result(std::strerror(errno));
   json result = hash_and_scan(f, size, opt);
   result[kResultDev] = static_cast<uint64_t>(st.st_dev);
   result[kResultIno] = static_cast<uint64_t>(st.st_ino);
@@ -606,6 +648,10 @@ void worker_signals() {
   signal(SIGINT, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
   signal(SIGTERM, SIG_DFL);
+  // A parent waiting in ppoll holds its stop signals blocked.
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 void limit_memory(uint64_t bytes) {
@@ -614,9 +660,9 @@ void limit_memory(uint64_t bytes) {
   setrlimit(RLIMIT_AS, &lim);
 }
 
-// Request frames: the follow byte, then the path.
-std::string request(const std::string& path, bool follow) {
-  return (follow ? kOpenFollow : kOpenNoFollow) + path;
+// Request frames: how to open, then the path.
+std::string request(const PoolJob& job) {
+  return (job.fd >= 0 ? kOpenPassed : job.follow ? kOpenFollow : kOpenNoFollow) + job.path;
 }
 
 [[noreturn]] void worker_main(int in_fd, int out_fd, const WorkerOptions& opt, pid_t parent) {
@@ -629,11 +675,18 @@ std::string request(const std::string& path, bool follow) {
                           QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH);
   qz_engine_set_fcall_filter(explain_filter);
   std::string req;
-  while (read_frame(in_fd, &req) && !req.empty()) {
+  int passed = -1;
+  while (receive_frame(in_fd, &req, &passed) && !req.empty()) {
     std::string result;
     g_allocation_refused = 0;
+    if (req[0] != kOpenPassed && passed >= 0) close(passed);
+    if (req[0] == kOpenPassed && passed < 0) {
+      write_frame(out_fd, dump(error_result("no descriptor came with the request")));
+      continue;
+    }
     try {
-      result = dump(scan_one(req.substr(1), req[0] == kOpenFollow, opt));
+      result = dump(scan_one(req.substr(1), req[0] == kOpenFollow,
+                             req[0] == kOpenPassed ? passed : -1, opt));
     } catch (const std::bad_alloc&) {
       g_allocation_refused = 1;
     } catch (const std::exception& e) {
@@ -679,22 +732,31 @@ struct StopSignals {
   }
 };
 
+}  // namespace
+
+// One worker process of a pool, and its job while it has one.
 struct Worker {
   pid_t pid = -1;
   int to_fd = -1;
   int from_fd = -1;
-  long file = -1;  // index being scanned, -1 when idle
+  bool busy = false;
+  PoolJob job;  // the job being scanned, while busy
+  unsigned generation = 0;  // of the rules it loaded
   std::chrono::steady_clock::time_point started;
 };
 
-// The parent's ends of every worker's pipes. A worker closes them all at
-// start: holding another worker's request pipe open would keep that worker
-// from ever seeing the end of its input.
+namespace {
+
+// Descriptors of the parent that no worker may keep: the ends of every
+// worker's channels, and whatever the owner of the pool registered (its
+// sockets). A worker closes them all at start: holding another worker's
+// request channel open would keep that worker from ever seeing the end of
+// its input, and a client's socket held by a worker would outlive its close.
 std::set<int> g_parent_fds;
 
 bool spawn(Worker* w, const WorkerOptions& opt) {
   int down[2], up[2];
-  if (pipe(down) != 0) return false;
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, down) != 0) return false;
   if (pipe(up) != 0) {
     close(down[0]);
     close(down[1]);
@@ -723,7 +785,7 @@ bool spawn(Worker* w, const WorkerOptions& opt) {
   w->pid = pid;
   w->to_fd = down[1];
   w->from_fd = up[0];
-  w->file = -1;
+  w->busy = false;
   return true;
 }
 
@@ -743,148 +805,62 @@ std::string reap(Worker* w) {
   return "worker exited unexpectedly";
 }
 
-void apply_result(FileResult& f, const json& r) {
-  f.size = r.value(kResultSize, f.size);
-  f.dev = r.value(kResultDev, uint64_t{0});
-  f.ino = r.value(kResultIno, uint64_t{0});
-  if (r.contains(kResultError)) {
-    f.error = r[kResultError].get<std::string>();
-  } else if (r.contains(kResultSkipped)) {
-    f.skipped = r[kResultSkipped].get<std::string>();
-  } else {
-    f.scanned = true;
-    from_json(r, static_cast<ScanOutcome&>(f));
-  }
-}
-
 std::string cannot_start() { return std::string("cannot start a worker: ") + std::strerror(errno); }
 
-// Hands the files out to the workers one at a time and collects the results.
-// A file is done once it has a result or an error; on_done sees the files in
-// order, each as soon as it and every file before it are done.
+// Hands the files out to the pool and collects the results. A file is done
+// once it has a result or an error; on_done sees the files in order, each
+// as soon as it and every file before it are done.
 struct Scheduler {
   std::vector<FileResult>& files;
   const WorkerOptions& opt;
   const std::function<void(size_t)>& on_done;
+  WorkerPool pool;
   std::vector<bool> done;
-  std::deque<size_t> queue;  // files still to hand out
-  size_t next_out = 0;       // first file not yet passed to on_done
-  std::vector<Worker> workers;
-  size_t busy = 0;  // workers with a file
+  size_t queued = 0;    // files handed to the pool
+  size_t next_out = 0;  // first file not yet passed to on_done
+
+  bool follow(const std::string& path) const {
+    return opt.follow_symlinks || opt.named_paths.count(path) != 0;
+  }
 
   // Queues every file still to scan and reports those already settled.
   void queue_files() {
     done.assign(files.size(), false);
     for (size_t i = 0; i < files.size(); i++) {
-      if (files[i].settled())
+      if (files[i].settled()) {
         done[i] = true;
-      else
-        queue.push_back(i);
+        continue;
+      }
+      PoolJob job;
+      job.tag = i;
+      job.path = files[i].path;
+      job.follow = follow(job.path);
+      pool.submit(std::move(job));
+      queued++;
     }
     emit();
   }
 
   // No more workers than files; none at all when there is nothing to scan.
   bool start_workers(std::string* why) {
-    unsigned n = std::max(1u, std::min<unsigned>(opt.jobs, static_cast<unsigned>(queue.size())));
-    workers.resize(queue.empty() ? 0 : n);
-    for (Worker& w : workers)
-      if (!spawn(&w, opt)) {
-        *why = cannot_start();
-        return false;
-      }
-    return true;
+    if (!queued) return true;
+    return pool.start(std::max(1u, std::min<unsigned>(opt.jobs, static_cast<unsigned>(queued))),
+                      why);
   }
 
   void emit() {
     while (next_out < files.size() && done[next_out]) on_done(next_out++);
   }
 
-  // Settles the worker's file with an error and leaves the worker idle.
-  void fail(Worker& w, const std::string& error) {
-    files[static_cast<size_t>(w.file)].error = error;
-    done[static_cast<size_t>(w.file)] = true;
-    w.file = -1;
-    busy--;
-  }
-
-  bool follow(const std::string& path) const {
-    return opt.follow_symlinks || opt.named_paths.count(path) != 0;
-  }
-
-  // Gives every idle worker the next file, first replacing a worker that was
-  // reaped. A file whose worker cannot be started fails; the worker stays
-  // idle until the next round.
-  void hand_out() {
-    for (Worker& w : workers) {
-      if (w.file >= 0 || queue.empty()) continue;
-      size_t next = queue.front();
-      queue.pop_front();
-      if (w.pid < 0 && !spawn(&w, opt)) {
-        files[next].error = cannot_start();
-        done[next] = true;
-        continue;
-      }
-      w.file = static_cast<long>(next);
-      w.started = std::chrono::steady_clock::now();
-      busy++;
-      const std::string& path = files[next].path;
-      if (!write_frame(w.to_fd, request(path, follow(path)))) fail(w, reap(&w));
-    }
-  }
-
-  void take_result(Worker& w) {
-    std::string frame;
-    if (!read_frame(w.from_fd, &frame)) {
-      fail(w, reap(&w));
-      return;
-    }
-    FileResult& f = files[static_cast<size_t>(w.file)];
-    json r = json::parse(frame, nullptr, false);
-    if (r.is_discarded())
-      f.error = "worker sent an unreadable result";
-    else
-      apply_result(f, r);
-    done[static_cast<size_t>(w.file)] = true;
-    w.file = -1;
-    busy--;
-    if (!r.is_discarded() && r.value(kResultRetire, false)) reap(&w);
-  }
-
-  // Waits up to one poll interval, then takes every result that arrived and
-  // replaces every worker over the timeout. False when no worker is busy.
-  bool collect() {
-    std::vector<pollfd> fds;
-    for (Worker& w : workers)
-      if (w.file >= 0) fds.push_back({w.from_fd, POLLIN, 0});
-    if (fds.empty()) return false;
-    poll(fds.data(), fds.size(), kPollMillis);
-    if (g_stop_signal) return true;
-    auto now = std::chrono::steady_clock::now();
-    for (Worker& w : workers) {
-      if (w.file < 0) continue;
-      const pollfd* pf = nullptr;
-      for (const pollfd& p : fds)
-        if (p.fd == w.from_fd) pf = &p;
-      if (pf && (pf->revents & (POLLIN | POLLHUP | POLLERR))) {
-        take_result(w);
-      } else if (now - w.started > std::chrono::seconds(opt.timeout_seconds)) {
-        kill(w.pid, SIGKILL);
-        reap(&w);
-        fail(w, "timed out after " + std::to_string(opt.timeout_seconds) + " seconds");
-      }
-    }
-    return true;
+  void take(PoolResult&& r) {
+    apply_pool_result(files[r.tag], r);
+    done[r.tag] = true;
   }
 
   // After a stop signal: no worker is left behind, the files finished so far
   // are passed on, and the others leave the list.
   void stop() {
-    for (Worker& w : workers)
-      if (w.pid >= 0) {
-        kill(w.pid, SIGKILL);
-        reap(&w);
-      }
+    pool.kill_all();
     for (size_t i = next_out; i < files.size(); i++)
       if (done[i]) on_done(i);
     size_t kept = 0;
@@ -897,22 +873,235 @@ struct Scheduler {
   }
 
   void run() {
-    while ((!queue.empty() || busy) && !g_stop_signal) {
-      hand_out();
-      if (!collect()) {
-        if (queue.empty()) break;
-        continue;
-      }
-      if (!g_stop_signal) emit();
+    const auto took = [this](PoolResult&& r) { take(std::move(r)); };
+    while (pool.load() && !g_stop_signal) {
+      pool.hand_out(took);
+      std::vector<pollfd> fds;
+      pool.add_poll_fds(&fds);
+      if (fds.empty()) continue;
+      poll(fds.data(), fds.size(), kPollMillis);
+      if (g_stop_signal) break;
+      pool.service(fds, took);
+      emit();
     }
     if (g_stop_signal) return stop();
-    for (Worker& w : workers)
-      if (w.pid >= 0) reap(&w);
+    pool.kill_all();
     emit();
   }
 };
 
 }  // namespace
+
+// The pool's workers, the jobs waiting for one, and the rules that workers
+// started from now on load.
+struct WorkerPool::State {
+  WorkerOptions opt;
+  std::vector<Worker> workers;
+  std::deque<PoolJob> queue;
+  unsigned generation = 0;  // bumped by use_rules
+  size_t busy = 0;
+};
+
+WorkerPool::WorkerPool(const WorkerOptions& opt) : s_(new State) { s_->opt = opt; }
+
+WorkerPool::~WorkerPool() {
+  kill_all();
+  for (PoolJob& j : s_->queue)
+    if (j.fd >= 0) close(j.fd);
+}
+
+bool WorkerPool::start(unsigned n, std::string* why) {
+  signal(SIGPIPE, SIG_IGN);
+  s_->workers.resize(n);
+  for (Worker& w : s_->workers)
+    if (w.pid < 0 && !spawn_current(&w)) {
+      *why = cannot_start();
+      return false;
+    }
+  return true;
+}
+
+bool WorkerPool::spawn_current(Worker* w) {
+  if (!spawn(w, s_->opt)) return false;
+  w->generation = s_->generation;
+  return true;
+}
+
+void WorkerPool::submit(PoolJob job) { s_->queue.push_back(std::move(job)); }
+
+size_t WorkerPool::load() const { return s_->queue.size() + s_->busy; }
+
+size_t WorkerPool::size() const { return s_->workers.size(); }
+
+void WorkerPool::add_poll_fds(std::vector<pollfd>* fds) const {
+  for (const Worker& w : s_->workers)
+    if (w.busy) fds->push_back({w.from_fd, POLLIN, 0});
+}
+
+// Settles the worker's job with an error and leaves the worker idle.
+static void fail_job(Worker& w, size_t* busy, const std::string& error,
+                     const std::function<void(PoolResult&&)>& done) {
+  PoolResult r;
+  r.tag = w.job.tag;
+  r.error = error;
+  w.busy = false;
+  (*busy)--;
+  done(std::move(r));
+}
+
+void WorkerPool::hand_out(const std::function<void(PoolResult&&)>& done) {
+  for (Worker& w : s_->workers) {
+    if (w.busy || s_->queue.empty()) continue;
+    PoolJob job = std::move(s_->queue.front());
+    s_->queue.pop_front();
+    if (w.pid < 0 && !spawn_current(&w)) {
+      PoolResult r;
+      r.tag = job.tag;
+      r.error = cannot_start();
+      if (job.fd >= 0) close(job.fd);
+      done(std::move(r));
+      continue;
+    }
+    w.job = std::move(job);
+    w.busy = true;
+    w.started = std::chrono::steady_clock::now();
+    s_->busy++;
+    const bool sent = send_frame(w.to_fd, request(w.job), w.job.fd);
+    // The worker holds its own copy of a passed descriptor now.
+    if (w.job.fd >= 0) close(w.job.fd);
+    w.job.fd = -1;
+    if (!sent) fail_job(w, &s_->busy, reap(&w), done);
+  }
+}
+
+void WorkerPool::service(const std::vector<pollfd>& fds,
+                         const std::function<void(PoolResult&&)>& done) {
+  const auto now = std::chrono::steady_clock::now();
+  for (Worker& w : s_->workers) {
+    if (!w.busy) continue;
+    const pollfd* pf = nullptr;
+    for (const pollfd& p : fds)
+      if (p.fd == w.from_fd) pf = &p;
+    if (pf && (pf->revents & (POLLIN | POLLHUP | POLLERR))) {
+      std::string frame;
+      if (!read_frame(w.from_fd, &frame)) {
+        fail_job(w, &s_->busy, reap(&w), done);
+        continue;
+      }
+      PoolResult r;
+      r.tag = w.job.tag;
+      r.result = std::move(frame);
+      w.busy = false;
+      s_->busy--;
+      const json parsed = json::parse(r.result, nullptr, false);
+      const bool retire = (!parsed.is_discarded() && parsed.value(kResultRetire, false)) ||
+                          w.generation != s_->generation;
+      if (retire) reap(&w);
+      done(std::move(r));
+    } else if (now - w.started > std::chrono::seconds(s_->opt.timeout_seconds)) {
+      kill(w.pid, SIGKILL);
+      reap(&w);
+      fail_job(w, &s_->busy,
+               "timed out after " + std::to_string(s_->opt.timeout_seconds) + " seconds", done);
+    }
+  }
+}
+
+void WorkerPool::use_rules(const std::string& path) {
+  s_->opt.rules_path = path;
+  s_->generation++;
+  // Idle workers are replaced at once; busy ones after their current job.
+  for (Worker& w : s_->workers)
+    if (!w.busy && w.pid >= 0) {
+      reap(&w);
+      spawn_current(&w);
+    }
+}
+
+void WorkerPool::kill_all() {
+  for (Worker& w : s_->workers)
+    if (w.pid >= 0) {
+      if (w.busy) kill(w.pid, SIGKILL);
+      reap(&w);
+      if (w.busy) s_->busy--;
+      w.busy = false;
+    }
+}
+
+void keep_from_workers(int fd) { g_parent_fds.insert(fd); }
+
+ssize_t send_with_descriptor(int sock, const void* data, size_t size, int fd) {
+  struct iovec part = {const_cast<void*>(data), size};
+  union {
+    char buf[CMSG_SPACE(sizeof(int))];
+    struct cmsghdr align;
+  } control = {};
+  struct msghdr msg = {};
+  msg.msg_iov = &part;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control.buf;
+  msg.msg_controllen = sizeof control.buf;
+  struct cmsghdr* c = CMSG_FIRSTHDR(&msg);
+  c->cmsg_level = SOL_SOCKET;
+  c->cmsg_type = SCM_RIGHTS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+  ssize_t w;
+  do w = sendmsg(sock, &msg, MSG_NOSIGNAL);
+  while (w < 0 && errno == EINTR);
+  return w;
+}
+
+ssize_t receive_with_descriptors(int sock, void* data, size_t size, int flags,
+                                 std::vector<int>* fds) {
+  struct iovec part = {data, size};
+  union {
+    char buf[CMSG_SPACE(kMaxPassedPerRead * sizeof(int))];
+    struct cmsghdr align;
+  } control = {};
+  struct msghdr msg = {};
+  msg.msg_iov = &part;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control.buf;
+  msg.msg_controllen = sizeof control.buf;
+  const ssize_t r = recvmsg(sock, &msg, flags | MSG_CMSG_CLOEXEC);
+  if (r < 0) return r;
+  for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (size_t i = 0; i < count; i++) {
+      int got;
+      std::memcpy(&got, CMSG_DATA(c) + i * sizeof(int), sizeof got);
+      fds->push_back(got);
+    }
+  }
+  return r;
+}
+
+void release_from_workers(int fd) { g_parent_fds.erase(fd); }
+
+void apply_pool_result(FileResult& f, const PoolResult& pr) {
+  if (!pr.error.empty()) {
+    f.error = pr.error;
+    return;
+  }
+  const json r = json::parse(pr.result, nullptr, false);
+  if (r.is_discarded() || !r.is_object()) {
+    f.error = "worker sent an unreadable result";
+    return;
+  }
+  f.size = r.value(kResultSize, f.size);
+  f.dev = r.value(kResultDev, uint64_t{0});
+  f.ino = r.value(kResultIno, uint64_t{0});
+  if (r.contains(kResultError)) {
+    f.error = r[kResultError].get<std::string>();
+  } else if (r.contains(kResultSkipped)) {
+    f.skipped = r[kResultSkipped].get<std::string>();
+  } else {
+    f.scanned = true;
+    from_json(r, static_cast<ScanOutcome&>(f));
+  }
+}
 
 // Through the low-level calls rather than the one-shot SHA256(), which in
 // OpenSSL 3 goes through EVP and sets up its providers on first use.
@@ -930,7 +1119,7 @@ WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& o
   WorkerRun run;
   signal(SIGPIPE, SIG_IGN);
   StopSignals stop_signals;
-  Scheduler s{files, opt, on_done, {}, {}, 0, {}, 0};
+  Scheduler s{files, opt, on_done, WorkerPool(opt), {}, 0, 0};
   s.queue_files();
   if (!s.start_workers(&run.why)) return run;
   run.started = true;

@@ -9,8 +9,12 @@
 #include "scan_files.h"
 #include "scan_types.h"
 
+#include <poll.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,5 +67,92 @@ struct WorkerRun {
 // `files`.
 WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& opt,
                           const std::function<void(size_t)>& on_done);
+
+// One file for the pool to scan.
+struct PoolJob {
+  uint64_t tag = 0;  // the owner's name for the job, handed back with its result
+  // The path the worker opens; with a descriptor, the name the file goes by.
+  std::string path;
+  bool follow = false;  // the worker may open the path through a final symbolic link
+  // A descriptor of the file to scan from its start instead of the path, or
+  // -1. The pool owns it from submit() on and closes it once it is sent.
+  int fd = -1;
+};
+
+// How a job ended: `error` when its worker crashed, timed out or could not
+// be started, else the worker's result as it sent it.
+struct PoolResult {
+  uint64_t tag = 0;
+  std::string error;
+  std::string result;
+};
+
+// Fills in f (size, identity and outcome, skip reason or error) from the
+// result of its job.
+void apply_pool_result(FileResult& f, const PoolResult& r);
+
+struct Worker;
+
+// Worker processes that persist between jobs, as scan_in_workers and the
+// daemon use them. Single-threaded: the owner polls the descriptors that
+// add_poll_fds gives and calls service() with what poll found; results come
+// back through `done`, in the order they end. A worker that crashes, exits
+// or passes the timeout is replaced at its next job and its job ends in
+// error. The destructor kills and reaps every worker.
+class WorkerPool {
+ public:
+  explicit WorkerPool(const WorkerOptions& opt);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  // Starts n workers; false, with *why set, when one cannot be started.
+  bool start(unsigned n, std::string* why);
+  // Queues a job; hand_out() gives it to the next idle worker.
+  void submit(PoolJob job);
+  // Jobs queued or being scanned.
+  size_t load() const;
+  size_t size() const;  // workers, running or to be replaced
+  // Gives every idle worker the next queued job, replacing a worker that was
+  // reaped first; a job whose worker cannot be started or sent the job ends
+  // in error through `done`.
+  void hand_out(const std::function<void(PoolResult&&)>& done);
+  // The result descriptors of busy workers, for the owner's poll.
+  void add_poll_fds(std::vector<pollfd>* fds) const;
+  // Takes every result that poll found in fds, and ends in error the jobs
+  // of workers over the timeout, killing those workers.
+  void service(const std::vector<pollfd>& fds, const std::function<void(PoolResult&&)>& done);
+  // Workers load the rule file at path from now on: idle ones are replaced
+  // at once, busy ones once their job is done. No job is dropped.
+  void use_rules(const std::string& path);
+  // Kills the busy workers and reaps all of them; queued jobs stay queued.
+  void kill_all();
+
+ private:
+  struct State;
+  bool spawn_current(Worker* w);
+  std::unique_ptr<State> s_;
+};
+
+// The owner's descriptors that a worker must not keep (its listening and
+// client sockets): every worker closes them when it starts. Release one
+// before closing it.
+void keep_from_workers(int fd);
+void release_from_workers(int fd);
+
+// Descriptors taken from one read of a Unix socket at most; the kernel
+// closes any beyond them, and the request that needed one is refused.
+constexpr size_t kMaxPassedPerRead = 16;
+
+// Sends the bytes (at least one) over a Unix stream socket with fd passed
+// beside them (SCM_RIGHTS); the caller keeps its own fd. Returns the bytes
+// sent, which may be fewer than asked (the rest goes by ordinary writes), or
+// -1 with errno set. Never raises SIGPIPE.
+ssize_t send_with_descriptor(int sock, const void* data, size_t size, int fd);
+// Receives up to `size` bytes like recv(2) with `flags`, appending the
+// descriptors that came with them (close-on-exec; the caller owns them) to
+// *fds. Returns what recv would.
+ssize_t receive_with_descriptors(int sock, void* data, size_t size, int flags,
+                                 std::vector<int>* fds);
 
 #endif
