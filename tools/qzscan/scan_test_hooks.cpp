@@ -20,7 +20,8 @@ bool hook_on(const char* name, const std::string& path) {
   return text && *text && path.find(text) != std::string::npos;
 }
 
-// The descriptor a variable names, or -1 when it names none.
+// The non-negative number a variable holds (a descriptor or a limit), or -1
+// when it holds none.
 int hook_fd(const char* name) {
   const char* text = std::getenv(name);
   if (!text || !*text) return -1;
@@ -64,6 +65,8 @@ void test_hook_result_sent(const std::string& path) { event("done", path); }
 
 const char* test_engine_version() { return std::getenv("QZSCAN_TEST_ENGINE_VERSION"); }
 
+long test_watch_limit(const char* variable) { return hook_fd(variable); }
+
 #else
 
 void test_hooks(const std::string&) {}
@@ -71,5 +74,7 @@ void test_hooks(const std::string&) {}
 void test_hook_result_sent(const std::string&) {}
 
 const char* test_engine_version() { return nullptr; }
+
+long test_watch_limit(const char*) { return -1; }
 
 #endif

@@ -23,6 +23,11 @@
 // in PIPE_BUF bytes. A failed write is ignored.
 //   QZSCAN_TEST_ENGINE_VERSION=TEXT  the verdict cache takes TEXT for the
 //                              engine's version, standing in for an upgrade.
+//   QZSCAN_TEST_MAX_WATCHES=N  the watch mode's inotify backend fails to add
+//                              more than N directory watches, as the kernel
+//                              does at fs.inotify.max_user_watches;
+//   QZSCAN_TEST_WATCH_QUEUE=N  the watch mode keeps at most N files pending,
+//                              so that a test reaches its full queue.
 
 #include <string>
 
@@ -36,5 +41,9 @@ void test_hook_result_sent(const std::string& path);
 // The engine version the verdict cache is to be keyed by instead of the real
 // one, or null. The text belongs to the environment.
 const char* test_engine_version();
+
+// The number a QZSCAN_TEST_MAX_WATCHES or QZSCAN_TEST_WATCH_QUEUE variable
+// sets, or -1 when it is unset or not a number.
+long test_watch_limit(const char* variable);
 
 #endif  // QZSCAN_SCAN_TEST_HOOKS_H
