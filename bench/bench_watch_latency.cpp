@@ -102,9 +102,10 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir, ec);
   std::sort(millis.begin(), millis.end());
   const double median = millis[millis.size() / 2];
-  std::printf("%d files of %zu bytes, close to report: median %.1f ms, p90 %.1f ms, max %.1f ms "
-              "(target median <= %.0f ms: %s)\n",
-              files, script.size(), median, millis[millis.size() * 9 / 10], millis.back(),
-              kTargetMedianMillis, median <= kTargetMedianMillis ? "met" : "missed");
+  std::printf(
+      "%d files of %zu bytes, close to report: median %.1f ms, p90 %.1f ms, max %.1f ms "
+      "(target median <= %.0f ms: %s)\n",
+      files, script.size(), median, millis[millis.size() * 9 / 10], millis.back(),
+      kTargetMedianMillis, median <= kTargetMedianMillis ? "met" : "missed");
   return 0;
 }

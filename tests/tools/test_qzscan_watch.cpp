@@ -44,14 +44,16 @@ class QzscanWatch : public QzscanRun {
     fs::remove(tmp + "/err");
     ended = false;
     pid = start(l);
-    return wait_until([&] { return slurp(tmp + "/err").find("watching 1 directory") != std::string::npos; });
+    return wait_until(
+        [&] { return slurp(tmp + "/err").find("watching 1 directory") != std::string::npos; });
   }
 
   // Waits until `ready` holds (it rereads what it needs); false when the run
   // ended first or the wait ran out.
   template <typename Ready>
   bool wait_until(Ready ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kWatchWaitSeconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kWatchWaitSeconds);
     while (!ready()) {
       if (waitpid(pid, &early_status, WNOHANG) == pid) {
         ended = true;
@@ -134,7 +136,8 @@ TEST_P(QzscanWatchBackend, StormOfFilesIsReportedWhole) {
   constexpr int kFiles = 10000, kPerDir = 50;
   for (int i = 0; i < kFiles; i++) {
     const std::string name = "f" + std::to_string(i) + ".php";
-    const std::string text = i % 997 == 0 ? std::string(kShell) : "<?php echo " + std::to_string(i) + ";\n";
+    const std::string text =
+        i % 997 == 0 ? std::string(kShell) : "<?php echo " + std::to_string(i) + ";\n";
     std::string rel;
     switch (i % 3) {
       case 0:  // straight into the tree
@@ -212,18 +215,19 @@ TEST_F(QzscanWatch, SelectionAsInANormalRun) {
     bool reported;
   };
   const Row rows[] = {
-      {"page.php", true},        {"theme.PHTML", true},    {"notes.txt", false},
-      {"skipme.php", false},     {"vendor/lib.php", false}, {"lib/vendor.inc", true},
+      {"page.php", true},    {"theme.PHTML", true},     {"notes.txt", false},
+      {"skipme.php", false}, {"vendor/lib.php", false}, {"lib/vendor.inc", true},
       {"big.php", true},
   };
   fs::create_directories(root + "/vendor");
   fs::create_directories(root + "/lib");
-  ASSERT_TRUE(start_watch({"--exclude", "skip*", "--exclude", "vendor", "--max-filesize", "1K",
-                           "--skip-large"}))
+  ASSERT_TRUE(start_watch(
+      {"--exclude", "skip*", "--exclude", "vendor", "--max-filesize", "1K", "--skip-large"}))
       << slurp(tmp + "/err");
   for (const Row& row : rows)
-    write_file(root + "/" + row.name,
-               std::string(kShell) + (std::string(row.name) == "big.php" ? std::string(4096, ' ') : ""));
+    write_file(
+        root + "/" + row.name,
+        std::string(kShell) + (std::string(row.name) == "big.php" ? std::string(4096, ' ') : ""));
   // Written and deleted at once: either reported or gone, never an error.
   write_file(root + "/brief.php", kShell);
   fs::remove(root + "/brief.php");
@@ -280,7 +284,8 @@ TEST_F(QzscanWatch, ThreatsAreQuarantinedOnce) {
   EXPECT_TRUE(got.at("./upload.php").contains("quarantine")) << got.at("./upload.php").dump();
   EXPECT_FALSE(fs::exists(root + "/upload.php"));
   EXPECT_EQ(quarantine_items(q).size(), 1u);
-  for (const auto& [path, line] : got) EXPECT_EQ(path.find("quarantine"), std::string::npos) << path;
+  for (const auto& [path, line] : got)
+    EXPECT_EQ(path.find("quarantine"), std::string::npos) << path;
 }
 
 // The cache outlives the watch: a file written again with the same bytes
@@ -330,11 +335,13 @@ TEST_F(QzscanWatch, TextShowsFindingsOnly) {
   Launch l;
   l.args = {"--watch", "-j", "1", "."};
   pid = start(l);
-  ASSERT_TRUE(wait_until([&] { return slurp(tmp + "/err").find("watching") != std::string::npos; }));
+  ASSERT_TRUE(
+      wait_until([&] { return slurp(tmp + "/err").find("watching") != std::string::npos; }));
   write_file(root + "/clean.php", "<?php echo 1;\n");
   write_file(root + "/shell.php", kShell);
-  ASSERT_TRUE(wait_until([&] { return slurp(tmp + "/out").find("shell.php") != std::string::npos; }))
-      << slurp(tmp + "/err");
+  ASSERT_TRUE(wait_until([&] {
+    return slurp(tmp + "/out").find("shell.php") != std::string::npos;
+  })) << slurp(tmp + "/err");
   Ran r = stop_watch();
   EXPECT_NE(r.out.find("./shell.php: THREAT"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("clean.php"), std::string::npos) << r.out;
@@ -352,7 +359,9 @@ TEST_F(QzscanWatch, CannotWatch) {
       {{"file.php"}, {}, "not a directory"},
       {{"missing"}, {}, "No such file or directory"},
       {{"--format", "sarif", "."}, {}, "expected --format text or json"},
-      {{"--watch-backend", "inotify", "."}, {"QZSCAN_TEST_MAX_WATCHES=2"}, "fs.inotify.max_user_watches"},
+      {{"--watch-backend", "inotify", "."},
+       {"QZSCAN_TEST_MAX_WATCHES=2"},
+       "fs.inotify.max_user_watches"},
   };
   for (const Row& row : rows) {
     Launch l;

@@ -779,8 +779,9 @@ int watch(const CliOptions& o, const SelectOptions& sel, const WorkerOptions& wo
   const std::string no_stdin;
   const TextStyle style = text_style(o);
   hooks.on_done = [&](std::vector<FileResult>& files, size_t i) {
-    ResultWriter{files, no_stdin, fmt, out, style, progress,
-                 o.only_new ? &known.baseline : nullptr, cache, quarantine}(i);
+    ResultWriter{
+        files, no_stdin,  fmt, out, style, progress, o.only_new ? &known.baseline : nullptr,
+        cache, quarantine}(i);
   };
   hooks.after_batch = [&] {
     cache.flush();

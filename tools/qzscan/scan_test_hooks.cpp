@@ -65,7 +65,9 @@ void test_hook_result_sent(const std::string& path) { event("done", path); }
 
 const char* test_engine_version() { return std::getenv("QZSCAN_TEST_ENGINE_VERSION"); }
 
-long test_watch_limit(const char* variable) { return hook_fd(variable); }
+long test_max_watches() { return hook_fd("QZSCAN_TEST_MAX_WATCHES"); }
+
+long test_watch_queue() { return hook_fd("QZSCAN_TEST_WATCH_QUEUE"); }
 
 #else
 
@@ -75,6 +77,8 @@ void test_hook_result_sent(const std::string&) {}
 
 const char* test_engine_version() { return nullptr; }
 
-long test_watch_limit(const char*) { return -1; }
+long test_max_watches() { return -1; }
+
+long test_watch_queue() { return -1; }
 
 #endif

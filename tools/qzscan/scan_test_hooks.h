@@ -42,8 +42,9 @@ void test_hook_result_sent(const std::string& path);
 // one, or null. The text belongs to the environment.
 const char* test_engine_version();
 
-// The number a QZSCAN_TEST_MAX_WATCHES or QZSCAN_TEST_WATCH_QUEUE variable
-// sets, or -1 when it is unset or not a number.
-long test_watch_limit(const char* variable);
+// The limits QZSCAN_TEST_MAX_WATCHES and QZSCAN_TEST_WATCH_QUEUE set, or -1
+// when unset or not a number.
+long test_max_watches();
+long test_watch_queue();
 
 #endif  // QZSCAN_SCAN_TEST_HOOKS_H

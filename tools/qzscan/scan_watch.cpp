@@ -292,7 +292,7 @@ class InotifyReader : public Reader {
              (errno == EMFILE ? " (the limit is fs.inotify.max_user_instances)" : "");
       return false;
     }
-    max_watches_ = test_watch_limit("QZSCAN_TEST_MAX_WATCHES");
+    max_watches_ = test_max_watches();
     for (const Root& r : roots_) {
       const int wd = add_watch(r.given, true, why);
       if (wd < 0) {
@@ -361,8 +361,7 @@ class InotifyReader : public Reader {
       closedir(d);
       for (const std::string& sub : subdirs) {
         struct stat st;
-        if (lstat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || passed_over(sub, st))
-          continue;
+        if (lstat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || passed_over(sub, st)) continue;
         if (add_watch(sub, false, why) < 0) {
           if (at_limit_) {
             *why = escape_text(sub) + ": cannot watch: " + *why;
@@ -480,8 +479,9 @@ class FanotifyReader : public Reader {
       mounts_.push_back(m);
       if (fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kFanotifyMask, m.fd, nullptr) !=
           0) {
-        *why = escape_text(r.given) + ": cannot mark its file system for fanotify: " +
-               errno_text(errno) + (errno == EPERM ? " (it needs CAP_SYS_ADMIN)" : "");
+        *why = escape_text(r.given) +
+               ": cannot mark its file system for fanotify: " + errno_text(errno) +
+               (errno == EPERM ? " (it needs CAP_SYS_ADMIN)" : "");
         return false;
       }
     }
@@ -739,7 +739,8 @@ bool watch_dirs(const WatchOptions& options, const WatchHooks& hooks) {
   if (!resolve_roots(options.dirs, &roots)) return false;
   // Events name files by their resolved paths; so must the quarantine.
   WatchOptions opt = options;
-  if (char* real = opt.quarantine_dir.empty() ? nullptr : realpath(opt.quarantine_dir.c_str(), nullptr)) {
+  if (char* real =
+          opt.quarantine_dir.empty() ? nullptr : realpath(opt.quarantine_dir.c_str(), nullptr)) {
     opt.quarantine_dir = real;
     std::free(real);
   }
@@ -748,9 +749,8 @@ bool watch_dirs(const WatchOptions& options, const WatchHooks& hooks) {
     say(std::string("cannot make a pipe: ") + std::strerror(errno));
     return false;
   }
-  const long test_queue = test_watch_limit("QZSCAN_TEST_WATCH_QUEUE");
-  EventQueue queue(test_queue > 0 ? static_cast<size_t>(test_queue) : kWatchMaxPendingFiles,
-                   wake);
+  const long test_queue = test_watch_queue();
+  EventQueue queue(test_queue > 0 ? static_cast<size_t>(test_queue) : kWatchMaxPendingFiles, wake);
   std::unique_ptr<Reader> reader = start_backend(roots, opt, queue);
   if (!reader) return false;
   say("watching " + std::to_string(roots.size()) +

@@ -39,8 +39,8 @@ constexpr size_t kWatchMaxBatchFiles = 4096;
 struct WatchOptions {
   std::vector<std::string> dirs;  // the trees to watch, as named
   WatchBackend backend = WatchBackend::Auto;
-  SelectOptions select;   // which files are scanned, as in a normal run
-  WorkerOptions workers;  // how they are scanned
+  SelectOptions select;          // which files are scanned, as in a normal run
+  WorkerOptions workers;         // how they are scanned
   Format format = Format::Text;  // Json: one JSON object per line and file
   ReportOutput* out = nullptr;   // where results go; must stay open
   // The quarantine folder (absolute), empty when none: what is moved there
