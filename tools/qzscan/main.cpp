@@ -58,9 +58,7 @@ const char* const kHelpFooter =
     "  find /var/www -type f -newer stamp -print0 | qzscan --files-from - -0\n"
     "      scan the files changed since stamp, whatever their names\n"
     "  qzscan --format json -o report.json --explain -j 4 /srv/site\n"
-    "      write a JSON report with the calls behind each finding\n"
-    "  qzscan --watch --format json --cache /var/lib/qzscan.db --quarantine /srv/q /srv/www\n"
-    "      scan each file written under /srv/www, one JSON line per file, threats moved\n";
+    "      write a JSON report with the calls behind each finding\n";
 
 // Exit statuses (documented in the README).
 constexpr int kExitClean = 0;     // nothing that fails the run was found
