@@ -11,6 +11,7 @@
 #include "scan_quarantine.h"
 #include "scan_report.h"
 #include "scan_test_hooks.h"
+#include "scan_watch.h"
 #include "scan_worker.h"
 
 #include <qzengine/version.h>
@@ -50,7 +51,8 @@ const char* const kHelpFooter =
     "skipped file); 2 a file could not be scanned or quarantined, a file over --max-filesize\n"
     "was partly scanned and no threat found in it, the rule file, an allowlist or the baseline\n"
     "is unusable, the report could not be written, or a usage error; 128+N when stopped by\n"
-    "signal N (130 for Ctrl-C).\n"
+    "signal N (130 for Ctrl-C). --watch exits 0 when stopped by a signal, 2 when it cannot\n"
+    "watch.\n"
     "\n"
     "Examples:\n"
     "  qzscan /var/www\n"
@@ -264,6 +266,8 @@ struct CliOptions {
   bool print0 = false, no_summary = false, ext_given = false;
   std::string color = "auto";
   bool strict_rules = false;
+  bool watch = false;
+  std::string watch_backend = "auto";
   std::string worker_memory = std::to_string(kDefaultWorkerMemoryMiB) + "M";
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   unsigned timeout = kDefaultTimeoutSeconds;
@@ -397,6 +401,18 @@ void add_options(CLI::App& app, CliOptions& o) {
                  "suspicious file) or skip (a threat or a file skipped by --skip-large)")
       ->type_name("WHAT")
       ->check(CLI::IsMember({"threat", "suspicious", "skip"}).description(""));
+  CLI::Option* watch =
+      app.add_flag("--watch", o.watch,
+                   "Watch the PATH directories instead: scan each selected file when it is "
+                   "closed after writing or moved in, until SIGINT or SIGTERM; results as "
+                   "text or, with --format json, one JSON object per line and file")
+          ->excludes("--files-from", "--make-allowlist", "--restore", "--output", "--print0");
+  app.add_option("--watch-backend", o.watch_backend,
+                 "With --watch: auto (fanotify when allowed, which needs CAP_SYS_ADMIN, else "
+                 "inotify; the default), fanotify or inotify")
+      ->type_name("WHICH")
+      ->check(CLI::IsMember({"auto", "fanotify", "inotify"}).description(""))
+      ->needs(watch);
   app.add_flag("--no-extensions", o.no_ext,
                "Scan exactly as the baseline engine: no extended PHP tags, no full decoding,\n"
                "0xFF ends the input, no limit findings, no memory bounds, no extended reading of\n"
@@ -801,6 +817,59 @@ bool reach_daemon(const CliOptions& o, DaemonClient* daemon, RuleFileInfo* rules
   return false;
 }
 
+Format chosen_format(const CliOptions& o) {
+  return o.print0              ? Format::Print0
+         : o.format == "json"  ? Format::Json
+         : o.format == "sarif" ? Format::Sarif
+                               : Format::Text;
+}
+
+// --watch: the PATH arguments are the trees; each file is settled, stored,
+// quarantined and shown as in a normal run, without progress or summary.
+int watch(const CliOptions& o, const SelectOptions& sel, const WorkerOptions& wopt,
+          const RunInfo& run, const Known& known, Quarantine& quarantine, ReportOutput& out) {
+  const Format fmt = chosen_format(o);
+  if (fmt == Format::Sarif) {
+    std::fprintf(stderr, "qzscan: --watch: expected --format text or json, not sarif\n");
+    return kExitError;
+  }
+  VerdictCache cache;
+  open_cache(o, run, &cache);
+  Progress progress;
+  WatchOptions w;
+  w.dirs = o.paths;
+  w.backend = o.watch_backend == "fanotify"  ? WatchBackend::Fanotify
+              : o.watch_backend == "inotify" ? WatchBackend::Inotify
+                                             : WatchBackend::Auto;
+  w.select = sel;
+  w.workers = wopt;
+  w.format = fmt;
+  w.out = &out;
+  if (quarantine.active()) w.quarantine_dir = quarantine.dir();
+  WatchHooks hooks;
+  hooks.settle = [&](std::vector<FileResult>& files) {
+    settle_known(files, wopt, known, cache, progress);
+  };
+  const std::string no_stdin;
+  const TextStyle style = text_style(o);
+  hooks.on_done = [&](std::vector<FileResult>& files, size_t i) {
+    ResultWriter{
+        files, no_stdin,  fmt, out, style, progress, o.only_new ? &known.baseline : nullptr,
+        cache, quarantine}(i);
+  };
+  hooks.after_batch = [&] {
+    cache.flush();
+    say_cache_warning(cache);
+  };
+  const bool ok = watch_dirs(w, hooks);
+  std::string why;
+  if (!out.finish(&why)) {
+    std::fprintf(stderr, "qzscan: %s\n", why.c_str());
+    return kExitError;
+  }
+  return ok ? kExitClean : kExitError;
+}
+
 int exit_status(const Summary& sum, const std::string& fail_on) {
   if (sum.errors || sum.not_quarantined || sum.partial_no_threat) return kExitError;
   if (sum.threats || (fail_on == "suspicious" && sum.suspicious) ||
@@ -865,6 +934,7 @@ int main(int argc, char** argv) {
     uint64_t dev = 0, ino = 0;
     if (quarantine.identity(&dev, &ino)) sel.pass_over_dirs.insert({dev, ino});
   }
+  if (o.watch) return watch(o, sel, wopt, run, known, quarantine, out);
 
   auto start = std::chrono::steady_clock::now();
   Progress progress;
@@ -882,10 +952,7 @@ int main(int argc, char** argv) {
   settle_known(files, wopt, known, cache, progress);
   say_cache_warning(cache);
   progress.count(files);
-  Format fmt = o.print0              ? Format::Print0
-               : o.format == "json"  ? Format::Json
-               : o.format == "sarif" ? Format::Sarif
-                                     : Format::Text;
+  Format fmt = chosen_format(o);
   const ResultWriter writer{files,    stdin_copy.path(), fmt, out, text_style(o), progress,
                             o.only_new ? &known.baseline : nullptr, cache, quarantine};
   WorkerRun workers = use_daemon ? daemon.scan(files, wopt, writer)

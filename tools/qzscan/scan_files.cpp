@@ -51,6 +51,14 @@ bool parse_size(const std::string& text, uint64_t* out) {
   return true;
 }
 
+bool path_excluded(const std::string& path, const SelectOptions& opt) {
+  std::string base = path.substr(path.find_last_of('/') + 1);
+  for (const std::string& g : opt.excludes)
+    if (fnmatch(g.c_str(), path.c_str(), 0) == 0 || fnmatch(g.c_str(), base.c_str(), 0) == 0)
+      return true;
+  return false;
+}
+
 namespace {
 
 // Names a file or directory whatever path reaches it.
@@ -71,13 +79,7 @@ struct Walker {
     return !opt.follow_symlinks || met.insert({st.st_dev, st.st_ino}).second;
   }
 
-  bool excluded(const std::string& path) const {
-    std::string base = path.substr(path.find_last_of('/') + 1);
-    for (const std::string& g : opt.excludes)
-      if (fnmatch(g.c_str(), path.c_str(), 0) == 0 || fnmatch(g.c_str(), base.c_str(), 0) == 0)
-        return true;
-    return false;
-  }
+  bool excluded(const std::string& path) const { return path_excluded(path, opt); }
 
   bool wanted_extension(const std::string& path) const {
     if (opt.all_files) return true;
@@ -173,5 +175,14 @@ std::vector<FileResult> select_files(const std::vector<std::string>& paths,
     if (opt.one_file_system) w.root_dev = stat(p.c_str(), &st) == 0 ? st.st_dev : 0;
     w.visit(p, true);
   }
+  return std::move(w.out);
+}
+
+std::vector<FileResult> select_found(const std::string& path, const SelectOptions& opt) {
+  Walker w{opt, {}, {}, {}, 0, 0};
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return {};
+  w.root_dev = st.st_dev;
+  w.visit(path, false);
   return std::move(w.out);
 }

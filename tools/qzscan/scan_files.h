@@ -58,6 +58,16 @@ std::vector<std::string> default_extensions();
 std::vector<FileResult> select_files(const std::vector<std::string>& paths,
                                      const SelectOptions& opt);
 
+// Lists `path` as a walk lists an entry it meets inside a directory: an
+// excluded path, a file without a scanned extension, a link (unless links
+// are followed) and what is neither a regular file nor a directory are
+// passed over, and a directory is walked. A path that no longer exists
+// gives nothing, as it would have been met by no walk.
+std::vector<FileResult> select_found(const std::string& path, const SelectOptions& opt);
+
+// Whether the path or its last name matches one of the --exclude globs.
+bool path_excluded(const std::string& path, const SelectOptions& opt);
+
 // Parses "16M", "512k", "1G" or a plain byte count; false when malformed.
 bool parse_size(const std::string& text, uint64_t* out);
 

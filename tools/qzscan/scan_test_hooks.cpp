@@ -20,7 +20,8 @@ bool hook_on(const char* name, const std::string& path) {
   return text && *text && path.find(text) != std::string::npos;
 }
 
-// The descriptor a variable names, or -1 when it names none.
+// The non-negative number a variable holds (a descriptor or a limit), or -1
+// when it holds none.
 int hook_fd(const char* name) {
   const char* text = std::getenv(name);
   if (!text || !*text) return -1;
@@ -64,6 +65,10 @@ void test_hook_result_sent(const std::string& path) { event("done", path); }
 
 const char* test_engine_version() { return std::getenv("QZSCAN_TEST_ENGINE_VERSION"); }
 
+long test_max_watches() { return hook_fd("QZSCAN_TEST_MAX_WATCHES"); }
+
+long test_watch_queue() { return hook_fd("QZSCAN_TEST_WATCH_QUEUE"); }
+
 #else
 
 void test_hooks(const std::string&) {}
@@ -71,5 +76,9 @@ void test_hooks(const std::string&) {}
 void test_hook_result_sent(const std::string&) {}
 
 const char* test_engine_version() { return nullptr; }
+
+long test_max_watches() { return -1; }
+
+long test_watch_queue() { return -1; }
 
 #endif

@@ -23,6 +23,11 @@
 // in PIPE_BUF bytes. A failed write is ignored.
 //   QZSCAN_TEST_ENGINE_VERSION=TEXT  the verdict cache takes TEXT for the
 //                              engine's version, standing in for an upgrade.
+//   QZSCAN_TEST_MAX_WATCHES=N  the watch mode's inotify backend fails to add
+//                              more than N directory watches, as the kernel
+//                              does at fs.inotify.max_user_watches;
+//   QZSCAN_TEST_WATCH_QUEUE=N  the watch mode keeps at most N files pending,
+//                              so that a test reaches its full queue.
 
 #include <string>
 
@@ -36,5 +41,10 @@ void test_hook_result_sent(const std::string& path);
 // The engine version the verdict cache is to be keyed by instead of the real
 // one, or null. The text belongs to the environment.
 const char* test_engine_version();
+
+// The limits QZSCAN_TEST_MAX_WATCHES and QZSCAN_TEST_WATCH_QUEUE set, or -1
+// when unset or not a number.
+long test_max_watches();
+long test_watch_queue();
 
 #endif  // QZSCAN_SCAN_TEST_HOOKS_H
