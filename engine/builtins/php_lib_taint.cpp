@@ -105,6 +105,15 @@ _qz_token* php_lib_taint_carry(_qz_token* source, _qz_token* res) {
   return res;
 }
 
+_qz_token* php_lib_taint_decrypted(_qz_token* data) {
+  if (!data) return nullptr;
+  const char* text;
+  unsigned long len;
+  if (!qz_value_text(&data->value, &text, &len) || !php_lib_taint_mask(text, len)) return nullptr;
+  _qz_token* res = php_lib_string_token(php_call_line, "", 0);
+  return php_lib_taint_carry(data, res);
+}
+
 /* A new token standing for the text of v (a literal pointing at it: the
  * text stays owned where it is), or for `fallback` when v has no text. */
 static _qz_token* taint_text_token(const _qz_value* v, const char* fallback) {

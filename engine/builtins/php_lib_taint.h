@@ -76,6 +76,10 @@ _qz_token* php_lib_taint_headers();
  * written reads as that marker. */
 _qz_token* php_lib_taint_filter_input(_qz_token* type, _qz_token* name);
 _qz_token* php_lib_taint_filter_input_array(_qz_token* type);
+/* openssl_decrypt and the like, of data that holds request markers: those
+ * markers (the key is the script's, so whoever sent the data chose what it
+ * decrypts to); null, as for a call not followed, for any other data. */
+_qz_token* php_lib_taint_decrypted(_qz_token* data);
 /* json_decode: of request text or a request array, an array every item of
  * which is request data (that marker); null otherwise. */
 _qz_token* php_lib_taint_request_array(_qz_token* value);

@@ -166,6 +166,11 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "f(filter_input(2, 'k'), filter_input(INPUT_SERVER, 'HTTP_X'), filter_input($t, 'y', FILTER_DEFAULT));",
        {"system($_POST_DATA)", "system($_GET_DATA)", "f($_COOKIE_DATA|$_SERVER_DATA_HTTP|$_REQUEST_DATA)"},
        {"system()", "system(qz_invalid_string)", "f(||)"}},
+      {"request data decrypted with the script's key stays request data; other data is not followed",
+       "<?php eval(openssl_decrypt(file_get_contents('php://input'), 'aes-128-cbc', 'k')); "
+       "system(sodium_crypto_secretbox_open($_GET['m'], $n, $k)); eval(openssl_decrypt($stored, 'bf', 'k'));",
+       {"eval($_POST_DATA)", "system($_GET_DATA)", "eval()"},
+       {"eval()", "system()", "eval()"}},
       {"the ends of an array the script built, request data kept; an empty one has none",
        "<?php $a = array('x' => 'sys', 'y' => 'tem'); f(key($a), current($a), end($a), reset($a)); "
        "$b = array('ls', $_COOKIE['z']); system(array_pop($b)); system(array_shift($b)); $n = array(); f(end($n));",

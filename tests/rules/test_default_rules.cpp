@@ -72,6 +72,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"eval of code reading the request", "<?php $c = '$x = $_GET[\"a\"];'; eval($c);",
        Verdict::Threat},
       {"eval of a header", "<?php eval(getenv('HTTP_X_CODE'));", Verdict::Threat},
+      {"eval of the request body decrypted", "<?php $k = 'x';\n"
+       "eval(openssl_decrypt(file_get_contents('php://input'), 'aes-128-cbc', $k));", Verdict::Threat},
+      {"eval of a stored text decrypted", "<?php eval(openssl_decrypt($blob, 'aes-128-cbc', $k));",
+       Verdict::Suspicious},
       {"eval of a request item taken apart by list()",
        "<?php list($c, $k) = explode('|', $_POST['d']); eval($c);", Verdict::Threat},
       {"a name hidden by XOR with a key holding a NUL",
