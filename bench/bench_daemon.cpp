@@ -143,9 +143,10 @@ int main(int argc, char** argv) {
   rmdir(dir.c_str());
   const double median = percentile(ms, 0.5), p99 = percentile(ms, 0.99),
                rate = static_cast<double>(small_files) / secs;
-  std::printf("20 KB file, %zu round trips: median %.3f ms (target <= %.0f), p99 %.3f ms "
-              "(target <= %.0f)\n",
-              round_trips, median, kTargetMedianMs, p99, kTargetP99Ms);
+  std::printf(
+      "20 KB file, %zu round trips: median %.3f ms (target <= %.0f), p99 %.3f ms "
+      "(target <= %.0f)\n",
+      round_trips, median, kTargetMedianMs, p99, kTargetP99Ms);
   std::printf("small files, -j 2: %.0f files/s over %zu files (target >= %.0f)\n", rate,
               small_files, kTargetFilesPerSecond);
   return 0;

@@ -183,8 +183,10 @@ static _qz_token* driver_read_places(_qz_token* open, std::vector<driver_place>*
   _qz_token* first = open->next; /* first token of the current place */
   for (_qz_token* t = open; t; t = t->next) {
     if (t->type == TOKEN_LITERAL) continue;
-    bool opens = driver_is_sep(t, qz_engine_sleft_handle) || driver_is_sep(t, qz_engine_mleft_handle);
-    bool closes = driver_is_sep(t, qz_engine_sright_handle) || driver_is_sep(t, qz_engine_mright_handle);
+    bool opens =
+        driver_is_sep(t, qz_engine_sleft_handle) || driver_is_sep(t, qz_engine_mleft_handle);
+    bool closes =
+        driver_is_sep(t, qz_engine_sright_handle) || driver_is_sep(t, qz_engine_mright_handle);
     if (opens) depth++;
     bool ends = depth == 1 && (closes || driver_is_sep(t, qz_engine_comma_handle));
     if (closes) depth--;
@@ -192,7 +194,8 @@ static _qz_token* driver_read_places(_qz_token* open, std::vector<driver_place>*
     driver_place p{nullptr, nullptr};
     if (first != t && first->next == t && driver_is_variable(first)) p.var = first;
     if (first != t && first->next && first->next->name == qz_engine_arrpair_handle &&
-        first->next->next && first->next->next->next == t && driver_is_variable(first->next->next)) {
+        first->next->next && first->next->next->next == t &&
+        driver_is_variable(first->next->next)) {
       p.key = first;
       p.var = first->next->next;
     }

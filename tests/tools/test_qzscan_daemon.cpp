@@ -20,7 +20,8 @@ namespace {
 const char* const kCommand = "<?php\nexec('ls');\n";
 const char* const kClean = "<?php\necho 'hello';\n";
 // kRules with any command scored 10: a threat.
-const char* const kGoodReload[] = {kRules[0], kRules[1], "define_behavior(exec,,10,runs a command)"};
+const char* const kGoodReload[] = {kRules[0], kRules[1],
+                                   "define_behavior(exec,,10,runs a command)"};
 
 int connect_to(const std::string& path) {
   sockaddr_un a = {};
@@ -91,7 +92,8 @@ struct Conn {
 std::string outcome(const json& r) {
   if (!r.is_object()) return "<no reply>";
   if (!r.contains("status")) return "error: " + r.value("error", std::string("?"));
-  return r["status"].get<std::string>() + (r.contains("verdict") ? " " + r["verdict"].get<std::string>() : "");
+  return r["status"].get<std::string>() +
+         (r.contains("verdict") ? " " + r["verdict"].get<std::string>() : "");
 }
 
 class Daemon : public QzscanRun {
@@ -116,7 +118,8 @@ class Daemon : public QzscanRun {
     l.env = env;
     l.stdout_path = tmp + "/daemon.out";
     daemon = start(l);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kEventWaitSeconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kEventWaitSeconds);
     while (std::chrono::steady_clock::now() < deadline) {
       int fd = connect_to(socket_path);
       if (fd >= 0) {
@@ -207,7 +210,8 @@ TEST_F(Daemon, ClientsThatLeaveMidRequestDoNotStopIt) {
   for (int i = 0; i < 10; i++) {
     Conn gone(socket_path);
     std::string burst;
-    for (int k = 0; k < 20; k++) burst += "SCAN " + root + "/shell.php\nSCAN " + root + "/cmd.php\n";
+    for (int k = 0; k < 20; k++)
+      burst += "SCAN " + root + "/shell.php\nSCAN " + root + "/cmd.php\n";
     ASSERT_TRUE(send_text(gone.fd, burst + "SCAN " + root + "/cl"));
     if (i % 2) shutdown(gone.fd, SHUT_RDWR);
   }
@@ -303,7 +307,8 @@ TEST_F(Daemon, CrashedWorkerIsReportedAndReplaced) {
   const json r = c.ask("SCAN " + root + "/crash.php");
   EXPECT_EQ(r.value("status", ""), "error");
   EXPECT_NE(r.value("error", "").find("worker crashed"), std::string::npos) << r;
-  for (int i = 0; i < 4; i++) EXPECT_EQ(outcome(c.ask("SCAN " + root + "/shell.php")), "scanned threat");
+  for (int i = 0; i < 4; i++)
+    EXPECT_EQ(outcome(c.ask("SCAN " + root + "/shell.php")), "scanned threat");
 }
 
 // Output and exit status of a run through the daemon match a local run, in
@@ -313,9 +318,14 @@ TEST_F(Daemon, ClientPrintsAsALocalScan) {
   chmod((root + "/clean.php").c_str(), 0);  // still read as root: as a path via SCAN
   struct Row {
     std::string args;
-  } rows[] = {{"-q ."}, {"--format json ."}, {"--format sarif ."}, {"--print0 ."},
-              {"-q clean.php cmd.php"}, {"-q --fail-on suspicious cmd.php"},
-              {"-q nothere.php clean.php"}, {"--format json --explain shell.php"}};
+  } rows[] = {{"-q ."},
+              {"--format json ."},
+              {"--format sarif ."},
+              {"--print0 ."},
+              {"-q clean.php cmd.php"},
+              {"-q --fail-on suspicious cmd.php"},
+              {"-q nothere.php clean.php"},
+              {"--format json --explain shell.php"}};
   const auto without_seconds = [](std::string text) {
     const json j = json::parse(text, nullptr, false);
     if (j.is_discarded()) return text;

@@ -427,13 +427,12 @@ void add_options(CLI::App& app, CliOptions& o) {
                      "); a socket passed by systemd (LISTEN_FDS) is taken instead")
       ->type_name("PATH")
       ->needs(daemon);
-  app.add_option("--socket-mode", o.socket_mode,
-                 "With --daemon: the socket's permissions, in octal (default " + o.socket_mode +
-                     ")")
+  app.add_option(
+         "--socket-mode", o.socket_mode,
+         "With --daemon: the socket's permissions, in octal (default " + o.socket_mode + ")")
       ->type_name("MODE")
       ->needs(daemon);
-  app.add_option("--socket-group", o.socket_group,
-                 "With --daemon: the group that owns the socket")
+  app.add_option("--socket-group", o.socket_group, "With --daemon: the group that owns the socket")
       ->type_name("GROUP")
       ->needs(daemon);
   app.add_option("--user", o.user,
@@ -953,10 +952,17 @@ int main(int argc, char** argv) {
   say_cache_warning(cache);
   progress.count(files);
   Format fmt = chosen_format(o);
-  const ResultWriter writer{files,    stdin_copy.path(), fmt, out, text_style(o), progress,
-                            o.only_new ? &known.baseline : nullptr, cache, quarantine};
-  WorkerRun workers = use_daemon ? daemon.scan(files, wopt, writer)
-                                 : scan_in_workers(files, wopt, writer);
+  const ResultWriter writer{files,
+                            stdin_copy.path(),
+                            fmt,
+                            out,
+                            text_style(o),
+                            progress,
+                            o.only_new ? &known.baseline : nullptr,
+                            cache,
+                            quarantine};
+  WorkerRun workers =
+      use_daemon ? daemon.scan(files, wopt, writer) : scan_in_workers(files, wopt, writer);
   progress.clear();
   if (!workers.started) {
     std::fprintf(stderr, "qzscan: %s\n", workers.why.c_str());

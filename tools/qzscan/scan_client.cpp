@@ -107,8 +107,7 @@ bool DaemonClient::read_reply(std::string* line, std::string* why) {
   return true;
 }
 
-bool DaemonClient::connect(const std::string& socket_path, RuleFileInfo* rules,
-                           std::string* why) {
+bool DaemonClient::connect(const std::string& socket_path, RuleFileInfo* rules, std::string* why) {
   sockaddr_un a = {};
   a.sun_family = AF_UNIX;
   if (socket_path.empty() || socket_path.size() >= sizeof a.sun_path) {

@@ -125,12 +125,12 @@ struct Pending {
 
 struct Client {
   int fd = -1;
-  std::string in;            // bytes read, not yet a whole line
-  bool skipping = false;     // discarding the rest of an oversize line
-  bool read_ended = false;   // the client sent its last request
-  std::deque<int> passed;    // descriptors for the coming SCANFD lines
+  std::string in;           // bytes read, not yet a whole line
+  bool skipping = false;    // discarding the rest of an oversize line
+  bool read_ended = false;  // the client sent its last request
+  std::deque<int> passed;   // descriptors for the coming SCANFD lines
   std::deque<Pending> pending;
-  std::string out;           // replies not yet written
+  std::string out;  // replies not yet written
   std::chrono::steady_clock::time_point last_active;
 };
 
@@ -154,8 +154,7 @@ int inherited_socket() {
   if (!ours) return -1;
   int listening = 0;
   socklen_t len = sizeof listening;
-  if (getsockopt(kListenFdsStart, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 ||
-      !listening)
+  if (getsockopt(kListenFdsStart, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || !listening)
     return -1;
   fcntl(kListenFdsStart, F_SETFD, FD_CLOEXEC);
   fcntl(kListenFdsStart, F_SETFL, fcntl(kListenFdsStart, F_GETFL) | O_NONBLOCK);
@@ -479,8 +478,8 @@ class Daemon {
   }
 
   void refuse_oversize(Client& c) {
-    reply_now(c, error_reply("request line longer than " + std::to_string(kMaxRequestLine) +
-                             " bytes"));
+    reply_now(
+        c, error_reply("request line longer than " + std::to_string(kMaxRequestLine) + " bytes"));
   }
 
   void reply_now(Client& c, const json& reply) {
@@ -515,9 +514,8 @@ class Daemon {
     }
     if (cmd == "PING" || cmd == "VERSION" || cmd == "RELOAD")
       return reply_now(c, error_reply(cmd + ": takes no argument"));
-    reply_now(c, error_reply(
-                     "unknown request \"" + cmd.substr(0, kEchoedCommand) +
-                     "\" (expected SCAN PATH, SCANFD [NAME], PING, VERSION or RELOAD)"));
+    reply_now(c, error_reply("unknown request \"" + cmd.substr(0, kEchoedCommand) +
+                             "\" (expected SCAN PATH, SCANFD [NAME], PING, VERSION or RELOAD)"));
   }
 
   void scan(Client& c, const std::string& path, int fd) {
@@ -572,8 +570,8 @@ class Daemon {
   Listener listener_;
   Rules rules_;
   WorkerPool pool_;
-  std::map<int, Client> clients_;             // by descriptor
-  std::unordered_map<uint64_t, Job> jobs_;    // by request number
+  std::map<int, Client> clients_;           // by descriptor
+  std::unordered_map<uint64_t, Job> jobs_;  // by request number
   uint64_t next_id_ = 1;
 };
 

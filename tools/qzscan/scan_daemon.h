@@ -30,13 +30,13 @@ constexpr const char* kDefaultSocketPath = "/run/qzengine/qzscand.sock";
 constexpr const char* kDefaultSocketMode = "0660";
 
 struct DaemonOptions {
-  WorkerOptions workers;     // the pool's settings; rules_path is the rule file
+  WorkerOptions workers;      // the pool's settings; rules_path is the rule file
   bool strict_rules = false;  // a rule file with a dropped line fails RELOAD
   std::string socket_path = kDefaultSocketPath;
   std::string socket_mode = kDefaultSocketMode;  // octal
-  std::string socket_group;  // group that owns the socket, or empty
-  std::string user;          // user to run as after binding, or empty
-  std::string version;       // qzscan's version, for VERSION
+  std::string socket_group;                      // group that owns the socket, or empty
+  std::string user;                              // user to run as after binding, or empty
+  std::string version;                           // qzscan's version, for VERSION
 };
 
 // Serves until SIGTERM or SIGINT (SIGHUP reloads the rules as RELOAD does),

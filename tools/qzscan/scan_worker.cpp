@@ -685,8 +685,8 @@ std::string request(const PoolJob& job) {
       continue;
     }
     try {
-      result = dump(scan_one(req.substr(1), req[0] == kOpenFollow,
-                             req[0] == kOpenPassed ? passed : -1, opt));
+      result = dump(
+          scan_one(req.substr(1), req[0] == kOpenFollow, req[0] == kOpenPassed ? passed : -1, opt));
     } catch (const std::bad_alloc&) {
       g_allocation_refused = 1;
     } catch (const std::exception& e) {
@@ -740,7 +740,7 @@ struct Worker {
   int to_fd = -1;
   int from_fd = -1;
   bool busy = false;
-  PoolJob job;  // the job being scanned, while busy
+  PoolJob job;              // the job being scanned, while busy
   unsigned generation = 0;  // of the rules it loaded
   std::chrono::steady_clock::time_point started;
 };
