@@ -494,16 +494,24 @@ class FanotifyReader : public Reader {
     for (;;) {
       ssize_t n = read(fd_, buffer_.get(), kEventBufferBytes);
       if (n <= 0) return;
-      auto* m = reinterpret_cast<fanotify_event_metadata*>(buffer_.get());
-      for (; FAN_EVENT_OK(m, n); m = FAN_EVENT_NEXT(m, n)) {
-        if (m->fd >= 0) close(m->fd);
-        if (m->vers != FANOTIFY_METADATA_VERSION) continue;
-        if (m->mask & FAN_Q_OVERFLOW) {
+      // An event's length follows the name it carries, so the next one may
+      // start at any byte: each is copied to aligned memory before its
+      // fields are read.
+      const size_t got = static_cast<size_t>(n);
+      for (size_t off = 0; got - off >= sizeof(fanotify_event_metadata);) {
+        fanotify_event_metadata m;
+        std::memcpy(&m, buffer_.get() + off, sizeof m);
+        if (m.event_len < sizeof m || m.event_len > got - off) break;
+        std::memcpy(record_.get(), buffer_.get() + off, m.event_len);
+        off += m.event_len;
+        if (m.fd >= 0) close(m.fd);
+        if (m.vers != FANOTIFY_METADATA_VERSION) continue;
+        if (m.mask & FAN_Q_OVERFLOW) {
           queue_.rescan_all(
               "the kernel's fanotify queue overflowed; walking the watched trees again");
           continue;
         }
-        handle(*m);
+        handle(m, record_.get());
       }
     }
   }
@@ -553,17 +561,31 @@ class FanotifyReader : public Reader {
     return "";
   }
 
-  void handle(const fanotify_event_metadata& m) {
-    const char* end = reinterpret_cast<const char*>(&m) + m.event_len;
-    const char* at = reinterpret_cast<const char*>(&m) + m.metadata_len;
+  // The event m, whose whole record (m.event_len bytes) is at `record`.
+  // Its information records follow one another unaligned too: the one
+  // read is copied to aligned memory first.
+  void handle(const fanotify_event_metadata& m, const char* record) {
+    const char* end = record + m.event_len;
+    const char* at = record + m.metadata_len;
     while (at + sizeof(fanotify_event_info_header) <= end) {
-      const auto* info = reinterpret_cast<const fanotify_event_info_fid*>(at);
-      if (info->hdr.len == 0) return;
-      at += info->hdr.len;
-      if (info->hdr.info_type != FAN_EVENT_INFO_TYPE_DFID_NAME) continue;
+      fanotify_event_info_header hdr;
+      std::memcpy(&hdr, at, sizeof hdr);
+      if (hdr.len < sizeof hdr || hdr.len > static_cast<size_t>(end - at)) return;
+      const char* here = at;
+      at += hdr.len;
+      if (hdr.info_type != FAN_EVENT_INFO_TYPE_DFID_NAME ||
+          hdr.len < sizeof(fanotify_event_info_fid) + sizeof(file_handle))
+        continue;
+      std::memcpy(info_.get(), here, hdr.len);
+      const auto* info = reinterpret_cast<const fanotify_event_info_fid*>(info_.get());
+      const char* info_end = info_.get() + hdr.len;
       const auto* handle = reinterpret_cast<const file_handle*>(info->handle);
-      const char* name = reinterpret_cast<const char*>(handle->f_handle) + handle->handle_bytes;
-      if (name >= at || !*name || std::strcmp(name, ".") == 0) continue;
+      const char* name = reinterpret_cast<const char*>(handle->f_handle);
+      if (handle->handle_bytes >= static_cast<size_t>(info_end - name)) continue;
+      name += handle->handle_bytes;
+      if (!*name || !std::memchr(name, '\0', static_cast<size_t>(info_end - name)) ||
+          std::strcmp(name, ".") == 0)
+        continue;
       const std::string dir = dir_of(*info);
       if (dir.empty()) continue;
       const std::string path = watched_path(join_path(dir, name));
@@ -576,6 +598,9 @@ class FanotifyReader : public Reader {
   }
 
   std::vector<Mount> mounts_;
+  // Aligned copies of the event being read and of its information record.
+  std::unique_ptr<char[]> record_{new char[kEventBufferBytes]};
+  std::unique_ptr<char[]> info_{new char[kEventBufferBytes]};
 };
 
 // ---- the main loop ----
