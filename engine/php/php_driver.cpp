@@ -166,10 +166,6 @@ struct driver_place {
   _qz_token* key;
 };
 
-static bool driver_is_sep(const _qz_token* t, const char* handle) {
-  return t && t->type == TOKEN_SEPARATOR && t->name == handle;
-}
-
 static bool driver_is_variable(const _qz_token* t) {
   return t && t->type != TOKEN_LITERAL && t->name && t->name[0] == '$' && t->name[1];
 }
@@ -184,11 +180,11 @@ static _qz_token* driver_read_places(_qz_token* open, std::vector<driver_place>*
   for (_qz_token* t = open; t; t = t->next) {
     if (t->type == TOKEN_LITERAL) continue;
     bool opens =
-        driver_is_sep(t, qz_engine_sleft_handle) || driver_is_sep(t, qz_engine_mleft_handle);
+        qz_token_is_sep(t, qz_engine_sleft_handle) || qz_token_is_sep(t, qz_engine_mleft_handle);
     bool closes =
-        driver_is_sep(t, qz_engine_sright_handle) || driver_is_sep(t, qz_engine_mright_handle);
+        qz_token_is_sep(t, qz_engine_sright_handle) || qz_token_is_sep(t, qz_engine_mright_handle);
     if (opens) depth++;
-    bool ends = depth == 1 && (closes || driver_is_sep(t, qz_engine_comma_handle));
+    bool ends = depth == 1 && (closes || qz_token_is_sep(t, qz_engine_comma_handle));
     if (closes) depth--;
     if (!ends) continue;
     driver_place p{nullptr, nullptr};
@@ -239,9 +235,9 @@ static bool driver_destructure(php_statement* st) {
   if (!first || first->type == TOKEN_LITERAL) return false;
   _qz_token* open = nullptr;
   if (first->name && qz_ascii_fold_equal()(first->name, "list") &&
-      driver_is_sep(first->next, qz_engine_sleft_handle))
+      qz_token_is_sep(first->next, qz_engine_sleft_handle))
     open = first->next;
-  else if (driver_is_sep(first, qz_engine_mleft_handle))
+  else if (qz_token_is_sep(first, qz_engine_mleft_handle))
     open = first;
   if (!open) return false;
   std::vector<driver_place> places;

@@ -96,10 +96,6 @@ static _qz_token* eval_resolve(_qz_token* tk) {
   return tk;
 }
 
-static bool eval_is_sep(const _qz_token* tk, const char* handle) {
-  return tk && tk->type == TOKEN_SEPARATOR && tk->name == handle;
-}
-
 /* Extended reading: "^", "|" and "&" between two values are bitwise
  * operators, binding as PHP binds them. */
 static bool eval_is_bitwise(const char* name) {
@@ -1071,7 +1067,7 @@ struct eval_walk {
     open->name = qz_engine_sleft_handle;
     eval_mark_made(open);
     php_rt_state.op_stk.push_back(open);
-    if (eval_is_sep(successor(cur), qz_engine_mright_handle)) {
+    if (qz_token_is_sep(successor(cur), qz_engine_mright_handle)) {
       _qz_token* zero = qz_token_alloc(TOKEN_INTEGER, TOKEN_INTEGER, cur->lineno);
       /* Extended reading: "$a[] = v" appends, at the array's next index. */
       if (zero && eval_reach()) {
@@ -1122,7 +1118,7 @@ struct eval_walk {
     php_rt_stack& ops = php_rt_state.op_stk;
     if (cur->name == qz_engine_sright_handle && !ops.empty() && eval_is_group(ops.back())) {
       eval_release(eval_pop(ops));
-      if (eval_is_sep(successor(cur), qz_engine_sleft_handle)) return call_group_value(cur);
+      if (qz_token_is_sep(successor(cur), qz_engine_sleft_handle)) return call_group_value(cur);
       return STEP_NEXT;
     }
     if (php_rt_state.call_depth == 0) return STEP_NEXT;
@@ -1132,7 +1128,7 @@ struct eval_walk {
     eval_set_depth(php_rt_state.call_depth - 1);
     _qz_token* r = php_call_wrapper(call, nullptr);
     if (!r) return STEP_NEXT;
-    if (eval_is_sep(successor(cur), qz_engine_sleft_handle) && !eval_is_control(call)) {
+    if (qz_token_is_sep(successor(cur), qz_engine_sleft_handle) && !eval_is_control(call)) {
       /* The result is called in its turn. A result that belongs to nobody
        * else is tagged so that an aborted statement releases it. */
       if (!r->prev && !r->next && !php_variable_is_entry(r)) eval_mark_made(r);
@@ -1233,7 +1229,7 @@ struct eval_walk {
 
   eval_step variable(_qz_token* cur, unsigned long pos) {
     const char* n = cur->name;
-    if (eval_is_sep(successor(cur), qz_engine_lleft_handle)) {
+    if (qz_token_is_sep(successor(cur), qz_engine_lleft_handle)) {
       if (_qz_token* rb = sep_brace.after(cur, pos)) {
         cur->next->name = qz_engine_mleft_handle;
         rb->name = qz_engine_mright_handle;
@@ -1347,8 +1343,8 @@ static bool eval_value_begins_after(const _qz_token* prev) {
 
 /* Whether "(" cur begins a cast: "(", a type name, ")", all before end. */
 static bool eval_is_cast(const _qz_token* cur, const _qz_token* end) {
-  if (!eval_is_sep(cur, qz_engine_sleft_handle) || !cur->next || cur->next == end ||
-      cur->next->next == end || !eval_is_sep(cur->next->next, qz_engine_sright_handle))
+  if (!qz_token_is_sep(cur, qz_engine_sleft_handle) || !cur->next || cur->next == end ||
+      cur->next->next == end || !qz_token_is_sep(cur->next->next, qz_engine_sright_handle))
     return false;
   const _qz_token* type = cur->next;
   if (type->type == TOKEN_LITERAL || !type->name) return false;
@@ -1390,7 +1386,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
 
   for (_qz_token* cur = first; cur && cur != end; cur = cur->next, pos++) {
     if (eval_active == 1) reclaim_point(first, cur, prev);
-    if (eval_is_sep(cur, qz_engine_quote_handle)) break;
+    if (qz_token_is_sep(cur, qz_engine_quote_handle)) break;
     if (cur->type == TOKEN_IGNORED) continue;
     /* A branch that fills in a default: an "else", or an "if" whose
      * condition asks whether a value is there at all (validation that
@@ -1448,7 +1444,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       /* A sign where a value begins belongs to that value (a group after
        * it is read as before: its first value is not the group's). */
       if ((cur->name == qz_engine_sub_handle || cur->name == qz_engine_add_handle) &&
-          eval_value_begins_after(prev) && !eval_is_sep(cur->next, qz_engine_sleft_handle)) {
+          eval_value_begins_after(prev) && !qz_token_is_sep(cur->next, qz_engine_sleft_handle)) {
         signs++;
         if (cur->name == qz_engine_sub_handle) negative = !negative;
         prev = cur;
@@ -1482,22 +1478,23 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     }
     if (cur->type != TOKEN_WORD && eval_name_is(cur, "else")) continue;
     /* The driver marked most calls already; those need no second look. */
-    if (prev && prev->type != TOKEN_CALL && eval_is_sep(cur, qz_engine_sleft_handle) &&
+    if (prev && prev->type != TOKEN_CALL && qz_token_is_sep(cur, qz_engine_sleft_handle) &&
         prev->name != qz_engine_mright_handle && php_paren_opens_call(prev))
       prev->type = TOKEN_CALL;
-    if (eval_is_sep(cur, qz_engine_comma_handle) || eval_is_sep(cur, qz_engine_sright_handle) ||
-        eval_is_sep(cur, qz_engine_mright_handle)) {
+    if (qz_token_is_sep(cur, qz_engine_comma_handle) ||
+        qz_token_is_sep(cur, qz_engine_sright_handle) ||
+        qz_token_is_sep(cur, qz_engine_mright_handle)) {
       if (walk.reduce() == STEP_ABORT) {
         aborted = true;
         break;
       }
     }
-    bool short_array =
-        eval_reach() && eval_is_sep(cur, qz_engine_mleft_handle) && eval_value_begins_after(prev);
+    bool short_array = eval_reach() && qz_token_is_sep(cur, qz_engine_mleft_handle) &&
+                       eval_value_begins_after(prev);
     prev = cur;
     size_t before = eval_values().size();
     php_rt_stack& ops = php_rt_state.op_stk;
-    if (inverts && eval_is_sep(cur, qz_engine_sleft_handle) && eval_opens_group()) {
+    if (inverts && qz_token_is_sep(cur, qz_engine_sleft_handle) && eval_opens_group()) {
       group_inverts.emplace_back(ops.size(), inverts);
       inverts = 0;
     }
@@ -1511,7 +1508,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
      * made) hands its value over; a stack cut below a group's size by
      * unbalanced brackets drops that group's wait. */
     while (!group_inverts.empty() && group_inverts.back().first >= ops.size()) {
-      if (group_inverts.back().first == ops.size() && eval_is_sep(cur, qz_engine_sright_handle))
+      if (group_inverts.back().first == ops.size() && qz_token_is_sep(cur, qz_engine_sright_handle))
         for (unsigned long k = 0; k < group_inverts.back().second; k++)
           eval_bitwise_not(cur->lineno);
       group_inverts.pop_back();

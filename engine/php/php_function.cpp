@@ -120,10 +120,6 @@ const std::string* php_function_class_doc_of(const char* class_name) {
   return it == function_class_docs.end() ? nullptr : &it->second;
 }
 
-static bool function_is_sep(const _qz_token* t, const char* handle) {
-  return t && t->type == TOKEN_SEPARATOR && t->name == handle;
-}
-
 /* Reads from source up to the group that `open` begins and through its
  * matching `close` (first: a token already read, or null). On success the
  * group is returned as a list of its own and what came before it is
@@ -263,7 +259,7 @@ _qz_token* php_function_define_arrow(_qz_token* keyword, qz_io_handle* source, b
   *replaces = false;
   *unread = nullptr;
   _qz_token* open = php_lex_get_token(source, 0);
-  if (!function_is_sep(open, qz_engine_sleft_handle)) return open; /* read on as before */
+  if (!qz_token_is_sep(open, qz_engine_sleft_handle)) return open; /* read on as before */
   _qz_token* params =
       function_read_group(open, qz_engine_sleft_handle, qz_engine_sright_handle, source, unread);
   if (!params) return nullptr;
@@ -283,8 +279,8 @@ _qz_token* php_function_define_arrow(_qz_token* keyword, qz_io_handle* source, b
       continue;
     }
     depth += function_bracket(t);
-    if (depth < 0 || (depth == 0 && (function_is_sep(t, qz_engine_quote_handle) ||
-                                     function_is_sep(t, qz_engine_comma_handle))))
+    if (depth < 0 || (depth == 0 && (qz_token_is_sep(t, qz_engine_quote_handle) ||
+                                     qz_token_is_sep(t, qz_engine_comma_handle))))
       break;
     qz_token_link(&head, &tail, t);
   }
@@ -355,10 +351,10 @@ static std::vector<php_param> function_params(_qz_token* group) {
   php_param cur{nullptr, nullptr, nullptr, false};
   for (_qz_token* t = group ? group->next : nullptr; t; t = t->next) {
     bool open =
-        function_is_sep(t, qz_engine_sleft_handle) || function_is_sep(t, qz_engine_mleft_handle);
+        qz_token_is_sep(t, qz_engine_sleft_handle) || qz_token_is_sep(t, qz_engine_mleft_handle);
     bool close =
-        function_is_sep(t, qz_engine_sright_handle) || function_is_sep(t, qz_engine_mright_handle);
-    if (depth == 0 && (function_is_sep(t, qz_engine_comma_handle) || close)) {
+        qz_token_is_sep(t, qz_engine_sright_handle) || qz_token_is_sep(t, qz_engine_mright_handle);
+    if (depth == 0 && (qz_token_is_sep(t, qz_engine_comma_handle) || close)) {
       if (cur.def_first) cur.def_end = t;
       if (cur.var) out.push_back(cur);
       cur = php_param{nullptr, nullptr, nullptr, false};

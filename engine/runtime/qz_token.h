@@ -89,6 +89,12 @@ struct _qz_token {
   _qz_token* next;
 };
 
+/* True when t is the separator named `handle` (an interned handle such as
+ * qz_engine_sleft_handle); false for null. */
+inline bool qz_token_is_sep(const _qz_token* t, const char* handle) {
+  return t && t->type == TOKEN_SEPARATOR && t->name == handle;
+}
+
 /* Every token: slabs grow during a scan, are zeroed (not freed) after it and
  * freed at engine shutdown. */
 QZ_EXPORT extern qz_mempool<_qz_token> qz_engine_memory_pool_for_token;
