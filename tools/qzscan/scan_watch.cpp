@@ -75,8 +75,6 @@ void on_watch_signal(int sig) {
   (void)!write(g_signal_pipe, &byte, 1);
 }
 
-const int kWatchStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 // A pipe whose two ends are closed with the object; both close-on-exec and
 // non-blocking, so that a wake-up never blocks its writer.
 struct Pipe {
@@ -605,31 +603,11 @@ class FanotifyReader : public Reader {
 
 // ---- the main loop ----
 
-// Catches the stop signals while the watch lasts (scan_in_workers takes
-// them over for each batch and gives them back); the reader thread blocks
-// them, so that they reach the main loop.
-struct WatchSignals {
-  struct sigaction before[sizeof kWatchStopSignals / sizeof kWatchStopSignals[0]];
-  explicit WatchSignals(int pipe_fd) {
-    g_watch_signal = 0;
-    g_signal_pipe = pipe_fd;
-    struct sigaction sa = {};
-    sa.sa_handler = on_watch_signal;
-    sigemptyset(&sa.sa_mask);
-    for (size_t i = 0; i < sizeof kWatchStopSignals / sizeof kWatchStopSignals[0]; i++)
-      sigaction(kWatchStopSignals[i], &sa, &before[i]);
-  }
-  ~WatchSignals() {
-    for (size_t i = 0; i < sizeof kWatchStopSignals / sizeof kWatchStopSignals[0]; i++)
-      sigaction(kWatchStopSignals[i], &before[i], nullptr);
-  }
-};
-
 // Starts the reader thread with the stop signals blocked in it.
 std::thread start_reader(Reader& reader, const Pipe& stop) {
   sigset_t block, old;
   sigemptyset(&block);
-  for (int s : kWatchStopSignals) sigaddset(&block, s);
+  for (int s : kStopSignals) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &old);
   std::thread t([&reader, &stop] { reader.run(stop); });
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -780,7 +758,12 @@ bool watch_dirs(const WatchOptions& options, const WatchHooks& hooks) {
   if (!reader) return false;
   say("watching " + std::to_string(roots.size()) +
       (roots.size() == 1 ? " directory" : " directories") + " with " + reader->describe());
-  WatchSignals watch_signals(signals.fds[1]);
+  // The stop signals are caught while the watch lasts (scan_in_workers
+  // takes them over for each batch and gives them back); the reader thread
+  // blocks them, so that they reach the main loop.
+  g_watch_signal = 0;
+  g_signal_pipe = signals.fds[1];
+  StopSignalScope watch_signals(on_watch_signal);
   std::thread thread = start_reader(*reader, stop);
   BatchScanner scanner(opt, hooks, roots);
   bool ok = true, stopped = false;

@@ -709,30 +709,22 @@ std::string request(const PoolJob& job) {
 
 // The signal that asks the run to stop, set by its handler; 0 until then.
 volatile sig_atomic_t g_stop_signal = 0;
-// The signals that stop a run, with the actions they had before it.
-const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 void on_stop_signal(int sig) { g_stop_signal = sig; }
 
-// Catches the stop signals for the length of a run, without SA_RESTART so
-// that a wait in poll ends at once.
-struct StopSignals {
-  struct sigaction before[sizeof kStopSignals / sizeof kStopSignals[0]];
-  StopSignals() {
-    g_stop_signal = 0;
-    struct sigaction sa = {};
-    sa.sa_handler = on_stop_signal;
-    sigemptyset(&sa.sa_mask);
-    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; i++)
-      sigaction(kStopSignals[i], &sa, &before[i]);
-  }
-  ~StopSignals() {
-    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; i++)
-      sigaction(kStopSignals[i], &before[i], nullptr);
-  }
-};
-
 }  // namespace
+
+const int kStopSignals[kStopSignalCount] = {SIGINT, SIGTERM, SIGHUP};
+
+StopSignalScope::StopSignalScope(void (*handler)(int)) {
+  struct sigaction sa = {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  for (size_t i = 0; i < kStopSignalCount; i++) sigaction(kStopSignals[i], &sa, &before_[i]);
+}
+
+StopSignalScope::~StopSignalScope() {
+  for (size_t i = 0; i < kStopSignalCount; i++) sigaction(kStopSignals[i], &before_[i], nullptr);
+}
 
 // One worker process of a pool, and its job while it has one.
 struct Worker {
@@ -1030,17 +1022,24 @@ void WorkerPool::kill_all() {
 
 void keep_from_workers(int fd) { g_parent_fds.insert(fd); }
 
+// A message of the one part `part` with the control area `control` (size
+// bytes, aligned for a cmsghdr), for sendmsg and recvmsg.
+static struct msghdr one_part_message(struct iovec* part, char* control, size_t size) {
+  struct msghdr msg = {};
+  msg.msg_iov = part;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = size;
+  return msg;
+}
+
 ssize_t send_with_descriptor(int sock, const void* data, size_t size, int fd) {
   struct iovec part = {const_cast<void*>(data), size};
   union {
     char buf[CMSG_SPACE(sizeof(int))];
     struct cmsghdr align;
   } control = {};
-  struct msghdr msg = {};
-  msg.msg_iov = &part;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control.buf;
-  msg.msg_controllen = sizeof control.buf;
+  struct msghdr msg = one_part_message(&part, control.buf, sizeof control.buf);
   struct cmsghdr* c = CMSG_FIRSTHDR(&msg);
   c->cmsg_level = SOL_SOCKET;
   c->cmsg_type = SCM_RIGHTS;
@@ -1059,11 +1058,7 @@ ssize_t receive_with_descriptors(int sock, void* data, size_t size, int flags,
     char buf[CMSG_SPACE(kMaxPassedPerRead * sizeof(int))];
     struct cmsghdr align;
   } control = {};
-  struct msghdr msg = {};
-  msg.msg_iov = &part;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control.buf;
-  msg.msg_controllen = sizeof control.buf;
+  struct msghdr msg = one_part_message(&part, control.buf, sizeof control.buf);
   const ssize_t r = recvmsg(sock, &msg, flags | MSG_CMSG_CLOEXEC);
   if (r < 0) return r;
   for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
@@ -1118,7 +1113,8 @@ WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& o
                           const std::function<void(size_t)>& on_done) {
   WorkerRun run;
   signal(SIGPIPE, SIG_IGN);
-  StopSignals stop_signals;
+  g_stop_signal = 0;
+  StopSignalScope stop_signals(on_stop_signal);
   Scheduler s{files, opt, on_done, WorkerPool(opt), {}, 0, 0};
   s.queue_files();
   if (!s.start_workers(&run.why)) return run;

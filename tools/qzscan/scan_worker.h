@@ -10,9 +10,11 @@
 #include "scan_types.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
+
 #include <functional>
 #include <memory>
 #include <set>
@@ -132,6 +134,24 @@ class WorkerPool {
   struct State;
   bool spawn_current(Worker* w);
   std::unique_ptr<State> s_;
+};
+
+// The signals that stop a run: SIGINT, SIGTERM and SIGHUP.
+constexpr size_t kStopSignalCount = 3;
+extern const int kStopSignals[kStopSignalCount];
+
+// Catches the stop signals with `handler` for the life of the object,
+// without SA_RESTART so that a wait in poll ends at once, and puts back the
+// actions they had before when it is destroyed.
+class StopSignalScope {
+ public:
+  explicit StopSignalScope(void (*handler)(int));
+  ~StopSignalScope();
+  StopSignalScope(const StopSignalScope&) = delete;
+  StopSignalScope& operator=(const StopSignalScope&) = delete;
+
+ private:
+  struct sigaction before_[kStopSignalCount];
 };
 
 // The owner's descriptors that a worker must not keep (its listening and
