@@ -215,6 +215,10 @@
 
 /* ---- Runtime values and memory ---- */
 
+/* Slots of a flat index when it first grows: a handful of names costs one
+ * small block, and doubling from here reaches any size in few steps. */
+#define QZ_FLAT_INDEX_MIN_SLOTS 16
+
 /* Buckets an array must exceed before its first lookup builds the key and
  * number maps; shorter arrays are cheaper to walk than to hash. */
 #define QZ_ARRAY_INDEX_MIN_BUCKETS 8
