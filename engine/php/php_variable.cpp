@@ -23,20 +23,35 @@
 #include "common/qz_limits.h"
 #include "php/php_eval.h"
 #include "runtime/qz_array.h"
+#include "runtime/qz_flat_index.h"
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
 
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 /* Index state: lives from the first variable of a scan to the list's reset.
  * Keys are the entries' own interned names, which live as long as the
  * entries, so nothing is copied. */
-static std::unordered_map<const char*, _qz_token*> var_by_name; /* exact name pointer -> entry */
-static std::unordered_map<const char*, _qz_token*, qz_ascii_fold_hash, qz_ascii_fold_equal>
-    var_by_folded;                          /* text, case folded -> first entry */
+namespace {
+/* Entries are found by their name's pointer, and by its text case folded. */
+struct var_pointer_hash {
+  size_t operator()(const char* name) const { return reinterpret_cast<uintptr_t>(name); }
+};
+struct var_pointer_equal {
+  bool operator()(const _qz_token* e, const char* name) const { return e->name == name; }
+};
+struct var_folded_equal {
+  bool operator()(const _qz_token* e, const char* text) const {
+    return qz_ascii_fold_equal()(e->name, text);
+  }
+};
+}  // namespace
+/* exact name pointer -> entry */
+static qz_flat_index<_qz_token*, var_pointer_hash, var_pointer_equal> var_by_name;
+/* text, case folded -> first entry */
+static qz_flat_index<_qz_token*, qz_ascii_fold_hash, var_folded_equal> var_by_folded;
 static _qz_token* var_index_head = nullptr; /* the list head the index describes */
 static _qz_token* var_index_tail = nullptr; /* the list tail the index describes */
 
@@ -47,8 +62,8 @@ static void var_index_add(_qz_token* e) {
 }
 
 void php_variable_reset_index() {
-  var_by_name.clear();
-  var_by_folded.clear();
+  var_by_name.release();
+  var_by_folded.release();
   var_index_head = nullptr;
   var_index_tail = nullptr;
 }
@@ -80,16 +95,15 @@ _qz_token* php_variable_first() { return php_rt_state.var_list; }
 bool php_variable_is_entry(_qz_token* tok) {
   if (!tok || !tok->name) return false;
   var_index_sync();
-  auto it = var_by_name.find(tok->name);
-  return it != var_by_name.end() && it->second == tok;
+  _qz_token** hit = var_by_name.find(tok->name);
+  return hit && *hit == tok;
 }
 
 _qz_token* php_reference_globals(_qz_token* tok) {
   if (!tok) return nullptr;
   if (!tok->name) return tok;
   var_index_sync();
-  auto it = var_by_name.find(tok->name);
-  if (it != var_by_name.end()) return it->second;
+  if (_qz_token** hit = var_by_name.find(tok->name)) return *hit;
 
   _qz_token* e = qz_token_clone(tok);
   if (!e) return nullptr;
@@ -119,8 +133,8 @@ _qz_token* php_lookup_global_variable(char* name) {
   if (!name) return nullptr;
   var_index_sync();
   if (!php_rt_state.var_list) return nullptr;
-  auto it = var_by_folded.find(name);
-  return it == var_by_folded.end() ? nullptr : it->second;
+  _qz_token** hit = var_by_folded.find(name);
+  return hit ? *hit : nullptr;
 }
 
 /* The nine request arrays, in the order they enter the list, with the text

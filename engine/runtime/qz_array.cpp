@@ -21,47 +21,35 @@
 
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "runtime/qz_flat_index.h"
 
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <random>
-#include <unordered_map>
 #include <vector>
 
 /* Arrays and buckets of the running scan; freed by qz_array_free_all. */
 qz_mempool<_qz_array> qz_engine_array_pool(true);
 qz_mempool<_qz_bucket> qz_engine_bucket_pool(true);
 
-/* Keyed mixing for the index maps: key pointers and numbers come from the
- * script (numbers directly, pointers through text lengths), so the hash is
- * seeded per process to keep chosen keys from piling into one chain. */
-static uint64_t qz_array_hash_seed() {
-  static const uint64_t seed = [] {
-    uint64_t s = 0x9e3779b97f4a7c15ull ^ reinterpret_cast<uintptr_t>(&qz_engine_array_pool);
-    try {
-      std::random_device rd;
-      s ^= (static_cast<uint64_t>(rd()) << 32) ^ rd();
-    } catch (...) {
-    }
-    return s;
-  }();
-  return seed;
-}
-
-struct qz_array_key_hash {
-  size_t operator()(uint64_t x) const {
-    x ^= qz_array_hash_seed();
-    x += 0x9e3779b97f4a7c15ull;
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
-    return static_cast<size_t>(x ^ (x >> 31));
-  }
+/* The index maps take key pointers and numbers as they are: the flat index
+ * mixes them with its per-process seed, so numbers a script chooses cannot
+ * pile into one run. */
+struct qz_array_entry {
+  uint64_t key; /* as it was when the bucket entered: see qz_array_find */
+  _qz_bucket* bucket;
 };
+struct qz_array_key_hash {
+  size_t operator()(uint64_t x) const { return static_cast<size_t>(x); }
+};
+struct qz_array_key_equal {
+  bool operator()(const qz_array_entry& e, uint64_t key) const { return e.key == key; }
+};
+typedef qz_flat_index<qz_array_entry, qz_array_key_hash, qz_array_key_equal> qz_array_map;
 
 struct qz_array_index {
-  std::unordered_map<uint64_t, _qz_bucket*, qz_array_key_hash> by_key;
-  std::unordered_map<uint64_t, _qz_bucket*, qz_array_key_hash> by_number;
+  qz_array_map by_key;
+  qz_array_map by_number;
 };
 
 /* Every index made since the last qz_array_free_all. */
@@ -78,8 +66,8 @@ static void qz_array_index_add(_qz_array* arr, _qz_bucket* b) {
   qz_array_index* ix = arr->index;
   if (!ix) return;
   try {
-    if (b->key) ix->by_key.emplace(qz_key_of(b->key), b);
-    ix->by_number.emplace(b->index, b);
+    if (b->key) ix->by_key.emplace(qz_key_of(b->key), qz_array_entry{qz_key_of(b->key), b});
+    ix->by_number.emplace(uint64_t{b->index}, qz_array_entry{b->index, b});
   } catch (const std::bad_alloc&) {
     ix->by_key.clear();
     ix->by_number.clear();
@@ -101,7 +89,7 @@ static bool qz_array_index_build(_qz_array* arr) {
     }
     ix->by_key.clear();
     ix->by_number.clear();
-    ix->by_key.reserve(arr->next_index);
+    /* Every bucket has a number; few may have a key. */
     ix->by_number.reserve(arr->next_index);
   } catch (const std::bad_alloc&) {
     if (ix) {
@@ -133,9 +121,9 @@ static _qz_bucket* qz_array_find(_qz_array* arr,
   for (int attempt = 0; attempt < 2; attempt++) {
     qz_array_index* ix = qz_array_index_for(arr);
     if (!ix) break;
-    auto it = (ix->*map).find(map_key);
-    if (it == (ix->*map).end()) return nullptr;
-    if (it->second->*field == value) return it->second;
+    qz_array_entry* hit = (ix->*map).find(map_key);
+    if (!hit) return nullptr;
+    if (hit->bucket->*field == value) return hit->bucket;
     if (attempt == 0 && !qz_array_index_build(arr)) break;
   }
   for (_qz_bucket* b = arr->head; b; b = b->next)

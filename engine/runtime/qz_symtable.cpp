@@ -23,6 +23,7 @@
 #include "runtime/qz_symtable.h"
 
 #include "common/qz_limits.h"
+#include "runtime/qz_flat_index.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -31,7 +32,6 @@
 #include <new>
 #include <random>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 /* Engine names: created at startup, freed at shutdown, never reset. */
@@ -122,6 +122,14 @@ struct qz_sym_hashed_hash {
   size_t operator()(const qz_sym_hashed& k) const { return k.hash; }
 };
 
+/* Whether the stored copy (NUL-terminated) holds exactly the probe's text. */
+struct qz_sym_copy_equal {
+  bool operator()(const char* copy, const qz_sym_hashed& k) const {
+    return strnlen(copy, k.text.size() + 1) == k.text.size() &&
+           std::memcmp(copy, k.text.data(), k.text.size()) == 0;
+  }
+};
+
 static qz_sym_hashed qz_sym_hashed_of(const char* s, size_t n) {
   return {std::string_view(s, n),
           static_cast<size_t>(qz_sym_siphash(reinterpret_cast<const unsigned char*>(s), n))};
@@ -168,7 +176,8 @@ static size_t qz_sym_cache_slot(const char* s, size_t n) {
 
 struct qz_symtable_index {
   /* Stored text (viewing its arena copy) to that copy. */
-  std::unordered_map<qz_sym_hashed, char*, qz_sym_hashed_hash> texts;
+  /* Stored copies, found by their text. */
+  qz_flat_index<char*, qz_sym_hashed_hash, qz_sym_copy_equal> texts;
   /* The chain's blocks in order; blocks[0] is the first block. */
   std::vector<_qz_sym_table_ex*> blocks;
   /* Max-tree over free bytes: leaf i (at leaves + i) is blocks[i]'s free
@@ -234,9 +243,9 @@ static void qz_sym_index_build(_qz_sym_table_ex* t) {
   try {
     if (!t->index) t->index = new qz_symtable_index();
     qz_symtable_index* ix = t->index;
-    /* Swapped out rather than cleared: a cleared map keeps the bucket array
-     * of the largest scan so far, and every later reset would walk it. */
-    decltype(ix->texts)().swap(ix->texts);
+    /* Released rather than cleared: a cleared index keeps the array of the
+     * largest scan so far, and every later reset would walk it. */
+    ix->texts.release();
     ix->blocks.clear();
     for (_qz_sym_table_ex* b = t; b; b = b->next) {
       ix->blocks.push_back(b);
@@ -301,8 +310,8 @@ bool qz_compare_string(void* slot, void* s, unsigned long n) {
 /* The stored copy of k's text in t, or null. */
 static char* qz_sym_lookup_key(_qz_sym_table_ex* t, const qz_sym_hashed& k) {
   if (t->index) {
-    auto it = t->index->texts.find(k);
-    return it == t->index->texts.end() ? nullptr : it->second;
+    char** hit = t->index->texts.find(k);
+    return hit ? *hit : nullptr;
   }
   return qz_sym_scan(t, k.text.data(), k.text.size());
 }
