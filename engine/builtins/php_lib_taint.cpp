@@ -32,15 +32,33 @@
  * PHP_CLIENT_SERVER_MARKER has one, so that a transform of it alone gives
  * it back whole. */
 const char* const php_lib_taint_markers[] = {
-    "$_GET_DATA",      "$_POST_DATA",
-    "$_REQUEST_DATA",  "$_COOKIE_DATA",
-    "$_SERVER_DATA",   PHP_CLIENT_SERVER_MARKER,
-    "$_FILES_DATA",    "$_SESSION_DATA",
-    "$_GLOBALS_DATA",  "$_ENV_DATA",
-    "$_DB_DATA",       "$_REMOTE_FILE_CONTENTS",
-    "$_FILE_CONTENTS", PHP_LIB_SOCKET_MARKER,
-    "$_FILE_HANDLE",   PHP_LIB_INPUT_HANDLE_MARKER,
-    QZ_DECODED_TEXT,   nullptr,
+    "$_GET_DATA",
+    "$_POST_DATA",
+    "$_REQUEST_DATA",
+    "$_COOKIE_DATA",
+    "$_SERVER_DATA",
+    PHP_CLIENT_SERVER_MARKER,
+    "$_FILES_DATA",
+    "$_SESSION_DATA",
+    "$_GLOBALS_DATA",
+    "$_ENV_DATA",
+    "$_DB_DATA",
+    "$_REMOTE_FILE_CONTENTS",
+    "$_FILE_CONTENTS",
+    PHP_LIB_SOCKET_MARKER,
+    "$_FILE_HANDLE",
+    PHP_LIB_INPUT_HANDLE_MARKER,
+    QZ_DECODED_TEXT,
+    "$_ESCAPED_GET_DATA",
+    "$_ESCAPED_POST_DATA",
+    "$_ESCAPED_REQUEST_DATA",
+    "$_ESCAPED_COOKIE_DATA",
+    "$_ESCAPED_SERVER_DATA",
+    "$_ESCAPED_SERVER_DATA_HTTP",
+    "$_ESCAPED_FILES_DATA",
+    "$_ESCAPED_SESSION_DATA",
+    "$_ESCAPED_ENV_DATA",
+    nullptr,
 };
 
 /* ---- the carry rule ------------------------------------------------------ */
@@ -341,9 +359,21 @@ _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
   return php_lib_file_get_contents(name);
 }
 
+/* Whether mode is one of fopen's writing modes (w, a, x or c first). */
+static bool taint_is_write_mode(_qz_token* mode) {
+  unsigned long len = 0;
+  const char* text = taint_text(mode, &len);
+  return text && len > 0 && std::strchr("waxc", text[0]) != nullptr;
+}
+
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
   if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_HANDLE_MARKER);
-  return php_lib_fopen(name, mode);
+  unsigned long len = 0;
+  const char* path = taint_text(name, &len);
+  if (!path || !taint_is_write_mode(mode)) return php_lib_fopen(name, mode);
+  std::string handle = "$_FILE_HANDLE ";
+  handle.append(path, len < QZ_WRITE_HANDLE_PATH_MAX ? len : QZ_WRITE_HANDLE_PATH_MAX);
+  return php_lib_string_token(php_call_line, handle.data(), handle.size());
 }
 
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
@@ -367,3 +397,78 @@ _qz_token* php_lib_taint_digits_result(_qz_token* source, _qz_token* res) {
 }
 
 _qz_token* php_lib_taint_fgets(_qz_token* handle) { return php_lib_taint_fread(handle, nullptr); }
+
+_qz_token* php_lib_taint_curl_exec(_qz_token* handle) {
+  return php_lib_marker(handle, "$_REMOTE_FILE_CONTENTS");
+}
+
+_qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token*) {
+  return php_lib_marker(socket, PHP_LIB_SOCKET_MARKER);
+}
+
+/* ---- shell escaping ------------------------------------------------------ */
+
+/* The markers escapeshellarg rewrites: data a client sends or the server
+ * hands the script. "$_SERVER_DATA" also covers "$_SERVER_DATA_HTTP", and
+ * "$_FILES_DATA" the item marker "$_FILES_DATA_DATA". */
+static const char* const taint_escaped_sources[] = {
+    "$_GET_DATA",    "$_POST_DATA",  "$_REQUEST_DATA", "$_COOKIE_DATA",
+    "$_SERVER_DATA", "$_FILES_DATA", "$_SESSION_DATA", "$_ENV_DATA",
+};
+
+/* The length of the escapable marker at text[0, len), or 0. */
+static unsigned long taint_escapable_at(const char* text, unsigned long len) {
+  for (const char* m : taint_escaped_sources) {
+    unsigned long n = std::strlen(m);
+    if (n <= len && std::memcmp(text, m, n) == 0) return n;
+  }
+  return 0;
+}
+
+_qz_token* php_lib_taint_escapeshellarg(_qz_token* arg) {
+  unsigned long len = 0;
+  const char* text = taint_text(arg, &len);
+  if (!text) return nullptr;
+  std::string out = "'";
+  for (unsigned long i = 0; i < len && out.size() <= QZ_MAX_STRING_LENGTH; i++) {
+    if (text[i] == '\'') {
+      out += "'\\''";
+    } else if (unsigned long n = text[i] == '$' ? taint_escapable_at(text + i, len - i) : 0) {
+      out += PHP_LIB_ESCAPED_PREFIX;
+      out.append(text + i + 2, n - 2);
+      i += n - 1;
+    } else {
+      out += text[i];
+    }
+  }
+  out += '\'';
+  if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
+  return php_lib_string_token(php_call_line, out.data(), out.size());
+}
+
+_qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
+  unsigned long len = 0;
+  const char* text = taint_text(cmd, &len);
+  if (!text) return nullptr;
+  std::string out;
+  /* A quote is left alone with its partner, the next quote of its kind. */
+  const char* partner = nullptr;
+  for (unsigned long i = 0; i < len && out.size() <= QZ_MAX_STRING_LENGTH; i++) {
+    const char c = text[i];
+    if (c == '\'' || c == '"') {
+      if (text + i == partner) {
+        partner = nullptr;
+      } else if (!partner) {
+        partner = static_cast<const char*>(std::memchr(text + i + 1, c, len - i - 1));
+        if (!partner) out += '\\';
+      } else {
+        out += '\\'; /* a quote of the other kind inside a pair */
+      }
+    } else if (std::strchr("#&;`|*?~<>^()[]{}$\\\n\xff", c) && c != '\0') {
+      out += '\\';
+    }
+    out += c;
+  }
+  if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
+  return php_lib_taint_carry(cmd, php_lib_string_token(php_call_line, out.data(), out.size()));
+}
