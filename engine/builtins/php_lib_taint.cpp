@@ -172,10 +172,26 @@ static _qz_token* taint_str_replace_each(_qz_token* search, _qz_token* replace,
   return text ? php_lib_string_token(php_call_line, text, std::strlen(text)) : nullptr;
 }
 
+/* A bare constant the script never defined (`str_replace(x, '', ...)`):
+ * PHP reads it as its own name. Null for anything else. */
+static _qz_token* taint_bare_constant(_qz_token* t) {
+  if (!t || !t->name || t->name[0] == '$' || t->value.type != TOKEN_NONE) return nullptr;
+  if (php_variable_value(t).type != TOKEN_NONE) return nullptr;
+  _qz_token* lit = qz_token_alloc(TOKEN_WORD, TOKEN_LITERAL, php_call_line);
+  if (lit) lit->value.ptr = t->name;
+  return lit;
+}
+
 _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject) {
   if (_qz_token* res = taint_str_replace_each(search, replace, subject))
     return php_lib_taint_carry(subject, res);
-  return php_lib_taint_carry(subject, qz_engine_str_replace(subject, search, replace));
+  _qz_token* named_search = taint_bare_constant(search);
+  _qz_token* named_replace = taint_bare_constant(replace);
+  _qz_token* res = qz_engine_str_replace(subject, named_search ? named_search : search,
+                                         named_replace ? named_replace : replace);
+  qz_token_free(named_search);
+  qz_token_free(named_replace);
+  return php_lib_taint_carry(subject, res);
 }
 
 /* ---- taint sources ------------------------------------------------------- */
@@ -400,6 +416,10 @@ _qz_token* php_lib_taint_fgets(_qz_token* handle) { return php_lib_taint_fread(h
 
 _qz_token* php_lib_taint_curl_exec(_qz_token* handle) {
   return php_lib_marker(handle, "$_REMOTE_FILE_CONTENTS");
+}
+
+_qz_token* php_lib_taint_socket_client(_qz_token* address) {
+  return php_lib_marker(address, PHP_LIB_SOCKET_MARKER);
 }
 
 _qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token*) {

@@ -124,7 +124,9 @@ _qz_token* php_lib_taint_fgets(_qz_token* handle);
 /* curl_exec: the text a transfer returns, "$_REMOTE_FILE_CONTENTS" whatever
  * the handle. */
 _qz_token* php_lib_taint_curl_exec(_qz_token* handle);
-/* socket_read: text off the network, PHP_LIB_SOCKET_MARKER. */
+/* socket_read: text off the network, PHP_LIB_SOCKET_MARKER; so is the
+ * connection stream_socket_client opens. */
+_qz_token* php_lib_taint_socket_client(_qz_token* address);
 _qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token* length);
 
 /* Shell escaping. */
