@@ -473,6 +473,8 @@ _qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
   std::string out;
   /* A quote is left alone with its partner, the next quote of its kind. */
   const char* partner = nullptr;
+  /* Still in the blanks before the first word (the program). */
+  bool leading = true;
   for (unsigned long i = 0; i < len && out.size() <= QZ_MAX_STRING_LENGTH; i++) {
     const char c = text[i];
     if (c == '\'' || c == '"') {
@@ -487,8 +489,17 @@ _qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
     } else if (std::strchr("#&;`|*?~<>^()[]{}$\\\n\xff", c) && c != '\0') {
       out += '\\';
     }
+    /* Past the program's name, request data can only add arguments. */
+    unsigned long n = c == '$' && !leading ? taint_escapable_at(text + i, len - i) : 0;
+    if (n) {
+      out += PHP_LIB_ESCAPED_PREFIX;
+      out.append(text + i + 2, n - 2);
+      i += n - 1;
+      continue;
+    }
+    if (c != ' ' && c != '\t') leading = false;
     out += c;
   }
   if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
-  return php_lib_taint_carry(cmd, php_lib_string_token(php_call_line, out.data(), out.size()));
+  return php_lib_string_token(php_call_line, out.data(), out.size());
 }

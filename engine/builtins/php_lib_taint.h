@@ -139,9 +139,13 @@ _qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token* length);
  * the invalid-string text past QZ_MAX_STRING_LENGTH. */
 _qz_token* php_lib_taint_escapeshellarg(_qz_token* arg);
 /* escapeshellcmd: a backslash before each shell metacharacter (#&;`|*?~<>^
- * ()[]{}$\, newline, 0xFF) and before each quote that has no partner later
- * in the text. Markers stay plain: escaping a whole command does not make a
- * command the request chose any safer. Null for an argument without text. */
+ * ()[]{}$\\, newline, 0xFF) and before each quote that has no partner later
+ * in the text. A request marker that begins the command (after blanks)
+ * stays plain: escaping a command the request chose does not make it any
+ * safer. Later ones take their escaped form, as escapeshellarg gives it:
+ * with the metacharacters escaped, request data past a fixed program's name
+ * can only add arguments. Other markers are kept. Null for an argument
+ * without text. */
 _qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd);
 
 #endif

@@ -146,13 +146,15 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
        "<?php f(strpos('abcabc', 'c'), strpos('abcabc', 'c', 3), stripos('ABC', 'b'), strpos('abc', 'z'), "
        "strpos($u, 'a'), strpos('abc', 'a', -2), strpos('abc', 'a', 9));",
        {"f(0|3|/||||)"}, {"f(||||||)"}},
-      {"escapeshellarg quotes and marks request data as escaped; escapeshellcmd keeps it plain",
+      {"escapeshellarg quotes and marks request data as escaped; escapeshellcmd keeps it plain only where it names the program",
        "<?php system('convert ' . escapeshellarg($_GET['f']) . ' out.png'); system(escapeshellcmd($_POST['c'])); "
        "f(escapeshellarg(\"it's\"), escapeshellarg($_FILES['u']['name'] . $_SERVER['HTTP_X']), escapeshellarg(''), "
-       "escapeshellcmd('a;b \"c\" \\'d'), escapeshellcmd('x\"y'), escapeshellcmd('$(id)|`w`'));",
+       "escapeshellcmd('a;b \"c\" \\'d'), escapeshellcmd('x\"y'), escapeshellcmd('$(id)|`w`')); "
+       "f(escapeshellcmd('tar xf ' . $_GET['a'] . ' ' . $_COOKIE['b']), escapeshellcmd(' ' . $_GET['p'] . ' -v'));",
        {"system(convert '$_ESCAPED_GET_DATA' out.png)", "system(\\$_POST_DATA)",
-        "f('it'\\''s'|'$_ESCAPED_FILES_DATA_DATA$_ESCAPED_SERVER_DATA_HTTP'|''|a\\;b \"c\" \\'d|x\\\"y|\\$\\(id\\)\\|\\`w\\`)"},
-       {"system(convert  out.png)", "system()", "f(|||||)"}},
+        "f('it'\\''s'|'$_ESCAPED_FILES_DATA_DATA$_ESCAPED_SERVER_DATA_HTTP'|''|a\\;b \"c\" \\'d|x\\\"y|\\$\\(id\\)\\|\\`w\\`)",
+        "f(tar xf \\$_ESCAPED_GET_DATA \\$_ESCAPED_COOKIE_DATA| \\$_GET_DATA -v)"},
+       {"system(convert  out.png)", "system()", "f(|||||)", "f(|)"}},
       {"escaped markers are carried through transforms like the others",
        "<?php system(strtolower('LS ' . escapeshellarg($_COOKIE['d']))); system(strrev(escapeshellarg($_GET['x'])));",
        {"system(ls '$_escaped_cookie_data'$_ESCAPED_COOKIE_DATA)", "system('ATAD_TEG_DEPACSE_$'$_ESCAPED_GET_DATA)"},

@@ -354,6 +354,8 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"fixed command with an escaped and an unescaped request argument",
        "<?php exec('convert ' . escapeshellarg($_GET['f']) . ' ' . $_GET['o']);", Verdict::Threat},
       {"request command escaped whole", "<?php system(escapeshellcmd($_POST['c']));", Verdict::Threat},
+      {"fixed program escaped whole with request arguments",
+       "<?php exec(escapeshellcmd('/usr/bin/zmu -m ' . $_GET['id'] . ' -q'), $out);", Verdict::Clean},
       {"request program escaped as an argument", "<?php passthru(escapeshellarg($_GET['p']) . ' -v');",
        Verdict::Threat},
       {"function name hidden behind an undefined constant",
