@@ -251,6 +251,14 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"fgets", registry_fn(php_lib_taint_fgets), 1, 0},
       {"fgetss", registry_fn(php_lib_taint_fgets), 1, 0},
       {"stream_get_contents", registry_fn(php_lib_taint_fgets), 1, 0},
+      {"curl_exec", registry_fn(php_lib_taint_curl_exec), 1, 0},
+      {"socket_read", registry_fn(php_lib_taint_socket_read), 2, 0},
+      {"pfsockopen", registry_fn(php_lib_fsockopen), 2, 0},
+      {"stream_socket_client", registry_fn(php_lib_taint_socket_client), 1, 0},
+      /* Shell escaping, and hex of any bytes. */
+      {"escapeshellarg", registry_fn(php_lib_taint_escapeshellarg), 1, 0},
+      {"escapeshellcmd", registry_fn(php_lib_taint_escapeshellcmd), 1, 0},
+      {"bin2hex", registry_fn(php_lib_taint_carried<qz_engine_bin2hex>), 1, 0},
       /* A class's doc comment read through reflection. */
       {"new ReflectionClass", registry_fn(php_lib_reflection_class), 1, 0},
       {"->getDocComment", registry_fn(php_lib_reflection_doc_comment), 0, 0},

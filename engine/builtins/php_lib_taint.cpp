@@ -32,15 +32,33 @@
  * PHP_CLIENT_SERVER_MARKER has one, so that a transform of it alone gives
  * it back whole. */
 const char* const php_lib_taint_markers[] = {
-    "$_GET_DATA",      "$_POST_DATA",
-    "$_REQUEST_DATA",  "$_COOKIE_DATA",
-    "$_SERVER_DATA",   PHP_CLIENT_SERVER_MARKER,
-    "$_FILES_DATA",    "$_SESSION_DATA",
-    "$_GLOBALS_DATA",  "$_ENV_DATA",
-    "$_DB_DATA",       "$_REMOTE_FILE_CONTENTS",
-    "$_FILE_CONTENTS", PHP_LIB_SOCKET_MARKER,
-    "$_FILE_HANDLE",   PHP_LIB_INPUT_HANDLE_MARKER,
-    QZ_DECODED_TEXT,   nullptr,
+    "$_GET_DATA",
+    "$_POST_DATA",
+    "$_REQUEST_DATA",
+    "$_COOKIE_DATA",
+    "$_SERVER_DATA",
+    PHP_CLIENT_SERVER_MARKER,
+    "$_FILES_DATA",
+    "$_SESSION_DATA",
+    "$_GLOBALS_DATA",
+    "$_ENV_DATA",
+    "$_DB_DATA",
+    "$_REMOTE_FILE_CONTENTS",
+    "$_FILE_CONTENTS",
+    PHP_LIB_SOCKET_MARKER,
+    "$_FILE_HANDLE",
+    PHP_LIB_INPUT_HANDLE_MARKER,
+    QZ_DECODED_TEXT,
+    "$_ESCAPED_GET_DATA",
+    "$_ESCAPED_POST_DATA",
+    "$_ESCAPED_REQUEST_DATA",
+    "$_ESCAPED_COOKIE_DATA",
+    "$_ESCAPED_SERVER_DATA",
+    "$_ESCAPED_SERVER_DATA_HTTP",
+    "$_ESCAPED_FILES_DATA",
+    "$_ESCAPED_SESSION_DATA",
+    "$_ESCAPED_ENV_DATA",
+    nullptr,
 };
 
 /* ---- the carry rule ------------------------------------------------------ */
@@ -154,10 +172,26 @@ static _qz_token* taint_str_replace_each(_qz_token* search, _qz_token* replace,
   return text ? php_lib_string_token(php_call_line, text, std::strlen(text)) : nullptr;
 }
 
+/* A bare constant the script never defined (`str_replace(x, '', ...)`):
+ * PHP reads it as its own name. Null for anything else. */
+static _qz_token* taint_bare_constant(_qz_token* t) {
+  if (!t || !t->name || t->name[0] == '$' || t->value.type != TOKEN_NONE) return nullptr;
+  if (php_variable_value(t).type != TOKEN_NONE) return nullptr;
+  _qz_token* lit = qz_token_alloc(TOKEN_WORD, TOKEN_LITERAL, php_call_line);
+  if (lit) lit->value.ptr = t->name;
+  return lit;
+}
+
 _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject) {
   if (_qz_token* res = taint_str_replace_each(search, replace, subject))
     return php_lib_taint_carry(subject, res);
-  return php_lib_taint_carry(subject, qz_engine_str_replace(subject, search, replace));
+  _qz_token* named_search = taint_bare_constant(search);
+  _qz_token* named_replace = taint_bare_constant(replace);
+  _qz_token* res = qz_engine_str_replace(subject, named_search ? named_search : search,
+                                         named_replace ? named_replace : replace);
+  qz_token_free(named_search);
+  qz_token_free(named_replace);
+  return php_lib_taint_carry(subject, res);
 }
 
 /* ---- taint sources ------------------------------------------------------- */
@@ -341,9 +375,21 @@ _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
   return php_lib_file_get_contents(name);
 }
 
+/* Whether mode is one of fopen's writing modes (w, a, x or c first). */
+static bool taint_is_write_mode(_qz_token* mode) {
+  unsigned long len = 0;
+  const char* text = taint_text(mode, &len);
+  return text && len > 0 && std::strchr("waxc", text[0]) != nullptr;
+}
+
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
   if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_HANDLE_MARKER);
-  return php_lib_fopen(name, mode);
+  unsigned long len = 0;
+  const char* path = taint_text(name, &len);
+  if (!path || !taint_is_write_mode(mode)) return php_lib_fopen(name, mode);
+  std::string handle = "$_FILE_HANDLE ";
+  handle.append(path, len < QZ_WRITE_HANDLE_PATH_MAX ? len : QZ_WRITE_HANDLE_PATH_MAX);
+  return php_lib_string_token(php_call_line, handle.data(), handle.size());
 }
 
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
@@ -367,3 +413,93 @@ _qz_token* php_lib_taint_digits_result(_qz_token* source, _qz_token* res) {
 }
 
 _qz_token* php_lib_taint_fgets(_qz_token* handle) { return php_lib_taint_fread(handle, nullptr); }
+
+_qz_token* php_lib_taint_curl_exec(_qz_token* handle) {
+  return php_lib_marker(handle, "$_REMOTE_FILE_CONTENTS");
+}
+
+_qz_token* php_lib_taint_socket_client(_qz_token* address) {
+  return php_lib_marker(address, PHP_LIB_SOCKET_MARKER);
+}
+
+_qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token*) {
+  return php_lib_marker(socket, PHP_LIB_SOCKET_MARKER);
+}
+
+/* ---- shell escaping ------------------------------------------------------ */
+
+/* The markers escapeshellarg rewrites: data a client sends or the server
+ * hands the script. "$_SERVER_DATA" also covers "$_SERVER_DATA_HTTP", and
+ * "$_FILES_DATA" the item marker "$_FILES_DATA_DATA". */
+static const char* const taint_escaped_sources[] = {
+    "$_GET_DATA",    "$_POST_DATA",  "$_REQUEST_DATA", "$_COOKIE_DATA",
+    "$_SERVER_DATA", "$_FILES_DATA", "$_SESSION_DATA", "$_ENV_DATA",
+};
+
+/* The length of the escapable marker at text[0, len), or 0. */
+static unsigned long taint_escapable_at(const char* text, unsigned long len) {
+  for (const char* m : taint_escaped_sources) {
+    unsigned long n = std::strlen(m);
+    if (n <= len && std::memcmp(text, m, n) == 0) return n;
+  }
+  return 0;
+}
+
+_qz_token* php_lib_taint_escapeshellarg(_qz_token* arg) {
+  unsigned long len = 0;
+  const char* text = taint_text(arg, &len);
+  if (!text) return nullptr;
+  std::string out = "'";
+  for (unsigned long i = 0; i < len && out.size() <= QZ_MAX_STRING_LENGTH; i++) {
+    if (text[i] == '\'') {
+      out += "'\\''";
+    } else if (unsigned long n = text[i] == '$' ? taint_escapable_at(text + i, len - i) : 0) {
+      out += PHP_LIB_ESCAPED_PREFIX;
+      out.append(text + i + 2, n - 2);
+      i += n - 1;
+    } else {
+      out += text[i];
+    }
+  }
+  out += '\'';
+  if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
+  return php_lib_string_token(php_call_line, out.data(), out.size());
+}
+
+_qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
+  unsigned long len = 0;
+  const char* text = taint_text(cmd, &len);
+  if (!text) return nullptr;
+  std::string out;
+  /* A quote is left alone with its partner, the next quote of its kind. */
+  const char* partner = nullptr;
+  /* Still in the blanks before the first word (the program). */
+  bool leading = true;
+  for (unsigned long i = 0; i < len && out.size() <= QZ_MAX_STRING_LENGTH; i++) {
+    const char c = text[i];
+    if (c == '\'' || c == '"') {
+      if (text + i == partner) {
+        partner = nullptr;
+      } else if (!partner) {
+        partner = static_cast<const char*>(std::memchr(text + i + 1, c, len - i - 1));
+        if (!partner) out += '\\';
+      } else {
+        out += '\\'; /* a quote of the other kind inside a pair */
+      }
+    } else if (std::strchr("#&;`|*?~<>^()[]{}$\\\n\xff", c) && c != '\0') {
+      out += '\\';
+    }
+    /* Past the program's name, request data can only add arguments. */
+    unsigned long n = c == '$' && !leading ? taint_escapable_at(text + i, len - i) : 0;
+    if (n) {
+      out += PHP_LIB_ESCAPED_PREFIX;
+      out.append(text + i + 2, n - 2);
+      i += n - 1;
+      continue;
+    }
+    if (c != ' ' && c != '\t') leading = false;
+    out += c;
+  }
+  if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
+  return php_lib_string_token(php_call_line, out.data(), out.size());
+}

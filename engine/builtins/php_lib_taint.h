@@ -28,6 +28,14 @@
 /* The handle fopen gives for "php://input": reads from it are body data. */
 #define PHP_LIB_INPUT_HANDLE_MARKER "$_INPUT_HANDLE"
 
+/* Request data escaped as one shell argument (escapeshellarg) reads as its
+ * marker with this prefix in place of "$_": "$_GET_DATA" becomes
+ * "$_ESCAPED_GET_DATA". The escaped form holds no plain marker, so a rule
+ * that sees a plain marker in a command knows some request text reached it
+ * unquoted, while the escaped forms still tell where the argument came
+ * from. */
+#define PHP_LIB_ESCAPED_PREFIX "$_ESCAPED_"
+
 /* The marker texts that are carried, in the order lost ones are appended;
  * null-terminated. */
 extern const char* const php_lib_taint_markers[];
@@ -103,12 +111,41 @@ _qz_token* php_lib_taint_first_key(_qz_token* array);
 /* "$_POST_DATA" for "php://input" (ignoring case); else as
  * php_lib_file_get_contents. */
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);
-/* "$_INPUT_HANDLE" for "php://input" (ignoring case); else as php_lib_fopen. */
+/* "$_INPUT_HANDLE" for "php://input" (ignoring case); for a mode that writes
+ * (one beginning with w, a, x or c) "$_FILE_HANDLE " followed by the path's
+ * text, so that what is later written through the handle is seen beside
+ * where it goes; else as php_lib_fopen. */
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode);
 /* Reads of a handle: "$_POST_DATA" from the input handle, PHP_LIB_SOCKET_MARKER
  * (text off the network) from a socket fsockopen opened, else
  * "$_FILE_CONTENTS" (fread, fgets, fgetss, stream_get_contents). */
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length);
 _qz_token* php_lib_taint_fgets(_qz_token* handle);
+/* curl_exec: the text a transfer returns, "$_REMOTE_FILE_CONTENTS" whatever
+ * the handle. */
+_qz_token* php_lib_taint_curl_exec(_qz_token* handle);
+/* socket_read: text off the network, PHP_LIB_SOCKET_MARKER; so is the
+ * connection stream_socket_client opens. */
+_qz_token* php_lib_taint_socket_client(_qz_token* address);
+_qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token* length);
+
+/* Shell escaping. */
+
+/* escapeshellarg: the text in single quotes, each quote in it written as
+ * '\'' and each request marker (of the request arrays, headers and server
+ * variables, the environment and the session) in its escaped form
+ * (PHP_LIB_ESCAPED_PREFIX); other markers are kept. Null for an argument
+ * without text (a value the scan cannot know), as for a call not followed;
+ * the invalid-string text past QZ_MAX_STRING_LENGTH. */
+_qz_token* php_lib_taint_escapeshellarg(_qz_token* arg);
+/* escapeshellcmd: a backslash before each shell metacharacter (#&;`|*?~<>^
+ * ()[]{}$\\, newline, 0xFF) and before each quote that has no partner later
+ * in the text. A request marker that begins the command (after blanks)
+ * stays plain: escaping a command the request chose does not make it any
+ * safer. Later ones take their escaped form, as escapeshellarg gives it:
+ * with the metacharacters escaped, request data past a fixed program's name
+ * can only add arguments. Other markers are kept. Null for an argument
+ * without text. */
+_qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd);
 
 #endif

@@ -253,6 +253,26 @@ _qz_token* qz_engine_urldecode(_qz_token* t) {
       });
 }
 
+/* ---- hex ----------------------------------------------------------------- */
+
+_qz_token* qz_engine_bin2hex(_qz_token* t) {
+  return qz_transform(
+      t,
+      [](unsigned long len, unsigned long* cap) {
+        *cap = len * 2;
+        return len <= QZ_MAX_STRING_LENGTH / 2;
+      },
+      [](char* out, const char* text, unsigned long len) {
+        static const char digits[] = "0123456789abcdef";
+        const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+        for (unsigned long i = 0; i < len; i++) {
+          out[2 * i] = digits[in[i] >> 4];
+          out[2 * i + 1] = digits[in[i] & 15];
+        }
+        return len * 2;
+      });
+}
+
 /* ---- base64 -------------------------------------------------------------- */
 
 _qz_token* qz_engine_b64encode(_qz_token* t) {

@@ -45,6 +45,10 @@ QZ_EXPORT _qz_token* qz_engine_urldecode(_qz_token* t);
 QZ_EXPORT _qz_token* qz_engine_b64decode(_qz_token* t);
 /* Standard base64 with "=" padding. */
 QZ_EXPORT _qz_token* qz_engine_b64encode(_qz_token* t);
+/* Two lower-case hex digits per byte, high nibble first, as bin2hex gives
+ * them; the invalid-string text for an argument without text or one whose
+ * result would pass QZ_MAX_STRING_LENGTH. */
+_qz_token* qz_engine_bin2hex(_qz_token* t);
 /* An INTEGER value: the STRING's recorded length or the LITERAL's length up
  * to its NUL; 0 for anything else or a null argument. */
 QZ_EXPORT _qz_token* qz_engine_str_len(_qz_token* t);

@@ -192,6 +192,9 @@
 /* str_replace with an array of searches: at most this many, each a pass
  * over the whole text; with more the text is left as it is. */
 #define QZ_STR_REPLACE_MAX_SEARCHES 64
+/* Bytes of a path kept in the text of a handle opened for writing: longer
+ * than any path a file system takes, and rules read far less of it. */
+#define QZ_WRITE_HANDLE_PATH_MAX 4096ul
 /* Items of a preg_replace pattern emulated as a transform; a longer pattern
  * leaves the subject as it is, bounding the work per subject byte. */
 #define QZ_PREG_MAX_ITEMS 64

