@@ -37,6 +37,13 @@ void php_lib_builtin_scan_begin();
 /* How many code sinks (eval and its relatives) are running their text right
  * now: 0 while the script itself is walked. */
 unsigned long php_lib_eval_depth();
+/* Extended reading: when the text of decoded (a decoder's result) reads as
+ * PHP code (an opening tag with code after it, or a statement list from its
+ * start), walks it as evaluated code is walked, at once and whichever sink
+ * it reaches later; a sink then handed the same text does not walk it again.
+ * Once per distinct text, within the limits of evaluated code and of
+ * QZ_MAX_DECODED_CODE_WALKS and QZ_DECODED_CODE_KEEP_BYTES. */
+void php_lib_walk_decoded(_qz_token* decoded);
 
 /* Taint sources: a new STRING token on the argument's line (0 for null)
  * holding a fixed marker text that stands for data from outside the script,
@@ -127,5 +134,21 @@ QZ_EXPORT _qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, 
 /* Hands the value's text (an integer in radix-64 form) to the host's output
  * handler, for the handler's call only. Returns null. */
 QZ_EXPORT _qz_token* php_lib_echo(_qz_token* v);
+
+/* The internal pointer of arrays (extended reading), kept per scan for the
+ * arrays each, next, reset and end moved; every array starts on its first
+ * item. current gives the item the pointer is on, next moves it on and gives
+ * that item, reset and end put it on the first and the last item and give
+ * it: the item's value, or null (false) past the end or for anything but an
+ * array; request data reads as its marker. each gives the pair the pointer
+ * is on (0 and "key" the key, 1 and "value" the value) and moves it on; null
+ * past the end, and after one pair of its marker for request data. */
+_qz_token* php_lib_current(_qz_token* array);
+_qz_token* php_lib_next(_qz_token* array);
+_qz_token* php_lib_reset(_qz_token* array);
+_qz_token* php_lib_end(_qz_token* array);
+_qz_token* php_lib_each(_qz_token* array);
+/* is_array: the integer 1 for an array value, else 0. */
+_qz_token* php_lib_is_array(_qz_token* value);
 
 #endif

@@ -13,6 +13,7 @@
 
 #include "php/php_call.h"
 
+#include "builtins/php_lib_builtin.h"
 #include "builtins/php_lib_registry.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
@@ -477,6 +478,15 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       call_fill_record(&records[i], in_order[i]);
     }
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
+  }
+  /* Extended reading: decoded text that reads as code is walked where it
+   * is decoded, after the decoder's own call; a walk that only computes
+   * values (quiet) leaves it to the sink, which reports its calls. */
+  if (reach && result && !php_call_quiet && !php_function_quiet() && call_is_decoder(name)) {
+    unsigned long outer_line = php_call_line;
+    php_call_line = call->lineno;
+    php_lib_walk_decoded(result);
+    php_call_line = outer_line;
   }
   return result ? result : call_zero(call);
 }
