@@ -52,9 +52,14 @@ static const char* php_lib_reflected_class;
 
 /* Decoded texts walked as code where they were decoded in this scan, kept
  * whole (at most QZ_MAX_DECODED_CODE_WALKS of them, QZ_DECODED_CODE_KEEP_BYTES
- * in all) so that neither another decoding of the same text nor a sink
- * handed it walks it again. */
-static std::vector<std::string> php_lib_decoded_walked;
+ * in all): another decoding of the same text is not walked again, and the
+ * first sink handed one of them (pending) does not walk it again; later
+ * sinks walk it as they always do, as PHP runs it again. */
+struct php_lib_decoded_code {
+  std::string text;
+  bool pending; /* no sink was handed it yet */
+};
+static std::vector<php_lib_decoded_code> php_lib_decoded_walked;
 static unsigned long php_lib_decoded_bytes;
 
 /* Extended reading: the internal pointer of the arrays that each, next,
@@ -191,21 +196,28 @@ static bool lib_walk_text(const char* text, unsigned long len, unsigned char raw
 
 /* ---- decoded code (extended reading) ------------------------------------- */
 
-
-/* Whether text is one of the decoded texts walked already, alone or with at
- * most QZ_DECODED_CODE_WRAP_BYTES around it that can hold no call (a "?>"
- * in front, a ";" behind). */
-static bool lib_decoded_walked(const char* text, unsigned long len) {
-  for (const std::string& w : php_lib_decoded_walked) {
-    if (w.size() > len || len - w.size() > QZ_DECODED_CODE_WRAP_BYTES) continue;
-    for (unsigned long at = 0; at + w.size() <= len; at++) {
-      if (std::memcmp(text + at, w.data(), w.size()) != 0) continue;
+/* The pending decoded text that text is, alone or with at most
+ * QZ_DECODED_CODE_WRAP_BYTES around it that can hold no call (a "?>" in
+ * front, a ";" behind); null when it is none. */
+static php_lib_decoded_code* lib_decoded_pending(const char* text, unsigned long len) {
+  for (php_lib_decoded_code& w : php_lib_decoded_walked) {
+    unsigned long n = w.text.size();
+    if (!w.pending || n > len || len - n > QZ_DECODED_CODE_WRAP_BYTES) continue;
+    for (unsigned long at = 0; at + n <= len; at++) {
+      if (std::memcmp(text + at, w.text.data(), n) != 0) continue;
       bool calls = false;
       for (unsigned long i = 0; i < len && !calls; i++)
-        calls = (i < at || i >= at + w.size()) && (text[i] == '(' || text[i] == '`');
-      if (!calls) return true;
+        calls = (i < at || i >= at + n) && (text[i] == '(' || text[i] == '`');
+      if (!calls) return &w;
     }
   }
+  return nullptr;
+}
+
+/* Whether the decoded text is one walked already in this scan. */
+static bool lib_decoded_known(const char* text, unsigned long len) {
+  for (const php_lib_decoded_code& w : php_lib_decoded_walked)
+    if (w.text.size() == len && std::memcmp(w.text.data(), text, len) == 0) return true;
   return false;
 }
 
@@ -299,31 +311,46 @@ void php_lib_walk_decoded(_qz_token* decoded) {
       len > QZ_DECODED_CODE_KEEP_BYTES - php_lib_decoded_bytes)
     return;
   const char* end = text + len;
-  /* Code after a tag is read from the tag on: the buffer source stops at a
-   * NUL, which binary in front of the tag may hold. */
-  const char* tag = lib_code_tag(text, end);
-  const char* from = tag ? tag : lib_code_statement(text, end) ? text : nullptr;
-  if (!from || std::memchr(from, '\0', end - from) || lib_decoded_walked(text, len)) return;
+  /* Text that starts as statements is code from its first byte, whatever
+   * tags it writes out later; other text is read from its first tag on, as
+   * a file is (the buffer source stops at a NUL, which binary in front of
+   * the tag may hold). */
+  bool statements = lib_code_statement(text, end);
+  const char* tag = statements ? nullptr : lib_code_tag(text, end);
+  const char* from = statements ? text : tag;
+  if (!from || std::memchr(from, '\0', end - from) || lib_decoded_known(text, len)) return;
+  /* Recorded before the walk, so that the code decoding itself again
+   * inside the walk is not walked once more. */
   try {
-    php_lib_decoded_walked.emplace_back(text, len);
+    php_lib_decoded_walked.push_back({std::string(text, len), true});
   } catch (const std::bad_alloc&) {
     return;
   }
   php_lib_decoded_bytes += len;
-  lib_walk_text(from, static_cast<unsigned long>(end - from), tag ? 0 : 1);
+  if (!lib_walk_text(from, static_cast<unsigned long>(end - from), tag ? 0 : 1)) {
+    /* A limit refused it (nothing walked, nothing recorded since): the
+     * sink walks it, if any limit lets it. */
+    php_lib_decoded_bytes -= len;
+    php_lib_decoded_walked.pop_back();
+  }
 }
 
 /* Walks code's text as a nested script in raw mode (lib_walk_text).
  * Returns null. Nothing is walked when the value has no text, when a limit
- * stops it, or (extended reading) when the text was walked where it was
- * decoded already; the caller still reports the call. */
+ * stops it, or (extended reading) when the text is a decoded text walked
+ * where it was decoded and handed to no sink yet; the caller still reports
+ * the call. */
 _qz_token* php_lib_eval(_qz_token* code) {
   const char* text;
   unsigned long len;
   if (!code || !qz_value_text(&code->value, &text, &len)) return nullptr;
   len = std::strlen(text); /* the buffer source stops at the first NUL */
-  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && lib_decoded_walked(text, len))
-    return nullptr;
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) {
+    if (php_lib_decoded_code* walked = lib_decoded_pending(text, len)) {
+      walked->pending = false;
+      return nullptr;
+    }
+  }
   lib_walk_text(text, len, 1);
   return nullptr;
 }
