@@ -241,11 +241,22 @@ static bool lib_name_byte(char c) {
 }
 
 /* The first opening tag in text ("<?php" and "<?" before a space, "<?=")
- * that printable code follows, or null. */
+ * that printable code follows and that stands where a file's code would: at
+ * the start after white space, or after bytes that are no text (the header
+ * of an image). A tag after printable text is none: it is a piece of the
+ * text (code that writes a tag out in a string, a page), not where code
+ * opens. Null when there is none. */
 static const char* lib_code_tag(const char* text, const char* end) {
+  bool binary = false; /* a byte before p is no text */
+  bool blank = true;   /* every byte before p is white space */
   for (const char* p = text; end - p >= 3;) {
     const char* lt = static_cast<const char*>(memmem(p, end - p, "<?", 2));
     if (!lt || end - lt < 3) return nullptr;
+    for (const char* q = p; q < lt && !binary; q++) {
+      binary = !lib_code_byte(static_cast<unsigned char>(*q));
+      blank = blank && lib_space(*q);
+    }
+    if (!binary && !blank) return nullptr;
     const char* after = lt + 2;
     if (end - after >= 4 && strncasecmp(after, "php", 3) == 0 && lib_space(after[3]))
       after += 4;
@@ -254,6 +265,7 @@ static const char* lib_code_tag(const char* text, const char* end) {
     else
       after = nullptr;
     if (after && lib_code_follows(after, end)) return lt;
+    blank = false;
     p = lt + 2;
   }
   return nullptr;
@@ -284,7 +296,8 @@ static bool lib_code_statement(const char* text, const char* end) {
       "foreach", "for",          "while",           "echo",
       "print",   "return",       "include",         "include_once",
       "require", "require_once", "error_reporting", "set_time_limit",
-      "ini_set", "define"};
+      "ini_set", "define",       "ob_start",        "session_start",
+      "header",  "class",        "global"};
   const char* w = p;
   while (p < end && lib_name_byte(*p)) p++;
   unsigned long n = static_cast<unsigned long>(p - w);
@@ -295,9 +308,9 @@ static bool lib_code_statement(const char* text, const char* end) {
   if (!known) return false;
   while (p < end && lib_space(*p)) p++;
   if (p >= end) return false;
-  /* "function" names the function it defines; the others take an
+  /* "function" and "class" name what they define; the others take an
    * expression: a group, a variable or a quoted text. */
-  if (n == 8 && std::memcmp(w, "function", 8) == 0)
+  if ((n == 8 && std::memcmp(w, "function", 8) == 0) || (n == 5 && std::memcmp(w, "class", 5) == 0))
     return *p == '(' || *p == '&' || lib_name_byte(*p);
   return *p == '(' || *p == '$' || *p == '\'' || *p == '"';
 }

@@ -680,11 +680,13 @@ TEST_F(Reach, DecodedCodeIsWalkedWhereItIsDecoded) {
   const std::string image = codec::base64("GIF89a;\xff\xfe\x01<?php passthru($_REQUEST['q']); ?>");
   const std::string noise = codec::base64("\x89PNG\r\n\x1a\n<?\x01\x02<?php \x05\x06\x07");
   const std::string definition = codec::base64("function zz($c) { return shell_exec($c); }");
-  const std::vector<std::string> data = {codec::base64("hello world, a plain line of text"),
-                                         codec::base64("system('id'); a call first"),
-                                         codec::base64("for the record, $x = 1 is text"),
-                                         codec::base64("$5 = a price, not a variable"),
-                                         codec::base64("$a == $b compares, assigns nothing")};
+  const std::vector<std::string> data = {
+      codec::base64("hello world, a plain line of text"),
+      codec::base64("system('id'); a call first"),
+      codec::base64("for the record, $x = 1 is text"),
+      codec::base64("$5 = a price, not a variable"),
+      codec::base64("$a == $b compares, assigns nothing"),
+      codec::base64("a page <b>quoting</b> <?php passthru($c); ?> as text")};
   std::string data_script = "<?php";
   std::vector<std::string> data_calls;
   std::vector<std::string> data_baseline;
