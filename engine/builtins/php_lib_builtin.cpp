@@ -14,6 +14,7 @@
 #include "builtins/php_lib_builtin.h"
 #include "php/php_call.h"
 
+#include "builtins/php_lib_registry.h"
 #include "builtins/php_lib_taint.h"
 #include "builtins/qz_transform.h"
 #include "common/qz_host.h"

@@ -37,13 +37,6 @@ void php_lib_builtin_scan_begin();
 /* How many code sinks (eval and its relatives) are running their text right
  * now: 0 while the script itself is walked. */
 unsigned long php_lib_eval_depth();
-/* Extended reading: when the text of decoded (a decoder's result) reads as
- * PHP code (an opening tag with code after it, or a statement list from its
- * start), walks it as evaluated code is walked, at once and whichever sink
- * it reaches later; a sink then handed the same text does not walk it again.
- * Once per distinct text, within the limits of evaluated code and of
- * QZ_MAX_DECODED_CODE_WALKS and QZ_DECODED_CODE_KEEP_BYTES. */
-void php_lib_walk_decoded(_qz_token* decoded);
 
 /* Taint sources: a new STRING token on the argument's line (0 for null)
  * holding a fixed marker text that stands for data from outside the script,

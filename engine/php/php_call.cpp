@@ -13,7 +13,6 @@
 
 #include "php/php_call.h"
 
-#include "builtins/php_lib_builtin.h"
 #include "builtins/php_lib_registry.h"
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
