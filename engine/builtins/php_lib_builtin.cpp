@@ -280,7 +280,7 @@ static bool lib_code_statement(const char* text, const char* end) {
   while (p < end && lib_space(*p)) p++;
   const char* start = p;
   while (p < end && *p == '@') p++;
-  if (!lib_code_follows(start, end)) return false;
+  if (p >= end || !lib_code_follows(start, end)) return false;
   if (*p == '$') {
     const char* n = p + 1;
     if (n >= end || !(lib_name_byte(*n) && !(*n >= '0' && *n <= '9'))) return false;

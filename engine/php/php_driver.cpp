@@ -263,8 +263,15 @@ static bool driver_destructure_from(_qz_token* first, bool* taken) {
   return true;
 }
 
+/* Whether first may open a destructuring ("list" or "["): settled without a
+ * call for the statements, nearly all, that open otherwise. */
+static inline bool driver_may_destructure(const _qz_token* first) {
+  return first && first->type != TOKEN_LITERAL && first->name &&
+         (first->name == qz_engine_mleft_handle || (first->name[0] | 0x20) == 'l');
+}
+
 static bool driver_destructure(php_statement* st) {
-  return driver_destructure_from(st->head.next, nullptr);
+  return driver_may_destructure(st->head.next) && driver_destructure_from(st->head.next, nullptr);
 }
 
 /* Evaluates a statement unless it is too short to (a function's "return"
@@ -380,7 +387,8 @@ static bool driver_loop_memory_spent() {
  * ("while (list($k, $v) = each($a))") goes on while the array is there;
  * *go tells. False for any other condition. */
 static bool driver_destructure_condition(_qz_token* cond, bool* go) {
-  return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) && driver_destructure_from(cond, go);
+  return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) && driver_may_destructure(cond) &&
+         driver_destructure_from(cond, go);
 }
 
 /* Whether a loop condition's value lets the loop go on. */
