@@ -67,6 +67,8 @@ QZ_EXPORT _qz_token* php_lib_file_get_contents(_qz_token* name);
  * running call (php_call_line). Nothing is walked for a value without text,
  * when the driver is already QZ_MAX_NESTED_RUNS deep, or once the scan has
  * used QZ_MAX_NESTED_RUNS_PER_SCAN runs or QZ_MAX_EVAL_BYTES_PER_SCAN bytes.
+ * With extended reading nothing is walked either for a decoded text that
+ * php_lib_walk_decoded walked where it was decoded and no sink had yet.
  * The lexer's reading state is the same afterwards as before. */
 QZ_EXPORT _qz_token* php_lib_eval(_qz_token* code);
 QZ_EXPORT _qz_token* php_lib_assert(_qz_token* code);
