@@ -67,6 +67,8 @@ QZ_EXPORT _qz_token* php_lib_file_get_contents(_qz_token* name);
  * running call (php_call_line). Nothing is walked for a value without text,
  * when the driver is already QZ_MAX_NESTED_RUNS deep, or once the scan has
  * used QZ_MAX_NESTED_RUNS_PER_SCAN runs or QZ_MAX_EVAL_BYTES_PER_SCAN bytes.
+ * With extended reading nothing is walked either for a decoded text that
+ * php_lib_walk_decoded walked where it was decoded and no sink had yet.
  * The lexer's reading state is the same afterwards as before. */
 QZ_EXPORT _qz_token* php_lib_eval(_qz_token* code);
 QZ_EXPORT _qz_token* php_lib_assert(_qz_token* code);
@@ -127,5 +129,21 @@ QZ_EXPORT _qz_token* php_lib_str_replace(_qz_token* search, _qz_token* replace, 
 /* Hands the value's text (an integer in radix-64 form) to the host's output
  * handler, for the handler's call only. Returns null. */
 QZ_EXPORT _qz_token* php_lib_echo(_qz_token* v);
+
+/* The internal pointer of arrays (extended reading), kept per scan for the
+ * arrays each, next, reset and end moved; every array starts on its first
+ * item. current gives the item the pointer is on, next moves it on and gives
+ * that item, reset and end put it on the first and the last item and give
+ * it: the item's value, or null (false) past the end or for anything but an
+ * array; request data reads as its marker. each gives the pair the pointer
+ * is on (0 and "key" the key, 1 and "value" the value) and moves it on; null
+ * past the end, and after one pair of its marker for request data. */
+_qz_token* php_lib_current(_qz_token* array);
+_qz_token* php_lib_next(_qz_token* array);
+_qz_token* php_lib_reset(_qz_token* array);
+_qz_token* php_lib_end(_qz_token* array);
+_qz_token* php_lib_each(_qz_token* array);
+/* is_array: the integer 1 for an array value, else 0. */
+_qz_token* php_lib_is_array(_qz_token* value);
 
 #endif

@@ -48,4 +48,13 @@ QZ_EXPORT _php_function_map* php_lib_lookup_internal_function_by_name(char* name
  * the built-in's token, owned by the scan, or null. */
 QZ_EXPORT _qz_token* php_lib_call_wrapper(_php_function_map* f, _qz_token* args);
 
+/* Extended reading: when the text of decoded (a decoder's result) reads as
+ * PHP code (an opening tag with code after it, or a statement list from its
+ * start), walks it as evaluated code is walked, at once and whichever sink
+ * it reaches later; the first sink then handed the same text does not walk
+ * it again.
+ * Once per distinct text, within the limits of evaluated code and of
+ * QZ_MAX_DECODED_CODE_WALKS and QZ_DECODED_CODE_KEEP_BYTES. */
+void php_lib_walk_decoded(_qz_token* decoded);
+
 #endif

@@ -18,6 +18,7 @@
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_call.h"
+#include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
@@ -928,4 +929,25 @@ _qz_token* php_lib_text_basename(_qz_token* path) {
   text_buf out;
   out.put(s + start, n - start);
   return php_lib_taint_carry(path, text_result(path, out));
+}
+
+/* ---- token_get_all ------------------------------------------------------- */
+
+_qz_token* php_lib_text_token_get_all(_qz_token* code) {
+  _qz_token* res = php_lib_array_token(text_line(code));
+  auto* out = res ? static_cast<_qz_array*>(res->value.ptr) : nullptr;
+  _qz_token* item = out ? php_lib_array_token(text_line(code)) : nullptr;
+  auto* token = item ? static_cast<_qz_array*>(item->value.ptr) : nullptr;
+  if (!token || !code) return res;
+  _qz_value v = php_variable_value(code);
+  if (!php_value_text(v)) return res;
+  /* [kind, text, line]: the kind is no token's number; the text keeps the
+   * argument's value as it is, markers and decoded origin included. */
+  _qz_value kind{}, line{};
+  kind.type = line.type = TOKEN_INTEGER;
+  line.lval = 1;
+  if (!qz_array_push(token, &kind) || !qz_array_push(token, &v) || !qz_array_push(token, &line))
+    return res;
+  qz_array_push(out, &item->value);
+  return res;
 }

@@ -100,4 +100,10 @@ _qz_token* php_lib_text_base_convert(_qz_token* number, _qz_token* from, _qz_tok
  * "+" included, stays. */
 _qz_token* php_lib_text_rawurldecode(_qz_token* text);
 
+/* token_get_all(code): an array of one token, the array [0, code, 1] whose
+ * text is the whole of code: joining the texts of the items (the second of
+ * an array item) gives the code back, which is all a script that rebuilds
+ * its code from the tokens needs. Empty for a value without text. */
+_qz_token* php_lib_text_token_get_all(_qz_token* code);
+
 #endif

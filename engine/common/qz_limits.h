@@ -81,6 +81,21 @@
 #define QZ_MAX_NESTED_RUNS_PER_SCAN 1000
 /* Bytes of evaluated code walked per scan, for the same reason. */
 #define QZ_MAX_EVAL_BYTES_PER_SCAN (64ul * 1024 * 1024)
+/* Decoded texts walked as code where they are decoded (extended reading),
+ * per scan: a script that decodes the same few payloads in a loop costs no
+ * more than this many walks; later decoded code is left to its sink. */
+#define QZ_MAX_DECODED_CODE_WALKS 64
+/* Bytes of those texts kept per scan so that a sink handed one of them
+ * again does not walk it twice; a text that does not fit is not walked where
+ * it is decoded. */
+#define QZ_DECODED_CODE_KEEP_BYTES (4ul * 1024 * 1024)
+/* Printable bytes that must follow an opening tag or the start of a
+ * statement before decoded text reads as code: a "<?" met in binary noise is
+ * followed by more noise within a few bytes. */
+#define QZ_DECODED_CODE_MIN_BYTES 12
+/* Bytes a sink's text may hold around a decoded text walked already (an
+ * "?>" in front, a ";" behind) and still be that text, not walked again. */
+#define QZ_DECODED_CODE_WRAP_BYTES 8
 
 /* Bodies of user functions walked per scan, and per function (extended
  * reading): past either, a call is reported without walking the body, so a
@@ -137,6 +152,10 @@
 /* Arguments a call's reading keeps without the heap (its list and the
  * records reported for it): few calls take more. */
 #define QZ_CALL_ARGS_RESERVED 8
+/* Arrays whose internal pointer (each, next, reset, end) a scan keeps moved
+ * at once (extended reading); past it every array goes back to its first
+ * item, so a script cannot grow the table without end. */
+#define QZ_MAX_ARRAY_CURSORS 1024
 /* Items the range() emulation builds at most, plus one. */
 #define QZ_RANGE_MAX_SPAN 299
 /* Bytes of the str_rot13 work buffer (input cut at one less). */

@@ -450,6 +450,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     f = php_lib_lookup_internal_function_by_name(name);
     if (!f && reach) php_function_note_early_call(name, in_order, call->lineno);
   }
+  bool decoded_text = false; /* the built-in gave text marked as decoded */
   if (f && (f->varargs || n >= f->argc)) {
     /* Code that the built-in evaluates is read as standing on the call's line. */
     unsigned long outer_line = php_call_line;
@@ -457,9 +458,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     result = php_lib_call_wrapper(f, head);
     php_call_line = outer_line;
     call_mark_decoded(name, in_order, result);
+    decoded_text = reach && result && (result->value.spare1 & QZ_VALUE_DECODED);
   }
 
-  if (php_call_quiet || php_function_quiet()) {
+  const bool quiet = php_call_quiet || php_function_quiet();
+  if (quiet) {
     /* A repeated walk computes values; its calls were reported already. */
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
@@ -477,6 +480,15 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       call_fill_record(&records[i], in_order[i]);
     }
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
+  }
+  /* Extended reading: decoded text that reads as code is walked where it
+   * is decoded, after the decoder's own call; a walk that only computes
+   * values (quiet) leaves it to the sink, which reports its calls. */
+  if (decoded_text && !quiet && call_is_decoder(name)) {
+    unsigned long outer_line = php_call_line;
+    php_call_line = call->lineno;
+    php_lib_walk_decoded(result);
+    php_call_line = outer_line;
   }
   return result ? result : call_zero(call);
 }

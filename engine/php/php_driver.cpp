@@ -226,12 +226,14 @@ static bool driver_place_value(const _qz_value& v, const driver_place& p, unsign
   return true;
 }
 
-/* "list($a, , $b) = EXPR;" and "[$a, 'k' => $b] = EXPR;" starting the
- * statement: EXPR is evaluated (its calls reported) and each variable takes
- * the item its place picks; the construct itself is no call. False, touching
- * nothing, for any other statement. */
-static bool driver_destructure(php_statement* st) {
-  _qz_token* first = st->head.next;
+/* "list($a, , $b) = EXPR" and "[$a, 'k' => $b] = EXPR" from first on (a
+ * statement, or a loop condition): EXPR is evaluated (its calls reported)
+ * and each variable takes the item its place picks; the construct itself is
+ * no call. *taken (may be null) tells whether EXPR gave an array, as the
+ * assignment's value does in a condition. False, touching nothing, for
+ * anything else. */
+static bool driver_destructure_from(_qz_token* first, bool* taken) {
+  if (taken) *taken = false;
   if (!first || first->type == TOKEN_LITERAL) return false;
   _qz_token* open = nullptr;
   if (first->name && qz_ascii_fold_equal()(first->name, "list") &&
@@ -247,6 +249,7 @@ static bool driver_destructure(php_statement* st) {
     return false;
   _qz_token* r = php_eval_expr(assign->next, nullptr);
   _qz_value v = php_variable_value(r);
+  if (taken) *taken = (v.type == TOKEN_ARRAY || v.type == TOKEN_ARRAY_REF) && v.ptr;
   for (unsigned long i = 0; i < places.size(); i++) {
     _qz_value item;
     if (!places[i].var || !driver_place_value(v, places[i], i, &item)) continue;
@@ -258,6 +261,17 @@ static bool driver_destructure(php_statement* st) {
   }
   qz_token_free(r);
   return true;
+}
+
+/* Whether first may open a destructuring ("list" or "["): settled without a
+ * call for the statements, nearly all, that open otherwise. */
+static inline bool driver_may_destructure(const _qz_token* first) {
+  return first && first->type != TOKEN_LITERAL && first->name &&
+         (first->name == qz_engine_mleft_handle || (first->name[0] | 0x20) == 'l');
+}
+
+static bool driver_destructure(php_statement* st) {
+  return driver_may_destructure(st->head.next) && driver_destructure_from(st->head.next, nullptr);
 }
 
 /* Evaluates a statement unless it is too short to (a function's "return"
@@ -369,9 +383,19 @@ static bool driver_loop_memory_spent() {
          qz_scan_memory_used > qz_scan_memory_budget / QZ_LOOP_BUDGET_SHARE;
 }
 
+/* Extended reading: a loop condition that takes an array apart
+ * ("while (list($k, $v) = each($a))") goes on while the array is there;
+ * *go tells. False for any other condition. */
+static bool driver_destructure_condition(_qz_token* cond, bool* go) {
+  return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) && driver_may_destructure(cond) &&
+         driver_destructure_from(cond, go);
+}
+
 /* Whether a loop condition's value lets the loop go on. */
 static bool driver_goes_on(_qz_token* cond) {
   if (!cond) return true; /* "for (;;)" */
+  bool taken = false;
+  if (driver_destructure_condition(cond, &taken)) return taken;
   _qz_token* r = php_eval_expr(cond, nullptr);
   bool go = r && r->value.type == TOKEN_INTEGER && r->value.lval != 0;
   qz_token_free(r);
@@ -475,7 +499,9 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
       driver_loop_tokens += size;
       php_call_quiet++;
     }
-    if (round == 0 && cond_first && cond) qz_token_free(php_eval_expr(cond, nullptr));
+    bool unused;
+    if (round == 0 && cond_first && cond && !driver_destructure_condition(cond, &unused))
+      qz_token_free(php_eval_expr(cond, nullptr));
     bool go = round == 0 || (stop ? !driver_stops(stop) : driver_goes_on(cond));
     if (go) {
       php_debug(group ? body->next : body, nullptr, 1);

@@ -2,6 +2,8 @@
 // without it, and both traces (line, name, assignment count, argument texts)
 // are exact. Without the flag every row reads as the baseline always has.
 
+#include <qzengine/qzwrapper.h>
+
 #include "support/codec.h"
 #include "support/reach_rows.h"
 #include "support/scan_record.h"
@@ -667,6 +669,172 @@ TEST_F(Reach, StringCapIsALimit) {
   EXPECT_TRUE(seen.calls == want) << seen.joined();
   Seen quiet = run(script, QZ_OPT_INTERPRETER_REACH);
   EXPECT_EQ(count(quiet, QZ_LIMIT_MARKER "(string_length)"), 0);
+}
+
+// Decoded text that reads as code is walked where it is decoded, whichever
+// sink it reaches, and a sink handed it next does not walk it again.
+TEST_F(Reach, DecodedCodeIsWalkedWhereItIsDecoded) {
+  const std::string stmts = codec::base64("$x = $_POST['a']; system($x);");
+  const std::string marked = codec::base64("$y = 'v'; mark($y);");
+  const std::string tagged = codec::base64("<?php note($_GET['n']); ?>");
+  const std::string image = codec::base64("GIF89a;\xff\xfe\x01<?php passthru($_REQUEST['q']); ?>");
+  const std::string noise = codec::base64("\x89PNG\r\n\x1a\n<?\x01\x02<?php \x05\x06\x07");
+  const std::string definition = codec::base64("function zz($c) { return shell_exec($c); }");
+  const std::vector<std::string> data = {
+      codec::base64("hello world, a plain line of text"),
+      codec::base64("system('id'); a call first"),
+      codec::base64("for the record, $x = 1 is text"),
+      codec::base64("$5 = a price, not a variable"),
+      codec::base64("$a == $b compares, assigns nothing"),
+      codec::base64("a page <b>quoting</b> <?php passthru($c); ?> as text")};
+  std::string data_script = "<?php";
+  std::vector<std::string> data_calls;
+  std::vector<std::string> data_baseline;
+  for (const std::string& d : data) {
+    data_script += " f(base64_decode('" + d + "'));";
+    for (auto* calls : {&data_calls, &data_baseline})
+      calls->push_back("1:base64_decode:0(" + d + ")");
+    data_calls.push_back("1:f:0(" + codec::unbase64(d) + " qz_decoded)");
+    data_baseline.push_back("1:f:0(" + codec::unbase64(d) + ")");
+  }
+  // clang-format off
+  check({
+      {"decoded statements handed to a callee the walk cannot name",
+       "<?php $c = base64_decode('" + stmts + "'); $g = $_GET['f']; $g($c);",
+       {"1:base64_decode:0(" + stmts + ")", "1:qz_array_item:0($_POST|a)", "1:system:0($_POST_DATA)",
+        "1:qz_array_item:0($_GET|f)", "1:$_GET_DATA:1($x = $_POST['a']; system($x); qz_decoded)"},
+       {"1:base64_decode:0(" + stmts + ")", "1:qz_array_item:0($_GET|f)",
+        "1:$_GET_DATA:1($x = $_POST['a']; system($x);)"}},
+      {"the first eval of a decoded text, alone or after a closing tag, does not walk it again; a later one does",
+       "<?php eval(base64_decode('" + marked + "')); eval('?>' . base64_decode('" + tagged + "')); "
+       "eval(base64_decode('" + marked + "'));",
+       {"1:base64_decode:0(" + marked + ")", "1:mark:0(v)", "1:eval:0($y = 'v'; mark($y); qz_decoded)",
+        "1:base64_decode:0(" + tagged + ")", "1:qz_array_item:0($_GET|n)", "1:note:0($_GET_DATA)",
+        "1:eval:0(?><?php note($_GET['n']); ?> qz_decoded)",
+        "1:base64_decode:0(" + marked + ")", "1:mark:0(v)", "1:eval:0($y = 'v'; mark($y); qz_decoded)"},
+       {"1:base64_decode:0(" + marked + ")", "1:mark:0(v)", "1:eval:0($y = 'v'; mark($y);)",
+        "1:base64_decode:0(" + tagged + ")", "1:qz_array_item:0($_GET|n)", "1:note:0($_GET_DATA)",
+        "1:eval:0(?><?php note($_GET['n']); ?>)",
+        "1:base64_decode:0(" + marked + ")", "1:mark:0(v)", "1:eval:0($y = 'v'; mark($y);)"}},
+      {"code after the tag of an image is walked; a tag in binary noise is none",
+       "<?php $i = base64_decode('" + image + "'); $n = base64_decode('" + noise + "');",
+       {"1:base64_decode:0(" + image + ")", "1:qz_array_item:0($_REQUEST|q)", "1:passthru:0($_REQUEST_DATA)",
+        "1:base64_decode:0(" + noise + ")"},
+       {"1:base64_decode:0(" + image + ")", "1:base64_decode:0(" + noise + ")"}},
+      {"text that does not open as statements is data", data_script, data_calls, data_baseline},
+      {"a function defined by decoded code is called later",
+       "<?php $d = base64_decode('" + definition + "'); zz($_COOKIE['k']);",
+       {"1:base64_decode:0(" + definition + ")", "1:qz_array_item:0($_COOKIE|k)", "1:shell_exec:0($_COOKIE_DATA)",
+        "1:zz:0($_COOKIE_DATA)"},
+       {"1:base64_decode:0(" + definition + ")", "1:qz_array_item:0($_COOKIE|k)", "1:zz:0($_COOKIE_DATA)"}},
+      {"a text decoded again, in a loop or after it, is walked once",
+       "<?php for ($i = 0; $i < 3; $i++) { $e = base64_decode('" + marked + "'); } $f = base64_decode('" + marked + "');",
+       {"1:base64_decode:0(" + marked + ")", "1:mark:0(v)", "1:base64_decode:0(" + marked + ")"},
+       {"1:for:0()", "1:base64_decode:0(" + marked + ")", "1:base64_decode:0(" + marked + ")"}},
+  });
+  // clang-format on
+}
+
+// Inflated code is walked once, where it is inflated, and reported as
+// evaluated code: inside it the host's evaluation depth is 1.
+std::vector<std::pair<std::string, unsigned long>> depth_seen;
+
+unsigned char record_depth(unsigned long, unsigned long, char* name, unsigned long,
+                           _fcall_argument*, unsigned long) {
+  depth_seen.emplace_back(name, qz_engine_eval_depth());
+  return 0;
+}
+
+TEST_F(Reach, InflatedCodeIsWalkedOnceAsEvaluatedCode) {
+  const std::string packed =
+      codec::base64(scan_record::deflate_with("$k = $_POST['k']; assert($k);", -15));
+  const std::string script = "<?php eval(gzinflate(base64_decode('" + packed + "')));";
+  const unsigned long options = QZ_OPT_INTERPRETER_REACH | QZ_OPT_FULL_DECODE;
+  Seen on = run(script, options);
+  EXPECT_EQ(count(on, "assert($_POST_DATA)"), 1) << on.joined();
+  EXPECT_EQ(count(on, "eval("), 1);
+
+  depth_seen.clear();
+  scan_record::record(
+      [&] {
+        qz_engine_set_fcall_filter(record_depth);
+        qz_engine_scan_buff(script.c_str());
+      },
+      options);
+  const std::vector<std::pair<std::string, unsigned long>> want = {
+      {"base64_decode", 0}, {"gzinflate", 0}, {"qz_array_item", 1}, {"assert", 1}, {"eval", 0}};
+  EXPECT_EQ(depth_seen, want);
+}
+
+// Past QZ_MAX_DECODED_CODE_WALKS distinct texts nothing more is walked where
+// it is decoded; such a text is still walked by the sink it reaches.
+TEST_F(Reach, DecodedCodeWalksAreBounded) {
+  std::string script = "<?php";
+  const unsigned long texts = QZ_MAX_DECODED_CODE_WALKS + 6;
+  for (unsigned long i = 0; i < texts; i++)
+    script += " $d" + std::to_string(i) + " = base64_decode('" +
+              codec::base64("$v = 'n" + std::to_string(i) + "'; mark($v);") + "');";
+  script += " eval($d0); eval($d" + std::to_string(texts - 1) + ");";
+  Seen on = run(script, QZ_OPT_INTERPRETER_REACH);
+  EXPECT_EQ(count(on, "mark("), static_cast<long>(QZ_MAX_DECODED_CODE_WALKS) + 1) << on.joined();
+  EXPECT_EQ(count(on, "mark(n0)"), 1);
+  EXPECT_EQ(count(on, "mark(n" + std::to_string(texts - 1) + ")"), 1);
+  EXPECT_EQ(count(on, "mark(n" + std::to_string(texts - 2) + ")"), 0);
+}
+
+// Code rebuilt from its tokens is the code: token_get_all hands it back
+// whole, so the rebuilding loop's text is evaluated as it was.
+TEST_F(Reach, TokensRebuildTheirCode) {
+  const std::string code = "$q = $_GET[\"c\"]; passthru($q);";
+  // clang-format off
+  check({
+      {"foreach over the tokens with a choice of text",
+       "<?php $code = '" + code + "'; $out = ''; foreach (token_get_all($code) as $t) { $out .= is_array($t) ? $t[1] : $t; } eval($out);",
+       {"1:token_get_all:0(" + code + ")", "1:is_array:0($t)", "1:qz_array_item:0($t|/)",
+        "1:qz_array_item:0($_GET|c)", "1:passthru:0($_GET_DATA)", "1:eval:0(" + code + ")"},
+       {"1:token_get_all:0(" + code + ")", "1:foreach:0(|as|$t)", "1:is_array:0($t)", "1:qz_array_item:0($t|/)", "1:eval:0()"}},
+      {"a counted loop over the tokens by index",
+       "<?php $c = '" + code + "'; $ts = token_get_all($c); $s = ''; for ($i = 0; $i < count($ts); $i++) { $s .= is_array($ts[$i]) ? $ts[$i][1] : $ts[$i]; } eval($s);",
+       {"1:token_get_all:0(" + code + ")", "1:qz_array_item:0($ts|)", "1:is_array:0(qz_invalid_string)", "1:qz_array_item:0($ts|)",
+        "1:qz_array_item:0(qz_invalid_string|/)", "1:qz_array_item:0($ts|)", "1:qz_array_item:0($_GET|c)", "1:passthru:0($_GET_DATA)",
+        "1:eval:0(" + code + ")"},
+       {"1:token_get_all:0(" + code + ")", "1:for:0()", "1:count:0()", "1:qz_array_item:0($ts|/)", "1:is_array:0(qz_invalid_string)",
+        "1:qz_array_item:0($ts|/)", "1:qz_array_item:0(qz_invalid_string|/)", "1:qz_array_item:0($ts|/)", "1:eval:0()"}},
+      {"request data rebuilt is request data",
+       "<?php foreach (token_get_all($_POST['c']) as $t) { $s .= is_array($t) ? $t[1] : $t; } eval($s);",
+       {"1:qz_array_item:0($_POST|c)", "1:token_get_all:0($_POST_DATA)", "1:is_array:0($t)", "1:qz_array_item:0($t|/)",
+        "1:eval:0($_POST_DATA)"},
+       {"1:qz_array_item:0($_POST|c)", "1:token_get_all:0($_POST_DATA)", "1:foreach:0(|as|$t)", "1:is_array:0($t)",
+        "1:qz_array_item:0($t|/)", "1:eval:0($s)"}},
+  });
+  // clang-format on
+}
+
+// each() hands out the pairs of an array one by one and moves its pointer,
+// as next, current, reset and end do.
+TEST_F(Reach, ArrayPointerFunctions) {
+  // clang-format off
+  check({
+      {"a while loop over each() joins the items",
+       "<?php $a = array('sys', 'tem'); $s = ''; while (list(, $v) = each($a)) { $s .= $v; } $s($_GET['x']);",
+       {"1:array:0(sys|tem)", "1:each:0($a)", "1:qz_array_item:0($_GET|x)", "1:system:3($_GET_DATA)"},
+       {"1:array:0(sys|tem)", "1:list:0($v)", "1:each:0($a)", "1:qz_array_item:0($_GET|x)", "1:$v:2($_GET_DATA)"}},
+      {"list() of each() takes the key and the value",
+       "<?php $b = array('k' => 'exec'); list($k, $w) = each($b); $w($k); $p = each($b); f($p);",
+       {"1:array:0(qz_invalid_string)", "1:each:0($b)", "1:exec:1(k)", "1:each:0($b)", "1:f:0()"},
+       {"1:array:0(qz_invalid_string)", "1:list:0($k|$w)", "1:each:0($b)", "1:$w:0($k)", "1:each:0($b)", "1:f:0()"}},
+      {"the pointer moves with next and is put back by reset and end",
+       "<?php $n = array('a', 'b', 'c'); next($n); f(current($n), next($n), next($n), reset($n), end($n), pos($n));",
+       {"1:array:0(a|b|c)", "1:next:0($n)", "1:current:0($n)", "1:next:0($n)", "1:next:0($n)", "1:reset:0($n)",
+        "1:end:0($n)", "1:pos:0($n)", "1:f:0(b|c||a|c|c)"},
+       {"1:array:0(a|b|c)", "1:next:0($n)", "1:current:0($n)", "1:next:0($n)", "1:next:0($n)", "1:reset:0($n)",
+        "1:end:0($n)", "1:pos:0($n)", "1:f:0(|||||)"}},
+      {"each() of request data gives its marker once",
+       "<?php while (list($k, $v) = each($_POST)) { $c .= $v; } eval($c);",
+       {"1:each:0($_POST)", "1:eval:0($_POST_DATA)"},
+       {"1:list:0($k|$v)", "1:each:0($_POST)", "1:eval:0($c$v)"}},
+  });
+  // clang-format on
 }
 
 }  // namespace

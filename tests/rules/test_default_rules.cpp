@@ -425,6 +425,24 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "for ($i = 0; $i < strlen($s); $i++) $o .= chr(ord($s[$i]) ^ ord($k[$i % strlen($k)])); "
        "$o($_GET['c']);",
        Verdict::Threat},
+      // Decoded statements are code wherever they go; code rebuilt from its
+      // tokens or a name joined by each() is followed.
+      {"decoded statements written to a file and included",
+       "<?php $p = base64_decode('JGMgPSAkX1BPU1RbImMiXTsgc3lzdGVtKCRjKTs='); $t = tempnam('/tmp', 'x'); "
+       "$h = fopen($t, 'w'); fwrite($h, $p); fclose($h); include $t;",
+       Verdict::Threat},
+      {"decoded statements handed on through an array",
+       "<?php $p = base64_decode('JGMgPSAkX1BPU1RbImMiXTsgc3lzdGVtKCRjKTs='); $m = array($p); "
+       "register_shutdown_function($n, $m[0]);",
+       Verdict::Threat},
+      {"code rebuilt from its tokens and evaluated",
+       "<?php $src = '$x = $_POST[\"c\"]; system($x);'; $out = ''; "
+       "foreach (token_get_all($src) as $t) { $out .= is_array($t) ? $t[1] : $t; } eval($out);",
+       Verdict::Threat},
+      {"a name joined by a loop over each()",
+       "<?php $a = array('sys', 'tem'); $s = ''; while (list(, $v) = each($a)) { $s .= $v; } "
+       "$s($_GET['x']);",
+       Verdict::Threat},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.technique);
