@@ -17,6 +17,7 @@
 #include "builtins/php_lib_registry.h"
 #include "builtins/php_lib_taint.h"
 #include "builtins/qz_transform.h"
+#include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
 #include "php/php_driver.h"
@@ -235,8 +236,6 @@ static bool lib_code_follows(const char* p, const char* end) {
   return true;
 }
 
-static bool lib_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 static bool lib_name_byte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -255,13 +254,13 @@ static const char* lib_code_tag(const char* text, const char* end) {
     if (!lt || end - lt < 3) return nullptr;
     for (const char* q = p; q < lt && !binary; q++) {
       binary = !lib_code_byte(static_cast<unsigned char>(*q));
-      blank = blank && lib_space(*q);
+      blank = blank && qz_ascii_is_space(*q);
     }
     if (!binary && !blank) return nullptr;
     const char* after = lt + 2;
-    if (end - after >= 4 && strncasecmp(after, "php", 3) == 0 && lib_space(after[3]))
+    if (end - after >= 4 && strncasecmp(after, "php", 3) == 0 && qz_ascii_is_space(after[3]))
       after += 4;
-    else if (*after == '=' || lib_space(*after))
+    else if (*after == '=' || qz_ascii_is_space(*after))
       after += 1;
     else
       after = nullptr;
@@ -277,7 +276,7 @@ static const char* lib_code_tag(const char* text, const char* end) {
  * code opens with, followed by printable code. */
 static bool lib_code_statement(const char* text, const char* end) {
   const char* p = text;
-  while (p < end && lib_space(*p)) p++;
+  while (p < end && qz_ascii_is_space(*p)) p++;
   const char* start = p;
   while (p < end && *p == '@') p++;
   if (p >= end || !lib_code_follows(start, end)) return false;
@@ -285,7 +284,7 @@ static bool lib_code_statement(const char* text, const char* end) {
     const char* n = p + 1;
     if (n >= end || !(lib_name_byte(*n) && !(*n >= '0' && *n <= '9'))) return false;
     while (n < end && lib_name_byte(*n)) n++;
-    while (n < end && lib_space(*n)) n++;
+    while (n < end && qz_ascii_is_space(*n)) n++;
     if (n >= end) return false;
     if (*n == '=') return n + 1 < end && n[1] != '=';
     if (*n == '.') return n + 1 < end && n[1] == '=';
@@ -307,7 +306,7 @@ static bool lib_code_statement(const char* text, const char* end) {
   for (const char* k : openers)
     if (std::strlen(k) == n && std::memcmp(k, w, n) == 0) known = true;
   if (!known) return false;
-  while (p < end && lib_space(*p)) p++;
+  while (p < end && qz_ascii_is_space(*p)) p++;
   if (p >= end) return false;
   /* "function" and "class" name what they define; the others take an
    * expression: a group, a variable or a quoted text. */

@@ -21,6 +21,10 @@
 inline bool qz_ascii_is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 inline bool qz_ascii_is_lower(char c) { return c >= 'a' && c <= 'z'; }
 
+/* Space, tab, newline or carriage return: the white space between PHP
+ * tokens that the readers skip (vertical tab and form feed are not). */
+inline bool qz_ascii_is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 /* c with an uppercase letter made lowercase; any other byte unchanged. */
 inline char qz_ascii_lower(char c) {
   return qz_ascii_is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c;

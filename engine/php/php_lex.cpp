@@ -427,8 +427,6 @@ static lex_step lex_emit_pending(qz_io_handle* source, unsigned long n, _qz_toke
 
 /* ---- Text outside PHP code --------------------------------------------- */
 
-static bool lex_is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 /* Steps back over the characters read after a "<" but the first `kept`, so
  * that reading resumes right after those. */
 static void lex_tag_resume(qz_io_handle* source, unsigned long kept) {
@@ -496,7 +494,7 @@ static lex_step lex_open_tag(qz_io_handle* source, _qz_token** out) {
   }
   /* A short tag: "<?" and white space, or with QZ_OPT_INTERPRETER_REACH "<?"
    * and code right after it ("<?eval(", "<?$x="); "<?xml" is text. */
-  bool short_tag = tags && lex_is_space_char(la[2]);
+  bool short_tag = tags && qz_ascii_is_space(la[2]);
   if (reach && la[2] != '=' && strncasecmp(la + 2, "xml", 3) != 0) short_tag = true;
   if (short_tag) php_lex_state.in_php = 1;
   lex_tag_resume(source, 1);
