@@ -445,6 +445,19 @@ static unsigned long taint_escapable_at(const char* text, unsigned long len) {
   return 0;
 }
 
+/* Appends the escapable marker of n bytes at m in its escaped form. */
+static void taint_append_escaped(std::string* out, const char* m, unsigned long n) {
+  *out += PHP_LIB_ESCAPED_PREFIX;
+  out->append(m + 2, n - 2);
+}
+
+/* A token of an escaped text; the invalid-string text when it grew past
+ * QZ_MAX_STRING_LENGTH. */
+static _qz_token* taint_escaped_token(std::string* out) {
+  if (out->size() > QZ_MAX_STRING_LENGTH) *out = QZ_INVALID_STRING_TEXT;
+  return php_lib_string_token(php_call_line, out->data(), out->size());
+}
+
 _qz_token* php_lib_taint_escapeshellarg(_qz_token* arg) {
   unsigned long len = 0;
   const char* text = taint_text(arg, &len);
@@ -454,16 +467,14 @@ _qz_token* php_lib_taint_escapeshellarg(_qz_token* arg) {
     if (text[i] == '\'') {
       out += "'\\''";
     } else if (unsigned long n = text[i] == '$' ? taint_escapable_at(text + i, len - i) : 0) {
-      out += PHP_LIB_ESCAPED_PREFIX;
-      out.append(text + i + 2, n - 2);
+      taint_append_escaped(&out, text + i, n);
       i += n - 1;
     } else {
       out += text[i];
     }
   }
   out += '\'';
-  if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
-  return php_lib_string_token(php_call_line, out.data(), out.size());
+  return taint_escaped_token(&out);
 }
 
 _qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
@@ -492,14 +503,12 @@ _qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
     /* Past the program's name, request data can only add arguments. */
     unsigned long n = c == '$' && !leading ? taint_escapable_at(text + i, len - i) : 0;
     if (n) {
-      out += PHP_LIB_ESCAPED_PREFIX;
-      out.append(text + i + 2, n - 2);
+      taint_append_escaped(&out, text + i, n);
       i += n - 1;
       continue;
     }
     if (c != ' ' && c != '\t') leading = false;
     out += c;
   }
-  if (out.size() > QZ_MAX_STRING_LENGTH) out = QZ_INVALID_STRING_TEXT;
-  return php_lib_string_token(php_call_line, out.data(), out.size());
+  return taint_escaped_token(&out);
 }

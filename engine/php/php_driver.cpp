@@ -385,7 +385,7 @@ static bool driver_loop_memory_spent() {
 
 /* Extended reading: a loop condition that takes an array apart
  * ("while (list($k, $v) = each($a))") goes on while the array is there;
- * *go tells. False for any other condition. */
+ * *go (may be null) tells. False for any other condition. */
 static bool driver_destructure_condition(_qz_token* cond, bool* go) {
   return (qz_engine_options & QZ_OPT_INTERPRETER_REACH) && driver_may_destructure(cond) &&
          driver_destructure_from(cond, go);
@@ -499,8 +499,7 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
       driver_loop_tokens += size;
       php_call_quiet++;
     }
-    bool unused;
-    if (round == 0 && cond_first && cond && !driver_destructure_condition(cond, &unused))
+    if (round == 0 && cond_first && cond && !driver_destructure_condition(cond, nullptr))
       qz_token_free(php_eval_expr(cond, nullptr));
     bool go = round == 0 || (stop ? !driver_stops(stop) : driver_goes_on(cond));
     if (go) {
