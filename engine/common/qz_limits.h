@@ -135,6 +135,10 @@
 #define QZ_MAX_CALLBACK_DEPTH 4
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
+/* Tokens of a foreach body walked once per item of its array (extended
+ * reading): a loop that joins a name or a payload piece by piece is a line
+ * or two, and longer bodies are walked once, as before. */
+#define QZ_FOREACH_ROUND_TOKENS 256
 /* Rounds after the first that emulated loops walk per scan (extended
  * reading): nested and repeated loops cost no more than this many walks. */
 #define QZ_MAX_LOOP_ROUNDS_PER_SCAN 2048

@@ -626,11 +626,73 @@ static void driver_foreach_bind(_qz_token* tk, const _qz_value& v) {
   qz_token_inc_assign_time(e);
 }
 
+/* Appends the keys and values of the items after the first of v, an array
+ * a foreach walks, as pairs (key, value) in order: at most
+ * QZ_FOR_LOOP_MAX - 1 of them. Nothing when v holds at most one item, or its
+ * items are all one request marker. */
+static void driver_foreach_rest(const _qz_value& v, std::vector<_qz_value>* pairs) {
+  if (v.type != TOKEN_ARRAY || !v.ptr) return;
+  const auto* arr = static_cast<const _qz_array*>(v.ptr);
+  if (arr->item_marker || !arr->head || !arr->head->next) return;
+  for (const _qz_bucket* b = arr->head->next; b && pairs->size() < 2 * (QZ_FOR_LOOP_MAX - 1);
+       b = b->next) {
+    _qz_value key{};
+    if (b->key) {
+      key.type = TOKEN_LITERAL;
+      key.ptr = b->key;
+    } else {
+      key.type = TOKEN_INTEGER;
+      key.lval = static_cast<long>(b->index);
+    }
+    pairs->push_back(key);
+    pairs->push_back(b->value);
+  }
+}
+
+/* Extended reading, a foreach over an array of several items: its body is
+ * read here, as a loop's is, and walked with the first item bound (already)
+ * and its calls reported. A body of at most QZ_FOREACH_ROUND_TOKENS tokens
+ * that joins texts (".=") is then walked again, quietly, for each later item
+ * of pairs (driver_foreach_rest), under the bounds of a for loop's later
+ * rounds: that is how a loop builds a name or a payload piece by piece,
+ * while the other rounds of an ordinary loop over a settings table would
+ * only cost time. pairs was taken before the first round, as PHP iterates
+ * over a copy of the array. */
+static void driver_foreach_rounds(driver_input* in, _qz_token* key_var, _qz_token* value_var,
+                                  const std::vector<_qz_value>& pairs) {
+  _qz_token* first = in->next();
+  if (!first) return;
+  _qz_token* body = driver_read_body(first, in);
+  bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
+  unsigned long size = 0;
+  bool joins = false;
+  for (const _qz_token* t = body; t; t = t->next) {
+    size++;
+    joins = joins || (t->type == TOKEN_OPERATOR && t->name && std::strcmp(t->name, ".=") == 0);
+  }
+  php_debug(group ? body->next : body, nullptr, 1);
+  size_t walked = joins && size <= QZ_FOREACH_ROUND_TOKENS ? pairs.size() : 0;
+  for (size_t i = 0; i + 1 < walked && !qz_engine_is_interupt(); i += 2) {
+    if (driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
+        size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens || driver_loop_memory_spent())
+      break;
+    driver_loop_rounds++;
+    driver_loop_tokens += size;
+    if (key_var != value_var) driver_foreach_bind(key_var, pairs[i]);
+    driver_foreach_bind(value_var, pairs[i + 1]);
+    php_call_quiet++;
+    php_debug(group ? body->next : body, nullptr, 1);
+    php_call_quiet--;
+  }
+  qz_token_free(body);
+}
+
 /* "foreach (EXPR as $v)" and "foreach (EXPR as $k => $v)": the header is
  * read whole, EXPR is evaluated once as a statement of its own (its calls are
  * reported), and the loop variables get what its first iteration would give
- * them; the body that follows is read on as ordinary statements. Nothing of
- * a header without "as" is evaluated. */
+ * them; the body that follows is read on as ordinary statements, or, over
+ * an array of several items, walked once per item (driver_foreach_rounds).
+ * Nothing of a header without "as" is evaluated. */
 static void driver_foreach(driver_input* in) {
   _qz_token* group = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
   if (!group) return;
@@ -662,11 +724,18 @@ static void driver_foreach(driver_input* in) {
     }
     /* A bare variable comes back as itself: its entry holds the value. */
     _qz_value item, key;
+    std::vector<_qz_value> rest;
     if (value && php_value_first_item(php_variable_value(value), &item, &key)) {
       if (key_var != value_var) driver_foreach_bind(key_var, key);
       driver_foreach_bind(value_var, item);
+      driver_foreach_rest(php_variable_value(value), &rest);
     }
     qz_token_free(value);
+    if (!rest.empty()) {
+      php_reclaim_hold(&rest);
+      driver_foreach_rounds(in, key_var, value_var, rest);
+      php_reclaim_release(&rest);
+    }
   }
   php_reclaim_arm(armed);
   qz_token_free(group);

@@ -111,6 +111,18 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        "<?php $id = $_GET['id']; foreach (array($id) as $v) { $s .= $v; } ob_start($s);",
        {"1:qz_array_item:0($_GET|id)", "1:array:0($_GET_DATA)", "1:$_GET_DATA:0()", "1:ob_start:0($_GET_DATA)"},
        {"1:qz_array_item:0($_GET|id)", "1:array:0($_GET_DATA)", "1:foreach:0(qz_invalid_string|as|$v)", "1:ob_start:0($s$v)"}},
+      {"a loop that joins texts walks every item, quietly after the first; other loops bind the first",
+       "<?php foreach (array('sys', 'tem') as $p) { $f .= $p; } $f($_GET['c']); "
+       "foreach (array('k' => 'ex', 'l' => 'ec') as $i => $q) $g .= $q . $i; h($g); "
+       "foreach (array('a', 'b') as $v) { note($v); }",
+       {"1:array:0(sys|tem)", "1:qz_array_item:0($_GET|c)", "1:system:2($_GET_DATA)", "1:array:0(qz_invalid_string|qz_invalid_string)",
+        "1:h:0(exkecl)", "1:array:0(a|b)", "1:note:0(a)"},
+       {"1:array:0(sys|tem)", "1:foreach:0(qz_invalid_string|as|$p)", "1:qz_array_item:0($_GET|c)", "1:$f$p:1($_GET_DATA)",
+        "1:array:0(qz_invalid_string|qz_invalid_string)", "1:foreach:0(qz_invalid_string|as|qz_invalid_string)", "1:h:0($g$q$i)",
+        "1:array:0(a|b)", "1:foreach:0(qz_invalid_string|as|$v)", "1:note:0($v)"}},
+      {"a joining loop stops after its round bound", "<?php foreach (str_split('" + std::string(120, 'z') +
+       "') as $c) { $s .= $c; } f($s);", {"1:str_split:0(" + std::string(120, 'z') + ")", "1:f:0(" + std::string(QZ_FOR_LOOP_MAX, 'z') + ")"},
+       {"1:str_split:0(" + std::string(120, 'z') + ")", "1:foreach:0(|as|$c)", "1:f:0($s$c)"}},
       {"text built onto a variable never assigned starts empty",
        "<?php $n = $n . 'sys'; $n = $n . 'tem'; $n($_POST['a']); $m .= 'exec'; $m($_POST['b']); $k = 'x'; $k = $k . 'y'; f($k);",
        {"1:qz_array_item:0($_POST|a)", "1:system:2($_POST_DATA)", "1:qz_array_item:0($_POST|b)", "1:exec:1($_POST_DATA)", "1:f:0(xy)"},
