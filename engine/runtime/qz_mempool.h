@@ -168,6 +168,10 @@ struct qz_mempool {
       if (addr >= base && addr < base + sizeof(hit->items))
         return (addr - base) % sizeof(T) == 0 ? hit : nullptr;
     }
+    /* A record below the lowest slab or past the highest lies in none. */
+    if (by_address.empty() || addr < reinterpret_cast<uintptr_t>(by_address.front()->items) ||
+        addr >= reinterpret_cast<uintptr_t>(by_address.back()) + sizeof(mempool_item))
+      return nullptr;
     auto it = std::upper_bound(
         by_address.begin(), by_address.end(), addr,
         [](uintptr_t a, mempool_item* s) { return a < reinterpret_cast<uintptr_t>(s); });
