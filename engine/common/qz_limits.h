@@ -135,6 +135,12 @@
 #define QZ_MAX_CALLBACK_DEPTH 4
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
+/* Tokens per block of a nested run's scratch copies (96 KB): a block holds
+ * the copies of an ordinary function body. */
+#define QZ_DRIVER_SCRATCH_BLOCK 1024ul
+/* Scratch blocks of all runs of one scan (about 6 MB, outside the scan's
+ * budget): copies beyond them come from the token pool, as they did before. */
+#define QZ_DRIVER_SCRATCH_BLOCKS 64ul
 /* Tokens of a foreach body walked once per item of its array (extended
  * reading): a loop that joins a name or a payload piece by piece is a line
  * or two, and longer bodies are walked once, as before. */

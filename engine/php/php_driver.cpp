@@ -32,6 +32,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -55,6 +57,124 @@ static void driver_saved_trim(php_rt_saved* saved) {
     if (s->capacity() > QZ_RUN_STACK_KEEP) php_rt_stack().swap(*s);
 }
 
+/* ---- Scratch tokens of nested list runs -------------------------------- */
+
+/* A nested run over a token list (a function body, a loop body) reads
+ * copies of the list's tokens, which it rewrites and drops within the run.
+ * It takes them from a scratch area of its depth instead of the token pool:
+ * a statement hands its copies back when it is released, and whatever else
+ * the run made goes at once when the run ends. The blocks are kept from run
+ * to run and freed when the scan ends. They are copies of code the scan
+ * holds anyway, not values, so they are not charged to the scan's budget
+ * (whose share for loop rounds is about values that grow); instead at most
+ * QZ_DRIVER_SCRATCH_BLOCKS blocks are made in a scan, and copies beyond them
+ * come from the pool again. Only nested runs use the area: no collection
+ * runs while they work, so no collection needs to see these tokens. */
+struct driver_scratch {
+  std::vector<_qz_token*> blocks; /* QZ_DRIVER_SCRATCH_BLOCK tokens each */
+  unsigned long taken = 0;        /* tokens handed out of the blocks in this run */
+  std::vector<_qz_token*> spare;  /* handed back by released statements, zeroed */
+
+  bool holds(const _qz_token* tk) const {
+    for (const _qz_token* b : blocks)
+      if (tk >= b && tk < b + QZ_DRIVER_SCRATCH_BLOCK) return true;
+    return false;
+  }
+};
+
+/* Entry d serves the run at depth d, as driver_saved does. */
+static driver_scratch driver_scratch_at[QZ_MAX_NESTED_RUNS];
+/* Blocks of every depth together, against QZ_DRIVER_SCRATCH_BLOCKS. */
+static unsigned long driver_scratch_blocks = 0;
+
+/* A copy of src as qz_token_clone makes it (prev and next null), from the
+ * scratch area s; from the pool when s is null or full. */
+static _qz_token* driver_scratch_clone(driver_scratch* s, _qz_token* src) {
+  if (!s) return qz_token_clone(src);
+  _qz_token* tk = nullptr;
+  if (!s->spare.empty()) {
+    tk = s->spare.back();
+    s->spare.pop_back();
+  } else {
+    unsigned long block = s->taken / QZ_DRIVER_SCRATCH_BLOCK;
+    if (block == s->blocks.size()) {
+      if (driver_scratch_blocks >= QZ_DRIVER_SCRATCH_BLOCKS) return qz_token_clone(src);
+      s->blocks.reserve(QZ_DRIVER_SCRATCH_BLOCKS);
+      void* mem = qz_scan_malloc(QZ_DRIVER_SCRATCH_BLOCK * sizeof(_qz_token), false);
+      if (!mem) return qz_token_clone(src);
+      s->blocks.push_back(static_cast<_qz_token*>(mem));
+      driver_scratch_blocks++;
+    }
+    tk = &s->blocks[block][s->taken % QZ_DRIVER_SCRATCH_BLOCK];
+    s->taken++;
+  }
+  std::memcpy(static_cast<void*>(tk), src, sizeof(*tk));
+  tk->value.note_copy();
+  tk->prev = nullptr;
+  tk->next = nullptr;
+  return tk;
+}
+
+/* Ends the use of a scratch token: the copy of a growable string it counted
+ * is given back, as qz_token_free gives it back for a pool token. */
+static void driver_scratch_drop(_qz_token* tk) {
+  if (tk->value.type == TOKEN_STRING && tk->value.ptr) {
+    auto* str = static_cast<_qz_string*>(tk->value.ptr);
+    if (str->refcount & QZ_STRING_GROWABLE) qz_string_drop_holder(str);
+  }
+  std::memset(static_cast<void*>(tk), 0, sizeof(*tk));
+}
+
+/* Releases the list from first, as qz_token_free does: its pool tokens go
+ * back to the pool and its tokens of s back to s. */
+static void driver_scratch_free(driver_scratch* s, _qz_token* first) {
+  if (!s || s->blocks.empty() || !first) {
+    qz_token_free(first);
+    return;
+  }
+  /* The distinct tokens of the chain, each released alone: the successor is
+   * read before a token is zeroed, and a pool token is cut off its list
+   * first, so that qz_token_free releases it and nothing after it. */
+  unsigned long n = qz_token_length(first);
+  _qz_token* t = first;
+  for (unsigned long i = 0; i < n && t; i++) {
+    _qz_token* next = t->next;
+    if (s->holds(t)) {
+      driver_scratch_drop(t);
+      s->spare.push_back(t);
+    } else {
+      t->next = nullptr;
+      qz_token_free(t);
+    }
+    t = next;
+  }
+}
+
+/* The end of a run that used s: every token it took is dropped. */
+static void driver_scratch_end_run(driver_scratch* s) {
+  unsigned long left = s->taken;
+  for (unsigned long b = 0; b < s->blocks.size() && left; b++) {
+    unsigned long n = std::min<unsigned long>(left, QZ_DRIVER_SCRATCH_BLOCK);
+    for (unsigned long i = 0; i < n; i++)
+      if (s->blocks[b][i].value.type == TOKEN_STRING) driver_scratch_drop(&s->blocks[b][i]);
+    left -= n;
+  }
+  s->taken = 0;
+  s->spare.clear();
+}
+
+/* Frees every depth's blocks (the end of a scan). */
+static void driver_scratch_release_all() {
+  for (driver_scratch& s : driver_scratch_at) {
+    for (_qz_token* b : s.blocks) std::free(b);
+    s.blocks.clear();
+    s.blocks.shrink_to_fit();
+    s.spare.clear();
+    s.taken = 0;
+  }
+  driver_scratch_blocks = 0;
+}
+
 /* ---- The statement being collected ------------------------------------- */
 
 /* The statement's tokens hang from a local head that the evaluator skips.
@@ -63,14 +183,16 @@ static void driver_saved_trim(php_rt_saved* saved) {
 struct php_statement {
   _qz_token head;
   _qz_token* tail;
-  unsigned long count; /* tokens after the head, the closing ";" included */
+  unsigned long count;     /* tokens after the head, the closing ";" included */
+  driver_scratch* scratch; /* where the run's copies come from; null: the pool */
 };
 
-static void driver_stmt_init(php_statement* st) {
+static void driver_stmt_init(php_statement* st, driver_scratch* scratch = nullptr) {
   qz_token_init(&st->head);
   st->head.type = TOKEN_IGNORED;
   st->tail = &st->head;
   st->count = 0;
+  st->scratch = scratch;
 }
 
 static void driver_stmt_append(php_statement* st, _qz_token* tk) {
@@ -86,7 +208,7 @@ static void driver_stmt_release(php_statement* st) {
   _qz_token* first = st->head.next;
   st->head.next = nullptr;
   if (first) first->prev = nullptr;
-  qz_token_free(first);
+  driver_scratch_free(st->scratch, first);
   st->tail = &st->head;
   st->count = 0;
 }
@@ -318,7 +440,8 @@ static unsigned long driver_loop_tokens = 0;
  * function body, a loop body), whose tokens it hands out as clones. */
 struct driver_input {
   qz_io_handle* source;
-  _qz_token** cursor; /* the list's next token; used when source is null */
+  _qz_token** cursor;      /* the list's next token; used when source is null */
+  driver_scratch* scratch; /* where the copies come from; null: the pool */
 
   bool readable() const { return source || cursor; }
 
@@ -327,7 +450,7 @@ struct driver_input {
     while (cursor && *cursor) {
       _qz_token* src = *cursor;
       *cursor = src->next;
-      if (_qz_token* c = qz_token_clone(src)) return c;
+      if (_qz_token* c = driver_scratch_clone(scratch, src)) return c;
     }
     return nullptr;
   }
@@ -802,15 +925,16 @@ static bool driver_is_arrow_keyword(const _qz_token* tk, const _qz_token* before
 }
 
 /* The statement loop of one run; see php_debug. */
-static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
+static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char raw,
+                        driver_scratch* scratch) {
   php_statement st;
-  driver_stmt_init(&st);
+  driver_stmt_init(&st, scratch);
   php_call_run_begin();
   _qz_token* cursor = tokens;
   _qz_token* pending = nullptr; /* read ahead by a definition, not yet taken */
   driver_classes classes;
   /* Loops read their header and body from the same input as the run. */
-  driver_input in{tokens ? nullptr : source, tokens ? &cursor : nullptr};
+  driver_input in{tokens ? nullptr : source, tokens ? &cursor : nullptr, scratch};
   bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
   for (;;) {
     if (qz_engine_is_interupt()) {
@@ -829,7 +953,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     } else if (cursor) {
       _qz_token* src = cursor;
       cursor = cursor->next;
-      tk = qz_token_clone(src);
+      tk = driver_scratch_clone(scratch, src);
       if (!tk) continue;
     }
     if (!tk) {
@@ -919,8 +1043,11 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   if (nested) php_rt_save(&saved);
   /* A nested run's native callers hold tokens no collection can see. */
   bool armed = nested ? php_reclaim_arm(false) : false;
+  /* A nested run over a list copies its tokens into its depth's scratch. */
+  driver_scratch* scratch = nested && tokens ? &driver_scratch_at[php_driver_run_depth] : nullptr;
   php_driver_run_depth++;
-  driver_loop(tokens, source, raw);
+  driver_loop(tokens, source, raw, scratch);
+  if (scratch) driver_scratch_end_run(scratch);
   if (!nested && !qz_engine_is_interupt()) php_function_walk_uncalled();
   php_driver_run_depth--;
   if (nested) {
@@ -935,6 +1062,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
 /* ---- Scan set-up and tear-down ----------------------------------------- */
 
 void php_startup() {
+  driver_scratch_release_all();
   php_function_scan_begin();
   driver_loop_rounds = 0;
   driver_loop_tokens = 0;
@@ -948,6 +1076,7 @@ void php_startup() {
 
 void php_shutdown() {
   php_function_scan_begin();
+  driver_scratch_release_all();
   php_clear_rt_stk();
   php_variable_clear();
   php_rt_state.call_depth = 0;

@@ -1,4 +1,5 @@
-// The script driver: the interrupt and the bounded for-loop emulation.
+// The script driver: the interrupt, the bounded for-loop emulation and the
+// copies that body walks read.
 
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
@@ -65,3 +66,32 @@ TEST_F(Driver, ForLoopEmulationIsBounded) {
 }
 
 }  // namespace
+
+// A walk of a function or loop body reads copies of the body's tokens that
+// live only for the walk; what the walk computes must not depend on where
+// the copies were kept: in nested walks, in a text grown in place, past the
+// copies a scan keeps apart, when a body is walked again.
+TEST_F(Driver, BodyWalksComputeFromTheirOwnCopies) {
+  std::string long_body;
+  const unsigned long statements = QZ_DRIVER_SCRATCH_BLOCK * QZ_DRIVER_SCRATCH_BLOCKS / 4 + 100;
+  for (unsigned long i = 0; i < statements; i++) long_body += "$x = 'q';";
+  const struct {
+    const char* what;
+    std::string script;
+    Calls calls;
+  } cases[] = {
+      {"nested walks",
+       "<?php function a($x) { return b($x . '1'); } function b($y) { return c($y . '2'); } "
+       "function c($z) { return $z . '3'; } g(a('0'));",
+       {"1:c:0(012)", "1:b:0(01)", "1:a:0(0)", "1:g:0(0123)"}},
+      {"a text grown in a loop of a body",
+       "<?php function f() { $s = 'a'; for ($i = 0; $i < 4; $i++) { $s .= 'b'; } g($s); } f(); "
+       "f();",
+       {"1:g:0(abbbb)", "1:f:0()", "1:f:0()"}},
+      {"a body longer than the copies kept apart",
+       "<?php function f() { " + long_body + " g($x . 'z'); } f();",
+       {"1:g:0(qz)", "1:f:0()"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(scan(c.script, QZ_OPT_INTERPRETER_REACH).events, c.calls) << c.what;
+}
