@@ -944,6 +944,10 @@ _qz_token* php_lex_get_token(qz_io_handle* source, unsigned char raw) {
     char c = static_cast<char>(ch);
     _qz_token* tk = nullptr;
     bool code = raw || php_lex_state.in_php;
+    /* A blank between two tokens of code: every step below would drop it
+     * (lex_separator drops a space, lex_append a tab). */
+    if (code && (c == ' ' || c == '\t') && php_lex_temp_buff_idx == 0 && !php_lex_state.in_string)
+      continue;
     /* The bulk of code: a byte that only joins the pending word, or ends
      * pending separator text, as lex_word_char does. */
     if (code && (lex_class.flags[static_cast<unsigned char>(c)] & LEX_C_WORD) &&
