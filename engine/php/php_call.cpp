@@ -379,8 +379,14 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   call_through_callback(callee.c_str(), pass, line);
 }
 
+/* The result of the last call that nothing else holds, or null. */
+static const _qz_token* call_own_result = nullptr;
+
+bool php_call_result_is_own(const _qz_token* r) { return r && r == call_own_result; }
+
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   (void)io;
+  call_own_result = nullptr;
   if (!call) {
     qz_report_fault(QZ_FAULT_CALL_NAME_NULL);
     return call_zero(nullptr);
@@ -489,6 +495,16 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     php_call_line = call->lineno;
     php_lib_walk_decoded(result);
     php_call_line = outer_line;
+  }
+  /* An array literal's items were copied into its array (a pair's bucket
+   * joined it): the argument tokens go back at once, so that a literal of
+   * many items does not hold a token per item until the scan ends. */
+  if (f && f->func == reinterpret_cast<void*>(&php_lib_build_array)) {
+    for (_qz_token* t : args) {
+      t->next = nullptr; /* the built-in may have linked them anew */
+      php_eval_release(t);
+    }
+    call_own_result = result;
   }
   return result ? result : call_zero(call);
 }

@@ -16,6 +16,10 @@
  * returns the built-in's result or a new integer 0 token (null only when that
  * cannot be allocated). io is not used. */
 QZ_EXPORT _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io);
+/* True when r is the result of the last php_call_wrapper and was made for
+ * it alone (an array literal's array): nothing else holds it, so the
+ * evaluator may keep it as it is instead of a copy. */
+bool php_call_result_is_own(const _qz_token* r);
 
 /* Line of the call whose built-in is running (0 outside one): code that a
  * built-in evaluates starts counting lines there. */

@@ -16,7 +16,10 @@
  * tagged by pointing their `prev` at eval_made_mark, which no list token can
  * point at, so php_clear_rt_stk releases exactly them and leaves chain tokens
  * and variable entries alone. Tokens that operators and calls consume are not
- * released one by one; the token pool is reset after each scan.
+ * released one by one; the token pool is reset after each scan. The
+ * exceptions are array literals, which can be long: the operands of "=>"
+ * and the arguments of "array(...)" are released as soon as the bucket or
+ * the array holds copies of their values.
  */
 
 #include "php/php_eval.h"
@@ -77,10 +80,19 @@ static _qz_token* eval_cat_fresh = nullptr;
 /* That token once pushed, until a "." pops it (or the stacks are cleared). */
 static _qz_token* eval_cat_pushed = nullptr;
 
+/* The pair the "=>" just applied made, not yet pushed, or null: a token of
+ * its own that nothing else holds, pushed as it is. */
+static _qz_token* eval_pair_fresh = nullptr;
+
 /* Pushes the result r of an operator just applied (null: nothing): the
- * result of a "." as it is, any other as a clone. */
+ * result of a "." or a "=>" as it is, any other as a clone. */
 static void eval_push_result(_qz_token* r) {
   if (!r) return;
+  if (r == eval_pair_fresh) {
+    eval_pair_fresh = nullptr;
+    eval_values().push_back(r);
+    return;
+  }
   if (r == eval_cat_fresh) {
     eval_cat_fresh = nullptr;
     eval_values().push_back(r);
@@ -166,12 +178,24 @@ void php_clear_rt_stk() {
   php_rt_state_t& st = php_rt_state;
   eval_cat_fresh = nullptr;
   eval_cat_pushed = nullptr;
+  eval_pair_fresh = nullptr;
   while (!st.data_stk.empty()) eval_release(eval_pop(st.data_stk));
   while (!st.op_stk.empty()) {
     _qz_token* t = eval_pop(st.op_stk);
     if (t && eval_is_made(t)) eval_release(t);
   }
   while (!st.arg_stk.empty()) eval_release(eval_pop(st.arg_stk));
+}
+
+void php_eval_release(_qz_token* list) {
+  if (!list) return;
+  /* A "." result among them is no operand a later "." may grow. Only the
+   * list's distinct tokens are looked at, as qz_token_free releases them. */
+  unsigned long n = eval_cat_pushed ? qz_token_length(list) : 0;
+  _qz_token* t = list;
+  for (unsigned long i = 0; i < n && t; i++, t = t->next)
+    if (t == eval_cat_pushed) eval_cat_pushed = nullptr;
+  qz_token_free(list);
 }
 
 void php_rt_save(php_rt_saved* saved) {
@@ -785,6 +809,7 @@ static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_strin
 
 _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
   eval_cat_fresh = nullptr;
+  eval_pair_fresh = nullptr;
   if (!op) return nullptr;
   const char* n = op->name;
   /* Extended reading: "!=" and "!==" are the negation of "==" (which
@@ -859,6 +884,14 @@ _qz_token* php_eval_operator(_qz_token* op, unsigned char* err) {
     }
     _qz_token* pair = php_lib_build_bucket(key, value);
     if (!pair) *err = 1;
+    eval_pair_fresh = pair;
+    /* The bucket holds copies of what the two operands held, and nothing
+     * else holds the operands (the value stacks hold only tokens made
+     * here), so they go back at once: an array literal of many items then
+     * takes two tokens at a time, not two per item until the scan ends. */
+    value->next = nullptr; /* each released alone */
+    key->next = key == value ? nullptr : value;
+    php_eval_release(key);
     return pair;
   }
 
@@ -1136,7 +1169,10 @@ struct eval_walk {
       r->type = TOKEN_CALL;
       return open_call(r);
     }
-    eval_push_value(r);
+    if (php_call_result_is_own(r))
+      eval_values().push_back(r);
+    else
+      eval_push_value(r);
     return STEP_NEXT;
   }
 
@@ -1286,7 +1322,10 @@ struct eval_walk {
       if (!t) continue;
       if (t->type == TOKEN_CALL) {
         _qz_token* r = php_call_wrapper(t, nullptr);
-        if (r) eval_push_value(r);
+        if (php_call_result_is_own(r))
+          eval_values().push_back(r);
+        else if (r)
+          eval_push_value(r);
       } else {
         unsigned char err = 0;
         last = php_eval_operator(t, &err);

@@ -83,6 +83,10 @@ QZ_EXPORT _qz_token* qz_pop_rt_op();
  * are, the statement's tokens stay with the driver. The call depth is left
  * as it is. */
 QZ_EXPORT void php_clear_rt_stk();
+/* Releases the list from `list` (qz_token_free): tokens the evaluator made
+ * for one use that no one holds any more, such as the arguments of a call
+ * whose result copied what they held. */
+void php_eval_release(_qz_token* list);
 /* Reclaiming during a scan (with QZ_OPT_MEMORY_BUDGET). A collection keeps
  * the variable list, the runtime stacks, the statement being evaluated and
  * every array item, with the strings their values hold, and gives every

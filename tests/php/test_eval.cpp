@@ -100,4 +100,33 @@ TEST_F(Scans, CollectionsKeepWhatTheScriptStillHolds) {
   qz_engine_set_performace_filter(nullptr);
 }
 
+// An array literal copies its items into the array: the tokens the items
+// were evaluated into are given back at once, with or without keys, so what
+// the next statement finds in use does not grow with the literal's length.
+unsigned long tokens_in_use_last = 0;
+
+TEST_F(Scans, ArrayLiteralsLeaveNoTokenPerItem) {
+  // Reported as each statement's evaluation begins: the last report is the
+  // second statement's.
+  qz_engine_set_performace_filter([](unsigned long, unsigned long used, unsigned long,
+                                     unsigned long, unsigned long, unsigned long,
+                                     unsigned long) { tokens_in_use_last = used; });
+  for (const char* item : {"7, ", "'k' => 'v', ", "7 => array(8), "}) {
+    SCOPED_TRACE(item);
+    unsigned long in_use[2] = {0, 0};
+    const unsigned long lengths[2] = {10, 2000};
+    for (int i = 0; i < 2; i++) {
+      tokens_in_use_last = 0;
+      std::string script =
+          "<?php $a = array(" + scan_record::repeat(item, lengths[i]) + "1);\ng(count($a));";
+      scan_record::Seen seen = scan_record::run(script, QZ_OPT_INTERPRETER_REACH);
+      EXPECT_FALSE(seen.calls.empty());
+      in_use[i] = tokens_in_use_last;
+    }
+    EXPECT_GT(in_use[0], 0u);
+    EXPECT_LT(in_use[1], in_use[0] + 50);
+  }
+  qz_engine_set_performace_filter(nullptr);
+}
+
 }  // namespace
