@@ -123,6 +123,19 @@ _qz_token* php_lib_taint_carry(_qz_token* source, _qz_token* res) {
   return res;
 }
 
+_qz_token* php_lib_taint_strrev(_qz_token* t) {
+  _qz_token* res = php_lib_taint_carry(t, qz_engine_strrev(t));
+  const char* text;
+  unsigned long len;
+  if (!res || !t || !qz_value_text(&t->value, &text, &len)) return res;
+  /* Only text read from outside the script: a file's or a download's. */
+  static const char* const stored[] = {"$_FILE_CONTENTS", "$_REMOTE_FILE_CONTENTS"};
+  const std::string in(text, len);
+  for (const char* m : stored)
+    if (in.find(m) != std::string::npos) res->value.spare1 |= QZ_VALUE_DECODED;
+  return res;
+}
+
 _qz_token* php_lib_taint_decrypted(_qz_token* data) {
   if (!data) return nullptr;
   const char* text;

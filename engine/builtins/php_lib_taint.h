@@ -64,6 +64,12 @@ template <_qz_token* (*F)(_qz_token*)>
 _qz_token* php_lib_taint_from_digits(_qz_token* t) {
   return php_lib_taint_digits_result(t, F(t));
 }
+/* strrev with the carry rule. Stored text reversed whole (a file's contents,
+ * a download) is unscrambled as str_rot13 unscrambles it: the result is
+ * marked as a decoder's output, so that evaluating it reads as evaluating
+ * decoded code. The script's own texts reversed (names built backwards)
+ * are not marked. */
+_qz_token* php_lib_taint_strrev(_qz_token* t);
 /* str_replace in PHP order, carrying the subject's markers. */
 _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
 

@@ -165,6 +165,11 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
       {"str_replace reads a bare constant the script never defined as its own name",
        "<?php f(str_replace(x, '', 'sxyxstxem'), str_replace('#', y, 'a#b'), str_replace(Q, '', 'aQb'));",
        {"f(system|ayb|ab)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
+      {"stored text reversed whole reads as decoded; the script's own text reversed does not",
+       "<?php eval(strrev(file_get_contents('p.dat'))); f(strrev('metsys'), strrev($_GET['c'])); "
+       "eval(strrev(fgets(fopen('x', 'r')))); eval(strrev('1 nruter'));",
+       {"eval($_FILE_CONTENTS qz_decoded)", "f(system|$_GET_DATA)", "eval($_FILE_CONTENTS qz_decoded)", "eval(return 1)"},
+       {"eval(STNETNOC_ELIF_$)", "f(system|ATAD_TEG_$)", "eval(STNETNOC_ELIF_$)", "eval(return 1)"}},
       {"the decoded marker and decoders of request data",
        "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
        {"eval(qz_decoded)", "eval($_REQUEST_DATA qz_decoded)", "system($_GET_DATA)"},
