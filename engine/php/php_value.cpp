@@ -155,13 +155,20 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
       item = qz_array_item(arr, static_cast<unsigned long>(key->value.lval));
       break;
     case TOKEN_LITERAL: item = qz_array_item(arr, static_cast<char*>(key->value.ptr)); break;
-    case TOKEN_STRING:
-      /* A new item keeps the key's text itself as its key: the string is
-       * referenced, so no append may grow it in place afterwards. */
-      item = qz_array_item(
-          arr, key->value.ptr ? qz_reference_string(static_cast<_qz_string*>(key->value.ptr))->text
-                              : nullptr);
+    case TOKEN_STRING: {
+      /* Items are found by the interned key text. Extended reading interns
+       * a built key ('a' . 'b', a text from a table) as literal keys are,
+       * so that $a['ab'] finds what $a[$k] wrote. Otherwise, and for a key
+       * with a NUL inside, a new item keeps the key's text itself as its
+       * key: the string is referenced, so no append may grow it in place. */
+      auto* ks = static_cast<_qz_string*>(key->value.ptr);
+      char* interned = nullptr;
+      if (ks && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+          std::strlen(ks->text) == ks->length)
+        interned = qz_engine_insert_sym(ks->text);
+      item = qz_array_item(arr, interned ? interned : ks ? qz_reference_string(ks)->text : nullptr);
       break;
+    }
     default:
       if (key->name) item = qz_array_item(arr, key->name);
       break;

@@ -240,6 +240,19 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
   // clang-format on
 }
 
+// Decoders that hide their tables and keys: array keys built from pieces,
+// bytes combined with a key, characters read as numbers, serialized arrays.
+TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
+  // clang-format off
+  check({
+      {"an item written under a built key is read under the same text",
+       "<?php $t = 'c' . 'd'; $a = array(); $a[$t] = 'sys'; f($a['cd'], $a[$t]); "
+       "$GLOBALS['k' . 'ey'] = $_COOKIE; $n = $GLOBALS['key']; f($n['x']);",
+       {"f(sys|sys)", "f($_COOKIE_DATA)"}, {"f(qz_invalid_string|sys)", "f(qz_invalid_string)"}},
+  });
+  // clang-format on
+}
+
 // Patterns whose escapes the script lexer would not hand over, given to the
 // transform directly: (pattern, replacement, subject) -> result.
 using Regex = scan_record::RuntimeTest;
