@@ -236,6 +236,7 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"openssl_public_decrypt", registry_fn(php_lib_taint_decrypted), 1, 0},
       {"sodium_crypto_secretbox_open", registry_fn(php_lib_taint_decrypted), 1, 0},
       {"json_decode", registry_fn(php_lib_taint_request_array), 1, 0},
+      {"unserialize", registry_fn(php_lib_taint_unserialize), 1, 0},
       {"array_values", registry_fn(php_lib_taint_array_values), 1, 0},
       {"array_keys", registry_fn(php_lib_taint_array_keys), 1, 0},
       {"key", registry_fn(php_lib_taint_first_key), 1, 0},
@@ -272,6 +273,7 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"octdec", registry_fn(php_lib_taint_from_digits<php_lib_text_octdec>), 1, 0},
       {"bindec", registry_fn(php_lib_taint_from_digits<php_lib_text_bindec>), 1, 0},
       {"chr", registry_fn(php_lib_taint_from_digits<php_lib_chr>), 1, 0},
+      {"ord", registry_fn(php_lib_taint_from_digits<php_lib_ord>), 1, 0},
   };
   out->insert(out->end(), std::begin(rows), std::end(rows));
   if (qz_engine_options & QZ_OPT_FULL_DECODE)

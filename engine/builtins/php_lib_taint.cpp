@@ -307,6 +307,18 @@ _qz_token* php_lib_taint_request_array(_qz_token* value) {
   return res;
 }
 
+_qz_token* php_lib_taint_unserialize(_qz_token* value) {
+  if (_qz_token* res = php_lib_taint_request_array(value)) return res;
+  const char* text = value ? php_value_text(php_variable_value(value)) : nullptr;
+  const char* marker = text ? php_text_request_marker_in(text) : nullptr;
+  if (!marker) return nullptr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  if (res && res->value.ptr)
+    static_cast<_qz_array*>(res->value.ptr)->item_marker =
+        qz_engine_insert_isym(const_cast<char*>(marker));
+  return res;
+}
+
 /* The keys (`keys`) or the values of an array the script built, as a new
  * list; null for anything that is no array. */
 static _qz_token* taint_array_list(_qz_token* array, bool keys) {

@@ -97,6 +97,10 @@ _qz_token* php_lib_taint_decrypted(_qz_token* data);
 /* json_decode: of request text or a request array, an array every item of
  * which is request data (that marker); null otherwise. */
 _qz_token* php_lib_taint_request_array(_qz_token* value);
+/* unserialize: as json_decode, and also of a text that holds request data
+ * among other text (the client wrote part of what is unserialized): an
+ * array whose every item is the first request marker the text holds. */
+_qz_token* php_lib_taint_unserialize(_qz_token* value);
 /* array_values, array_keys: as php_lib_taint_request_array for request
  * data; of an array the script built, a new list of its values (keys: the
  * key texts, or the numbers of items without one); null otherwise. */

@@ -249,6 +249,18 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "<?php $t = 'c' . 'd'; $a = array(); $a[$t] = 'sys'; f($a['cd'], $a[$t]); "
        "$GLOBALS['k' . 'ey'] = $_COOKIE; $n = $GLOBALS['key']; f($n['x']);",
        {"f(sys|sys)", "f($_COOKIE_DATA)"}, {"f(qz_invalid_string|sys)", "f(qz_invalid_string)"}},
+      {"bytes combined with request data are request data; the script's own bytes are computed",
+       "<?php $k = $_COOKIE['k']; $c = base64_decode('AAAA'); f($c ^ $k, 'ab' ^ '  ', $k ^ 'x', 6 & 3, $_GET['a'] | 1);",
+       {"f($_COOKIE_DATA|AB|$_COOKIE_DATA|0|$_GET_DATA)"},
+       {"f(|^|$_COOKIE_DATA|ab|^|  |$_COOKIE_DATA|^|x|4|1|$_GET_DATA|/)"}},
+      {"the number of a request character stays request data",
+       "<?php $s = $_POST['p']; eval(chr(ord($s[0]) ^ 7) . chr(ord($s[1]) ^ 7)); f(ord('a'), ord($_GET['x']));",
+       {"eval($_POST_DATA$_POST_DATA)", "f(V/|$_GET_DATA)"}, {"eval($$)", "f(V/|Y)"}},
+      {"unserialize of request text, whole or in part, gives request items; of other text nothing",
+       "<?php $d = unserialize($_COOKIE['d']); eval($d['code']); $e = unserialize('s:' . $_POST['p']); "
+       "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
+       {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
+       {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
   });
   // clang-format on
 }

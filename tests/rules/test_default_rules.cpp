@@ -132,6 +132,20 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"eval and hex digits apart, as a directory library has them",
        "<?php $rid = hexdec(substr($sid, 2, 8)); $f = eval(build_sorter($key));",
        Verdict::Suspicious},
+      {"payload from a cookie, XORed with a key, unserialized and evaluated",
+       "<?php foreach ($_COOKIE as $v) { $p = $v; } $k = 'secret'; $d = ''; $p = base64_decode($p);\n"
+       "for ($i = 0; $i < strlen($p); $i++) { $d .= chr(ord($p[$i]) ^ ord($k[$i % 6])); }\n"
+       "$a = unserialize($d); if ($a['a'] == 'e') { eval($a['d']); }",
+       Verdict::Threat},
+      {"command function kept in the globals under a built name",
+       "<?php $GLOBALS['f' . 'n'] = 'sys' . 'tem'; $GLOBALS['fn']($_GET['c']);", Verdict::Threat},
+      {"preferences unserialized from a cookie and printed",
+       "<?php $c = unserialize($_COOKIE['cart']); echo htmlspecialchars($c['item']);",
+       Verdict::Suspicious},
+      {"checksum of posted bytes",
+       "<?php $s = $_POST['d']; $c = 0; for ($i = 0; $i < strlen($s); $i++) { $c ^= ord($s[$i]); }"
+       " echo dechex($c);",
+       Verdict::Clean},
       {"file reversed before evaluation", "<?php eval(strrev(file_get_contents('data.bin')));",
        Verdict::Threat},
       {"download reversed before evaluation",
