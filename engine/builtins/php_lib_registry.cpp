@@ -272,6 +272,9 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"hexdec", registry_fn(php_lib_taint_from_digits<php_lib_text_hexdec>), 1, 0},
       {"octdec", registry_fn(php_lib_taint_from_digits<php_lib_text_octdec>), 1, 0},
       {"bindec", registry_fn(php_lib_taint_from_digits<php_lib_text_bindec>), 1, 0},
+      {"dechex", registry_fn(php_lib_taint_from_digits<php_lib_text_dechex>), 1, 0},
+      {"decoct", registry_fn(php_lib_taint_from_digits<php_lib_text_decoct>), 1, 0},
+      {"decbin", registry_fn(php_lib_taint_from_digits<php_lib_text_decbin>), 1, 0},
       {"chr", registry_fn(php_lib_taint_from_digits<php_lib_chr>), 1, 0},
       {"ord", registry_fn(php_lib_taint_from_digits<php_lib_ord>), 1, 0},
   };

@@ -72,6 +72,11 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"numbers from digits of a base; pack C makes bytes",
        "<?php f(hexdec('7a'), octdec('17'), bindec('101'), hexdec('zz'), pack('C*', 115, 121, 115), pack('C', hexdec('74')));",
        {"f(u/|D|3||sys|t)"}, {"f(|||||)"}},
+      {"integers written in hex, octal and binary; a negative one by its 64-bit pattern",
+       "<?php $f = hex2bin(dechex(1937339252)) . 'em'; system($f); f(dechex(255), dechex(0), decoct(8), decbin(5), "
+       "dechex(0 - 1), dechex('26abc'), dechex($_GET['n']));",
+       {"system(system qz_decoded)", "f(ff|0|10|101|ffffffffffffffff|1a|$_GET_DATA)"},
+       {"system(em)", "f(||||||)"}},
       {"str_split and implode in either order",
        "<?php $p = str_split('sys tem', 4); f(implode('', $p), implode($p, '-'), join(',', array('a', 1)), count(str_split('abc', 0)));",
        {"f(sys tem|sys -tem|a,1|)"}, {"f(|||)"}},

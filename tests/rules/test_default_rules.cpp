@@ -137,6 +137,8 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "for ($i = 0; $i < strlen($p); $i++) { $d .= chr(ord($p[$i]) ^ ord($k[$i % 6])); }\n"
        "$a = unserialize($d); if ($a['a'] == 'e') { eval($a['d']); }",
        Verdict::Threat},
+      {"function name kept as a number and written out in hex",
+       "<?php $n = hex2bin(dechex(1937339252)) . 'em'; $n($_GET['c']);", Verdict::Threat},
       {"command function kept in the globals under a built name",
        "<?php $GLOBALS['f' . 'n'] = 'sys' . 'tem'; $GLOBALS['fn']($_GET['c']);", Verdict::Threat},
       {"preferences unserialized from a cookie and printed",
