@@ -192,6 +192,18 @@ _qz_token* php_lib_build_bucket(_qz_token* key, _qz_token* value) {
   _qz_bucket* b = qz_bucket_alloc();
   if (!b) return pair;
   b->key = key->name;
+  /* Extended reading: a key that is a variable or a built text ($k => v,
+   * 'a' . 'b' => v, "k$i" => v) is the text it holds, interned as literal
+   * keys are; a key holding a number or no text stays as before. */
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+      (!key->name || (key->type == TOKEN_WORD && key->name[0] == '$'))) {
+    _qz_value kv = php_variable_value(key);
+    if (kv.type == TOKEN_STRING || kv.type == TOKEN_LITERAL) {
+      const char* text = php_value_text(kv);
+      if (text && (kv.type == TOKEN_LITERAL || std::strlen(text) == value_text_length(kv)))
+        if (char* interned = qz_engine_insert_sym(const_cast<char*>(text))) b->key = interned;
+    }
+  }
   b->value = value->value;
   pair->value.ptr = b;
   return pair;

@@ -254,6 +254,9 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "<?php $t = 'c' . 'd'; $a = array(); $a[$t] = 'sys'; f($a['cd'], $a[$t]); "
        "$GLOBALS['k' . 'ey'] = $_COOKIE; $n = $GLOBALS['key']; f($n['x']);",
        {"f(sys|sys)", "f($_COOKIE_DATA)"}, {"f(qz_invalid_string|sys)", "f(qz_invalid_string)"}},
+      {"an array literal's keys that are variables or built texts are the texts they hold",
+       "<?php $k = 'x'; $a = array('a' . 'b' => 'sys', $k => 'tem', \"k$k\" => $_GET['c']); f($a['ab'], $a['x'], $a['kx']);",
+       {"f(sys|tem|$_GET_DATA)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
       {"bytes combined with request data are request data; the script's own bytes are computed",
        "<?php $k = $_COOKIE['k']; $c = base64_decode('AAAA'); f($c ^ $k, 'ab' ^ '  ', $k ^ 'x', 6 & 3, $_GET['a'] | 1);",
        {"f($_COOKIE_DATA|AB|$_COOKIE_DATA|0|$_GET_DATA)"},
