@@ -239,6 +239,7 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"unserialize", registry_fn(php_lib_taint_unserialize), 1, 0},
       {"array_values", registry_fn(php_lib_taint_array_values), 1, 0},
       {"array_keys", registry_fn(php_lib_taint_array_keys), 1, 0},
+      {"array_flip", registry_fn(php_lib_taint_array_flip), 1, 0},
       {"key", registry_fn(php_lib_taint_first_key), 1, 0},
       {"current", registry_fn(php_lib_current), 1, 0},
       {"pos", registry_fn(php_lib_current), 1, 0},

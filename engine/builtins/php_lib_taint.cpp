@@ -340,6 +340,33 @@ static _qz_token* taint_array_list(_qz_token* array, bool keys) {
   return res;
 }
 
+_qz_token* php_lib_taint_array_flip(_qz_token* array) {
+  if (_qz_token* res = php_lib_taint_request_array(array)) return res;
+  _qz_value v = php_variable_value(array);
+  if (v.type != TOKEN_ARRAY || !v.ptr) return nullptr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  _qz_array* out = res ? static_cast<_qz_array*>(res->value.ptr) : nullptr;
+  if (!out) return res;
+  for (_qz_bucket* b = static_cast<_qz_array*>(v.ptr)->head; b; b = b->next) {
+    /* The old key becomes the value: its text, or the item's number. */
+    _qz_value key{};
+    key.type = b->key ? TOKEN_LITERAL : TOKEN_INTEGER;
+    key.ptr = b->key;
+    key.lval = static_cast<long>(b->index);
+    /* The old value becomes the key; PHP flips only texts and integers, and
+     * a later duplicate takes the place of an earlier one. */
+    _qz_bucket* item = nullptr;
+    if (b->value.type == TOKEN_INTEGER) {
+      item = qz_array_item(out, static_cast<unsigned long>(b->value.lval));
+    } else if (const char* text = php_value_text(b->value)) {
+      if (char* interned = qz_engine_insert_sym(const_cast<char*>(text)))
+        item = qz_array_item(out, interned);
+    }
+    if (item) item->value = key;
+  }
+  return res;
+}
+
 _qz_token* php_lib_taint_array_values(_qz_token* array) {
   if (_qz_token* res = php_lib_taint_request_array(array)) return res;
   return taint_array_list(array, false);

@@ -106,6 +106,11 @@ _qz_token* php_lib_taint_unserialize(_qz_token* value);
  * key texts, or the numbers of items without one); null otherwise. */
 _qz_token* php_lib_taint_array_values(_qz_token* array);
 _qz_token* php_lib_taint_array_keys(_qz_token* array);
+/* array_flip: as php_lib_taint_request_array for request data; of an array
+ * the script built, a new array with each text or integer value as a key
+ * holding the old key (its text, or the item's number), a later duplicate
+ * replacing an earlier one; null otherwise. */
+_qz_token* php_lib_taint_array_flip(_qz_token* array);
 /* Of a request array (or request text): that request marker; null
  * otherwise. */
 _qz_token* php_lib_taint_request_item(_qz_token* array);

@@ -254,6 +254,11 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "<?php $t = 'c' . 'd'; $a = array(); $a[$t] = 'sys'; f($a['cd'], $a[$t]); "
        "$GLOBALS['k' . 'ey'] = $_COOKIE; $n = $GLOBALS['key']; f($n['x']);",
        {"f(sys|sys)", "f($_COOKIE_DATA)"}, {"f(qz_invalid_string|sys)", "f(qz_invalid_string)"}},
+      {"array_flip makes values keys and keys values; of request data it gives request items",
+       "<?php $f = array_flip(array('a' => 'sys', 'b' => 'tem', 'x' => 'sys')); f($f['sys'], $f['tem']); "
+       "$g = array_flip($_GET); f($g['k']); $h = array_flip(array('n' . $_POST['c'] => 'code')); eval($h['code']);",
+       {"f(x|b)", "f($_GET_DATA)", "eval(n$_POST_DATA)"},
+       {"f(qz_invalid_string|qz_invalid_string)", "f(qz_invalid_string)", "eval(qz_invalid_string)"}},
       {"an array literal's keys that are variables or built texts are the texts they hold",
        "<?php $k = 'x'; $a = array('a' . 'b' => 'sys', $k => 'tem', \"k$k\" => $_GET['c']); f($a['ab'], $a['x'], $a['kx']);",
        {"f(sys|tem|$_GET_DATA)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},

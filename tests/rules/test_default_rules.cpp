@@ -139,6 +139,13 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Threat},
       {"function name kept as a number and written out in hex",
        "<?php $n = hex2bin(dechex(1937339252)) . 'em'; $n($_GET['c']);", Verdict::Threat},
+      {"request code hidden in an array key and flipped into a run-time function",
+       "<?php $a = array(\"x;}{$_POST['z']};/*\" => 'k'); $b = array_flip($a); create_function('$v', $b['k']);",
+       Verdict::Threat},
+      {"lookup table flipped to find a code by its label",
+       "<?php $codes = array('de' => 'German', 'fr' => 'French'); $by = array_flip($codes);\n"
+       "echo isset($by[$_GET['l']]) ? $by[$_GET['l']] : 'en';",
+       Verdict::Clean},
       {"command function kept in the globals under a built name",
        "<?php $GLOBALS['f' . 'n'] = 'sys' . 'tem'; $GLOBALS['fn']($_GET['c']);", Verdict::Threat},
       {"preferences unserialized from a cookie and printed",
