@@ -248,6 +248,7 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"next", registry_fn(php_lib_next), 1, 0},
       {"each", registry_fn(php_lib_each), 1, 0},
       {"is_array", registry_fn(php_lib_is_array), 1, 0},
+      {"sizeof", registry_fn(php_lib_array_count), 1, 0},
       {"token_get_all", registry_fn(php_lib_text_token_get_all), 1, 0},
       {"array_pop", registry_fn(php_lib_taint_last_item), 1, 0},
       {"array_shift", registry_fn(php_lib_taint_first_item), 1, 0},

@@ -81,6 +81,8 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
        "<?php $p = str_split('sys tem', 4); f(implode('', $p), implode($p, '-'), join(',', array('a', 1)), count(str_split('abc', 0)));",
        {"f(sys tem|sys -tem|a,1|)"}, {"f(|||)"}},
       {"array_reverse", "<?php f(implode(array_reverse(array('tem', 'sys'))));", {"f(system)"}, {"f()"}},
+      {"sizeof counts as count does", "<?php f(sizeof(array(1, 2, 3)), sizeof($x), sizeof(array()), count(array(1)));",
+       {"f(1|||/)"}, {"f(|||/)"}},
       {"sprintf and vsprintf; too few arguments or an unknown conversion fail",
        "<?php f(sprintf('%2$s%1$s', 'tem', 'sys'), sprintf('%c%c%d%%', 101, 118, 0 - 5), "
        "sprintf('%05d|%-3s|%x|%\\'*4s|%.2s', 42, 'a', 255, 'b', 'xyz'), vsprintf('%s-%s', array('a', 'b')), "
