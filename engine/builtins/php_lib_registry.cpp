@@ -186,7 +186,7 @@ static void* registry_fn(F* f) {
 static void registry_reach_rows(std::vector<registry_row>* out) {
   const registry_row rows[] = {
       /* Transforms that carry markers from their input to their result. */
-      {"strrev", registry_fn(php_lib_taint_carried<qz_engine_strrev>), 1, 0},
+      {"strrev", registry_fn(php_lib_taint_strrev), 1, 0},
       {"strtolower", registry_fn(php_lib_taint_carried<qz_engine_str_to_lower>), 1, 0},
       {"strtoupper", registry_fn(php_lib_taint_carried<qz_engine_str_to_upper>), 1, 0},
       {"str_rot13", registry_fn(php_lib_taint_carried<qz_engine_str_rot13>), 1, 0},
@@ -236,8 +236,10 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"openssl_public_decrypt", registry_fn(php_lib_taint_decrypted), 1, 0},
       {"sodium_crypto_secretbox_open", registry_fn(php_lib_taint_decrypted), 1, 0},
       {"json_decode", registry_fn(php_lib_taint_request_array), 1, 0},
+      {"unserialize", registry_fn(php_lib_taint_unserialize), 1, 0},
       {"array_values", registry_fn(php_lib_taint_array_values), 1, 0},
       {"array_keys", registry_fn(php_lib_taint_array_keys), 1, 0},
+      {"array_flip", registry_fn(php_lib_taint_array_flip), 1, 0},
       {"key", registry_fn(php_lib_taint_first_key), 1, 0},
       {"current", registry_fn(php_lib_current), 1, 0},
       {"pos", registry_fn(php_lib_current), 1, 0},
@@ -246,6 +248,7 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"next", registry_fn(php_lib_next), 1, 0},
       {"each", registry_fn(php_lib_each), 1, 0},
       {"is_array", registry_fn(php_lib_is_array), 1, 0},
+      {"sizeof", registry_fn(php_lib_array_count), 1, 0},
       {"token_get_all", registry_fn(php_lib_text_token_get_all), 1, 0},
       {"array_pop", registry_fn(php_lib_taint_last_item), 1, 0},
       {"array_shift", registry_fn(php_lib_taint_first_item), 1, 0},
@@ -271,7 +274,11 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"hexdec", registry_fn(php_lib_taint_from_digits<php_lib_text_hexdec>), 1, 0},
       {"octdec", registry_fn(php_lib_taint_from_digits<php_lib_text_octdec>), 1, 0},
       {"bindec", registry_fn(php_lib_taint_from_digits<php_lib_text_bindec>), 1, 0},
+      {"dechex", registry_fn(php_lib_taint_from_digits<php_lib_text_dechex>), 1, 0},
+      {"decoct", registry_fn(php_lib_taint_from_digits<php_lib_text_decoct>), 1, 0},
+      {"decbin", registry_fn(php_lib_taint_from_digits<php_lib_text_decbin>), 1, 0},
       {"chr", registry_fn(php_lib_taint_from_digits<php_lib_chr>), 1, 0},
+      {"ord", registry_fn(php_lib_taint_from_digits<php_lib_ord>), 1, 0},
   };
   out->insert(out->end(), std::begin(rows), std::end(rows));
   if (qz_engine_options & QZ_OPT_FULL_DECODE)

@@ -123,6 +123,19 @@ _qz_token* php_lib_taint_carry(_qz_token* source, _qz_token* res) {
   return res;
 }
 
+_qz_token* php_lib_taint_strrev(_qz_token* t) {
+  _qz_token* res = php_lib_taint_carry(t, qz_engine_strrev(t));
+  const char* text;
+  unsigned long len;
+  if (!res || !t || !qz_value_text(&t->value, &text, &len)) return res;
+  /* Only text read from outside the script: a file's or a download's. */
+  static const char* const stored[] = {"$_FILE_CONTENTS", "$_REMOTE_FILE_CONTENTS"};
+  const std::string in(text, len);
+  for (const char* m : stored)
+    if (in.find(m) != std::string::npos) res->value.spare1 |= QZ_VALUE_DECODED;
+  return res;
+}
+
 _qz_token* php_lib_taint_decrypted(_qz_token* data) {
   if (!data) return nullptr;
   const char* text;
@@ -294,6 +307,18 @@ _qz_token* php_lib_taint_request_array(_qz_token* value) {
   return res;
 }
 
+_qz_token* php_lib_taint_unserialize(_qz_token* value) {
+  if (_qz_token* res = php_lib_taint_request_array(value)) return res;
+  const char* text = value ? php_value_text(php_variable_value(value)) : nullptr;
+  const char* marker = text ? php_text_request_marker_in(text) : nullptr;
+  if (!marker) return nullptr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  if (res && res->value.ptr)
+    static_cast<_qz_array*>(res->value.ptr)->item_marker =
+        qz_engine_insert_isym(const_cast<char*>(marker));
+  return res;
+}
+
 /* The keys (`keys`) or the values of an array the script built, as a new
  * list; null for anything that is no array. */
 static _qz_token* taint_array_list(_qz_token* array, bool keys) {
@@ -311,6 +336,33 @@ static _qz_token* taint_array_list(_qz_token* array, bool keys) {
       item.lval = static_cast<long>(b->index);
     }
     if (!qz_array_push(out, &item)) break;
+  }
+  return res;
+}
+
+_qz_token* php_lib_taint_array_flip(_qz_token* array) {
+  if (_qz_token* res = php_lib_taint_request_array(array)) return res;
+  _qz_value v = php_variable_value(array);
+  if (v.type != TOKEN_ARRAY || !v.ptr) return nullptr;
+  _qz_token* res = php_lib_array_token(php_call_line);
+  _qz_array* out = res ? static_cast<_qz_array*>(res->value.ptr) : nullptr;
+  if (!out) return res;
+  for (_qz_bucket* b = static_cast<_qz_array*>(v.ptr)->head; b; b = b->next) {
+    /* The old key becomes the value: its text, or the item's number. */
+    _qz_value key{};
+    key.type = b->key ? TOKEN_LITERAL : TOKEN_INTEGER;
+    key.ptr = b->key;
+    key.lval = static_cast<long>(b->index);
+    /* The old value becomes the key; PHP flips only texts and integers, and
+     * a later duplicate takes the place of an earlier one. */
+    _qz_bucket* item = nullptr;
+    if (b->value.type == TOKEN_INTEGER) {
+      item = qz_array_item(out, static_cast<unsigned long>(b->value.lval));
+    } else if (const char* text = php_value_text(b->value)) {
+      if (char* interned = qz_engine_insert_sym(const_cast<char*>(text)))
+        item = qz_array_item(out, interned);
+    }
+    if (item) item->value = key;
   }
   return res;
 }

@@ -64,6 +64,12 @@ template <_qz_token* (*F)(_qz_token*)>
 _qz_token* php_lib_taint_from_digits(_qz_token* t) {
   return php_lib_taint_digits_result(t, F(t));
 }
+/* strrev with the carry rule. Stored text reversed whole (a file's contents,
+ * a download) is unscrambled as str_rot13 unscrambles it: the result is
+ * marked as a decoder's output, so that evaluating it reads as evaluating
+ * decoded code. The script's own texts reversed (names built backwards)
+ * are not marked. */
+_qz_token* php_lib_taint_strrev(_qz_token* t);
 /* str_replace in PHP order, carrying the subject's markers. */
 _qz_token* php_lib_taint_str_replace(_qz_token* search, _qz_token* replace, _qz_token* subject);
 
@@ -91,11 +97,20 @@ _qz_token* php_lib_taint_decrypted(_qz_token* data);
 /* json_decode: of request text or a request array, an array every item of
  * which is request data (that marker); null otherwise. */
 _qz_token* php_lib_taint_request_array(_qz_token* value);
+/* unserialize: as json_decode, and also of a text that holds request data
+ * among other text (the client wrote part of what is unserialized): an
+ * array whose every item is the first request marker the text holds. */
+_qz_token* php_lib_taint_unserialize(_qz_token* value);
 /* array_values, array_keys: as php_lib_taint_request_array for request
  * data; of an array the script built, a new list of its values (keys: the
  * key texts, or the numbers of items without one); null otherwise. */
 _qz_token* php_lib_taint_array_values(_qz_token* array);
 _qz_token* php_lib_taint_array_keys(_qz_token* array);
+/* array_flip: as php_lib_taint_request_array for request data; of an array
+ * the script built, a new array with each text or integer value as a key
+ * holding the old key (its text, or the item's number), a later duplicate
+ * replacing an earlier one; null otherwise. */
+_qz_token* php_lib_taint_array_flip(_qz_token* array);
 /* Of a request array (or request text): that request marker; null
  * otherwise. */
 _qz_token* php_lib_taint_request_item(_qz_token* array);

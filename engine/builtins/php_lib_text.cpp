@@ -751,6 +751,19 @@ _qz_token* php_lib_text_hexdec(_qz_token* number) { return text_digits_in_base(n
 _qz_token* php_lib_text_octdec(_qz_token* number) { return text_digits_in_base(number, 8); }
 _qz_token* php_lib_text_bindec(_qz_token* number) { return text_digits_in_base(number, 2); }
 
+/* dechex, decoct and decbin: the integer's digits in base, lower case; a
+ * negative number is written as PHP writes it, by its 64-bit pattern. A
+ * value that is no number reads as 0 (PHP's TypeError is not modelled). */
+static _qz_token* text_number_in_base(_qz_token* number, unsigned base) {
+  char buf[72];
+  unsigned long n = text_digits(static_cast<unsigned long>(text_int(number, 0)), base, false, buf);
+  return php_lib_string_token(text_line(number), buf, n);
+}
+
+_qz_token* php_lib_text_dechex(_qz_token* number) { return text_number_in_base(number, 16); }
+_qz_token* php_lib_text_decoct(_qz_token* number) { return text_number_in_base(number, 8); }
+_qz_token* php_lib_text_decbin(_qz_token* number) { return text_number_in_base(number, 2); }
+
 _qz_token* php_lib_text_base_convert(_qz_token* number, _qz_token* from, _qz_token* to) {
   long fb = text_int(from, 0), tb = text_int(to, 0);
   if (fb < 2 || fb > 36 || tb < 2 || tb > 36) return text_fixed(number, QZ_INVALID_STRING_TEXT);

@@ -92,6 +92,12 @@ _qz_token* php_lib_text_convert_uudecode(_qz_token* text);
 _qz_token* php_lib_text_hexdec(_qz_token* number);
 _qz_token* php_lib_text_octdec(_qz_token* number);
 _qz_token* php_lib_text_bindec(_qz_token* number);
+/* dechex, decoct, decbin: an integer (or the decimal number a text begins
+ * with) written in base 16, 8 or 2, lower case; a negative one by its 64-bit
+ * two's complement, as PHP gives it. */
+_qz_token* php_lib_text_dechex(_qz_token* number);
+_qz_token* php_lib_text_decoct(_qz_token* number);
+_qz_token* php_lib_text_decbin(_qz_token* number);
 /* base_convert: the digits of number valid in base from (others skipped)
  * written in base to, lower case; a base outside 2..36 gives the
  * invalid-string text. Past 64 bits the value is a double, as in PHP. */

@@ -592,7 +592,11 @@ static bool eval_text_bytes(const _qz_value& v, const char** text, size_t* len) 
 
 /* "^", "|" and "&" (extended reading): on two texts byte by byte, as PHP
  * does ("^" and "&" as long as the shorter, "|" as the longer, its extra
- * bytes kept); else on the operands' integers. A new token of the result. */
+ * bytes kept); else on the operands' integers. Request data combined with
+ * anything (code XORed with a key the client sends, or the client's bytes
+ * with the script's key) is chosen by the client: the result is then the
+ * request marker that operand holds, not bytes of the marker's name. A new
+ * token of the result. */
 static _qz_token* eval_bitwise(char op, unsigned long line, unsigned char* err) {
   if (eval_values().size() < 2) {
     *err = 1;
@@ -602,9 +606,17 @@ static _qz_token* eval_bitwise(char op, unsigned long line, unsigned char* err) 
   if (!eval_pop_operands(err, &l, &r)) return nullptr;
   const _qz_value& lv = l->ref ? *l->ref : l->value;
   const _qz_value& rv = r->ref ? *r->ref : r->value;
-  const char *a, *b;
-  size_t na, nb;
-  if (eval_text_bytes(lv, &a, &na) && eval_text_bytes(rv, &b, &nb)) {
+  const char *a = nullptr, *b = nullptr;
+  size_t na = 0, nb = 0;
+  bool ta = eval_text_bytes(lv, &a, &na), tb = eval_text_bytes(rv, &b, &nb);
+  const char* marker = ta ? php_text_request_marker_in(std::string(a, na).c_str()) : nullptr;
+  if (!marker && tb) marker = php_text_request_marker_in(std::string(b, nb).c_str());
+  if (marker) {
+    _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
+    if (res) res->value.ptr = qz_string_alloc(marker);
+    return res;
+  }
+  if (ta && tb) {
     std::string out(op == '|' ? std::max(na, nb) : std::min(na, nb), '\0');
     for (size_t i = 0; i < out.size(); i++) {
       unsigned char x = i < na ? a[i] : 0, y = i < nb ? b[i] : 0;

@@ -155,13 +155,20 @@ _qz_token* php_lib_reference_array_item(_qz_token* container, _qz_token* key) {
       item = qz_array_item(arr, static_cast<unsigned long>(key->value.lval));
       break;
     case TOKEN_LITERAL: item = qz_array_item(arr, static_cast<char*>(key->value.ptr)); break;
-    case TOKEN_STRING:
-      /* A new item keeps the key's text itself as its key: the string is
-       * referenced, so no append may grow it in place afterwards. */
-      item = qz_array_item(
-          arr, key->value.ptr ? qz_reference_string(static_cast<_qz_string*>(key->value.ptr))->text
-                              : nullptr);
+    case TOKEN_STRING: {
+      /* Items are found by the interned key text. Extended reading interns
+       * a built key ('a' . 'b', a text from a table) as literal keys are,
+       * so that $a['ab'] finds what $a[$k] wrote. Otherwise, and for a key
+       * with a NUL inside, a new item keeps the key's text itself as its
+       * key: the string is referenced, so no append may grow it in place. */
+      auto* ks = static_cast<_qz_string*>(key->value.ptr);
+      char* interned = nullptr;
+      if (ks && (qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+          std::strlen(ks->text) == ks->length)
+        interned = qz_engine_insert_sym(ks->text);
+      item = qz_array_item(arr, interned ? interned : ks ? qz_reference_string(ks)->text : nullptr);
       break;
+    }
     default:
       if (key->name) item = qz_array_item(arr, key->name);
       break;
@@ -185,6 +192,18 @@ _qz_token* php_lib_build_bucket(_qz_token* key, _qz_token* value) {
   _qz_bucket* b = qz_bucket_alloc();
   if (!b) return pair;
   b->key = key->name;
+  /* Extended reading: a key that is a variable or a built text ($k => v,
+   * 'a' . 'b' => v, "k$i" => v) is the text it holds, interned as literal
+   * keys are; a key holding a number or no text stays as before. */
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) &&
+      (!key->name || (key->type == TOKEN_WORD && key->name[0] == '$'))) {
+    _qz_value kv = php_variable_value(key);
+    if (kv.type == TOKEN_STRING || kv.type == TOKEN_LITERAL) {
+      const char* text = php_value_text(kv);
+      if (text && (kv.type == TOKEN_LITERAL || std::strlen(text) == value_text_length(kv)))
+        if (char* interned = qz_engine_insert_sym(const_cast<char*>(text))) b->key = interned;
+    }
+  }
   b->value = value->value;
   pair->value.ptr = b;
   return pair;

@@ -72,10 +72,17 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"numbers from digits of a base; pack C makes bytes",
        "<?php f(hexdec('7a'), octdec('17'), bindec('101'), hexdec('zz'), pack('C*', 115, 121, 115), pack('C', hexdec('74')));",
        {"f(u/|D|3||sys|t)"}, {"f(|||||)"}},
+      {"integers written in hex, octal and binary; a negative one by its 64-bit pattern",
+       "<?php $f = hex2bin(dechex(1937339252)) . 'em'; system($f); f(dechex(255), dechex(0), decoct(8), decbin(5), "
+       "dechex(0 - 1), dechex('26abc'), dechex($_GET['n']));",
+       {"system(system qz_decoded)", "f(ff|0|10|101|ffffffffffffffff|1a|$_GET_DATA)"},
+       {"system(em)", "f(||||||)"}},
       {"str_split and implode in either order",
        "<?php $p = str_split('sys tem', 4); f(implode('', $p), implode($p, '-'), join(',', array('a', 1)), count(str_split('abc', 0)));",
        {"f(sys tem|sys -tem|a,1|)"}, {"f(|||)"}},
       {"array_reverse", "<?php f(implode(array_reverse(array('tem', 'sys'))));", {"f(system)"}, {"f()"}},
+      {"sizeof counts as count does", "<?php f(sizeof(array(1, 2, 3)), sizeof($x), sizeof(array()), count(array(1)));",
+       {"f(1|||/)"}, {"f(|||/)"}},
       {"sprintf and vsprintf; too few arguments or an unknown conversion fail",
        "<?php f(sprintf('%2$s%1$s', 'tem', 'sys'), sprintf('%c%c%d%%', 101, 118, 0 - 5), "
        "sprintf('%05d|%-3s|%x|%\\'*4s|%.2s', 42, 'a', 255, 'b', 'xyz'), vsprintf('%s-%s', array('a', 'b')), "
@@ -165,6 +172,11 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
       {"str_replace reads a bare constant the script never defined as its own name",
        "<?php f(str_replace(x, '', 'sxyxstxem'), str_replace('#', y, 'a#b'), str_replace(Q, '', 'aQb'));",
        {"f(system|ayb|ab)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
+      {"stored text reversed whole reads as decoded; the script's own text reversed does not",
+       "<?php eval(strrev(file_get_contents('p.dat'))); f(strrev('metsys'), strrev($_GET['c'])); "
+       "eval(strrev(fgets(fopen('x', 'r')))); eval(strrev('1 nruter'));",
+       {"eval($_FILE_CONTENTS qz_decoded)", "f(system|$_GET_DATA)", "eval($_FILE_CONTENTS qz_decoded)", "eval(return 1)"},
+       {"eval(STNETNOC_ELIF_$)", "f(system|ATAD_TEG_$)", "eval(STNETNOC_ELIF_$)", "eval(return 1)"}},
       {"the decoded marker and decoders of request data",
        "<?php eval(strrev(gzinflate('x'))); eval(hex2bin($_REQUEST['h'])); system(preg_replace('/_/', '', $_GET['c']));",
        {"eval(qz_decoded)", "eval($_REQUEST_DATA qz_decoded)", "system($_GET_DATA)"},
@@ -231,6 +243,39 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        {"eval($_POST_DATA)", "eval($_POST_DATA)", "eval($_POST_DATA)", "eval($_POST_DATA)", "eval($_FILE_CONTENTS)"},
        {"eval($_REMOTE_FILE_CONTENTS)", "eval($_FILE_CONTENTS)", "eval($_FILE_CONTENTS)", "eval()",
         "eval($_FILE_CONTENTS)"}},
+  });
+  // clang-format on
+}
+
+// Decoders that hide their tables and keys: array keys built from pieces,
+// bytes combined with a key, characters read as numbers, serialized arrays.
+TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
+  // clang-format off
+  check({
+      {"an item written under a built key is read under the same text",
+       "<?php $t = 'c' . 'd'; $a = array(); $a[$t] = 'sys'; f($a['cd'], $a[$t]); "
+       "$GLOBALS['k' . 'ey'] = $_COOKIE; $n = $GLOBALS['key']; f($n['x']);",
+       {"f(sys|sys)", "f($_COOKIE_DATA)"}, {"f(qz_invalid_string|sys)", "f(qz_invalid_string)"}},
+      {"array_flip makes values keys and keys values; of request data it gives request items",
+       "<?php $f = array_flip(array('a' => 'sys', 'b' => 'tem', 'x' => 'sys')); f($f['sys'], $f['tem']); "
+       "$g = array_flip($_GET); f($g['k']); $h = array_flip(array('n' . $_POST['c'] => 'code')); eval($h['code']);",
+       {"f(x|b)", "f($_GET_DATA)", "eval(n$_POST_DATA)"},
+       {"f(qz_invalid_string|qz_invalid_string)", "f(qz_invalid_string)", "eval(qz_invalid_string)"}},
+      {"an array literal's keys that are variables or built texts are the texts they hold",
+       "<?php $k = 'x'; $a = array('a' . 'b' => 'sys', $k => 'tem', \"k$k\" => $_GET['c']); f($a['ab'], $a['x'], $a['kx']);",
+       {"f(sys|tem|$_GET_DATA)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
+      {"bytes combined with request data are request data; the script's own bytes are computed",
+       "<?php $k = $_COOKIE['k']; $c = base64_decode('AAAA'); f($c ^ $k, 'ab' ^ '  ', $k ^ 'x', 6 & 3, $_GET['a'] | 1);",
+       {"f($_COOKIE_DATA|AB|$_COOKIE_DATA|0|$_GET_DATA)"},
+       {"f(|^|$_COOKIE_DATA|ab|^|  |$_COOKIE_DATA|^|x|4|1|$_GET_DATA|/)"}},
+      {"the number of a request character stays request data",
+       "<?php $s = $_POST['p']; eval(chr(ord($s[0]) ^ 7) . chr(ord($s[1]) ^ 7)); f(ord('a'), ord($_GET['x']));",
+       {"eval($_POST_DATA$_POST_DATA)", "f(V/|$_GET_DATA)"}, {"eval($$)", "f(V/|Y)"}},
+      {"unserialize of request text, whole or in part, gives request items; of other text nothing",
+       "<?php $d = unserialize($_COOKIE['d']); eval($d['code']); $e = unserialize('s:' . $_POST['p']); "
+       "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
+       {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
+       {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
   });
   // clang-format on
 }
