@@ -182,6 +182,52 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
   }
 }
 
+/* ---- Argument lists (extended reading) --------------------------------- */
+
+/* Functions that start a program from an argument list held in an array,
+ * without a shell: the position of that array. Reported as one text, the
+ * rules read what the program is handed as they read a command line. */
+static const struct {
+  const char* name;
+  unsigned long position;
+} call_argv_rows[] = {
+    {"pcntl_exec", 1},
+};
+
+/* The items of the argument list v as one text, joined by blanks, in a
+ * string of the scan: every item's text (an integer in decimal; an item
+ * without text is left out), or the item marker of a request array. Items
+ * that would take the text past QZ_MAX_STRING_LENGTH are left out. Null
+ * when v is no array or memory runs out. */
+static const char* call_argv_text(const _qz_value& v) {
+  if (v.type != TOKEN_ARRAY || !v.ptr) return nullptr;
+  const _qz_array* arr = static_cast<_qz_array*>(v.ptr);
+  if (arr->item_marker) return arr->item_marker;
+  std::string out;
+  for (const _qz_bucket* b = arr->head; b; b = b->next) {
+    const char* text = php_value_text(b->value);
+    std::string item = text                             ? std::string(text)
+                       : b->value.type == TOKEN_INTEGER ? std::to_string(b->value.lval)
+                                                        : std::string();
+    if (item.empty()) continue;
+    if (out.size() + item.size() + 1 > QZ_MAX_STRING_LENGTH) break;
+    if (!out.empty()) out += ' ';
+    out += item;
+  }
+  _qz_string* s = qz_string_alloc_n(out.data(), out.size());
+  return s ? s->text : nullptr;
+}
+
+/* Reports the argument list of a call of call_argv_rows as its text. */
+static void call_fill_argv(const char* name, const std::vector<_qz_token*>& args,
+                           _fcall_argument* records) {
+  for (const auto& row : call_argv_rows) {
+    if (row.position >= args.size() || !qz_ascii_fold_equal()(name, row.name)) continue;
+    if (const char* text = call_argv_text(php_variable_value(args[row.position])))
+      records[row.position].value = text;
+  }
+}
+
 /* Whether the argument arg stands for request data: a request array, or a
  * request marker's text. */
 static bool call_is_request(_qz_token* arg) {
@@ -485,6 +531,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       std::memset(&records[i], 0, sizeof(_fcall_argument));
       call_fill_record(&records[i], in_order[i]);
     }
+    if (reach) call_fill_argv(name, in_order, records);
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
   }
   /* Extended reading: decoded text that reads as code is walked where it

@@ -849,4 +849,24 @@ TEST_F(Reach, ArrayPointerFunctions) {
   // clang-format on
 }
 
+// A program started from an argument list is handed the items as its
+// command line: the rules read them as one text.
+TEST_F(Reach, ArgumentListsReadAsOneText) {
+  // clang-format off
+  check({
+      {"request data, numbers and unknown items in a list; a request array whole",
+       "<?php $a = array('-c', $_POST['c']); pcntl_exec('/bin/sh', $a); pcntl_exec($p, array('-n', 5, $u, 'x')); "
+       "pcntl_exec('/bin/ls', $_GET);",
+       {"1:qz_array_item:0($_POST|c)", "1:array:0(-c|$_POST_DATA)", "1:pcntl_exec:0(/bin/sh|-c $_POST_DATA)",
+        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0($p|-n 5 x)", "1:pcntl_exec:0(/bin/ls|$_GET_DATA)"},
+       {"1:qz_array_item:0($_POST|c)", "1:array:0(-c|$_POST_DATA)", "1:pcntl_exec:0(/bin/sh|$a)",
+        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0($p|qz_invalid_string)", "1:pcntl_exec:0(/bin/ls|$_GET)"}},
+      {"a list that is no array, and other functions, keep their texts",
+       "<?php pcntl_exec('/bin/true', '-v'); f('/bin/sh', array('-c', 'id'));",
+       {"1:pcntl_exec:0(/bin/true|-v)", "1:array:0(-c|id)", "1:f:0(/bin/sh|qz_invalid_string)"},
+       {"1:pcntl_exec:0(/bin/true|-v)", "1:array:0(-c|id)", "1:f:0(/bin/sh|qz_invalid_string)"}},
+  });
+  // clang-format on
+}
+
 }  // namespace
