@@ -162,6 +162,12 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
         "f('it'\\''s'|'$_ESCAPED_FILES_DATA_DATA$_ESCAPED_SERVER_DATA_HTTP'|''|a\\;b \"c\" \\'d|x\\\"y|\\$\\(id\\)\\|\\`w\\`)",
         "f(tar xf \\$_ESCAPED_GET_DATA \\$_ESCAPED_COOKIE_DATA| \\$_GET_DATA -v)"},
        {"system(convert  out.png)", "system()", "f(|||||)", "f(|)"}},
+      {"a shell's or an interpreter's script escaped: the option stays in front of the escaped marker",
+       "<?php system(escapeshellcmd('sh -c ' . $_GET['c'])); system(escapeshellcmd('bash -c \"' . $_POST['c'] . '\"')); "
+       "system('perl -e ' . escapeshellarg($_COOKIE['p']));",
+       {"system(sh -c \\$_ESCAPED_GET_DATA)", "system(bash -c \"\\$_ESCAPED_POST_DATA\")",
+        "system(perl -e '$_ESCAPED_COOKIE_DATA')"},
+       {"system()", "system()", "system(perl -e )"}},
       {"escaped markers are carried through transforms like the others",
        "<?php system(strtolower('LS ' . escapeshellarg($_COOKIE['d']))); system(strrev(escapeshellarg($_GET['x'])));",
        {"system(ls '$_escaped_cookie_data'$_ESCAPED_COOKIE_DATA)", "system('ATAD_TEG_DEPACSE_$'$_ESCAPED_GET_DATA)"},
