@@ -422,8 +422,18 @@ _qz_token* php_lib_taint_first_key(_qz_token* array) {
   return marked ? marked : taint_end_item(array, false, true);
 }
 
+/* Whether name is the marker of an item of an upload ($_FILES['f']['tmp_name']
+ * and its relatives): the path of a file whose bytes the client sent. */
+static bool taint_is_upload(_qz_token* name) {
+  unsigned long len = 0;
+  const char* text = taint_text(name, &len);
+  return text && len == sizeof PHP_LIB_UPLOAD_PATH_MARKER - 1 &&
+         std::memcmp(text, PHP_LIB_UPLOAD_PATH_MARKER, len) == 0;
+}
+
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
   if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_DATA_MARKER);
+  if (taint_is_upload(name)) return php_lib_marker(name, PHP_LIB_UPLOAD_DATA_MARKER);
   return php_lib_file_get_contents(name);
 }
 

@@ -28,6 +28,11 @@
 /* The handle fopen gives for "php://input": reads from it are body data. */
 #define PHP_LIB_INPUT_HANDLE_MARKER "$_INPUT_HANDLE"
 
+/* An item of an upload's entry ($_FILES['f']['tmp_name'], ['name']...). */
+#define PHP_LIB_UPLOAD_PATH_MARKER "$_FILES_DATA_DATA"
+/* What a file uploaded holds: the bytes the client sent. */
+#define PHP_LIB_UPLOAD_DATA_MARKER "$_FILES_DATA"
+
 /* Request data escaped as one shell argument (escapeshellarg) reads as its
  * marker with this prefix in place of "$_": "$_GET_DATA" becomes
  * "$_ESCAPED_GET_DATA". The escaped form holds no plain marker, so a rule
@@ -123,8 +128,9 @@ _qz_token* php_lib_taint_request_item(_qz_token* array);
 _qz_token* php_lib_taint_first_item(_qz_token* array);
 _qz_token* php_lib_taint_last_item(_qz_token* array);
 _qz_token* php_lib_taint_first_key(_qz_token* array);
-/* "$_POST_DATA" for "php://input" (ignoring case); else as
- * php_lib_file_get_contents. */
+/* "$_POST_DATA" for "php://input" (ignoring case); PHP_LIB_UPLOAD_DATA_MARKER
+ * for a path that is PHP_LIB_UPLOAD_PATH_MARKER (an uploaded file read
+ * back); else as php_lib_file_get_contents. */
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);
 /* "$_INPUT_HANDLE" for "php://input" (ignoring case); for a mode that writes
  * (one beginning with w, a, x or c) "$_FILE_HANDLE " followed by the path's

@@ -243,6 +243,11 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        {"f($_FILE_HANDLE $_GET_DATA|$_FILE_HANDLE x.php|$_FILE_HANDLE c/$_POST_DATA|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE)",
         "system($_FILE_CONTENTS)"},
        {"f($_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE)", "system($_FILE_CONTENTS)"}},
+      {"an uploaded file read back holds what the client sent; other paths with upload data do not",
+       "<?php eval(file_get_contents($_FILES['f']['tmp_name'])); $t = $_FILES['g']['tmp_name'][0]; system(file_get_contents($t)); "
+       "f(file_get_contents('up/' . $_FILES['f']['name']), file_get_contents($_FILES['f']), file_get_contents($_GET['p']));",
+       {"eval($_FILES_DATA)", "system($_FILES_DATA)", "f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"},
+       {"eval($_FILE_CONTENTS)", "system($_FILE_CONTENTS)", "f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",
