@@ -237,6 +237,8 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"sodium_crypto_secretbox_open", registry_fn(php_lib_taint_decrypted), 1, 0},
       {"json_decode", registry_fn(php_lib_taint_request_array), 1, 0},
       {"unserialize", registry_fn(php_lib_taint_unserialize), 1, 0},
+      {"preg_split", registry_fn(php_lib_taint_split), 2, 0},
+      {"mb_split", registry_fn(php_lib_taint_split), 2, 0},
       {"array_values", registry_fn(php_lib_taint_array_values), 1, 0},
       {"array_keys", registry_fn(php_lib_taint_array_keys), 1, 0},
       {"array_flip", registry_fn(php_lib_taint_array_flip), 1, 0},

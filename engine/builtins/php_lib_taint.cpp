@@ -319,6 +319,10 @@ _qz_token* php_lib_taint_unserialize(_qz_token* value) {
   return res;
 }
 
+_qz_token* php_lib_taint_split(_qz_token*, _qz_token* subject) {
+  return php_lib_taint_request_array(subject);
+}
+
 /* The keys (`keys`) or the values of an array the script built, as a new
  * list; null for anything that is no array. */
 static _qz_token* taint_array_list(_qz_token* array, bool keys) {

@@ -106,6 +106,9 @@ _qz_token* php_lib_taint_request_array(_qz_token* value);
  * among other text (the client wrote part of what is unserialized): an
  * array whose every item is the first request marker the text holds. */
 _qz_token* php_lib_taint_unserialize(_qz_token* value);
+/* preg_split and mb_split (pattern, subject): as php_lib_taint_request_array
+ * of the subject, so that a list the request sent stays request data. */
+_qz_token* php_lib_taint_split(_qz_token* pattern, _qz_token* subject);
 /* array_values, array_keys: as php_lib_taint_request_array for request
  * data; of an array the script built, a new list of its values (keys: the
  * key texts, or the numbers of items without one); null otherwise. */

@@ -42,6 +42,51 @@ unsigned long php_call_quiet = 0;
 
 void php_call_run_begin() { php_extract_called = 0; }
 
+/* ---- Loops (extended reading) ------------------------------------------ */
+
+unsigned long php_call_loop_depth = 0;
+
+php_call_foreach_bodies::~php_call_foreach_bodies() {
+  while (!open_.empty()) close_last();
+}
+
+void php_call_foreach_bodies::opened() { pending_++; }
+
+void php_call_foreach_bodies::close_last() {
+  open_.pop_back();
+  if (php_call_loop_depth) php_call_loop_depth--;
+}
+
+void php_call_foreach_bodies::see(const _qz_token* tk) {
+  if (!tk || !tk->name) return;
+  /* A one-statement body ends once its statement, which the ";" before
+   * ended, has run. */
+  for (; closing_ && !open_.empty(); closing_--) close_last();
+  closing_ = 0;
+  const bool opens = qz_token_is_sep(tk, qz_engine_lleft_handle);
+  const bool closes = qz_token_is_sep(tk, qz_engine_lright_handle);
+  for (; pending_; pending_--) {
+    kind how = opens ? BRACED : std::strcmp(tk->name, ":") == 0 ? COLON : STATEMENT;
+    open_.push_back(body{how, how == BRACED ? depth_ + 1 : depth_});
+    php_call_loop_depth++;
+  }
+  if (opens) {
+    depth_++;
+  } else if (closes) {
+    /* A "}" ends the braced body it closes, and any other body that began
+     * inside the group it closes. */
+    while (!open_.empty() && open_.back().depth >= depth_) close_last();
+    if (depth_) depth_--;
+  } else if (qz_token_is_sep(tk, qz_engine_quote_handle)) {
+    for (size_t i = open_.size();
+         i > 0 && open_[i - 1].how == STATEMENT && open_[i - 1].depth == depth_; i--)
+      closing_++;
+  } else if (!open_.empty() && open_.back().how == COLON &&
+             qz_ascii_fold_equal()(tk->name, "endforeach")) {
+    close_last();
+  }
+}
+
 bool php_paren_opens_call(const _qz_token* prev) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return true;
   if (!prev || prev->type == TOKEN_OPERATOR) return false;
@@ -430,6 +475,27 @@ static const _qz_token* call_own_result = nullptr;
 
 bool php_call_result_is_own(const _qz_token* r) { return r && r == call_own_result; }
 
+/* Whether a call of name made inside a loop body is reported once more
+ * under PHP_CALL_IN_LOOP_MARKER: the functions that send mail. */
+static bool call_reported_in_loop(const char* name) {
+  static const char* const names[] = {"mail", "mb_send_mail", "imap_mail"};
+  for (const char* n : names)
+    if (qz_ascii_fold_equal()(name, n)) return true;
+  return false;
+}
+
+/* Reports the call of name with its n argument records again, under
+ * PHP_CALL_IN_LOOP_MARKER with name as the first argument. */
+static void call_report_in_loop(unsigned long line, const char* name,
+                                const _fcall_argument* records, unsigned long n) {
+  std::vector<_fcall_argument> in_loop(n + 1);
+  std::memset(in_loop.data(), 0, sizeof(_fcall_argument));
+  in_loop[0].value = name;
+  for (unsigned long i = 0; i < n; i++) in_loop[i + 1] = records[i];
+  char marker[] = PHP_CALL_IN_LOOP_MARKER;
+  qz_engine_call_fcall_filter(line, 0, marker, 0, in_loop.data(), n + 1);
+}
+
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   (void)io;
   call_own_result = nullptr;
@@ -518,6 +584,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     /* A repeated walk computes values; its calls were reported already. */
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
+    if (reach && php_call_loop_depth && call_reported_in_loop(name))
+      call_report_in_loop(call->lineno, name, nullptr, 0);
   } else {
     /* Most calls take a few arguments: their records stand here. */
     _fcall_argument small[QZ_CALL_ARGS_RESERVED];
@@ -533,6 +601,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     }
     if (reach) call_fill_argv(name, in_order, records);
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
+    if (reach && php_call_loop_depth && call_reported_in_loop(name))
+      call_report_in_loop(call->lineno, name, records, n);
   }
   /* Extended reading: decoded text that reads as code is walked where it
    * is decoded, after the decoder's own call; a walk that only computes

@@ -601,6 +601,7 @@ static _qz_token* driver_break_condition(_qz_token* body) {
  * round's body. With cond_first, the first round evaluates cond aloud too
  * (its calls are reported) before its body. */
 static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _qz_token* step) {
+  php_call_loop_scope in_loop;
   bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
   /* A loop whose condition is missing or fixed ("for (;;)", "while (true)")
    * ends only at a break: it runs on while the condition of an
@@ -933,6 +934,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
   _qz_token* cursor = tokens;
   _qz_token* pending = nullptr; /* read ahead by a definition, not yet taken */
   driver_classes classes;
+  php_call_foreach_bodies foreach_bodies;
   /* Loops read their header and body from the same input as the run. */
   driver_input in{tokens ? nullptr : source, tokens ? &cursor : nullptr, scratch};
   bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
@@ -971,8 +973,10 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     if (tk->type != TOKEN_CALL && tk->type != TOKEN_LITERAL && tk->name && tk->name[0] == '$')
       tk->type = TOKEN_WORD;
     if (tk->type != TOKEN_LITERAL) {
-      if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+      if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) {
         classes.see(tk, st.count ? st.tail : nullptr);
+        foreach_bodies.see(tk);
+      }
       if (tk->name == qz_engine_while_handle) {
         if (reach && in.readable())
           driver_while(&in);
@@ -996,6 +1000,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       if (tk->name == qz_engine_foreach_handle && reach && in.readable()) {
         qz_token_free(tk);
         driver_foreach(&in);
+        foreach_bodies.opened();
         continue;
       }
       bool arrow = driver_is_arrow_keyword(tk, st.count ? st.tail : nullptr);

@@ -248,6 +248,11 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "f(file_get_contents('up/' . $_FILES['f']['name']), file_get_contents($_FILES['f']), file_get_contents($_GET['p']));",
        {"eval($_FILES_DATA)", "system($_FILES_DATA)", "f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"},
        {"eval($_FILE_CONTENTS)", "system($_FILE_CONTENTS)", "f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"}},
+      {"a list split out of request text is request data; other text is not split",
+       "<?php $p = preg_split('/,/', $_GET['l']); system($p[0]); $q = mb_split(',', $_COOKIE['c']); system($q[3]); "
+       "$r = preg_split('/,/', 'ls,id'); system($r[0]);",
+       {"system($_GET_DATA)", "system($_COOKIE_DATA)", "system(qz_invalid_string)"},
+       {"system(qz_invalid_string)", "system(qz_invalid_string)", "system(qz_invalid_string)"}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",

@@ -882,4 +882,36 @@ TEST_F(Reach, ArgumentListsReadAsOneText) {
   // clang-format on
 }
 
+// A mail function called while a loop body is walked is reported a second
+// time, as sent once per round; the first call after the body is not.
+TEST_F(Reach, MailInLoopBodiesIsReportedAsRepeated) {
+  // clang-format off
+  check({
+      {"foreach bodies: braced, one statement, colon syntax",
+       "<?php foreach ($l as $t) { mail($t, 's'); } mail('a', 'b'); foreach ($l as $t) mail($t, 'o'); mail('a', 'c'); "
+       "foreach ($l as $t): if ($t) { mail($t, 'k'); } endforeach; mail('a', 'd');",
+       {"1:mail:0($t|s)", "1:qz_call_in_loop:0(mail|$t|s)", "1:mail:0(a|b)", "1:mail:0($t|o)",
+        "1:qz_call_in_loop:0(mail|$t|o)", "1:mail:0(a|c)", "1:if:0($t)", "1:mail:0($t|k)",
+        "1:qz_call_in_loop:0(mail|$t|k)", "1:mail:0(a|d)"},
+       {"1:foreach:0($l|as|$t)", "1:mail:0($t|s)", "1:mail:0(a|b)", "1:foreach:0($l|as|$t)", "1:mail:0($t|o)",
+        "1:mail:0(a|c)", "1:foreach:0($l|as|$t)", "1:if:0($t)", "1:mail:0($t|k)", "1:mail:0(a|d)"}},
+      {"a body inside a group, nested bodies, an empty body",
+       "<?php if ($x) { foreach ($l as $t) mail($t, 'i'); } mail('a', 'g'); "
+       "foreach ($l as $a) foreach ($a as $b) mail($b, 'n'); mail('a', 'h'); foreach ($l as $e); mail('a', 'e');",
+       {"1:if:0($x)", "1:mail:0($t|i)", "1:qz_call_in_loop:0(mail|$t|i)", "1:mail:0(a|g)", "1:mail:0($b|n)",
+        "1:qz_call_in_loop:0(mail|$b|n)", "1:mail:0(a|h)", "1:mail:0(a|e)"},
+       {"1:if:0($x)", "1:foreach:0($l|as|$t)", "1:mail:0($t|i)", "1:mail:0(a|g)", "1:foreach:0($l|as|$a)",
+        "1:foreach:0($a|as|$b)", "1:mail:0($b|n)", "1:mail:0(a|h)", "1:foreach:0($l|as|$e)", "1:mail:0(a|e)"}},
+      {"while, do and for rounds; a function called from a loop; other calls in a loop",
+       "<?php function send($to) { mail($to, 'f'); } for ($i = 0; $i < 2; $i++) { send($_POST['r']); f($i); } "
+       "while ($r = g()) { mb_send_mail($r, 'w'); } do { imap_mail('d', 'o'); } while (h()); mail('a', 'z');",
+       {"1:qz_array_item:0($_POST|r)", "1:mail:0($_POST_DATA|f)", "1:qz_call_in_loop:0(mail|$_POST_DATA|f)",
+        "1:send:0($_POST_DATA)", "1:f:0()", "1:g:0()", "1:mb_send_mail:0(|w)", "1:qz_call_in_loop:0(mb_send_mail||w)",
+        "1:h:0()", "1:imap_mail:0(d|o)", "1:qz_call_in_loop:0(imap_mail|d|o)", "1:mail:0(a|z)"},
+       {"1:send:0($to)", "1:mail:0($to|f)", "1:for:0()", "1:qz_array_item:0($_POST|r)", "1:send:0($_POST_DATA)",
+        "1:f:0(/)", "1:g:0()", "1:mb_send_mail:0(|w)", "1:imap_mail:0(d|o)", "1:h:0()", "1:mail:0(a|z)"}},
+  });
+  // clang-format on
+}
+
 }  // namespace

@@ -276,6 +276,32 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Suspicious},
       {"mass mailer", "<?php mail($_POST['to'], $_POST['s'], $_POST['b'], $_POST['h']);",
        Verdict::Threat},
+      {"mail bomber: one request recipient mailed in a while loop",
+       "<?php $to = $_POST['to']; $n = 0;\nwhile ($n < 500) { mail($to, 'Hi', $_POST['m']); $n++; }",
+       Verdict::Threat},
+      {"mass mailer over a request list by index",
+       "<?php $r = explode(',', $_GET['list']);\n"
+       "for ($i = 0; $i < count($r); $i++) { mail($r[$i], 'News', 'Visit our shop'); }",
+       Verdict::Threat},
+      {"mass mailer through a helper called in a loop",
+       "<?php function send($a, $b) { return mb_send_mail($a, 'Offer', $b); }\n"
+       "foreach (preg_split('/\\s+/', $_POST['to']) as $a) send($a, 'Cheap');",
+       Verdict::Threat},
+      {"newsletter to the site's subscribers in a loop",
+       "<?php foreach ($db->query('SELECT email FROM subscribers') as $row) {\n"
+       "  mail($row['email'], $_POST['subject'], $_POST['body'], 'From: news@example.org'); }",
+       Verdict::Clean},
+      {"one mail to the address a visitor gave",
+       "<?php mail($_POST['email'], 'Your registration', 'Welcome', 'From: site@example.org');", Verdict::Clean},
+      {"mail server dialogue by hand with a request recipient",
+       "<?php $s = fsockopen('mx.example.net', 25); fputs($s, \"HELO x\\r\\n\");\n"
+       "foreach (explode(';', $_POST['rcpt']) as $r) fputs($s, 'RCPT TO:<' . $r . \">\\r\\n\");\n"
+       "fputs($s, \"DATA\\r\\n\" . $_POST['body'] . \"\\r\\n.\\r\\n\");",
+       Verdict::Threat},
+      {"mail server dialogue by hand to a fixed recipient",
+       "<?php $s = fsockopen('localhost', 25); fwrite($s, \"rcpt to:<admin@example.org>\\r\\n\");\n"
+       "fwrite($s, \"DATA\\r\\n\" . $_POST['msg'] . \"\\r\\n.\\r\\n\");",
+       Verdict::Clean},
       {"query taken whole from the request", "<?php mysql_query($_GET['q']);", Verdict::Threat},
       // Code real applications write.
       {"fixed command", "<?php exec('git rev-parse HEAD', $out);", Verdict::Clean},
