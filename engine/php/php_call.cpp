@@ -17,6 +17,7 @@
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "php/php_driver.h"
 #include "php/php_eval.h"
 #include "php/php_function.h"
 #include "php/php_lex.h"
@@ -40,7 +41,65 @@ unsigned long php_call_line = 0;
 unsigned char php_extract_called;
 unsigned long php_call_quiet = 0;
 
-void php_call_run_begin() { php_extract_called = 0; }
+/* ---- Variables the request defines (extended reading) ------------------ */
+
+/* Set once the scan met a call through which a variable the script never
+ * assigns may still hold a value: an include, extract and its relatives, a
+ * variable named at run time, a write through $GLOBALS. */
+static bool call_variables_imported = false;
+
+void php_call_run_begin() {
+  php_extract_called = 0;
+  if (php_run_depth() == 1) call_variables_imported = false;
+}
+
+/* Whether a call of name (with first the text of its first argument, or
+ * null) may give variables values the script does not assign itself. */
+static bool call_imports_variables(const char* name, const char* first) {
+  static const char* const names[] = {
+      "include",   "include_once", "require",      "require_once",
+      "extract",   "parse_str",    "mb_parse_str", "import_request_variables",
+      "qz_var_var"};
+  for (const char* n : names)
+    if (qz_ascii_fold_equal()(name, n)) return true;
+  return first && qz_ascii_is(name, "qz_array_item") && std::strcmp(first, "$GLOBALS") == 0;
+}
+
+/* The code and command functions whose first argument, a variable the
+ * top-level code never assigned, reads as request data. */
+static bool call_is_code_or_command(const char* name) {
+  static const char* const names[] = {"system",    "exec",       "passthru", "shell_exec", "popen",
+                                      "proc_open", "pcntl_exec", "eval",     "assert"};
+  for (const char* n : names)
+    if (qz_ascii_fold_equal()(name, n)) return true;
+  return false;
+}
+
+/* Whether arg, the first argument of a code or command function, is a
+ * variable the script never assigned, in its top-level code outside loop
+ * bodies (where it may be a loop variable over values the scan does not
+ * know), with nothing met so far that might have given it a value: as old
+ * PHP made request items variables of the script, it holds what the
+ * request sent. PHP's own top-level variables are not such. */
+static bool call_is_request_global(_qz_token* arg) {
+  if (call_variables_imported || php_run_depth() != 1 || php_call_loop_depth || !arg ||
+      arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$' || !arg->name[1] ||
+      arg->value.type != TOKEN_NONE)
+    return false;
+  static const char* const predefined[] = {
+      "$this", "$GLOBALS", "$argv", "$argc", "$http_response_header", "$php_errormsg"};
+  for (const char* p : predefined)
+    if (std::strcmp(arg->name, p) == 0) return false;
+  _qz_token* entry = php_reference_globals(arg);
+  if (!entry || php_variable_is_superglobal(entry) || entry->ref ||
+      entry->value.type != TOKEN_NONE || entry->value.assign_time != 0)
+    return false;
+  /* A variable variable whose name the scan could not know ("$$n = ...")
+   * is assigned under its own written name: it may have set this one. */
+  for (const _qz_token* v = php_rt_state.var_list; v; v = v->next)
+    if (v->name && v->name[0] == '$' && v->name[1] == '$' && v->value.assign_time) return false;
+  return true;
+}
 
 /* ---- Loops (extended reading) ------------------------------------------ */
 
@@ -528,6 +587,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   const bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
   const bool extracts = qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
+  /* Extended reading: every request item becomes a variable. */
+  if (reach && qz_ascii_fold_equal()(name, "import_request_variables")) php_extract_called = 1;
 
   /* Arguments come off last first; `args` keeps them in that order (and
    * is turned to source order below) and the same tokens are linked into
@@ -554,6 +615,13 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     args.push_back(t);
   }
   const unsigned long n = args.size();
+  /* Extended reading: the first argument of a code or command function
+   * read as request data, a variable set by old PHP's request globals
+   * (decided before the call runs, which may assign it). */
+  const bool request_global =
+      reach && n >= 1 && call_is_code_or_command(name) && call_is_request_global(args.back());
+  if (reach && call_imports_variables(name, n ? args.back()->name : nullptr))
+    call_variables_imported = true;
   /* Extended reading: only variables made from request data (extract of a
    * request array, parse_str of request text into the scope) read as it. */
   if (extracts && reach && n >= 1 && (name[0] == 'e' || n == 1) && call_is_request(args.back()))
@@ -600,6 +668,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       call_fill_record(&records[i], in_order[i]);
     }
     if (reach) call_fill_argv(name, in_order, records);
+    if (request_global) records[0].value = PHP_CALL_REQUEST_GLOBAL_MARKER;
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
     if (reach && php_call_loop_depth && call_reported_in_loop(name))
       call_report_in_loop(call->lineno, name, records, n);

@@ -101,8 +101,17 @@ class php_call_foreach_bodies {
   unsigned long closing_ = 0; /* bodies the last ";" ended, closed at the next token */
 };
 
+/* Extended reading: what the first argument of a code or command function
+ * (eval, system...) is reported as when it is a variable the script's
+ * top-level code never assigned, before anything that might have given it
+ * a value (an include, extract, a variable named at run time, a write
+ * through $GLOBALS): old PHP made the request's items such variables. Not
+ * in function bodies, loop rounds or evaluated code. */
+#define PHP_CALL_REQUEST_GLOBAL_MARKER "$_REQUEST_DATA"
+
 /* Starts the call state of a driver run (the driver calls it at the start of
- * every run, nested ones included): extract has not been called. */
+ * every run, nested ones included): extract has not been called; the
+ * top-level run of a scan also forgets what gave variables values. */
 void php_call_run_begin();
 
 /* The limits whose reaching is reported; each names itself to the call

@@ -549,7 +549,7 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
        "<?php class SSH { function exec($command, $cb = null) { return $this->send($command); } "
        "static function run($c) { system($c); } } $db->exec($sql); exec($x); $s->exec($_GET['c']); "
        "SSH::run($_POST['p']); $n = Foo::class; if (1) { function g($q) { passthru($q); } } g($_COOKIE['k']);",
-       {"1:->send:0($command)", "1:->exec:0($sql)", "1:exec:0($x)", "1:qz_array_item:0($_GET|c)",
+       {"1:->send:0($command)", "1:->exec:0($sql)", "1:exec:0($_REQUEST_DATA)", "1:qz_array_item:0($_GET|c)",
         "1:->send:0($_GET_DATA)", "1:->exec:0($_GET_DATA)", "1:qz_array_item:0($_POST|p)",
         "1:system:0($_POST_DATA)", "1:SSH::run:0($_POST_DATA)", "1:if:0(/)", "1:qz_array_item:0($_COOKIE|k)",
         "1:passthru:0($_COOKIE_DATA)", "1:g:0($_COOKIE_DATA)"},
@@ -868,12 +868,12 @@ TEST_F(Reach, ArgumentListsReadAsOneText) {
   // clang-format off
   check({
       {"request data, numbers and unknown items in a list; a request array whole",
-       "<?php $a = array('-c', $_POST['c']); pcntl_exec('/bin/sh', $a); pcntl_exec($p, array('-n', 5, $u, 'x')); "
+       "<?php $a = array('-c', $_POST['c']); pcntl_exec('/bin/sh', $a); pcntl_exec('/bin/nice', array('-n', 5, $u, 'x')); "
        "pcntl_exec('/bin/ls', $_GET);",
        {"1:qz_array_item:0($_POST|c)", "1:array:0(-c|$_POST_DATA)", "1:pcntl_exec:0(/bin/sh|-c $_POST_DATA)",
-        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0($p|-n 5 x)", "1:pcntl_exec:0(/bin/ls|$_GET_DATA)"},
+        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0(/bin/nice|-n 5 x)", "1:pcntl_exec:0(/bin/ls|$_GET_DATA)"},
        {"1:qz_array_item:0($_POST|c)", "1:array:0(-c|$_POST_DATA)", "1:pcntl_exec:0(/bin/sh|$a)",
-        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0($p|qz_invalid_string)", "1:pcntl_exec:0(/bin/ls|$_GET)"}},
+        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0(/bin/nice|qz_invalid_string)", "1:pcntl_exec:0(/bin/ls|$_GET)"}},
       {"a list that is no array, and other functions, keep their texts",
        "<?php pcntl_exec('/bin/true', '-v'); f('/bin/sh', array('-c', 'id'));",
        {"1:pcntl_exec:0(/bin/true|-v)", "1:array:0(-c|id)", "1:f:0(/bin/sh|qz_invalid_string)"},
@@ -910,6 +910,41 @@ TEST_F(Reach, MailInLoopBodiesIsReportedAsRepeated) {
         "1:h:0()", "1:imap_mail:0(d|o)", "1:qz_call_in_loop:0(imap_mail|d|o)", "1:mail:0(a|z)"},
        {"1:send:0($to)", "1:mail:0($to|f)", "1:for:0()", "1:qz_array_item:0($_POST|r)", "1:send:0($_POST_DATA)",
         "1:f:0(/)", "1:g:0()", "1:mb_send_mail:0(|w)", "1:imap_mail:0(d|o)", "1:h:0()", "1:mail:0(a|z)"}},
+  });
+  // clang-format on
+}
+
+// Old PHP made every request item a variable of the script: after
+// import_request_variables, and in top-level code for a code or command
+// function handed a variable nothing could have set, that variable is
+// request data. Function bodies, loops and evaluated code are left alone.
+TEST_F(Reach, VariablesTheRequestDefines) {
+  // clang-format off
+  check({
+      {"request variables imported", "<?php import_request_variables('gp'); system($cmd);",
+       {"1:import_request_variables:0(gp)", "1:system:0($_POST_DATA)"},
+       {"1:import_request_variables:0(gp)", "1:system:0($cmd)"}},
+      {"a variable never assigned handed to a command or code function at the top level",
+       "<?php if (isset($c)) { system($c); } eval($e); exec($argv); $d = f(); shell_exec($d); g($h);",
+       {"1:isset:0($c)", "1:if:0()", "1:system:0($_REQUEST_DATA)", "1:eval:0($_REQUEST_DATA)", "1:exec:0($argv)",
+        "1:f:0()", "1:shell_exec:0()", "1:g:0($h)"},
+       {"1:isset:0($c)", "1:if:0()", "1:system:0($c)", "1:eval:0($e)", "1:exec:0($argv)", "1:f:0()",
+        "1:shell_exec:0()", "1:g:0($h)"}},
+      {"not in function or method bodies, loops or evaluated code",
+       "<?php function r($p) { system($p); } class K { function m($q) { passthru($q); } } "
+       "while (w()) { exec($x); } foreach ($l as $v) { popen($v, 'r'); } eval('system($z);');",
+       {"1:w:0()", "1:exec:0($x)", "1:popen:0($v|r)", "1:system:0($z)", "1:eval:0(system($z);)", "1:system:0($p)",
+        "1:passthru:0($q)"},
+       {"1:r:0($p)", "1:system:0($p)", "1:m:0($q)", "1:passthru:0($q)", "1:w:0()", "1:exec:0($x)",
+        "1:foreach:0($l|as|$v)", "1:popen:0($v|r)", "1:system:0($z)", "1:eval:0(system($z);)"}},
+      {"not after an include", "<?php include 'conf.php'; system($a);",
+       {"1:include:0(conf.php)", "1:system:0($a)"}, {"1:system:0($a)"}},
+      {"not after a variable named at run time", "<?php $n = f(); $$n = 1; system($b);",
+       {"1:f:0()", "1:system:0($b)"}, {"1:f:0()", "1:system:0($b)"}},
+      {"not after a write through $GLOBALS", "<?php $GLOBALS['k'] = 'id'; system($k);",
+       {"1:qz_array_item:0($GLOBALS|k)", "1:system:0($k)"}, {"1:qz_array_item:0($GLOBALS|k)", "1:system:0($k)"}},
+      {"not after extract of data of the script's", "<?php extract($conf); system($c);",
+       {"1:extract:0($conf)", "1:system:0($c)"}, {"1:extract:0($_POST_DATA)", "1:system:0($_POST_DATA)"}},
   });
   // clang-format on
 }
