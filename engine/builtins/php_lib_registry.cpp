@@ -261,6 +261,7 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"fgets", registry_fn(php_lib_taint_fgets), 1, 0},
       {"fgetss", registry_fn(php_lib_taint_fgets), 1, 0},
       {"stream_get_contents", registry_fn(php_lib_taint_fgets), 1, 0},
+      {"readline", registry_fn(php_lib_taint_readline), 0, 0},
       {"curl_exec", registry_fn(php_lib_taint_curl_exec), 1, 0},
       {"socket_read", registry_fn(php_lib_taint_socket_read), 2, 0},
       {"pfsockopen", registry_fn(php_lib_fsockopen), 2, 0},

@@ -253,6 +253,13 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "$r = preg_split('/,/', 'ls,id'); system($r[0]);",
        {"system($_GET_DATA)", "system($_COOKIE_DATA)", "system(qz_invalid_string)"},
        {"system(qz_invalid_string)", "system(qz_invalid_string)", "system(qz_invalid_string)"}},
+      {"terminal input read by line, through a handle, whole or by readline",
+       "<?php eval(fgets(STDIN)); $h = fopen('php://stdin', 'r'); eval(fread($h, 9)); eval(stream_get_contents(STDIN)); "
+       "eval(file_get_contents('PHP://STDIN')); eval(trim(readline('> '))); f(fgets($stdin), fgets(STDERR));",
+       {"eval($_STDIN_CONTENTS)", "eval($_STDIN_CONTENTS)", "eval($_STDIN_CONTENTS)", "eval($_STDIN_CONTENTS)",
+        "eval($_STDIN_CONTENTS)", "f($_FILE_CONTENTS|$_FILE_CONTENTS)"},
+       {"eval($_FILE_CONTENTS)", "eval($_FILE_CONTENTS)", "eval()", "eval($_REMOTE_FILE_CONTENTS)", "eval()",
+        "f($_FILE_CONTENTS|$_FILE_CONTENTS)"}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",

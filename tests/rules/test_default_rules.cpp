@@ -87,6 +87,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"eval of an unknown call's value", "<?php eval(unwrap_payload($blob));",
        Verdict::Suspicious},
       {"eval of an assignment", "<?php eval('$v = ' . $expr . ';');", Verdict::Clean},
+      {"eval of lines typed at the terminal",
+       "<?php while (($l = fgets(STDIN)) !== false) { eval($l); }\n$s = fopen('php://stdin', 'r'); eval(fgets($s));\n"
+       "eval(file_get_contents('php://stdin')); eval(readline('> '));",
+       Verdict::Clean},
       {"create_function around assert",
        "<?php $f = create_function('$a', 'return assert($a);'); $f($x);", Verdict::Threat},
       {"create_function for a callback",
