@@ -47,10 +47,16 @@ unsigned long php_call_quiet = 0;
  * assigns may still hold a value: an include, extract and its relatives, a
  * variable named at run time, a write through $GLOBALS. */
 static bool call_variables_imported = false;
+/* Variable-list walks of call_is_request_global in this scan, against
+ * QZ_MAX_REQUEST_GLOBAL_CHECKS. */
+static unsigned long call_request_global_checks = 0;
 
 void php_call_run_begin() {
   php_extract_called = 0;
-  if (php_run_depth() == 1) call_variables_imported = false;
+  if (php_run_depth() == 1) {
+    call_variables_imported = false;
+    call_request_global_checks = 0;
+  }
 }
 
 /* Whether a call of name (with first the text of its first argument, or
@@ -96,8 +102,14 @@ static bool call_is_request_global(_qz_token* arg) {
     return false;
   /* A variable variable whose name the scan could not know ("$$n = ...")
    * is assigned under its own written name: it may have set this one. */
-  for (const _qz_token* v = php_rt_state.var_list; v; v = v->next)
-    if (v->name && v->name[0] == '$' && v->name[1] == '$' && v->value.assign_time) return false;
+  if (call_request_global_checks >= QZ_MAX_REQUEST_GLOBAL_CHECKS) return false;
+  call_request_global_checks++;
+  for (const _qz_token* v = php_rt_state.var_list; v; v = v->next) {
+    if (v->name && v->name[0] == '$' && v->name[1] == '$' && v->value.assign_time) {
+      call_variables_imported = true; /* such an assignment is never undone */
+      return false;
+    }
+  }
   return true;
 }
 

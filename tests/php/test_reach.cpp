@@ -603,6 +603,9 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   std::string many_functions = "<?php";
   for (int i = 0; i < QZ_MAX_FUNCTION_WALKS_PER_SCAN + 10; i++)
     many_functions += " function f" + std::to_string(i) + "() { k(1); }";
+  std::string many_unassigned = "<?php";
+  for (int i = 0; i < 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS; i++)
+    many_unassigned += " system($v" + std::to_string(i) + ");";
   char digits[QZ_L64A_TEXT_SIZE];
   auto f_of = [&](long n) { return "f(" + std::string(php_l64a(n, digits)) + ")"; };
   const struct {
@@ -623,6 +626,9 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
       {"walks per scan",
        many_functions,
        {{"k(/)", QZ_MAX_FUNCTION_WALKS_PER_SCAN}, {QZ_LIMIT_MARKER "(function_walks)", 1}}},
+      {"unassigned variables of command calls read as request data per scan",
+       many_unassigned,
+       {{"system($_REQUEST_DATA)", QZ_MAX_REQUEST_GLOBAL_CHECKS}, {"system(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
