@@ -784,6 +784,7 @@ static void driver_foreach_rest(const _qz_value& v, std::vector<_qz_value>* pair
  * over a copy of the array. */
 static void driver_foreach_rounds(driver_input* in, _qz_token* key_var, _qz_token* value_var,
                                   const std::vector<_qz_value>& pairs) {
+  php_call_loop_scope in_loop;
   _qz_token* first = in->next();
   if (!first) return;
   _qz_token* body = driver_read_body(first, in);
@@ -816,10 +817,12 @@ static void driver_foreach_rounds(driver_input* in, _qz_token* key_var, _qz_toke
  * reported), and the loop variables get what its first iteration would give
  * them; the body that follows is read on as ordinary statements, or, over
  * an array of several items, walked once per item (driver_foreach_rounds).
- * Nothing of a header without "as" is evaluated. */
-static void driver_foreach(driver_input* in) {
+ * Nothing of a header without "as" is evaluated. True when the body was
+ * read and walked here. */
+static bool driver_foreach(driver_input* in) {
   _qz_token* group = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
-  if (!group) return;
+  if (!group) return false;
+  bool walked = false;
   /* The evaluation below may collect; the header is held only here. */
   bool armed = php_reclaim_arm(false);
   _qz_token* as = group->next;
@@ -859,10 +862,12 @@ static void driver_foreach(driver_input* in) {
       php_reclaim_hold(&rest);
       driver_foreach_rounds(in, key_var, value_var, rest);
       php_reclaim_release(&rest);
+      walked = true;
     }
   }
   php_reclaim_arm(armed);
   qz_token_free(group);
+  return walked;
 }
 
 /* ---- Runs -------------------------------------------------------------- */
@@ -999,8 +1004,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       }
       if (tk->name == qz_engine_foreach_handle && reach && in.readable()) {
         qz_token_free(tk);
-        driver_foreach(&in);
-        foreach_bodies.opened();
+        if (!driver_foreach(&in)) foreach_bodies.opened();
         continue;
       }
       bool arrow = driver_is_arrow_keyword(tk, st.count ? st.tail : nullptr);

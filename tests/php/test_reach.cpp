@@ -908,6 +908,16 @@ TEST_F(Reach, MailInLoopBodiesIsReportedAsRepeated) {
         "1:qz_call_in_loop:0(mail|$b|n)", "1:mail:0(a|h)", "1:mail:0(a|e)"},
        {"1:if:0($x)", "1:foreach:0($l|as|$t)", "1:mail:0($t|i)", "1:mail:0(a|g)", "1:foreach:0($l|as|$a)",
         "1:foreach:0($a|as|$b)", "1:mail:0($b|n)", "1:mail:0(a|h)", "1:foreach:0($l|as|$e)", "1:mail:0(a|e)"}},
+      {"a foreach over an array of several items walks its body itself",
+       "<?php foreach (array('a@example.org', 'b@example.org') as $t) { mail($t, 'r'); } mail('c', 'after'); "
+       "foreach (array($_POST['x'], 'y') as $u) mail($u, 's'); mail('d', 'after');",
+       {"1:array:0(a@example.org|b@example.org)", "1:mail:0(a@example.org|r)",
+        "1:qz_call_in_loop:0(mail|a@example.org|r)", "1:mail:0(c|after)", "1:qz_array_item:0($_POST|x)",
+        "1:array:0($_POST_DATA|y)", "1:mail:0($_POST_DATA|s)", "1:qz_call_in_loop:0(mail|$_POST_DATA|s)",
+        "1:mail:0(d|after)"},
+       {"1:array:0(aexample.org|bexample.org)", "1:foreach:0(qz_invalid_string|as|$t)", "1:mail:0($t|r)",
+        "1:mail:0(c|after)", "1:qz_array_item:0($_POST|x)", "1:array:0($_POST_DATA|y)",
+        "1:foreach:0(qz_invalid_string|as|$u)", "1:mail:0($u|s)", "1:mail:0(d|after)"}},
       {"while, do and for rounds; a function called from a loop; other calls in a loop",
        "<?php function send($to) { mail($to, 'f'); } for ($i = 0; $i < 2; $i++) { send($_POST['r']); f($i); } "
        "while ($r = g()) { mb_send_mail($r, 'w'); } do { imap_mail('d', 'o'); } while (h()); mail('a', 'z');",
