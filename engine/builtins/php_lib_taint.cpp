@@ -48,6 +48,8 @@ const char* const php_lib_taint_markers[] = {
     PHP_LIB_SOCKET_MARKER,
     "$_FILE_HANDLE",
     PHP_LIB_INPUT_HANDLE_MARKER,
+    PHP_LIB_STDIN_DATA_MARKER,
+    PHP_LIB_STDIN_HANDLE_MARKER,
     QZ_DECODED_TEXT,
     "$_ESCAPED_GET_DATA",
     "$_ESCAPED_POST_DATA",
@@ -216,11 +218,26 @@ static const char* taint_text(_qz_token* t, unsigned long* len) {
   return text;
 }
 
-static bool taint_is_input_stream(_qz_token* name) {
+/* Whether name's text is the stream `stream`, ignoring case. */
+static bool taint_is_stream(_qz_token* name, const char* stream) {
   unsigned long len = 0;
   const char* text = taint_text(name, &len);
-  static const char input[] = "php://input";
-  return text && len == sizeof input - 1 && strncasecmp(text, input, len) == 0;
+  return text && len == std::strlen(stream) && strncasecmp(text, stream, len) == 0;
+}
+
+static bool taint_is_input_stream(_qz_token* name) { return taint_is_stream(name, "php://input"); }
+
+/* Whether handle reads the terminal: the constant STDIN (a bare word the
+ * script cannot define), or the handle fopen gave for "php://stdin". */
+static bool taint_is_stdin_handle(_qz_token* handle) {
+  if (!handle) return false;
+  if (handle->name && std::strcmp(handle->name, "STDIN") == 0 &&
+      php_variable_value(handle).type == TOKEN_NONE)
+    return true;
+  unsigned long len = 0;
+  const char* text = taint_text(handle, &len);
+  return text && len == sizeof PHP_LIB_STDIN_HANDLE_MARKER - 1 &&
+         std::memcmp(text, PHP_LIB_STDIN_HANDLE_MARKER, len) == 0;
 }
 
 _qz_token* php_lib_taint_getenv(_qz_token* name) {
@@ -317,6 +334,10 @@ _qz_token* php_lib_taint_unserialize(_qz_token* value) {
     static_cast<_qz_array*>(res->value.ptr)->item_marker =
         qz_engine_insert_isym(const_cast<char*>(marker));
   return res;
+}
+
+_qz_token* php_lib_taint_split(_qz_token*, _qz_token* subject) {
+  return php_lib_taint_request_array(subject);
 }
 
 /* The keys (`keys`) or the values of an array the script built, as a new
@@ -422,8 +443,19 @@ _qz_token* php_lib_taint_first_key(_qz_token* array) {
   return marked ? marked : taint_end_item(array, false, true);
 }
 
+/* Whether name is the marker of an item of an upload ($_FILES['f']['tmp_name']
+ * and its relatives): the path of a file whose bytes the client sent. */
+static bool taint_is_upload(_qz_token* name) {
+  unsigned long len = 0;
+  const char* text = taint_text(name, &len);
+  return text && len == sizeof PHP_LIB_UPLOAD_PATH_MARKER - 1 &&
+         std::memcmp(text, PHP_LIB_UPLOAD_PATH_MARKER, len) == 0;
+}
+
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
   if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_DATA_MARKER);
+  if (taint_is_upload(name)) return php_lib_marker(name, PHP_LIB_UPLOAD_DATA_MARKER);
+  if (taint_is_stream(name, "php://stdin")) return php_lib_marker(name, PHP_LIB_STDIN_DATA_MARKER);
   return php_lib_file_get_contents(name);
 }
 
@@ -436,6 +468,8 @@ static bool taint_is_write_mode(_qz_token* mode) {
 
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
   if (taint_is_input_stream(name)) return php_lib_marker(name, PHP_LIB_INPUT_HANDLE_MARKER);
+  if (taint_is_stream(name, "php://stdin"))
+    return php_lib_marker(name, PHP_LIB_STDIN_HANDLE_MARKER);
   unsigned long len = 0;
   const char* path = taint_text(name, &len);
   if (!path || !taint_is_write_mode(mode)) return php_lib_fopen(name, mode);
@@ -453,6 +487,7 @@ _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
     return php_lib_marker(handle, PHP_LIB_INPUT_DATA_MARKER);
   if (text && len == sizeof socket - 1 && std::memcmp(text, socket, len) == 0)
     return php_lib_marker(handle, socket);
+  if (taint_is_stdin_handle(handle)) return php_lib_marker(handle, PHP_LIB_STDIN_DATA_MARKER);
   return php_lib_fread(handle, length);
 }
 
@@ -465,6 +500,11 @@ _qz_token* php_lib_taint_digits_result(_qz_token* source, _qz_token* res) {
 }
 
 _qz_token* php_lib_taint_fgets(_qz_token* handle) { return php_lib_taint_fread(handle, nullptr); }
+
+_qz_token* php_lib_taint_readline() {
+  return php_lib_string_token(php_call_line, PHP_LIB_STDIN_DATA_MARKER,
+                              sizeof PHP_LIB_STDIN_DATA_MARKER - 1);
+}
 
 _qz_token* php_lib_taint_curl_exec(_qz_token* handle) {
   return php_lib_marker(handle, "$_REMOTE_FILE_CONTENTS");

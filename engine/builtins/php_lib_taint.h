@@ -28,6 +28,17 @@
 /* The handle fopen gives for "php://input": reads from it are body data. */
 #define PHP_LIB_INPUT_HANDLE_MARKER "$_INPUT_HANDLE"
 
+/* An item of an upload's entry ($_FILES['f']['tmp_name'], ['name']...). */
+#define PHP_LIB_UPLOAD_PATH_MARKER "$_FILES_DATA_DATA"
+/* What a file uploaded holds: the bytes the client sent. */
+#define PHP_LIB_UPLOAD_DATA_MARKER "$_FILES_DATA"
+
+/* Text read from the terminal (STDIN, "php://stdin", readline): a command
+ * line tool's input, which no web request reaches. */
+#define PHP_LIB_STDIN_DATA_MARKER "$_STDIN_CONTENTS"
+/* The handle fopen gives for "php://stdin": reads from it are terminal text. */
+#define PHP_LIB_STDIN_HANDLE_MARKER "$_STDIN_HANDLE"
+
 /* Request data escaped as one shell argument (escapeshellarg) reads as its
  * marker with this prefix in place of "$_": "$_GET_DATA" becomes
  * "$_ESCAPED_GET_DATA". The escaped form holds no plain marker, so a rule
@@ -101,6 +112,9 @@ _qz_token* php_lib_taint_request_array(_qz_token* value);
  * among other text (the client wrote part of what is unserialized): an
  * array whose every item is the first request marker the text holds. */
 _qz_token* php_lib_taint_unserialize(_qz_token* value);
+/* preg_split and mb_split (pattern, subject): as php_lib_taint_request_array
+ * of the subject, so that a list the request sent stays request data. */
+_qz_token* php_lib_taint_split(_qz_token* pattern, _qz_token* subject);
 /* array_values, array_keys: as php_lib_taint_request_array for request
  * data; of an array the script built, a new list of its values (keys: the
  * key texts, or the numbers of items without one); null otherwise. */
@@ -123,19 +137,26 @@ _qz_token* php_lib_taint_request_item(_qz_token* array);
 _qz_token* php_lib_taint_first_item(_qz_token* array);
 _qz_token* php_lib_taint_last_item(_qz_token* array);
 _qz_token* php_lib_taint_first_key(_qz_token* array);
-/* "$_POST_DATA" for "php://input" (ignoring case); else as
- * php_lib_file_get_contents. */
+/* "$_POST_DATA" for "php://input" (ignoring case), PHP_LIB_STDIN_DATA_MARKER
+ * for "php://stdin"; PHP_LIB_UPLOAD_DATA_MARKER
+ * for a path that is PHP_LIB_UPLOAD_PATH_MARKER (an uploaded file read
+ * back); else as php_lib_file_get_contents. */
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);
-/* "$_INPUT_HANDLE" for "php://input" (ignoring case); for a mode that writes
+/* "$_INPUT_HANDLE" for "php://input" (ignoring case), PHP_LIB_STDIN_HANDLE_MARKER
+ * for "php://stdin"; for a mode that writes
  * (one beginning with w, a, x or c) "$_FILE_HANDLE " followed by the path's
  * text, so that what is later written through the handle is seen beside
  * where it goes; else as php_lib_fopen. */
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode);
 /* Reads of a handle: "$_POST_DATA" from the input handle, PHP_LIB_SOCKET_MARKER
- * (text off the network) from a socket fsockopen opened, else
- * "$_FILE_CONTENTS" (fread, fgets, fgetss, stream_get_contents). */
+ * (text off the network) from a socket fsockopen opened,
+ * PHP_LIB_STDIN_DATA_MARKER from the terminal (the constant STDIN or the
+ * handle of "php://stdin"), else "$_FILE_CONTENTS" (fread, fgets, fgetss,
+ * stream_get_contents). */
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length);
 _qz_token* php_lib_taint_fgets(_qz_token* handle);
+/* readline: a line from the terminal, PHP_LIB_STDIN_DATA_MARKER. */
+_qz_token* php_lib_taint_readline();
 /* curl_exec: the text a transfer returns, "$_REMOTE_FILE_CONTENTS" whatever
  * the handle. */
 _qz_token* php_lib_taint_curl_exec(_qz_token* handle);

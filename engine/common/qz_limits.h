@@ -291,4 +291,12 @@
  * of a 6.5 MB input, larger than the scripts hosts are expected to feed. */
 #define QZ_SCAN_BUDGET_UNKNOWN_SIZE (256ul * 1024 * 1024)
 
+/* ---- Request variables of old PHP ---- */
+
+/* Code or command calls per scan whose unassigned variable is checked
+ * against the whole variable list (for variables named at run time): a
+ * shell needs one or two, and the bound keeps a file of thousands of such
+ * calls linear. Past it no further variable reads as request data. */
+#define QZ_MAX_REQUEST_GLOBAL_CHECKS 64
+
 #endif

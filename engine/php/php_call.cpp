@@ -17,6 +17,7 @@
 #include "common/qz_ascii.h"
 #include "common/qz_host.h"
 #include "common/qz_limits.h"
+#include "php/php_driver.h"
 #include "php/php_eval.h"
 #include "php/php_function.h"
 #include "php/php_lex.h"
@@ -40,7 +41,122 @@ unsigned long php_call_line = 0;
 unsigned char php_extract_called;
 unsigned long php_call_quiet = 0;
 
-void php_call_run_begin() { php_extract_called = 0; }
+/* ---- Variables the request defines (extended reading) ------------------ */
+
+/* Set once the scan met a call through which a variable the script never
+ * assigns may still hold a value: an include, extract and its relatives, a
+ * variable named at run time, a write through $GLOBALS. */
+static bool call_variables_imported = false;
+/* Variable-list walks of call_is_request_global in this scan, against
+ * QZ_MAX_REQUEST_GLOBAL_CHECKS. */
+static unsigned long call_request_global_checks = 0;
+
+void php_call_run_begin() {
+  php_extract_called = 0;
+  if (php_run_depth() == 1) {
+    call_variables_imported = false;
+    call_request_global_checks = 0;
+  }
+}
+
+/* Whether a call of name (with first the text of its first argument, or
+ * null) may give variables values the script does not assign itself. */
+static bool call_imports_variables(const char* name, const char* first) {
+  static const char* const names[] = {
+      "include",   "include_once", "require",      "require_once",
+      "extract",   "parse_str",    "mb_parse_str", "import_request_variables",
+      "qz_var_var"};
+  for (const char* n : names)
+    if (qz_ascii_fold_equal()(name, n)) return true;
+  return first && qz_ascii_is(name, "qz_array_item") && std::strcmp(first, "$GLOBALS") == 0;
+}
+
+/* The code and command functions whose first argument, a variable the
+ * top-level code never assigned, reads as request data. */
+static bool call_is_code_or_command(const char* name) {
+  static const char* const names[] = {"system",    "exec",       "passthru", "shell_exec", "popen",
+                                      "proc_open", "pcntl_exec", "eval",     "assert"};
+  for (const char* n : names)
+    if (qz_ascii_fold_equal()(name, n)) return true;
+  return false;
+}
+
+/* Whether arg, the first argument of a code or command function, is a
+ * variable the script never assigned, in its top-level code outside loop
+ * bodies (where it may be a loop variable over values the scan does not
+ * know), with nothing met so far that might have given it a value: as old
+ * PHP made request items variables of the script, it holds what the
+ * request sent. PHP's own top-level variables are not such. */
+static bool call_is_request_global(_qz_token* arg) {
+  if (call_variables_imported || php_run_depth() != 1 || php_call_loop_depth || !arg ||
+      arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$' || !arg->name[1] ||
+      arg->value.type != TOKEN_NONE)
+    return false;
+  static const char* const predefined[] = {
+      "$this", "$GLOBALS", "$argv", "$argc", "$http_response_header", "$php_errormsg"};
+  for (const char* p : predefined)
+    if (std::strcmp(arg->name, p) == 0) return false;
+  _qz_token* entry = php_reference_globals(arg);
+  if (!entry || php_variable_is_superglobal(entry) || entry->ref ||
+      entry->value.type != TOKEN_NONE || entry->value.assign_time != 0)
+    return false;
+  /* A variable variable whose name the scan could not know ("$$n = ...")
+   * is assigned under its own written name: it may have set this one. */
+  if (call_request_global_checks >= QZ_MAX_REQUEST_GLOBAL_CHECKS) return false;
+  call_request_global_checks++;
+  for (const _qz_token* v = php_rt_state.var_list; v; v = v->next) {
+    if (v->name && v->name[0] == '$' && v->name[1] == '$' && v->value.assign_time) {
+      call_variables_imported = true; /* such an assignment is never undone */
+      return false;
+    }
+  }
+  return true;
+}
+
+/* ---- Loops (extended reading) ------------------------------------------ */
+
+unsigned long php_call_loop_depth = 0;
+
+php_call_foreach_bodies::~php_call_foreach_bodies() {
+  while (!open_.empty()) close_last();
+}
+
+void php_call_foreach_bodies::opened() { pending_++; }
+
+void php_call_foreach_bodies::close_last() {
+  open_.pop_back();
+  if (php_call_loop_depth) php_call_loop_depth--;
+}
+
+void php_call_foreach_bodies::see(const _qz_token* tk) {
+  if (!tk || !tk->name) return;
+  /* A one-statement body ends once its statement, which the ";" before
+   * ended, has run. */
+  for (; closing_ && !open_.empty(); closing_--) close_last();
+  closing_ = 0;
+  const bool opens = qz_token_is_sep(tk, qz_engine_lleft_handle);
+  const bool closes = qz_token_is_sep(tk, qz_engine_lright_handle);
+  for (; pending_; pending_--) {
+    kind how = opens ? BRACED : std::strcmp(tk->name, ":") == 0 ? COLON : STATEMENT;
+    open_.push_back(body{how, how == BRACED ? depth_ + 1 : depth_});
+    php_call_loop_depth++;
+  }
+  if (opens) {
+    depth_++;
+  } else if (closes) {
+    /* A "}" ends the braced body it closes, and any other body that began
+     * inside the group it closes. */
+    while (!open_.empty() && open_.back().depth >= depth_) close_last();
+    if (depth_) depth_--;
+  } else if (qz_token_is_sep(tk, qz_engine_quote_handle)) {
+    for (size_t i = open_.size();
+         i > 0 && open_[i - 1].how == STATEMENT && open_[i - 1].depth == depth_; i--)
+      closing_++;
+  } else if (!open_.empty() && open_.back().how == COLON &&
+             qz_ascii_fold_equal()(tk->name, "endforeach")) {
+    close_last();
+  }
+}
 
 bool php_paren_opens_call(const _qz_token* prev) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return true;
@@ -179,6 +295,52 @@ static void call_fill_record(_fcall_argument* rec, _qz_token* arg) {
       rec->value && !std::strstr(rec->value, qz_engine_decode_handle)) {
     std::string marked = std::string(rec->value) + " " + qz_engine_decode_handle;
     if (_qz_string* s = qz_string_alloc_n(marked.data(), marked.size())) rec->value = s->text;
+  }
+}
+
+/* ---- Argument lists (extended reading) --------------------------------- */
+
+/* Functions that start a program from an argument list held in an array,
+ * without a shell: the position of that array. Reported as one text, the
+ * rules read what the program is handed as they read a command line. */
+static const struct {
+  const char* name;
+  unsigned long position;
+} call_argv_rows[] = {
+    {"pcntl_exec", 1},
+};
+
+/* The items of the argument list v as one text, joined by blanks, in a
+ * string of the scan: every item's text (an integer in decimal; an item
+ * without text is left out), or the item marker of a request array. Items
+ * that would take the text past QZ_MAX_STRING_LENGTH are left out. Null
+ * when v is no array or memory runs out. */
+static const char* call_argv_text(const _qz_value& v) {
+  if (v.type != TOKEN_ARRAY || !v.ptr) return nullptr;
+  const _qz_array* arr = static_cast<_qz_array*>(v.ptr);
+  if (arr->item_marker) return arr->item_marker;
+  std::string out;
+  for (const _qz_bucket* b = arr->head; b; b = b->next) {
+    const char* text = php_value_text(b->value);
+    std::string item = text                             ? std::string(text)
+                       : b->value.type == TOKEN_INTEGER ? std::to_string(b->value.lval)
+                                                        : std::string();
+    if (item.empty()) continue;
+    if (out.size() + item.size() + 1 > QZ_MAX_STRING_LENGTH) break;
+    if (!out.empty()) out += ' ';
+    out += item;
+  }
+  _qz_string* s = qz_string_alloc_n(out.data(), out.size());
+  return s ? s->text : nullptr;
+}
+
+/* Reports the argument list of a call of call_argv_rows as its text. */
+static void call_fill_argv(const char* name, const std::vector<_qz_token*>& args,
+                           _fcall_argument* records) {
+  for (const auto& row : call_argv_rows) {
+    if (row.position >= args.size() || !qz_ascii_fold_equal()(name, row.name)) continue;
+    if (const char* text = call_argv_text(php_variable_value(args[row.position])))
+      records[row.position].value = text;
   }
 }
 
@@ -384,6 +546,27 @@ static const _qz_token* call_own_result = nullptr;
 
 bool php_call_result_is_own(const _qz_token* r) { return r && r == call_own_result; }
 
+/* Whether a call of name made inside a loop body is reported once more
+ * under PHP_CALL_IN_LOOP_MARKER: the functions that send mail. */
+static bool call_reported_in_loop(const char* name) {
+  static const char* const names[] = {"mail", "mb_send_mail", "imap_mail"};
+  for (const char* n : names)
+    if (qz_ascii_fold_equal()(name, n)) return true;
+  return false;
+}
+
+/* Reports the call of name with its n argument records again, under
+ * PHP_CALL_IN_LOOP_MARKER with name as the first argument. */
+static void call_report_in_loop(unsigned long line, const char* name,
+                                const _fcall_argument* records, unsigned long n) {
+  std::vector<_fcall_argument> in_loop(n + 1);
+  std::memset(in_loop.data(), 0, sizeof(_fcall_argument));
+  in_loop[0].value = name;
+  for (unsigned long i = 0; i < n; i++) in_loop[i + 1] = records[i];
+  char marker[] = PHP_CALL_IN_LOOP_MARKER;
+  qz_engine_call_fcall_filter(line, 0, marker, 0, in_loop.data(), n + 1);
+}
+
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   (void)io;
   call_own_result = nullptr;
@@ -416,6 +599,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   const bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
   const bool extracts = qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
+  /* Extended reading: every request item becomes a variable. */
+  if (reach && qz_ascii_fold_equal()(name, "import_request_variables")) php_extract_called = 1;
 
   /* Arguments come off last first; `args` keeps them in that order (and
    * is turned to source order below) and the same tokens are linked into
@@ -442,6 +627,13 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     args.push_back(t);
   }
   const unsigned long n = args.size();
+  /* Extended reading: the first argument of a code or command function
+   * read as request data, a variable set by old PHP's request globals
+   * (decided before the call runs, which may assign it). */
+  const bool request_global =
+      reach && n >= 1 && call_is_code_or_command(name) && call_is_request_global(args.back());
+  if (reach && call_imports_variables(name, n ? args.back()->name : nullptr))
+    call_variables_imported = true;
   /* Extended reading: only variables made from request data (extract of a
    * request array, parse_str of request text into the scope) read as it. */
   if (extracts && reach && n >= 1 && (name[0] == 'e' || n == 1) && call_is_request(args.back()))
@@ -472,6 +664,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     /* A repeated walk computes values; its calls were reported already. */
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
+    if (reach && php_call_loop_depth && call_reported_in_loop(name))
+      call_report_in_loop(call->lineno, name, nullptr, 0);
   } else {
     /* Most calls take a few arguments: their records stand here. */
     _fcall_argument small[QZ_CALL_ARGS_RESERVED];
@@ -485,7 +679,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       std::memset(&records[i], 0, sizeof(_fcall_argument));
       call_fill_record(&records[i], in_order[i]);
     }
+    if (reach) call_fill_argv(name, in_order, records);
+    if (request_global) records[0].value = PHP_CALL_REQUEST_GLOBAL_MARKER;
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
+    if (reach && php_call_loop_depth && call_reported_in_loop(name))
+      call_report_in_loop(call->lineno, name, records, n);
   }
   /* Extended reading: decoded text that reads as code is walked where it
    * is decoded, after the decoder's own call; a walk that only computes

@@ -12,6 +12,8 @@
 
 #include "runtime/qz_token.h"
 
+#include <vector>
+
 /* Performs, reports and evaluates one call whose arguments are on arg_stk;
  * returns the built-in's result or a new integer 0 token (null only when that
  * cannot be allocated). io is not used. */
@@ -50,8 +52,66 @@ _qz_token* php_call_arg_entry(_qz_token* arg);
  * for the values it computes (the later rounds of an emulated loop). */
 extern unsigned long php_call_quiet;
 
+/* ---- Loops (extended reading) ----
+ * Calls made while a loop body is walked are made once per round in PHP: a
+ * call of a function of a short list (mail and its relatives) made inside
+ * one is also reported, after itself, as a call named
+ * PHP_CALL_IN_LOOP_MARKER whose arguments are the function's name and then
+ * its own arguments. */
+#define PHP_CALL_IN_LOOP_MARKER "qz_call_in_loop"
+
+/* Loop bodies being walked now, the calls of functions they make included. */
+extern unsigned long php_call_loop_depth;
+
+/* Counts a loop body as walked for its lifetime: the driver holds one over
+ * the rounds of a while, do or for loop. */
+struct php_call_loop_scope {
+  php_call_loop_scope() { php_call_loop_depth++; }
+  ~php_call_loop_scope() { php_call_loop_depth--; }
+  php_call_loop_scope(const php_call_loop_scope&) = delete;
+  php_call_loop_scope& operator=(const php_call_loop_scope&) = delete;
+};
+
+/* The foreach bodies of one run, whose statements the run reads as its own:
+ * the driver calls opened() once it has read a foreach header, and see()
+ * with every token of the run that is no literal. The body is the "{ ... }"
+ * group that follows, the statements up to "endforeach" after a ":", or
+ * else one statement, to its ";" (or to a "}" that closes the group around
+ * the loop). Each open body counts in php_call_loop_depth; the run's end
+ * closes those it cut short. */
+class php_call_foreach_bodies {
+ public:
+  php_call_foreach_bodies() = default;
+  ~php_call_foreach_bodies();
+  php_call_foreach_bodies(const php_call_foreach_bodies&) = delete;
+  php_call_foreach_bodies& operator=(const php_call_foreach_bodies&) = delete;
+  void opened();
+  void see(const _qz_token* tk);
+
+ private:
+  enum kind { BRACED, COLON, STATEMENT };
+  struct body {
+    kind how;
+    unsigned long depth; /* brace depth of the run inside the body */
+  };
+  void close_last();
+  std::vector<body> open_;
+  unsigned long depth_ = 0;   /* "{" not yet closed in the run */
+  unsigned long pending_ = 0; /* headers read whose body has not begun */
+  unsigned long closing_ = 0; /* bodies the last ";" ended, closed at the next token */
+};
+
+/* Extended reading: what the first argument of a code or command function
+ * (eval, system...) is reported as when it is a variable the script's
+ * top-level code never assigned, before anything that might have given it
+ * a value (an include, extract, a variable named at run time, a write
+ * through $GLOBALS): old PHP made the request's items such variables. Not
+ * in function bodies, loop rounds or evaluated code. */
+#define PHP_CALL_REQUEST_GLOBAL_MARKER "$_REQUEST_DATA"
+
 /* Starts the call state of a driver run (the driver calls it at the start of
- * every run, nested ones included): extract has not been called. */
+ * every run, nested ones included): extract has not been called; the
+ * top-level run of a scan also forgets what gave variables values. */
 void php_call_run_begin();
 
 /* The limits whose reaching is reported; each names itself to the call

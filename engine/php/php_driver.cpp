@@ -601,6 +601,7 @@ static _qz_token* driver_break_condition(_qz_token* body) {
  * round's body. With cond_first, the first round evaluates cond aloud too
  * (its calls are reported) before its body. */
 static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _qz_token* step) {
+  php_call_loop_scope in_loop;
   bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
   /* A loop whose condition is missing or fixed ("for (;;)", "while (true)")
    * ends only at a break: it runs on while the condition of an
@@ -783,6 +784,7 @@ static void driver_foreach_rest(const _qz_value& v, std::vector<_qz_value>* pair
  * over a copy of the array. */
 static void driver_foreach_rounds(driver_input* in, _qz_token* key_var, _qz_token* value_var,
                                   const std::vector<_qz_value>& pairs) {
+  php_call_loop_scope in_loop;
   _qz_token* first = in->next();
   if (!first) return;
   _qz_token* body = driver_read_body(first, in);
@@ -815,10 +817,12 @@ static void driver_foreach_rounds(driver_input* in, _qz_token* key_var, _qz_toke
  * reported), and the loop variables get what its first iteration would give
  * them; the body that follows is read on as ordinary statements, or, over
  * an array of several items, walked once per item (driver_foreach_rounds).
- * Nothing of a header without "as" is evaluated. */
-static void driver_foreach(driver_input* in) {
+ * Nothing of a header without "as" is evaluated. True when the body was
+ * read and walked here. */
+static bool driver_foreach(driver_input* in) {
   _qz_token* group = in->group(qz_engine_sleft_handle, qz_engine_sright_handle);
-  if (!group) return;
+  if (!group) return false;
+  bool walked = false;
   /* The evaluation below may collect; the header is held only here. */
   bool armed = php_reclaim_arm(false);
   _qz_token* as = group->next;
@@ -858,10 +862,12 @@ static void driver_foreach(driver_input* in) {
       php_reclaim_hold(&rest);
       driver_foreach_rounds(in, key_var, value_var, rest);
       php_reclaim_release(&rest);
+      walked = true;
     }
   }
   php_reclaim_arm(armed);
   qz_token_free(group);
+  return walked;
 }
 
 /* ---- Runs -------------------------------------------------------------- */
@@ -933,6 +939,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
   _qz_token* cursor = tokens;
   _qz_token* pending = nullptr; /* read ahead by a definition, not yet taken */
   driver_classes classes;
+  php_call_foreach_bodies foreach_bodies;
   /* Loops read their header and body from the same input as the run. */
   driver_input in{tokens ? nullptr : source, tokens ? &cursor : nullptr, scratch};
   bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
@@ -971,8 +978,10 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
     if (tk->type != TOKEN_CALL && tk->type != TOKEN_LITERAL && tk->name && tk->name[0] == '$')
       tk->type = TOKEN_WORD;
     if (tk->type != TOKEN_LITERAL) {
-      if (qz_engine_options & QZ_OPT_INTERPRETER_REACH)
+      if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) {
         classes.see(tk, st.count ? st.tail : nullptr);
+        foreach_bodies.see(tk);
+      }
       if (tk->name == qz_engine_while_handle) {
         if (reach && in.readable())
           driver_while(&in);
@@ -995,7 +1004,7 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       }
       if (tk->name == qz_engine_foreach_handle && reach && in.readable()) {
         qz_token_free(tk);
-        driver_foreach(&in);
+        if (!driver_foreach(&in)) foreach_bodies.opened();
         continue;
       }
       bool arrow = driver_is_arrow_keyword(tk, st.count ? st.tail : nullptr);

@@ -72,7 +72,10 @@ static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long in
   const char* text = php_value_text(v->value);
   unsigned long len = value_text_length(v->value);
   bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
-  if (reach && text && std::strcmp(text, qz_invalid_string_text()) == 0) {
+  /* An item of request data by number (a file of a multiple upload) is
+   * request data too; an unknown value stays unknown. */
+  if (reach && text &&
+      (std::strcmp(text, qz_invalid_string_text()) == 0 || value_is_request_marker(text))) {
     res->value.ptr = qz_string_alloc(text);
     return res;
   }

@@ -162,6 +162,12 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
         "f('it'\\''s'|'$_ESCAPED_FILES_DATA_DATA$_ESCAPED_SERVER_DATA_HTTP'|''|a\\;b \"c\" \\'d|x\\\"y|\\$\\(id\\)\\|\\`w\\`)",
         "f(tar xf \\$_ESCAPED_GET_DATA \\$_ESCAPED_COOKIE_DATA| \\$_GET_DATA -v)"},
        {"system(convert  out.png)", "system()", "f(|||||)", "f(|)"}},
+      {"a shell's or an interpreter's script escaped: the option stays in front of the escaped marker",
+       "<?php system(escapeshellcmd('sh -c ' . $_GET['c'])); system(escapeshellcmd('bash -c \"' . $_POST['c'] . '\"')); "
+       "system('perl -e ' . escapeshellarg($_COOKIE['p']));",
+       {"system(sh -c \\$_ESCAPED_GET_DATA)", "system(bash -c \"\\$_ESCAPED_POST_DATA\")",
+        "system(perl -e '$_ESCAPED_COOKIE_DATA')"},
+       {"system()", "system()", "system(perl -e )"}},
       {"escaped markers are carried through transforms like the others",
        "<?php system(strtolower('LS ' . escapeshellarg($_COOKIE['d']))); system(strrev(escapeshellarg($_GET['x'])));",
        {"system(ls '$_escaped_cookie_data'$_ESCAPED_COOKIE_DATA)", "system('ATAD_TEG_DEPACSE_$'$_ESCAPED_GET_DATA)"},
@@ -237,6 +243,23 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        {"f($_FILE_HANDLE $_GET_DATA|$_FILE_HANDLE x.php|$_FILE_HANDLE c/$_POST_DATA|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE)",
         "system($_FILE_CONTENTS)"},
        {"f($_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE|$_FILE_HANDLE)", "system($_FILE_CONTENTS)"}},
+      {"an uploaded file read back holds what the client sent; other paths with upload data do not",
+       "<?php eval(file_get_contents($_FILES['f']['tmp_name'])); $t = $_FILES['g']['tmp_name'][0]; system(file_get_contents($t)); "
+       "f(file_get_contents('up/' . $_FILES['f']['name']), file_get_contents($_FILES['f']), file_get_contents($_GET['p']));",
+       {"eval($_FILES_DATA)", "system($_FILES_DATA)", "f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"},
+       {"eval($_FILE_CONTENTS)", "system($_FILE_CONTENTS)", "f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"}},
+      {"a list split out of request text is request data; other text is not split",
+       "<?php $p = preg_split('/,/', $_GET['l']); system($p[0]); $q = mb_split(',', $_COOKIE['c']); system($q[3]); "
+       "$r = preg_split('/,/', 'ls,id'); system($r[0]);",
+       {"system($_GET_DATA)", "system($_COOKIE_DATA)", "system(qz_invalid_string)"},
+       {"system(qz_invalid_string)", "system(qz_invalid_string)", "system(qz_invalid_string)"}},
+      {"terminal input read by line, through a handle, whole or by readline",
+       "<?php eval(fgets(STDIN)); $h = fopen('php://stdin', 'r'); eval(fread($h, 9)); eval(stream_get_contents(STDIN)); "
+       "eval(file_get_contents('PHP://STDIN')); eval(trim(readline('> '))); f(fgets($stdin), fgets(STDERR));",
+       {"eval($_STDIN_CONTENTS)", "eval($_STDIN_CONTENTS)", "eval($_STDIN_CONTENTS)", "eval($_STDIN_CONTENTS)",
+        "eval($_STDIN_CONTENTS)", "f($_FILE_CONTENTS|$_FILE_CONTENTS)"},
+       {"eval($_FILE_CONTENTS)", "eval($_FILE_CONTENTS)", "eval()", "eval($_REMOTE_FILE_CONTENTS)", "eval()",
+        "f($_FILE_CONTENTS|$_FILE_CONTENTS)"}},
       {"the request body, read whole or through a handle",
        "<?php eval(file_get_contents('php://input')); $fp = fopen('PHP://Input', 'r'); eval(fread($fp, 100)); "
        "eval(fgets($fp)); eval(stream_get_contents($fp)); eval(file_get_contents('/etc/x'));",

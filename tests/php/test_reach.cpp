@@ -145,6 +145,19 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        {"1:qz_array_item:0($_GET|d)", "1:isset:0($_GET_DATA)", "1:if:0()", "1:qz_array_item:0($_GET|d)",
         "1:system:0()", "1:qz_array_item:0($_POST|u)", "1:empty:0($_POST_DATA)", "1:if:0()", "1:exec:0(id)",
         "1:qz_array_item:0($_POST|t)", "1:trim:0($_POST_DATA)", "1:if:0()", "1:f:0(x)", "1:if:0($y)", "1:f:0(b)"}},
+      {"an upload list indexed by number stays upload data, as other request texts do",
+       "<?php for ($i = 0; $i < 1; $i++) { move_uploaded_file($_FILES['u']['tmp_name'][$i], 'up/' . $_FILES['u']['name'][$i]); } "
+       "$s = 'abc'; f($_SERVER['HTTP_X'][0], $s[1], $_GET['q'][2]);",
+       {"1:qz_array_item:0($_FILES|u)", "1:qz_array_item:0($_FILES_DATA|tmp_name)", "1:qz_array_item:0($_FILES_DATA_DATA|)",
+        "1:qz_array_item:0($_FILES|u)", "1:qz_array_item:0($_FILES_DATA|name)", "1:qz_array_item:0($_FILES_DATA_DATA|)",
+        "1:move_uploaded_file:0($_FILES_DATA_DATA|up/$_FILES_DATA_DATA)", "1:qz_array_item:0($_SERVER|HTTP_X)",
+        "1:qz_array_item:0($_SERVER_DATA_HTTP|)", "1:qz_array_item:0(abc|/)", "1:qz_array_item:0($_GET|q)",
+        "1:qz_array_item:0($_GET_DATA|0)", "1:f:0($_SERVER_DATA_HTTP|b|$_GET_DATA)"},
+       {"1:for:0()", "1:qz_array_item:0($_FILES|u)", "1:qz_array_item:0($_FILES_DATA|tmp_name)",
+        "1:qz_array_item:0($_FILES_DATA_DATA|/)", "1:qz_array_item:0($_FILES|u)", "1:qz_array_item:0($_FILES_DATA|name)",
+        "1:qz_array_item:0($_FILES_DATA_DATA|/)", "1:move_uploaded_file:0(_|up/_)", "1:qz_array_item:0($_SERVER|HTTP_X)",
+        "1:qz_array_item:0($_SERVER_DATA|)", "1:qz_array_item:0(abc|/)", "1:qz_array_item:0($_GET|q)",
+        "1:qz_array_item:0($_GET_DATA|0)", "1:f:0($_SERVER_DATA|b|$_GET_DATA)"}},
       {"an item of request data is request data",
        "<?php $x = $_GET['a']; f($x['b'], $x[0], $x['b']['c']); "
        "foreach ($_FILES['p']['error'] as $k => $e) { copy($_FILES['p']['tmp_name'][$k], $_FILES['p']['name'][$k]); }",
@@ -536,7 +549,7 @@ TEST_F(Reach, MethodsAreNotGlobalFunctions) {
        "<?php class SSH { function exec($command, $cb = null) { return $this->send($command); } "
        "static function run($c) { system($c); } } $db->exec($sql); exec($x); $s->exec($_GET['c']); "
        "SSH::run($_POST['p']); $n = Foo::class; if (1) { function g($q) { passthru($q); } } g($_COOKIE['k']);",
-       {"1:->send:0($command)", "1:->exec:0($sql)", "1:exec:0($x)", "1:qz_array_item:0($_GET|c)",
+       {"1:->send:0($command)", "1:->exec:0($sql)", "1:exec:0($_REQUEST_DATA)", "1:qz_array_item:0($_GET|c)",
         "1:->send:0($_GET_DATA)", "1:->exec:0($_GET_DATA)", "1:qz_array_item:0($_POST|p)",
         "1:system:0($_POST_DATA)", "1:SSH::run:0($_POST_DATA)", "1:if:0(/)", "1:qz_array_item:0($_COOKIE|k)",
         "1:passthru:0($_COOKIE_DATA)", "1:g:0($_COOKIE_DATA)"},
@@ -590,6 +603,9 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   std::string many_functions = "<?php";
   for (int i = 0; i < QZ_MAX_FUNCTION_WALKS_PER_SCAN + 10; i++)
     many_functions += " function f" + std::to_string(i) + "() { k(1); }";
+  std::string many_unassigned = "<?php";
+  for (int i = 0; i < 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS; i++)
+    many_unassigned += " system($v" + std::to_string(i) + ");";
   char digits[QZ_L64A_TEXT_SIZE];
   auto f_of = [&](long n) { return "f(" + std::string(php_l64a(n, digits)) + ")"; };
   const struct {
@@ -610,6 +626,9 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
       {"walks per scan",
        many_functions,
        {{"k(/)", QZ_MAX_FUNCTION_WALKS_PER_SCAN}, {QZ_LIMIT_MARKER "(function_walks)", 1}}},
+      {"unassigned variables of command calls read as request data per scan",
+       many_unassigned,
+       {{"system($_REQUEST_DATA)", QZ_MAX_REQUEST_GLOBAL_CHECKS}, {"system(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -845,6 +864,103 @@ TEST_F(Reach, ArrayPointerFunctions) {
        "<?php while (list($k, $v) = each($_POST)) { $c .= $v; } eval($c);",
        {"1:each:0($_POST)", "1:eval:0($_POST_DATA)"},
        {"1:list:0($k|$v)", "1:each:0($_POST)", "1:eval:0($c$v)"}},
+  });
+  // clang-format on
+}
+
+// A program started from an argument list is handed the items as its
+// command line: the rules read them as one text.
+TEST_F(Reach, ArgumentListsReadAsOneText) {
+  // clang-format off
+  check({
+      {"request data, numbers and unknown items in a list; a request array whole",
+       "<?php $a = array('-c', $_POST['c']); pcntl_exec('/bin/sh', $a); pcntl_exec('/bin/nice', array('-n', 5, $u, 'x')); "
+       "pcntl_exec('/bin/ls', $_GET);",
+       {"1:qz_array_item:0($_POST|c)", "1:array:0(-c|$_POST_DATA)", "1:pcntl_exec:0(/bin/sh|-c $_POST_DATA)",
+        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0(/bin/nice|-n 5 x)", "1:pcntl_exec:0(/bin/ls|$_GET_DATA)"},
+       {"1:qz_array_item:0($_POST|c)", "1:array:0(-c|$_POST_DATA)", "1:pcntl_exec:0(/bin/sh|$a)",
+        "1:array:0(-n|3|$u|x)", "1:pcntl_exec:0(/bin/nice|qz_invalid_string)", "1:pcntl_exec:0(/bin/ls|$_GET)"}},
+      {"a list that is no array, and other functions, keep their texts",
+       "<?php pcntl_exec('/bin/true', '-v'); f('/bin/sh', array('-c', 'id'));",
+       {"1:pcntl_exec:0(/bin/true|-v)", "1:array:0(-c|id)", "1:f:0(/bin/sh|qz_invalid_string)"},
+       {"1:pcntl_exec:0(/bin/true|-v)", "1:array:0(-c|id)", "1:f:0(/bin/sh|qz_invalid_string)"}},
+  });
+  // clang-format on
+}
+
+// A mail function called while a loop body is walked is reported a second
+// time, as sent once per round; the first call after the body is not.
+TEST_F(Reach, MailInLoopBodiesIsReportedAsRepeated) {
+  // clang-format off
+  check({
+      {"foreach bodies: braced, one statement, colon syntax",
+       "<?php foreach ($l as $t) { mail($t, 's'); } mail('a', 'b'); foreach ($l as $t) mail($t, 'o'); mail('a', 'c'); "
+       "foreach ($l as $t): if ($t) { mail($t, 'k'); } endforeach; mail('a', 'd');",
+       {"1:mail:0($t|s)", "1:qz_call_in_loop:0(mail|$t|s)", "1:mail:0(a|b)", "1:mail:0($t|o)",
+        "1:qz_call_in_loop:0(mail|$t|o)", "1:mail:0(a|c)", "1:if:0($t)", "1:mail:0($t|k)",
+        "1:qz_call_in_loop:0(mail|$t|k)", "1:mail:0(a|d)"},
+       {"1:foreach:0($l|as|$t)", "1:mail:0($t|s)", "1:mail:0(a|b)", "1:foreach:0($l|as|$t)", "1:mail:0($t|o)",
+        "1:mail:0(a|c)", "1:foreach:0($l|as|$t)", "1:if:0($t)", "1:mail:0($t|k)", "1:mail:0(a|d)"}},
+      {"a body inside a group, nested bodies, an empty body",
+       "<?php if ($x) { foreach ($l as $t) mail($t, 'i'); } mail('a', 'g'); "
+       "foreach ($l as $a) foreach ($a as $b) mail($b, 'n'); mail('a', 'h'); foreach ($l as $e); mail('a', 'e');",
+       {"1:if:0($x)", "1:mail:0($t|i)", "1:qz_call_in_loop:0(mail|$t|i)", "1:mail:0(a|g)", "1:mail:0($b|n)",
+        "1:qz_call_in_loop:0(mail|$b|n)", "1:mail:0(a|h)", "1:mail:0(a|e)"},
+       {"1:if:0($x)", "1:foreach:0($l|as|$t)", "1:mail:0($t|i)", "1:mail:0(a|g)", "1:foreach:0($l|as|$a)",
+        "1:foreach:0($a|as|$b)", "1:mail:0($b|n)", "1:mail:0(a|h)", "1:foreach:0($l|as|$e)", "1:mail:0(a|e)"}},
+      {"a foreach over an array of several items walks its body itself",
+       "<?php foreach (array('a@example.org', 'b@example.org') as $t) { mail($t, 'r'); } mail('c', 'after'); "
+       "foreach (array($_POST['x'], 'y') as $u) mail($u, 's'); mail('d', 'after');",
+       {"1:array:0(a@example.org|b@example.org)", "1:mail:0(a@example.org|r)",
+        "1:qz_call_in_loop:0(mail|a@example.org|r)", "1:mail:0(c|after)", "1:qz_array_item:0($_POST|x)",
+        "1:array:0($_POST_DATA|y)", "1:mail:0($_POST_DATA|s)", "1:qz_call_in_loop:0(mail|$_POST_DATA|s)",
+        "1:mail:0(d|after)"},
+       {"1:array:0(aexample.org|bexample.org)", "1:foreach:0(qz_invalid_string|as|$t)", "1:mail:0($t|r)",
+        "1:mail:0(c|after)", "1:qz_array_item:0($_POST|x)", "1:array:0($_POST_DATA|y)",
+        "1:foreach:0(qz_invalid_string|as|$u)", "1:mail:0($u|s)", "1:mail:0(d|after)"}},
+      {"while, do and for rounds; a function called from a loop; other calls in a loop",
+       "<?php function send($to) { mail($to, 'f'); } for ($i = 0; $i < 2; $i++) { send($_POST['r']); f($i); } "
+       "while ($r = g()) { mb_send_mail($r, 'w'); } do { imap_mail('d', 'o'); } while (h()); mail('a', 'z');",
+       {"1:qz_array_item:0($_POST|r)", "1:mail:0($_POST_DATA|f)", "1:qz_call_in_loop:0(mail|$_POST_DATA|f)",
+        "1:send:0($_POST_DATA)", "1:f:0()", "1:g:0()", "1:mb_send_mail:0(|w)", "1:qz_call_in_loop:0(mb_send_mail||w)",
+        "1:h:0()", "1:imap_mail:0(d|o)", "1:qz_call_in_loop:0(imap_mail|d|o)", "1:mail:0(a|z)"},
+       {"1:send:0($to)", "1:mail:0($to|f)", "1:for:0()", "1:qz_array_item:0($_POST|r)", "1:send:0($_POST_DATA)",
+        "1:f:0(/)", "1:g:0()", "1:mb_send_mail:0(|w)", "1:imap_mail:0(d|o)", "1:h:0()", "1:mail:0(a|z)"}},
+  });
+  // clang-format on
+}
+
+// Old PHP made every request item a variable of the script: after
+// import_request_variables, and in top-level code for a code or command
+// function handed a variable nothing could have set, that variable is
+// request data. Function bodies, loops and evaluated code are left alone.
+TEST_F(Reach, VariablesTheRequestDefines) {
+  // clang-format off
+  check({
+      {"request variables imported", "<?php import_request_variables('gp'); system($cmd);",
+       {"1:import_request_variables:0(gp)", "1:system:0($_POST_DATA)"},
+       {"1:import_request_variables:0(gp)", "1:system:0($cmd)"}},
+      {"a variable never assigned handed to a command or code function at the top level",
+       "<?php if (isset($c)) { system($c); } eval($e); exec($argv); $d = f(); shell_exec($d); g($h);",
+       {"1:isset:0($c)", "1:if:0()", "1:system:0($_REQUEST_DATA)", "1:eval:0($_REQUEST_DATA)", "1:exec:0($argv)",
+        "1:f:0()", "1:shell_exec:0()", "1:g:0($h)"},
+       {"1:isset:0($c)", "1:if:0()", "1:system:0($c)", "1:eval:0($e)", "1:exec:0($argv)", "1:f:0()",
+        "1:shell_exec:0()", "1:g:0($h)"}},
+      {"not in function or method bodies, loops or evaluated code",
+       "<?php function r($p) { system($p); } class K { function m($q) { passthru($q); } } "
+       "while (w()) { exec($x); } foreach ($l as $v) { popen($v, 'r'); } eval('system($z);');",
+       {"1:w:0()", "1:exec:0($x)", "1:popen:0($v|r)", "1:system:0($z)", "1:eval:0(system($z);)", "1:system:0($p)",
+        "1:passthru:0($q)"},
+       {"1:r:0($p)", "1:system:0($p)", "1:m:0($q)", "1:passthru:0($q)", "1:w:0()", "1:exec:0($x)",
+        "1:foreach:0($l|as|$v)", "1:popen:0($v|r)", "1:system:0($z)", "1:eval:0(system($z);)"}},
+      {"not after an include", "<?php include 'conf.php'; system($a);",
+       {"1:include:0(conf.php)", "1:system:0($a)"}, {"1:system:0($a)"}},
+      {"not after a variable named at run time", "<?php $n = f(); $$n = 1; system($b);",
+       {"1:f:0()", "1:system:0($b)"}, {"1:f:0()", "1:system:0($b)"}},
+      {"not after a write through $GLOBALS", "<?php $GLOBALS['k'] = 'id'; system($k);",
+       {"1:qz_array_item:0($GLOBALS|k)", "1:system:0($k)"}, {"1:qz_array_item:0($GLOBALS|k)", "1:system:0($k)"}},
+      {"not after extract of data of the script's", "<?php extract($conf); system($c);",
+       {"1:extract:0($conf)", "1:system:0($c)"}, {"1:extract:0($_POST_DATA)", "1:system:0($_POST_DATA)"}},
   });
   // clang-format on
 }

@@ -214,7 +214,7 @@ class QzrulesTestCommand : public ::testing::Test {
         {"mal/web/cmd.php", "<?php\n$c = $_GET['c'];\nsystem($c);\n"},
         {"mal/kit/upload.php", "<?php system($_REQUEST['cmd']);\n"},
         {"mal/kit/quiet.php", "<?php echo date('Y');\n"},
-        {"mal/kit/var.php", "<?php system($cmd);\n"},
+        {"mal/kit/var.php", "<?php system($cmd . ' 2>&1');\n"},
         {"ben/site/index.php", "<?php echo 'hello';\n"},
         {"ben/site/ls.php", "<?php system('ls -la');\n"},
         {"ben/site/notes.txt", "system($x);\n"},
@@ -327,7 +327,7 @@ TEST_F(QzrulesTestCommand, JsonReportIsTheSameForPlainAndEncipheredRules) {
 // A file name is hostile input: control characters reach no terminal.
 TEST_F(QzrulesTestCommand, ControlCharactersInNamesAreEscaped) {
   std::filesystem::create_directories(dir + "/odd/x");
-  std::ofstream(dir + "/odd/x/a\nb\x1b[2J.php") << "<?php system($x);\n";
+  std::ofstream(dir + "/odd/x/a\nb\x1b[2J.php") << "<?php system('ls ' . $x);\n";
   ToolRun r = qzrules("test " + dir + "/rules.txt --benign " + dir + "/odd");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("/odd/x/a\\x0Ab\\x1B[2J.php: suspicious"), std::string::npos) << r.out;
