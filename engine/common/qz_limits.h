@@ -135,6 +135,9 @@
 #define QZ_MAX_CALLBACK_DEPTH 4
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
+/* Slots of the cache of what the extended reading looks for in call names:
+ * a file calls a few hundred distinct functions. */
+#define QZ_CALL_KIND_CACHE_SLOTS 512
 /* Tokens per block of a nested run's scratch copies (96 KB): a block holds
  * the copies of an ordinary function body. */
 #define QZ_DRIVER_SCRATCH_BLOCK 1024ul

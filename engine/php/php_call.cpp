@@ -28,6 +28,7 @@
 
 #include <strings.h>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -51,34 +52,44 @@ static bool call_variables_imported = false;
  * QZ_MAX_REQUEST_GLOBAL_CHECKS. */
 static unsigned long call_request_global_checks = 0;
 
+/* What the extended reading looks for in a call's name, decided once per
+ * name of the scan (names are interned, so a name is its pointer). */
+enum : unsigned char {
+  CALL_KIND_IMPORTS = 1,          /* may give variables values: call_imports_variables */
+  CALL_KIND_CODE_OR_COMMAND = 2,  /* call_is_code_or_command */
+  CALL_KIND_MAIL = 4,             /* call_reported_in_loop */
+  CALL_KIND_ARGV = 8,             /* a row of call_argv_rows */
+  CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
+  CALL_KIND_KNOWN = 128,          /* decided */
+};
+/* A direct-mapped cache of decided names: a slot holds the last name that
+ * fell on it, so a name is decided again only after another took its slot. */
+static struct {
+  const char* name;
+  unsigned char kinds;
+} call_kinds[QZ_CALL_KIND_CACHE_SLOTS];
+static unsigned char call_kinds_of(const char* name);
+
 void php_call_run_begin() {
   php_extract_called = 0;
   if (php_run_depth() == 1) {
     call_variables_imported = false;
     call_request_global_checks = 0;
+    for (auto& slot : call_kinds) slot = {nullptr, 0};
   }
 }
 
 /* Whether a call of name (with first the text of its first argument, or
  * null) may give variables values the script does not assign itself. */
 static bool call_imports_variables(const char* name, const char* first) {
-  static const char* const names[] = {
-      "include",   "include_once", "require",      "require_once",
-      "extract",   "parse_str",    "mb_parse_str", "import_request_variables",
-      "qz_var_var"};
-  for (const char* n : names)
-    if (qz_ascii_fold_equal()(name, n)) return true;
+  if (call_kinds_of(name) & CALL_KIND_IMPORTS) return true;
   return first && qz_ascii_is(name, "qz_array_item") && std::strcmp(first, "$GLOBALS") == 0;
 }
 
 /* The code and command functions whose first argument, a variable the
  * top-level code never assigned, reads as request data. */
 static bool call_is_code_or_command(const char* name) {
-  static const char* const names[] = {"system",    "exec",       "passthru", "shell_exec", "popen",
-                                      "proc_open", "pcntl_exec", "eval",     "assert"};
-  for (const char* n : names)
-    if (qz_ascii_fold_equal()(name, n)) return true;
-  return false;
+  return (call_kinds_of(name) & CALL_KIND_CODE_OR_COMMAND) != 0;
 }
 
 /* Whether arg, the first argument of a code or command function, is a
@@ -128,8 +139,17 @@ void php_call_foreach_bodies::close_last() {
   if (php_call_loop_depth) php_call_loop_depth--;
 }
 
-void php_call_foreach_bodies::see(const _qz_token* tk) {
+/* With no body open or about to open nothing is tracked (see): a body's end
+ * is found from the brace depth at which it began, whatever the depth was. */
+void php_call_foreach_bodies::see_in_body(const _qz_token* tk) {
   if (!tk || !tk->name) return;
+  /* Inside a body, of the tokens that neither begin a body nor follow a
+   * ";" only separators move a body's bounds, and the word that ends a body
+   * opened by ":". */
+  if (!pending_ && !closing_ && tk->type != TOKEN_SEPARATOR) {
+    if (open_.back().how == COLON && qz_ascii_fold_equal()(tk->name, "endforeach")) close_last();
+    return;
+  }
   /* A one-statement body ends once its statement, which the ";" before
    * ended, has run. */
   for (; closing_ && !open_.empty(); closing_--) close_last();
@@ -140,6 +160,12 @@ void php_call_foreach_bodies::see(const _qz_token* tk) {
     kind how = opens ? BRACED : std::strcmp(tk->name, ":") == 0 ? COLON : STATEMENT;
     open_.push_back(body{how, how == BRACED ? depth_ + 1 : depth_});
     php_call_loop_depth++;
+  }
+  if (tk->type != TOKEN_SEPARATOR) {
+    if (!open_.empty() && open_.back().how == COLON &&
+        qz_ascii_fold_equal()(tk->name, "endforeach"))
+      close_last();
+    return;
   }
   if (opens) {
     depth_++;
@@ -337,6 +363,7 @@ static const char* call_argv_text(const _qz_value& v) {
 /* Reports the argument list of a call of call_argv_rows as its text. */
 static void call_fill_argv(const char* name, const std::vector<_qz_token*>& args,
                            _fcall_argument* records) {
+  if (!(call_kinds_of(name) & CALL_KIND_ARGV)) return;
   for (const auto& row : call_argv_rows) {
     if (row.position >= args.size() || !qz_ascii_fold_equal()(name, row.name)) continue;
     if (const char* text = call_argv_text(php_variable_value(args[row.position])))
@@ -549,10 +576,44 @@ bool php_call_result_is_own(const _qz_token* r) { return r && r == call_own_resu
 /* Whether a call of name made inside a loop body is reported once more
  * under PHP_CALL_IN_LOOP_MARKER: the functions that send mail. */
 static bool call_reported_in_loop(const char* name) {
-  static const char* const names[] = {"mail", "mb_send_mail", "imap_mail"};
-  for (const char* n : names)
-    if (qz_ascii_fold_equal()(name, n)) return true;
-  return false;
+  return (call_kinds_of(name) & CALL_KIND_MAIL) != 0;
+}
+
+static unsigned char call_kinds_of(const char* name) {
+  auto& slot = call_kinds[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  if (slot.name == name) return slot.kinds;
+  slot.name = name;
+  unsigned char& kinds = slot.kinds;
+  static const struct {
+    const char* name;
+    unsigned char kinds;
+  } rows[] = {
+      {"include", CALL_KIND_IMPORTS},
+      {"include_once", CALL_KIND_IMPORTS},
+      {"require", CALL_KIND_IMPORTS},
+      {"require_once", CALL_KIND_IMPORTS},
+      {"extract", CALL_KIND_IMPORTS},
+      {"parse_str", CALL_KIND_IMPORTS},
+      {"mb_parse_str", CALL_KIND_IMPORTS},
+      {"import_request_variables", CALL_KIND_IMPORTS | CALL_KIND_IMPORTS_REQUEST},
+      {"qz_var_var", CALL_KIND_IMPORTS},
+      {"system", CALL_KIND_CODE_OR_COMMAND},
+      {"exec", CALL_KIND_CODE_OR_COMMAND},
+      {"passthru", CALL_KIND_CODE_OR_COMMAND},
+      {"shell_exec", CALL_KIND_CODE_OR_COMMAND},
+      {"popen", CALL_KIND_CODE_OR_COMMAND},
+      {"proc_open", CALL_KIND_CODE_OR_COMMAND},
+      {"pcntl_exec", CALL_KIND_CODE_OR_COMMAND | CALL_KIND_ARGV},
+      {"eval", CALL_KIND_CODE_OR_COMMAND},
+      {"assert", CALL_KIND_CODE_OR_COMMAND},
+      {"mail", CALL_KIND_MAIL},
+      {"mb_send_mail", CALL_KIND_MAIL},
+      {"imap_mail", CALL_KIND_MAIL},
+  };
+  kinds = CALL_KIND_KNOWN;
+  for (const auto& row : rows)
+    if (qz_ascii_fold_equal()(name, row.name)) kinds |= row.kinds;
+  return kinds;
 }
 
 /* Reports the call of name with its n argument records again, under
@@ -600,7 +661,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   const bool extracts = qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
   /* Extended reading: every request item becomes a variable. */
-  if (reach && qz_ascii_fold_equal()(name, "import_request_variables")) php_extract_called = 1;
+  if (reach && (call_kinds_of(name) & CALL_KIND_IMPORTS_REQUEST)) php_extract_called = 1;
 
   /* Arguments come off last first; `args` keeps them in that order (and
    * is turned to source order below) and the same tokens are linked into

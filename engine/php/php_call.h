@@ -86,9 +86,14 @@ class php_call_foreach_bodies {
   php_call_foreach_bodies(const php_call_foreach_bodies&) = delete;
   php_call_foreach_bodies& operator=(const php_call_foreach_bodies&) = delete;
   void opened();
-  void see(const _qz_token* tk);
+  /* Takes tk, the next token of the run, into account. Outside every body,
+   * with none about to begin, there is nothing to do (inline: most tokens). */
+  void see(const _qz_token* tk) {
+    if (!open_.empty() || pending_ || closing_) see_in_body(tk);
+  }
 
  private:
+  void see_in_body(const _qz_token* tk);
   enum kind { BRACED, COLON, STATEMENT };
   struct body {
     kind how;
