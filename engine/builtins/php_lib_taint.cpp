@@ -314,8 +314,8 @@ static const char* taint_request_marker(_qz_token* t) {
   return text && php_text_is_request_marker(text) ? text : nullptr;
 }
 
-_qz_token* php_lib_taint_request_array(_qz_token* value) {
-  const char* marker = taint_request_marker(value);
+/* A new array every item of which is the request marker (null: none). */
+static _qz_token* taint_marked_array(const char* marker) {
   if (!marker) return nullptr;
   _qz_token* res = php_lib_array_token(php_call_line);
   if (res && res->value.ptr)
@@ -324,16 +324,14 @@ _qz_token* php_lib_taint_request_array(_qz_token* value) {
   return res;
 }
 
+_qz_token* php_lib_taint_request_array(_qz_token* value) {
+  return taint_marked_array(taint_request_marker(value));
+}
+
 _qz_token* php_lib_taint_unserialize(_qz_token* value) {
   if (_qz_token* res = php_lib_taint_request_array(value)) return res;
   const char* text = value ? php_value_text(php_variable_value(value)) : nullptr;
-  const char* marker = text ? php_text_request_marker_in(text) : nullptr;
-  if (!marker) return nullptr;
-  _qz_token* res = php_lib_array_token(php_call_line);
-  if (res && res->value.ptr)
-    static_cast<_qz_array*>(res->value.ptr)->item_marker =
-        qz_engine_insert_isym(const_cast<char*>(marker));
-  return res;
+  return taint_marked_array(text ? php_text_request_marker_in(text) : nullptr);
 }
 
 _qz_token* php_lib_taint_split(_qz_token*, _qz_token* subject) {
