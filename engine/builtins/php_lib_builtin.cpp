@@ -23,6 +23,7 @@
 #include "php/php_driver.h"
 #include "php/php_function.h"
 #include "php/php_lex.h"
+#include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
@@ -610,19 +611,6 @@ static _qz_token* lib_value_token(const _qz_value& v) {
   return res;
 }
 
-/* The key of bucket b as a value: its text, else its number. */
-static _qz_value lib_bucket_key(const _qz_bucket* b) {
-  _qz_value k{};
-  if (b->key) {
-    k.type = TOKEN_LITERAL;
-    k.ptr = b->key;
-  } else {
-    k.type = TOKEN_INTEGER;
-    k.lval = static_cast<long>(b->index);
-  }
-  return k;
-}
-
 /* The item the pointer of array is on, or null past the end (and for
  * anything but an array); request data reads as its marker. */
 _qz_token* php_lib_current(_qz_token* array) {
@@ -669,7 +657,7 @@ _qz_token* php_lib_each(_qz_token* array) {
   } else {
     _qz_bucket* b = lib_array_at(arr, at);
     if (!b) return nullptr;
-    key = lib_bucket_key(b);
+    key = php_value_bucket_key(b);
     value = b->value;
   }
   lib_set_cursor(arr, at + 1);

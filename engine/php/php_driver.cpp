@@ -760,15 +760,7 @@ static void driver_foreach_rest(const _qz_value& v, std::vector<_qz_value>* pair
   if (arr->item_marker || !arr->head || !arr->head->next) return;
   for (const _qz_bucket* b = arr->head->next; b && pairs->size() < 2 * (QZ_FOR_LOOP_MAX - 1);
        b = b->next) {
-    _qz_value key{};
-    if (b->key) {
-      key.type = TOKEN_LITERAL;
-      key.ptr = b->key;
-    } else {
-      key.type = TOKEN_INTEGER;
-      key.lval = static_cast<long>(b->index);
-    }
-    pairs->push_back(key);
+    pairs->push_back(php_value_bucket_key(b));
     pairs->push_back(b->value);
   }
 }

@@ -320,6 +320,18 @@ bool php_compare_size_t(void* a, void* b, unsigned long n) {
   return std::memcmp(a, b, n) == 0;
 }
 
+_qz_value php_value_bucket_key(const _qz_bucket* b) {
+  _qz_value k{};
+  if (b->key) {
+    k.type = TOKEN_LITERAL;
+    k.ptr = b->key;
+  } else {
+    k.type = TOKEN_INTEGER;
+    k.lval = static_cast<long>(b->index);
+  }
+  return k;
+}
+
 bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key) {
   if (v.type != TOKEN_ARRAY || !v.ptr) return false;
   auto* arr = static_cast<_qz_array*>(v.ptr);
@@ -332,13 +344,7 @@ bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key) {
     return false;
   } else {
     *item = arr->head->value;
-    if (arr->head->key) {
-      k.type = TOKEN_LITERAL;
-      k.ptr = arr->head->key;
-    } else {
-      k.type = TOKEN_INTEGER;
-      k.lval = static_cast<long>(arr->head->index);
-    }
+    k = php_value_bucket_key(arr->head);
   }
   if (key) *key = k;
   return true;

@@ -11,6 +11,7 @@
 
 #include <qzengine/export.h>
 
+#include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
 #include "runtime/qz_token.h"
 
@@ -54,6 +55,8 @@ QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
  * (request keys are request data too), the key's text or the item's index.
  * False when v is no array or an empty one. */
 bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key);
+/* The key of array item b as a value: its text, else its index. */
+_qz_value php_value_bucket_key(const _qz_bucket* b);
 
 /* Whether v holds request data: a request array, or a text that is a
  * request marker or holds one ("..._DATA"). */
