@@ -60,7 +60,6 @@ enum : unsigned char {
   CALL_KIND_MAIL = 4,             /* call_reported_in_loop */
   CALL_KIND_ARGV = 8,             /* a row of call_argv_rows */
   CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
-  CALL_KIND_KNOWN = 128,          /* decided */
 };
 /* A direct-mapped cache of decided names: a slot holds the last name that
  * fell on it, so a name is decided again only after another took its slot. */
@@ -610,7 +609,7 @@ static unsigned char call_kinds_of(const char* name) {
       {"mb_send_mail", CALL_KIND_MAIL},
       {"imap_mail", CALL_KIND_MAIL},
   };
-  kinds = CALL_KIND_KNOWN;
+  kinds = 0;
   for (const auto& row : rows)
     if (qz_ascii_fold_equal()(name, row.name)) kinds |= row.kinds;
   return kinds;
