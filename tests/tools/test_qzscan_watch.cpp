@@ -170,7 +170,8 @@ TEST_P(QzscanWatchBackend, StormOfFilesIsReportedWhole) {
       if (missing++ < 5) ADD_FAILURE() << "not reported: " << p;
       continue;
     }
-    EXPECT_EQ(it->second.value("verdict", ""), threats.count(p) ? "threat" : "clean") << p;
+    EXPECT_EQ(it->second.value("verdict", ""), threats.count(p) ? "threat" : "clean")
+        << it->second.dump();
   }
   EXPECT_EQ(missing, 0u);
   EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);

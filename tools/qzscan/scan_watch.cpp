@@ -243,11 +243,13 @@ class Reader {
   // True once the reader ended because every watched directory is gone.
   bool lost() const { return lost_; }
 
-  // Reads events until stop is woken, then takes what is left.
+  // Reads events until stop is woken, then takes what is left. Between two
+  // waits it holds the fork guard: workers are forked while it works.
   void run(const Pipe& stop) {
     for (;;) {
       pollfd p[2] = {{fd_, POLLIN, 0}, {stop.fds[0], POLLIN, 0}};
       if (poll(p, 2, -1) < 0 && errno != EINTR) break;
+      std::lock_guard<std::mutex> working(fork_guard());
       if (p[1].revents) break;
       if (p[0].revents) read_events();
       if (lost_all()) {
@@ -256,6 +258,7 @@ class Reader {
         return;
       }
     }
+    std::lock_guard<std::mutex> working(fork_guard());
     read_events();
   }
 

@@ -746,6 +746,15 @@ namespace {
 // its input, and a client's socket held by a worker would outlive its close.
 std::set<int> g_parent_fds;
 
+}  // namespace
+
+std::mutex& fork_guard() {
+  static std::mutex m;
+  return m;
+}
+
+namespace {
+
 bool spawn(Worker* w, const WorkerOptions& opt) {
   int down[2], up[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, down) != 0) return false;
@@ -756,6 +765,7 @@ bool spawn(Worker* w, const WorkerOptions& opt) {
   }
   std::fflush(nullptr);
   pid_t parent = getpid();
+  std::unique_lock<std::mutex> quiet(fork_guard());
   pid_t pid = fork();
   if (pid < 0) {
     close(down[0]);
@@ -770,6 +780,7 @@ bool spawn(Worker* w, const WorkerOptions& opt) {
     for (int fd : g_parent_fds) close(fd);
     worker_main(down[0], up[1], opt, parent);
   }
+  quiet.unlock();
   close(down[0]);
   close(up[1]);
   g_parent_fds.insert(down[1]);

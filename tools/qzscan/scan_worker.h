@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,6 +51,14 @@ struct WorkerOptions {
   bool skip_large = false;
   uint64_t memory_limit = uint64_t{kDefaultWorkerMemoryMiB} << 20;  // bytes; 0: none
 };
+
+// Workers are forked without exec, so a worker starts with every lock of
+// the parent as it stood at the fork, the allocator's among them; one held
+// by another thread of the parent is never released in the worker, whose
+// first allocation then waits for ever. A thread of the parent that works
+// beside the pool (the watch's event reader) holds this lock whenever it is
+// not waiting in the kernel; every fork of a worker holds it too.
+std::mutex& fork_guard();
 
 // SHA-256 of the bytes, as lowercase hexadecimal.
 std::string sha256_hex(const std::string& bytes);
