@@ -102,6 +102,10 @@
  * function called in a long loop of statements costs no more. */
 #define QZ_MAX_FUNCTION_WALKS_PER_SCAN 256
 #define QZ_MAX_WALKS_PER_FUNCTION 8
+/* Walks of a function once one of its walks gave back decoded text: a
+ * string table's reader, which an obfuscated script calls once for every
+ * name it hides; still within the scan's QZ_MAX_FUNCTION_WALKS_PER_SCAN. */
+#define QZ_MAX_WALKS_PER_DECODER 64
 /* Places of one "list(...) = " or "[...] = " that take a value (extended
  * reading); later ones assign nothing. Real code names a handful; the bound
  * keeps a hostile statement of millions of commas from growing a vector. */

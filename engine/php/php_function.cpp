@@ -48,6 +48,7 @@ struct php_function {
   unsigned long order; /* place among the scan's definitions, from 0 */
   unsigned long walks; /* bodies walked so far */
   bool walking;        /* its body is being walked now */
+  bool decoder;        /* a walk gave back decoded text (QZ_MAX_WALKS_PER_DECODER) */
   /* What kinds of argument earlier walks had (see function_signature): a
    * walk with kinds seen before reports nothing, it only computes. */
   std::vector<std::string> signatures;
@@ -160,8 +161,8 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
   php_reclaim_keep(params);
   php_reclaim_keep(body);
   try {
-    function_table.emplace(name,
-                           php_function{params, body, line, function_defined++, 0, false, {}});
+    function_table.emplace(
+        name, php_function{params, body, line, function_defined++, 0, false, false, {}});
   } catch (...) {
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
   }
@@ -428,7 +429,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   if (it == function_table.end()) return false;
   php_function& f = it->second;
   if (f.walking || function_walks.size() >= QZ_MAX_FUNCTION_DEPTH ||
-      f.walks >= QZ_MAX_WALKS_PER_FUNCTION)
+      f.walks >= (f.decoder ? QZ_MAX_WALKS_PER_DECODER : QZ_MAX_WALKS_PER_FUNCTION))
     return true;
   if (function_walks_made >= QZ_MAX_FUNCTION_WALKS_PER_SCAN) {
     php_call_limit_reached(PHP_LIMIT_FUNCTION_WALKS, line);
@@ -476,6 +477,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   f.walking = false;
   *result = function_walks.back().result;
   function_walks.pop_back();
+  if (*result && ((*result)->value.spare1 & QZ_VALUE_DECODED)) f.decoder = true;
   /* What a by-reference parameter ends with, read before the parameters
    * are unbound, goes to the caller's variable afterwards. */
   std::vector<std::pair<_qz_token*, _qz_value>> out;

@@ -598,6 +598,10 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
     for (const char* a : {"$r", "$d", "1"})
       for (const char* b : {"$r", "$d", "1"})
         many_calls += std::string(" w(") + a + ", " + b + ");";
+  // A function that gives back decoded text reads a string table: its
+  // callers each want one name, so it has a bound of its own.
+  std::string table_reads = "<?php function t($i) { return base64_decode('c3lzdGVt'); }";
+  for (int i = 0; i < 2 * QZ_MAX_WALKS_PER_DECODER; i++) table_reads += " k(t(1));";
   std::string hundred_thousand = "<?php function v($x) { k($x); }";
   for (int i = 0; i < 100000; i++) hundred_thousand += " v(1);";
   std::string many_functions = "<?php";
@@ -620,6 +624,9 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
        "<?php $n = 0; while (true) { $n = $n + 1; } for (;;) { $n = $n + 1; } f($n);",
        {{f_of(2), 1}}},
       {"walks per function", many_calls, {{"w(/|/)", 1000}, {"k(", QZ_MAX_WALKS_PER_FUNCTION}}},
+      {"walks of a string table's reader",
+       table_reads,
+       {{"k(system qz_decoded)", QZ_MAX_WALKS_PER_DECODER}, {"k(", 2 * QZ_MAX_WALKS_PER_DECODER}}},
       {"a hundred thousand calls of one function",
        hundred_thousand,
        {{"v(/)", 100000}, {"k(/)", 1}}},
