@@ -106,6 +106,16 @@
  * string table's reader, which an obfuscated script calls once for every
  * name it hides; still within the scan's QZ_MAX_FUNCTION_WALKS_PER_SCAN. */
 #define QZ_MAX_WALKS_PER_DECODER 64
+/* Bytes of a script read a second time for its top-level functions when a
+ * call comes before its definition; a longer script is read once only, as
+ * twice would double the cost of the largest inputs. */
+#define QZ_MAX_HOIST_SOURCE_BYTES (16ul << 20)
+/* Names of top-level functions that check keeps; a hostile script of
+ * millions of definitions is not hoisted past them. */
+#define QZ_MAX_HOIST_NAMES 4096
+/* Bytes of the first read of a stream for that check; each later read
+ * doubles what was read. */
+#define QZ_HOIST_READ_BYTES 4096
 /* Places of one "list(...) = " or "[...] = " that take a value (extended
  * reading); later ones assign nothing. Real code names a handful; the bound
  * keeps a hostile statement of millions of commas from growing a vector. */

@@ -1046,6 +1046,7 @@ int php_debug(_qz_token* tokens, qz_io_handle* source, unsigned char raw) {
   bool armed = nested ? php_reclaim_arm(false) : false;
   /* A nested run over a list copies its tokens into its depth's scratch. */
   driver_scratch* scratch = nested && tokens ? &driver_scratch_at[php_driver_run_depth] : nullptr;
+  if (!nested && !tokens) php_function_hoist(source, raw);
   php_driver_run_depth++;
   driver_loop(tokens, source, raw, scratch);
   if (scratch) driver_scratch_end_run(scratch);

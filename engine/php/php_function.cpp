@@ -158,6 +158,13 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
     qz_token_free(body);
     return false;
   }
+  /* The first definition of a name stands (a function read before the
+   * first statement is read again at its place): a later one is dropped. */
+  if (function_table.count(name)) {
+    qz_token_free(params);
+    qz_token_free(body);
+    return true;
+  }
   php_reclaim_keep(params);
   php_reclaim_keep(body);
   try {
@@ -234,6 +241,231 @@ _qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in
   _qz_token* value = function_closure(params, body, keyword->lineno);
   *replaces = value != nullptr;
   return value;
+}
+
+/* ---- Definitions before the first statement ---------------------------- */
+
+/* The text of source from its start, when it can be read again from there
+ * (a buffer, or a seekable stream put back where it was); false else, or
+ * when it is longer than QZ_MAX_HOIST_SOURCE_BYTES. */
+static bool hoist_source_text(qz_io_handle* source, std::string* text) {
+  if (auto* buf = dynamic_cast<buf_file_handle*>(source)) {
+    if (!buf->buffer || buf->position != 0) return false;
+    size_t n = strnlen(buf->buffer, QZ_MAX_HOIST_SOURCE_BYTES + 1);
+    if (n > QZ_MAX_HOIST_SOURCE_BYTES) return false;
+    text->assign(buf->buffer, n);
+    return true;
+  }
+  auto* file = dynamic_cast<linux_file_handle*>(source);
+  if (!file || !file->stream) return false;
+  long at = std::ftell(file->stream);
+  if (at != 0) return false;
+  /* Straight into the text, in reads that double, to one byte past the
+   * bound (which tells a longer text). */
+  size_t have = 0;
+  for (size_t room = QZ_HOIST_READ_BYTES;; room = have) {
+    room = std::min(room, QZ_MAX_HOIST_SOURCE_BYTES + 1 - have);
+    if (room == 0) break;
+    text->resize(have + room);
+    const size_t got = std::fread(&(*text)[have], 1, room, file->stream);
+    have += got;
+    if (got < room) break;
+  }
+  text->resize(have);
+  const bool whole = !std::ferror(file->stream) && have <= QZ_MAX_HOIST_SOURCE_BYTES;
+  std::clearerr(file->stream);
+  return std::fseek(file->stream, 0, SEEK_SET) == 0 && whole;
+}
+
+/* What a byte is to hoist_words: nothing to it, a byte that begins a name,
+ * one that only goes on with a name (a digit), or one that may begin a
+ * string, a comment, a brace or a closing tag. The table for a reading of
+ * the keyword "function" alone has only "f" and "F" begin a name. */
+enum : unsigned char { HOIST_PLAIN, HOIST_NAME, HOIST_MARK };
+struct hoist_classes {
+  unsigned char names[256], keyword[256];
+  bool name_byte[256];
+  hoist_classes() {
+    for (int c = 0; c < 256; c++) {
+      const bool letter = qz_ascii_is_upper(static_cast<char>(c)) ||
+                          qz_ascii_is_lower(static_cast<char>(c)) || c == '_' || c >= 0x80;
+      name_byte[c] = letter || (c >= '0' && c <= '9');
+      names[c] = letter ? HOIST_NAME : HOIST_PLAIN;
+      keyword[c] = c == 'f' || c == 'F' ? HOIST_NAME : HOIST_PLAIN;
+    }
+    /* The NUL after the text stops the scan of plain bytes. */
+    for (unsigned char c : {'\'', '"', '`', '#', '/', '{', '}', '?', '\0'})
+      names[c] = keyword[c] = HOIST_MARK;
+  }
+};
+static const hoist_classes hoist_class;
+
+/* A byte of a PHP name: ASCII letters, digits, "_" and any byte from 0x80. */
+static bool hoist_name_byte(char c) { return hoist_class.name_byte[static_cast<unsigned char>(c)]; }
+
+/* Hands seen(at, end, depth) the bounds of every name in the code of text
+ * (with keyword_only, of every name that begins with "f" or "F": enough to
+ * find the keyword "function") and the depth of braces it stands at;
+ * strings, comments and the text outside the code tags are passed over. A
+ * cheap reading of the bytes, not the lexer's: it only decides whether the
+ * definitions are worth a read. */
+template <class Seen>
+static void hoist_words(const std::string& text, bool keyword_only, Seen seen) {
+  const size_t n = text.size();
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* of = keyword_only ? hoist_class.keyword : hoist_class.names;
+  bool code = false;
+  unsigned long depth = 0;
+  for (size_t i = 0; i < n;) {
+    if (!code) {
+      const void* open = std::memchr(t + i, '<', n - i);
+      if (!open) return;
+      i = static_cast<size_t>(static_cast<const unsigned char*>(open) - t) + 1;
+      if (i < n && t[i] == '?') {
+        code = true;
+        i++;
+      }
+      continue;
+    }
+    /* Digits here go on with a number, never begin a name. */
+    while (of[t[i]] == HOIST_PLAIN) i++;
+    if (i >= n) return;
+    const unsigned char c = t[i];
+    if (c == 0) {
+      i++;
+    } else if (of[c] == HOIST_NAME) {
+      size_t end = i + 1;
+      while (end < n && hoist_name_byte(static_cast<char>(t[end]))) end++;
+      if (i == 0 || (t[i - 1] != '$' && !hoist_name_byte(static_cast<char>(t[i - 1]))))
+        seen(i, end, depth);
+      i = end;
+    } else if (c == '?') {
+      if (i + 1 < n && t[i + 1] == '>') code = false;
+      i += code ? 1 : 2;
+    } else if (c == '\'' || c == '"' || c == '`') {
+      /* To the next quote of its kind after an even run of backslashes. */
+      size_t from = i + 1;
+      for (;;) {
+        const void* q = std::memchr(t + from, c, n - from);
+        if (!q) return;
+        size_t at = static_cast<size_t>(static_cast<const unsigned char*>(q) - t), b = at;
+        while (b > i + 1 && t[b - 1] == '\\') b--;
+        from = at + 1;
+        if ((at - b) % 2 == 0) break;
+      }
+      i = from;
+    } else if (c == '#' || (c == '/' && i + 1 < n && t[i + 1] == '/')) {
+      /* A line comment ends at the line's end or at "?>". */
+      while (i < n && t[i] != '\n' && !(t[i] == '?' && i + 1 < n && t[i + 1] == '>')) i++;
+    } else if (c == '/' && i + 1 < n && t[i + 1] == '*') {
+      /* To the first "*" "/" after the opening pair ("/" "*" "/" is open). */
+      const size_t open = i;
+      size_t from = i + 2;
+      i = n;
+      while (from < n) {
+        const void* slash = std::memchr(t + from, '/', n - from);
+        if (!slash) break;
+        const size_t at = static_cast<size_t>(static_cast<const unsigned char*>(slash) - t);
+        from = at + 1;
+        if (at >= open + 3 && t[at - 1] == '*') {
+          i = at + 1;
+          break;
+        }
+      }
+    } else {
+      if (c == '{') depth++;
+      if (c == '}' && depth) depth--;
+      i++;
+    }
+  }
+}
+
+/* Whether the code of text calls, at its top level, a name that a later
+ * "function name(" of its top level defines. */
+static bool hoist_needed(const std::string& text) {
+  const size_t n = text.size();
+  auto blanks = [&](size_t i) {
+    while (i < n && qz_ascii_is_space(text[i])) i++;
+    return i;
+  };
+  auto folded = [&](size_t at, size_t end, std::string* key) {
+    key->assign(text, at, end - at);
+    for (char& c : *key) c = qz_ascii_lower(c);
+  };
+  /* The names the top level defines, folded, with where each is first
+   * defined. */
+  std::unordered_map<std::string, size_t> defined;
+  std::string key;
+  hoist_words(text, true, [&](size_t at, size_t end, unsigned long depth) {
+    if (depth || end - at != 8 || strncasecmp(text.data() + at, "function", 8) != 0 ||
+        defined.size() >= QZ_MAX_HOIST_NAMES)
+      return;
+    size_t i = blanks(end);
+    if (i < n && text[i] == '&') i = blanks(i + 1);
+    size_t name = i;
+    while (i < n && hoist_name_byte(text[i])) i++;
+    if (i == name || blanks(i) >= n || text[blanks(i)] != '(') return;
+    folded(name, i, &key);
+    defined.emplace(key, at);
+  });
+  if (defined.empty()) return false;
+  bool needed = false;
+  hoist_words(text, false, [&](size_t at, size_t end, unsigned long depth) {
+    if (needed || depth || blanks(end) >= n || text[blanks(end)] != '(') return;
+    /* Not a method nor a static method. */
+    if (at > 1 && ((text[at - 2] == '-' && text[at - 1] == '>') ||
+                   (text[at - 2] == ':' && text[at - 1] == ':')))
+      return;
+    folded(at, end, &key);
+    auto it = defined.find(key);
+    needed = it != defined.end() && it->second > at;
+  });
+  return needed;
+}
+
+void php_function_hoist(qz_io_handle* source, unsigned char raw) {
+  if (!function_reach() || !source) return;
+  std::string text;
+  if (!hoist_source_text(source, &text) || !hoist_needed(text)) return;
+  unsigned long depth = 0;
+  for (_qz_token* t = php_lex_get_token(source, raw); t && !qz_engine_is_interupt();
+       t = php_lex_get_token(source, raw)) {
+    if (t->type == TOKEN_SEPARATOR && t->name == qz_engine_lleft_handle) depth++;
+    if (t->type == TOKEN_SEPARATOR && t->name == qz_engine_lright_handle && depth) depth--;
+    if (depth || t->type == TOKEN_LITERAL || t->name != qz_engine_function_handle) {
+      qz_token_free(t);
+      continue;
+    }
+    _qz_token* name = php_lex_get_token(source, 0);
+    while (name && name->type != TOKEN_LITERAL && name->name && std::strcmp(name->name, "&") == 0) {
+      qz_token_free(name);
+      name = php_lex_get_token(source, 0);
+    }
+    /* A closure's "(" or "{" is read on by the loop, which counts its braces. */
+    if (name && name->type == TOKEN_WORD && name->name && name->name[0] != '$' &&
+        !php_is_char_seperator(name->name[0])) {
+      _qz_token* unread = nullptr;
+      _qz_token* params = function_read_group(nullptr, qz_engine_sleft_handle,
+                                              qz_engine_sright_handle, source, &unread);
+      _qz_token* body = params ? function_read_group(nullptr, qz_engine_lleft_handle,
+                                                     qz_engine_lright_handle, source, &unread)
+                               : nullptr;
+      if (body)
+        function_record(name->name, params, body, t->lineno);
+      else
+        qz_token_free(params);
+      qz_token_free(unread);
+      qz_token_free(name);
+    } else if (name && name->type == TOKEN_SEPARATOR && name->name == qz_engine_lleft_handle) {
+      depth++;
+      qz_token_free(name);
+    } else {
+      qz_token_free(name);
+    }
+    qz_token_free(t);
+  }
+  source->reset();
+  php_lex_reset();
 }
 
 /* A new separator or word token named `name` (interned), or null. */

@@ -32,6 +32,15 @@ void php_function_class_doc(const char* class_name, const std::string& doc);
 /* The doc comment kept for a class of that name (letter case ignored), or
  * null. Valid until the next scan begins. */
 const std::string* php_function_class_doc_of(const char* class_name);
+/* PHP defines the functions of a file's top level before the file's first
+ * statement runs, so a call may come before its definition. When the text
+ * of source (a script at its start) has such a call, this reads the whole
+ * source once for those definitions alone (functions of the top level, not
+ * methods nor functions defined inside a block), records them and moves
+ * source back to its start, with the lexer as it was; else it reads nothing.
+ * A source that cannot be read twice (no buffer, no seekable stream) is left
+ * alone. */
+void php_function_hoist(qz_io_handle* source, unsigned char raw);
 /* Reads a definition from source after its "function" keyword. Returns null
  * when a named definition was read and recorded (nothing of it is left for
  * the statement); for an anonymous function, recorded under a name of

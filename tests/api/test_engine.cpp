@@ -202,6 +202,51 @@ TEST_F(Engine, BudgetFollowsTheSizeOfAFileOrAMemoryStream) {
   unlink(path);
 }
 
+// A call above the definition of a top-level function gets the function's
+// value from every source that can be read twice: the definitions are read
+// first and the source is read again from its start. A pipe is read once, as
+// before: the call above the definition gets nothing.
+TEST_F(Engine, FunctionsAreDefinedBeforeTheFirstStatementWhereTheSourceCanBeReread) {
+  std::string script =
+      "<?php\n$f = g();\n$f(1);\nfunction g() { return 'sys' . 'tem'; }\nlast(2);\n";
+  char path[] = "/tmp/qz_hoist_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+  close(fd);
+  const std::vector<std::string> hoisted = {"g", "system", "last"};
+  const struct {
+    const char* what;
+    std::function<FILE*()> open;  // null: scanned from a buffer
+    std::vector<std::string> seen;
+  } rows[] = {
+      {"buffer", nullptr, hoisted},
+      {"file", [&] { return std::fopen(path, "rb"); }, hoisted},
+      {"memory", [&] { return fmemopen(&script[0], script.size(), "rb"); }, hoisted},
+      {"pipe",
+       [&] { return popen((std::string("cat ") + path).c_str(), "r"); },
+       {"g", "qz_unknown_callee", "last"}},
+  };
+  qz_engine_set_fcall_filter(record_call);
+  qz_engine_set_options(QZ_OPT_INTERPRETER_REACH);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    seen_calls.clear();
+    if (!r.open) {
+      qz_engine_scan_buff(script.c_str());
+    } else {
+      FILE* stream = r.open();
+      ASSERT_NE(stream, nullptr);
+      linux_file_handle source(stream);
+      qz_engine_real_scan(&source);
+      std::string("pipe") == r.what ? pclose(source.stream) : std::fclose(source.stream);
+    }
+    EXPECT_EQ(seen_calls, r.seen);
+  }
+  qz_engine_set_options(0);
+  unlink(path);
+}
+
 // A scan reports the same calls whatever the scans before it in the process
 // left behind. The script fills a quarter of its memory budget (where loops
 // stop running further rounds) up to a little less or more than the token
