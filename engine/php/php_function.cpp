@@ -258,8 +258,8 @@ static bool hoist_source_text(qz_io_handle* source, std::string* text) {
   }
   auto* file = dynamic_cast<linux_file_handle*>(source);
   if (!file || !file->stream) return false;
-  long at = std::ftell(file->stream);
-  if (at != 0) return false;
+  /* At its start, and able to go back there: nothing is read otherwise. */
+  if (std::ftell(file->stream) != 0 || std::fseek(file->stream, 0, SEEK_SET) != 0) return false;
   /* Straight into the text, in reads that double, to one byte past the
    * bound (which tells a longer text). */
   size_t have = 0;
@@ -277,10 +277,11 @@ static bool hoist_source_text(qz_io_handle* source, std::string* text) {
   return std::fseek(file->stream, 0, SEEK_SET) == 0 && whole;
 }
 
-/* What a byte is to hoist_words: nothing to it, a byte that begins a name,
- * one that only goes on with a name (a digit), or one that may begin a
- * string, a comment, a brace or a closing tag. The table for a reading of
- * the keyword "function" alone has only "f" and "F" begin a name. */
+/* What a byte is to hoist_words: nothing to it (digits too, which go on
+ * with a name or a number), a byte that begins a name, or one that may
+ * begin a string, a comment, a brace or a closing tag. The table for a
+ * reading of the keyword "function" alone has only "f" and "F" begin a
+ * name. */
 enum : unsigned char { HOIST_PLAIN, HOIST_NAME, HOIST_MARK };
 struct hoist_classes {
   unsigned char names[256], keyword[256];
