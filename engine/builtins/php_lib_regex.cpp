@@ -29,6 +29,7 @@ struct regex_program {
   bool at_end = false;       /* "$" */
   bool dollar_exact = false; /* D: "$" only at the very end */
   bool eval = false;         /* the "e" modifier */
+  bool runs = false;         /* one item and "+": a run of its bytes */
 };
 }  // namespace
 
@@ -188,6 +189,12 @@ static bool regex_compile(const char* p, unsigned long n, regex_program* prog) {
       prog->at_end = true;
       continue;
     }
+    /* "X+" of a single item is read only where a run of X's bytes is
+     * replaced by nothing, which is what replacing each byte does. */
+    if (c == '+' && i + 1 == body_end && prog->items.size() == 1 && !prog->at_start) {
+      prog->runs = true;
+      continue;
+    }
     if (std::strchr("()|*+?{^$", c)) return false;
     if (c == '.') {
       set.set();
@@ -251,6 +258,49 @@ static void regex_replace(const char* r, unsigned long rn, const char* match, un
   }
 }
 
+/* Whether a pattern of the one item `removed`, replaced by nothing, leaves
+ * nothing but ASCII letters, digits, "_" and "-": no path separator, no
+ * dot, no quote nor shell metacharacter. */
+static bool regex_keeps_only_name_bytes(const regex_set& removed) {
+  for (int b = 0; b < 256; b++) {
+    const char c = static_cast<char>(b);
+    const bool name = qz_ascii_is_upper(c) || qz_ascii_is_lower(c) || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-';
+    if (!name && !removed.test(static_cast<size_t>(b))) return false;
+  }
+  return true;
+}
+
+/* The subject with every byte of `removed` dropped. A request marker in it
+ * stands for text that is reduced the same way, which can then name no
+ * path and hold no command or code: it takes its escaped form, as
+ * escapeshellarg gives it. */
+static _qz_token* regex_name_filter(const regex_set& removed, const char* s, unsigned long n,
+                                    unsigned long line) {
+  static const unsigned long escaped = std::strlen(PHP_LIB_ESCAPED_PREFIX);
+  std::string out;
+  for (unsigned long i = 0; i < n;) {
+    if (n - i > escaped && std::memcmp(s + i, PHP_LIB_ESCAPED_PREFIX, escaped) == 0) {
+      /* Escaped already: kept whole. */
+      unsigned long end = i + escaped;
+      while (end < n && (qz_ascii_is_upper(s[end]) || s[end] == '_')) end++;
+      out.append(s + i, end - i);
+      i = end;
+      continue;
+    }
+    if (unsigned long m = s[i] == '$' ? php_lib_taint_escapable_at(s + i, n - i) : 0) {
+      php_lib_taint_append_escaped(&out, s + i, m);
+      i += m;
+      continue;
+    }
+    if (!removed.test(static_cast<unsigned char>(s[i]))) out.push_back(s[i]);
+    i++;
+  }
+  if (out.size() > QZ_MAX_STRING_LENGTH)
+    return php_lib_string_token(line, "", QZ_MAX_STRING_LENGTH + 1);
+  return php_lib_string_token(line, out.data(), out.size());
+}
+
 _qz_token* php_lib_regex_preg_replace(_qz_token* pattern, _qz_token* replacement,
                                       _qz_token* subject) {
   php_lib_preg_replace(pattern, replacement, subject);
@@ -264,6 +314,10 @@ _qz_token* php_lib_regex_preg_replace(_qz_token* pattern, _qz_token* replacement
     r = "";
     rn = 0;
   }
+  if (emulated && prog.runs && rn != 0) emulated = false;
+  if (emulated && prog.items.size() == 1 && rn == 0 && !prog.at_start && !prog.at_end &&
+      regex_keeps_only_name_bytes(prog.items[0]))
+    return regex_name_filter(prog.items[0], s, sn, subject->lineno);
 
   std::string out;
   bool too_long = false;
@@ -272,6 +326,13 @@ _qz_token* php_lib_regex_preg_replace(_qz_token* pattern, _qz_token* replacement
   } else {
     unsigned long m = prog.items.size();
     for (unsigned long i = 0; i <= sn && !too_long;) {
+      /* A request marker stands for text the scan does not know: what the
+       * pattern makes of it stays request data, so it is kept whole. */
+      if (unsigned long k = i < sn && s[i] == '$' ? php_lib_taint_escapable_at(s + i, sn - i) : 0) {
+        out.append(s + i, k);
+        i += k;
+        continue;
+      }
       if (regex_match_at(prog, s, sn, i)) {
         regex_replace(r, rn, s + i, m, &out);
         if (m > 0) {

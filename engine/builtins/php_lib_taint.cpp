@@ -526,8 +526,7 @@ static const char* const taint_escaped_sources[] = {
     "$_SERVER_DATA", "$_FILES_DATA", "$_SESSION_DATA", "$_ENV_DATA",
 };
 
-/* The length of the escapable marker at text[0, len), or 0. */
-static unsigned long taint_escapable_at(const char* text, unsigned long len) {
+unsigned long php_lib_taint_escapable_at(const char* text, unsigned long len) {
   for (const char* m : taint_escaped_sources) {
     unsigned long n = std::strlen(m);
     if (n <= len && std::memcmp(text, m, n) == 0) return n;
@@ -535,8 +534,7 @@ static unsigned long taint_escapable_at(const char* text, unsigned long len) {
   return 0;
 }
 
-/* Appends the escapable marker of n bytes at m in its escaped form. */
-static void taint_append_escaped(std::string* out, const char* m, unsigned long n) {
+void php_lib_taint_append_escaped(std::string* out, const char* m, unsigned long n) {
   *out += PHP_LIB_ESCAPED_PREFIX;
   out->append(m + 2, n - 2);
 }
@@ -556,8 +554,9 @@ _qz_token* php_lib_taint_escapeshellarg(_qz_token* arg) {
   for (unsigned long i = 0; i < len && out.size() <= QZ_MAX_STRING_LENGTH; i++) {
     if (text[i] == '\'') {
       out += "'\\''";
-    } else if (unsigned long n = text[i] == '$' ? taint_escapable_at(text + i, len - i) : 0) {
-      taint_append_escaped(&out, text + i, n);
+    } else if (unsigned long n =
+                   text[i] == '$' ? php_lib_taint_escapable_at(text + i, len - i) : 0) {
+      php_lib_taint_append_escaped(&out, text + i, n);
       i += n - 1;
     } else {
       out += text[i];
@@ -591,9 +590,9 @@ _qz_token* php_lib_taint_escapeshellcmd(_qz_token* cmd) {
       out += '\\';
     }
     /* Past the program's name, request data can only add arguments. */
-    unsigned long n = c == '$' && !leading ? taint_escapable_at(text + i, len - i) : 0;
+    unsigned long n = c == '$' && !leading ? php_lib_taint_escapable_at(text + i, len - i) : 0;
     if (n) {
-      taint_append_escaped(&out, text + i, n);
+      php_lib_taint_append_escaped(&out, text + i, n);
       i += n - 1;
       continue;
     }

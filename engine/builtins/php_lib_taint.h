@@ -21,6 +21,8 @@
 #include "php/php_variable.h"
 #include "runtime/qz_token.h"
 
+#include <string>
+
 /* The marker for data read from the request body ("php://input"). */
 #define PHP_LIB_INPUT_DATA_MARKER "$_POST_DATA"
 /* The marker for request headers and the CGI variables derived from them. */
@@ -166,6 +168,12 @@ _qz_token* php_lib_taint_socket_client(_qz_token* address);
 _qz_token* php_lib_taint_socket_read(_qz_token* socket, _qz_token* length);
 
 /* Shell escaping. */
+
+/* The length of the request marker that text[0, len) begins with, of
+ * those the shell escapes below rewrite, or 0. */
+unsigned long php_lib_taint_escapable_at(const char* text, unsigned long len);
+/* Appends the marker of n bytes at m in its escaped form. */
+void php_lib_taint_append_escaped(std::string* out, const char* m, unsigned long n);
 
 /* escapeshellarg: the text in single quotes, each quote in it written as
  * '\'' and each request marker (of the request arrays, headers and server

@@ -102,7 +102,13 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"rawurldecode keeps plus and bad escapes; preg_replace on simple patterns",
        "<?php f(rawurldecode('%73ys+%7'), preg_replace('/[^a-z]/', '', 's1y2s3t4e5m'), preg_replace('#x#i', '$0$0', 'aXb'), "
        "preg_replace('/a+/', '', 'aab'), preg_replace('/e$/', '', 'eee'), preg_replace('/./', '', 'abc'));",
-       {"f(sys+%7|system|aXXb|aab|ee|)"}, {"f(|||||)"}},
+       {"f(sys+%7|system|aXXb|b|ee|)"}, {"f(|||||)"}},
+      {"request text reduced to name characters by preg_replace names no path: it reads as "
+       "escaped; with the dot kept it does not",
+       "<?php f(preg_replace('/[\\W]+/', '', $_GET['n']), preg_replace('/[^a-z0-9_-]/i', '', "
+       "$_POST['p'] . '/../' . $_COOKIE['c']), preg_replace('/[^\\w.]+/', '', 'up/' . $_GET['n']));",
+       {"f($_ESCAPED_GET_DATA|$_ESCAPED_POST_DATA$_ESCAPED_COOKIE_DATA|up$_GET_DATA)"},
+       {"f(||)"}},
       {"preg_replace with the e modifier still runs the replacement",
        "<?php f(preg_replace('/(a)|b/', 'x', 'ab'), preg_replace('/q/e', 'system(1)', 'q'), preg_replace('/(q)/ze', 'system(2)', 'q'));",
        {"system(/)", "system(0)", "f(ab||)"}, {"system(/)", "system(0)", "f(||)"}},
@@ -328,6 +334,13 @@ TEST_F(Regex, SimplePatternsAreEmulatedOthersLeaveTheSubject) {
       {"/a$/", "", "ba\n", "b\n"},
       {"/a$/D", "", "ba\n", "ba\n"},
       {"/[^a]/i", "", "aAb", "aA"},
+      {"/_/", "", "a_$_GET_DATA_b", "a$_GET_DATAb"},
+      {"/[^a-z]+/i", "", "ab12-Cd", "abCd"},
+      {"/[\\W]+/", "", "x/$_GET_DATA.php", "x$_ESCAPED_GET_DATAphp"},
+      {"/\\W/", "", "$_ESCAPED_POST_DATA/a", "$_ESCAPED_POST_DATAa"},
+      {"/[^a-z]+/", "x", "ab12c", "ab12c"},
+      {"/^a+/", "", "aab", "aab"},
+      {"/ab+/", "", "abb", "abb"},
       {"/[a-c]x/i", "-", "BXcxdx", "--dx"},
   };
   for (const auto& row : rows) {

@@ -341,6 +341,14 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php move_uploaded_file($_FILES['f']['tmp_name'], 'up/' . "
        "basename($_FILES['f']['name']));",
        Verdict::Threat},
+      {"upload under the client's name reduced to name characters (no dot, no slash)",
+       "<?php move_uploaded_file($_FILES['f']['tmp_name'], 'up/' . "
+       "preg_replace('/[\\W]+/', '', $_FILES['f']['name']));",
+       Verdict::Clean},
+      {"upload under the client's name with its dots kept (a .php goes)",
+       "<?php move_uploaded_file($_FILES['f']['tmp_name'], 'up/' . "
+       "preg_replace('/[^\\w.]+/', '', $_FILES['f']['name']));",
+       Verdict::Threat},
       {"request array trimmed", "<?php $in = array_map('trim', $_POST);", Verdict::Clean},
       {"card number and code mailed from a payment step",
        "<?php $p = $order->getPayment(); $t = $p->getCcNumber() . '|' . $p->getCcCid();\n"
