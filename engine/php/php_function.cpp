@@ -260,10 +260,17 @@ static bool hoist_source_text(qz_io_handle* source, std::string* text) {
   if (!file || !file->stream) return false;
   /* At its start, and able to go back there: nothing is read otherwise. */
   if (std::ftell(file->stream) != 0 || std::fseek(file->stream, 0, SEEK_SET) != 0) return false;
-  /* Straight into the text, in reads that double, to one byte past the
-   * bound (which tells a longer text). */
-  size_t have = 0;
-  for (size_t room = QZ_HOIST_READ_BYTES;; room = have) {
+  /* Its size, where the stream can tell it, lets one read take it all;
+   * else reads that double go on to one byte past the bound (which tells a
+   * longer text). */
+  size_t have = 0, room = QZ_HOIST_READ_BYTES;
+  if (std::fseek(file->stream, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file->stream);
+    if (size >= 0 && static_cast<unsigned long>(size) <= QZ_MAX_HOIST_SOURCE_BYTES)
+      room = static_cast<size_t>(size) + 1;
+  }
+  if (std::fseek(file->stream, 0, SEEK_SET) != 0) return false;
+  for (;; room = have) {
     room = std::min(room, QZ_MAX_HOIST_SOURCE_BYTES + 1 - have);
     if (room == 0) break;
     text->resize(have + room);
@@ -304,9 +311,9 @@ static const hoist_classes hoist_class;
 /* A byte of a PHP name: ASCII letters, digits, "_" and any byte from 0x80. */
 static bool hoist_name_byte(char c) { return hoist_class.name_byte[static_cast<unsigned char>(c)]; }
 
-/* Hands seen(at, end, depth) the bounds of every name in the code of text
- * (with keyword_only, of every name that begins with "f" or "F": enough to
- * find the keyword "function") and the depth of braces it stands at;
+/* Hands seen(at, end) the bounds of every name of the top level of the
+ * code of text, outside all braces (with keyword_only, of every such name
+ * that begins with "f" or "F": enough to find the keyword "function");
  * strings, comments and the text outside the code tags are passed over. A
  * cheap reading of the bytes, not the lexer's: it only decides whether the
  * definitions are worth a read. */
@@ -328,17 +335,23 @@ static void hoist_words(const std::string& text, bool keyword_only, Seen seen) {
       }
       continue;
     }
-    /* Digits here go on with a number, never begin a name. */
-    while (of[t[i]] == HOIST_PLAIN) i++;
+    /* Digits here go on with a number, never begin a name. The keyword's
+     * reading skips through the C library's search for a set of bytes. */
+    if (depth)
+      i += std::strcspn(reinterpret_cast<const char*>(t + i), "'\"`#/{}?");
+    else if (keyword_only)
+      i += std::strcspn(reinterpret_cast<const char*>(t + i), "'\"`#/{}?fF");
+    else
+      while (of[t[i]] == HOIST_PLAIN) i++;
     if (i >= n) return;
     const unsigned char c = t[i];
     if (c == 0) {
       i++;
-    } else if (of[c] == HOIST_NAME) {
+    } else if (of[c] == HOIST_NAME && !depth) {
       size_t end = i + 1;
       while (end < n && hoist_name_byte(static_cast<char>(t[end]))) end++;
       if (i == 0 || (t[i - 1] != '$' && !hoist_name_byte(static_cast<char>(t[i - 1]))))
-        seen(i, end, depth);
+        seen(i, end);
       i = end;
     } else if (c == '?') {
       if (i + 1 < n && t[i + 1] == '>') code = false;
@@ -357,7 +370,20 @@ static void hoist_words(const std::string& text, bool keyword_only, Seen seen) {
       i = from;
     } else if (c == '#' || (c == '/' && i + 1 < n && t[i + 1] == '/')) {
       /* A line comment ends at the line's end or at "?>". */
-      while (i < n && t[i] != '\n' && !(t[i] == '?' && i + 1 < n && t[i + 1] == '>')) i++;
+      const void* nl = std::memchr(t + i, '\n', n - i);
+      const size_t line_end =
+          nl ? static_cast<size_t>(static_cast<const unsigned char*>(nl) - t) : n;
+      for (const void* q = std::memchr(t + i, '?', line_end - i); q;
+           q = std::memchr(
+               static_cast<const unsigned char*>(q) + 1, '?',
+               line_end - static_cast<size_t>(static_cast<const unsigned char*>(q) - t) - 1)) {
+        const size_t at = static_cast<size_t>(static_cast<const unsigned char*>(q) - t);
+        if (at + 1 < n && t[at + 1] == '>') {
+          i = at;
+          break;
+        }
+      }
+      if (t[i] != '?') i = line_end;
     } else if (c == '/' && i + 1 < n && t[i + 1] == '*') {
       /* To the first "*" "/" after the opening pair ("/" "*" "/" is open). */
       const size_t open = i;
@@ -397,8 +423,8 @@ static bool hoist_needed(const std::string& text) {
    * defined. */
   std::unordered_map<std::string, size_t> defined;
   std::string key;
-  hoist_words(text, true, [&](size_t at, size_t end, unsigned long depth) {
-    if (depth || end - at != 8 || strncasecmp(text.data() + at, "function", 8) != 0 ||
+  hoist_words(text, true, [&](size_t at, size_t end) {
+    if (end - at != 8 || strncasecmp(text.data() + at, "function", 8) != 0 ||
         defined.size() >= QZ_MAX_HOIST_NAMES)
       return;
     size_t i = blanks(end);
@@ -411,8 +437,8 @@ static bool hoist_needed(const std::string& text) {
   });
   if (defined.empty()) return false;
   bool needed = false;
-  hoist_words(text, false, [&](size_t at, size_t end, unsigned long depth) {
-    if (needed || depth || blanks(end) >= n || text[blanks(end)] != '(') return;
+  hoist_words(text, false, [&](size_t at, size_t end) {
+    if (needed || blanks(end) >= n || text[blanks(end)] != '(') return;
     /* Not a method nor a static method. */
     if (at > 1 && ((text[at - 2] == '-' && text[at - 1] == '>') ||
                    (text[at - 2] == ':' && text[at - 1] == ':')))
