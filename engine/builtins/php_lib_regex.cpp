@@ -258,6 +258,18 @@ static void regex_replace(const char* r, unsigned long rn, const char* match, un
   }
 }
 
+/* The length of the longest carried marker (php_lib_taint_markers) that
+ * s[0, n) begins with, or 0. */
+static unsigned long regex_marker_at(const char* s, unsigned long n) {
+  unsigned long best = 0;
+  if (n == 0 || s[0] != '$') return 0;
+  for (unsigned long k = 0; php_lib_taint_markers[k]; k++) {
+    unsigned long len = std::strlen(php_lib_taint_markers[k]);
+    if (len > best && len <= n && std::memcmp(s, php_lib_taint_markers[k], len) == 0) best = len;
+  }
+  return best;
+}
+
 /* Whether a pattern of the one item `removed`, replaced by nothing, leaves
  * nothing but ASCII letters, digits, "_" and "-": no path separator, no
  * dot, no quote nor shell metacharacter. */
@@ -274,7 +286,7 @@ static bool regex_keeps_only_name_bytes(const regex_set& removed) {
 /* The subject with every byte of `removed` dropped. A request marker in it
  * stands for text that is reduced the same way, which can then name no
  * path and hold no command or code: it takes its escaped form, as
- * escapeshellarg gives it. */
+ * escapeshellarg gives it. Other markers are kept whole. */
 static _qz_token* regex_name_filter(const regex_set& removed, const char* s, unsigned long n,
                                     unsigned long line) {
   static const unsigned long escaped = std::strlen(PHP_LIB_ESCAPED_PREFIX);
@@ -290,6 +302,11 @@ static _qz_token* regex_name_filter(const regex_set& removed, const char* s, uns
     }
     if (unsigned long m = s[i] == '$' ? php_lib_taint_escapable_at(s + i, n - i) : 0) {
       php_lib_taint_append_escaped(&out, s + i, m);
+      i += m;
+      continue;
+    }
+    if (unsigned long m = regex_marker_at(s + i, n - i)) {
+      out.append(s + i, m);
       i += m;
       continue;
     }
@@ -326,9 +343,9 @@ _qz_token* php_lib_regex_preg_replace(_qz_token* pattern, _qz_token* replacement
   } else {
     unsigned long m = prog.items.size();
     for (unsigned long i = 0; i <= sn && !too_long;) {
-      /* A request marker stands for text the scan does not know: what the
-       * pattern makes of it stays request data, so it is kept whole. */
-      if (unsigned long k = i < sn && s[i] == '$' ? php_lib_taint_escapable_at(s + i, sn - i) : 0) {
+      /* A marker stands for text the scan does not know: what the pattern
+       * makes of it keeps its origin, so it is kept whole. */
+      if (unsigned long k = i < sn ? regex_marker_at(s + i, sn - i) : 0) {
         out.append(s + i, k);
         i += k;
         continue;

@@ -338,6 +338,8 @@ TEST_F(Regex, SimplePatternsAreEmulatedOthersLeaveTheSubject) {
       {"/[^a-z]+/i", "", "ab12-Cd", "abCd"},
       {"/[\\W]+/", "", "x/$_GET_DATA.php", "x$_ESCAPED_GET_DATAphp"},
       {"/\\W/", "", "$_ESCAPED_POST_DATA/a", "$_ESCAPED_POST_DATAa"},
+      {"/\\W/", "", "$_FILE_CONTENTS.x", "$_FILE_CONTENTSx"},
+      {"/[\\$]/", "-", "$_FILE_CONTENTS$", "$_FILE_CONTENTS-"},
       {"/[^a-z]+/", "x", "ab12c", "ab12c"},
       {"/^a+/", "", "aab", "aab"},
       {"/ab+/", "", "abb", "abb"},
