@@ -1353,8 +1353,9 @@ struct eval_walk {
 
 /* Runs for most tokens of a statement: the inline fold stops at the first
  * byte that differs, where strcasecmp would cost a library call. */
-static bool eval_name_is(const _qz_token* t, const char* text) {
-  return t->name && qz_ascii_fold_equal()(t->name, text);
+static inline bool eval_name_is(const _qz_token* t, const char* text) {
+  /* text is lower case: most names differ at once in their first byte. */
+  return t->name && qz_ascii_lower(t->name[0]) == text[0] && qz_ascii_fold_equal()(t->name, text);
 }
 
 static bool eval_is_colon(const _qz_token* t) {
