@@ -335,8 +335,10 @@ static void hoist_words(const std::string& text, bool keyword_only, Seen seen) {
       }
       continue;
     }
-    /* Digits here go on with a number, never begin a name. The keyword's
-     * reading skips through the C library's search for a set of bytes. */
+    /* Digits here go on with a number, never begin a name. Inside braces
+     * only strings, comments and braces count, and at the top level of the
+     * keyword's reading they and "f": both skip through the C library's
+     * search for a set of bytes. */
     if (depth)
       i += std::strcspn(reinterpret_cast<const char*>(t + i), "'\"`#/{}?");
     else if (keyword_only)
