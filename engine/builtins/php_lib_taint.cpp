@@ -218,6 +218,13 @@ static const char* taint_text(_qz_token* t, unsigned long* len) {
   return text;
 }
 
+/* Whether t's text is exactly the marker `marker`. */
+static bool taint_text_is(_qz_token* t, const char* marker) {
+  unsigned long len = 0;
+  const char* text = taint_text(t, &len);
+  return text && len == std::strlen(marker) && std::memcmp(text, marker, len) == 0;
+}
+
 /* Whether name's text is the stream `stream`, ignoring case. */
 static bool taint_is_stream(_qz_token* name, const char* stream) {
   unsigned long len = 0;
@@ -234,10 +241,7 @@ static bool taint_is_stdin_handle(_qz_token* handle) {
   if (handle->name && std::strcmp(handle->name, "STDIN") == 0 &&
       php_variable_value(handle).type == TOKEN_NONE)
     return true;
-  unsigned long len = 0;
-  const char* text = taint_text(handle, &len);
-  return text && len == sizeof PHP_LIB_STDIN_HANDLE_MARKER - 1 &&
-         std::memcmp(text, PHP_LIB_STDIN_HANDLE_MARKER, len) == 0;
+  return taint_text_is(handle, PHP_LIB_STDIN_HANDLE_MARKER);
 }
 
 _qz_token* php_lib_taint_getenv(_qz_token* name) {
@@ -444,10 +448,7 @@ _qz_token* php_lib_taint_first_key(_qz_token* array) {
 /* Whether name is the marker of an item of an upload ($_FILES['f']['tmp_name']
  * and its relatives): the path of a file whose bytes the client sent. */
 static bool taint_is_upload(_qz_token* name) {
-  unsigned long len = 0;
-  const char* text = taint_text(name, &len);
-  return text && len == sizeof PHP_LIB_UPLOAD_PATH_MARKER - 1 &&
-         std::memcmp(text, PHP_LIB_UPLOAD_PATH_MARKER, len) == 0;
+  return taint_text_is(name, PHP_LIB_UPLOAD_PATH_MARKER);
 }
 
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name) {
@@ -477,14 +478,10 @@ _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
 }
 
 _qz_token* php_lib_taint_fread(_qz_token* handle, _qz_token* length) {
-  static const char socket[] = PHP_LIB_SOCKET_MARKER;
-  unsigned long len = 0;
-  const char* text = taint_text(handle, &len);
-  if (text && len == sizeof PHP_LIB_INPUT_HANDLE_MARKER - 1 &&
-      std::memcmp(text, PHP_LIB_INPUT_HANDLE_MARKER, len) == 0)
+  if (taint_text_is(handle, PHP_LIB_INPUT_HANDLE_MARKER))
     return php_lib_marker(handle, PHP_LIB_INPUT_DATA_MARKER);
-  if (text && len == sizeof socket - 1 && std::memcmp(text, socket, len) == 0)
-    return php_lib_marker(handle, socket);
+  if (taint_text_is(handle, PHP_LIB_SOCKET_MARKER))
+    return php_lib_marker(handle, PHP_LIB_SOCKET_MARKER);
   if (taint_is_stdin_handle(handle)) return php_lib_marker(handle, PHP_LIB_STDIN_DATA_MARKER);
   return php_lib_fread(handle, length);
 }
