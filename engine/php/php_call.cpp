@@ -142,24 +142,18 @@ void php_call_foreach_bodies::close_last() {
  * is found from the brace depth at which it began, whatever the depth was. */
 void php_call_foreach_bodies::see_in_body(const _qz_token* tk) {
   if (!tk || !tk->name) return;
-  /* Inside a body, of the tokens that neither begin a body nor follow a
-   * ";" only separators move a body's bounds, and the word that ends a body
-   * opened by ":". */
-  if (!pending_ && !closing_ && tk->type != TOKEN_SEPARATOR) {
-    if (open_.back().how == COLON && qz_ascii_fold_equal()(tk->name, "endforeach")) close_last();
-    return;
-  }
   /* A one-statement body ends once its statement, which the ";" before
    * ended, has run. */
   for (; closing_ && !open_.empty(); closing_--) close_last();
   closing_ = 0;
   const bool opens = qz_token_is_sep(tk, qz_engine_lleft_handle);
-  const bool closes = qz_token_is_sep(tk, qz_engine_lright_handle);
   for (; pending_; pending_--) {
     kind how = opens ? BRACED : std::strcmp(tk->name, ":") == 0 ? COLON : STATEMENT;
     open_.push_back(body{how, how == BRACED ? depth_ + 1 : depth_});
     php_call_loop_depth++;
   }
+  /* Of the other tokens only separators move a body's bounds, and the word
+   * that ends a body opened by ":". */
   if (tk->type != TOKEN_SEPARATOR) {
     if (!open_.empty() && open_.back().how == COLON &&
         qz_ascii_fold_equal()(tk->name, "endforeach"))
@@ -168,7 +162,7 @@ void php_call_foreach_bodies::see_in_body(const _qz_token* tk) {
   }
   if (opens) {
     depth_++;
-  } else if (closes) {
+  } else if (qz_token_is_sep(tk, qz_engine_lright_handle)) {
     /* A "}" ends the braced body it closes, and any other body that began
      * inside the group it closes. */
     while (!open_.empty() && open_.back().depth >= depth_) close_last();
@@ -177,9 +171,6 @@ void php_call_foreach_bodies::see_in_body(const _qz_token* tk) {
     for (size_t i = open_.size();
          i > 0 && open_[i - 1].how == STATEMENT && open_[i - 1].depth == depth_; i--)
       closing_++;
-  } else if (!open_.empty() && open_.back().how == COLON &&
-             qz_ascii_fold_equal()(tk->name, "endforeach")) {
-    close_last();
   }
 }
 
