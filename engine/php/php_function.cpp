@@ -194,19 +194,31 @@ static _qz_token* function_closure(_qz_token* params, _qz_token* body, unsigned 
   return value;
 }
 
-_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
-                               const char* class_name, bool* replaces, _qz_token** unread) {
-  *replaces = false;
-  *unread = nullptr;
+/* The token after a "function" keyword read from source, past the "&" of
+ * a function that returns a reference (null at the end of input). */
+static _qz_token* function_read_name(qz_io_handle* source) {
   _qz_token* name = php_lex_get_token(source, 0);
   while (name && name->type != TOKEN_LITERAL && name->name && std::strcmp(name->name, "&") == 0) {
     qz_token_free(name);
     name = php_lex_get_token(source, 0);
   }
+  return name;
+}
+
+/* Whether that token names the function: a word, not a variable nor a
+ * closure's "(". */
+static bool function_is_name(const _qz_token* name) {
+  return name && name->type == TOKEN_WORD && name->name && name->name[0] != '$' &&
+         !php_is_char_seperator(name->name[0]);
+}
+
+_qz_token* php_function_define(_qz_token* keyword, qz_io_handle* source, bool in_class,
+                               const char* class_name, bool* replaces, _qz_token** unread) {
+  *replaces = false;
+  *unread = nullptr;
+  _qz_token* name = function_read_name(source);
   bool anonymous = name && name->type == TOKEN_SEPARATOR && name->name == qz_engine_sleft_handle;
-  if (!anonymous && (!name || name->type != TOKEN_WORD || !name->name || name->name[0] == '$' ||
-                     php_is_char_seperator(name->name[0])))
-    return name; /* read on as before */
+  if (!anonymous && !function_is_name(name)) return name; /* read on as before */
   _qz_token* params = function_read_group(anonymous ? name : nullptr, qz_engine_sleft_handle,
                                           qz_engine_sright_handle, source, unread);
   _qz_token* body = params ? function_read_group(nullptr, qz_engine_lleft_handle,
@@ -465,14 +477,9 @@ void php_function_hoist(qz_io_handle* source, unsigned char raw) {
       qz_token_free(t);
       continue;
     }
-    _qz_token* name = php_lex_get_token(source, 0);
-    while (name && name->type != TOKEN_LITERAL && name->name && std::strcmp(name->name, "&") == 0) {
-      qz_token_free(name);
-      name = php_lex_get_token(source, 0);
-    }
+    _qz_token* name = function_read_name(source);
     /* A closure's "(" or "{" is read on by the loop, which counts its braces. */
-    if (name && name->type == TOKEN_WORD && name->name && name->name[0] != '$' &&
-        !php_is_char_seperator(name->name[0])) {
+    if (function_is_name(name)) {
       _qz_token* unread = nullptr;
       _qz_token* params = function_read_group(nullptr, qz_engine_sleft_handle,
                                               qz_engine_sright_handle, source, &unread);
