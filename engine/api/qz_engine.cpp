@@ -15,8 +15,8 @@
 #include "runtime/qz_string.h"
 #include "runtime/qz_symtable.h"
 #include "runtime/qz_token.h"
+#include "source/qz_source.h"
 
-#include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -30,39 +30,12 @@ static bool qz_engine_scanning = false;
 
 bool qz_engine_can_scan() { return qz_engine_started && !qz_engine_scanning; }
 
-/* Marks an input whose size cannot be known before it is read. */
-static const unsigned long QZ_INPUT_SIZE_UNKNOWN = ~0ul;
-
-/* The bytes of a stream without a descriptor (one over memory), found by
- * seeking to its end and back; QZ_INPUT_SIZE_UNKNOWN when it cannot seek. */
-static unsigned long qz_engine_stream_size(FILE* stream) {
-  long here = std::ftell(stream);
-  if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return QZ_INPUT_SIZE_UNKNOWN;
-  long end = std::ftell(stream);
-  if (std::fseek(stream, here, SEEK_SET) != 0 || end < 0) return QZ_INPUT_SIZE_UNKNOWN;
-  return static_cast<unsigned long>(end);
-}
-
-/* Bytes the source holds: a regular file's size, a memory stream's, a
- * buffer's text length; QZ_INPUT_SIZE_UNKNOWN for any other source. */
-static unsigned long qz_engine_input_size(qz_io_handle* source) {
-  if (auto* file = dynamic_cast<linux_file_handle*>(source)) {
-    struct stat st;
-    if (file->stream && fileno(file->stream) < 0) return qz_engine_stream_size(file->stream);
-    if (file->stream && fstat(fileno(file->stream), &st) == 0 && S_ISREG(st.st_mode))
-      return static_cast<unsigned long>(st.st_size);
-  } else if (auto* buf = dynamic_cast<buf_file_handle*>(source)) {
-    return buf->buffer ? std::strlen(buf->buffer) : 0;
-  }
-  return QZ_INPUT_SIZE_UNKNOWN;
-}
-
 /* The memory budget of a scan of `input_size` bytes; 0 (none) unless the
  * host asked for budgets. */
 static unsigned long qz_engine_scan_budget(unsigned long input_size) {
   if (!(qz_engine_options & QZ_OPT_MEMORY_BUDGET)) return 0;
   const unsigned long per_byte = QZ_SCAN_BUDGET_PER_INPUT_BYTE;
-  if (input_size == QZ_INPUT_SIZE_UNKNOWN || input_size > (~0ul - QZ_SCAN_BUDGET_BASE) / per_byte)
+  if (input_size == QZ_SOURCE_SIZE_UNKNOWN || input_size > (~0ul - QZ_SCAN_BUDGET_BASE) / per_byte)
     return QZ_SCAN_BUDGET_UNKNOWN_SIZE;
   return QZ_SCAN_BUDGET_BASE + per_byte * input_size;
 }
@@ -118,7 +91,7 @@ void qz_engine_real_scan(qz_io_handle* source) {
   qz_engine_interupt_debug = 0;
   qz_engine_scan_flags = 0;
   qz_scan_memory_used = 0;
-  qz_scan_memory_budget = qz_engine_scan_budget(qz_engine_input_size(source));
+  qz_scan_memory_budget = qz_engine_scan_budget(qz_source_size(source));
   if (!source) {
     qz_scan_note(QZ_SCAN_INPUT_UNREADABLE);
     return;

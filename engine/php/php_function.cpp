@@ -24,6 +24,7 @@
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_symtable.h"
+#include "source/qz_source.h"
 
 #include <strings.h>
 #include <algorithm>
@@ -275,13 +276,8 @@ static bool hoist_source_text(qz_io_handle* source, std::string* text) {
   /* Its size, where the stream can tell it, lets one read take it all;
    * else reads that double go on to one byte past the bound (which tells a
    * longer text). */
-  size_t have = 0, room = QZ_HOIST_READ_BYTES;
-  if (std::fseek(file->stream, 0, SEEK_END) == 0) {
-    const long size = std::ftell(file->stream);
-    if (size >= 0 && static_cast<unsigned long>(size) <= QZ_MAX_HOIST_SOURCE_BYTES)
-      room = static_cast<size_t>(size) + 1;
-  }
-  if (std::fseek(file->stream, 0, SEEK_SET) != 0) return false;
+  const unsigned long size = qz_source_size(source);
+  size_t have = 0, room = size <= QZ_MAX_HOIST_SOURCE_BYTES ? size + 1 : QZ_HOIST_READ_BYTES;
   for (;; room = have) {
     room = std::min(room, QZ_MAX_HOIST_SOURCE_BYTES + 1 - have);
     if (room == 0) break;

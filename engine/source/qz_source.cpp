@@ -8,6 +8,9 @@
 #include "common/qz_host.h"
 #include "source/qz_source.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstring>
 #include <typeinfo>
 
@@ -163,4 +166,26 @@ void linux_file_handle::close() {
     std::fclose(stream);
     stream = nullptr;
   }
+}
+
+/* The bytes of a stream without a descriptor (one over memory), found by
+ * seeking to its end and back. */
+static unsigned long source_stream_size(FILE* stream) {
+  long here = std::ftell(stream);
+  if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return QZ_SOURCE_SIZE_UNKNOWN;
+  long end = std::ftell(stream);
+  if (std::fseek(stream, here, SEEK_SET) != 0 || end < 0) return QZ_SOURCE_SIZE_UNKNOWN;
+  return static_cast<unsigned long>(end);
+}
+
+unsigned long qz_source_size(qz_io_handle* src) {
+  if (auto* file = dynamic_cast<linux_file_handle*>(src)) {
+    struct stat st;
+    if (file->stream && fileno(file->stream) < 0) return source_stream_size(file->stream);
+    if (file->stream && fstat(fileno(file->stream), &st) == 0 && S_ISREG(st.st_mode))
+      return static_cast<unsigned long>(st.st_size);
+  } else if (auto* buf = dynamic_cast<buf_file_handle*>(src)) {
+    return buf->buffer ? std::strlen(buf->buffer) : 0;
+  }
+  return QZ_SOURCE_SIZE_UNKNOWN;
 }

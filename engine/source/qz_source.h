@@ -77,6 +77,16 @@ inline int qz_source_next(qz_io_handle* src) {
   return qz_source_getc_any(src);
 }
 
+/* What qz_source_size gives for a source whose size cannot be known
+ * before it is read. */
+#define QZ_SOURCE_SIZE_UNKNOWN (~0ul)
+
+/* Bytes src holds from its start: a regular file's size, a memory stream's
+ * (found by seeking to its end and back), a buffer's text length;
+ * QZ_SOURCE_SIZE_UNKNOWN for any other source or a stream that cannot
+ * seek. The read position is left where it was. */
+unsigned long qz_source_size(qz_io_handle* src);
+
 /* Steps src (not null) back over the character read last, as its _ungetc
  * does. */
 inline void qz_source_ungetc(qz_io_handle* src) {
