@@ -20,6 +20,7 @@
 #include "php/php_driver.h"
 #include "php/php_eval.h"
 #include "php/php_lex.h"
+#include "php/php_lex_string.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
@@ -303,9 +304,8 @@ struct hoist_classes {
   bool name_byte[256];
   hoist_classes() {
     for (int c = 0; c < 256; c++) {
-      const bool letter = qz_ascii_is_upper(static_cast<char>(c)) ||
-                          qz_ascii_is_lower(static_cast<char>(c)) || c == '_' || c >= 0x80;
-      name_byte[c] = letter || (c >= '0' && c <= '9');
+      name_byte[c] = php_lex_is_word_byte(static_cast<char>(c));
+      const bool letter = name_byte[c] && !(c >= '0' && c <= '9');
       names[c] = letter ? HOIST_NAME : HOIST_PLAIN;
       keyword[c] = c == 'f' || c == 'F' ? HOIST_NAME : HOIST_PLAIN;
     }
@@ -316,7 +316,7 @@ struct hoist_classes {
 };
 static const hoist_classes hoist_class;
 
-/* A byte of a PHP name: ASCII letters, digits, "_" and any byte from 0x80. */
+/* php_lex_is_word_byte, from the table. */
 static bool hoist_name_byte(char c) { return hoist_class.name_byte[static_cast<unsigned char>(c)]; }
 
 /* Hands seen(at, end) the bounds of every name of the top level of the
@@ -667,12 +667,8 @@ static std::string function_signature(const std::vector<_qz_value>& values) {
 static _qz_token* function_ref_target(_qz_token* arg) {
   if (!arg || arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$' || !arg->name[1])
     return nullptr;
-  /* A name's bytes as PHP takes them: ASCII letters, digits, "_" and any
-   * byte from 0x80. */
   for (const char* c = arg->name + 1; *c; c++)
-    if (!qz_ascii_is_upper(*c) && !qz_ascii_is_lower(*c) && !(*c >= '0' && *c <= '9') &&
-        *c != '_' && static_cast<unsigned char>(*c) < 0x80)
-      return nullptr;
+    if (!php_lex_is_word_byte(*c)) return nullptr;
   _qz_token* entry = php_reference_globals(arg);
   return entry && !php_variable_is_superglobal(entry) ? entry : nullptr;
 }
