@@ -21,6 +21,7 @@
 #include "php/php_eval.h"
 #include "php/php_function.h"
 #include "php/php_lex.h"
+#include "php/php_lex_string.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
@@ -51,6 +52,9 @@ static bool call_variables_imported = false;
 /* Variable-list walks of call_is_request_global in this scan, against
  * QZ_MAX_REQUEST_GLOBAL_CHECKS. */
 static unsigned long call_request_global_checks = 0;
+/* Set once the scan unserialized request data: the objects made then have
+ * the fields the request chose. */
+static bool call_unserialized_request = false;
 
 /* What the extended reading looks for in a call's name, decided once per
  * name of the scan (names are interned, so a name is its pointer). */
@@ -60,6 +64,7 @@ enum : unsigned char {
   CALL_KIND_MAIL = 4,             /* call_reported_in_loop */
   CALL_KIND_ARGV = 8,             /* a row of call_argv_rows */
   CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
+  CALL_KIND_UNSERIALIZE = 32,     /* rebuilds objects: call_unserialized_request */
 };
 /* A direct-mapped cache of decided names: a slot holds the last name that
  * fell on it, so a name is decided again only after another took its slot. */
@@ -74,6 +79,7 @@ void php_call_run_begin() {
   if (php_run_depth() == 1) {
     call_variables_imported = false;
     call_request_global_checks = 0;
+    call_unserialized_request = false;
     for (auto& slot : call_kinds) slot = {nullptr, 0};
   }
 }
@@ -121,6 +127,21 @@ static bool call_is_request_global(_qz_token* arg) {
     }
   }
   return true;
+}
+
+/* Whether arg, the first argument of a code or command function, is a field
+ * of the object ("$this->cmd" reads as the word "cmd") that nothing in the
+ * scan assigned, read while PHP's own hooks of an unserialized object run
+ * (__wakeup, __destruct...) in a scan that unserialized request data: the
+ * serialized text sets such fields, so they hold what the request sent. */
+static bool call_is_unserialized_field(_qz_token* arg) {
+  if (!call_unserialized_request || !php_function_in_unserialize_hook() || !arg ||
+      arg->type != TOKEN_WORD || !arg->name || arg->ref || arg->value.type != TOKEN_NONE)
+    return false;
+  for (const char* c = arg->name; *c; c++)
+    if (!php_lex_is_word_byte(*c) || (c == arg->name && *c >= '0' && *c <= '9')) return false;
+  const _qz_token* entry = php_lookup_global_variable(arg->name);
+  return !entry || (entry->value.type == TOKEN_NONE && entry->value.assign_time == 0);
 }
 
 /* ---- Loops (extended reading) ------------------------------------------ */
@@ -599,6 +620,7 @@ static unsigned char call_kinds_of(const char* name) {
       {"mail", CALL_KIND_MAIL},
       {"mb_send_mail", CALL_KIND_MAIL},
       {"imap_mail", CALL_KIND_MAIL},
+      {"unserialize", CALL_KIND_UNSERIALIZE},
   };
   kinds = 0;
   for (const auto& row : rows)
@@ -682,7 +704,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
    * read as request data, a variable set by old PHP's request globals
    * (decided before the call runs, which may assign it). */
   const bool request_global =
-      reach && n >= 1 && call_is_code_or_command(name) && call_is_request_global(args.back());
+      reach && n >= 1 && call_is_code_or_command(name) &&
+      (call_is_request_global(args.back()) || call_is_unserialized_field(args.back()));
+  if (reach && n >= 1 && (call_kinds_of(name) & CALL_KIND_UNSERIALIZE) &&
+      php_value_holds_request(call_resolved(args.back())->value))
+    call_unserialized_request = true;
   if (reach && call_imports_variables(name, n ? args.back()->name : nullptr))
     call_variables_imported = true;
   /* Extended reading: only variables made from request data (extract of a

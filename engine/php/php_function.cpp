@@ -56,11 +56,13 @@ struct php_function {
   std::vector<std::string> signatures;
 };
 
-/* A walk in progress: where the value of its first "return" goes, and
- * whether its calls are reported. */
+/* A walk in progress: where the value of its first "return" goes, whether
+ * its calls are reported, and whether it is a method PHP runs by itself on
+ * an object that unserialize made (function_is_unserialize_hook). */
 struct php_walk {
   _qz_token* result;
   bool quiet;
+  bool hook;
 };
 
 }  // namespace
@@ -675,6 +677,22 @@ static _qz_token* function_ref_target(_qz_token* arg) {
 
 bool php_function_quiet() { return !function_walks.empty() && function_walks.back().quiet; }
 
+/* Whether `name` (a recorded name, methods as "->name") is a method that PHP
+ * runs on an object unserialize rebuilt, with the fields the serialized text
+ * chose: when it is made, turned into text, or destroyed. */
+static bool function_is_unserialize_hook(const char* name) {
+  static const char* const hooks[] = {"->__wakeup", "->__unserialize", "->__destruct",
+                                      "->__tostring"};
+  for (const char* h : hooks)
+    if (qz_ascii_fold_equal()(name, h)) return true;
+  return false;
+}
+
+bool php_function_in_unserialize_hook() {
+  return std::any_of(function_walks.begin(), function_walks.end(),
+                     [](const php_walk& w) { return w.hook; });
+}
+
 bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
                        _qz_token** result) {
   *result = nullptr;
@@ -731,7 +749,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     qz_token_free(def);
   }
   bool quiet = seen || php_function_quiet();
-  function_walks.push_back(php_walk{nullptr, quiet});
+  function_walks.push_back(php_walk{nullptr, quiet, function_is_unserialize_hook(name)});
   f.walking = true;
   php_debug(f.body->next, nullptr, 1);
   f.walking = false;

@@ -79,6 +79,10 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
 /* True while a walk runs whose calls are not to be reported: a function
  * walked again with arguments of the kinds of an earlier walk. */
 bool php_function_quiet();
+/* True while the walk of a method that PHP runs by itself on an unserialized
+ * object (__wakeup, __unserialize, __destruct, __toString) is in progress,
+ * the method's own calls included. */
+bool php_function_in_unserialize_hook();
 /* Keeps the argument texts of a call of `name`, which no recorded function
  * or built-in answered, for a function of that name defined later (only the
  * first call of a name, within QZ_MAX_EARLY_CALLS and

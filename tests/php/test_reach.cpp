@@ -653,7 +653,8 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
        {{"k(/)", QZ_MAX_FUNCTION_WALKS_PER_SCAN}, {QZ_LIMIT_MARKER "(function_walks)", 1}}},
       {"unassigned variables of command calls read as request data per scan",
        many_unassigned,
-       {{"system($_REQUEST_DATA)", QZ_MAX_REQUEST_GLOBAL_CHECKS}, {"system(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
+       {{"system($_REQUEST_DATA)", QZ_MAX_REQUEST_GLOBAL_CHECKS},
+        {"system(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -986,6 +987,40 @@ TEST_F(Reach, VariablesTheRequestDefines) {
        {"1:qz_array_item:0($GLOBALS|k)", "1:system:0($k)"}, {"1:qz_array_item:0($GLOBALS|k)", "1:system:0($k)"}},
       {"not after extract of data of the script's", "<?php extract($conf); system($c);",
        {"1:extract:0($conf)", "1:system:0($c)"}, {"1:extract:0($_POST_DATA)", "1:system:0($_POST_DATA)"}},
+  });
+  // clang-format on
+}
+
+// unserialize rebuilds objects with the fields its text names, and PHP then
+// runs their hooks (__wakeup, __destruct...) by itself: after request data
+// was unserialized, a field nothing assigned that such a hook hands to a
+// code or command function holds what the request sent.
+TEST_F(Reach, FieldsOfObjectsTheRequestRebuilt) {
+  // clang-format off
+  check({
+      {"a destructor evaluates a field",
+       "<?php class E { public $v = ''; function __destruct() { eval($this->v); } } unserialize($_GET['s']);",
+       {"1:qz_array_item:0($_GET|s)", "1:unserialize:0($_GET_DATA)", "1:eval:0($_REQUEST_DATA)"},
+       {"1:__destruct:0()", "1:eval:0(v)", "1:qz_array_item:0($_GET|s)", "1:unserialize:0($_GET_DATA)"}},
+      {"a wakeup hook runs a field through a method, after decoded request data",
+       "<?php class J { public $c; function __WAKEUP() { $this->go(); } function go() { system($this->c); } }\n"
+       "$o = unserialize(base64_decode($_POST['j']));",
+       {"2:qz_array_item:0($_POST|j)", "2:base64_decode:0($_POST_DATA)", "2:unserialize:0($_POST_DATA qz_decoded)",
+        "1:system:0($_REQUEST_DATA)", "1:->go:0()"},
+       {"1:__WAKEUP:0()", "1:go:0()", "1:go:0()", "1:system:0(c)", "2:qz_array_item:0($_POST|j)",
+        "2:base64_decode:0($_POST_DATA)", "2:unserialize:0(qz_decoded)"}},
+      {"not a field the scan assigned, an ordinary method or a call that runs nothing",
+       "<?php class T { function __toString() { $this->d = 'date'; return system($this->d); }\n"
+       "function run() { exec($this->x); } function __destruct() { fclose($this->fp); } }\n"
+       "unserialize($_COOKIE['t']);",
+       {"3:qz_array_item:0($_COOKIE|t)", "3:unserialize:0($_COOKIE_DATA)", "1:system:0(date)", "2:exec:0(x)",
+        "2:fclose:0(fp)"},
+       {"1:__toString:0()", "1:system:0(date)", "2:run:0()", "2:exec:0(x)", "2:__destruct:0()", "2:fclose:0(fp)",
+        "3:qz_array_item:0($_COOKIE|t)", "3:unserialize:0($_COOKIE_DATA)"}},
+      {"not when what was unserialized came from a file",
+       "<?php class C { function __destruct() { eval($this->code); } } unserialize(file_get_contents('c.ser'));",
+       {"1:file_get_contents:0(c.ser)", "1:unserialize:0($_FILE_CONTENTS)", "1:eval:0(code)"},
+       {"1:__destruct:0()", "1:eval:0(code)", "1:file_get_contents:0(c.ser)", "1:unserialize:0($_FILE_CONTENTS)"}},
   });
   // clang-format on
 }

@@ -155,6 +155,14 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"preferences unserialized from a cookie and printed",
        "<?php $c = unserialize($_COOKIE['cart']); echo htmlspecialchars($c['item']);",
        Verdict::Suspicious},
+      {"request data unserialized beside a destructor that evaluates a field",
+       "<?php class Logger { var $msg = ''; function __destruct() { eval($this->msg); } }\n"
+       "unserialize($_GET['state']);",
+       Verdict::Threat},
+      {"a cart unserialized from a cookie beside a destructor that closes its file",
+       "<?php class Cart { var $fp; function __destruct() { if ($this->fp) fclose($this->fp); } }\n"
+       "$c = unserialize($_COOKIE['cart']); echo count($c->items);",
+       Verdict::Suspicious},
       {"checksum of posted bytes",
        "<?php $s = $_POST['d']; $c = 0; for ($i = 0; $i < strlen($s); $i++) { $c ^= ord($s[$i]); }"
        " echo dechex($c);",
