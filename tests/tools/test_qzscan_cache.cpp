@@ -3,11 +3,18 @@
 
 #include "tools/qzscan_runner.h"
 
+#include "scan_build_id.h"
 #include "scan_hmac.h"
 
+#include <dlfcn.h>
+#include <link.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <qzengine/version.h>
+
+#include <cstdio>
 #include <functional>
 #include <map>
 
@@ -338,6 +345,53 @@ TEST_F(QzscanCache, NewFilesArePrivate) {
   EXPECT_EQ(seen(second), std::make_pair(expected, expected.size()));
 }
 
+// The build ID readelf shows for the file at `path`, or "" when it has none.
+std::string readelf_build_id(const std::string& path) {
+  std::string out, id;
+  if (FILE* p = popen(("readelf -n '" + path + "' 2>/dev/null").c_str(), "r")) {
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  const size_t at = out.find("Build ID: ");
+  if (at == std::string::npos) return "";
+  for (size_t i = at + 10; i < out.size() && std::isxdigit(static_cast<unsigned char>(out[i])); i++)
+    id += out[i];
+  return id;
+}
+
+// The reader gives the linker's own note, of the right object.
+TEST(QzscanBuildId, IsTheNoteOfTheObjectAsked) {
+  Dl_info libc{};
+  ASSERT_NE(dladdr(reinterpret_cast<void*>(&dl_iterate_phdr), &libc), 0);
+  const std::string libc_id = readelf_build_id(libc.dli_fname);
+  char own[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", own, sizeof own - 1), 0);
+  const std::string own_id = readelf_build_id(own);
+  ASSERT_FALSE(libc_id.empty()) << libc.dli_fname;
+  ASSERT_FALSE(own_id.empty());
+  EXPECT_NE(libc_id, own_id);
+  EXPECT_EQ(object_build_id(reinterpret_cast<void*>(&dl_iterate_phdr)), libc_id);
+  EXPECT_EQ(library_build_id("libc.so"), libc_id);
+  EXPECT_EQ(object_build_id(reinterpret_cast<void*>(&readelf_build_id)), own_id);
+  EXPECT_EQ(object_build_id(nullptr), "");
+  EXPECT_EQ(library_build_id("libnothing-of-the-kind.so"), "");
+  EXPECT_EQ(library_build_id(""), "");
+}
+
+// Two builds of one version find different things: the stored verdicts name
+// the build of the engine that made them, so a rebuilt library scans again.
+TEST_F(QzscanCache, VerdictsAreKeyedToTheEngineBuild) {
+  Ran r = scan();
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::string engine = query(root + "/cache.db", "SELECT engine FROM verdicts LIMIT 1");
+  const std::string library = readelf_build_id(QZ_BINARY_DIR "/engine/libqzengine.so");
+  ASSERT_FALSE(library.empty());
+  EXPECT_NE(engine.find("engine " QZ_ENGINE_VERSION_STRING " (build " + library + ")"),
+            std::string::npos)
+      << engine;
+}
+
 // A row qzscan did not write under this cache's key, or one moved to other
 // key columns, fails its check: the file is scanned and the row replaced. A
 // row written with the key is taken, which shows the forged rows are made
@@ -371,7 +425,7 @@ TEST_F(QzscanCache, ForgedRowsAreScannedAgainAndReplaced) {
       std::string text = outcome.dump();
       const std::string covered =
           signed_text({shell, real_rules, query(db, "SELECT engine FROM verdicts LIMIT 1"),
-                       "extensions", text});
+                       query(db, "SELECT options FROM verdicts LIMIT 1"), text});
       const std::string check = checksum(text, covered);
       for (size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2))
         text.insert(at, 1, '\'');

@@ -3,6 +3,7 @@
 
 #include "qzrules_lint.h"
 #include "scan_allow.h"
+#include "scan_build_id.h"
 #include "scan_cache.h"
 #include "scan_client.h"
 #include "scan_daemon.h"
@@ -638,9 +639,19 @@ void open_cache(const CliOptions& o, const RunInfo& run, VerdictCache* cache) {
   if (o.cache.empty()) return;
   CacheKey key;
   key.rules_sha256 = run.rules.sha256;
-  key.engine = std::string("engine ") + qz_engine_version_string() + ", qzscan " + QZSCAN_VERSION;
+  // Builds of one version differ in what they find: the library's build ID
+  // is part of the key, so that a rebuilt engine never meets the verdicts of
+  // the one before.
+  const std::string engine_build = library_build_id("libqzengine.so");
+  key.engine = std::string("engine ") + qz_engine_version_string() +
+               (engine_build.empty() ? "" : " (build " + engine_build + ")") + ", qzscan " +
+               QZSCAN_VERSION;
   if (const char* v = test_engine_version()) key.engine = v;
-  key.options = o.no_ext ? kCacheOptionsBaseline : kCacheOptionsExtended;
+  // The engine options the workers set, as well as their name: a qzscan
+  // that turns on another one scans again.
+  char bits[32];
+  std::snprintf(bits, sizeof bits, " 0x%lx", worker_engine_options(!o.no_ext));
+  key.options = std::string(o.no_ext ? kCacheOptionsBaseline : kCacheOptionsExtended) + bits;
   std::string warning;
   if (!cache->open(o.cache, key, &warning))
     std::fprintf(stderr, "qzscan: warning: %s\n", escape_text(warning).c_str());

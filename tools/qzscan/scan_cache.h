@@ -3,11 +3,11 @@
 
 // The verdict cache (--cache FILE): an SQLite database of scan outcomes
 // keyed by the file's SHA-256, the rule file's SHA-256, the engine's version
-// and the scan options. A file whose key is stored is not scanned again. A
-// change of rules, engine or options gives other keys, so stale verdicts are
-// never met. Only the parent process opens the database: it looks up
-// verdicts before the scan and writes new ones, in batched transactions,
-// with a write-ahead log so that other runs can read meanwhile.
+// and build ID and the scan options. A file whose key is stored is not
+// scanned again. A change of rules, engine or options gives other keys, so
+// stale verdicts are never met. Only the parent process opens the database:
+// it looks up verdicts before the scan and writes new ones, in batched
+// transactions, with a write-ahead log so that other runs can read meanwhile.
 //
 // The database is trusted data: a row says a file is clean without scanning
 // it. So it is used only when no one but the user running qzscan (and root)

@@ -106,6 +106,12 @@ void* realloc(void* old, size_t size) noexcept {
 }
 #endif
 
+unsigned long worker_engine_options(bool extensions) {
+  return extensions ? QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
+                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH
+                    : 0;
+}
+
 namespace {
 
 // Characters of one argument text kept in a scored-call record.
@@ -670,9 +676,7 @@ std::string request(const PoolJob& job) {
   worker_signals();
   limit_memory(opt.memory_limit);
   if (!qz_engine_wrapper_init(opt.rules_path.c_str())) _exit(kWorkerExitNoRules);
-  if (opt.extensions)
-    qz_engine_set_options(QZ_OPT_EXTENDED_TAGS | QZ_OPT_FULL_DECODE | QZ_OPT_BINARY_SAFE |
-                          QZ_OPT_LIMIT_FINDINGS | QZ_OPT_MEMORY_BUDGET | QZ_OPT_INTERPRETER_REACH);
+  if (opt.extensions) qz_engine_set_options(worker_engine_options(true));
   qz_engine_set_fcall_filter(explain_filter);
   std::string req;
   int passed = -1;

@@ -34,6 +34,10 @@ constexpr unsigned kDefaultWorkerMemoryMiB = 2048;
 // that a file with millions of them cannot exhaust the parent's memory.
 constexpr size_t kMaxCallsKept = 1000;
 
+// The engine options a worker sets before its first scan: with the
+// extensions, those qzscan turns on; without them 0, the library's defaults.
+unsigned long worker_engine_options(bool extensions);
+
 struct WorkerOptions {
   std::string rules_path;
   unsigned jobs = 1;
