@@ -55,6 +55,10 @@ static unsigned long call_request_global_checks = 0;
 /* Set once the scan unserialized request data: the objects made then have
  * the fields the request chose. */
 static bool call_unserialized_request = false;
+/* Variables of the top-level code that a statement "$v = clean($v)" gave
+ * their first value from themselves while nothing had assigned them (see
+ * php_call_note_self_clean), at most QZ_MAX_REQUEST_GLOBAL_CHECKS. */
+static std::vector<const _qz_token*> call_self_cleaned;
 
 /* What the extended reading looks for in a call's name, decided once per
  * name of the scan (names are interned, so a name is its pointer). */
@@ -80,6 +84,7 @@ void php_call_run_begin() {
     call_variables_imported = false;
     call_request_global_checks = 0;
     call_unserialized_request = false;
+    call_self_cleaned.clear();
     for (auto& slot : call_kinds) slot = {nullptr, 0};
   }
 }
@@ -127,6 +132,28 @@ static bool call_is_request_global(_qz_token* arg) {
     }
   }
   return true;
+}
+
+void php_call_note_self_clean(_qz_token* var) {
+  if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) ||
+      call_self_cleaned.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS || !call_is_request_global(var))
+    return;
+  if (const _qz_token* entry = php_reference_globals(var)) call_self_cleaned.push_back(entry);
+}
+
+/* Whether arg, the first argument of a code or command function, is a
+ * variable whose one value came from "$v = clean($v)" while nothing had
+ * assigned it (php_call_note_self_clean), read in top-level code outside
+ * loop bodies: old PHP's request globals, cleaned the way scripts of its
+ * time cleaned them. */
+static bool call_is_self_cleaned(_qz_token* arg) {
+  if (call_self_cleaned.empty() || call_variables_imported || php_run_depth() != 1 ||
+      php_call_loop_depth || !arg || arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$')
+    return false;
+  const _qz_token* entry = php_reference_globals(arg);
+  return entry && entry->value.assign_time == 1 &&
+         std::find(call_self_cleaned.begin(), call_self_cleaned.end(), entry) !=
+             call_self_cleaned.end();
 }
 
 /* Whether arg, the first argument of a code or command function, is a field
@@ -705,7 +732,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
    * (decided before the call runs, which may assign it). */
   const bool request_global =
       reach && n >= 1 && call_is_code_or_command(name) &&
-      (call_is_request_global(args.back()) || call_is_unserialized_field(args.back()));
+      (call_is_request_global(args.back()) || call_is_self_cleaned(args.back()) ||
+       call_is_unserialized_field(args.back()));
   if (reach && n >= 1 && (call_kinds_of(name) & CALL_KIND_UNSERIALIZE) &&
       php_value_holds_request(call_resolved(args.back())->value))
     call_unserialized_request = true;

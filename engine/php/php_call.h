@@ -114,6 +114,14 @@ class php_call_foreach_bodies {
  * in function bodies, loop rounds or evaluated code. */
 #define PHP_CALL_REQUEST_GLOBAL_MARKER "$_REQUEST_DATA"
 
+/* Extended reading: the driver calls this before a top-level statement
+ * "$v = clean($v)" runs (clean one of the text cleaners php_driver knows).
+ * When $v is then a variable nothing could have set, as for
+ * PHP_CALL_REQUEST_GLOBAL_MARKER, it was one of old PHP's request globals:
+ * a code or command function later handed $v, while that statement's value
+ * is its only one, reads it as request data. */
+void php_call_note_self_clean(_qz_token* var);
+
 /* Starts the call state of a driver run (the driver calls it at the start of
  * every run, nested ones included): extract has not been called; the
  * top-level run of a scan also forgets what gave variables values. */

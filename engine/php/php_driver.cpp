@@ -396,11 +396,46 @@ static bool driver_destructure(php_statement* st) {
   return driver_may_destructure(st->head.next) && driver_destructure_from(st->head.next, nullptr);
 }
 
+/* Extended reading: "$v = clean($v);", clean one of the text cleaners that
+ * scripts of old PHP's request globals put their input through, is shown to
+ * the call module before the statement runs (php_call_note_self_clean): at
+ * the statement's start, or after a "{" or "}" of an "if" or "else" block
+ * the statement holds. Not in loops, whose rounds assign again. */
+static void driver_note_self_clean(php_statement* st) {
+  static const char* const cleaners[] = {"stripslashes", "stripcslashes", "trim",
+                                         "urldecode",    "rawurldecode",  "base64_decode"};
+  static const char* const loops[] = {"while", "for", "foreach", "do"};
+  _qz_token* first = st->head.next;
+  if (php_run_depth() != 1 || !first || first->type == TOKEN_LITERAL || !first->name) return;
+  for (const char* l : loops)
+    if (qz_ascii_fold_equal()(first->name, l)) return;
+  for (_qz_token* var = first; var; var = var->next) {
+    if ((var != first && !qz_token_is_sep(var->prev, qz_engine_lleft_handle) &&
+         !qz_token_is_sep(var->prev, qz_engine_lright_handle)) ||
+        !driver_is_variable(var) || !var->next || var->next->name != qz_engine_assign_handle)
+      continue;
+    _qz_token* name = var->next->next;
+    _qz_token* open = name ? name->next : nullptr;
+    _qz_token* again = open ? open->next : nullptr;
+    _qz_token* close = again ? again->next : nullptr;
+    if (!close || name->type == TOKEN_LITERAL || !name->name ||
+        !qz_token_is_sep(open, qz_engine_sleft_handle) || again->type == TOKEN_LITERAL ||
+        again->name != var->name || !qz_token_is_sep(close, qz_engine_sright_handle) ||
+        (close->next && !qz_token_is_sep(close->next, qz_engine_quote_handle)))
+      continue;
+    for (const char* c : cleaners)
+      if (qz_ascii_fold_equal()(name->name, c)) php_call_note_self_clean(var);
+  }
+}
+
 /* Evaluates a statement unless it is too short to (a function's "return"
  * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
   driver_include_as_call(st);
-  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) driver_accumulate_from_empty(st);
+  if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) {
+    driver_accumulate_from_empty(st);
+    driver_note_self_clean(st);
+  }
   /* Extended reading evaluates "$i++;" and "++$i;" too: a loop counter
    * stepped in a loop body moves. */
   unsigned long shortest = (qz_engine_options & QZ_OPT_INTERPRETER_REACH)

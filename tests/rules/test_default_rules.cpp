@@ -155,6 +155,9 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"preferences unserialized from a cookie and printed",
        "<?php $c = unserialize($_COOKIE['cart']); echo htmlspecialchars($c['item']);",
        Verdict::Suspicious},
+      {"a command of old PHP's request globals, cleaned into itself and run",
+       "<?php if ($action == 'shellgo') { $cmd = stripslashes($cmd); system($cmd); }",
+       Verdict::Threat},
       {"request data unserialized beside a destructor that evaluates a field",
        "<?php class Logger { var $msg = ''; function __destruct() { eval($this->msg); } }\n"
        "unserialize($_GET['state']);",
