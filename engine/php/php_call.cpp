@@ -68,7 +68,6 @@ enum : unsigned char {
   CALL_KIND_MAIL = 4,             /* call_reported_in_loop */
   CALL_KIND_ARGV = 8,             /* a row of call_argv_rows */
   CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
-  CALL_KIND_UNSERIALIZE = 32,     /* rebuilds objects: call_unserialized_request */
 };
 /* A direct-mapped cache of decided names: a slot holds the last name that
  * fell on it, so a name is decided again only after another took its slot. */
@@ -647,7 +646,6 @@ static unsigned char call_kinds_of(const char* name) {
       {"mail", CALL_KIND_MAIL},
       {"mb_send_mail", CALL_KIND_MAIL},
       {"imap_mail", CALL_KIND_MAIL},
-      {"unserialize", CALL_KIND_UNSERIALIZE},
   };
   kinds = 0;
   for (const auto& row : rows)
@@ -734,7 +732,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       reach && n >= 1 && call_is_code_or_command(name) &&
       (call_is_request_global(args.back()) || call_is_self_cleaned(args.back()) ||
        call_is_unserialized_field(args.back()));
-  if (reach && n >= 1 && (call_kinds_of(name) & CALL_KIND_UNSERIALIZE) &&
+  if (reach && n >= 1 && (name[0] == 'u' || name[0] == 'U') &&
+      qz_ascii_fold_equal()(name, "unserialize") &&
       php_value_holds_request(call_resolved(args.back())->value))
     call_unserialized_request = true;
   if (reach && call_imports_variables(name, n ? args.back()->name : nullptr))

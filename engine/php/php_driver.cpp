@@ -396,20 +396,34 @@ static bool driver_destructure(php_statement* st) {
   return driver_may_destructure(st->head.next) && driver_destructure_from(st->head.next, nullptr);
 }
 
+/* Whether t is the word "if", "else" or "elseif", in any letter case. */
+static bool driver_is_if_word(const _qz_token* t) {
+  /* Most statements begin with another word: settled by the first byte. */
+  const char c0 = qz_ascii_lower(t->name[0]);
+  if (c0 != 'i' && c0 != 'e') return false;
+  return qz_ascii_fold_equal()(t->name, "if") || qz_ascii_fold_equal()(t->name, "else") ||
+         qz_ascii_fold_equal()(t->name, "elseif");
+}
+
 /* Extended reading: "$v = clean($v);", clean one of the text cleaners that
  * scripts of old PHP's request globals put their input through, is shown to
- * the call module before the statement runs (php_call_note_self_clean): at
- * the statement's start, or after a "{" or "}" of an "if" or "else" block
- * the statement holds. Not in loops, whose rounds assign again. */
+ * the call module before the statement runs (php_call_note_self_clean): as
+ * the statement, or after a "{" or "}" of an "if" statement, or of a "}"
+ * that ends a block, that holds it (a block's last statement takes in what
+ * follows it). Not in or after a loop, whose rounds assign again. */
 static void driver_note_self_clean(php_statement* st) {
   static const char* const cleaners[] = {"stripslashes", "stripcslashes", "trim",
                                          "urldecode",    "rawurldecode",  "base64_decode"};
   static const char* const loops[] = {"while", "for", "foreach", "do"};
   _qz_token* first = st->head.next;
   if (php_run_depth() != 1 || !first || first->type == TOKEN_LITERAL || !first->name) return;
-  for (const char* l : loops)
-    if (qz_ascii_fold_equal()(first->name, l)) return;
-  for (_qz_token* var = first; var; var = var->next) {
+  const bool block = !driver_is_variable(first);
+  if (block && !qz_token_is_sep(first, qz_engine_lright_handle) && !driver_is_if_word(first))
+    return;
+  for (_qz_token* var = first; var; var = block ? var->next : nullptr) {
+    if (block && var->type != TOKEN_LITERAL && var->name)
+      for (const char* l : loops)
+        if (qz_ascii_fold_equal()(var->name, l)) return;
     if ((var != first && !qz_token_is_sep(var->prev, qz_engine_lleft_handle) &&
          !qz_token_is_sep(var->prev, qz_engine_lright_handle)) ||
         !driver_is_variable(var) || !var->next || var->next->name != qz_engine_assign_handle)

@@ -683,6 +683,7 @@ bool php_function_quiet() { return !function_walks.empty() && function_walks.bac
 static bool function_is_unserialize_hook(const char* name) {
   static const char* const hooks[] = {"->__wakeup", "->__unserialize", "->__destruct",
                                       "->__tostring"};
+  if (std::strncmp(name, "->__", 4) != 0) return false;
   for (const char* h : hooks)
     if (qz_ascii_fold_equal()(name, h)) return true;
   return false;
