@@ -270,7 +270,9 @@ bool is_decoder(const char* name) {
   size_t n = 0;
   for (; name[n]; n++) {
     if (n + 1 >= sizeof low) return false;
-    low[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[n])));
+    // ASCII folding in place: the locale's tolower is a call per byte.
+    const char c = name[n];
+    low[n] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
   low[n] = '\0';
   return std::binary_search(std::begin(kDecoderNames), std::end(kDecoderNames), low,
