@@ -219,6 +219,8 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"str_repeat", registry_fn(php_lib_text_str_repeat), 2, 0},
       {"ucfirst", registry_fn(php_lib_text_ucfirst), 1, 0},
       {"basename", registry_fn(php_lib_text_basename), 1, 0},
+      {"dirname", registry_fn(php_lib_text_dirname), 0, 1},
+      {"pathinfo", registry_fn(php_lib_text_pathinfo), 0, 1},
       {"iconv", registry_fn(php_lib_text_iconv), 3, 0},
       {"mb_convert_encoding", registry_fn(php_lib_text_mb_convert_encoding), 2, 0},
       {"convert_uudecode", registry_fn(php_lib_text_convert_uudecode), 1, 0},

@@ -144,6 +144,19 @@ static void text_value_text(const _qz_value* v, char (&digits)[24], const char**
 
 /* An integer argument: an INTEGER's value, or the decimal number a text
  * starts with; fallback when the argument is missing or is "null". */
+/* The text of a flag argument: its value's text, or, for a constant the
+ * script names (a word without a value, such as STR_PAD_LEFT), the name
+ * itself; null for anything else. */
+static const char* text_flag_name(_qz_token* t) {
+  const char* text;
+  unsigned long len;
+  if (!t) return nullptr;
+  if (text_of(t, &text, &len)) return text;
+  if (t->type == TOKEN_WORD && t->value.type == TOKEN_NONE && t->name && t->name[0] != '$')
+    return t->name;
+  return nullptr;
+}
+
 static long text_int(_qz_token* t, long fallback) {
   if (!t) return fallback;
   if (t->value.type == TOKEN_INTEGER) return t->value.lval;
@@ -863,9 +876,7 @@ _qz_token* php_lib_text_str_pad(_qz_token* args) {
   if (a[2] && !text_of(a[2], &pad, &pad_len)) pad_len = 0;
   /* The constants reach the emulation as their own names. */
   long type = text_int(a[3], 1);
-  const char* type_name;
-  unsigned long type_len;
-  if (text_of(a[3], &type_name, &type_len)) {
+  if (const char* type_name = text_flag_name(a[3])) {
     if (strcasecmp(type_name, "STR_PAD_LEFT") == 0) type = 0;
     if (strcasecmp(type_name, "STR_PAD_RIGHT") == 0) type = 1;
     if (strcasecmp(type_name, "STR_PAD_BOTH") == 0) type = 2;
@@ -942,6 +953,86 @@ _qz_token* php_lib_text_basename(_qz_token* path) {
   text_buf out;
   out.put(s + start, n - start);
   return php_lib_taint_carry(path, text_result(path, out));
+}
+
+/* The directory part of the n bytes of path s, as PHP's dirname gives it:
+ * the path up to its last "/" (trailing ones dropped first), "/" for a
+ * file at the root, "." for a bare name, "" for "": the part is s[0, *len)
+ * unless *dot or *root says it is "." or "/". */
+static void text_dirname_span(const char* s, unsigned long n, unsigned long* len, bool* dot,
+                              bool* root) {
+  *dot = *root = false;
+  *len = 0;
+  if (n == 0) return;
+  while (n > 1 && s[n - 1] == '/') n--;
+  while (n > 0 && s[n - 1] != '/') n--;
+  if (n == 0) {
+    *dot = true;
+    return;
+  }
+  while (n > 1 && s[n - 1] == '/') n--;
+  if (n == 1 && s[0] == '/') {
+    *root = true;
+    return;
+  }
+  *len = n;
+}
+
+/* The directory part of a path as a token of text; null for a value without text. */
+static _qz_token* text_dirname_of(_qz_token* path) {
+  const char* s;
+  unsigned long n, len;
+  bool dot, root;
+  if (!text_of(path, &s, &n)) return nullptr;
+  text_dirname_span(s, n, &len, &dot, &root);
+  text_buf out;
+  if (dot)
+    out.put(".", 1);
+  else if (root)
+    out.put("/", 1);
+  else
+    out.put(s, len);
+  return php_lib_taint_carry(path, text_result(path, out));
+}
+
+_qz_token* php_lib_text_dirname(_qz_token* args) {
+  _qz_token* a[2];
+  text_args(args, a, 2);
+  if (a[1] && text_int(a[1], 1) != 1) return nullptr; /* dirname(path, levels) */
+  return text_dirname_of(a[0]);
+}
+
+_qz_token* php_lib_text_pathinfo(_qz_token* args) {
+  _qz_token* a[2];
+  text_args(args, a, 2);
+  const char* s;
+  unsigned long n;
+  if (!a[1] || !text_of(a[0], &s, &n)) return nullptr;
+  /* The part asked for: PHP's constants reach the emulation as their own
+   * names, or as their numbers. */
+  long part = text_int(a[1], 0);
+  if (const char* flag = text_flag_name(a[1])) {
+    if (strcasecmp(flag, "PATHINFO_DIRNAME") == 0) part = 1;
+    if (strcasecmp(flag, "PATHINFO_BASENAME") == 0) part = 2;
+    if (strcasecmp(flag, "PATHINFO_EXTENSION") == 0) part = 4;
+    if (strcasecmp(flag, "PATHINFO_FILENAME") == 0) part = 8;
+  }
+  if (part == 1) return text_dirname_of(a[0]);
+  if (part != 2 && part != 4 && part != 8) return nullptr;
+  /* The last part, as basename gives it, then split at its last ".". */
+  unsigned long end = n;
+  while (end > 1 && s[end - 1] == '/') end--;
+  unsigned long start = end;
+  while (start > 0 && s[start - 1] != '/') start--;
+  if (end == 1 && s[0] == '/') start = end; /* "/" has no last part */
+  unsigned long dot = end;
+  while (dot > start && s[dot - 1] != '.') dot--;
+  const bool has_dot = dot > start;
+  text_buf out;
+  if (part == 2) out.put(s + start, end - start);
+  if (part == 4 && has_dot) out.put(s + dot, end - dot);
+  if (part == 8) out.put(s + start, (has_dot ? dot - 1 : end) - start);
+  return php_lib_taint_carry(a[0], text_result(a[0], out));
 }
 
 /* ---- token_get_all ------------------------------------------------------- */

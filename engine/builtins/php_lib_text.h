@@ -83,6 +83,14 @@ _qz_token* php_lib_text_mb_convert_encoding(_qz_token* text, _qz_token* to);
 /* basename: the last "/"-separated part of a path, trailing "/" dropped;
  * request markers kept (a client's file name stays request data). */
 _qz_token* php_lib_text_basename(_qz_token* path);
+/* dirname (list): the directory part of a path, as PHP gives it ("." for a
+ * bare name, "/" at the root), request markers kept; null (the scan cannot
+ * say) for a path without text (__FILE__) or a second argument other than 1. */
+_qz_token* php_lib_text_dirname(_qz_token* args);
+/* pathinfo (list): with PATHINFO_DIRNAME, _BASENAME, _EXTENSION or
+ * _FILENAME (by name or number) that part of the path, markers kept; null
+ * without a flag (PHP's array of parts) or with another one. */
+_qz_token* php_lib_text_pathinfo(_qz_token* args);
 /* convert_uudecode: uuencoded lines (a length character, then groups of four
  * characters) up to a line of length 0 or the end; a line cut short or no
  * byte decoded gives the decoded marker. */

