@@ -64,8 +64,9 @@ static bool value_is_request_marker(const char* text) {
 /* String indexing by number: one character, a blank past the end, or the
  * marker itself when the text is a request or database marker. With
  * extended reading a character of a value the scan does not know is not
- * known either (the invalid-string text, not one of its letters), and past
- * the end is the empty text, as PHP gives. */
+ * known either (the invalid-string text, not one of its letters), past the
+ * end is the empty text, as PHP gives, and a negative number counts back
+ * from the end. */
 static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long index) {
   _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, container->lineno);
   if (!res) return nullptr;
@@ -81,6 +82,10 @@ static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long in
   }
   char pick[2] = {' ', '\0'};
   if (reach) pick[0] = '\0';
+  /* Extended reading: a negative number counts from the end, as PHP 7.1
+   * reads it ("abc"[-1] is "c"); written so that no index overflows. */
+  if (reach && text && index < 0 && static_cast<unsigned long>(-(index + 1)) < len)
+    index += static_cast<long>(len);
   if (text && static_cast<unsigned long>(index) < len) pick[0] = text[index];
   if (text) {
     for (const char* marker : value_sticky_markers) {
