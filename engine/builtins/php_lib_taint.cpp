@@ -472,7 +472,7 @@ _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode) {
   unsigned long len = 0;
   const char* path = taint_text(name, &len);
   if (!path || !taint_is_write_mode(mode)) return php_lib_fopen(name, mode);
-  std::string handle = "$_FILE_HANDLE ";
+  std::string handle = PHP_CALL_WRITE_HANDLE_PREFIX;
   handle.append(path, len < QZ_WRITE_HANDLE_PATH_MAX ? len : QZ_WRITE_HANDLE_PATH_MAX);
   return php_lib_string_token(php_call_line, handle.data(), handle.size());
 }

@@ -145,10 +145,10 @@ _qz_token* php_lib_taint_first_key(_qz_token* array);
  * back); else as php_lib_file_get_contents. */
 _qz_token* php_lib_taint_file_get_contents(_qz_token* name);
 /* "$_INPUT_HANDLE" for "php://input" (ignoring case), PHP_LIB_STDIN_HANDLE_MARKER
- * for "php://stdin"; for a mode that writes
- * (one beginning with w, a, x or c) "$_FILE_HANDLE " followed by the path's
- * text, so that what is later written through the handle is seen beside
- * where it goes; else as php_lib_fopen. */
+ * for "php://stdin"; for a mode that writes (one beginning with w, a, x or c)
+ * PHP_CALL_WRITE_HANDLE_PREFIX followed by the path's text, so that what is
+ * later written through the handle is seen beside where it goes; else as
+ * php_lib_fopen. */
 _qz_token* php_lib_taint_fopen(_qz_token* name, _qz_token* mode);
 /* Reads of a handle: "$_POST_DATA" from the input handle, PHP_LIB_SOCKET_MARKER
  * (text off the network) from a socket fsockopen opened,

@@ -316,4 +316,13 @@
  * calls linear. Past it no further variable reads as request data. */
 #define QZ_MAX_REQUEST_GLOBAL_CHECKS 64
 
+/* ---- Files a script writes, then includes (extended reading) ---- */
+
+/* Files whose written text a scan follows: a dropper writes one or two;
+ * past it no further file is followed. */
+#define QZ_MAX_WRITTEN_FILES 16
+/* Bytes of one such file's text kept: enough for the code a dropper writes
+ * in pieces; later pieces are not added. */
+#define QZ_MAX_WRITTEN_FILE_BYTES (64ul * 1024)
+
 #endif

@@ -55,6 +55,14 @@ static unsigned long call_request_global_checks = 0;
 /* Set once the scan unserialized request data: the objects made then have
  * the fields the request chose. */
 static bool call_unserialized_request = false;
+/* A file the scan saw the script write (PHP_CALL_INCLUDES_WRITTEN_MARKER):
+ * its path as written and the text it holds, at most
+ * QZ_MAX_WRITTEN_FILE_BYTES of it. */
+struct call_written_file {
+  std::string path, text;
+};
+/* The files written so far in the scan, at most QZ_MAX_WRITTEN_FILES. */
+static std::vector<call_written_file> call_written;
 /* Variables of the top-level code that a statement "$v = clean($v)" gave
  * their first value from themselves while nothing had assigned them (see
  * php_call_note_self_clean), at most QZ_MAX_REQUEST_GLOBAL_CHECKS. */
@@ -84,6 +92,7 @@ void php_call_run_begin() {
     call_request_global_checks = 0;
     call_unserialized_request = false;
     call_self_cleaned.clear();
+    call_written.clear();
     for (auto& slot : call_kinds) slot = {nullptr, 0};
   }
 }
@@ -665,6 +674,77 @@ static void call_report_in_loop(unsigned long line, const char* name,
   qz_engine_call_fcall_filter(line, 0, marker, 0, in_loop.data(), n + 1);
 }
 
+/* The file written under `path`, made (empty) when `make` and there is room;
+ * null otherwise. */
+static call_written_file* call_written_at(const char* path, bool make) {
+  if (!path || !path[0]) return nullptr;
+  for (call_written_file& w : call_written)
+    if (w.path == path) return &w;
+  if (!make || call_written.size() >= QZ_MAX_WRITTEN_FILES) return nullptr;
+  call_written.push_back({path, ""});
+  return &call_written.back();
+}
+
+/* Adds text to what a written file holds, within QZ_MAX_WRITTEN_FILE_BYTES. */
+static void call_written_add(call_written_file* w, const char* text) {
+  if (!w || !text) return;
+  size_t room = QZ_MAX_WRITTEN_FILE_BYTES - std::min(w->text.size(), QZ_MAX_WRITTEN_FILE_BYTES);
+  w->text.append(text, strnlen(text, room));
+}
+
+/* Follows what a reported call of name writes into files, from the texts of
+ * its argument records: file_put_contents replaces a file's text (adds to
+ * it with FILE_APPEND), fopen for writing makes a file ("w" empties it),
+ * fwrite and fputs add to the file of the handle fopen gave. */
+static void call_note_write(const char* name, const _fcall_argument* records, unsigned long n) {
+  /* All four names begin with an "f": most calls are settled by it. */
+  if (n < 2 || (name[0] != 'f' && name[0] != 'F') || !records[0].value || !records[1].value) return;
+  const char* first = records[0].value;
+  if (qz_ascii_fold_equal()(name, "file_put_contents")) {
+    const bool append = n >= 3 && records[2].value && std::strstr(records[2].value, "FILE_APPEND");
+    call_written_file* w = call_written_at(first, true);
+    if (w && !append) w->text.clear();
+    call_written_add(w, records[1].value);
+  } else if (qz_ascii_fold_equal()(name, "fopen")) {
+    const char mode = records[1].value[0];
+    if (mode != 'w' && mode != 'a' && mode != 'x' && mode != 'c') return;
+    call_written_file* w = call_written_at(first, true);
+    if (w && mode == 'w') w->text.clear();
+  } else if (qz_ascii_fold_equal()(name, "fwrite") || qz_ascii_fold_equal()(name, "fputs")) {
+    static const char handle[] = PHP_CALL_WRITE_HANDLE_PREFIX;
+    if (std::strncmp(first, handle, sizeof handle - 1) == 0)
+      call_written_add(call_written_at(first + sizeof handle - 1, false), records[1].value);
+  }
+}
+
+/* Reports an include of a file the script wrote as a call of
+ * PHP_CALL_INCLUDES_WRITTEN_MARKER with the file's text and its path. */
+static void call_report_written_include(unsigned long line, const char* name,
+                                        const _fcall_argument* records, unsigned long n) {
+  static const char* const includers[] = {"include", "include_once", "require", "require_once"};
+  if (n < 1 || call_written.empty() ||
+      std::none_of(std::begin(includers), std::end(includers),
+                   [name](const char* i) { return qz_ascii_fold_equal()(name, i); }))
+    return;
+  const char* path = records[0].value;
+  const call_written_file* w = call_written_at(path, false);
+  /* "key.txt" names the file written as dirname(__FILE__) . '/key.txt' too,
+   * whose folder the scan may not know. */
+  for (size_t i = 0; !w && path && !std::strchr(path, '/') && i < call_written.size(); i++) {
+    const std::string& p = call_written[i].path;
+    const size_t slash = p.rfind('/');
+    if (slash != std::string::npos && p.compare(slash + 1, std::string::npos, path) == 0)
+      w = &call_written[i];
+  }
+  if (!w) return;
+  _fcall_argument ran[2];
+  std::memset(ran, 0, sizeof ran);
+  ran[0].value = w->text.c_str();
+  ran[1].value = w->path.c_str();
+  char marker[] = PHP_CALL_INCLUDES_WRITTEN_MARKER;
+  qz_engine_call_fcall_filter(line, 0, marker, 0, ran, 2);
+}
+
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   (void)io;
   call_own_result = nullptr;
@@ -788,6 +868,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
     if (reach && php_call_loop_depth && call_reported_in_loop(name))
       call_report_in_loop(call->lineno, name, records, n);
+    if (reach) {
+      call_report_written_include(call->lineno, name, records, n);
+      call_note_write(name, records, n);
+    }
   }
   /* Extended reading: decoded text that reads as code is walked where it
    * is decoded, after the decoder's own call; a walk that only computes

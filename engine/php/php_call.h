@@ -60,6 +60,17 @@ extern unsigned long php_call_quiet;
  * its own arguments. */
 #define PHP_CALL_IN_LOOP_MARKER "qz_call_in_loop"
 
+/* ---- Files written, then run (extended reading) ----
+ * A file the script writes (file_put_contents, with FILE_APPEND adding to
+ * it; fopen, then fwrite or fputs on the handle) and later includes under
+ * the same path runs the text it wrote: the include is also reported, after
+ * itself, as a call named PHP_CALL_INCLUDES_WRITTEN_MARKER whose arguments
+ * are that text and the path. */
+#define PHP_CALL_INCLUDES_WRITTEN_MARKER "qz_include_written"
+/* What the handle of a file opened for writing reads as, before the path
+ * (the built-in fopen makes it; fwrite and fputs are followed through it). */
+#define PHP_CALL_WRITE_HANDLE_PREFIX "$_FILE_HANDLE "
+
 /* Loop bodies being walked now, the calls of functions they make included. */
 extern unsigned long php_call_loop_depth;
 

@@ -1006,6 +1006,39 @@ TEST_F(Reach, VariablesTheRequestDefines) {
   // clang-format on
 }
 
+// A file the script writes and then includes runs what was written: the
+// include is reported once more with that text, whether the file was written
+// whole, in appended pieces or through a handle.
+TEST_F(Reach, FilesWrittenThenIncluded) {
+  // clang-format off
+  check({
+      {"written whole, then appended to, then required",
+       "<?php file_put_contents('README', '<?php '); file_put_contents('README', $_GET['c'], FILE_APPEND); require 'README';",
+       {"1:file_put_contents:0(README|<?php )", "1:qz_array_item:0($_GET|c)",
+        "1:file_put_contents:0(README|$_GET_DATA|FILE_APPEND)", "1:require:0(README)",
+        "1:qz_include_written:0(<?php $_GET_DATA|README)"},
+       {"1:file_put_contents:0(README|<?php )", "1:qz_array_item:0($_GET|c)",
+        "1:file_put_contents:0(README|$_GET_DATA|FILE_APPEND)"}},
+      {"written through a handle; a file named without its folder",
+       "<?php $h = fopen('x.php', 'w'); fwrite($h, $_POST['p']); fclose($h); include('x.php');\n"
+       "file_put_contents($dir . '/k.txt', 'A'); include 'k.txt';",
+       {"1:fopen:0(x.php|w)", "1:qz_array_item:0($_POST|p)", "1:fwrite:0($_FILE_HANDLE x.php|$_POST_DATA)",
+        "1:fclose:0($_FILE_HANDLE x.php)", "1:include:0(x.php)", "1:qz_include_written:0($_POST_DATA|x.php)",
+        "2:file_put_contents:0($dir/k.txt|A)", "2:include:0(k.txt)", "2:qz_include_written:0(A|$dir/k.txt)"},
+       {"1:fopen:0(x.php|w)", "1:qz_array_item:0($_POST|p)", "1:fwrite:0($_FILE_HANDLE|$_POST_DATA)",
+        "1:fclose:0($_FILE_HANDLE)", "1:include:0(x.php)", "2:file_put_contents:0($dir/k.txt|A)"}},
+      {"not another file, nor a file written again without FILE_APPEND or opened with w",
+       "<?php file_put_contents('a.php', $_GET['a']); include 'b.php'; file_put_contents('a.php', 'fixed');\n"
+       "include 'a.php'; $h = fopen('a.php', 'w'); include 'a.php';",
+       {"1:qz_array_item:0($_GET|a)", "1:file_put_contents:0(a.php|$_GET_DATA)", "1:include:0(b.php)",
+        "1:file_put_contents:0(a.php|fixed)", "2:include:0(a.php)", "2:qz_include_written:0(fixed|a.php)",
+        "2:fopen:0(a.php|w)", "2:include:0(a.php)", "2:qz_include_written:0(|a.php)"},
+       {"1:qz_array_item:0($_GET|a)", "1:file_put_contents:0(a.php|$_GET_DATA)", "1:file_put_contents:0(a.php|fixed)",
+        "2:fopen:0(a.php|w)"}},
+  });
+  // clang-format on
+}
+
 // unserialize rebuilds objects with the fields its text names, and PHP then
 // runs their hooks (__wakeup, __destruct...) by itself: after request data
 // was unserialized, a field nothing assigned that such a hook hands to a

@@ -155,6 +155,15 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"preferences unserialized from a cookie and printed",
        "<?php $c = unserialize($_COOKIE['cart']); echo htmlspecialchars($c['item']);",
        Verdict::Suspicious},
+      {"request data appended to a PHP opening in a text file, which is then required",
+       "<?php if (isset($_GET['c'])) { file_put_contents('notes.txt', \"<?php\\n\");\n"
+       "file_put_contents('notes.txt', $_GET['c'], FILE_APPEND); require 'notes.txt'; }",
+       Verdict::Threat},
+      {"settings cached as PHP and included",
+       "<?php $conf = array('lang' => 'en', 'items' => 20);\n"
+       "file_put_contents('cache/conf.php', '<?php return ' . var_export($conf, true) . ';');\n"
+       "$settings = include 'cache/conf.php';",
+       Verdict::Clean},
       {"a remote script saved under the name its address ends in",
        "<?php $u = 'http://cdn.example.net/t/tool.php'; $f = pathinfo($u, PATHINFO_BASENAME);\n"
        "file_put_contents($f, file_get_contents($u));",
@@ -434,7 +443,7 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"HTML page included as a template", "<?php include __DIR__ . '/tpl/footer.html';", Verdict::Clean},
       {"PHP written into a page, then included",
        "<?php file_put_contents('cache.html', \"<?php\\n\" . $_GET['c']); require 'cache.html';",
-       Verdict::Suspicious},
+       Verdict::Threat},
       {"helper program named by the environment", "<?php $p = popen(getenv('PAGER'), 'w');",
        Verdict::Suspicious},
       {"payload read from another file and evaluated", "<?php eval(file_get_contents('/tmp/.x/cache.dat'));",
