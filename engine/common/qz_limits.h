@@ -316,6 +316,16 @@
  * calls linear. Past it no further variable reads as request data. */
 #define QZ_MAX_REQUEST_GLOBAL_CHECKS 64
 
+/* ---- Spread arguments (extended reading) ---- */
+
+/* Items of an array a call spreads ("f(...$a)") that become arguments: more
+ * than any built-in takes; later items are dropped. */
+#define QZ_MAX_SPREAD_ARGS 16
+/* Arguments a spread request array gives when the scan knows none of its
+ * items: a callback API takes its callback first or second, so three reach
+ * past both. */
+#define QZ_SPREAD_REQUEST_ARGS 3
+
 /* ---- Files a script writes, then includes (extended reading) ---- */
 
 /* Files whose written text a scan follows: a dropper writes one or two;

@@ -745,6 +745,56 @@ static void call_report_written_include(unsigned long line, const char* name,
   qz_engine_call_fcall_filter(line, 0, marker, 0, ran, 2);
 }
 
+/* The values a call spreading arg ("f(...$a)") receives, in source order:
+ * the items of a known array, at most QZ_MAX_SPREAD_ARGS; for a request
+ * array whose items the scan does not know, QZ_SPREAD_REQUEST_ARGS of its
+ * item marker. Empty when arg holds no array (it is then passed as it is). */
+static std::vector<_qz_value> call_spread_values(_qz_token* arg) {
+  std::vector<_qz_value> out;
+  _qz_token* v = call_resolved(arg);
+  const _qz_value& value = v->ref ? *v->ref : v->value;
+  if (value.type != TOKEN_ARRAY || !value.ptr) return out;
+  auto* arr = static_cast<_qz_array*>(value.ptr);
+  for (_qz_bucket* b = arr->head; b && out.size() < QZ_MAX_SPREAD_ARGS; b = b->next)
+    out.push_back(b->value);
+  if (out.empty() && arr->item_marker) {
+    _qz_string* marker = qz_string_alloc(arr->item_marker);
+    if (!marker) return out;
+    _qz_value item{};
+    item.type = TOKEN_STRING;
+    item.ptr = marker;
+    out.assign(QZ_SPREAD_REQUEST_ARGS, item);
+  }
+  return out;
+}
+
+/* Links the items a spread argument t passes (call_spread_values) behind
+ * *tail and onto args, last first, and returns true; false, with t's mark
+ * cleared and nothing linked, when t passes itself. Out of the argument
+ * loop, which most calls run without a spread. */
+static __attribute__((noinline)) bool call_take_spread(_qz_token* t, bool reach, _qz_token** head,
+                                                       _qz_token** tail,
+                                                       std::vector<_qz_token*>* args) {
+  t->value.spare2 &= ~QZ_VALUE_SPREAD;
+  std::vector<_qz_value> items = reach ? call_spread_values(t) : std::vector<_qz_value>();
+  std::vector<_qz_token*> made;
+  for (auto it = items.rbegin(); it != items.rend(); ++it) {
+    _qz_token* item = qz_token_alloc(TOKEN_WORD, it->type, t->lineno);
+    if (!item) break;
+    item->value = *it;
+    made.push_back(item);
+  }
+  if (made.empty() || made.size() != items.size()) {
+    for (_qz_token* item : made) qz_token_free(item);
+    return false;
+  }
+  for (_qz_token* item : made) {
+    qz_token_link(head, tail, item);
+    args->push_back(item);
+  }
+  return true;
+}
+
 _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   (void)io;
   call_own_result = nullptr;
@@ -801,6 +851,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       t->value.type = TOKEN_LITERAL;
       t->value.ptr = qz_engine_dangerous_data;
     }
+    /* Extended reading: a spread array passes its items, each an argument
+     * of its own (taken last first, as the others are). */
+    if (__builtin_expect((t->value.spare2 & QZ_VALUE_SPREAD) != 0, 0) &&
+        call_take_spread(t, reach, &head, &tail, &args))
+      continue; /* t is left to the scan's pool */
     qz_token_link(&head, &tail, t);
     args.push_back(t);
   }

@@ -1428,6 +1428,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   unsigned long pos = 0;
   std::string method;        /* "->", "Class::" or "new " for the call that follows */
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
+  bool spread = false;       /* "..." read, waiting for the value it spreads */
   /* "~" read before a group: each entry is the operator stack's size
    * before the group's "(" and the count of "~"; they invert the group's
    * whole value once its ")" has brought the stack back to that size. */
@@ -1489,10 +1490,12 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
         continue;
       }
       /* The dots of "..." (spread and variadic) where a value begins: the
-       * value is read as the argument. */
+       * value is read as the argument, marked for the call to spread. */
       if ((cur->name == qz_engine_cat_handle || qz_ascii_is(cur->name, "...")) &&
-          eval_value_begins_after(prev))
+          eval_value_begins_after(prev)) {
+        spread = true;
         continue;
+      }
       /* A sign where a value begins belongs to that value (a group after
        * it is read as before: its first value is not the group's). */
       if ((cur->name == qz_engine_sub_handle || cur->name == qz_engine_add_handle) &&
@@ -1556,6 +1559,10 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     }
     /* A pending "~" applies to the value the token just put down. */
     for (; inverts && eval_values().size() > before; inverts--) eval_bitwise_not(cur->lineno);
+    if (__builtin_expect(spread, 0) && eval_values().size() > before && eval_values().back()) {
+      eval_values().back()->value.spare2 |= QZ_VALUE_SPREAD;
+      spread = false;
+    }
     /* A ")" that closed a group under "~" (or the call a group's value
      * made) hands its value over; a stack cut below a group's size by
      * unbalanced brackets drops that group's wait. */

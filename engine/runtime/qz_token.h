@@ -79,6 +79,10 @@ struct _qz_value {
  * was made from text that did. Copies of the value keep it. */
 #define QZ_VALUE_DECODED 1ul
 
+/* A mark of _qz_value.spare2 on an argument the evaluator read after "..."
+ * (extended reading): the call spreads it into its items. */
+#define QZ_VALUE_SPREAD 1ul
+
 struct _qz_token {
   unsigned long lineno;
   char* name; /* interned: compared by pointer */

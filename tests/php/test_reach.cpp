@@ -1006,6 +1006,26 @@ TEST_F(Reach, VariablesTheRequestDefines) {
   // clang-format on
 }
 
+// "f(...$a)" passes the items of $a as arguments of their own, as "[...$a]"
+// puts them in the new array; a request array whose items the scan does not
+// know passes request data in the first places, where callbacks go.
+TEST_F(Reach, SpreadArraysAreArguments) {
+  // clang-format off
+  check({
+      {"a known array and a request array spread into calls",
+       "<?php $a = array('assert', $_POST['x']); call_user_func(...$a); usort(...$_GET);",
+       {"1:qz_array_item:0($_POST|x)", "1:array:0(assert|$_POST_DATA)", "1:assert:0($_POST_DATA)",
+        "1:call_user_func:0(assert|$_POST_DATA)", "1:$_GET_DATA:0($_GET_DATA)",
+        "1:usort:0($_GET_DATA|$_GET_DATA|$_GET_DATA)"},
+       {"1:qz_array_item:0($_POST|x)", "1:array:0(assert|$_POST_DATA)"}},
+      {"unpacked into an array literal; a value that is no array passes as it is",
+       "<?php $b = ['ls', '-l']; $c = [...$b, '/tmp']; exec(implode(' ', $c)); f(...$s);",
+       {"1:array:0(ls|-l)", "1:array:0(ls|-l|/tmp)", "1:implode:0( |$c)", "1:exec:0(ls -l /tmp)", "1:f:0($s)"},
+       {"1:qz_array_item:0($b|ls|-l)", "1:implode:0( |$c)", "1:exec:0()"}},
+  });
+  // clang-format on
+}
+
 // A file the script writes and then includes runs what was written: the
 // include is reported once more with that text, whether the file was written
 // whole, in appended pieces or through a handle.
