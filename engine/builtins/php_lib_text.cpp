@@ -142,8 +142,6 @@ static void text_value_text(const _qz_value* v, char (&digits)[24], const char**
   }
 }
 
-/* An integer argument: an INTEGER's value, or the decimal number a text
- * starts with; fallback when the argument is missing or is "null". */
 /* The text of a flag argument: its value's text, or, for a constant the
  * script names (a word without a value, such as STR_PAD_LEFT), the name
  * itself; null for anything else. */
@@ -157,6 +155,8 @@ static const char* text_flag_name(_qz_token* t) {
   return nullptr;
 }
 
+/* An integer argument: an INTEGER's value, or the decimal number a text
+ * starts with; fallback when the argument is missing or is "null". */
 static long text_int(_qz_token* t, long fallback) {
   if (!t) return fallback;
   if (t->value.type == TOKEN_INTEGER) return t->value.lval;
@@ -943,55 +943,40 @@ _qz_token* php_lib_text_mb_convert_encoding(_qz_token* text, _qz_token* to) {
   return text_same(text);
 }
 
+/* The last "/"-separated part of the n bytes of path s, trailing "/"
+ * dropped, as basename gives it: s[*start, *end). */
+static void text_basename_span(const char* s, unsigned long n, unsigned long* start,
+                               unsigned long* end) {
+  while (n > 1 && s[n - 1] == '/') n--;
+  *end = n;
+  while (n > 0 && s[n - 1] != '/') n--;
+  *start = n;
+}
+
 _qz_token* php_lib_text_basename(_qz_token* path) {
   const char* s;
-  unsigned long n;
+  unsigned long n, start, end;
   if (!text_of(path, &s, &n)) return text_fixed(path, QZ_INVALID_STRING_TEXT);
-  while (n > 1 && s[n - 1] == '/') n--;
-  unsigned long start = n;
-  while (start > 0 && s[start - 1] != '/') start--;
+  text_basename_span(s, n, &start, &end);
   text_buf out;
-  out.put(s + start, n - start);
+  out.put(s + start, end - start);
   return php_lib_taint_carry(path, text_result(path, out));
 }
 
-/* The directory part of the n bytes of path s, as PHP's dirname gives it:
- * the path up to its last "/" (trailing ones dropped first), "/" for a
- * file at the root, "." for a bare name, "" for "": the part is s[0, *len)
- * unless *dot or *root says it is "." or "/". */
-static void text_dirname_span(const char* s, unsigned long n, unsigned long* len, bool* dot,
-                              bool* root) {
-  *dot = *root = false;
-  *len = 0;
-  if (n == 0) return;
-  while (n > 1 && s[n - 1] == '/') n--;
-  while (n > 0 && s[n - 1] != '/') n--;
-  if (n == 0) {
-    *dot = true;
-    return;
-  }
-  while (n > 1 && s[n - 1] == '/') n--;
-  if (n == 1 && s[0] == '/') {
-    *root = true;
-    return;
-  }
-  *len = n;
-}
-
-/* The directory part of a path as a token of text; null for a value without text. */
+/* The directory part of a path as PHP's dirname gives it: the path before
+ * its last part, trailing "/" dropped; "/" for a file at the root, "." for
+ * a bare name, "" for "". A token of text; null for a value without text. */
 static _qz_token* text_dirname_of(_qz_token* path) {
   const char* s;
-  unsigned long n, len;
-  bool dot, root;
+  unsigned long n, start, end;
   if (!text_of(path, &s, &n)) return nullptr;
-  text_dirname_span(s, n, &len, &dot, &root);
+  text_basename_span(s, n, &start, &end);
+  while (start > 1 && s[start - 1] == '/') start--;
   text_buf out;
-  if (dot)
+  if (start > 0)
+    out.put(s, start);
+  else if (n > 0)
     out.put(".", 1);
-  else if (root)
-    out.put("/", 1);
-  else
-    out.put(s, len);
   return php_lib_taint_carry(path, text_result(path, out));
 }
 
@@ -1020,11 +1005,8 @@ _qz_token* php_lib_text_pathinfo(_qz_token* args) {
   if (part == 1) return text_dirname_of(a[0]);
   if (part != 2 && part != 4 && part != 8) return nullptr;
   /* The last part, as basename gives it, then split at its last ".". */
-  unsigned long end = n;
-  while (end > 1 && s[end - 1] == '/') end--;
-  unsigned long start = end;
-  while (start > 0 && s[start - 1] != '/') start--;
-  if (end == 1 && s[0] == '/') start = end; /* "/" has no last part */
+  unsigned long start, end;
+  text_basename_span(s, n, &start, &end);
   unsigned long dot = end;
   while (dot > start && s[dot - 1] != '.') dot--;
   const bool has_dot = dot > start;
