@@ -382,20 +382,16 @@ static void hoist_words(const std::string& text, bool keyword_only, Seen seen) {
       i = from;
     } else if (c == '#' || (c == '/' && i + 1 < n && t[i + 1] == '/')) {
       /* A line comment ends at the line's end or at "?>". */
-      const void* nl = std::memchr(t + i, '\n', n - i);
-      const size_t line_end =
-          nl ? static_cast<size_t>(static_cast<const unsigned char*>(nl) - t) : n;
-      for (const void* q = std::memchr(t + i, '?', line_end - i); q;
-           q = std::memchr(
-               static_cast<const unsigned char*>(q) + 1, '?',
-               line_end - static_cast<size_t>(static_cast<const unsigned char*>(q) - t) - 1)) {
-        const size_t at = static_cast<size_t>(static_cast<const unsigned char*>(q) - t);
-        if (at + 1 < n && t[at + 1] == '>') {
-          i = at;
-          break;
-        }
+      const auto* nl = static_cast<const unsigned char*>(std::memchr(t + i, '\n', n - i));
+      const size_t line_end = nl ? static_cast<size_t>(nl - t) : n;
+      size_t at = i;
+      for (;;) {
+        const auto* q = static_cast<const unsigned char*>(std::memchr(t + at, '?', line_end - at));
+        at = q ? static_cast<size_t>(q - t) : line_end;
+        if (!q || (at + 1 < n && t[at + 1] == '>')) break;
+        at++;
       }
-      if (t[i] != '?') i = line_end;
+      i = at;
     } else if (c == '/' && i + 1 < n && t[i + 1] == '*') {
       /* To the first "*" "/" after the opening pair ("/" "*" "/" is open). */
       const size_t open = i;
