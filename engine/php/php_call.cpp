@@ -76,6 +76,7 @@ enum : unsigned char {
   CALL_KIND_MAIL = 4,             /* call_reported_in_loop */
   CALL_KIND_ARGV = 8,             /* a row of call_argv_rows */
   CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
+  CALL_KIND_INCLUDE = 32,         /* include and its relatives: call_report_written_include */
 };
 /* A direct-mapped cache of decided names: a slot holds the last name that
  * fell on it, so a name is decided again only after another took its slot. */
@@ -110,6 +111,15 @@ static bool call_is_code_or_command(const char* name) {
   return (call_kinds_of(name) & CALL_KIND_CODE_OR_COMMAND) != 0;
 }
 
+/* Whether arg names a variable ("$name") read in the script's top-level
+ * code outside loop bodies, with nothing met so far that might have given
+ * variables values behind the scan's back (an include, extract...): where
+ * old PHP's request globals can be told. */
+static bool call_reads_top_level_variable(const _qz_token* arg) {
+  return !call_variables_imported && php_run_depth() == 1 && !php_call_loop_depth && arg &&
+         arg->type == TOKEN_WORD && arg->name && arg->name[0] == '$' && arg->name[1];
+}
+
 /* Whether arg, the first argument of a code or command function, is a
  * variable the script never assigned, in its top-level code outside loop
  * bodies (where it may be a loop variable over values the scan does not
@@ -117,10 +127,7 @@ static bool call_is_code_or_command(const char* name) {
  * PHP made request items variables of the script, it holds what the
  * request sent. PHP's own top-level variables are not such. */
 static bool call_is_request_global(_qz_token* arg) {
-  if (call_variables_imported || php_run_depth() != 1 || php_call_loop_depth || !arg ||
-      arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$' || !arg->name[1] ||
-      arg->value.type != TOKEN_NONE)
-    return false;
+  if (!call_reads_top_level_variable(arg) || arg->value.type != TOKEN_NONE) return false;
   static const char* const predefined[] = {
       "$this", "$GLOBALS", "$argv", "$argc", "$http_response_header", "$php_errormsg"};
   for (const char* p : predefined)
@@ -155,9 +162,7 @@ void php_call_note_self_clean(_qz_token* var) {
  * loop bodies: old PHP's request globals, cleaned the way scripts of its
  * time cleaned them. */
 static bool call_is_self_cleaned(_qz_token* arg) {
-  if (call_self_cleaned.empty() || call_variables_imported || php_run_depth() != 1 ||
-      php_call_loop_depth || !arg || arg->type != TOKEN_WORD || !arg->name || arg->name[0] != '$')
-    return false;
+  if (call_self_cleaned.empty() || !call_reads_top_level_variable(arg)) return false;
   const _qz_token* entry = php_reference_globals(arg);
   return entry && entry->value.assign_time == 1 &&
          std::find(call_self_cleaned.begin(), call_self_cleaned.end(), entry) !=
@@ -634,10 +639,10 @@ static unsigned char call_kinds_of(const char* name) {
     const char* name;
     unsigned char kinds;
   } rows[] = {
-      {"include", CALL_KIND_IMPORTS},
-      {"include_once", CALL_KIND_IMPORTS},
-      {"require", CALL_KIND_IMPORTS},
-      {"require_once", CALL_KIND_IMPORTS},
+      {"include", CALL_KIND_IMPORTS | CALL_KIND_INCLUDE},
+      {"include_once", CALL_KIND_IMPORTS | CALL_KIND_INCLUDE},
+      {"require", CALL_KIND_IMPORTS | CALL_KIND_INCLUDE},
+      {"require_once", CALL_KIND_IMPORTS | CALL_KIND_INCLUDE},
       {"extract", CALL_KIND_IMPORTS},
       {"parse_str", CALL_KIND_IMPORTS},
       {"mb_parse_str", CALL_KIND_IMPORTS},
@@ -721,11 +726,7 @@ static void call_note_write(const char* name, const _fcall_argument* records, un
  * PHP_CALL_INCLUDES_WRITTEN_MARKER with the file's text and its path. */
 static void call_report_written_include(unsigned long line, const char* name,
                                         const _fcall_argument* records, unsigned long n) {
-  static const char* const includers[] = {"include", "include_once", "require", "require_once"};
-  if (n < 1 || call_written.empty() ||
-      std::none_of(std::begin(includers), std::end(includers),
-                   [name](const char* i) { return qz_ascii_fold_equal()(name, i); }))
-    return;
+  if (n < 1 || call_written.empty() || !(call_kinds_of(name) & CALL_KIND_INCLUDE)) return;
   const char* path = records[0].value;
   const call_written_file* w = call_written_at(path, false);
   /* "key.txt" names the file written as dirname(__FILE__) . '/key.txt' too,
