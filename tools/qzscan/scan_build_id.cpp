@@ -4,7 +4,6 @@
 #include <elf.h>
 #include <link.h>
 
-#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -15,11 +14,10 @@ const char kGnuNoteName[] = "GNU";
 // writes 16 (md5, uuid) or 20 (sha1) bytes.
 const size_t kMaxBuildIdBytes = 64;
 
-// What dl_iterate_phdr looks for: the object holding `address`, or, when
-// `name_prefix` is set, the first whose file name begins with it.
+// What dl_iterate_phdr looks for: the first object whose file name begins
+// with `name_prefix`, and the build ID found in it.
 struct Search {
-  uintptr_t address = 0;
-  const char* name_prefix = nullptr;
+  const char* name_prefix;
   std::string id;
 };
 
@@ -54,18 +52,10 @@ std::string build_id_in_notes(const unsigned char* p, size_t size) {
 
 // Whether the object dl_iterate_phdr describes is the one s looks for.
 bool is_wanted(const struct dl_phdr_info* info, const Search* s) {
-  if (s->name_prefix) {
-    const char* path = info->dlpi_name ? info->dlpi_name : "";
-    const char* slash = std::strrchr(path, '/');
-    const char* base = slash ? slash + 1 : path;
-    return std::strncmp(base, s->name_prefix, std::strlen(s->name_prefix)) == 0;
-  }
-  for (ElfW(Half) i = 0; i < info->dlpi_phnum; i++) {
-    const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-    const uintptr_t start = info->dlpi_addr + ph.p_vaddr;
-    if (ph.p_type == PT_LOAD && s->address >= start && s->address - start < ph.p_memsz) return true;
-  }
-  return false;
+  const char* path = info->dlpi_name ? info->dlpi_name : "";
+  const char* slash = std::strrchr(path, '/');
+  const char* base = slash ? slash + 1 : path;
+  return std::strncmp(base, s->name_prefix, std::strlen(s->name_prefix)) == 0;
 }
 
 // dl_iterate_phdr's callback: stops at the wanted object, taking its build ID.
@@ -83,18 +73,9 @@ int visit(struct dl_phdr_info* info, size_t, void* data) {
 
 }  // namespace
 
-std::string object_build_id(const void* address) {
-  if (!address) return "";
-  Search s;
-  s.address = reinterpret_cast<uintptr_t>(address);
-  dl_iterate_phdr(visit, &s);
-  return s.id;
-}
-
 std::string library_build_id(const char* name_prefix) {
   if (!name_prefix || !*name_prefix) return "";
-  Search s;
-  s.name_prefix = name_prefix;
+  Search s{name_prefix, ""};
   dl_iterate_phdr(visit, &s);
   return s.id;
 }

@@ -7,13 +7,9 @@
 
 #include <string>
 
-// The build ID, in lower-case hex, of the loaded object (the executable or a
-// shared library) whose memory holds `address`; empty when no loaded object
-// holds it or the object carries no build ID.
-std::string object_build_id(const void* address);
-// The build ID of the first loaded shared library whose file name (the part
-// after the last "/") begins with `name_prefix` ("libqzengine.so"), as
-// object_build_id gives it; empty when none is loaded.
+// The build ID, in lower-case hex, of the first loaded shared library whose
+// file name (the part after the last "/") begins with `name_prefix`
+// ("libqzengine.so"); empty when none is loaded or it carries no build ID.
 std::string library_build_id(const char* name_prefix);
 
 #endif
