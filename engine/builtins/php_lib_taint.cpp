@@ -338,6 +338,48 @@ _qz_token* php_lib_taint_unserialize(_qz_token* value) {
   return taint_marked_array(text ? php_text_request_marker_in(text) : nullptr);
 }
 
+/* The first request marker an array's items hold: an item's text, or a
+ * nested array's item marker or items, down to QZ_SERIALIZED_DEPTH levels
+ * and over at most QZ_SERIALIZED_ITEMS items in all; null for none. */
+static const char* taint_marker_in_items(const _qz_array* arr, unsigned depth,
+                                         unsigned long* budget) {
+  if (!arr || depth > QZ_SERIALIZED_DEPTH) return nullptr;
+  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) return arr->item_marker;
+  for (const _qz_bucket* b = arr->head; b && *budget; b = b->next, --*budget) {
+    if (b->value.type == TOKEN_ARRAY) {
+      auto* inner = static_cast<const _qz_array*>(b->value.ptr);
+      if (const char* m = taint_marker_in_items(inner, depth + 1, budget)) return m;
+      continue;
+    }
+    if (const char* m = php_text_request_marker_in(php_value_text(b->value))) return m;
+  }
+  return nullptr;
+}
+
+_qz_token* php_lib_taint_serialized(_qz_token* value) {
+  if (!value) return nullptr;
+  _qz_value v = php_variable_value(value);
+  if (v.type == TOKEN_ARRAY) {
+    unsigned long budget = QZ_SERIALIZED_ITEMS;
+    const char* m = taint_marker_in_items(static_cast<const _qz_array*>(v.ptr), 0, &budget);
+    return m ? php_lib_marker(value, m) : nullptr;
+  }
+  const char* text = php_value_text(v);
+  if (!text || !php_text_request_marker_in(text)) return nullptr;
+  return php_lib_string_token(php_call_line, text, std::strlen(text));
+}
+
+_qz_token* php_lib_taint_print_r(_qz_token* value, _qz_token* return_text) {
+  if (!return_text) return nullptr;
+  /* true reads as the integer 1; a text flag only as PHP's "1" or "true". */
+  _qz_value v = php_variable_value(return_text);
+  const char* flag = v.type == TOKEN_INTEGER ? nullptr : php_value_text(v);
+  bool returns = v.type == TOKEN_INTEGER
+                     ? v.lval != 0
+                     : flag && (std::strcmp(flag, "1") == 0 || strcasecmp(flag, "true") == 0);
+  return returns ? php_lib_taint_serialized(value) : nullptr;
+}
+
 _qz_token* php_lib_taint_split(_qz_token*, _qz_token* subject) {
   return php_lib_taint_request_array(subject);
 }

@@ -114,6 +114,17 @@ _qz_token* php_lib_taint_request_array(_qz_token* value);
  * among other text (the client wrote part of what is unserialized): an
  * array whose every item is the first request marker the text holds. */
 _qz_token* php_lib_taint_unserialize(_qz_token* value);
+/* serialize, json_encode, http_build_query: of request data, or of an
+ * array whose items hold request data (nested arrays too, within
+ * QZ_SERIALIZED_DEPTH and QZ_SERIALIZED_ITEMS), the first request marker
+ * found; of a text that holds a request marker, that text; null, as for a
+ * call not followed, otherwise. What a script sends or stores of the
+ * request stays request data. */
+_qz_token* php_lib_taint_serialized(_qz_token* value);
+/* print_r with a true second argument (the text returned, not printed): as
+ * php_lib_taint_serialized; null without it. (var_export is left out: its
+ * text is a PHP literal, the escaping a script writing code should use.) */
+_qz_token* php_lib_taint_print_r(_qz_token* value, _qz_token* return_text);
 /* preg_split and mb_split (pattern, subject): as php_lib_taint_request_array
  * of the subject, so that a list the request sent stays request data. */
 _qz_token* php_lib_taint_split(_qz_token* pattern, _qz_token* subject);

@@ -183,6 +183,12 @@
  * at once (extended reading); past it every array goes back to its first
  * item, so a script cannot grow the table without end. */
 #define QZ_MAX_ARRAY_CURSORS 1024
+/* How deep and over how many items serialize and its relatives look for
+ * request data in an array (extended reading): a request value sits in the
+ * first levels of what a script sends, and the look stays bounded on a
+ * large or cyclic array. */
+#define QZ_SERIALIZED_DEPTH 3
+#define QZ_SERIALIZED_ITEMS 256ul
 /* Items the range() emulation builds at most, plus one. */
 #define QZ_RANGE_MAX_SPAN 299
 /* Bytes of the str_rot13 work buffer (input cut at one less). */

@@ -311,6 +311,12 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
        {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
        {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
+      {"what a script serializes of the request stays request data; of its own arrays nothing",
+       "<?php $o = array('n' => 'x', 'p' => array($_POST['p'])); f(serialize($_COOKIE), json_encode($o), "
+       "http_build_query(array('a' => 1)), base64_encode(serialize($_REQUEST)));"
+       "f(var_export($_GET['v'], true), print_r($_GET), print_r(array('k' => $_SERVER['HTTP_X']), 1), json_encode('q' . $_GET['q']));",
+       {"f($_COOKIE_DATA|$_POST_DATA||$_REQUEST_DATA)", "f(||$_SERVER_DATA_HTTP|q$_GET_DATA)"},
+       {"f(|||qz_invalid_string)", "f(|||)"}},
   });
   // clang-format on
 }
