@@ -67,6 +67,10 @@ static std::vector<call_written_file> call_written;
  * their first value from themselves while nothing had assigned them (see
  * php_call_note_self_clean), at most QZ_MAX_REQUEST_GLOBAL_CHECKS. */
 static std::vector<const _qz_token*> call_self_cleaned;
+/* Variables of the top-level code that isset or empty asked about while
+ * nothing had assigned them (call_note_tested_global), at most
+ * QZ_MAX_REQUEST_GLOBAL_CHECKS: the script expects them from outside. */
+static std::vector<const _qz_token*> call_tested_globals;
 
 /* What the extended reading looks for in a call's name, decided once per
  * name of the scan (names are interned, so a name is its pointer). */
@@ -93,6 +97,7 @@ void php_call_run_begin() {
     call_request_global_checks = 0;
     call_unserialized_request = false;
     call_self_cleaned.clear();
+    call_tested_globals.clear();
     call_written.clear();
     for (auto& slot : call_kinds) slot = {nullptr, 0};
   }
@@ -167,6 +172,40 @@ static bool call_is_self_cleaned(_qz_token* arg) {
   return entry && entry->value.assign_time == 1 &&
          std::find(call_self_cleaned.begin(), call_self_cleaned.end(), entry) !=
              call_self_cleaned.end();
+}
+
+/* isset or empty of variables: each that call_is_request_global finds
+ * never assigned is kept as one the script expects from outside. */
+static void call_note_tested_global(const char* name, const std::vector<_qz_token*>& args) {
+  if ((name[0] != 'i' && name[0] != 'I' && name[0] != 'e' && name[0] != 'E') ||
+      (!qz_ascii_fold_equal()(name, "isset") && !qz_ascii_fold_equal()(name, "empty")))
+    return;
+  for (_qz_token* a : args) {
+    if (call_tested_globals.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS || !call_is_request_global(a))
+      continue;
+    const _qz_token* entry = php_reference_globals(a);
+    if (entry && std::find(call_tested_globals.begin(), call_tested_globals.end(), entry) ==
+                     call_tested_globals.end())
+      call_tested_globals.push_back(entry);
+  }
+}
+
+/* Whether text, the first argument of a code or command function run in
+ * the top-level code outside loops, names a variable of
+ * call_tested_globals that still holds nothing ("$cmd 2>&1" where $cmd was
+ * never assigned): the script joins into what it runs a value it expected
+ * from outside, as old PHP's request globals gave it. */
+static bool call_joins_tested_global(const char* text) {
+  if (call_tested_globals.empty() || call_variables_imported || php_run_depth() != 1 ||
+      php_call_loop_depth || !text)
+    return false;
+  for (const _qz_token* entry : call_tested_globals) {
+    if (!entry->name || entry->value.type != TOKEN_NONE || entry->value.assign_time != 0) continue;
+    size_t len = std::strlen(entry->name);
+    for (const char* at = std::strstr(text, entry->name); at; at = std::strstr(at + 1, entry->name))
+      if (!php_lex_is_word_byte(at[len])) return true;
+  }
+  return false;
 }
 
 /* Whether arg, the first argument of a code or command function, is a field
@@ -864,10 +903,13 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   /* Extended reading: the first argument of a code or command function
    * read as request data, a variable set by old PHP's request globals
    * (decided before the call runs, which may assign it). */
+  if (reach && n >= 1 && php_run_depth() == 1 && !php_call_loop_depth)
+    call_note_tested_global(name, args);
   const bool request_global =
       reach && n >= 1 && call_is_code_or_command(name) &&
       (call_is_request_global(args.back()) || call_is_self_cleaned(args.back()) ||
-       call_is_unserialized_field(args.back()));
+       call_is_unserialized_field(args.back()) ||
+       call_joins_tested_global(php_value_text(call_resolved(args.back())->value)));
   if (reach && n >= 1 && (name[0] == 'u' || name[0] == 'U') &&
       qz_ascii_fold_equal()(name, "unserialize") &&
       php_value_holds_request(call_resolved(args.back())->value))

@@ -218,6 +218,8 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Suspicious},
       {"web terminal command", "<?php echo shell_exec('cd /tmp; ' . $line . ' 2>&1; pwd');",
        Verdict::Suspicious},
+      {"console of old PHP's request globals: the variable asked about, then run",
+       "<?php if (empty($command)) exit;\n$out = system(\"$command > out.txt 2>&1\");", Verdict::Threat},
       {"script removing itself", "<?php echo 'done'; unlink(__FILE__);", Verdict::Suspicious},
       {"three shell functions", "<?php system('id'); exec('uname -a'); shell_exec('pwd');",
        Verdict::Suspicious},
