@@ -407,7 +407,10 @@ bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, FilePa
   uint64_t newlines = 0;   // among them
   char buf[kReadChunk];
   while (p->size < stop) {
-    ssize_t n = read(fd, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, stop - p->size)));
+    // By offset, not through the descriptor's position: a passed descriptor
+    // shares its position with the sender, who may read or seek meanwhile.
+    ssize_t n = pread(fd, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, stop - p->size)),
+                      static_cast<off_t>(p->size));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *why = std::string("read error: ") + std::strerror(errno);
@@ -636,7 +639,6 @@ json scan_one(const std::string& path, bool follow, int passed, const WorkerOpti
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > opt.max_filesize && opt.skip_large)
     return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, size}};
-  if (passed >= 0 && lseek(f.fd, 0, SEEK_SET) != 0) return error_result(std::strerror(errno));
   json result = hash_and_scan(f, size, opt);
   result[kResultDev] = static_cast<uint64_t>(st.st_dev);
   result[kResultIno] = static_cast<uint64_t>(st.st_ino);
