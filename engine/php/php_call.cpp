@@ -493,6 +493,19 @@ static void call_mark_decoded(const char* name, const std::vector<_qz_token*>& a
   if (decoded) result->value.spare1 |= QZ_VALUE_DECODED;
 }
 
+/* Extended reading: whether any argument is the script's own path
+ * (__FILE__ or __DIR__, which the scan gives no text) or a value made
+ * from it: a built-in's result then carries QZ_VALUE_OWN_PATH. */
+static bool call_reads_own_path(const std::vector<_qz_token*>& args) {
+  for (_qz_token* a : args) {
+    if (a->type == TOKEN_WORD && a->value.type == TOKEN_NONE && a->name &&
+        (qz_ascii_fold_equal()(a->name, "__FILE__") || qz_ascii_fold_equal()(a->name, "__DIR__")))
+      return true;
+    if (call_resolved(a)->value.spare1 & QZ_VALUE_OWN_PATH) return true;
+  }
+  return false;
+}
+
 /* ---- Callbacks (extended reading) ------------------------------------ */
 
 /* How a function that takes a callback hands it its arguments. */
@@ -848,6 +861,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
 
   bool fault;
   const char* settled = call_settle_name(call, g, &fault);
+  /* Extended reading: an unknown callee a built-in made from the script's
+   * own path is the one the file's name spells. */
+  if (settled && (g->value.spare1 & QZ_VALUE_OWN_PATH) &&
+      std::strcmp(settled, QZ_UNKNOWN_CALLEE) == 0)
+    settled = QZ_OWN_NAME_CALLEE;
   /* Extended reading: "\\system()" and a text "\\system" call the global
    * function: one leading "\\" is dropped from a name with no other. */
   if (settled && settled[0] == '\\' && settled[1] && !std::strchr(settled + 1, '\\') &&
@@ -939,6 +957,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     php_call_line = outer_line;
     call_mark_decoded(name, in_order, result);
     decoded_text = reach && result && (result->value.spare1 & QZ_VALUE_DECODED);
+    if (reach && call_reads_own_path(in_order)) {
+      if (!result) result = call_zero(call);
+      if (result) result->value.spare1 |= QZ_VALUE_OWN_PATH;
+    }
   }
 
   const bool quiet = php_call_quiet || php_function_quiet();

@@ -78,6 +78,10 @@ struct _qz_value {
 /* A provenance bit of _qz_value.spare1: the text came out of a decoder, or
  * was made from text that did. Copies of the value keep it. */
 #define QZ_VALUE_DECODED 1ul
+/* A provenance bit of _qz_value.spare1: the value was made from the
+ * script's own path (__FILE__, __DIR__) by a built-in, text or not. Copies
+ * of the value keep it. */
+#define QZ_VALUE_OWN_PATH 2ul
 
 /* A mark of _qz_value.spare2 on an argument the evaluator read after "..."
  * (extended reading): the call spreads it into its items. */

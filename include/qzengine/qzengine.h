@@ -193,7 +193,8 @@ enum qz_engine_option_flags : unsigned long {
    *    joined to text is written in decimal; a cast ("(int)", "(array)"...)
    *    is dropped;
    *  - a callee without text, or whose text is the invalid-string text, is
-   *    reported as QZ_UNKNOWN_CALLEE, at its line;
+   *    reported as QZ_UNKNOWN_CALLEE, at its line (as QZ_OWN_NAME_CALLEE
+   *    when a built-in made it from __FILE__ or __DIR__);
    *  - integer literals read in their base ("0x1F", "0b101", "0o17", "017")
    *    and without "_" separators; a "-" or "+" where a value begins is its
    *    sign ("substr($s, -3)") and makes a text that is no request marker
@@ -272,6 +273,11 @@ enum qz_engine_option_flags : unsigned long {
 /* The name under which QZ_OPT_INTERPRETER_REACH reports a call whose callee
  * has no known text: a variable never given one, the value of a call. */
 #define QZ_UNKNOWN_CALLEE "qz_unknown_callee"
+/* The name under which QZ_OPT_INTERPRETER_REACH reports such a call when
+ * the callee was made from the script's own path by a built-in
+ * ("$f = basename(__FILE__, '.php'); $f(...)"): the file's name chooses
+ * the function. */
+#define QZ_OWN_NAME_CALLEE "qz_own_name_callee"
 /* Anonymous functions read with QZ_OPT_INTERPRETER_REACH are named this
  * prefix and their number in the script ("qz_closure_1"...): calls of them
  * are reported under that name. */

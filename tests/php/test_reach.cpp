@@ -304,6 +304,16 @@ TEST_F(Reach, CodeThatDoesNotLookLikeCalls) {
         "1:" QZ_UNKNOWN_CALLEE ":0($x)", "1:f:0(/)", "1:" QZ_UNKNOWN_CALLEE ":0(0)"},
        {"1:qz_array_item:0($_GET|a)", "1:qz_array_item:0($_POST|b)", "0:$_GET_DATA:0($_POST_DATA)", "1:$f:0($x)",
         "1:):0(0)", "1:f:0(/|)"}},
+      {"a callee made from the script's own path is the one its file name spells; its text, or an "
+       "argument made from the path, is not",
+       "<?php $f = basename(__FILE__, '.php'); $f($_POST['c']); $g = substr(__dir__, -6); $g(1);\n"
+       "$h = 'sys' . 'tem'; $h(dirname(__FILE__)); $u = f(); $u($_GET['x']);",
+       {"1:basename:0(__FILE__|.php)", "1:qz_array_item:0($_POST|c)", "1:" QZ_OWN_NAME_CALLEE ":1($_POST_DATA)",
+        "1:substr:0(__dir__|uzzzz1)", "1:" QZ_OWN_NAME_CALLEE ":1(/)", "2:dirname:0(__FILE__)", "2:system:1()",
+        "2:f:0()", "2:qz_array_item:0($_GET|x)", "2:" QZ_UNKNOWN_CALLEE ":1($_GET_DATA)"},
+       {"1:basename:0(__FILE__|.php)", "1:qz_array_item:0($_POST|c)", "1:$f:1($_POST_DATA)", "1:substr:0(uzzzz1)",
+        "1:$g:1(/)", "2:dirname:0(__FILE__)", "2:system:1()", "2:f:0()", "2:qz_array_item:0($_GET|x)",
+        "2:$u:1($_GET_DATA)"}},
       {"bitwise operators build names from texts; on numbers they compute",
        "<?php $f = '828?.&' ^ 'KKKKKK'; $f($_GET['c']); $g = ~\"\\x8c\\x86\\x8c\\x8b\\x9a\\x92\"; $g(1); "
        "f(6 ^ 3, 5 & 3, 4 | 1, ~0); $x = &$y; h($a & $b);",
