@@ -149,6 +149,10 @@
 #define QZ_MAX_CALLBACK_DEPTH 4
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
+/* Rounds of one loop, and items of one foreach, that the extended reading
+ * walks at most: a decoder that joins its payload from a few hundred pieces
+ * finishes, and still four such loops fit in QZ_MAX_LOOP_ROUNDS_PER_SCAN. */
+#define QZ_REACH_LOOP_MAX 512
 /* Slots of the cache of what the extended reading looks for in call names:
  * a file calls a few hundred distinct functions. */
 #define QZ_CALL_KIND_CACHE_SLOTS 512

@@ -71,6 +71,8 @@ static std::vector<const _qz_token*> call_self_cleaned;
  * nothing had assigned them (call_note_tested_global), at most
  * QZ_MAX_REQUEST_GLOBAL_CHECKS: the script expects them from outside. */
 static std::vector<const _qz_token*> call_tested_globals;
+/* Set once a built-in's result of this scan carries QZ_VALUE_OWN_PATH. */
+static bool call_own_path_made = false;
 
 /* What the extended reading looks for in a call's name, decided once per
  * name of the scan (names are interned, so a name is its pointer). */
@@ -89,6 +91,7 @@ static struct {
   unsigned char kinds;
 } call_kinds[QZ_CALL_KIND_CACHE_SLOTS];
 static unsigned char call_kinds_of(const char* name);
+static _qz_token* call_resolved(_qz_token* arg);
 
 void php_call_run_begin() {
   php_extract_called = 0;
@@ -98,6 +101,7 @@ void php_call_run_begin() {
     call_unserialized_request = false;
     call_self_cleaned.clear();
     call_tested_globals.clear();
+    call_own_path_made = false;
     call_written.clear();
     for (auto& slot : call_kinds) slot = {nullptr, 0};
   }
@@ -190,15 +194,17 @@ static void call_note_tested_global(const char* name, const std::vector<_qz_toke
   }
 }
 
-/* Whether text, the first argument of a code or command function run in
- * the top-level code outside loops, names a variable of
+/* Whether the text of arg, the first argument of a code or command
+ * function run in the top-level code outside loops, names a variable of
  * call_tested_globals that still holds nothing ("$cmd 2>&1" where $cmd was
  * never assigned): the script joins into what it runs a value it expected
  * from outside, as old PHP's request globals gave it. */
-static bool call_joins_tested_global(const char* text) {
+static bool call_joins_tested_global(_qz_token* arg) {
   if (call_tested_globals.empty() || call_variables_imported || php_run_depth() != 1 ||
-      php_call_loop_depth || !text)
+      php_call_loop_depth)
     return false;
+  const char* text = php_value_text(call_resolved(arg)->value);
+  if (!text) return false;
   for (const _qz_token* entry : call_tested_globals) {
     if (!entry->name || entry->value.type != TOKEN_NONE || entry->value.assign_time != 0) continue;
     size_t len = std::strlen(entry->name);
@@ -498,10 +504,12 @@ static void call_mark_decoded(const char* name, const std::vector<_qz_token*>& a
  * from it: a built-in's result then carries QZ_VALUE_OWN_PATH. */
 static bool call_reads_own_path(const std::vector<_qz_token*>& args) {
   for (_qz_token* a : args) {
-    if (a->type == TOKEN_WORD && a->value.type == TOKEN_NONE && a->name &&
+    if (a->type == TOKEN_WORD && a->value.type == TOKEN_NONE && a->name && a->name[0] == '_' &&
+        a->name[1] == '_' &&
         (qz_ascii_fold_equal()(a->name, "__FILE__") || qz_ascii_fold_equal()(a->name, "__DIR__")))
       return true;
-    if (call_resolved(a)->value.spare1 & QZ_VALUE_OWN_PATH) return true;
+    /* Values only carry the mark once a built-in of the scan read the path. */
+    if (call_own_path_made && (call_resolved(a)->value.spare1 & QZ_VALUE_OWN_PATH)) return true;
   }
   return false;
 }
@@ -926,8 +934,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   const bool request_global =
       reach && n >= 1 && call_is_code_or_command(name) &&
       (call_is_request_global(args.back()) || call_is_self_cleaned(args.back()) ||
-       call_is_unserialized_field(args.back()) ||
-       call_joins_tested_global(php_value_text(call_resolved(args.back())->value)));
+       call_is_unserialized_field(args.back()) || call_joins_tested_global(args.back()));
   if (reach && n >= 1 && (name[0] == 'u' || name[0] == 'U') &&
       qz_ascii_fold_equal()(name, "unserialize") &&
       php_value_holds_request(call_resolved(args.back())->value))
@@ -960,6 +967,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     if (reach && call_reads_own_path(in_order)) {
       if (!result) result = call_zero(call);
       if (result) result->value.spare1 |= QZ_VALUE_OWN_PATH;
+      call_own_path_made = true;
     }
   }
 

@@ -640,10 +640,23 @@ static _qz_token* driver_break_condition(_qz_token* body) {
   return nullptr;
 }
 
+/* Whether a loop body (a list read by driver_read_body) joins texts with
+ * ".="; *size is set to its number of tokens. */
+static bool driver_joins_text(const _qz_token* body, unsigned long* size) {
+  bool joins = false;
+  *size = 0;
+  for (const _qz_token* t = body; t; t = t->next) {
+    ++*size;
+    joins = joins || (t->type == TOKEN_OPERATOR && t->name && std::strcmp(t->name, ".=") == 0);
+  }
+  return joins;
+}
+
 /* The rounds of a loop over body (a list read by driver_read_body): the
  * first whatever the condition, later ones, quietly, while cond gives a
  * nonzero integer (never when cond is missing or a fixed number), at most
- * QZ_FOR_LOOP_MAX rounds, and in the scan at most
+ * QZ_FOR_LOOP_MAX rounds (QZ_REACH_LOOP_MAX for a short body that joins
+ * texts), and in the scan at most
  * QZ_MAX_LOOP_ROUNDS_PER_SCAN rounds walking QZ_MAX_LOOP_TOKENS_PER_SCAN
  * body tokens, and none once the scan has used 1/QZ_LOOP_BUDGET_SHARE of its
  * memory budget. step (may be null) follows each
@@ -662,19 +675,27 @@ static void driver_loop_run(_qz_token* cond, bool cond_first, _qz_token* body, _
                         ? driver_break_condition(body)
                         : nullptr;
   unsigned long size = 0;
-  for (const _qz_token* t = body; t; t = t->next) size++;
-  for (unsigned long round = 0; round < QZ_FOR_LOOP_MAX && !qz_engine_is_interupt(); round++) {
+  /* A short body that joins texts is how a decoder builds its payload: it
+   * may run up to the longer bound; any other loop stops at the baseline's. */
+  unsigned long most = driver_joins_text(body, &size) && size <= QZ_FOREACH_ROUND_TOKENS
+                           ? QZ_REACH_LOOP_MAX
+                           : QZ_FOR_LOOP_MAX;
+  for (unsigned long round = 0; round < most && !qz_engine_is_interupt(); round++) {
     if (round > 0) {
       if ((fixed && !stop) || driver_loop_rounds >= QZ_MAX_LOOP_ROUNDS_PER_SCAN ||
           size > QZ_MAX_LOOP_TOKENS_PER_SCAN - driver_loop_tokens || driver_loop_memory_spent())
         break;
-      driver_loop_rounds++;
-      driver_loop_tokens += size;
       php_call_quiet++;
     }
     if (round == 0 && cond_first && cond && !driver_destructure_condition(cond, nullptr))
       qz_token_free(php_eval_expr(cond, nullptr));
     bool go = round == 0 || (stop ? !driver_stops(stop) : driver_goes_on(cond));
+    /* Only a round whose body runs counts against the scan's bounds: the
+     * test that ends a loop is no round of it. */
+    if (go && round > 0) {
+      driver_loop_rounds++;
+      driver_loop_tokens += size;
+    }
     if (go) {
       php_debug(group ? body->next : body, nullptr, 1);
       if (step) qz_token_free(php_eval_expr(step, nullptr));
@@ -755,7 +776,7 @@ static void driver_do(driver_input* in, _qz_token** unread) {
 /* "for (init; cond; step) body": init runs once; the body and the step run
  * once whatever the condition (so that what the body does is always seen),
  * then again while the condition gives a nonzero integer, at most
- * QZ_FOR_LOOP_MAX rounds and QZ_MAX_LOOP_ROUNDS_PER_SCAN in the scan. The
+ * driver_loop_run's bound of rounds and QZ_MAX_LOOP_ROUNDS_PER_SCAN in the scan. The
  * later rounds compute values (a decoder loop's output) without reporting
  * calls again. */
 static void driver_for(driver_input* in) {
@@ -801,13 +822,13 @@ static void driver_foreach_bind(_qz_token* tk, const _qz_value& v) {
 
 /* Appends the keys and values of the items after the first of v, an array
  * a foreach walks, as pairs (key, value) in order: at most
- * QZ_FOR_LOOP_MAX - 1 of them. Nothing when v holds at most one item, or its
+ * QZ_REACH_LOOP_MAX - 1 of them. Nothing when v holds at most one item, or its
  * items are all one request marker. */
 static void driver_foreach_rest(const _qz_value& v, std::vector<_qz_value>* pairs) {
   if (v.type != TOKEN_ARRAY || !v.ptr) return;
   const auto* arr = static_cast<const _qz_array*>(v.ptr);
   if (arr->item_marker || !arr->head || !arr->head->next) return;
-  for (const _qz_bucket* b = arr->head->next; b && pairs->size() < 2 * (QZ_FOR_LOOP_MAX - 1);
+  for (const _qz_bucket* b = arr->head->next; b && pairs->size() < 2 * (QZ_REACH_LOOP_MAX - 1);
        b = b->next) {
     pairs->push_back(php_value_bucket_key(b));
     pairs->push_back(b->value);
@@ -831,11 +852,7 @@ static void driver_foreach_rounds(driver_input* in, _qz_token* key_var, _qz_toke
   _qz_token* body = driver_read_body(first, in);
   bool group = body->type == TOKEN_SEPARATOR && body->name == qz_engine_lleft_handle;
   unsigned long size = 0;
-  bool joins = false;
-  for (const _qz_token* t = body; t; t = t->next) {
-    size++;
-    joins = joins || (t->type == TOKEN_OPERATOR && t->name && std::strcmp(t->name, ".=") == 0);
-  }
+  bool joins = driver_joins_text(body, &size);
   php_debug(group ? body->next : body, nullptr, 1);
   size_t walked = joins && size <= QZ_FOREACH_ROUND_TOKENS ? pairs.size() : 0;
   for (size_t i = 0; i + 1 < walked && !qz_engine_is_interupt(); i += 2) {

@@ -210,7 +210,7 @@ enum qz_engine_option_flags : unsigned long {
    *    its item marker; the dots of "..." before an argument are dropped;
    *  - a for loop runs its body once, then again while its condition holds
    *    (a missing or fixed condition, which only a break ends: once only)
-   *    (at most 50 rounds, 2,048 later rounds per scan), the later rounds
+   *    (at most 512 rounds, 2,048 later rounds per scan), the later rounds
    *    computing values without reporting calls again; a while loop does the
    *    same, its condition read aloud in the first round; "$i++;" and
    *    "++$i;" statements are evaluated, and "+=", "-=", "*=", "/=" and "|="

@@ -120,9 +120,15 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        {"1:array:0(sys|tem)", "1:foreach:0(qz_invalid_string|as|$p)", "1:qz_array_item:0($_GET|c)", "1:$f$p:1($_GET_DATA)",
         "1:array:0(qz_invalid_string|qz_invalid_string)", "1:foreach:0(qz_invalid_string|as|qz_invalid_string)", "1:h:0($g$q$i)",
         "1:array:0(a|b)", "1:foreach:0(qz_invalid_string|as|$v)", "1:note:0($v)"}},
-      {"a joining loop stops after its round bound", "<?php foreach (str_split('" + std::string(120, 'z') +
-       "') as $c) { $s .= $c; } f($s);", {"1:str_split:0(" + std::string(120, 'z') + ")", "1:f:0(" + std::string(QZ_FOR_LOOP_MAX, 'z') + ")"},
-       {"1:str_split:0(" + std::string(120, 'z') + ")", "1:foreach:0(|as|$c)", "1:f:0($s$c)"}},
+      {"a joining loop runs past the baseline's bound, and stops after its own",
+       "<?php foreach (str_split('" + std::string(QZ_REACH_LOOP_MAX + 20, 'z') + "') as $c) { $s .= $c; } f($s);",
+       {"1:str_split:0(" + std::string(QZ_REACH_LOOP_MAX + 20, 'z') + ")",
+        "1:f:0(" + std::string(QZ_REACH_LOOP_MAX, 'z') + ")"},
+       {"1:str_split:0(" + std::string(QZ_REACH_LOOP_MAX + 20, 'z') + ")", "1:foreach:0(|as|$c)", "1:f:0($s$c)"}},
+      {"a for loop that joins with \".=\" runs to its own bound; other loops stop at the baseline's",
+       "<?php for ($i = 0; $i < 120; $i++) { $s .= 'z'; } for ($i = 0; $i < 120; $i++) { $t = $t . 'y'; } f($s, $t);",
+       {"1:f:0(" + std::string(120, 'z') + "|" + std::string(QZ_FOR_LOOP_MAX, 'y') + ")"},
+       {"1:for:0()", "1:for:0()", "1:f:0($sz|$ty)"}},
       {"text built onto a variable never assigned starts empty",
        "<?php $n = $n . 'sys'; $n = $n . 'tem'; $n($_POST['a']); $m .= 'exec'; $m($_POST['b']); $k = 'x'; $k = $k . 'y'; f($k);",
        {"1:qz_array_item:0($_POST|a)", "1:system:2($_POST_DATA)", "1:qz_array_item:0($_POST|b)", "1:exec:1($_POST_DATA)", "1:f:0(xy)"},
@@ -619,7 +625,7 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   std::string loops = "<?php $n = 0;";
   for (int i = 0; i < 100; i++) loops += " for ($j = 0; $j < 99; $j++) { $n = $n + 1; k(1); }";
   loops += " f($n); for ($i = 0; $i > 1; $i++) { never(1); }";
-  static_assert(100 * (QZ_FOR_LOOP_MAX - 1) > QZ_MAX_LOOP_ROUNDS_PER_SCAN,
+  static_assert(100 * 98 > QZ_MAX_LOOP_ROUNDS_PER_SCAN && 99 < QZ_REACH_LOOP_MAX,
                 "the scan bound is reached");
   // Nine kinds of argument pairs (request data, decoded text, other), each
   // called over and over: each kind is walked aloud once, up to the bound.
@@ -682,7 +688,7 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   huge += " } f($n);";
   Seen seen = run(huge, QZ_OPT_INTERPRETER_REACH);
   long walked = 0;
-  for (long n = 1; n <= QZ_FOR_LOOP_MAX && !walked; n++)
+  for (long n = 1; n <= QZ_REACH_LOOP_MAX && !walked; n++)
     if (seen.calls.back() == f_of(n)) walked = n;
   EXPECT_GE(walked, 2);
   EXPECT_LT(walked, 10);
