@@ -963,6 +963,9 @@ int main(int argc, char** argv) {
   say_cache_warning(cache);
   progress.count(files);
   Format fmt = chosen_format(o);
+  // A text report shows no digest: the workers hash only for what uses one.
+  wopt.digest = (fmt != Format::Text && fmt != Format::Print0) || cache.active() || o.only_new ||
+                !o.quarantine.empty();
   const ResultWriter writer{files,
                             stdin_copy.path(),
                             fmt,

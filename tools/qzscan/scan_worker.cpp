@@ -382,12 +382,13 @@ void shape_tail(std::string* tail, char before) {
 }
 
 // Reads the descriptor to its end, or until `stop` bytes were read, in
-// chunks: every byte is hashed, the first `limit` are kept as the head, and
+// chunks: every byte is hashed (with `digest`; else p->sha256 stays empty),
+// the first `limit` are kept as the head, and
 // the bytes after them pass through a ring that keeps the last
 // min(limit, expected - limit) of them and the byte before those, `expected`
 // being the size when opened. Memory stays within the head, the ring and one
 // chunk whatever the file holds. False, with *why set, on a read error.
-bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, FileParts* p,
+bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, bool digest, FileParts* p,
                 std::string* why) {
   SHA256_CTX ctx;
   SHA256_Init(&ctx);
@@ -419,7 +420,7 @@ bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, FilePa
     if (n == 0) break;
     const char* data = buf;
     size_t len = static_cast<size_t>(n);
-    SHA256_Update(&ctx, data, len);
+    if (digest) SHA256_Update(&ctx, data, len);
     p->size += len;
     if (p->head.size() < head_cap) {
       const size_t take = std::min(len, head_cap - p->head.size());
@@ -443,7 +444,7 @@ bool read_parts(int fd, uint64_t expected, uint64_t limit, uint64_t stop, FilePa
   }
   unsigned char md[SHA256_DIGEST_LENGTH];
   SHA256_Final(md, &ctx);
-  p->sha256 = digest_hex(md, sizeof md);
+  if (digest) p->sha256 = digest_hex(md, sizeof md);
   p->tail_bytes = std::min<uint64_t>(past_head, kept);
   if (!p->tail_bytes) {
     p->tail.clear();
@@ -593,7 +594,7 @@ json hash_and_scan(OpenFile& f, uint64_t size, const WorkerOptions& opt) {
   const uint64_t stop = keep < UINT64_MAX ? keep + 1 : keep;
   FileParts parts;
   std::string why;
-  if (!read_parts(f.fd, size, limit, stop, &parts, &why)) return error_result(why);
+  if (!read_parts(f.fd, size, limit, stop, opt.digest, &parts, &why)) return error_result(why);
   if (parts.size > limit && opt.skip_large)
     return json{{kResultSkipped, kLargerThanLimit}, {kResultSize, parts.size}};
   // A head and tail of different versions of the file would be scanned as

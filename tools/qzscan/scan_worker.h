@@ -54,6 +54,10 @@ struct WorkerOptions {
   // it was listed, is skipped without being scanned.
   bool skip_large = false;
   uint64_t memory_limit = uint64_t{kDefaultWorkerMemoryMiB} << 20;  // bytes; 0: none
+  // Files are hashed (SHA-256) as they are read; off only for a run that uses
+  // no digest (a text report without cache, baseline or quarantine), whose
+  // results then carry an empty one.
+  bool digest = true;
 };
 
 // Workers are forked without exec, so a worker starts with every lock of
