@@ -124,6 +124,7 @@ _qz_token* php_reference_globals(_qz_token* tok) {
 }
 
 _qz_value php_variable_value(_qz_token* tk) {
+  if (!tk) return _qz_value{};
   if (tk->type == TOKEN_WORD && tk->name && tk->name[0] == '$')
     if (_qz_token* e = php_reference_globals(tk)) tk = e;
   return tk->ref ? *tk->ref : tk->value;

@@ -19,7 +19,8 @@
  * it has no name; null when a new entry cannot be allocated. */
 QZ_EXPORT _qz_token* php_reference_globals(_qz_token* tok);
 /* The value tk stands for: a "$name" word its variable's value (made on
- * first reference), anything else its own; through ref when it has one. */
+ * first reference), anything else its own; through ref when it has one.
+ * The empty value for a null tk (an expression that gave nothing). */
 _qz_value php_variable_value(_qz_token* tk);
 /* The first entry whose name equals name ignoring case, or null. */
 QZ_EXPORT _qz_token* php_lookup_global_variable(char* name);
