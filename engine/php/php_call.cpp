@@ -129,24 +129,24 @@ static bool call_reads_top_level_variable(const _qz_token* arg) {
          arg->type == TOKEN_WORD && arg->name && arg->name[0] == '$' && arg->name[1];
 }
 
-/* Whether arg, the first argument of a code or command function, is a
- * variable the script never assigned, in its top-level code outside loop
- * bodies (where it may be a loop variable over values the scan does not
- * know), with nothing met so far that might have given it a value: as old
- * PHP made request items variables of the script, it holds what the
- * request sent. PHP's own top-level variables are not such. */
-static bool call_is_request_global(_qz_token* arg) {
+/* The conditions of call_is_request_global but the last: arg is a variable
+ * of the top-level code outside loops that nothing assigned. */
+static bool call_is_unassigned_variable(_qz_token* arg) {
   if (!call_reads_top_level_variable(arg) || arg->value.type != TOKEN_NONE) return false;
   static const char* const predefined[] = {
       "$this", "$GLOBALS", "$argv", "$argc", "$http_response_header", "$php_errormsg"};
   for (const char* p : predefined)
     if (std::strcmp(arg->name, p) == 0) return false;
   _qz_token* entry = php_reference_globals(arg);
-  if (!entry || php_variable_is_superglobal(entry) || entry->ref ||
-      entry->value.type != TOKEN_NONE || entry->value.assign_time != 0)
-    return false;
-  /* A variable variable whose name the scan could not know ("$$n = ...")
-   * is assigned under its own written name: it may have set this one. */
+  return entry && !php_variable_is_superglobal(entry) && !entry->ref &&
+         entry->value.type == TOKEN_NONE && entry->value.assign_time == 0;
+}
+
+/* The last condition of call_is_request_global: no variable variable whose
+ * name the scan could not know ("$$n = ...") was assigned, under its own
+ * written name, where it may have set any variable. A walk of the variable
+ * list, at most QZ_MAX_REQUEST_GLOBAL_CHECKS per scan. */
+static bool call_no_named_assignment() {
   if (call_request_global_checks >= QZ_MAX_REQUEST_GLOBAL_CHECKS) return false;
   call_request_global_checks++;
   for (const _qz_token* v = php_rt_state.var_list; v; v = v->next) {
@@ -156,6 +156,16 @@ static bool call_is_request_global(_qz_token* arg) {
     }
   }
   return true;
+}
+
+/* Whether arg, the first argument of a code or command function, is a
+ * variable the script never assigned, in its top-level code outside loop
+ * bodies (where it may be a loop variable over values the scan does not
+ * know), with nothing met so far that might have given it a value: as old
+ * PHP made request items variables of the script, it holds what the
+ * request sent. PHP's own top-level variables are not such. */
+static bool call_is_request_global(_qz_token* arg) {
+  return call_is_unassigned_variable(arg) && call_no_named_assignment();
 }
 
 void php_call_note_self_clean(_qz_token* var) {
@@ -178,14 +188,17 @@ static bool call_is_self_cleaned(_qz_token* arg) {
              call_self_cleaned.end();
 }
 
-/* isset or empty of variables: each that call_is_request_global finds
- * never assigned is kept as one the script expects from outside. */
+/* isset or empty of variables: each that call_is_unassigned_variable finds
+ * never assigned is kept as one the script expects from outside. (The walk
+ * for variable variables waits for a command that joins it, so that asking
+ * about many variables spends none of that walk's budget.) */
 static void call_note_tested_global(const char* name, const std::vector<_qz_token*>& args) {
   if ((name[0] != 'i' && name[0] != 'I' && name[0] != 'e' && name[0] != 'E') ||
       (!qz_ascii_fold_equal()(name, "isset") && !qz_ascii_fold_equal()(name, "empty")))
     return;
   for (_qz_token* a : args) {
-    if (call_tested_globals.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS || !call_is_request_global(a))
+    if (call_tested_globals.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS ||
+        !call_is_unassigned_variable(a))
       continue;
     const _qz_token* entry = php_reference_globals(a);
     if (entry && std::find(call_tested_globals.begin(), call_tested_globals.end(), entry) ==
@@ -209,7 +222,7 @@ static bool call_joins_tested_global(_qz_token* arg) {
     if (!entry->name || entry->value.type != TOKEN_NONE || entry->value.assign_time != 0) continue;
     size_t len = std::strlen(entry->name);
     for (const char* at = std::strstr(text, entry->name); at; at = std::strstr(at + 1, entry->name))
-      if (!php_lex_is_word_byte(at[len])) return true;
+      if (!php_lex_is_word_byte(at[len])) return call_no_named_assignment();
   }
   return false;
 }
