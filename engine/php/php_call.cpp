@@ -170,7 +170,7 @@ static bool call_is_request_global(_qz_token* arg) {
 
 void php_call_note_self_clean(_qz_token* var) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) ||
-      call_self_cleaned.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS || !call_is_request_global(var))
+      call_self_cleaned.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS || !call_is_unassigned_variable(var))
     return;
   if (const _qz_token* entry = php_reference_globals(var)) call_self_cleaned.push_back(entry);
 }
@@ -185,7 +185,8 @@ static bool call_is_self_cleaned(_qz_token* arg) {
   const _qz_token* entry = php_reference_globals(arg);
   return entry && entry->value.assign_time == 1 &&
          std::find(call_self_cleaned.begin(), call_self_cleaned.end(), entry) !=
-             call_self_cleaned.end();
+             call_self_cleaned.end() &&
+         call_no_named_assignment();
 }
 
 /* isset or empty of variables: each that call_is_unassigned_variable finds

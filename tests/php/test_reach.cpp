@@ -647,12 +647,15 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   std::string many_unassigned = "<?php";
   for (int i = 0; i < 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS; i++)
     many_unassigned += " system($v" + std::to_string(i) + ");";
-  // Variables asked about spend nothing of the bound on variables read as
-  // request data: the command after them still reads as such.
+  // Variables asked about or cleaned into themselves spend nothing of the
+  // bound on variables read as request data: the commands after them still
+  // read as such.
   std::string many_asked = "<?php";
   for (int i = 0; i < 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS; i++)
     many_asked += " isset($a" + std::to_string(i) + ");";
-  many_asked += " system($cmd); exec(\"$a1 -l\");";
+  for (int i = 0; i < 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS; i++)
+    many_asked += " $t" + std::to_string(i) + " = trim($t" + std::to_string(i) + ");";
+  many_asked += " system($cmd); exec(\"$a1 -l\"); passthru($t1);";
   char digits[QZ_L64A_TEXT_SIZE];
   auto f_of = [&](long n) { return "f(" + std::string(php_l64a(n, digits)) + ")"; };
   const struct {
@@ -678,7 +681,10 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
        {{"k(/)", QZ_MAX_FUNCTION_WALKS_PER_SCAN}, {QZ_LIMIT_MARKER "(function_walks)", 1}}},
       {"variables asked about before a command",
        many_asked,
-       {{"system($_REQUEST_DATA)", 1}, {"exec($_REQUEST_DATA)", 1}, {"isset(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
+       {{"system($_REQUEST_DATA)", 1},
+        {"exec($_REQUEST_DATA)", 1},
+        {"passthru($_REQUEST_DATA)", 1},
+        {"isset(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
       {"unassigned variables of command calls read as request data per scan",
        many_unassigned,
        {{"system($_REQUEST_DATA)", QZ_MAX_REQUEST_GLOBAL_CHECKS},
