@@ -343,7 +343,7 @@ _qz_token* php_lib_taint_unserialize(_qz_token* value) {
  * and over at most QZ_SERIALIZED_ITEMS items in all; null for none. */
 static const char* taint_marker_in_items(const _qz_array* arr, unsigned depth,
                                          unsigned long* budget) {
-  if (!arr || depth > QZ_SERIALIZED_DEPTH) return nullptr;
+  if (!qz_array_is_live(arr) || depth > QZ_SERIALIZED_DEPTH) return nullptr;
   if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) return arr->item_marker;
   for (const _qz_bucket* b = arr->head; b && *budget; b = b->next, --*budget) {
     if (b->value.type == TOKEN_ARRAY) {

@@ -282,6 +282,13 @@
  * number maps; shorter arrays are cheaper to walk than to hash. */
 #define QZ_ARRAY_INDEX_MIN_BUCKETS 8
 
+/* Items, and levels of nested arrays, that an assignment or a parameter
+ * copies of an array it takes by value (extended reading): settings tables
+ * and request arrays are a few hundred items, and a larger array is shared
+ * as it was before, so copying never costs more than a walk of this many. */
+#define QZ_ARRAY_COPY_ITEMS 1024ul
+#define QZ_ARRAY_COPY_DEPTH 4u
+
 /* ---- Memory between and within scans ---- */
 
 /* Token slabs kept between scans (about 300 KB each, so about 10 MB): enough

@@ -492,8 +492,30 @@ static _qz_token* eval_new_variable(const char* name, unsigned long line) {
  * (both branches are read, one after the other). */
 static bool eval_in_branch = false;
 
+/* The array an assignment gives its variable from v (holding an array):
+ * with extended reading, a copy when v is a variable or an item (PHP copies
+ * arrays on assignment: writing to one then leaves the other alone), the
+ * array itself when v was read after a "&" (a reference), is a value made
+ * for the assignment, or is too large to copy (qz_array_copy). */
+static _qz_array* eval_array_by_value(_qz_token* v, bool by_reference) {
+  auto* arr = static_cast<_qz_array*>(v->value.ptr);
+  if (!arr) return nullptr;
+  /* A value typed as an array that holds some other pointer is kept as it
+   * is: nothing may count references inside it. */
+  if (eval_reach() && !qz_array_is_live(arr)) return arr;
+  if (eval_reach() && !by_reference && (v->ref || (v->name && v->name[0] == '$'))) {
+    unsigned long budget = QZ_ARRAY_COPY_ITEMS;
+    if (_qz_array* copy = qz_array_copy(arr, QZ_ARRAY_COPY_DEPTH, &budget)) return copy;
+  }
+  return qz_reference_array(arr);
+}
+
 static _qz_token* eval_assign(unsigned char* err) {
   if (eval_values().size() < 2) return nullptr;
+  /* The mark of a "&" sits on the operand as read, before it is resolved
+   * to its variable. */
+  const _qz_token* top = eval_values().back();
+  const bool by_reference = top && (top->value.spare2 & QZ_VALUE_REFERENCE);
   _qz_token *a, *v;
   if (!eval_pop_operands(err, &a, &v)) return nullptr;
   /* A request array stays one through any reassignment (the usual
@@ -517,7 +539,7 @@ static _qz_token* eval_assign(unsigned char* err) {
     d->spare1 = v->value.spare1;
   } else if (v->value.type == TOKEN_ARRAY) {
     d->type = TOKEN_ARRAY;
-    d->ptr = v->value.ptr ? qz_reference_array(static_cast<_qz_array*>(v->value.ptr)) : nullptr;
+    d->ptr = eval_array_by_value(v, by_reference);
   } else if (v->value.type == TOKEN_ARRAY_REF) {
     a->value.type = TOKEN_ARRAY_REF;
     a->value.ptr =
@@ -1429,6 +1451,7 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
   std::string method;        /* "->", "Class::" or "new " for the call that follows */
   unsigned long inverts = 0; /* "~" read, waiting for the value they invert */
   bool spread = false;       /* "..." read, waiting for the value it spreads */
+  bool reference = false;    /* a "&" read, waiting for the value it refers to */
   /* "~" read before a group: each entry is the operator stack's size
    * before the group's "(" and the count of "~"; they invert the group's
    * whole value once its ")" has brought the stack back to that size. */
@@ -1487,6 +1510,13 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
       if (qz_ascii_is(cur->name, "~")) {
         inverts++;
         prev = cur;
+        continue;
+      }
+      /* A "&" that takes a reference where a value begins: the value is
+       * read marked, so that an assignment shares what it names. */
+      if (cur->type != TOKEN_OPERATOR && qz_ascii_is(cur->name, "&") &&
+          eval_value_begins_after(prev)) {
+        reference = true;
         continue;
       }
       /* The dots of "..." (spread and variadic) where a value begins: the
@@ -1562,6 +1592,10 @@ _qz_token* php_eval_expr(_qz_token* first, _qz_token* end) {
     if (__builtin_expect(spread, 0) && eval_values().size() > before && eval_values().back()) {
       eval_values().back()->value.spare2 |= QZ_VALUE_SPREAD;
       spread = false;
+    }
+    if (__builtin_expect(reference, 0) && eval_values().size() > before && eval_values().back()) {
+      eval_values().back()->value.spare2 |= QZ_VALUE_REFERENCE;
+      reference = false;
     }
     /* A ")" that closed a group under "~" (or the call a group's value
      * made) hands its value over; a stack cut below a group's size by

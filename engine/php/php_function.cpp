@@ -742,6 +742,14 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     held.values.push_back(entry->value);
     _qz_token* def = i < values.size() ? nullptr : function_default(params[i]);
     entry->value = i < values.size() ? values[i] : def ? php_variable_value(def) : _qz_value{};
+    /* An array passed by value is the parameter's own: writing to it leaves
+     * the caller's alone. */
+    if (!params[i].by_ref && entry->value.type == TOKEN_ARRAY) {
+      unsigned long budget = QZ_ARRAY_COPY_ITEMS;
+      if (_qz_array* copy = qz_array_copy(static_cast<const _qz_array*>(entry->value.ptr),
+                                          QZ_ARRAY_COPY_DEPTH, &budget))
+        entry->value.ptr = copy;
+    }
     entry->type = TOKEN_WORD;
     qz_token_free(def);
   }

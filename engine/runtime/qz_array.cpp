@@ -205,6 +205,36 @@ _qz_bucket* qz_array_push(_qz_array* arr, _qz_bucket* b) {
   return b;
 }
 
+bool qz_array_is_live(const void* p) {
+  return p && qz_engine_array_pool.in_use(static_cast<const _qz_array*>(p));
+}
+
+_qz_array* qz_array_copy(const _qz_array* arr, unsigned depth, unsigned long* budget) {
+  if (!qz_array_is_live(arr) || !budget || arr->next_index > *budget) return nullptr;
+  _qz_array* out = qz_array_alloc();
+  if (!out) return nullptr;
+  out->refcount = 1;
+  out->item_marker = arr->item_marker;
+  for (const _qz_bucket* b = arr->head; b && *budget; b = b->next, --*budget) {
+    _qz_bucket* c = qz_bucket_alloc();
+    if (!c) break;
+    c->index = b->index;
+    c->key = b->key;
+    c->value = b->value;
+    if (c->value.type == TOKEN_ARRAY && depth > 1)
+      if (_qz_array* inner =
+              qz_array_copy(static_cast<const _qz_array*>(b->value.ptr), depth - 1, budget))
+        c->value.ptr = inner;
+    if (!out->head)
+      out->head = c;
+    else
+      out->tail->next = c;
+    out->tail = c;
+  }
+  out->next_index = arr->next_index;
+  return out;
+}
+
 _qz_bucket* qz_array_item(_qz_array* arr, char* key) {
   if (!key) {
     qz_report_fault(QZ_FAULT_ARRAY_KEY_NULL);

@@ -56,6 +56,17 @@ QZ_EXPORT _qz_bucket* qz_array_item(_qz_array* arr, unsigned long n);
 QZ_EXPORT bool qz_array_in(_qz_array* arr, char* key);
 /* Buckets appended so far (the next index); 0 for null. */
 QZ_EXPORT unsigned long qz_array_size(_qz_array* arr);
+/* Whether p is an array of the array pool in use: a value typed as an
+ * array may hold another pointer, which nothing may read as an array. */
+bool qz_array_is_live(const void* p);
+/* A copy of arr for a variable that takes it by value (extended reading):
+ * new buckets with the same keys, indexes and values, the marker kept, and
+ * nested arrays copied too down to `depth` levels (deeper ones shared).
+ * Every bucket copied counts against *budget; null, nothing made, when arr
+ * is null or holds more items than *budget allows (the caller then shares
+ * it, as arrays were before), and when arr is no live array
+ * (qz_array_is_live). A copy cut short by memory holds fewer items. */
+_qz_array* qz_array_copy(const _qz_array* arr, unsigned depth, unsigned long* budget);
 /* Raise or lower the reference count (bookkeeping only; null: nothing);
  * qz_reference_array returns arr. */
 QZ_EXPORT _qz_array* qz_reference_array(_qz_array* arr);

@@ -86,6 +86,10 @@ struct _qz_value {
 /* A mark of _qz_value.spare2 on an argument the evaluator read after "..."
  * (extended reading): the call spreads it into its items. */
 #define QZ_VALUE_SPREAD 1ul
+/* A mark of _qz_value.spare2 on a value the evaluator read after a "&" that
+ * takes a reference ("$b = &$a", extended reading): an assignment shares
+ * such an array rather than copying it. */
+#define QZ_VALUE_REFERENCE 2ul
 
 struct _qz_token {
   unsigned long lineno;

@@ -129,6 +129,28 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        "<?php for ($i = 0; $i < 120; $i++) { $s .= 'z'; } for ($i = 0; $i < 120; $i++) { $t = $t . 'y'; } f($s, $t);",
        {"1:f:0(" + std::string(120, 'z') + "|" + std::string(QZ_FOR_LOOP_MAX, 'y') + ")"},
        {"1:for:0()", "1:for:0()", "1:f:0($sz|$ty)"}},
+      {"an array assigned or passed by value is a copy; by reference it is shared",
+       "<?php $a = array('x' => 'one'); $b = $a; $b['x'] = 'two'; f($a['x'], $b['x']);\n"
+       "$n = array('s' => array('t' => 'deep')); $m = $n; $m['s']['t'] = 'new'; f($n['s']['t'], $m['s']['t']);\n"
+       "function g($p) { $p['x'] = 'changed'; } $q = array('x' => 'kept'); g($q); f($q['x']);\n"
+       "$r = array('x' => 'one'); $s = &$r; $s['x'] = 'shared'; f($r['x']);\n"
+       "$c = $_POST; $c['k'] = 'mine'; f($_POST['k'], $c['k']);",
+       {"1:array:0(qz_invalid_string)", "1:qz_array_item:0($b|x)", "1:qz_array_item:0($a|x)",
+        "1:qz_array_item:0($b|x)", "1:f:0(one|two)", "2:array:0(qz_invalid_string)", "2:array:0(qz_invalid_string)",
+        "2:qz_array_item:0($m|s)", "2:qz_array_item:0(qz_invalid_string|t)", "2:qz_array_item:0($n|s)",
+        "2:qz_array_item:0(qz_invalid_string|t)", "2:qz_array_item:0($m|s)", "2:qz_array_item:0(qz_invalid_string|t)",
+        "2:f:0(deep|new)", "3:array:0(qz_invalid_string)", "3:qz_array_item:0($p|x)", "3:g:0($q)",
+        "3:qz_array_item:0($q|x)", "3:f:0(kept)", "4:array:0(qz_invalid_string)", "4:qz_array_item:0($s|x)",
+        "4:qz_array_item:0($r|x)", "4:f:0(shared)", "5:qz_array_item:0($c|k)", "5:qz_array_item:0($_POST|k)",
+        "5:qz_array_item:0($c|k)", "5:f:0($_POST_DATA|mine)"},
+       {"1:array:0(qz_invalid_string)", "1:qz_array_item:0($b|x)", "1:qz_array_item:0($a|x)",
+        "1:qz_array_item:0($b|x)", "1:f:0(two|two)", "2:array:0(qz_invalid_string)", "2:array:0(qz_invalid_string)",
+        "2:qz_array_item:0($m|s)", "2:qz_array_item:0(qz_invalid_string|t)", "2:qz_array_item:0($n|s)",
+        "2:qz_array_item:0(qz_invalid_string|t)", "2:qz_array_item:0($m|s)", "2:qz_array_item:0(qz_invalid_string|t)",
+        "2:f:0(new|new)", "3:g:0($p)", "3:qz_array_item:0($p|x)", "3:array:0(qz_invalid_string)", "3:g:0($q)",
+        "3:qz_array_item:0($q|x)", "3:f:0(kept)", "4:array:0(qz_invalid_string)", "4:qz_array_item:0($s|x)",
+        "4:qz_array_item:0($r|x)", "4:f:0(shared)", "5:qz_array_item:0($c|k)", "5:qz_array_item:0($_POST|k)",
+        "5:qz_array_item:0($c|k)", "5:f:0(mine|mine)"}},
       {"text built onto a variable never assigned starts empty",
        "<?php $n = $n . 'sys'; $n = $n . 'tem'; $n($_POST['a']); $m .= 'exec'; $m($_POST['b']); $k = 'x'; $k = $k . 'y'; f($k);",
        {"1:qz_array_item:0($_POST|a)", "1:system:2($_POST_DATA)", "1:qz_array_item:0($_POST|b)", "1:exec:1($_POST_DATA)", "1:f:0(xy)"},
