@@ -188,7 +188,9 @@ enum qz_engine_option_flags : unsigned long {
    *    set, else as the ternary does;
    *  - an assignment binds the variable just read, whatever operators come
    *    before it ("$a = 'x' . $b = 'y'" assigns $b first), and assignments
-   *    chain from the right;
+   *    chain from the right; an array assigned from a variable or an item,
+   *    or bound to a parameter, is a copy of up to 1,024 items (after "&"
+   *    it is shared);
    *  - a string literal is text, even one that begins with "$"; a number
    *    joined to text is written in decimal; a cast ("(int)", "(array)"...)
    *    is dropped;
@@ -210,7 +212,8 @@ enum qz_engine_option_flags : unsigned long {
    *    its item marker; the dots of "..." before an argument are dropped;
    *  - a for loop runs its body once, then again while its condition holds
    *    (a missing or fixed condition, which only a break ends: once only)
-   *    (at most 512 rounds, 2,048 later rounds per scan), the later rounds
+   *    (at most 50 rounds, 512 for a body of at most 256 tokens that joins
+   *    texts with ".=", 2,048 later rounds per scan), the later rounds
    *    computing values without reporting calls again; a while loop does the
    *    same, its condition read aloud in the first round; "$i++;" and
    *    "++$i;" statements are evaluated, and "+=", "-=", "*=", "/=" and "|="
