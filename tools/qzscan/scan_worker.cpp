@@ -1134,12 +1134,17 @@ WorkerRun scan_in_workers(std::vector<FileResult>& files, const WorkerOptions& o
   WorkerRun run;
   signal(SIGPIPE, SIG_IGN);
   g_stop_signal = 0;
-  StopSignalScope stop_signals(on_stop_signal);
-  Scheduler s{files, opt, on_done, WorkerPool(opt), {}, 0, 0};
-  s.queue_files();
-  if (!s.start_workers(&run.why)) return run;
-  run.started = true;
-  s.run();
+  {
+    StopSignalScope stop_signals(on_stop_signal);
+    Scheduler s{files, opt, on_done, WorkerPool(opt), {}, 0, 0};
+    s.queue_files();
+    if (!s.start_workers(&run.why)) return run;
+    run.started = true;
+    s.run();
+  }
+  // Read once the caller's handlers are back: a signal that came after the
+  // last file but before they were is not lost to both (a watch would wait
+  // on for ever).
   run.stop_signal = g_stop_signal;
   return run;
 }
