@@ -83,6 +83,7 @@ enum : unsigned char {
   CALL_KIND_ARGV = 8,             /* a row of call_argv_rows */
   CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
   CALL_KIND_INCLUDE = 32,         /* include and its relatives: call_report_written_include */
+  CALL_KIND_ASKS_SET = 64,        /* isset and empty: call_note_tested_global */
 };
 /* A direct-mapped cache of decided names: a slot holds the last name that
  * fell on it, so a name is decided again only after another took its slot. */
@@ -120,13 +121,18 @@ static bool call_is_code_or_command(const char* name) {
   return (call_kinds_of(name) & CALL_KIND_CODE_OR_COMMAND) != 0;
 }
 
-/* Whether arg names a variable ("$name") read in the script's top-level
- * code outside loop bodies, with nothing met so far that might have given
- * variables values behind the scan's back (an include, extract...): where
- * old PHP's request globals can be told. */
+/* Whether the call being read stands in the script's top-level code outside
+ * loop bodies, with nothing met so far that might have given variables
+ * values behind the scan's back (an include, extract...): where old PHP's
+ * request globals can be told. call_reads_top_level_variable: and arg names
+ * a variable ("$name"). */
+static bool call_at_top_level() {
+  return !call_variables_imported && php_run_depth() == 1 && !php_call_loop_depth;
+}
+
 static bool call_reads_top_level_variable(const _qz_token* arg) {
-  return !call_variables_imported && php_run_depth() == 1 && !php_call_loop_depth && arg &&
-         arg->type == TOKEN_WORD && arg->name && arg->name[0] == '$' && arg->name[1];
+  return call_at_top_level() && arg && arg->type == TOKEN_WORD && arg->name &&
+         arg->name[0] == '$' && arg->name[1];
 }
 
 /* The conditions of call_is_request_global but the last: arg is a variable
@@ -194,9 +200,7 @@ static bool call_is_self_cleaned(_qz_token* arg) {
  * for variable variables waits for a command that joins it, so that asking
  * about many variables spends none of that walk's budget.) */
 static void call_note_tested_global(const char* name, const std::vector<_qz_token*>& args) {
-  if ((name[0] != 'i' && name[0] != 'I' && name[0] != 'e' && name[0] != 'E') ||
-      (!qz_ascii_fold_equal()(name, "isset") && !qz_ascii_fold_equal()(name, "empty")))
-    return;
+  if (!(call_kinds_of(name) & CALL_KIND_ASKS_SET)) return;
   for (_qz_token* a : args) {
     if (call_tested_globals.size() >= QZ_MAX_REQUEST_GLOBAL_CHECKS ||
         !call_is_unassigned_variable(a))
@@ -214,9 +218,7 @@ static void call_note_tested_global(const char* name, const std::vector<_qz_toke
  * never assigned): the script joins into what it runs a value it expected
  * from outside, as old PHP's request globals gave it. */
 static bool call_joins_tested_global(_qz_token* arg) {
-  if (call_tested_globals.empty() || call_variables_imported || php_run_depth() != 1 ||
-      php_call_loop_depth)
-    return false;
+  if (call_tested_globals.empty() || !call_at_top_level()) return false;
   const char* text = php_value_text(call_resolved(arg)->value);
   if (!text) return false;
   for (const _qz_token* entry : call_tested_globals) {
@@ -734,6 +736,8 @@ static unsigned char call_kinds_of(const char* name) {
       {"mail", CALL_KIND_MAIL},
       {"mb_send_mail", CALL_KIND_MAIL},
       {"imap_mail", CALL_KIND_MAIL},
+      {"isset", CALL_KIND_ASKS_SET},
+      {"empty", CALL_KIND_ASKS_SET},
   };
   kinds = 0;
   for (const auto& row : rows)
@@ -943,8 +947,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   /* Extended reading: the first argument of a code or command function
    * read as request data, a variable set by old PHP's request globals
    * (decided before the call runs, which may assign it). */
-  if (reach && n >= 1 && php_run_depth() == 1 && !php_call_loop_depth)
-    call_note_tested_global(name, args);
+  if (reach && n >= 1) call_note_tested_global(name, args);
   const bool request_global =
       reach && n >= 1 && call_is_code_or_command(name) &&
       (call_is_request_global(args.back()) || call_is_self_cleaned(args.back()) ||

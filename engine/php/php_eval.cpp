@@ -500,14 +500,12 @@ static bool eval_in_branch = false;
 static _qz_array* eval_array_by_value(_qz_token* v, bool by_reference) {
   auto* arr = static_cast<_qz_array*>(v->value.ptr);
   if (!arr) return nullptr;
+  if (!eval_reach()) return qz_reference_array(arr);
+  if (!by_reference && (v->ref || (v->name && v->name[0] == '$')))
+    if (_qz_array* copy = qz_array_copy(arr)) return copy;
   /* A value typed as an array that holds some other pointer is kept as it
    * is: nothing may count references inside it. */
-  if (eval_reach() && !qz_array_is_live(arr)) return arr;
-  if (eval_reach() && !by_reference && (v->ref || (v->name && v->name[0] == '$'))) {
-    unsigned long budget = QZ_ARRAY_COPY_ITEMS;
-    if (_qz_array* copy = qz_array_copy(arr, QZ_ARRAY_COPY_DEPTH, &budget)) return copy;
-  }
-  return qz_reference_array(arr);
+  return qz_array_is_live(arr) ? qz_reference_array(arr) : arr;
 }
 
 static _qz_token* eval_assign(unsigned char* err) {

@@ -744,12 +744,9 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     entry->value = i < values.size() ? values[i] : def ? php_variable_value(def) : _qz_value{};
     /* An array passed by value is the parameter's own: writing to it leaves
      * the caller's alone. */
-    if (!params[i].by_ref && entry->value.type == TOKEN_ARRAY) {
-      unsigned long budget = QZ_ARRAY_COPY_ITEMS;
-      if (_qz_array* copy = qz_array_copy(static_cast<const _qz_array*>(entry->value.ptr),
-                                          QZ_ARRAY_COPY_DEPTH, &budget))
+    if (!params[i].by_ref && entry->value.type == TOKEN_ARRAY)
+      if (_qz_array* copy = qz_array_copy(static_cast<const _qz_array*>(entry->value.ptr)))
         entry->value.ptr = copy;
-    }
     entry->type = TOKEN_WORD;
     qz_token_free(def);
   }

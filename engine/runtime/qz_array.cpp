@@ -209,8 +209,11 @@ bool qz_array_is_live(const void* p) {
   return p && qz_engine_array_pool.in_use(static_cast<const _qz_array*>(p));
 }
 
-_qz_array* qz_array_copy(const _qz_array* arr, unsigned depth, unsigned long* budget) {
-  if (!qz_array_is_live(arr) || !budget || arr->next_index > *budget) return nullptr;
+/* qz_array_copy down to `depth` levels, every bucket counted against
+ * *budget. */
+static _qz_array* qz_array_copy_within(const _qz_array* arr, unsigned depth,
+                                       unsigned long* budget) {
+  if (!qz_array_is_live(arr) || arr->next_index > *budget) return nullptr;
   _qz_array* out = qz_array_alloc();
   if (!out) return nullptr;
   out->refcount = 1;
@@ -223,7 +226,7 @@ _qz_array* qz_array_copy(const _qz_array* arr, unsigned depth, unsigned long* bu
     c->value = b->value;
     if (c->value.type == TOKEN_ARRAY && depth > 1)
       if (_qz_array* inner =
-              qz_array_copy(static_cast<const _qz_array*>(b->value.ptr), depth - 1, budget))
+              qz_array_copy_within(static_cast<const _qz_array*>(b->value.ptr), depth - 1, budget))
         c->value.ptr = inner;
     if (!out->head)
       out->head = c;
@@ -233,6 +236,11 @@ _qz_array* qz_array_copy(const _qz_array* arr, unsigned depth, unsigned long* bu
   }
   out->next_index = arr->next_index;
   return out;
+}
+
+_qz_array* qz_array_copy(const _qz_array* arr) {
+  unsigned long budget = QZ_ARRAY_COPY_ITEMS;
+  return qz_array_copy_within(arr, QZ_ARRAY_COPY_DEPTH, &budget);
 }
 
 _qz_bucket* qz_array_item(_qz_array* arr, char* key) {

@@ -61,12 +61,12 @@ QZ_EXPORT unsigned long qz_array_size(_qz_array* arr);
 bool qz_array_is_live(const void* p);
 /* A copy of arr for a variable that takes it by value (extended reading):
  * new buckets with the same keys, indexes and values, the marker kept, and
- * nested arrays copied too down to `depth` levels (deeper ones shared).
- * Every bucket copied counts against *budget; null, nothing made, when arr
- * is null or holds more items than *budget allows (the caller then shares
- * it, as arrays were before), and when arr is no live array
- * (qz_array_is_live). A copy cut short by memory holds fewer items. */
-_qz_array* qz_array_copy(const _qz_array* arr, unsigned depth, unsigned long* budget);
+ * nested arrays copied too down to QZ_ARRAY_COPY_DEPTH levels (deeper ones
+ * shared), QZ_ARRAY_COPY_ITEMS buckets in all. Null, nothing made, when arr
+ * holds more items than that (the caller then shares it, as arrays were
+ * before) or is no live array (qz_array_is_live). A copy cut short by
+ * memory holds fewer items. */
+_qz_array* qz_array_copy(const _qz_array* arr);
 /* Raise or lower the reference count (bookkeeping only; null: nothing);
  * qz_reference_array returns arr. */
 QZ_EXPORT _qz_array* qz_reference_array(_qz_array* arr);
