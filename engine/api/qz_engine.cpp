@@ -10,7 +10,7 @@
 #include "builtins/php_lib_builtin.h"
 #include "common/qz_host.h"
 #include "php/php_driver.h"
-#include "php/php_eval.h"
+#include "php/php_reclaim.h"
 #include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
 #include "runtime/qz_symtable.h"

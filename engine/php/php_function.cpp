@@ -21,6 +21,7 @@
 #include "php/php_eval.h"
 #include "php/php_lex.h"
 #include "php/php_lex_string.h"
+#include "php/php_reclaim.h"
 #include "php/php_value.h"
 #include "php/php_variable.h"
 #include "runtime/qz_array.h"
