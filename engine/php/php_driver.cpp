@@ -787,14 +787,16 @@ static void driver_for(driver_input* in) {
   /* The lists below are held here only: no collection may run meanwhile. */
   bool armed = php_reclaim_arm(false);
   _qz_token *init = nullptr, *cond = nullptr, *step = nullptr;
+  /* The three parts are statements: calls are marked in all of them before
+   * they are copied, so that "$n = count($a)" calls count, never assigns a
+   * variable named after it. The step runs to the header's own ")", past
+   * the ")" of any call it makes. */
+  driver_for_mark_calls(header->next, nullptr);
   _qz_token* pos = header->next;
   if (driver_for_copy_part(&pos, qz_engine_quote_handle, &init)) {
     pos = pos->next;
-    driver_for_mark_calls(pos, qz_engine_quote_handle);
-    if (driver_for_copy_part(&pos, qz_engine_quote_handle, &cond) && pos->next) {
-      pos = pos->next;
-      driver_for_copy_part(&pos, qz_engine_sright_handle, &step);
-    }
+    if (driver_for_copy_part(&pos, qz_engine_quote_handle, &cond) && pos->next)
+      step = driver_copy_range(pos->next, driver_last(header));
   }
   if (init) qz_token_free(php_eval_expr(init, nullptr));
   driver_loop_run(cond, false, body, step);

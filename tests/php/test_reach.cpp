@@ -129,6 +129,11 @@ TEST_F(Reach, RequestTaintSurvivesReassignmentCopiesAndLoops) {
        "<?php for ($i = 0; $i < 120; $i++) { $s .= 'z'; } for ($i = 0; $i < 120; $i++) { $t = $t . 'y'; } f($s, $t);",
        {"1:f:0(" + std::string(120, 'z') + "|" + std::string(QZ_FOR_LOOP_MAX, 'y') + ")"},
        {"1:for:0()", "1:for:0()", "1:f:0($sz|$ty)"}},
+      {"calls in a for loop's first and last parts are calls, and their names stay function names",
+       "<?php for ($i = 0, $n = count($_GET['a']); $i < $n; $i = next($x)) { f($i); } g(count($y));",
+       {"1:qz_array_item:0($_GET|a)", "1:count:0($_GET_DATA)", "1:f:0()", "1:next:0($x)", "1:count:0($y)", "1:g:0()"},
+       {"1:qz_array_item:0($_GET|a)", "1:count:0($_GET_DATA)", "1:for:0(|)", "1:next:0($x)", "1:f:0()", "1:count:0($y)",
+        "1:g:0()"}},
       {"an array assigned or passed by value is a copy; by reference it is shared",
        "<?php $a = array('x' => 'one'); $b = $a; $b['x'] = 'two'; f($a['x'], $b['x']);\n"
        "$n = array('s' => array('t' => 'deep')); $m = $n; $m['s']['t'] = 'new'; f($n['s']['t'], $m['s']['t']);\n"
