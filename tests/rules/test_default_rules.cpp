@@ -584,6 +584,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php if (!extension_loaded('gd')) { dl('gd.so'); }", Verdict::Clean},
       {"code the request writes into a data address, included",
        "<?php include 'data://text/plain;base64,' . $_GET['p'];", Verdict::Threat},
+      {"closure made of a command function",
+       "<?php $f = Closure::fromCallable('system'); $f($_GET['c']);", Verdict::Threat},
+      {"closure made of a text function",
+       "<?php $f = Closure::fromCallable('strtoupper'); echo $f($name);", Verdict::Clean},
       {"command function registered as an SQL function",
        "<?php $db = new SQLite3(':memory:'); $db->createFunction('x', 'system'); "
        "$db->query('select 1');",
