@@ -962,6 +962,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
    * request array, parse_str of request text into the scope) read as it. */
   if (extracts && reach && n >= 1 && (name[0] == 'e' || n == 1) && call_is_request(args.back()))
     php_extract_called = 1;
+  /* Extended reading: "${...}" named by request data makes variables the
+   * request chooses, as "$$k" in a loop over a request array does. */
+  if (reach && n == 1 && name[0] == 'q' && qz_ascii_is(name, "qz_var_var") &&
+      call_is_request(args.back()))
+    php_extract_called = 1;
 
   _qz_token* result = nullptr;
   _php_function_map* f = nullptr;
