@@ -242,15 +242,36 @@ static bool driver_is_include_word(const _qz_token* tk) {
   return false;
 }
 
+static bool driver_is_new_word(const _qz_token* tk) {
+  return tk->type == TOKEN_WORD && tk->name && (tk->name[0] == 'n' || tk->name[0] == 'N') &&
+         qz_ascii_fold_equal()(tk->name, "new");
+}
+
+/* "new X" without an argument list gets an empty one, "new X()", so that X
+ * is constructed and reported as it is with one. Not for a class named by a
+ * variable ("new $c") or an anonymous class ("new class {...}"). */
+static void driver_new_with_arguments(php_statement* st, _qz_token* word) {
+  _qz_token* cls = word->next;
+  if (!cls || cls->type != TOKEN_WORD || !cls->name || cls->name[0] == '$' ||
+      qz_ascii_fold_equal()(cls->name, "class") ||
+      (cls->next && qz_token_is_sep(cls->next, qz_engine_sleft_handle)))
+    return;
+  if (!driver_insert_separator(st, cls, qz_engine_sleft_handle)) return;
+  if (!driver_insert_separator(st, cls->next, qz_engine_sright_handle)) return;
+  cls->type = TOKEN_CALL;
+}
+
 /* Extended reading: "include EXPR;" (and include_once, require,
  * require_once) without parentheses is read as the call "include(EXPR);",
  * so the path's value is reported. The keyword may stand anywhere in the
  * statement ("return include EXPR;", "$c = require EXPR;"): as in PHP, the
- * path runs from the keyword to the end of the statement. */
+ * path runs from the keyword to the end of the statement. "new X" without
+ * an argument list is read on the same walk of the statement. */
 static void driver_include_as_call(php_statement* st) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return;
   _qz_token* last = driver_is_statement_end(st->tail) ? st->tail->prev : st->tail;
   for (_qz_token* tk = st->head.next; tk && tk != last; tk = tk->next) {
+    if (driver_is_new_word(tk)) driver_new_with_arguments(st, tk);
     if (!driver_is_include_word(tk)) continue;
     if (tk->next->type == TOKEN_SEPARATOR && tk->next->name == qz_engine_sleft_handle) return;
     if (!driver_insert_separator(st, last, qz_engine_sright_handle)) return;
