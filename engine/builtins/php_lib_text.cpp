@@ -449,6 +449,12 @@ _qz_token* php_lib_text_implode(_qz_token* args) {
     text_value_text(&b->value, digits, &t, &len);
     out.put(t, len);
   }
+  /* A request array holds items the scan never read, request data like the
+   * rest: they join the text as the array's item marker. */
+  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) {
+    if (arr->head) out.put(glue, glue_len);
+    out.put(arr->item_marker, std::strlen(arr->item_marker));
+  }
   return text_result(a[0], out);
 }
 

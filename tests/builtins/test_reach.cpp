@@ -311,6 +311,9 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
        {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
        {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
+      {"a request array joined gives its items' marker after the items it knows; a script's own array only its items",
+       "<?php system(implode(' ', $_POST)); $c = $_GET; $c['k'] = 'v'; f(join('|', $c), implode('-', array('x', 'y')));",
+       {"system($_POST_DATA)", "f(v|$_GET_DATA|x-y)"}, {"system()", "f(|)"}},
       {"what a script serializes of the request stays request data; of its own arrays nothing",
        "<?php $o = array('n' => 'x', 'p' => array($_POST['p'])); f(serialize($_COOKIE), json_encode($o), "
        "http_build_query(array('a' => 1)), base64_encode(serialize($_REQUEST)));"
