@@ -376,7 +376,9 @@ static _qz_token* eval_assign(unsigned char* err) {
       !php_value_holds_request(php_variable_value(v)))
     return a;
   a->type = TOKEN_WORD;
-  if (v->type == TOKEN_LITERAL) {
+  /* A literal's value is its text, unless define() gave the literal naming
+   * a constant a string of its own: that string is the value then. */
+  if (v->type == TOKEN_LITERAL && v->value.type != TOKEN_STRING) {
     d->type = TOKEN_STRING;
     d->ptr = qz_string_alloc(static_cast<const char*>(v->value.ptr));
   } else if (v->value.type == TOKEN_STRING) {

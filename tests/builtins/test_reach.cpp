@@ -311,6 +311,8 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
        {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
        {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
+      {"a constant defined as a computed text is that text when assigned",
+       "<?php define('F', 'sys' . 'tem'); $f = F; f($f);", {"f(system)"}, {"f(system)"}},
       {"a request array joined gives its items' marker after the items it knows; a script's own array only its items",
        "<?php system(implode(' ', $_POST)); $c = $_GET; $c['k'] = 'v'; f(join('|', $c), implode('-', array('x', 'y')));",
        {"system($_POST_DATA)", "f(v|$_GET_DATA|x-y)"}, {"system()", "f(|)"}},
