@@ -538,6 +538,16 @@ _qz_token* php_lib_getconstant(_qz_token* name) {
   return php_lookup_global_variable(name->name);
 }
 
+_qz_token* php_lib_constant(_qz_token* name) {
+  const char* text;
+  unsigned long len;
+  if (!name || !qz_value_text(&name->value, &text, &len) || len == 0 ||
+      len > QZ_REFLECTED_NAME_MAX || std::memchr(text, '\0', len))
+    return nullptr;
+  char* interned = qz_engine_insert_sym(const_cast<char*>(text));
+  return interned ? php_lookup_global_variable(interned) : nullptr;
+}
+
 /* ---- pass-through -------------------------------------------------------- */
 
 /* A copy of the text: no characters are removed. */

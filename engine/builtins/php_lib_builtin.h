@@ -111,6 +111,9 @@ QZ_EXPORT _qz_token* php_lib_define(_qz_token* name, _qz_token* value);
 /* The variable entry whose name equals name's name ignoring case (the
  * variable list's own token, not a copy), or null. */
 QZ_EXPORT _qz_token* php_lib_getconstant(_qz_token* name);
+/* Extended reading: constant(NAME), the value define() gave the constant
+ * whose name is the argument's text; null for one never defined. */
+_qz_token* php_lib_constant(_qz_token* name);
 /* Extended reading: "new ReflectionClass(name)" remembers the class and gives
  * its name; "->getDocComment()" gives the doc comment of the class reflected
  * last (see php_function_class_doc_of), or null when it has none. */

@@ -279,6 +279,8 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       /* A class's doc comment read through reflection. */
       {"new ReflectionClass", registry_fn(php_lib_reflection_class), 1, 0},
       {"->getDocComment", registry_fn(php_lib_reflection_doc_comment), 0, 0},
+      /* A constant read by its name as text. */
+      {"constant", registry_fn(php_lib_constant), 1, 0},
       /* Digits the request sent, read as numbers or characters. */
       {"hexdec", registry_fn(php_lib_taint_from_digits<php_lib_text_hexdec>), 1, 0},
       {"octdec", registry_fn(php_lib_taint_from_digits<php_lib_text_octdec>), 1, 0},
