@@ -147,6 +147,10 @@
 /* Callbacks called inside one another (a callback handed to a function that
  * takes callbacks, and so on): deeper ones are reported, not followed. */
 #define QZ_MAX_CALLBACK_DEPTH 4
+/* Items array_map hands its callback one by one (extended reading): a
+ * decoder's table of character codes or pieces; a longer array is mapped
+ * no further than the first item, as any callback is walked. */
+#define QZ_ARRAY_MAP_ITEMS 256
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
 /* Rounds of one loop, and items of one foreach, that the extended reading

@@ -588,13 +588,14 @@ static unsigned long call_callback_depth = 0;
 
 /* Calls `callee` as the script would through a callback, with the values
  * `pass` as its arguments: the call is made and reported like one written
- * out, on `line`. */
-static void call_through_callback(const char* callee, const std::vector<_qz_value>& pass,
-                                  unsigned long line) {
+ * out, on `line`. Returns its result (the scan's), or null when the call
+ * could not be made. */
+static _qz_token* call_through_callback(const char* callee, const std::vector<_qz_value>& pass,
+                                        unsigned long line) {
   char* name = qz_engine_insert_sym(const_cast<char*>(callee));
   _qz_token* call = name ? qz_token_alloc(TOKEN_CALL, TOKEN_NONE, line) : nullptr;
   _qz_token* splitter = call ? qz_token_alloc(TOKEN_ARG_SPLITTER, TOKEN_ARG_SPLITTER, 0) : nullptr;
-  if (!splitter) return;
+  if (!splitter) return nullptr;
   call->name = name;
   php_rt_state.arg_stk.push_back(splitter);
   for (const _qz_value& v : pass) {
@@ -608,7 +609,7 @@ static void call_through_callback(const char* callee, const std::vector<_qz_valu
     depth_guard() { call_callback_depth++; }
     ~depth_guard() { call_callback_depth--; }
   } depth;
-  php_call_wrapper(call, nullptr);
+  return php_call_wrapper(call, nullptr);
 }
 
 /* The row of a function that takes a callback, or null; found by name with
@@ -663,8 +664,59 @@ static std::string call_filter_callback(const std::vector<_qz_token*>& args) {
 /* When `name` takes a callback that names a function (a text, a recorded
  * anonymous function's name, request data), that function is called with
  * what the callback would get. */
+/* array_map(callee, arr) with a callback the scan can follow (a built-in or
+ * the script's own function). Over an array the scan knows, of at most
+ * QZ_ARRAY_MAP_ITEMS items: a new array of what the callback gives for each
+ * item, in order; the first item's call is reported as any callback's, the
+ * others are walked quietly. Over a request array, whose items the scan
+ * does not know, the callback is called with its item marker, and when
+ * what it gives still holds request data (trim, stripslashes...) the result
+ * is a request array too. *called tells whether the callback was called;
+ * null for any other array, callback or outcome. */
+static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, unsigned long line,
+                                 bool* called) {
+  *called = false;
+  if (v.type != TOKEN_ARRAY || !qz_array_is_live(v.ptr)) return nullptr;
+  auto* in = static_cast<_qz_array*>(v.ptr);
+  char* name = qz_engine_insert_sym(const_cast<char*>(callee.c_str()));
+  if (!name || (!php_lib_lookup_internal_function_by_name(name) && !php_function_known(name)))
+    return nullptr;
+  const bool request = in->item_marker && php_text_is_request_marker(in->item_marker);
+  if (!request && qz_array_size(in) > QZ_ARRAY_MAP_ITEMS) return nullptr;
+  _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, line);
+  _qz_array* out = res ? qz_array_alloc() : nullptr;
+  if (!out) return nullptr;
+  res->value.ptr = out;
+  *called = true;
+  if (request) {
+    _qz_value marker{};
+    marker.type = TOKEN_LITERAL;
+    marker.ptr = in->item_marker;
+    _qz_token* r = call_through_callback(callee.c_str(), {marker}, line);
+    if (!r || !php_value_holds_request(r->value)) return nullptr;
+    out->item_marker = in->item_marker;
+    return res;
+  }
+  bool first = true;
+  /* Counted: a callback may grow the array it is mapping. */
+  unsigned long left = QZ_ARRAY_MAP_ITEMS;
+  for (_qz_bucket* b = in->head; b && left; b = b->next, left--) {
+    if (!first) php_call_quiet++;
+    _qz_token* r = call_through_callback(callee.c_str(), {b->value}, line);
+    if (!first) php_call_quiet--;
+    first = false;
+    _qz_value item = r ? r->value : _qz_value{};
+    if (!qz_array_push(out, &item)) break;
+  }
+  return res;
+}
+
+/* What the last array_map mapped (call_array_map), for the call to give. */
+static _qz_token* call_mapped = nullptr;
+
 static void call_callbacks(const char* name, const std::vector<_qz_token*>& args,
                            unsigned long line) {
+  call_mapped = nullptr;
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
       call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
     return;
@@ -679,6 +731,11 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
   if (cb >= args.size()) return;
   std::string callee = call_callback_callee(php_variable_value(args[cb]));
   if (callee.empty()) return;
+  if (args.size() == 2 && qz_ascii_fold_equal()(name, "array_map")) {
+    bool called = false;
+    call_mapped = call_array_map(callee, php_variable_value(args[1]), line, &called);
+    if (called) return;
+  }
   std::vector<_qz_value> pass;
   if (row->pass == PASS_COOKIE) {
     _qz_value id{};
@@ -973,7 +1030,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   std::reverse(args.begin(), args.end());
   const std::vector<_qz_token*>& in_order = args;
   call_callbacks(name, in_order, call->lineno);
-  if (!php_function_call(name, in_order, call->lineno, &result)) {
+  if (call_mapped) {
+    result = call_mapped;
+    call_mapped = nullptr;
+  } else if (!php_function_call(name, in_order, call->lineno, &result)) {
     f = php_lib_lookup_internal_function_by_name(name);
     if (!f && reach) php_function_note_early_call(name, in_order, call->lineno);
   }

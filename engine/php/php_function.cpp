@@ -672,6 +672,10 @@ static _qz_token* function_ref_target(_qz_token* arg) {
   return entry && !php_variable_is_superglobal(entry) ? entry : nullptr;
 }
 
+bool php_function_known(const char* name) {
+  return function_reach() && name && function_table.count(name) != 0;
+}
+
 bool php_function_quiet() { return !function_walks.empty() && function_walks.back().quiet; }
 
 /* Whether `name` (a recorded name, methods as "->name") is a method that PHP

@@ -76,6 +76,9 @@ _qz_token* php_function_define_arrow(_qz_token* keyword, qz_io_handle* source, b
  * nothing, for any other name. */
 bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
                        _qz_token** result);
+/* Whether `name` is a recorded function of the script (a plain name, as a
+ * call or a callback names it). */
+bool php_function_known(const char* name);
 /* True while a walk runs whose calls are not to be reported: a function
  * walked again with arguments of the kinds of an earlier walk. */
 bool php_function_quiet();
