@@ -695,6 +695,31 @@ bool php_function_in_unserialize_hook() {
                      [](const php_walk& w) { return w.hook; });
 }
 
+/* A method no class of the script has, called on an object ("->name") or a
+ * class ("Class::name"), goes to the class's __call or __callStatic as PHP
+ * sends it: with the method's name and an array of the arguments. False
+ * when the script has no such method either. */
+static bool function_call_magic(const char* name, const char* scope,
+                                const std::vector<_qz_token*>& args, unsigned long line,
+                                _qz_token** result) {
+  const char* method = scope ? scope + 2 : (name[0] == '-' && name[1] == '>') ? name + 2 : nullptr;
+  if (!method || !method[0] || std::strncmp(method, "__call", 6) == 0) return false;
+  const char* magic = scope ? "->__callStatic" : "->__call";
+  if (!function_table.count(magic)) return false;
+  _qz_token* called = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
+  _qz_token* list = called ? qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, line) : nullptr;
+  _qz_string* text = list ? qz_string_alloc(method) : nullptr;
+  _qz_array* items = text ? qz_array_alloc() : nullptr;
+  if (!items) return false;
+  called->value.ptr = text;
+  list->value.ptr = items;
+  for (_qz_token* a : args) {
+    _qz_value v = php_variable_value(a);
+    if (!qz_array_push(items, &v)) break;
+  }
+  return php_function_call(magic, {called, list}, line, result);
+}
+
 bool php_function_call(const char* name, const std::vector<_qz_token*>& args, unsigned long line,
                        _qz_token** result) {
   *result = nullptr;
@@ -706,7 +731,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
     std::string method = std::string("->") + (scope + 2);
     it = function_table.find(method.c_str());
   }
-  if (it == function_table.end()) return false;
+  if (it == function_table.end()) return function_call_magic(name, scope, args, line, result);
   php_function& f = it->second;
   if (f.walking || function_walks.size() >= QZ_MAX_FUNCTION_DEPTH ||
       f.walks >= (f.decoder ? QZ_MAX_WALKS_PER_DECODER : QZ_MAX_WALKS_PER_FUNCTION))
