@@ -151,6 +151,10 @@
  * decoder's table of character codes or pieces; a longer array is mapped
  * no further than the first item, as any callback is walked. */
 #define QZ_ARRAY_MAP_ITEMS 256
+/* Items array_map maps one by one in a whole scan: callbacks that map again
+ * multiply the work, so past this every array_map walks its callback once,
+ * as before. */
+#define QZ_ARRAY_MAP_ITEMS_PER_SCAN 4096
 /* Maximum iterations of the bounded for-loop emulation. */
 #define QZ_FOR_LOOP_MAX 50
 /* Rounds of one loop, and items of one foreach, that the extended reading

@@ -94,9 +94,13 @@ static struct {
 static unsigned char call_kinds_of(const char* name);
 static _qz_token* call_resolved(_qz_token* arg);
 
+/* Items array_map mapped in this scan, against QZ_ARRAY_MAP_ITEMS_PER_SCAN. */
+static unsigned long call_mapped_items = 0;
+
 void php_call_run_begin() {
   php_extract_called = 0;
   if (php_run_depth() == 1) {
+    call_mapped_items = 0;
     call_variables_imported = false;
     call_request_global_checks = 0;
     call_unserialized_request = false;
@@ -682,7 +686,10 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
   if (!name || (!php_lib_lookup_internal_function_by_name(name) && !php_function_known(name)))
     return nullptr;
   const bool request = in->item_marker && php_text_is_request_marker(in->item_marker);
-  if (!request && qz_array_size(in) > QZ_ARRAY_MAP_ITEMS) return nullptr;
+  const unsigned long size = request ? 1 : qz_array_size(in);
+  if (size > QZ_ARRAY_MAP_ITEMS || size > QZ_ARRAY_MAP_ITEMS_PER_SCAN - call_mapped_items)
+    return nullptr;
+  call_mapped_items += size;
   _qz_token* res = qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, line);
   _qz_array* out = res ? qz_array_alloc() : nullptr;
   if (!out) return nullptr;
@@ -699,7 +706,7 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
   }
   bool first = true;
   /* Counted: a callback may grow the array it is mapping. */
-  unsigned long left = QZ_ARRAY_MAP_ITEMS;
+  unsigned long left = size;
   for (_qz_bucket* b = in->head; b && left; b = b->next, left--) {
     if (!first) php_call_quiet++;
     _qz_token* r = call_through_callback(callee.c_str(), {b->value}, line);

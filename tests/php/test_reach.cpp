@@ -717,6 +717,18 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
   for (int i = 0; i < 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS; i++)
     many_asked += " $t" + std::to_string(i) + " = trim($t" + std::to_string(i) + ");";
   many_asked += " system($cmd); exec(\"$a1 -l\"); passthru($t1);";
+  // array_map maps a short array item by item, a longer one not at all,
+  // and once the scan has mapped its share, none.
+  std::string maps = "<?php $s = str_split(str_repeat('a', " + std::to_string(QZ_ARRAY_MAP_ITEMS) +
+                     ")); $l = str_split(str_repeat('b', " +
+                     std::to_string(QZ_ARRAY_MAP_ITEMS + 1) +
+                     ")); $m = array_map('strtoupper', $l); f($m[0]);";
+  static_assert(QZ_ARRAY_MAP_ITEMS_PER_SCAN % QZ_ARRAY_MAP_ITEMS == 0,
+                "whole arrays fill the share");
+  for (int i = 0; i < QZ_ARRAY_MAP_ITEMS_PER_SCAN / QZ_ARRAY_MAP_ITEMS; i++)
+    maps += " $m" + std::to_string(i) + " = array_map('strtoupper', $s); f($m" + std::to_string(i) +
+            "[0]);";
+  maps += " $z = array_map('strtoupper', array('c')); f($z[0]);";
   char digits[QZ_L64A_TEXT_SIZE];
   auto f_of = [&](long n) { return "f(" + std::string(php_l64a(n, digits)) + ")"; };
   const struct {
@@ -746,6 +758,9 @@ TEST_F(Reach, LoopRoundsAndFunctionWalksAreBounded) {
         {"exec($_REQUEST_DATA)", 1},
         {"passthru($_REQUEST_DATA)", 1},
         {"isset(", 3 * QZ_MAX_REQUEST_GLOBAL_CHECKS}}},
+      {"items array_map maps per array and per scan",
+       maps,
+       {{"f(A)", QZ_ARRAY_MAP_ITEMS_PER_SCAN / QZ_ARRAY_MAP_ITEMS}, {"f(qz_invalid_string)", 2}}},
       {"unassigned variables of command calls read as request data per scan",
        many_unassigned,
        {{"system($_REQUEST_DATA)", QZ_MAX_REQUEST_GLOBAL_CHECKS},
