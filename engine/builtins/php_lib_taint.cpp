@@ -432,6 +432,24 @@ _qz_token* php_lib_taint_array_flip(_qz_token* array) {
   return res;
 }
 
+_qz_token* php_lib_taint_array_merge(_qz_token* args) {
+  unsigned long n = 0;
+  for (_qz_token* t = args; t && n < QZ_BUILTIN_MAX_ARGS; t = t->next, n++)
+    if (_qz_token* res = php_lib_taint_request_array(t)) return res;
+  return nullptr;
+}
+
+_qz_token* php_lib_taint_parse_str(_qz_token* text, _qz_token* result) {
+  if (!result || result->type == TOKEN_LITERAL || !result->name || result->name[0] != '$')
+    return nullptr;
+  _qz_token* items = php_lib_taint_request_array(text);
+  _qz_token* entry = items ? php_reference_globals(result) : nullptr;
+  if (!entry || php_variable_is_superglobal(entry)) return nullptr;
+  entry->type = TOKEN_WORD;
+  entry->value = items->value;
+  return nullptr;
+}
+
 _qz_token* php_lib_taint_array_values(_qz_token* array) {
   if (_qz_token* res = php_lib_taint_request_array(array)) return res;
   return taint_array_list(array, false);

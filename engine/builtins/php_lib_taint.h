@@ -128,6 +128,14 @@ _qz_token* php_lib_taint_print_r(_qz_token* value, _qz_token* return_text);
 /* preg_split and mb_split (pattern, subject): as php_lib_taint_request_array
  * of the subject, so that a list the request sent stays request data. */
 _qz_token* php_lib_taint_split(_qz_token* pattern, _qz_token* subject);
+/* array_merge, array_merge_recursive, array_replace (any number of
+ * arrays): as php_lib_taint_request_array of the first argument that is
+ * request data, so that the request's items stay request data merged with
+ * others; null when none is. */
+_qz_token* php_lib_taint_array_merge(_qz_token* args);
+/* parse_str(text, $result): when the text holds request data, $result is
+ * given an array every item of which is request data; nothing else. */
+_qz_token* php_lib_taint_parse_str(_qz_token* text, _qz_token* result);
 /* array_values, array_keys: as php_lib_taint_request_array for request
  * data; of an array the script built, a new list of its values (keys: the
  * key texts, or the numbers of items without one); null otherwise. */

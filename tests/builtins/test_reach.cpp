@@ -311,6 +311,12 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
        {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
        {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
+      {"request arrays merged, sliced or parsed into an array stay request data; the script's own do not",
+       "<?php $r = array_merge(array('a' => 1), $_POST); $s = array_slice($_GET, 1); "
+       "parse_str($_SERVER['QUERY_STRING'], $q); parse_str('c=ls', $p); f($r['x'], $s[0], $q['c'], $p['c'], "
+       "mb_substr($_COOKIE['k'], 1), array_merge(array(1), array(2)));",
+       {"f($_POST_DATA|$_GET_DATA|$_SERVER_DATA_HTTP|qz_invalid_string|$_COOKIE_DATA|)"},
+       {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string|qz_invalid_string||)"}},
       {"a constant defined as a computed text is that text when assigned",
        "<?php define('F', 'sys' . 'tem'); $f = F; f($f);", {"f(system)"}, {"f(system)"}},
       {"constant() reads a defined constant by its name; one never defined gives nothing",
