@@ -1232,13 +1232,42 @@ static bool eval_is_colon(const _qz_token* t) {
   return t && t->type == TOKEN_SEPARATOR && t->name && qz_ascii_is(t->name, ":");
 }
 
+/* A property read of an object decoded from request data ("$d->cmd" after
+ * "$d = json_decode($_POST['j'])"): the property after the arrow `arrow`
+ * is read as the request's item marker, as an item of the array would be.
+ * Not a method call, a property assigned to, or one the script assigned. */
+static void eval_request_property(_qz_token* arrow, const _qz_token* object) {
+  _qz_token* prop = arrow->next;
+  if (!object || !prop || prop->type != TOKEN_WORD || !prop->name || prop->name[0] == '$') return;
+  _qz_token* after = prop->next;
+  if (after && after->type != TOKEN_LITERAL &&
+      (qz_token_is_sep(after, qz_engine_sleft_handle) || eval_is_assignment(after->name) ||
+       qz_ascii_is(after->name, "->")))
+    return;
+  /* A property the script gave a value (fields read by name) keeps it. */
+  const _qz_token* field = php_lookup_global_variable(prop->name);
+  if (field && (field->value.type != TOKEN_NONE || field->value.assign_time)) return;
+  _qz_value v = php_variable_value(const_cast<_qz_token*>(object));
+  if (v.type != TOKEN_ARRAY || !qz_array_is_live(v.ptr)) return;
+  const char* marker = static_cast<const _qz_array*>(v.ptr)->item_marker;
+  char* text = marker && php_text_is_request_marker(marker)
+                   ? qz_engine_insert_sym(const_cast<char*>(marker))
+                   : nullptr;
+  if (!text) return;
+  prop->type = TOKEN_LITERAL;
+  prop->name = text;
+  prop->value.type = TOKEN_LITERAL;
+  prop->value.ptr = text;
+}
+
 /* When cur is the arrow "->", or the first ":" of "::", drops the object or
  * class value before it, sets *prefix to what names the method after it
  * and returns true. */
 static bool eval_method_prefix(_qz_token* cur, std::string* prefix) {
   if (!cur->name) return false;
   if (qz_ascii_is(cur->name, "->")) {
-    qz_pop_rt_data();
+    _qz_token* object = qz_pop_rt_data();
+    eval_request_property(cur, object);
     *prefix = "->";
     return true;
   }

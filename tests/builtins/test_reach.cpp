@@ -311,6 +311,10 @@ TEST_F(ReachBuiltins, RequestDataThroughBuiltKeysBytesAndSerializedArrays) {
        "system($e[0]); f(unserialize('a:0:{}'), unserialize($u));",
        {"eval($_COOKIE_DATA)", "system($_POST_DATA)", "f(|)"},
        {"eval(qz_invalid_string)", "system(qz_invalid_string)", "f(|)"}},
+      {"properties of an object decoded from request data are request data, unless the script set them",
+       "<?php $d = json_decode(file_get_contents('php://input')); system($d->cmd); $d->x = 'fixed'; "
+       "$p = json_decode('{\"a\":1}'); f($d->x, $p->a);",
+       {"system($_POST_DATA)", "f(fixed|a)"}, {"system(cmd)", "f(fixed|a)"}},
       {"request arrays merged, sliced or parsed into an array stay request data; the script's own do not",
        "<?php $r = array_merge(array('a' => 1), $_POST); $s = array_slice($_GET, 1); "
        "parse_str($_SERVER['QUERY_STRING'], $q); parse_str('c=ls', $p); f($r['x'], $s[0], $q['c'], $p['c'], "
