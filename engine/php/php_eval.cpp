@@ -589,33 +589,6 @@ static bool eval_is_assignment(const char* name) {
   return n == 2 && std::strchr("+-*/.%|^", name[0]) != nullptr;
 }
 
-/* PHP's "++" on a text that is no number: the last letter or digit steps
- * on ("a" to "b", "z" to "a" carrying into the one before, likewise "Z" and
- * "9"), a carry out of the first adds "1", "A" or "a" in front; a text
- * ending in any other byte stays as it is; the empty text becomes "1". */
-static std::string eval_increment_text(std::string s) {
-  if (s.empty()) return "1";
-  char front = 0;
-  for (size_t pos = s.size(); pos-- > 0;) {
-    char& c = s[pos];
-    /* The class of c: its first value, its last, and what a carry out of
-     * the front adds ("1" for digits, where "9" wraps to "0"). */
-    static const struct {
-      char low, high, wrap, carry;
-    } classes[] = {{'a', 'z', 'a', 'a'}, {'A', 'Z', 'A', 'A'}, {'0', '9', '0', '1'}};
-    const auto* cls = std::find_if(std::begin(classes), std::end(classes),
-                                   [c](const auto& k) { return c >= k.low && c <= k.high; });
-    if (cls == std::end(classes)) return s;
-    if (c != cls->high) {
-      c++;
-      return s;
-    }
-    c = cls->wrap;
-    front = cls->carry;
-  }
-  return std::string(1, front) + s;
-}
-
 /* Extended reading: "++" on a variable holding text that is no request
  * marker (a numeric text becomes the next integer); false when the value is
  * anything else. */
@@ -632,7 +605,7 @@ static bool eval_increment_text_value(_qz_token* t) {
     qz_token_inc_assign_time(t);
     return true;
   }
-  std::string next = eval_increment_text(text);
+  std::string next = php_text_increment(text);
   _qz_string* str = qz_string_alloc_n(next.data(), next.size());
   if (!str) return false;
   t->value.type = TOKEN_STRING;

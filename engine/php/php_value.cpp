@@ -18,7 +18,9 @@
 #include "runtime/qz_symtable.h"
 
 #include <strings.h>
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 /* Markers that survive indexing by number, in the order they are tested. */
 static const char* const value_sticky_markers[] = {
@@ -353,4 +355,27 @@ bool php_value_first_item(const _qz_value& v, _qz_value* item, _qz_value* key) {
   }
   if (key) *key = k;
   return true;
+}
+
+std::string php_text_increment(std::string s) {
+  if (s.empty()) return "1";
+  char front = 0;
+  for (size_t pos = s.size(); pos-- > 0;) {
+    char& c = s[pos];
+    /* The class of c: its first value, its last, and what a carry out of
+     * the front adds ("1" for digits, where "9" wraps to "0"). */
+    static const struct {
+      char low, high, wrap, carry;
+    } classes[] = {{'a', 'z', 'a', 'a'}, {'A', 'Z', 'A', 'A'}, {'0', '9', '0', '1'}};
+    const auto* cls = std::find_if(std::begin(classes), std::end(classes),
+                                   [c](const auto& k) { return c >= k.low && c <= k.high; });
+    if (cls == std::end(classes)) return s;
+    if (c != cls->high) {
+      c++;
+      return s;
+    }
+    c = cls->wrap;
+    front = cls->carry;
+  }
+  return std::string(1, front) + s;
 }

@@ -15,6 +15,8 @@
 #include "runtime/qz_string.h"
 #include "runtime/qz_token.h"
 
+#include <string>
+
 /* Tokens made here are new tokens of the scan (the pool reclaims them after
  * it; callers release nothing); null when a token cannot be had. */
 
@@ -85,5 +87,11 @@ QZ_EXPORT bool php_compare_cstr(void* a, void* b, unsigned long n);
 /* True when the n bytes at a and b are equal (always for n 0); false for a
  * null pointer. */
 QZ_EXPORT bool php_compare_size_t(void* a, void* b, unsigned long n);
+
+/* PHP's "++" on a text that is no number: the last letter or digit steps
+ * on ("a" to "b", "z" to "a" carrying into the one before, likewise "Z" and
+ * "9"), a carry out of the first adds "1", "A" or "a" in front; a text
+ * ending in any other byte stays as it is; the empty text becomes "1". */
+std::string php_text_increment(std::string s);
 
 #endif
