@@ -93,6 +93,13 @@ static struct {
 } call_kinds[QZ_CALL_KIND_CACHE_SLOTS];
 static unsigned char call_kinds_of(const char* name);
 static _qz_token* call_resolved(_qz_token* arg);
+/* The registry's answer for an interned name, remembered the same way: its
+ * lookup folds letter case over the whole name, and a script calls the same
+ * few built-ins over and over. */
+static struct {
+  const char* name;
+  _php_function_map* f;
+} call_builtins[QZ_CALL_KIND_CACHE_SLOTS];
 
 /* Items array_map mapped in this scan, against QZ_ARRAY_MAP_ITEMS_PER_SCAN. */
 static unsigned long call_mapped_items = 0;
@@ -109,6 +116,7 @@ void php_call_run_begin() {
     call_own_path_made = false;
     call_written.clear();
     for (auto& slot : call_kinds) slot = {nullptr, 0};
+    for (auto& slot : call_builtins) slot = {nullptr, nullptr};
   }
 }
 
@@ -770,6 +778,16 @@ static bool call_reported_in_loop(const char* name) {
   return (call_kinds_of(name) & CALL_KIND_MAIL) != 0;
 }
 
+/* The built-in an interned name (the scan's copy, so one address per
+ * text) calls, or null. */
+static _php_function_map* call_builtin_of(char* name) {
+  auto& slot = call_builtins[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  if (slot.name == name) return slot.f;
+  slot.name = name;
+  slot.f = php_lib_lookup_internal_function_by_name(name);
+  return slot.f;
+}
+
 static unsigned char call_kinds_of(const char* name) {
   auto& slot = call_kinds[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
   if (slot.name == name) return slot.kinds;
@@ -1041,7 +1059,7 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     result = call_mapped;
     call_mapped = nullptr;
   } else if (!php_function_call(name, in_order, call->lineno, &result)) {
-    f = php_lib_lookup_internal_function_by_name(name);
+    f = call_builtin_of(name);
     if (!f && reach) php_function_note_early_call(name, in_order, call->lineno);
   }
   bool decoded_text = false; /* the built-in gave text marked as decoded */
