@@ -100,10 +100,36 @@ static unsigned long function_early_bytes = 0;
 static std::unordered_map<const char*, std::string, qz_ascii_fold_hash, qz_ascii_fold_equal>
     function_class_docs;
 
+/* Recorded functions by the address of a name as callers hold it (the
+ * scan's interned copy, a table key or a fixed text: one address per text
+ * for the scan): the table's lookup folds letter case over the whole name,
+ * and walks look the same names up again and again. A slot is believed
+ * only in the generation it was filled in; recording a function or a new
+ * scan starts the next. */
+struct function_cached {
+  const char* name;
+  php_function* f;
+  unsigned long generation; /* 0: never filled */
+};
+static function_cached function_cache[QZ_CALL_KIND_CACHE_SLOTS];
+static unsigned long function_generation = 1;
+
+/* The recorded function named `name` (an address as described above), or
+ * null. */
+static php_function* function_find(const char* name) {
+  function_cached& slot =
+      function_cache[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  if (slot.generation == function_generation && slot.name == name) return slot.f;
+  auto it = function_table.find(name);
+  slot = {name, it == function_table.end() ? nullptr : &it->second, function_generation};
+  return slot.f;
+}
+
 void php_function_scan_begin() {
   function_early_calls.clear();
   function_early_bytes = 0;
   function_table.clear();
+  function_generation++;
   function_walks.clear();
   function_walks_made = 0;
   function_closures = 0;
@@ -175,6 +201,7 @@ static bool function_record(const char* name, _qz_token* params, _qz_token* body
   try {
     function_table.emplace(
         name, php_function{params, body, line, function_defined++, 0, false, false, {}});
+    function_generation++;
   } catch (...) {
     qz_scan_note(QZ_SCAN_OUT_OF_MEMORY);
   }
@@ -673,7 +700,7 @@ static _qz_token* function_ref_target(_qz_token* arg) {
 }
 
 bool php_function_known(const char* name) {
-  return function_reach() && name && function_table.count(name) != 0;
+  return function_reach() && name && function_find(name);
 }
 
 bool php_function_quiet() { return !function_walks.empty() && function_walks.back().quiet; }
@@ -724,15 +751,16 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
                        _qz_token** result) {
   *result = nullptr;
   if (!function_reach() || !name) return false;
-  auto it = function_table.find(name);
+  php_function* found = function_find(name);
   const char* scope = std::strstr(name, "::");
-  if (it == function_table.end() && scope) {
+  if (!found && scope) {
     /* "Class::name" calls the method "->name" of whichever class has it. */
     std::string method = std::string("->") + (scope + 2);
-    it = function_table.find(method.c_str());
+    auto it = function_table.find(method.c_str());
+    if (it != function_table.end()) found = &it->second;
   }
-  if (it == function_table.end()) return function_call_magic(name, scope, args, line, result);
-  php_function& f = it->second;
+  if (!found) return function_call_magic(name, scope, args, line, result);
+  php_function& f = *found;
   if (f.walking || function_walks.size() >= QZ_MAX_FUNCTION_DEPTH ||
       f.walks >= (f.decoder ? QZ_MAX_WALKS_PER_DECODER : QZ_MAX_WALKS_PER_FUNCTION))
     return true;
@@ -804,7 +832,7 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
 void php_function_note_early_call(const char* name, const std::vector<_qz_token*>& args,
                                   unsigned long line) {
   if (!function_reach() || !name || function_early_calls.size() >= QZ_MAX_EARLY_CALLS ||
-      function_table.count(name))
+      function_find(name))
     return;
   if (function_early_calls.count(name)) return;
   php_early_call call{line, {}};
