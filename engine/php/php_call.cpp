@@ -84,6 +84,7 @@ enum : unsigned char {
   CALL_KIND_IMPORTS_REQUEST = 16, /* import_request_variables */
   CALL_KIND_INCLUDE = 32,         /* include and its relatives: call_report_written_include */
   CALL_KIND_ASKS_SET = 64,        /* isset and empty: call_note_tested_global */
+  CALL_KIND_CALLBACK = 128,       /* takes a callback: call_callbacks */
 };
 /* A direct-mapped cache of decided names: a slot holds the last name that
  * fell on it, so a name is decided again only after another took its slot. */
@@ -733,7 +734,7 @@ static void call_callbacks(const char* name, const std::vector<_qz_token*>& args
                            unsigned long line) {
   call_mapped = nullptr;
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH) || args.empty() ||
-      call_callback_depth >= QZ_MAX_CALLBACK_DEPTH)
+      call_callback_depth >= QZ_MAX_CALLBACK_DEPTH || !(call_kinds_of(name) & CALL_KIND_CALLBACK))
     return;
   if (qz_ascii_fold_equal()(name, "filter_var")) {
     std::string callee = call_filter_callback(args);
@@ -824,6 +825,8 @@ static unsigned char call_kinds_of(const char* name) {
   kinds = 0;
   for (const auto& row : rows)
     if (qz_ascii_fold_equal()(name, row.name)) kinds |= row.kinds;
+  if (call_callback_row_of(name) || qz_ascii_fold_equal()(name, "filter_var"))
+    kinds |= CALL_KIND_CALLBACK;
   return kinds;
 }
 
