@@ -829,12 +829,27 @@ bool php_function_call(const char* name, const std::vector<_qz_token*>& args, un
   return true;
 }
 
+/* Names whose early call is kept already, by address as function_cache
+ * holds them (the same generations): a script calls the same functions of
+ * other files again and again. */
+struct function_noted {
+  const char* name;
+  unsigned long generation;
+};
+static function_noted function_early_seen[QZ_CALL_KIND_CACHE_SLOTS];
+
 void php_function_note_early_call(const char* name, const std::vector<_qz_token*>& args,
                                   unsigned long line) {
   if (!function_reach() || !name || function_early_calls.size() >= QZ_MAX_EARLY_CALLS ||
       function_find(name))
     return;
-  if (function_early_calls.count(name)) return;
+  function_noted& seen =
+      function_early_seen[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  if (seen.generation == function_generation && seen.name == name) return;
+  if (function_early_calls.count(name)) {
+    seen = {name, function_generation};
+    return;
+  }
   php_early_call call{line, {}};
   unsigned long bytes = std::strlen(name);
   for (_qz_token* a : args) {
@@ -845,6 +860,7 @@ void php_function_note_early_call(const char* name, const std::vector<_qz_token*
   if (bytes > QZ_MAX_EARLY_CALL_BYTES - function_early_bytes) return;
   function_early_bytes += bytes;
   function_early_calls.emplace(name, std::move(call));
+  seen = {name, function_generation};
 }
 
 /* Walks function `name` with the arguments kept from its early call, or
