@@ -135,7 +135,7 @@ enum qz_engine_option_flags : unsigned long {
    *  - a request array stays one through reassignment; the long names
    *    ($HTTP_GET_VARS...) read as the modern arrays, and so do the items
    *    of $GLOBALS named after them ($GLOBALS['_GET']); a variable named by
-   *    request data ($$k), extract of a request array and parse_str of
+   *    request data ($$k, ${$k}), extract of a request array and parse_str of
    *    request text alone make unset variables read as request data (an
    *    extract of anything else no longer does);
    *  - foreach binds its variables to what the first iteration gives (for a
@@ -162,7 +162,11 @@ enum qz_engine_option_flags : unsigned long {
    *    callback names, with what it would hand it (a session save
    *    handler's "read" gets "$_COOKIE_DATA", the id the cookie chose), and
    *    filter_var(value, FILTER_CALLBACK, ['options' => callback]) calls
-   *    the callback with the value;
+   *    the callback with the value; array_map with a built-in or a function
+   *    of the script, over an array the scan knows of at most 256 items
+   *    (4,096 items per scan), gives the array of the callback's results
+   *    (the first call reported, the rest walked quietly), and over a
+   *    request array a request array when the callback keeps the data;
    *  - a character of a value the scan does not know is not known either
    *    (never a letter of "qz_invalid_string"), and one past the end of a
    *    text is the empty text;
@@ -210,7 +214,8 @@ enum qz_engine_option_flags : unsigned long {
    *    "array" as "array(...)" is; a callback [$object, 'name'] calls
    *    "->name", ['Class', 'name'] calls "Class::name", a request array
    *    its item marker; the dots of "..." before an argument are dropped;
-   *  - a for loop runs its body once, then again while its condition holds
+   *  - a for loop's first and last parts make their calls; it runs its body
+   *    once, then again while its condition holds
    *    (a missing or fixed condition, which only a break ends: once only)
    *    (at most 50 rounds, 512 for a body of at most 256 tokens that joins
    *    texts with ".=", 2,048 later rounds per scan), the later rounds
@@ -224,7 +229,12 @@ enum qz_engine_option_flags : unsigned long {
    *    "->name" or "Class::name", never as the global function of that
    *    name, and a function defined in a class body is a method that only
    *    method calls walk; "new X(...)" is reported as a call of "new X"
-   *    and walks the constructor of class X with its arguments;
+   *    and walks the constructor of class X with its arguments ("new X"
+   *    without them as "new X()"); a method no class of the script has
+   *    walks __call (__callStatic for "Class::name") with its name and an
+   *    array of its arguments; a property of an object decoded from request
+   *    data ("$d->cmd" after "$d = json_decode(...)") that the script did
+   *    not set reads as request data;
    *  - text that came out of a decoder (base64_decode, gzinflate,
    *    gzuncompress, gzdecode, str_rot13, convert_uudecode, hex2bin), or was
    *    made from such text, is walked as it decodes but reported to the
@@ -245,7 +255,7 @@ enum qz_engine_option_flags : unsigned long {
    *    ucfirst, substr_replace, convert_uudecode, base_convert,
    *    rawurldecode, htmlspecialchars_decode, html_entity_decode, hexdec,
    *    octdec, bindec, basename, iconv, mb_convert_encoding, trim, ltrim,
-   *    rtrim, chop, strpos and stripos are emulated on known text (a
+   *    rtrim, chop, strpos, stripos and mb_substr are emulated on known text (a
    *    position not found is null), and pack "C" makes a
    *    byte of each number; str_replace takes arrays of searches and
    *    replacements (each search in turn); preg_replace without the "e"
@@ -267,8 +277,13 @@ enum qz_engine_option_flags : unsigned long {
    *    fsockopen gave, "$_SOCKET_HANDLE"); json_decode,
    *    array_values and array_keys of request data give a request array
    *    (array_values and array_keys of an array the script built a list of
-   *    its values or keys), and key,
-   *    current, reset, end, array_pop and array_shift of one its marker. */
+   *    its values or keys), and so do array_merge, array_merge_recursive,
+   *    array_replace, array_slice and array_unique given one, and
+   *    parse_str of request text into its second argument; implode and
+   *    join of a request array give its item marker after the items the
+   *    scan knows; key, current, reset, end, array_pop and array_shift of
+   *    one give its marker; constant(NAME) gives the constant define()
+   *    made. */
   QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };
 /* The name of the call reported under QZ_OPT_LIMIT_FINDINGS. */
