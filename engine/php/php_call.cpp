@@ -674,9 +674,6 @@ static std::string call_filter_callback(const std::vector<_qz_token*>& args) {
   return std::string();
 }
 
-/* When `name` takes a callback that names a function (a text, a recorded
- * anonymous function's name, request data), that function is called with
- * what the callback would get. */
 /* array_map(callee, arr) with a callback the scan can follow (a built-in or
  * the script's own function). Over an array the scan knows, of at most
  * QZ_ARRAY_MAP_ITEMS items: a new array of what the callback gives for each
@@ -730,6 +727,9 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
 /* What the last array_map mapped (call_array_map), for the call to give. */
 static _qz_token* call_mapped = nullptr;
 
+/* When `name` takes a callback that names a function (a text, a recorded
+ * anonymous function's name, request data), that function is called with
+ * what the callback would get. */
 static void call_callbacks(const char* name, const std::vector<_qz_token*>& args,
                            unsigned long line) {
   call_mapped = nullptr;
