@@ -660,10 +660,10 @@ _qz_token* php_lib_each(_qz_token* array) {
   if (!arr) return nullptr;
   unsigned long at = lib_cursor(arr);
   _qz_value key{}, value{};
-  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) {
+  if (const char* marker = php_array_request_marker(arr)) {
     if (at > 0) return nullptr;
     key.type = value.type = TOKEN_LITERAL;
-    key.ptr = value.ptr = arr->item_marker;
+    key.ptr = value.ptr = const_cast<char*>(marker);
   } else {
     _qz_bucket* b = lib_array_at(arr, at);
     if (!b) return nullptr;

@@ -310,10 +310,8 @@ _qz_token* php_lib_taint_filter_input_array(_qz_token* type) {
 static const char* taint_request_marker(_qz_token* t) {
   if (!t) return nullptr;
   _qz_value v = php_variable_value(t);
-  if (v.type == TOKEN_ARRAY && v.ptr) {
-    const char* marker = static_cast<_qz_array*>(v.ptr)->item_marker;
-    return marker && php_text_is_request_marker(marker) ? marker : nullptr;
-  }
+  if (v.type == TOKEN_ARRAY && v.ptr)
+    return php_array_request_marker(static_cast<_qz_array*>(v.ptr));
   const char* text = php_value_text(v);
   return text && php_text_is_request_marker(text) ? text : nullptr;
 }
@@ -344,7 +342,7 @@ _qz_token* php_lib_taint_unserialize(_qz_token* value) {
 static const char* taint_marker_in_items(const _qz_array* arr, unsigned depth,
                                          unsigned long* budget) {
   if (!qz_array_is_live(arr) || depth > QZ_SERIALIZED_DEPTH) return nullptr;
-  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) return arr->item_marker;
+  if (const char* marker = php_array_request_marker(arr)) return marker;
   for (const _qz_bucket* b = arr->head; b && *budget; b = b->next, --*budget) {
     if (b->value.type == TOKEN_ARRAY) {
       auto* inner = static_cast<const _qz_array*>(b->value.ptr);

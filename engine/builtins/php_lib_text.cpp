@@ -451,9 +451,9 @@ _qz_token* php_lib_text_implode(_qz_token* args) {
   }
   /* A request array holds items the scan never read, request data like the
    * rest: they join the text as the array's item marker. */
-  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) {
+  if (const char* marker = php_array_request_marker(arr)) {
     if (arr->head) out.put(glue, glue_len);
-    out.put(arr->item_marker, std::strlen(arr->item_marker));
+    out.put(marker, std::strlen(marker));
   }
   return text_result(a[0], out);
 }

@@ -648,7 +648,7 @@ static std::string call_callback_callee(const _qz_value& v) {
   if (v.type != TOKEN_ARRAY || !v.ptr) return std::string();
   const _qz_array* arr = static_cast<_qz_array*>(v.ptr);
   /* A request array ("usort(...$_GET)"): the request names the function. */
-  if (arr->item_marker && php_text_is_request_marker(arr->item_marker)) return arr->item_marker;
+  if (const char* marker = php_array_request_marker(arr)) return marker;
   const _qz_bucket* first = arr->head;
   const _qz_bucket* second = first ? first->next : nullptr;
   const char* method = second && !second->next ? php_value_text(second->value) : nullptr;
@@ -691,7 +691,7 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
   char* name = qz_engine_insert_sym(const_cast<char*>(callee.c_str()));
   if (!name || (!php_lib_lookup_internal_function_by_name(name) && !php_function_known(name)))
     return nullptr;
-  const bool request = in->item_marker && php_text_is_request_marker(in->item_marker);
+  const bool request = php_array_request_marker(in) != nullptr;
   const unsigned long size = request ? 1 : qz_array_size(in);
   if (size > QZ_ARRAY_MAP_ITEMS || size > QZ_ARRAY_MAP_ITEMS_PER_SCAN - call_mapped_items)
     return nullptr;

@@ -1222,10 +1222,8 @@ static void eval_request_property(_qz_token* arrow, const _qz_token* object) {
   if (field && (field->value.type != TOKEN_NONE || field->value.assign_time)) return;
   _qz_value v = php_variable_value(const_cast<_qz_token*>(object));
   if (v.type != TOKEN_ARRAY || !qz_array_is_live(v.ptr)) return;
-  const char* marker = static_cast<const _qz_array*>(v.ptr)->item_marker;
-  char* text = marker && php_text_is_request_marker(marker)
-                   ? qz_engine_insert_sym(const_cast<char*>(marker))
-                   : nullptr;
+  const char* marker = php_array_request_marker(static_cast<const _qz_array*>(v.ptr));
+  char* text = marker ? qz_engine_insert_sym(const_cast<char*>(marker)) : nullptr;
   if (!text) return;
   prop->type = TOKEN_LITERAL;
   prop->name = text;

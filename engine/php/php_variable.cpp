@@ -241,6 +241,11 @@ bool php_server_key_is_client_set(const char* key, size_t len) {
   return false;
 }
 
+const char* php_array_request_marker(const _qz_array* arr) {
+  return arr && arr->item_marker && php_text_is_request_marker(arr->item_marker) ? arr->item_marker
+                                                                                 : nullptr;
+}
+
 const char* php_text_request_marker_in(const char* text) {
   if (!text) return nullptr;
   const char* best = nullptr;

@@ -12,6 +12,7 @@
 #include <qzengine/export.h>
 
 #include "common/qz_limits.h"
+#include "runtime/qz_array.h"
 #include "runtime/qz_string.h"
 #include "runtime/qz_token.h"
 
@@ -55,6 +56,10 @@ bool php_text_is_request_marker(const char* text);
  * starting at one place, the longer), or null when none does. The pointer
  * is valid for the life of the process. */
 const char* php_text_request_marker_in(const char* text);
+/* The item marker of arr when it is a request marker (a request array, or
+ * an array made from one: the items the scan does not know are request
+ * data), or null, also for a null arr. */
+const char* php_array_request_marker(const _qz_array* arr);
 /* The first entry of the variable list, or null when it is empty. Entries
  * follow one another by next in order of first reference; they are tokens of
  * the scan, valid until the token pool is reset after it. */
