@@ -161,8 +161,9 @@
  * walks at most: a decoder that joins its payload from a few hundred pieces
  * finishes, and still four such loops fit in QZ_MAX_LOOP_ROUNDS_PER_SCAN. */
 #define QZ_REACH_LOOP_MAX 512
-/* Slots of the cache of what the extended reading looks for in call names:
- * a file calls a few hundred distinct functions. */
+/* Slots of each direct-mapped cache of call names (what the extended reading
+ * looks for in them, the built-in or function they call): a file calls a
+ * few hundred distinct functions. */
 #define QZ_CALL_KIND_CACHE_SLOTS 512
 /* Tokens per block of a nested run's scratch copies (96 KB): a block holds
  * the copies of an ordinary function body. */

@@ -101,6 +101,7 @@ static struct {
   const char* name;
   _php_function_map* f;
 } call_builtins[QZ_CALL_KIND_CACHE_SLOTS];
+static _php_function_map* call_builtin_of(char* name);
 
 /* Items array_map mapped in this scan, against QZ_ARRAY_MAP_ITEMS_PER_SCAN. */
 static unsigned long call_mapped_items = 0;
@@ -689,8 +690,7 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
   if (v.type != TOKEN_ARRAY || !qz_array_is_live(v.ptr)) return nullptr;
   auto* in = static_cast<_qz_array*>(v.ptr);
   char* name = qz_engine_insert_sym(const_cast<char*>(callee.c_str()));
-  if (!name || (!php_lib_lookup_internal_function_by_name(name) && !php_function_known(name)))
-    return nullptr;
+  if (!name || (!call_builtin_of(name) && !php_function_known(name))) return nullptr;
   const bool request = php_array_request_marker(in) != nullptr;
   const unsigned long size = request ? 1 : qz_array_size(in);
   if (size > QZ_ARRAY_MAP_ITEMS || size > QZ_ARRAY_MAP_ITEMS_PER_SCAN - call_mapped_items)
@@ -705,7 +705,7 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
     _qz_value marker{};
     marker.type = TOKEN_LITERAL;
     marker.ptr = in->item_marker;
-    _qz_token* r = call_through_callback(callee.c_str(), {marker}, line);
+    _qz_token* r = call_through_callback(name, {marker}, line);
     if (!r || !php_value_holds_request(r->value)) return nullptr;
     out->item_marker = in->item_marker;
     return res;
@@ -715,7 +715,7 @@ static _qz_token* call_array_map(const std::string& callee, const _qz_value& v, 
   unsigned long left = size;
   for (_qz_bucket* b = in->head; b && left; b = b->next, left--) {
     if (!first) php_call_quiet++;
-    _qz_token* r = call_through_callback(callee.c_str(), {b->value}, line);
+    _qz_token* r = call_through_callback(name, {b->value}, line);
     if (!first) php_call_quiet--;
     first = false;
     _qz_value item = r ? r->value : _qz_value{};
@@ -782,7 +782,7 @@ static bool call_reported_in_loop(const char* name) {
 /* The built-in an interned name (the scan's copy, so one address per
  * text) calls, or null. */
 static _php_function_map* call_builtin_of(char* name) {
-  auto& slot = call_builtins[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  auto& slot = call_builtins[qz_sym_cache_slot_of(name)];
   if (slot.name == name) return slot.f;
   slot.name = name;
   slot.f = php_lib_lookup_internal_function_by_name(name);
@@ -790,7 +790,7 @@ static _php_function_map* call_builtin_of(char* name) {
 }
 
 static unsigned char call_kinds_of(const char* name) {
-  auto& slot = call_kinds[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  auto& slot = call_kinds[qz_sym_cache_slot_of(name)];
   if (slot.name == name) return slot.kinds;
   slot.name = name;
   unsigned char& kinds = slot.kinds;

@@ -117,8 +117,7 @@ static unsigned long function_generation = 1;
 /* The recorded function named `name` (an address as described above), or
  * null. */
 static php_function* function_find(const char* name) {
-  function_cached& slot =
-      function_cache[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  function_cached& slot = function_cache[qz_sym_cache_slot_of(name)];
   if (slot.generation == function_generation && slot.name == name) return slot.f;
   auto it = function_table.find(name);
   slot = {name, it == function_table.end() ? nullptr : &it->second, function_generation};
@@ -732,7 +731,7 @@ static bool function_call_magic(const char* name, const char* scope,
   const char* method = scope ? scope + 2 : (name[0] == '-' && name[1] == '>') ? name + 2 : nullptr;
   if (!method || !method[0] || std::strncmp(method, "__call", 6) == 0) return false;
   const char* magic = scope ? "->__callStatic" : "->__call";
-  if (!function_table.count(magic)) return false;
+  if (!function_find(magic)) return false;
   _qz_token* called = qz_token_alloc(TOKEN_WORD, TOKEN_STRING, line);
   _qz_token* list = called ? qz_token_alloc(TOKEN_WORD, TOKEN_ARRAY, line) : nullptr;
   _qz_string* text = list ? qz_string_alloc(method) : nullptr;
@@ -843,8 +842,7 @@ void php_function_note_early_call(const char* name, const std::vector<_qz_token*
   if (!function_reach() || !name || function_early_calls.size() >= QZ_MAX_EARLY_CALLS ||
       function_find(name))
     return;
-  function_noted& seen =
-      function_early_seen[(reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS];
+  function_noted& seen = function_early_seen[qz_sym_cache_slot_of(name)];
   if (seen.generation == function_generation && seen.name == name) return;
   if (function_early_calls.count(name)) {
     seen = {name, function_generation};

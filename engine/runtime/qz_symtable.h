@@ -69,6 +69,13 @@ QZ_EXPORT void qz_engine_symtable_reset();
  * else the script table's (stored first if needed), valid until the end of
  * the scan. Null for null s, before startup, or when memory runs out. */
 QZ_EXPORT char* qz_engine_insert_sym(char* s);
+/* The slot of a name in a direct-mapped cache of QZ_CALL_KIND_CACHE_SLOTS
+ * slots keyed by its address, which stands for its text while the scan's
+ * copy lives (an interned name, a table key, a fixed text); the lowest bits
+ * are dropped, since copies lying side by side differ only there. */
+inline size_t qz_sym_cache_slot_of(const char* name) {
+  return (reinterpret_cast<uintptr_t>(name) >> 4) % QZ_CALL_KIND_CACHE_SLOTS;
+}
 /* Interns s in the internal table, valid until shutdown; null as above. */
 QZ_EXPORT char* qz_engine_insert_isym(char* s);
 /* Changes whenever the internal table is made or freed: names interned in it
