@@ -133,8 +133,9 @@
 /* Classes whose doc comments a scan keeps: later ones are not kept, and
  * reflection on them gives no text. */
 #define QZ_MAX_CLASS_DOC_COMMENTS 64ul
-/* Longest text that "new ReflectionClass" takes for a class name; a longer
- * one names no class, so hostile input cannot intern huge names. */
+/* Longest text that "new ReflectionClass" takes for a class name, and
+ * constant() for a constant's; a longer one names none, so hostile input
+ * cannot intern huge names. */
 #define QZ_REFLECTED_NAME_MAX 128ul
 /* Longest haystack stripos searches (extended reading): it folds a copy of
  * the text first; a longer one gives "not known" instead of a copy of up to
