@@ -267,7 +267,7 @@ static void driver_new_with_arguments(php_statement* st, _qz_token* word) {
  * statement ("return include EXPR;", "$c = require EXPR;"): as in PHP, the
  * path runs from the keyword to the end of the statement. "new X" without
  * an argument list is read on the same walk of the statement. */
-static void driver_include_as_call(php_statement* st) {
+static void driver_keywords_as_calls(php_statement* st) {
   if (!(qz_engine_options & QZ_OPT_INTERPRETER_REACH)) return;
   _qz_token* last = driver_is_statement_end(st->tail) ? st->tail->prev : st->tail;
   for (_qz_token* tk = st->head.next; tk && tk != last; tk = tk->next) {
@@ -467,7 +467,7 @@ static void driver_note_self_clean(php_statement* st) {
 /* Evaluates a statement unless it is too short to (a function's "return"
  * is its walk's), then releases it. */
 static void driver_stmt_finish(php_statement* st) {
-  driver_include_as_call(st);
+  driver_keywords_as_calls(st);
   if (qz_engine_options & QZ_OPT_INTERPRETER_REACH) {
     driver_accumulate_from_empty(st);
     driver_note_self_clean(st);
