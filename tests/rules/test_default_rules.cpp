@@ -278,6 +278,15 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"connections kept open after the visitor left",
        "<?php ignore_user_abort(true); while (true) { $s = fsockopen($h, 80); fclose($s); }",
        Verdict::Suspicious},
+      {"log-in as the first administrator",
+       "<?php foreach ($wpdb->get_results('SELECT ID FROM u') as $u) {\n"
+       "if (user_can($u->ID, 'administrator')) { wp_set_current_user($u->ID);\n"
+       "wp_set_auth_cookie($u->ID); exit; } }",
+       Verdict::Suspicious},
+      {"switch to a user by an administrator who is logged in",
+       "<?php if (current_user_can('edit_users')) { $id = (int) $_GET['user'];\n"
+       "wp_set_current_user($id); wp_set_auth_cookie($id); }",
+       Verdict::Clean},
       {"regex fed from image metadata",
        "<?php $e = exif_read_data('a.jpg'); preg_replace($e['Make'], $e['Model'], '');",
        Verdict::Suspicious},
