@@ -162,6 +162,21 @@ static bool call_is_unassigned_variable(_qz_token* arg) {
          entry->value.type == TOKEN_NONE && entry->value.assign_time == 0;
 }
 
+/* Whether arg, read as the array of an item ("$cmd['c']"), is a variable of
+ * the top-level code outside loops that nothing assigned: it holds nothing,
+ * or the plain array (no request array's) that reading its items made. */
+static bool call_is_unassigned_array(_qz_token* arg) {
+  if (!call_reads_top_level_variable(arg) || arg->value.type != TOKEN_NONE ||
+      std::strcmp(arg->name, "$GLOBALS") == 0)
+    return false;
+  _qz_token* entry = php_reference_globals(arg);
+  if (!entry || php_variable_is_superglobal(entry) || entry->ref || entry->value.assign_time)
+    return false;
+  if (entry->value.type == TOKEN_NONE) return true;
+  const auto* a = static_cast<const _qz_array*>(entry->value.ptr);
+  return entry->value.type == TOKEN_ARRAY && a && !a->item_marker;
+}
+
 /* The last condition of call_is_request_global: no variable variable whose
  * name the scan could not know ("$$n = ...") was assigned, under its own
  * written name, where it may have set any variable. A walk of the variable
@@ -186,6 +201,22 @@ static bool call_no_named_assignment() {
  * request sent. PHP's own top-level variables are not such. */
 static bool call_is_request_global(_qz_token* arg) {
   return call_is_unassigned_variable(arg) && call_no_named_assignment();
+}
+
+/* Whether v holds nothing, or the text that stands for a value the scan
+ * could not know (qz_invalid_string). */
+static bool call_holds_no_text(const _qz_value& v) {
+  return v.type == TOKEN_NONE ||
+         (v.type == TOKEN_LITERAL && v.ptr && v.ptr == qz_engine_invalid_string_handle);
+}
+
+/* Whether arg, the first argument of a code or command function read in the
+ * top-level code outside loops, is an item of an array variable that was
+ * never assigned where it was read (QZ_VALUE_GLOBAL_ITEM) and still holds no
+ * text: old PHP's request globals made request arrays such variables too. */
+static bool call_is_request_global_item(const _qz_token* arg) {
+  return arg && (arg->value.spare1 & QZ_VALUE_GLOBAL_ITEM) && call_holds_no_text(arg->value) &&
+         call_at_top_level() && call_no_named_assignment();
 }
 
 void php_call_note_self_clean(_qz_token* var) {
@@ -1035,8 +1066,9 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   if (reach && n >= 1) call_note_tested_global(name, args);
   const bool request_global =
       reach && n >= 1 && call_is_code_or_command(name) &&
-      (call_is_request_global(args.back()) || call_is_self_cleaned(args.back()) ||
-       call_is_unserialized_field(args.back()) || call_joins_tested_global(args.back()));
+      (call_is_request_global(args.back()) || call_is_request_global_item(args.back()) ||
+       call_is_self_cleaned(args.back()) || call_is_unserialized_field(args.back()) ||
+       call_joins_tested_global(args.back()));
   if (reach && n >= 1 && (name[0] == 'u' || name[0] == 'U') &&
       qz_ascii_fold_equal()(name, "unserialize") &&
       php_value_holds_request(call_resolved(args.back())->value))
@@ -1079,6 +1111,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
       if (result) result->value.spare1 |= QZ_VALUE_OWN_PATH;
       call_own_path_made = true;
     }
+    /* An item of an array variable the top-level code never assigned. */
+    if (reach && n == 2 && name == qz_engine_array_item_handle && result &&
+        call_holds_no_text(result->value) && call_is_unassigned_array(in_order[0]))
+      result->value.spare1 |= QZ_VALUE_GLOBAL_ITEM;
   }
 
   const bool quiet = php_call_quiet || php_function_quiet();

@@ -121,8 +121,9 @@ class php_call_foreach_bodies {
  * (eval, system...) is reported as when it is a variable the script's
  * top-level code never assigned, before anything that might have given it
  * a value (an include, extract, a variable named at run time, a write
- * through $GLOBALS): old PHP made the request's items such variables. Not
- * in function bodies, loop rounds or evaluated code. */
+ * through $GLOBALS): old PHP made the request's items such variables. So
+ * is an item of such an array variable ("$cmd['c']"). Not in function
+ * bodies, loop rounds or evaluated code. */
 #define PHP_CALL_REQUEST_GLOBAL_MARKER "$_REQUEST_DATA"
 
 /* Extended reading: the driver calls this before a top-level statement

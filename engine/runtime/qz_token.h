@@ -82,6 +82,11 @@ struct _qz_value {
  * script's own path (__FILE__, __DIR__) by a built-in, text or not. Copies
  * of the value keep it. */
 #define QZ_VALUE_OWN_PATH 2ul
+/* A provenance bit of _qz_value.spare1 (extended reading): the value is an
+ * item of an array variable that the script's top-level code never assigned,
+ * read there ("$cmd['c']" with no $cmd), which old PHP's request globals
+ * filled from the request ("?cmd[c]=..."). Copies of the value keep it. */
+#define QZ_VALUE_GLOBAL_ITEM 4ul
 
 /* A mark of _qz_value.spare2 on an argument the evaluator read after "..."
  * (extended reading): the call spreads it into its items. */
