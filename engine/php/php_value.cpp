@@ -279,6 +279,12 @@ _qz_token* php_lib_var_var(_qz_token* name) {
   const char* text = php_value_text(name->value);
   if (!text) text = name->name;
   if (!text) text = qz_invalid_string_text();
+  /* Extended reading: "${'_' . $m}" with $m unknown (a variable never set,
+   * or request data: its text is a "$..." name or marker) names a request
+   * superglobal the request picks ("?m=POST" with old request globals);
+   * it reads as $_REQUEST. */
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && text[0] == '_' && text[1] == '$')
+    text = "_REQUEST";
   char composed[QZ_VAR_VAR_CALL_NAME_MAX + 2];
   size_t len = strnlen(text, QZ_VAR_VAR_CALL_NAME_MAX);
   composed[0] = '$';
