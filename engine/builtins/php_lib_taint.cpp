@@ -326,6 +326,8 @@ static _qz_token* taint_marked_array(const char* marker) {
   return res;
 }
 
+_qz_token* php_lib_taint_file_metadata(_qz_token*) { return taint_marked_array("$_FILE_CONTENTS"); }
+
 _qz_token* php_lib_taint_request_array(_qz_token* value) {
   return taint_marked_array(taint_request_marker(value));
 }

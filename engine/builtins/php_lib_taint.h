@@ -97,6 +97,10 @@ _qz_token* php_lib_taint_getenv(_qz_token* name);
  * not written reads as PHP_LIB_HEADER_DATA_MARKER, as the request arrays'
  * items read as their marker. */
 _qz_token* php_lib_taint_headers();
+/* exif_read_data(file), iptcparse(block): the metadata an image file
+ * carries, which its maker writes freely: a new array whose every item not
+ * written reads as "$_FILE_CONTENTS". */
+_qz_token* php_lib_taint_file_metadata(_qz_token* file);
 /* filter_input(type, name): the item marker of the request array that type
  * (INPUT_GET, INPUT_POST...) names, "$_REQUEST_DATA" for a type the scan
  * cannot tell; filter_input_array(type): a new array whose every item not

@@ -272,7 +272,9 @@ enum qz_engine_option_flags : unsigned long {
    *  - getenv of an HTTP_ name, QUERY_STRING, REQUEST_URI, PATH_INFO,
    *    CONTENT_TYPE or a name not known gives "$_SERVER_DATA"; every item of
    *    getallheaders() and apache_request_headers() reads as
-   *    "$_SERVER_DATA"; file_get_contents("php://input") gives "$_POST_DATA",
+   *    "$_SERVER_DATA", and of exif_read_data(), read_exif_data() and
+   *    iptcparse() (an image's metadata) as "$_FILE_CONTENTS";
+   *    file_get_contents("php://input") gives "$_POST_DATA",
    *    fopen of it the handle "$_INPUT_HANDLE", and fread, fgets, fgetss and
    *    stream_get_contents of that handle give "$_POST_DATA" (of a handle
    *    fsockopen gave, "$_SOCKET_HANDLE"); json_decode,

