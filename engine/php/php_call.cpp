@@ -1102,6 +1102,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     /* Code that the built-in evaluates is read as standing on the call's line. */
     unsigned long outer_line = php_call_line;
     php_call_line = call->lineno;
+    if (reach && (call->value.spare2 & QZ_VALUE_STATIC_NAME) && qz_ascii_is(name, "qz_var_var"))
+      php_var_var_names_property();
     result = php_lib_call_wrapper(f, head);
     php_call_line = outer_line;
     call_mark_decoded(name, in_order, result);

@@ -1113,6 +1113,9 @@ struct eval_walk {
     if (!nx || nx->name != qz_engine_lleft_handle) return STEP_NEXT;
     cur->type = TOKEN_CALL;
     cur->name = qz_engine_var_var_handle;
+    /* "A::${...}" names a static property of the class before it. */
+    if (eval_reach() && eval_is_colon(cur->prev) && eval_is_colon(cur->prev->prev))
+      cur->value.spare2 |= QZ_VALUE_STATIC_NAME;
     nx->name = qz_engine_sleft_handle;
     if (_qz_token* rb = any_brace.after(cur, pos)) rb->name = qz_engine_sright_handle;
     return open_call(cur);

@@ -95,6 +95,10 @@ struct _qz_value {
  * takes a reference ("$b = &$a", extended reading): an assignment shares
  * such an array rather than copying it. */
 #define QZ_VALUE_REFERENCE 2ul
+/* A mark of _qz_value.spare2 on the qz_var_var call of "A::${...}"
+ * (extended reading): the text names a static property of a class, not a
+ * variable. */
+#define QZ_VALUE_STATIC_NAME 4ul
 
 struct _qz_token {
   unsigned long lineno;

@@ -138,7 +138,8 @@ enum qz_engine_option_flags : unsigned long {
    *    request data ($$k, ${$k}), extract of a request array and parse_str of
    *    request text alone make unset variables read as request data (an
    *    extract of anything else no longer does); "${'_' . $m}" with $m
-   *    unset or request data reads as $_REQUEST;
+   *    unset or request data reads as $_REQUEST ("A::${...}", a static
+   *    property, does not);
    *  - foreach binds its variables to what the first iteration gives (for a
    *    request array: its item marker, for key and value); a variable in an
    *    array literal stands for the value it holds;
