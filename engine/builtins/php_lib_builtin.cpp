@@ -31,6 +31,7 @@
 
 #include <strings.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -487,6 +488,37 @@ _qz_token* php_lib_ord(_qz_token* s) {
     code = static_cast<signed char>(text[0]);
   }
   return php_lib_integer(php_lib_line(s), code);
+}
+
+/* The whole number n holds, as php_lib_whole_number reads it. */
+static bool php_lib_whole_value(const _qz_token* n, long* out) {
+  if (!n) return false;
+  if (n->value.type == TOKEN_INTEGER) {
+    *out = n->value.lval;
+    return true;
+  }
+  const char* text;
+  unsigned long len;
+  if (!qz_value_text(&n->value, &text, &len) || len == 0 || len > QZ_WHOLE_NUMBER_DIGITS)
+    return false;
+  unsigned long i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == len) return false;
+  for (unsigned long k = i; k < len; k++)
+    if (text[k] < '0' || text[k] > '9') return false;
+  *out = std::strtol(text, nullptr, 10);
+  return true;
+}
+
+_qz_token* php_lib_whole_number(_qz_token* n) {
+  long v = 0;
+  return php_lib_whole_value(n, &v) ? php_lib_integer(php_lib_line(n), v) : nullptr;
+}
+
+_qz_token* php_lib_abs(_qz_token* n) {
+  long v = 0;
+  if (!php_lib_whole_value(n, &v)) return nullptr;
+  /* The most negative number has no positive twin; PHP makes it a float. */
+  return php_lib_integer(php_lib_line(n), v == LONG_MIN ? v : v < 0 ? -v : v);
 }
 
 /* One character of the low 8 bits of an integer, or of the decimal number at

@@ -104,6 +104,11 @@ QZ_EXPORT _qz_token* php_lib_ord(_qz_token* s);
 /* A STRING token of one byte: the low 8 bits of an integer, or of the decimal
  * number a STRING begins with; a zero byte gives the empty text. */
 QZ_EXPORT _qz_token* php_lib_chr(_qz_token* n);
+/* round, floor, ceil, intval and abs of a whole number: an INTEGER token of
+ * the number (abs: its size), from an INTEGER value or a text of decimal
+ * digits with an optional sign; null (not followed) for anything else. */
+_qz_token* php_lib_whole_number(_qz_token* n);
+_qz_token* php_lib_abs(_qz_token* n);
 /* name takes value's whole value (when value is given) and gets a variable
  * entry if it has none. Returns name itself, not a new token; null for a
  * null name. */

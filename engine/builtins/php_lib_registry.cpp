@@ -299,6 +299,12 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"decoct", registry_fn(php_lib_taint_from_digits<php_lib_text_decoct>), 1, 0},
       {"decbin", registry_fn(php_lib_taint_from_digits<php_lib_text_decbin>), 1, 0},
       {"chr", registry_fn(php_lib_taint_from_digits<php_lib_chr>), 1, 0},
+      /* Whole numbers through the rounding and conversion functions. */
+      {"round", registry_fn(php_lib_whole_number), 1, 0},
+      {"floor", registry_fn(php_lib_whole_number), 1, 0},
+      {"ceil", registry_fn(php_lib_whole_number), 1, 0},
+      {"intval", registry_fn(php_lib_whole_number), 1, 0},
+      {"abs", registry_fn(php_lib_abs), 1, 0},
       {"ord", registry_fn(php_lib_taint_from_digits<php_lib_ord>), 1, 0},
   };
   out->insert(out->end(), std::begin(rows), std::end(rows));

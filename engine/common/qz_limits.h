@@ -203,6 +203,9 @@
  * large or cyclic array. */
 #define QZ_SERIALIZED_DEPTH 3
 #define QZ_SERIALIZED_ITEMS 256ul
+/* Digits (and sign) of a text that round, intval and their relatives read
+ * as a whole number: 18 digits always fit a 64-bit long. */
+#define QZ_WHOLE_NUMBER_DIGITS 18
 /* Items the range() emulation builds at most, plus one. */
 #define QZ_RANGE_MAX_SPAN 299
 /* Bytes of the str_rot13 work buffer (input cut at one less). */

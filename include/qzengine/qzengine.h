@@ -269,7 +269,9 @@ enum qz_engine_option_flags : unsigned long {
    *    back (the result is the marker itself when the input was exactly that
    *    marker, else the lost markers are appended to it); hexdec, octdec,
    *    bindec and chr of text that holds a marker give its markers, and
-   *    str_split of it one piece, the whole text;
+   *    str_split of it one piece, the whole text; round, floor, ceil,
+   *    intval and abs of an integer or a text of decimal digits give that
+   *    whole number (of anything else they are not followed);
    *  - getenv of an HTTP_ name, QUERY_STRING, REQUEST_URI, PATH_INFO,
    *    CONTENT_TYPE or a name not known gives "$_SERVER_DATA"; every item of
    *    getallheaders() and apache_request_headers() reads as

@@ -72,6 +72,10 @@ TEST_F(ReachBuiltins, TextIsBuiltFromPieces) {
       {"numbers from digits of a base; pack C makes bytes",
        "<?php f(hexdec('7a'), octdec('17'), bindec('101'), hexdec('zz'), pack('C*', 115, 121, 115), pack('C', hexdec('74')));",
        {"f(u/|D|3||sys|t)"}, {"f(|||||)"}},
+      {"whole numbers through round and its relatives pick items; other values are not followed",
+       "<?php $t = array('x', 'sys', 'tem'); f($t[round(0+1)] . $t[floor(2)], chr(intval('115')), chr(abs(0 - 116)), "
+       "chr(ceil('+101')), round($q), intval('1e3'), intval($_GET['n']));",
+       {"f(system|s|t|e|||)"}, {"f(xx||||||)"}},
       {"integers written in hex, octal and binary; a negative one by its 64-bit pattern",
        "<?php $f = hex2bin(dechex(1937339252)) . 'em'; system($f); f(dechex(255), dechex(0), decoct(8), decbin(5), "
        "dechex(0 - 1), dechex('26abc'), dechex($_GET['n']));",
