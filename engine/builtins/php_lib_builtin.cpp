@@ -391,7 +391,7 @@ _qz_token* php_lib_file_put_contents(_qz_token*, _qz_token* data) { return php_l
 
 _qz_token* php_lib_fwrite(_qz_token*, _qz_token* data) { return php_lib_written(data); }
 
-_qz_token* php_lib_fputs(_qz_token*, _qz_token* data) { return php_lib_eval(data); }
+_qz_token* php_lib_fputs(_qz_token*, _qz_token* data) { return php_lib_written(data); }
 
 /* The replacement is evaluated when the pattern holds an "e" anywhere: the
  * modifier is not told apart from the pattern's body. */

@@ -184,8 +184,9 @@ enum qz_engine_option_flags : unsigned long {
    *    are calls of their path, which runs to the end of the statement
    *    wherever the keyword stands ("$c = require 'c.php';",
    *    "return include $f;");
-   *  - text written by file_put_contents or fwrite is walked as code only
-   *    when it holds "<?" (a file without an opening tag runs no PHP);
+   *  - text written by file_put_contents, fwrite or fputs is walked as
+   *    code only when it holds "<?" (a file without an opening tag runs no
+   *    PHP);
    *  - loops inside function bodies and other walked token lists run as
    *    they do at the top level;
    *  - the "!" of "!=" and "!==" is kept: an inequality assigns nothing;
