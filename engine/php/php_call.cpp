@@ -1102,9 +1102,11 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     /* Code that the built-in evaluates is read as standing on the call's line. */
     unsigned long outer_line = php_call_line;
     php_call_line = call->lineno;
-    if (reach && (call->value.spare2 & QZ_VALUE_STATIC_NAME) && qz_ascii_is(name, "qz_var_var"))
-      php_var_var_names_property();
+    bool property =
+        reach && (call->value.spare2 & QZ_VALUE_STATIC_NAME) && qz_ascii_is(name, "qz_var_var");
+    if (property) php_var_var_names_property(true);
     result = php_lib_call_wrapper(f, head);
+    if (property) php_var_var_names_property(false);
     php_call_line = outer_line;
     call_mark_decoded(name, in_order, result);
     decoded_text = reach && result && (result->value.spare1 & QZ_VALUE_DECODED);

@@ -274,14 +274,12 @@ _qz_token* php_lib_build_empty_array(_qz_token* t) {
   return res;
 }
 
-/* Set by php_var_var_names_property for the next php_lib_var_var alone. */
+/* Set by php_var_var_names_property around one php_lib_var_var call. */
 static bool var_var_property = false;
 
-void php_var_var_names_property() { var_var_property = true; }
+void php_var_var_names_property(bool property) { var_var_property = property; }
 
 _qz_token* php_lib_var_var(_qz_token* name) {
-  bool property = var_var_property;
-  var_var_property = false;
   if (!name) return nullptr;
   const char* text = php_value_text(name->value);
   if (!text) text = name->name;
@@ -290,7 +288,7 @@ _qz_token* php_lib_var_var(_qz_token* name) {
    * or request data: its text is a "$..." name or marker) names a request
    * superglobal the request picks ("?m=POST" with old request globals);
    * it reads as $_REQUEST. */
-  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && !property && text[0] == '_' &&
+  if ((qz_engine_options & QZ_OPT_INTERPRETER_REACH) && !var_var_property && text[0] == '_' &&
       text[1] == '$')
     text = "_REQUEST";
   char composed[QZ_VAR_VAR_CALL_NAME_MAX + 2];

@@ -50,10 +50,10 @@ QZ_EXPORT _qz_token* php_lib_build_empty_array(_qz_token* t);
  * QZ_VAR_VAR_CALL_NAME_MAX characters; made when missing. The entry is the
  * variable list's own token. Null for null name or when memory runs out. */
 QZ_EXPORT _qz_token* php_lib_var_var(_qz_token* name);
-/* Extended reading: the next php_lib_var_var call names a class's static
+/* Extended reading: while set, php_lib_var_var names a class's static
  * property ("A::${...}"), so a name of "_" and an unknown text is not read
- * as a request superglobal. That call clears it. */
-void php_var_var_names_property();
+ * as a request superglobal. Set around that one call. */
+void php_var_var_names_property(bool property);
 
 /* What a loop over the array value v sees first: a request array's item
  * marker (every item of it is request data), else its first item's value.
