@@ -501,11 +501,15 @@ static bool php_lib_whole_value(const _qz_token* n, long* out) {
   unsigned long len;
   if (!qz_value_text(&n->value, &text, &len) || len == 0 || len > QZ_WHOLE_NUMBER_DIGITS)
     return false;
+  /* Read within len alone: the text need not end there. */
   unsigned long i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
   if (i == len) return false;
-  for (unsigned long k = i; k < len; k++)
+  long v = 0;
+  for (unsigned long k = i; k < len; k++) {
     if (text[k] < '0' || text[k] > '9') return false;
-  *out = std::strtol(text, nullptr, 10);
+    v = v * 10 + (text[k] - '0');
+  }
+  *out = text[0] == '-' ? -v : v;
   return true;
 }
 
