@@ -282,6 +282,9 @@ static void registry_reach_rows(std::vector<registry_row>* out) {
       {"socket_read", registry_fn(php_lib_taint_socket_read), 2, 0},
       {"pfsockopen", registry_fn(php_lib_fsockopen), 2, 0},
       {"stream_socket_client", registry_fn(php_lib_taint_socket_client), 1, 0},
+      /* The address of a host the request names is the request's choice. */
+      {"gethostbyname", registry_fn(php_lib_taint_request_item), 1, 0},
+      {"gethostbynamel", registry_fn(php_lib_taint_request_array), 1, 0},
       /* Shell escaping, and hex of any bytes. */
       {"escapeshellarg", registry_fn(php_lib_taint_escapeshellarg), 1, 0},
       {"escapeshellcmd", registry_fn(php_lib_taint_escapeshellcmd), 1, 0},

@@ -289,7 +289,9 @@ enum qz_engine_option_flags : unsigned long {
    *    parse_str of request text into its second argument; implode and
    *    join of a request array give its item marker after the items the
    *    scan knows; key, current, reset, end, array_pop and array_shift of
-   *    one give its marker; constant(NAME) gives the constant define()
+   *    one give its marker; gethostbyname of request data gives its
+   *    marker, and gethostbynamel of it a request array (of other text
+   *    neither is followed); constant(NAME) gives the constant define()
    *    made. */
   QZ_OPT_INTERPRETER_REACH = 1ul << 5,
 };

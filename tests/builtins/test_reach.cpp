@@ -232,6 +232,10 @@ TEST_F(ReachBuiltins, RequestDataFromOtherSources) {
        "$b = array('ls', $_COOKIE['z']); system(array_pop($b)); system(array_shift($b)); $n = array(); f(end($n));",
        {"f(x|sys|tem|sys)", "system($_COOKIE_DATA)", "system(ls)", "f()"},
        {"f(|||)", "system()", "system()", "f()"}},
+      {"the address of a host the request names is request data; of a fixed host it is not followed",
+       "<?php $h = gethostbyname($_REQUEST['ip']); f(\"udp://$h\", gethostbyname('example.org')); "
+       "$l = gethostbynamel($_GET['n']); system($l[0]);",
+       {"f(udp://$_REQUEST_DATA|)", "system($_GET_DATA)"}, {"f(udp://$h|)", "system(qz_invalid_string)"}},
       {"header arrays give the marker for any item",
        "<?php $h = getallheaders(); system($h['X-C']); $g = apache_request_headers(); system($g['a']);",
        {"system($_SERVER_DATA_HTTP)", "system($_SERVER_DATA_HTTP)"},

@@ -285,6 +285,14 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
       {"connections kept open after the visitor left",
        "<?php ignore_user_abort(true); while (true) { $s = fsockopen($h, 80); fclose($s); }",
        Verdict::Suspicious},
+      {"a flood of packets to an address resolved from the request",
+       "<?php ignore_user_abort(true); $ip = gethostbyname($_REQUEST['ip']);\n"
+       "while (time() < $end) { $s = fsockopen(\"udp://$ip\", $_REQUEST['port']); fwrite($s, $junk); }",
+       Verdict::Threat},
+      {"a status page resolving the site's own mail host",
+       "<?php $ip = gethostbyname('mail.example.org'); $s = @fsockopen($ip, 25, $e, $m, 2);\n"
+       "echo $s ? 'up' : 'down';",
+       Verdict::Clean},
       {"cookies harvested into a file named as an image",
        "<?php $d = base64_encode(serialize($_POST) . '--' . serialize($_COOKIE));\n"
        "file_put_contents('media/catalog/1/cache.jpg', $d . \"\\n\", FILE_APPEND);",
