@@ -1080,9 +1080,10 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   if (extracts && reach && n >= 1 && (name[0] == 'e' || n == 1) && call_is_request(args.back()))
     php_extract_called = 1;
   /* Extended reading: "${...}" named by request data makes variables the
-   * request chooses, as "$$k" in a loop over a request array does. */
-  if (reach && n == 1 && name[0] == 'q' && qz_ascii_is(name, "qz_var_var") &&
-      call_is_request(args.back()))
+   * request chooses, as "$$k" in a loop over a request array does; a static
+   * property "A::${...}" makes none. */
+  if (reach && n == 1 && name[0] == 'q' && !(call->value.spare2 & QZ_VALUE_STATIC_NAME) &&
+      qz_ascii_is(name, "qz_var_var") && call_is_request(args.back()))
     php_extract_called = 1;
 
   _qz_token* result = nullptr;

@@ -1136,8 +1136,11 @@ struct eval_walk {
       const char* text =
           holder && holder->type == TOKEN_WORD ? php_value_text(holder->value) : nullptr;
       /* A variable named by request data ($$k in a loop over a request
-       * array) makes variables the request chooses, as extract does. */
-      if (eval_reach() && php_text_is_request_marker(text)) php_extract_called = 1;
+       * array) makes variables the request chooses, as extract does; a
+       * static property "A::$$k" makes none. */
+      if (eval_reach() && php_text_is_request_marker(text) &&
+          !(eval_is_colon(cur->prev) && eval_is_colon(cur->prev->prev)))
+        php_extract_called = 1;
       if (text) {
         char composed[QZ_VARVAR_BUFFER];
         size_t len = strnlen(text, QZ_VARVAR_NAME_MAX);
