@@ -861,16 +861,16 @@ static unsigned char call_kinds_of(const char* name) {
   return kinds;
 }
 
-/* Reports the call of name with its n argument records again, under
- * PHP_CALL_IN_LOOP_MARKER with name as the first argument. */
-static void call_report_in_loop(unsigned long line, const char* name,
-                                const _fcall_argument* records, unsigned long n) {
-  std::vector<_fcall_argument> in_loop(n + 1);
-  std::memset(in_loop.data(), 0, sizeof(_fcall_argument));
-  in_loop[0].value = name;
-  for (unsigned long i = 0; i < n; i++) in_loop[i + 1] = records[i];
-  char marker[] = PHP_CALL_IN_LOOP_MARKER;
-  qz_engine_call_fcall_filter(line, 0, marker, 0, in_loop.data(), n + 1);
+/* Reports the call of name with its n argument records again, under the
+ * marker (PHP_CALL_IN_LOOP_MARKER, PHP_CALL_SPELLED_MARKER) with name as the
+ * first argument. */
+static void call_report_again(char* marker, unsigned long line, const char* name,
+                              const _fcall_argument* records, unsigned long n) {
+  std::vector<_fcall_argument> again(n + 1);
+  std::memset(again.data(), 0, sizeof(_fcall_argument));
+  again[0].value = name;
+  for (unsigned long i = 0; i < n; i++) again[i + 1] = records[i];
+  qz_engine_call_fcall_filter(line, 0, marker, 0, again.data(), n + 1);
 }
 
 /* The file written under `path`, made (empty) when `make` and there is room;
@@ -1025,6 +1025,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     return call_zero(call);
   }
   const bool reach = (qz_engine_options & QZ_OPT_INTERPRETER_REACH) != 0;
+  const bool spelled = reach && (g->value.spare1 & QZ_VALUE_SPELLED) &&
+                       strnlen(name, PHP_CALL_SPELLED_MIN_LENGTH) == PHP_CALL_SPELLED_MIN_LENGTH;
   const bool extracts = qz_ascii_is(name, "extract") || (reach && qz_ascii_is(name, "parse_str"));
   if (extracts && !reach) php_extract_called = 1;
   /* Extended reading: every request item becomes a variable. */
@@ -1123,12 +1125,15 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   }
 
   const bool quiet = php_call_quiet || php_function_quiet();
+  char in_loop_marker[] = PHP_CALL_IN_LOOP_MARKER;
+  char spelled_marker[] = PHP_CALL_SPELLED_MARKER;
   if (quiet) {
     /* A repeated walk computes values; its calls were reported already. */
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
     if (reach && php_call_loop_depth && call_reported_in_loop(name))
-      call_report_in_loop(call->lineno, name, nullptr, 0);
+      call_report_again(in_loop_marker, call->lineno, name, nullptr, 0);
+    if (spelled) call_report_again(spelled_marker, call->lineno, name, nullptr, 0);
   } else {
     /* Most calls take a few arguments: their records stand here. */
     _fcall_argument small[QZ_CALL_ARGS_RESERVED];
@@ -1146,7 +1151,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     if (request_global) records[0].value = PHP_CALL_REQUEST_GLOBAL_MARKER;
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
     if (reach && php_call_loop_depth && call_reported_in_loop(name))
-      call_report_in_loop(call->lineno, name, records, n);
+      call_report_again(in_loop_marker, call->lineno, name, records, n);
+    if (spelled) call_report_again(spelled_marker, call->lineno, name, records, n);
     if (reach) {
       call_report_written_include(call->lineno, name, records, n);
       call_note_write(name, records, n);

@@ -60,6 +60,17 @@ extern unsigned long php_call_quiet;
  * its own arguments. */
 #define PHP_CALL_IN_LOOP_MARKER "qz_call_in_loop"
 
+/* ---- Names spelled one character at a time (extended reading) ----
+ * A call whose callee is a text of at least PHP_CALL_SPELLED_MIN_LENGTH
+ * characters, each picked from a longer text by its position and joined to
+ * the others alone ("$f = $s[18] . $s[24] . $s[18]; $f(...)"), is also
+ * reported, after itself, as a call named PHP_CALL_SPELLED_MARKER whose
+ * arguments are the function's name and then its own arguments: an
+ * obfuscator's name table. */
+#define PHP_CALL_SPELLED_MARKER "qz_spelled_callee"
+/* Fewer picks are too few to hide a name: "$c[0] . $c[1]" of a colour. */
+#define PHP_CALL_SPELLED_MIN_LENGTH 3
+
 /* ---- Files written, then run (extended reading) ----
  * A file the script writes (file_put_contents, with FILE_APPEND adding to
  * it; fopen, then fwrite or fputs on the handle) and later includes under

@@ -654,10 +654,16 @@ static bool eval_concat_operands(unsigned char* err, _qz_token** left, _qz_strin
                l->name[0] == '$' && !php_variable_is_superglobal(l);
   _qz_string* ls = fresh ? qz_string_alloc("") : php_to_tring(l);
   _qz_string* rs = php_to_tring(r);
+  /* Read before the append, which may grow the left text in place. */
+  const bool left_empty = fresh || (ls && ls->length == 0);
   const bool owns = append ? !l->ref : own_temp;
   *joined = qz_string_append(ls, rs, owns ? l : nullptr);
   *left = l;
-  *provenance = l->value.spare1 | r->value.spare1;
+  /* A join is spelled when both sides are; appending to the empty text
+   * takes the right side's mark. */
+  unsigned long spelled =
+      (left_empty ? QZ_VALUE_SPELLED : l->value.spare1) & r->value.spare1 & QZ_VALUE_SPELLED;
+  *provenance = ((l->value.spare1 | r->value.spare1) & ~QZ_VALUE_SPELLED) | spelled;
   if (temp) *temp = own_temp;
   return true;
 }

@@ -98,6 +98,7 @@ static _qz_token* value_index_string(_qz_token* container, _qz_token* v, long in
     }
   }
   res->value.ptr = qz_string_alloc_n(pick, pick[0] ? 1 : 0);
+  if (reach && pick[0] && len > 1) res->value.spare1 |= QZ_VALUE_SPELLED;
   return res;
 }
 

@@ -87,6 +87,11 @@ struct _qz_value {
  * read there ("$cmd['c']" with no $cmd), which old PHP's request globals
  * filled from the request ("?cmd[c]=..."). Copies of the value keep it. */
 #define QZ_VALUE_GLOBAL_ITEM 4ul
+/* A provenance bit of _qz_value.spare1 (extended reading): the text is one
+ * character picked from a longer text by its position ("$s[94]"), or a join
+ * of such picks alone; a join with anything else drops it. Copies of the
+ * value keep it. */
+#define QZ_VALUE_SPELLED 8ul
 
 /* A mark of _qz_value.spare2 on an argument the evaluator read after "..."
  * (extended reading): the call spreads it into its items. */

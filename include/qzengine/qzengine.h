@@ -203,7 +203,11 @@ enum qz_engine_option_flags : unsigned long {
    *    is dropped;
    *  - a callee without text, or whose text is the invalid-string text, is
    *    reported as QZ_UNKNOWN_CALLEE, at its line (as QZ_OWN_NAME_CALLEE
-   *    when a built-in made it from __FILE__ or __DIR__);
+   *    when a built-in made it from __FILE__ or __DIR__); a callee of three
+   *    or more characters, each picked by its position from a longer text
+   *    and joined to the others alone ("$s[18] . $s[24] . $s[18]"), is
+   *    reported once more after the call, as "qz_spelled_callee" with the
+   *    function's name before the call's own arguments;
    *  - integer literals read in their base ("0x1F", "0b101", "0o17", "017")
    *    and without "_" separators; a "-" or "+" where a value begins is its
    *    sign ("substr($s, -3)") and makes a text that is no request marker

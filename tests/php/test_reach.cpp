@@ -1087,6 +1087,35 @@ TEST_F(Reach, MailInLoopBodiesIsReportedAsRepeated) {
   // clang-format on
 }
 
+// A function named by characters picked one at a time from a longer text
+// (an obfuscator's shuffled alphabet) is reported once more under
+// qz_spelled_callee; any other way of building the name is not.
+TEST_F(Reach, NamesSpelledFromPickedCharacters) {
+  // clang-format off
+  check({
+      {"a callee spelled from picks of a text, also appended to the empty text",
+       "<?php $s = 'dorx'; $f = $s[1] . $s[2] . $s[0]; $f('x'); "
+       "$t = ''; $t .= $s[1]; $t .= $s[2]; $t .= $s[0]; $GLOBALS['k'] = $t; $GLOBALS['k']('y');",
+       {"1:qz_array_item:0(dorx|/)", "1:qz_array_item:0(dorx|0)", "1:qz_array_item:0(dorx|)", "1:ord:1(x)",
+        "1:qz_spelled_callee:0(ord|x)", "1:qz_array_item:0(dorx|/)", "1:qz_array_item:0(dorx|0)",
+        "1:qz_array_item:0(dorx|)", "1:qz_array_item:0($GLOBALS|k)", "1:qz_array_item:0($GLOBALS|k)", "1:ord:0(y)",
+        "1:qz_spelled_callee:0(ord|y)"},
+       {"1:qz_array_item:0(dorx|/)", "1:qz_array_item:0(dorx|0)", "1:qz_array_item:0(dorx|)", "1:ord:1(x)",
+        "1:qz_array_item:0(dorx|/)", "1:qz_array_item:0(dorx|0)", "1:qz_array_item:0(dorx|)",
+        "1:qz_array_item:0($GLOBALS|k)", "1:qz_array_item:0($GLOBALS|k)", "0:ord:0(y)"}},
+      {"a pick joined to other text, two picks, or a pick of a one-character text",
+       "<?php $s = 'dorx'; $f = 'o' . $s[2] . $s[0]; $f('a'); $g = $s[1] . $s[2]; $g('b'); "
+       "$c = 'd'; $h = $s[1] . $s[2] . $c[0]; $h('c');",
+       {"1:qz_array_item:0(dorx|0)", "1:qz_array_item:0(dorx|)", "1:ord:1(a)", "1:qz_array_item:0(dorx|/)",
+        "1:qz_array_item:0(dorx|0)", "1:or:1(b)", "1:qz_array_item:0(dorx|/)", "1:qz_array_item:0(dorx|0)",
+        "1:qz_array_item:0(d|)", "1:ord:1(c)"},
+       {"1:qz_array_item:0(dorx|0)", "1:qz_array_item:0(dorx|)", "1:ord:1(a)", "1:qz_array_item:0(dorx|/)",
+        "1:qz_array_item:0(dorx|0)", "1:or:1(b)", "1:qz_array_item:0(dorx|/)", "1:qz_array_item:0(dorx|0)",
+        "1:qz_array_item:0(d|)", "1:ord:1(c)"}},
+  });
+  // clang-format on
+}
+
 // Old PHP made every request item a variable of the script: after
 // import_request_variables, and in top-level code for a code or command
 // function handed a variable nothing could have set, that variable is
