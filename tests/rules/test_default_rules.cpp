@@ -93,6 +93,17 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        Verdict::Clean},
       {"create_function around assert",
        "<?php $f = create_function('$a', 'return assert($a);'); $f($x);", Verdict::Threat},
+      {"a command function spelled from a shuffled alphabet",
+       "<?php $a = 'mtsye_xc'; $GLOBALS['q'] = $a[2] . $a[3] . $a[2] . $a[1] . $a[4] . $a[0];\n"
+       "$GLOBALS['q']('uname -a');",
+       Verdict::Threat},
+      {"other functions spelled from a shuffled alphabet",
+       "<?php $a = 'lmaiedf_'; $m = $a[1] . $a[2] . $a[3] . $a[0]; $m($to, $subject, $body);",
+       Verdict::Suspicious},
+      {"a colour code widened from its digits",
+       "<?php $c = ltrim($hex, '#'); $rgb = $c[0] . $c[0] . $c[1] . $c[1] . $c[2] . $c[2];\n"
+       "$f = 'format_' . $c[0]; echo $f($rgb);",
+       Verdict::Clean},
       {"create_function for a callback",
        "<?php usort($a, create_function('$x,$y', 'return $x - $y;'));", Verdict::Suspicious},
       {"code in the parameter slot of create_function",
