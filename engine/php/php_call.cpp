@@ -863,9 +863,13 @@ static unsigned char call_kinds_of(const char* name) {
 
 /* Reports the call of name with its n argument records again, under the
  * marker (PHP_CALL_IN_LOOP_MARKER, PHP_CALL_SPELLED_MARKER) with name as the
- * first argument. */
-static void call_report_again(char* marker, unsigned long line, const char* name,
+ * first argument. The filter takes the marker as writable text: it gets a
+ * copy. */
+template <size_t N>
+static void call_report_again(const char (&marker_text)[N], unsigned long line, const char* name,
                               const _fcall_argument* records, unsigned long n) {
+  char marker[N];
+  std::memcpy(marker, marker_text, N);
   std::vector<_fcall_argument> again(n + 1);
   std::memset(again.data(), 0, sizeof(_fcall_argument));
   again[0].value = name;
@@ -1125,15 +1129,13 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   }
 
   const bool quiet = php_call_quiet || php_function_quiet();
-  char in_loop_marker[] = PHP_CALL_IN_LOOP_MARKER;
-  char spelled_marker[] = PHP_CALL_SPELLED_MARKER;
   if (quiet) {
     /* A repeated walk computes values; its calls were reported already. */
   } else if (n == 0) {
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, nullptr, 0);
     if (reach && php_call_loop_depth && call_reported_in_loop(name))
-      call_report_again(in_loop_marker, call->lineno, name, nullptr, 0);
-    if (spelled) call_report_again(spelled_marker, call->lineno, name, nullptr, 0);
+      call_report_again(PHP_CALL_IN_LOOP_MARKER, call->lineno, name, nullptr, 0);
+    if (spelled) call_report_again(PHP_CALL_SPELLED_MARKER, call->lineno, name, nullptr, 0);
   } else {
     /* Most calls take a few arguments: their records stand here. */
     _fcall_argument small[QZ_CALL_ARGS_RESERVED];
@@ -1151,8 +1153,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
     if (request_global) records[0].value = PHP_CALL_REQUEST_GLOBAL_MARKER;
     qz_engine_call_fcall_filter(call->lineno, 0, name, g->value.assign_time, records, n);
     if (reach && php_call_loop_depth && call_reported_in_loop(name))
-      call_report_again(in_loop_marker, call->lineno, name, records, n);
-    if (spelled) call_report_again(spelled_marker, call->lineno, name, records, n);
+      call_report_again(PHP_CALL_IN_LOOP_MARKER, call->lineno, name, records, n);
+    if (spelled) call_report_again(PHP_CALL_SPELLED_MARKER, call->lineno, name, records, n);
     if (reach) {
       call_report_written_include(call->lineno, name, records, n);
       call_note_write(name, records, n);
