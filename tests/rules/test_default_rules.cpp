@@ -101,7 +101,7 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php $a = 'lmaiedf_'; $m = $a[1] . $a[2] . $a[3] . $a[0]; $m($to, $subject, $body);",
        Verdict::Suspicious},
       {"a colour code widened from its digits",
-       "<?php $c = ltrim($hex, '#'); $rgb = $c[0] . $c[0] . $c[1] . $c[1] . $c[2] . $c[2];\n"
+       "<?php $c = 'fa0'; $rgb = $c[0] . $c[0] . $c[1] . $c[1] . $c[2] . $c[2];\n"
        "$f = 'format_' . $c[0]; echo $f($rgb);",
        Verdict::Clean},
       {"create_function for a callback",
