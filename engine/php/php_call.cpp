@@ -100,6 +100,7 @@ static _qz_token* call_resolved(_qz_token* arg);
 static struct {
   const char* name;
   _php_function_map* f;
+  bool php_function; /* f is a function PHP has: call_is_builtin_polyfill */
 } call_builtins[QZ_CALL_KIND_CACHE_SLOTS];
 static _php_function_map* call_builtin_of(char* name);
 
@@ -118,7 +119,7 @@ void php_call_run_begin() {
     call_own_path_made = false;
     call_written.clear();
     for (auto& slot : call_kinds) slot = {nullptr, 0};
-    for (auto& slot : call_builtins) slot = {nullptr, nullptr};
+    for (auto& slot : call_builtins) slot = {nullptr, nullptr, false};
   }
 }
 
@@ -812,12 +813,33 @@ static bool call_reported_in_loop(const char* name) {
 
 /* The built-in an interned name (the scan's copy, so one address per
  * text) calls, or null. */
+/* Registered names that are the engine's own, not functions of PHP: a
+ * script may define functions of these names. */
+static const char* const call_engine_builtins[] = {"qz_array_item", "qz_var_var", "getconstant",
+                                                   "_qz_dump_"};
+
 static _php_function_map* call_builtin_of(char* name) {
   auto& slot = call_builtins[qz_sym_cache_slot_of(name)];
   if (slot.name == name) return slot.f;
   slot.name = name;
   slot.f = php_lib_lookup_internal_function_by_name(name);
+  /* Methods ("->name") and constructors ("new Name") are no functions. */
+  slot.php_function = slot.f && !std::strpbrk(name, "-> ");
+  for (const char* own : call_engine_builtins)
+    if (slot.php_function && qz_ascii_fold_equal()(name, own)) slot.php_function = false;
   return slot.f;
+}
+
+/* Extended reading: whether a call of name runs the built-in even when the
+ * script defines a function of that name. PHP refuses to declare a function
+ * a built-in already has, so a script's function of that name is a stand-in
+ * declared only where the built-in is missing ("if (!function_exists(...))
+ * { function apache_request_headers() ... }"): where the built-in is, the
+ * built-in runs. Methods, constructors and the engine's own names keep the
+ * script's definitions. */
+static bool call_is_builtin_polyfill(char* name) {
+  if (!call_builtin_of(name)) return false;
+  return call_builtins[qz_sym_cache_slot_of(name)].php_function;
 }
 
 static unsigned char call_kinds_of(const char* name) {
@@ -1100,6 +1122,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   if (call_mapped) {
     result = call_mapped;
     call_mapped = nullptr;
+  } else if (reach && call_is_builtin_polyfill(name)) {
+    f = call_builtin_of(name);
   } else if (!php_function_call(name, in_order, call->lineno, &result)) {
     f = call_builtin_of(name);
     if (!f && reach) php_function_note_early_call(name, in_order, call->lineno);

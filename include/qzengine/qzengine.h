@@ -158,7 +158,11 @@ enum qz_engine_option_flags : unsigned long {
    *    variable passed for it (the call is then reported with that value).
    *    An anonymous function reads as its name (QZ_CLOSURE_NAME_PREFIX and
    *    a number), and so does an arrow function "fn(params) => expression",
-   *    whose body returns the expression;
+   *    whose body returns the expression. A call of a name the engine
+   *    itself answers as one of PHP's functions runs that answer even
+   *    where the script defines a function of the name: PHP declares such
+   *    a stand-in only where the function is missing ("if
+   *    (!function_exists('hex2bin')) { function hex2bin(...) ... }");
    *  - a function that takes a callback (call_user_func, array_map, usort,
    *    preg_replace_callback, ob_start...) also calls the function its
    *    callback names, with what it would hand it (a session save

@@ -244,6 +244,13 @@ TEST_F(Reach, FunctionBodiesAreWalkedWithTheirArguments) {
        "<?php function run($x) { system($x); } run($_REQUEST['e']);",
        {"1:qz_array_item:0($_REQUEST|e)", "1:system:0($_REQUEST_DATA)", "1:run:0($_REQUEST_DATA)"},
        {"1:run:0($x)", "1:system:0($x)", "1:qz_array_item:0($_REQUEST|e)", "1:run:0($_REQUEST_DATA)"}},
+      {"a script's stand-in for a built-in gives way to the built-in; its own names stay the script's",
+       "<?php if (!function_exists('hex2bin')) { function hex2bin($h) { return strrev($h); } } f(hex2bin('6c73')); "
+       "function getconstant($x) { return 'mine'; } g(getconstant(1));",
+       {"1:function_exists:0(hex2bin)", "1:if:0()", "1:hex2bin:0(6c73)", "1:f:0(ls qz_decoded)", "1:getconstant:0(/)",
+        "1:g:0(mine)", "1:strrev:0($h)"},
+       {"1:function_exists:0(hex2bin)", "1:if:0()", "1:hex2bin:0($h)", "1:strrev:0($h)", "1:hex2bin:0(6c73)", "1:f:0()",
+        "1:getconstant:0($x)", "1:getconstant:0(/)", "1:g:0(/)"}},
       {"defaults fill missing arguments; the first return flows back",
        "<?php function d($a, $b = 'ls') { passthru($b); return $a . 'x'; } f(d('sys'));",
        {"1:passthru:0(ls)", "1:d:0(sys)", "1:f:0(sysx)"},
