@@ -300,6 +300,14 @@ TEST_F(DefaultRules, TechniqueVerdicts) {
        "<?php ignore_user_abort(true); $ip = gethostbyname($_REQUEST['ip']);\n"
        "while (time() < $end) { $s = fsockopen(\"udp://$ip\", $_REQUEST['port']); fwrite($s, $junk); }",
        Verdict::Threat},
+      {"a tunnel to where a request header says, through a stand-in for the header function",
+       "<?php if (!function_exists('apache_request_headers')) { function apache_request_headers() { return array(); } }\n"
+       "$h = apache_request_headers(); $s = socket_create(AF_INET, SOCK_STREAM, SOL_TCP);\n"
+       "socket_connect($s, $h['X-TARGET'], (int)$h['X-PORT']); socket_write($s, file_get_contents('php://input'));",
+       Verdict::Threat},
+      {"a monitor pinging the hosts of its own list over a raw socket",
+       "<?php $s = socket_create(AF_INET, SOCK_RAW, 1); foreach ($hosts as $h) { socket_connect($s, $h['ip'], 0); }",
+       Verdict::Clean},
       {"a status page resolving the site's own mail host",
        "<?php $ip = gethostbyname('mail.example.org'); $s = @fsockopen($ip, 25, $e, $m, 2);\n"
        "echo $s ? 'up' : 'down';",
