@@ -1091,7 +1091,13 @@ static void driver_loop(_qz_token* tokens, qz_io_handle* source, unsigned char r
       }
       bool arrow = driver_is_arrow_keyword(tk, st.count ? st.tail : nullptr);
       if (tk->name == qz_engine_function_handle || (arrow && source)) {
-        if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+        /* "use function name;" imports a function of a namespace: it
+         * defines none. */
+        bool imported = !arrow && st.count && st.tail && st.tail->name &&
+                        st.tail->type != TOKEN_LITERAL && qz_ascii_fold_equal()(st.tail->name, "use");
+        if (imported && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
+          /* read on as plain words */
+        } else if (source && (qz_engine_options & QZ_OPT_INTERPRETER_REACH)) {
           bool replaces = false;
           _qz_token* unread = nullptr;
           pending = arrow ? php_function_define_arrow(tk, source, &replaces, &unread)

@@ -528,6 +528,11 @@ TEST_F(Reach, OperatorsBindAsPhpBindsThem) {
 TEST_F(Reach, NamesHiddenByWhitespaceOrNamespaces) {
   // clang-format off
   check({
+      {"a function imported from a namespace is no definition of it",
+       "<?php\nnamespace A;\nuse function array_map, sprintf;\narray_map('system', $_GET['c']);\nf(sprintf('%s', 'x'));",
+       {"4:qz_array_item:0($_GET|c)", "4:system:0($_GET_DATA)", "4:array_map:0(system|$_GET_DATA)", "5:sprintf:0(%s|x)",
+        "5:f:0(x)"},
+       {"4:qz_array_item:0($_GET|c)", "4:array_map:0(system|$_GET_DATA)", "5:sprintf:0(%s|x)", "5:f:0()"}},
       {"trim strips PHP's whole set of blanks",
        "<?php $f = trim(\"\\x0b system\\n\\r\"); $f($_GET['a']); $g = rtrim(\"exec\\x0b\"); $g($_GET['b']);",
        {"1:trim:0(\v system\n\r)", "1:qz_array_item:0($_GET|a)", "1:system:1($_GET_DATA)", "1:rtrim:0(exec\v)",
