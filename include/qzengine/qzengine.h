@@ -149,7 +149,8 @@ enum qz_engine_option_flags : unsigned long {
    *    the script may go);
    *  - "$v = $v . ..." and "$v .= ..." with $v never assigned start from the
    *    empty text, not from the variable's name;
-   *  - a function definition is recorded, not reported; a call walks its
+   *  - a function definition is recorded, not reported ("use function
+   *    name;" imports one and defines none); a call walks its
    *    body with the arguments bound (defaults filled in) and takes the
    *    first return value back; a function never called is walked once at
    *    the end of the script, with the arguments of the first call of its
