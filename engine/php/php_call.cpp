@@ -811,13 +811,13 @@ static bool call_reported_in_loop(const char* name) {
   return (call_kinds_of(name) & CALL_KIND_MAIL) != 0;
 }
 
-/* The built-in an interned name (the scan's copy, so one address per
- * text) calls, or null. */
 /* Registered names that are the engine's own, not functions of PHP: a
  * script may define functions of these names. */
 static const char* const call_engine_builtins[] = {"qz_array_item", "qz_var_var", "getconstant",
                                                    "_qz_dump_"};
 
+/* The built-in an interned name (the scan's copy, so one address per
+ * text) calls, or null. */
 static _php_function_map* call_builtin_of(char* name) {
   auto& slot = call_builtins[qz_sym_cache_slot_of(name)];
   if (slot.name == name) return slot.f;
