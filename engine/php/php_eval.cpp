@@ -787,6 +787,7 @@ static bool eval_is_control(const _qz_token* call) {
 }
 
 static bool eval_is_colon(const _qz_token* t);
+static bool eval_after_scope(const _qz_token* t);
 static bool eval_value_begins_after(const _qz_token* prev);
 
 namespace {
@@ -1120,8 +1121,7 @@ struct eval_walk {
     cur->type = TOKEN_CALL;
     cur->name = qz_engine_var_var_handle;
     /* "A::${...}" names a static property of the class before it. */
-    if (eval_reach() && eval_is_colon(cur->prev) && eval_is_colon(cur->prev->prev))
-      cur->value.spare2 |= QZ_VALUE_STATIC_NAME;
+    if (eval_reach() && eval_after_scope(cur)) cur->value.spare2 |= QZ_VALUE_STATIC_NAME;
     nx->name = qz_engine_sleft_handle;
     if (_qz_token* rb = any_brace.after(cur, pos)) rb->name = qz_engine_sright_handle;
     return open_call(cur);
@@ -1144,8 +1144,7 @@ struct eval_walk {
       /* A variable named by request data ($$k in a loop over a request
        * array) makes variables the request chooses, as extract does; a
        * static property "A::$$k" makes none. */
-      if (eval_reach() && php_text_is_request_marker(text) &&
-          !(eval_is_colon(cur->prev) && eval_is_colon(cur->prev->prev)))
+      if (eval_reach() && php_text_is_request_marker(text) && !eval_after_scope(cur))
         php_extract_called = 1;
       if (text) {
         char composed[QZ_VARVAR_BUFFER];
@@ -1215,6 +1214,12 @@ static inline bool eval_name_is(const _qz_token* t, const char* text) {
 
 static bool eval_is_colon(const _qz_token* t) {
   return t && t->type == TOKEN_SEPARATOR && t->name && qz_ascii_is(t->name, ":");
+}
+
+/* Whether t stands right after "::": it names a static member of the class
+ * before it ("A::$p", "A::${...}"), not a variable. */
+static bool eval_after_scope(const _qz_token* t) {
+  return eval_is_colon(t->prev) && eval_is_colon(t->prev->prev);
 }
 
 /* A property read of an object decoded from request data ("$d->cmd" after
