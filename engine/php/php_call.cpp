@@ -100,7 +100,7 @@ static _qz_token* call_resolved(_qz_token* arg);
 static struct {
   const char* name;
   _php_function_map* f;
-  bool php_function; /* f is a function PHP has: call_is_builtin_polyfill */
+  bool php_function; /* f is a function PHP has: call_php_builtin_of */
 } call_builtins[QZ_CALL_KIND_CACHE_SLOTS];
 static _php_function_map* call_builtin_of(char* name);
 
@@ -830,16 +830,16 @@ static _php_function_map* call_builtin_of(char* name) {
   return slot.f;
 }
 
-/* Extended reading: whether a call of name runs the built-in even when the
- * script defines a function of that name. PHP refuses to declare a function
- * a built-in already has, so a script's function of that name is a stand-in
- * declared only where the built-in is missing ("if (!function_exists(...))
- * { function apache_request_headers() ... }"): where the built-in is, the
- * built-in runs. Methods, constructors and the engine's own names keep the
- * script's definitions. */
-static bool call_is_builtin_polyfill(char* name) {
-  if (!call_builtin_of(name)) return false;
-  return call_builtins[qz_sym_cache_slot_of(name)].php_function;
+/* Extended reading: the built-in a call of name runs even when the script
+ * defines a function of that name, or null. PHP refuses to declare a
+ * function a built-in already has, so a script's function of that name is a
+ * stand-in declared only where the built-in is missing ("if
+ * (!function_exists(...)) { function apache_request_headers() ... }"):
+ * where the built-in is, the built-in runs. Methods, constructors and the
+ * engine's own names keep the script's definitions. */
+static _php_function_map* call_php_builtin_of(char* name) {
+  _php_function_map* f = call_builtin_of(name);
+  return f && call_builtins[qz_sym_cache_slot_of(name)].php_function ? f : nullptr;
 }
 
 static unsigned char call_kinds_of(const char* name) {
@@ -1122,8 +1122,8 @@ _qz_token* php_call_wrapper(_qz_token* call, qz_io_handle* io) {
   if (call_mapped) {
     result = call_mapped;
     call_mapped = nullptr;
-  } else if (reach && call_is_builtin_polyfill(name)) {
-    f = call_builtin_of(name);
+  } else if (reach && (f = call_php_builtin_of(name))) {
+    /* the built-in, not the script's stand-in */
   } else if (!php_function_call(name, in_order, call->lineno, &result)) {
     f = call_builtin_of(name);
     if (!f && reach) php_function_note_early_call(name, in_order, call->lineno);
